@@ -1,0 +1,137 @@
+#include "app/localization.h"
+
+#include <QHash>
+#include <QLocale>
+
+namespace orvane {
+
+namespace {
+
+using Table = QHash<QString, QString>;
+
+const Table& enStrings()
+{
+    static const Table table = {
+        {"playlist_header", "PLAYLIST"},
+        {"radio_header", "RADIO"},
+        {"empty_playlist", "Click “+” to add MP3 files"},
+        {"empty_radio", "Click “+” to add a station"},
+        {"tracks_footer", "%d tracks · %@"},
+        {"stations_footer", "%d stations"},
+        {"drop_hint", "Drop to add to playlist"},
+        {"select_track", "Select a track"},
+        {"internet_radio", "Internet Radio"},
+        {"local_file", "Local file"},
+        {"library", "Library"},
+        {"radio", "Radio"},
+        {"add_station", "Add Station"},
+        {"manually", "Manually"},
+        {"name", "Name"},
+        {"stream_url", "Stream URL (https://…)"},
+        {"add", "Add"},
+        {"search_catalog", "Search the Radio Browser catalog"},
+        {"station_placeholder", "Station name…"},
+        {"find", "Search"},
+        {"nothing_found", "Nothing found"},
+        {"done", "Done"},
+        {"buffering", "Buffering…"},
+        {"on_air", "On Air"},
+        {"paused", "Paused"},
+        {"stream_error", "Stream error"},
+        {"invalid_url", "Invalid URL"},
+        {"now_playing", "Now Playing"},
+        {"play", "Play"},
+        {"pause", "Pause"},
+        {"next_track", "Next"},
+        {"prev_track", "Previous"},
+        {"open_player", "Open Player"},
+        {"quit", "Quit"},
+        {"theme_label", "Appearance:"},
+        {"light", "Light"},
+        {"dark", "Dark"},
+        {"system_mode", "System"},
+        {"language_label", "Language:"},
+        {"stereo", "Stereo"},
+        {"mono", "Mono"},
+    };
+    return table;
+}
+
+const Table& ruStrings()
+{
+    static const Table table = {
+        {"playlist_header", "ПЛЕЙЛИСТ"},
+        {"radio_header", "РАДИО"},
+        {"empty_playlist", "Нажмите «+» и добавьте MP3-файлы"},
+        {"empty_radio", "Нажмите «+» и добавьте станцию"},
+        {"tracks_footer", "Треков: %d · %@"},
+        {"stations_footer", "Станций: %d"},
+        {"drop_hint", "Отпустите, чтобы добавить в плейлист"},
+        {"select_track", "Выберите трек"},
+        {"internet_radio", "Интернет-радио"},
+        {"local_file", "Локальный файл"},
+        {"library", "Библиотека"},
+        {"radio", "Радио"},
+        {"add_station", "Добавить станцию"},
+        {"manually", "Вручную"},
+        {"name", "Название"},
+        {"stream_url", "URL потока (https://…)"},
+        {"add", "Добавить"},
+        {"search_catalog", "Поиск в каталоге Radio Browser"},
+        {"station_placeholder", "Название станции…"},
+        {"find", "Найти"},
+        {"nothing_found", "Ничего не найдено"},
+        {"done", "Готово"},
+        {"buffering", "Буферизация…"},
+        {"on_air", "В эфире"},
+        {"paused", "Пауза"},
+        {"stream_error", "Ошибка потока"},
+        {"invalid_url", "Неверный URL"},
+        {"now_playing", "Сейчас играет"},
+        {"play", "Играть"},
+        {"pause", "Пауза"},
+        {"next_track", "Следующий"},
+        {"prev_track", "Предыдущий"},
+        {"open_player", "Открыть плеер"},
+        {"quit", "Завершить"},
+        {"theme_label", "Тема оформления:"},
+        {"light", "Светлая"},
+        {"dark", "Тёмная"},
+        {"system_mode", "Как в системе"},
+        {"language_label", "Язык:"},
+        {"stereo", "Стерео"},
+        {"mono", "Моно"},
+    };
+    return table;
+}
+
+} // namespace
+
+QString loc(const QString& key, const QString& lang, const QStringList& preferredLanguages)
+{
+    bool russian;
+    if (lang == QLatin1String("ru"))
+        russian = true;
+    else if (lang == QLatin1String("en"))
+        russian = false;
+    else
+        russian = !preferredLanguages.isEmpty() &&
+                  preferredLanguages.first().startsWith(QLatin1String("ru"));
+    const Table& table = russian ? ruStrings() : enStrings();
+    const auto it = table.constFind(key);
+    return it == table.constEnd() ? key : it.value();
+}
+
+QString loc(const QString& key, const QString& lang)
+{
+    if (lang == QLatin1String("ru") || lang == QLatin1String("en"))
+        return loc(key, lang, {});
+    return loc(key, lang, QLocale::system().uiLanguages());
+}
+
+QString currentLang(const QSettings& settings)
+{
+    return settings.value(QStringLiteral("appLanguage"), QStringLiteral("system")).toString();
+}
+
+} // namespace orvane

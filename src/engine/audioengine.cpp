@@ -1,0 +1,436 @@
+#include "engine/audioengine.h"
+
+#include "app/localization.h"
+#include "engine/audiofileplayer.h"
+#include "engine/clock.h"
+#include "engine/playerfactory.h"
+
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+namespace orvane {
+
+// Every published assignment: announce, store, notify. Equal values are announced too.
+#define ORVANE_PUBLISH(field, value, signal)                                                      \
+    do {                                                                                           \
+        Q_EMIT objectWillChange();                                                                 \
+        field = value;                                                                             \
+        Q_EMIT signal();                                                                           \
+    } while (false)
+
+AudioEngine::AudioEngine(EngineServices services, QObject* parent)
+    : QObject(parent)
+    , services_(std::move(services))
+{
+    Q_ASSERT(services_.clock && services_.players && services_.settings);
+    if (!services_.loader)
+        services_.loader = &Track::load;
+    levels_ = QList<double>(levelCount, 0.05);
+
+    // The stored list (presets on a first start) goes through the normal setter, so it is
+    // written back at once.
+    setStations(loadStations(*services_.settings));
+    restorePlaylist();
+    tickTimer_ = services_.clock->every(clockPeriod, [this] { tick(); });
+    // Media keys are wired by the desktop integration through the public operations.
+}
+
+AudioEngine::~AudioEngine()
+{
+    tickTimer_.reset();
+    addTasks_.clear();
+    pauseFades_.clear(); // the engine is gone: pending pauses do nothing
+    // Crossfade-outs cut short: their players stop now.
+    for (FadeTask& task : crossfadeOuts_) {
+        task.timer.reset();
+        task.player->stop();
+    }
+    crossfadeOuts_.clear();
+    for (auto& c : radioObservers_)
+        QObject::disconnect(c);
+    savePlaylistNow();
+}
+
+// ---- published fields ----
+
+void AudioEngine::setMode(PlayerMode mode) { ORVANE_PUBLISH(mode_, mode, modeChanged); }
+
+void AudioEngine::setPlaylist(QList<Track> playlist)
+{
+    ORVANE_PUBLISH(playlist_, std::move(playlist), playlistChanged);
+    savePlaylist();
+}
+
+void AudioEngine::setCurrentID(const QUuid& id) { ORVANE_PUBLISH(currentID_, id, currentIDChanged); }
+
+void AudioEngine::setProgress(double progress)
+{
+    ORVANE_PUBLISH(progress_, progress, progressChanged);
+}
+
+void AudioEngine::setStations(QList<RadioStation> stations)
+{
+    ORVANE_PUBLISH(stations_, std::move(stations), stationsChanged);
+    saveStations();
+}
+
+void AudioEngine::setCurrentStationID(const QUuid& id)
+{
+    ORVANE_PUBLISH(currentStationID_, id, currentStationIDChanged);
+}
+
+void AudioEngine::setRadioStatus(const QString& status)
+{
+    ORVANE_PUBLISH(radioStatus_, status, radioStatusChanged);
+}
+
+void AudioEngine::setIsPlaying(bool playing) { ORVANE_PUBLISH(isPlaying_, playing, isPlayingChanged); }
+
+void AudioEngine::setIsShuffle(bool on) { ORVANE_PUBLISH(isShuffle_, on, isShuffleChanged); }
+
+void AudioEngine::setIsRepeat(bool on) { ORVANE_PUBLISH(isRepeat_, on, isRepeatChanged); }
+
+void AudioEngine::setLevels(QList<double> levels)
+{
+    ORVANE_PUBLISH(levels_, std::move(levels), levelsChanged);
+}
+
+void AudioEngine::setVolume(double volume)
+{
+    ORVANE_PUBLISH(volume_, volume, volumeChanged);
+    if (player_)
+        player_->setVolume(float(volume_));
+    if (radioPlayer_)
+        radioPlayer_->setVolume(float(volume_));
+}
+
+// ---- derived values ----
+
+std::optional<Track> AudioEngine::currentTrack() const
+{
+    if (const auto index = currentIndex())
+        return playlist_.at(*index);
+    return std::nullopt;
+}
+
+std::optional<RadioStation> AudioEngine::currentStation() const
+{
+    if (currentStationID_.isNull())
+        return std::nullopt;
+    for (const RadioStation& s : stations_) {
+        if (s.id == currentStationID_)
+            return s;
+    }
+    return std::nullopt;
+}
+
+double AudioEngine::totalDuration() const
+{
+    double sum = 0;
+    for (const Track& t : playlist_)
+        sum += t.duration;
+    return sum;
+}
+
+std::optional<int> AudioEngine::currentIndex() const
+{
+    if (currentID_.isNull())
+        return std::nullopt;
+    for (int i = 0; i < playlist_.size(); ++i) {
+        if (playlist_.at(i).id == currentID_)
+            return i;
+    }
+    return std::nullopt;
+}
+
+double AudioEngine::livePosition() const
+{
+    return player_ && !currentID_.isNull() ? player_->currentTime() : 0.0;
+}
+
+QString AudioEngine::lang() const { return currentLang(*services_.settings); }
+
+// ---- now playing ----
+
+void AudioEngine::updateNowPlaying()
+{
+    if (!services_.nowPlaying)
+        return;
+    NowPlayingInfo info;
+    info.playing = isPlaying_;
+    info.rate = isPlaying_ ? 1.0 : 0.0;
+    if (const auto track = currentTrack()) {
+        info.kind = NowPlayingInfo::Kind::Track;
+        info.itemId = track->id.toString(QUuid::WithoutBraces);
+        info.title = track->title;
+        info.artist = track->artist;
+        info.duration = track->duration;
+        info.elapsed = progress_;
+        info.artwork = track->artwork;
+    } else if (const auto station = currentStation()) {
+        info.kind = NowPlayingInfo::Kind::Station;
+        info.itemId = station->id.toString(QUuid::WithoutBraces);
+        info.title = station->name;
+        info.artist = loc(QStringLiteral("internet_radio"), lang());
+        info.isLiveStream = true;
+    }
+    services_.nowPlaying->publish(info);
+}
+
+void AudioEngine::announce(const QString& title, const QString& subtitle, const QByteArray& artwork)
+{
+    if (services_.announcer)
+        services_.announcer->show(title, subtitle, artwork);
+}
+
+// ---- transport ----
+
+void AudioEngine::play(const Track& track) { startTrack(track); }
+
+bool AudioEngine::startTrack(const Track& track)
+{
+    stopRadio();
+
+    if (const std::shared_ptr<AudioFilePlayer> outgoing = player_) {
+        if (outgoing->isPlaying()) {
+            // Crossfade: the outgoing player falls to silence while the new one rises.
+            outgoing->setVolume(0.0f, crossfadeDuration);
+            startCrossfadeOut(outgoing);
+        } else {
+            outgoing->stop(); // paused or ended: no fade to hear
+        }
+    }
+
+    const QString path = track.url.isLocalFile() ? track.url.toLocalFile() : track.url.toString();
+    QString error;
+    std::shared_ptr<AudioFilePlayer> incoming =
+        track.url.isLocalFile() ? services_.players->openFile(path, &error) : nullptr;
+    if (!incoming) {
+        if (error.isEmpty())
+            error = QStringLiteral("not a local file");
+        std::cerr << "Не удалось открыть " << QFileInfo(path).fileName().toStdString() << ": "
+                  << error.toStdString() << std::endl;
+        lastFailedTrack_ = track.id;
+        return false;
+    }
+    incoming->setMeteringEnabled(true);
+    if (player_) {
+        incoming->setVolume(0.0f);
+        incoming->play();
+        incoming->setVolume(float(volume_), crossfadeDuration);
+    } else {
+        // First track since start (or since the current one was removed or a station played).
+        incoming->setVolume(float(volume_));
+        incoming->play();
+    }
+    player_ = std::move(incoming);
+
+    setCurrentID(track.id);
+    setIsPlaying(true);
+    setProgress(0);
+
+    announce(track.title,
+             track.artist.isEmpty() ? loc(QStringLiteral("local_file"), lang()) : track.artist,
+             track.artwork);
+    updateNowPlaying();
+    return true;
+}
+
+void AudioEngine::startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing)
+{
+    auto it = crossfadeOuts_.insert(crossfadeOuts_.end(), FadeTask{std::move(outgoing), nullptr});
+    it->timer = services_.clock->after(crossfadeDuration + 0.2, [this, it] {
+        it->player->stop();
+        crossfadeOuts_.erase(it);
+    });
+}
+
+void AudioEngine::startPauseFade(std::shared_ptr<AudioFilePlayer> fading)
+{
+    auto it = pauseFades_.insert(pauseFades_.end(), FadeTask{std::move(fading), nullptr});
+    it->timer = services_.clock->after(pauseFadeDuration, [this, it] {
+        // Only if nothing changed meanwhile: still paused, and still the very same player.
+        if (!isPlaying_ && player_ == it->player) {
+            it->player->pause();
+            it->player->setVolume(float(volume_));
+        }
+        pauseFades_.erase(it);
+    });
+}
+
+void AudioEngine::togglePlay()
+{
+    if (isRadioActive()) {
+        if (!radioPlayer_)
+            return;
+        if (isPlaying_) {
+            radioPlayer_->pause();
+            setIsPlaying(false);
+            setRadioStatus(QStringLiteral("paused"));
+        } else {
+            radioPlayer_->play(); // the reports set isPlaying and the status
+        }
+    } else if (const std::shared_ptr<AudioFilePlayer> p = player_) {
+        if (p->isPlaying()) {
+            // Still sounding during a pause fade: a second press is another pause.
+            setIsPlaying(false);
+            p->setVolume(0.0f, pauseFadeDuration);
+            startPauseFade(p);
+        } else {
+            p->setVolume(0.0f);
+            p->play();
+            p->setVolume(float(volume_), pauseFadeDuration);
+            setIsPlaying(true);
+        }
+    } else if (mode_ == PlayerMode::Radio && !stations_.isEmpty()) {
+        play(stations_.first());
+    } else if (!playlist_.isEmpty()) { // radio mode without stations falls through too
+        play(playlist_.first());
+    }
+    updateNowPlaying();
+}
+
+void AudioEngine::next()
+{
+    if (isRadioActive()) {
+        const auto n = stations_.size();
+        for (qsizetype i = 0; i < n; ++i) {
+            if (stations_.at(i).id == currentStationID_) {
+                play(RadioStation(stations_.at((i + 1) % n)));
+                return;
+            }
+        }
+        return;
+    }
+    const auto index = currentIndex();
+    if (!index || playlist_.isEmpty())
+        return;
+    const int n = int(playlist_.size());
+    if (isShuffle_ && n > 1) {
+        int k = *index;
+        while (k == *index)
+            k = int(QRandomGenerator::global()->bounded(n));
+        play(Track(playlist_.at(k)));
+        return;
+    }
+    play(Track(playlist_.at((*index + 1) % n)));
+}
+
+void AudioEngine::previous()
+{
+    if (isRadioActive()) {
+        const auto n = stations_.size();
+        for (qsizetype i = 0; i < n; ++i) {
+            if (stations_.at(i).id == currentStationID_) {
+                play(RadioStation(stations_.at((i - 1 + n) % n)));
+                return;
+            }
+        }
+        return;
+    }
+    const auto index = currentIndex();
+    if (!index)
+        return;
+    if (progress_ > 3.0) { // a fixed threshold, not the crossfade length
+        seek(0);
+        return;
+    }
+    const int n = int(playlist_.size());
+    play(Track(playlist_.at((*index - 1 + n) % n)));
+}
+
+void AudioEngine::seek(double seconds)
+{
+    if (isRadioActive())
+        return;
+    // A position that is not a number or lies before the start never reaches the player.
+    if (std::isnan(seconds) || seconds < 0)
+        seconds = 0;
+    if (player_) {
+        player_->setCurrentTime(seconds);
+        if (std::isinf(seconds))
+            seconds = player_->duration();
+    } else if (std::isinf(seconds)) {
+        seconds = 0;
+    }
+    setProgress(seconds);
+    updateNowPlaying();
+    Q_EMIT seeked(seconds);
+}
+
+// ---- clock ----
+
+void AudioEngine::pushLevel(double level)
+{
+    QList<double> next;
+    next.reserve(levelCount);
+    next.append(level);
+    const qsizetype keep = std::max<qsizetype>(0, levels_.size() - 1);
+    for (qsizetype i = 0; i < keep; ++i)
+        next.append(levels_.at(i));
+    setLevels(std::move(next));
+}
+
+void AudioEngine::tick()
+{
+    if (isRadioActive()) {
+        if (!isPlaying_)
+            return;
+        // A smoothed random walk: the stream player has no meter. Target in 0.15..0.85.
+        const double target = 0.15 + QRandomGenerator::global()->generateDouble() * 0.70;
+        const double previous = levels_.isEmpty() ? 0.3 : levels_.first();
+        pushLevel(0.55 * previous + 0.45 * target);
+        return;
+    }
+    if (!player_ || !isPlaying_)
+        return;
+    const std::shared_ptr<AudioFilePlayer> p = player_;
+    setProgress(p->currentTime());
+    p->updateMeters();
+    const float power = p->averagePower(0);
+    float level = std::isnan(power) ? 0.0f : (power + 55.0f) / 55.0f;
+    level = std::max(0.0f, std::min(1.0f, level));
+    pushLevel(double(level));
+
+    const double duration = p->duration();
+    const double remaining = duration - p->currentTime();
+    if (duration > 0 && remaining <= crossfadeDuration) {
+        advance();
+        return;
+    }
+    if (!p->isPlaying() && isPlaying_)
+        advance(); // ended by itself or stopped on an error
+}
+
+void AudioEngine::advance()
+{
+    const std::shared_ptr<AudioFilePlayer> before = player_;
+    lastFailedTrack_ = QUuid();
+    if (isRepeat_ && currentTrack())
+        play(*currentTrack());
+    else
+        next();
+    if (player_ != before || lastFailedTrack_.isNull())
+        return;
+    // The chosen file would not open. Rather than retrying it at every tick, move on through the
+    // tracks after it; when none opens, playback ends.
+    const qsizetype n = playlist_.size();
+    qsizetype failed = -1;
+    for (qsizetype i = 0; i < n && failed < 0; ++i) {
+        if (playlist_.at(i).id == lastFailedTrack_)
+            failed = i;
+    }
+    for (qsizetype step = 1; failed >= 0 && step < n; ++step) {
+        const Track candidate = playlist_.at((failed + step) % n);
+        if (candidate.id != currentID_ && startTrack(candidate))
+            return;
+    }
+    setIsPlaying(false);
+    updateNowPlaying();
+}
+
+} // namespace orvane

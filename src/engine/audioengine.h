@@ -1,0 +1,212 @@
+#pragma once
+
+#include "engine/mediaservices.h"
+#include "engine/streamplayer.h"
+#include "engine/track.h"
+#include "radio/radiostation.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QUuid>
+#include <functional>
+#include <list>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QSettings;
+
+namespace orvane {
+
+class AudioFilePlayer;
+class Clock;
+class PlayerFactory;
+class TimerHandle;
+
+class PlayerModeHolder {
+    Q_GADGET
+public:
+    enum class PlayerMode { Library, Radio };
+    Q_ENUM(PlayerMode)
+};
+using PlayerMode = PlayerModeHolder::PlayerMode;
+
+// Reads one file into a track; runs on a worker thread. `lang` picks the channel word.
+using TrackLoader = std::function<Track(const QUrl& url, const QString& lang)>;
+
+// What the engine is built from. Everything is passed in, so each test gets its own.
+struct EngineServices {
+    Clock* clock = nullptr;                   // required
+    PlayerFactory* players = nullptr;         // required
+    QSettings* settings = nullptr;            // required
+    NowPlayingPublisher* nowPlaying = nullptr; // optional: nothing is published without it
+    Announcer* announcer = nullptr;           // optional: no toast without it
+    TrackLoader loader;                       // optional: Track::load
+};
+
+// The one model object: playlist, stations, transport state, volume, level bars and both
+// players. Main thread only. Every published field has a NOTIFY signal emitted on every
+// assignment (equal values included), and objectWillChange() is emitted just before each one.
+class AudioEngine : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(orvane::PlayerMode mode READ mode WRITE setMode NOTIFY modeChanged)
+    Q_PROPERTY(QList<orvane::Track> playlist READ playlist WRITE setPlaylist NOTIFY playlistChanged)
+    Q_PROPERTY(QUuid currentID READ currentID NOTIFY currentIDChanged)
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(QList<orvane::RadioStation> stations READ stations WRITE setStations NOTIFY stationsChanged)
+    Q_PROPERTY(QUuid currentStationID READ currentStationID NOTIFY currentStationIDChanged)
+    Q_PROPERTY(QString radioStatus READ radioStatus NOTIFY radioStatusChanged)
+    Q_PROPERTY(bool isPlaying READ isPlaying NOTIFY isPlayingChanged)
+    Q_PROPERTY(bool isShuffle READ isShuffle WRITE setIsShuffle NOTIFY isShuffleChanged)
+    Q_PROPERTY(bool isRepeat READ isRepeat WRITE setIsRepeat NOTIFY isRepeatChanged)
+    Q_PROPERTY(QList<double> levels READ levels NOTIFY levelsChanged)
+    Q_PROPERTY(double volume READ volume WRITE setVolume NOTIFY volumeChanged)
+
+public:
+    static constexpr double crossfadeDuration = 3.0;
+    static constexpr double pauseFadeDuration = 1.5;
+    static constexpr int levelCount = 28;
+    static constexpr double clockPeriod = 0.05;
+
+    explicit AudioEngine(EngineServices services, QObject* parent = nullptr);
+    ~AudioEngine() override;
+
+    // Published fields.
+    PlayerMode mode() const { return mode_; }
+    void setMode(PlayerMode mode);
+    const QList<Track>& playlist() const { return playlist_; }
+    void setPlaylist(QList<Track> playlist); // saves
+    QUuid currentID() const { return currentID_; }
+    double progress() const { return progress_; }
+    const QList<RadioStation>& stations() const { return stations_; }
+    void setStations(QList<RadioStation> stations); // saves
+    QUuid currentStationID() const { return currentStationID_; }
+    QString radioStatus() const { return radioStatus_; }
+    bool isPlaying() const { return isPlaying_; }
+    bool isShuffle() const { return isShuffle_; }
+    void setIsShuffle(bool on);
+    bool isRepeat() const { return isRepeat_; }
+    void setIsRepeat(bool on);
+    const QList<double>& levels() const { return levels_; }
+    double volume() const { return volume_; }
+    void setVolume(double volume); // applied to both players at once, no ramp
+
+    // Derived values.
+    std::optional<Track> currentTrack() const;
+    std::optional<RadioStation> currentStation() const;
+    bool isRadioActive() const { return !currentStationID_.isNull(); }
+    double totalDuration() const;
+    // The local player's position right now (not the last tick's); 0 with nothing loaded.
+    double livePosition() const;
+
+    // Transport.
+    void play(const Track& track);
+    void togglePlay();
+    void next();
+    void previous();
+    void seek(double seconds);
+
+    // Radio.
+    void play(const RadioStation& station);
+    void removeStations(const QSet<QUuid>& ids);
+
+    // Playlist editing.
+    void add(const QList<QUrl>& urls, bool startPlaying = false);
+    void openExternal(const QList<QUrl>& urls);
+    void remove(const QSet<QUuid>& ids);
+
+Q_SIGNALS:
+    void objectWillChange();
+    void modeChanged();
+    void playlistChanged();
+    void currentIDChanged();
+    void progressChanged();
+    void stationsChanged();
+    void currentStationIDChanged();
+    void radioStatusChanged();
+    void isPlayingChanged();
+    void isShuffleChanged();
+    void isRepeatChanged();
+    void levelsChanged();
+    void volumeChanged();
+    // After seek(to:) moved the position (for the media controls' Seeked signal).
+    void seeked(double seconds);
+
+private:
+    struct AddTask;
+    struct FadeTask {
+        std::shared_ptr<AudioFilePlayer> player;
+        std::unique_ptr<TimerHandle> timer;
+    };
+
+    void setCurrentID(const QUuid& id);
+    void setProgress(double progress);
+    void setCurrentStationID(const QUuid& id);
+    void setRadioStatus(const QString& status);
+    void setIsPlaying(bool playing);
+    void setLevels(QList<double> levels);
+
+    std::optional<int> currentIndex() const;
+    QString lang() const;
+    void updateNowPlaying();
+    void announce(const QString& title, const QString& subtitle, const QByteArray& artwork);
+
+    void stopRadio();
+    void observeRadio();
+    void onTimeControlStatus(StreamPlayer::TimeControlStatus status);
+    void onItemStatus(StreamPlayer::ItemStatus status);
+
+    bool startTrack(const Track& track); // false when the file would not open
+    void tick();
+    void pushLevel(double level);
+    void advance();
+
+    void startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing);
+    void startPauseFade(std::shared_ptr<AudioFilePlayer> fading);
+
+    void savePlaylist();
+    void savePlaylistNow();
+    void restorePlaylist();
+    void runAddTask(const std::shared_ptr<AddTask>& task);
+    void saveStations();
+    static QList<RadioStation> loadStations(QSettings& settings);
+
+    EngineServices services_;
+
+    PlayerMode mode_ = PlayerMode::Library;
+    QList<Track> playlist_;
+    QUuid currentID_;
+    double progress_ = 0;
+    QList<RadioStation> stations_;
+    QUuid currentStationID_;
+    QString radioStatus_;
+    bool isPlaying_ = false;
+    bool isShuffle_ = false;
+    bool isRepeat_ = false;
+    QList<double> levels_;
+    double volume_ = 0.73;
+
+    std::shared_ptr<AudioFilePlayer> player_;
+    std::shared_ptr<StreamPlayer> radioPlayer_;
+    // Subscriptions to the stream player. Reports are re-delivered through the event loop; the
+    // generation drops those still queued when the subscriptions end.
+    std::vector<QMetaObject::Connection> radioObservers_;
+    quint64 radioObserverGeneration_ = 0;
+    std::unique_ptr<TimerHandle> tickTimer_;
+    QUuid lastFailedTrack_; // the last track whose file would not open
+
+    // Pending fade tasks. Not remembered by the transport logic; kept here only so that the
+    // engine's destruction can end them (crossfade-outs stop their player at once).
+    std::list<FadeTask> crossfadeOuts_;
+    std::list<FadeTask> pauseFades_;
+    std::vector<std::shared_ptr<AddTask>> addTasks_;
+    // Playlist saves are coalesced: a burst of appends writes the settings file once.
+    std::unique_ptr<TimerHandle> playlistSaveTimer_;
+};
+
+} // namespace orvane
+
+Q_DECLARE_METATYPE(orvane::Track)
+Q_DECLARE_METATYPE(orvane::RadioStation)

@@ -1,0 +1,164 @@
+// The engine's radio side: playing stations, following the stream player's reports, and the
+// stored station list.
+#include "app/localization.h"
+#include "engine/audioengine.h"
+#include "engine/audiofileplayer.h"
+#include "engine/playerfactory.h"
+#include "radio/stationstore.h"
+
+#include <QSettings>
+
+namespace orvane {
+
+namespace {
+
+const QString kStationsKey = QStringLiteral("radioStations");
+
+// Only absolute http and https addresses reach the stream player: a stored or catalog-supplied
+// address must never make it open local files or other protocols.
+std::optional<QUrl> parseStreamUrl(const QString& text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+        return std::nullopt;
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return std::nullopt;
+    return url;
+}
+
+} // namespace
+
+void AudioEngine::play(const RadioStation& station)
+{
+    if (player_) {
+        player_->stop();
+        player_.reset();
+    }
+    setCurrentID(QUuid());
+    setProgress(0);
+
+    const std::optional<QUrl> url = parseStreamUrl(station.url);
+    if (!url) {
+        // A stream that was already running keeps playing with its subscriptions.
+        setRadioStatus(QStringLiteral("invalid_url"));
+        return;
+    }
+    if (radioPlayer_)
+        radioPlayer_->pause();
+    radioPlayer_ = services_.players->openStream(*url);
+    radioPlayer_->setVolume(float(volume_));
+    radioPlayer_->play();
+    setCurrentStationID(station.id);
+    setRadioStatus(QStringLiteral("buffering"));
+    observeRadio();
+    announce(station.name, loc(QStringLiteral("internet_radio"), lang()), QByteArray());
+    updateNowPlaying();
+}
+
+void AudioEngine::stopRadio()
+{
+    if (radioPlayer_)
+        radioPlayer_->pause();
+    radioPlayer_.reset();
+    setCurrentStationID(QUuid());
+    for (auto& c : radioObservers_)
+        QObject::disconnect(c);
+    radioObservers_.clear();
+    ++radioObserverGeneration_;
+    setRadioStatus(QString());
+}
+
+void AudioEngine::observeRadio()
+{
+    for (auto& c : radioObservers_)
+        QObject::disconnect(c);
+    radioObservers_.clear();
+    const quint64 generation = ++radioObserverGeneration_;
+    if (!radioPlayer_)
+        return;
+
+    // Reports reach the engine through the event loop, after the operation that caused them has
+    // returned: the current value first, then every change.
+    auto deliverStatus = [this, generation](StreamPlayer::TimeControlStatus status) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, status] {
+                if (generation == radioObserverGeneration_)
+                    onTimeControlStatus(status);
+            },
+            Qt::QueuedConnection);
+    };
+    auto deliverItem = [this, generation](StreamPlayer::ItemStatus status) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, status] {
+                if (generation == radioObserverGeneration_)
+                    onItemStatus(status);
+            },
+            Qt::QueuedConnection);
+    };
+    StreamPlayer* p = radioPlayer_.get();
+    deliverStatus(p->timeControlStatus());
+    radioObservers_.push_back(
+        connect(p, &StreamPlayer::timeControlStatusChanged, this, deliverStatus));
+    deliverItem(p->itemStatus());
+    radioObservers_.push_back(connect(p, &StreamPlayer::itemStatusChanged, this, deliverItem));
+}
+
+void AudioEngine::onTimeControlStatus(StreamPlayer::TimeControlStatus status)
+{
+    switch (status) {
+    case StreamPlayer::TimeControlStatus::Paused:
+        setIsPlaying(false);
+        break;
+    case StreamPlayer::TimeControlStatus::WaitingToPlayAtSpecifiedRate:
+        setRadioStatus(QStringLiteral("buffering"));
+        break;
+    case StreamPlayer::TimeControlStatus::Playing:
+        setIsPlaying(true);
+        setRadioStatus(QStringLiteral("on_air"));
+        updateNowPlaying();
+        break;
+    }
+}
+
+void AudioEngine::onItemStatus(StreamPlayer::ItemStatus status)
+{
+    if (status == StreamPlayer::ItemStatus::Failed) {
+        setIsPlaying(false);
+        setRadioStatus(QStringLiteral("stream_error"));
+    }
+}
+
+void AudioEngine::removeStations(const QSet<QUuid>& ids)
+{
+    if (!currentStationID_.isNull() && ids.contains(currentStationID_)) {
+        stopRadio();
+        setIsPlaying(false);
+    }
+    QList<RadioStation> kept;
+    kept.reserve(stations_.size());
+    for (const RadioStation& s : std::as_const(stations_)) {
+        if (!ids.contains(s.id))
+            kept.append(s);
+    }
+    setStations(std::move(kept)); // saves once, also when nothing matched
+}
+
+QList<RadioStation> AudioEngine::loadStations(QSettings& settings)
+{
+    const QVariant stored = settings.value(kStationsKey);
+    if (stored.typeId() == QMetaType::QByteArray) {
+        if (auto decoded = StationStore::decode(stored.toByteArray()))
+            return *decoded;
+    }
+    return RadioStation::presets();
+}
+
+void AudioEngine::saveStations()
+{
+    services_.settings->setValue(kStationsKey, StationStore::encode(stations_));
+}
+
+} // namespace orvane

@@ -1,0 +1,38 @@
+#pragma once
+
+namespace orvane {
+
+// One local audio file being played; one instance per started track. Used from the main
+// thread only. Volumes are linear gains 0..1; times are seconds.
+class AudioFilePlayer {
+public:
+    virtual ~AudioFilePlayer() = default;
+
+    virtual void setMeteringEnabled(bool enabled) = 0;
+
+    virtual float volume() const = 0;
+    // Immediate change; cuts short a running ramp.
+    virtual void setVolume(float volume) = 0;
+    // Linear ramp from the present volume to `target` over `fadeDuration` seconds of playback;
+    // returns at once. A later ramp or assignment replaces it; at its end the volume stays at
+    // the target.
+    virtual void setVolume(float target, double fadeDuration) = 0;
+
+    virtual void play() = 0;
+    virtual void pause() = 0;
+    virtual void stop() = 0;
+    // True while sound is produced (also during a ramp to 0); false after pause(), stop(), at
+    // the end of the file and after a decoding error.
+    virtual bool isPlaying() const = 0;
+
+    virtual double currentTime() const = 0;
+    virtual void setCurrentTime(double seconds) = 0;
+    // Length in seconds; 0 while unknown.
+    virtual double duration() const = 0;
+
+    virtual void updateMeters() = 0;
+    // RMS of the last metering window in dBFS (0 at full scale, very negative in silence).
+    virtual float averagePower(int channel) const = 0;
+};
+
+} // namespace orvane

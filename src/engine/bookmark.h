@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace orvane {
+
+// A stored reference to a local file that a later run can re-open: opaque, versioned bytes
+// ("ORVB", a version byte, then the absolute path in UTF-8). Linux has no security scope, so
+// access needs nothing beyond the path.
+namespace Bookmark {
+
+// Fails (nullopt) for a path that is not absolute or not an existing regular file.
+std::optional<QByteArray> make(const QString& path);
+// Fails for bytes that are not a bookmark of this format or name a file that no longer exists
+// as a regular file. Never yields a different file than the one recorded.
+std::optional<QString> resolve(const QByteArray& bytes);
+
+} // namespace Bookmark
+
+} // namespace orvane

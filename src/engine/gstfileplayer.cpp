@@ -1,0 +1,414 @@
+#include "engine/gstfileplayer.h"
+
+#include <gst/base/gsttypefindhelper.h>
+#include <gst/controller/gstdirectcontrolbinding.h>
+#include <gst/controller/gstinterpolationcontrolsource.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+
+namespace orvane {
+
+namespace {
+
+constexpr int kPlayFlagAudio = 0x02; // playbin: audio only, no video, text or visualisation
+constexpr qint64 kTypeFindBytes = 64 * 1024;
+
+// Containers that type finding reports before it looks inside: accepted here, and a file that
+// holds no audio after all fails later as a decoding error.
+bool looksLikeAudio(const QString& media)
+{
+    return media.startsWith(QLatin1String("audio/")) || media == QLatin1String("application/x-id3") ||
+           media == QLatin1String("application/x-apetag") ||
+           media == QLatin1String("application/ogg") || media == QLatin1String("video/quicktime") ||
+           media == QLatin1String("application/x-3gp") || media == QLatin1String("video/x-matroska") ||
+           media == QLatin1String("video/webm") || media == QLatin1String("audio/x-m4a");
+}
+
+// Type finding on the first bytes of the file; a description of the problem, or empty.
+QString checkAudioFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("the file does not exist");
+    if (!info.isFile())
+        return QStringLiteral("not a regular file");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("the file cannot be read (%1)").arg(file.errorString());
+    const QByteArray head = file.read(kTypeFindBytes);
+    if (head.isEmpty())
+        return QStringLiteral("the file is empty");
+    GstCaps* caps = gst_type_find_helper_for_data_with_extension(
+        nullptr, reinterpret_cast<const guint8*>(head.constData()), gsize(head.size()),
+        info.suffix().toLower().toUtf8().constData(), nullptr);
+    if (!caps)
+        return QStringLiteral("not an audio file");
+    const QString media =
+        gst_caps_get_size(caps) > 0
+            ? QString::fromUtf8(gst_structure_get_name(gst_caps_get_structure(caps, 0)))
+            : QString();
+    gst_caps_unref(caps);
+    if (!looksLikeAudio(media))
+        return QStringLiteral("not an audio file (%1)").arg(media);
+    return {};
+}
+
+// Watches buffers entering the volume stage; runs on the streaming thread.
+struct FrontProbe {
+    std::shared_ptr<std::atomic<gint64>> front;
+    GstSegment segment;
+};
+
+GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user)
+{
+    auto* probe = static_cast<FrontProbe*>(user);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT)
+            gst_event_copy_segment(event, &probe->segment);
+        else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP)
+            probe->front->store(-1);
+    } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (GST_BUFFER_PTS_IS_VALID(buffer) && probe->segment.format == GST_FORMAT_TIME) {
+            guint64 end = GST_BUFFER_PTS(buffer);
+            if (GST_BUFFER_DURATION_IS_VALID(buffer))
+                end += GST_BUFFER_DURATION(buffer);
+            const guint64 stream =
+                gst_segment_to_stream_time(&probe->segment, GST_FORMAT_TIME, end);
+            if (GST_CLOCK_TIME_IS_VALID(stream))
+                probe->front->store(gint64(stream));
+        }
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+double rmsOfChannel0(const GstStructure* s)
+{
+    const GValue* list = gst_structure_get_value(s, "rms");
+    if (!list)
+        return -160.0;
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    if (G_VALUE_HOLDS(list, g_value_array_get_type())) {
+        auto* array = static_cast<GValueArray*>(g_value_get_boxed(list));
+        if (array && array->n_values > 0)
+            return g_value_get_double(g_value_array_get_nth(array, 0));
+    }
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    if (GST_VALUE_HOLDS_ARRAY(list) && gst_value_array_get_size(list) > 0)
+        return g_value_get_double(gst_value_array_get_value(list, 0));
+    return -160.0;
+}
+
+} // namespace
+
+std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString* error)
+{
+    gst::ensureInitialized();
+    auto fail = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return nullptr;
+    };
+    if (const QString problem = checkAudioFile(path); !problem.isEmpty())
+        return fail(problem);
+
+    std::unique_ptr<GstFilePlayer> self(new GstFilePlayer);
+    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+    if (!playbin)
+        return fail(QStringLiteral("GStreamer's playbin is missing"));
+    self->pipeline_.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
+
+    QString sinkError;
+    const gst::SinkBin sink = gst::makeSinkBin(true, &sinkError);
+    if (!sink.bin)
+        return fail(sinkError);
+    self->level_ = sink.level;
+    self->volumeElement_ = sink.volume;
+
+    gchar* uri = gst_filename_to_uri(path.toUtf8().constData(), nullptr);
+    g_object_set(playbin, "uri", uri, "flags", kPlayFlagAudio, "audio-sink", sink.bin, nullptr);
+    g_free(uri);
+
+    // Sample-accurate ramps: the volume property follows a linear control curve in stream time.
+    self->ramp_source_.reset(gst_interpolation_control_source_new());
+    g_object_set(self->ramp_source_.get(), "mode", GST_INTERPOLATION_MODE_LINEAR, nullptr);
+    gst_object_add_control_binding(
+        GST_OBJECT(sink.volume),
+        gst_direct_control_binding_new_absolute(GST_OBJECT(sink.volume), "volume",
+                                                self->ramp_source_.get()));
+
+    gst::Ptr<GstPad> volumeSink(gst_element_get_static_pad(sink.volume, "sink"));
+    auto* probe = new FrontProbe{self->front_, {}};
+    gst_segment_init(&probe->segment, GST_FORMAT_UNDEFINED);
+    gst_pad_add_probe(volumeSink.get(),
+                      GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                      onVolumeInput, probe, [](gpointer p) { delete static_cast<FrontProbe*>(p); });
+
+    self->watch_ = std::make_unique<gst::BusWatch>(playbin, &GstFilePlayer::onBusMessage, self.get());
+    if (gst_element_set_state(playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
+        return fail(QStringLiteral("the audio output cannot be opened"));
+    return self;
+}
+
+GstFilePlayer::~GstFilePlayer()
+{
+    watch_.reset(); // no callback after this point
+    pipeline_.reset();
+}
+
+void GstFilePlayer::onBusMessage(GstMessage* message, void* self)
+{
+    static_cast<GstFilePlayer*>(self)->handle(message);
+}
+
+void GstFilePlayer::handle(GstMessage* message)
+{
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ASYNC_DONE:
+        if (!prerolled_) {
+            prerolled_ = true;
+            duration();
+            applyPendingSeek();
+        } else {
+            pendingSeek_.reset(); // a seek completed
+        }
+        break;
+    case GST_MESSAGE_DURATION_CHANGED:
+        duration_ = 0;
+        duration();
+        break;
+    case GST_MESSAGE_EOS:
+        ended_ = true;
+        playing_ = false;
+        break;
+    case GST_MESSAGE_ERROR:
+        failed_ = true;
+        playing_ = false;
+        break;
+    case GST_MESSAGE_ELEMENT:
+        if (gst_message_has_name(message, "level"))
+            onLevel(message);
+        break;
+    default:
+        break;
+    }
+}
+
+void GstFilePlayer::onLevel(GstMessage* message)
+{
+    const GstStructure* s = gst_message_get_structure(message);
+    guint64 streamTime = 0, length = 0;
+    if (!gst_structure_get_uint64(s, "stream-time", &streamTime))
+        return;
+    gst_structure_get_uint64(s, "duration", &length);
+    const double end = gst::toSeconds(gint64(streamTime + length));
+    const double rms = rmsOfChannel0(s);
+    if (GST_MESSAGE_SRC(message) == GST_OBJECT(level_)) {
+        levels_.push_back({end, float(rms)});
+        while (levels_.size() > 64)
+            levels_.pop_front();
+    } else if (levelTap_) {
+        levelTap_(QString::fromUtf8(GST_OBJECT_NAME(GST_MESSAGE_SRC(message))), end, rms);
+    }
+}
+
+void GstFilePlayer::setMeteringEnabled(bool enabled)
+{
+    metering_ = enabled;
+    g_object_set(level_, "post-messages", gboolean(enabled), nullptr);
+}
+
+// ---- volume ----
+
+double GstFilePlayer::heardPosition() const { return currentTime(); }
+
+double GstFilePlayer::processingFront() const
+{
+    const double heard = heardPosition();
+    if (pendingSeek_)
+        return heard;
+    const gint64 front = front_->load();
+    return front < 0 ? heard : std::max(heard, gst::toSeconds(front));
+}
+
+float GstFilePlayer::volumeAt(double t) const
+{
+    if (!ramp_)
+        return staticVolume_;
+    if (t >= ramp_->end)
+        return ramp_->to;
+    if (t <= ramp_->start)
+        return ramp_->from;
+    const double f = (t - ramp_->start) / (ramp_->end - ramp_->start);
+    return float(ramp_->from + (ramp_->to - ramp_->from) * f);
+}
+
+float GstFilePlayer::volume() const { return volumeAt(heardPosition()); }
+
+void GstFilePlayer::clearRamp()
+{
+    gst_timed_value_control_source_unset_all(GST_TIMED_VALUE_CONTROL_SOURCE(ramp_source_.get()));
+    ramp_.reset();
+}
+
+void GstFilePlayer::setVolume(float volume)
+{
+    clearRamp();
+    staticVolume_ = volume;
+    g_object_set(volumeElement_, "volume", double(volume), nullptr);
+}
+
+void GstFilePlayer::startRamp(double from, float fromVolume, double to, float target)
+{
+    clearRamp();
+    // Samples before `from` are already on their way to the speaker; the curve holds the present
+    // volume until there, so nothing jumps.
+    g_object_set(volumeElement_, "volume", double(fromVolume), nullptr);
+    auto* source = GST_TIMED_VALUE_CONTROL_SOURCE(ramp_source_.get());
+    if (from > 0)
+        gst_timed_value_control_source_set(source, 0, fromVolume);
+    gst_timed_value_control_source_set(source, GstClockTime(gst::toNanoseconds(from)), fromVolume);
+    gst_timed_value_control_source_set(source, GstClockTime(gst::toNanoseconds(to)), target);
+    ramp_ = Ramp{from, to, fromVolume, target};
+    staticVolume_ = target;
+}
+
+void GstFilePlayer::setVolume(float target, double fadeDuration)
+{
+    // The audio between the heard position and the processing front is already past the volume
+    // stage. The ramp starts at the front from the present volume and ends where the speaker
+    // will be `fadeDuration` from now, so the fade is heard to end on time without a jump.
+    const double from = processingFront();
+    const float fromVolume = volumeAt(from);
+    const double to = heardPosition() + std::max(0.0, fadeDuration);
+    if (!std::isfinite(fadeDuration) || to <= from + 0.005) {
+        setVolume(target);
+        return;
+    }
+    startRamp(from, fromVolume, to, target);
+}
+
+// ---- transport ----
+
+void GstFilePlayer::play()
+{
+    if (failed_ || !pipeline_)
+        return;
+    if (ended_) {
+        ended_ = false;
+        setCurrentTime(0);
+    }
+    gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING);
+    playing_ = true;
+}
+
+void GstFilePlayer::pause()
+{
+    if (!pipeline_)
+        return;
+    gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
+    playing_ = false;
+}
+
+void GstFilePlayer::stop()
+{
+    if (!pipeline_)
+        return;
+    lastPosition_ = currentTime();
+    watch_.reset();
+    pipeline_.reset(); // NULL state: threads and the audio device are released now
+    playing_ = false;
+}
+
+double GstFilePlayer::currentTime() const
+{
+    if (!pipeline_)
+        return lastPosition_;
+    if (ended_)
+        return std::max(duration(), lastPosition_);
+    if (pendingSeek_)
+        return *pendingSeek_;
+    gint64 position = 0;
+    if (gst_element_query_position(pipeline_.get(), GST_FORMAT_TIME, &position) && position >= 0)
+        lastPosition_ = gst::toSeconds(position);
+    return lastPosition_;
+}
+
+void GstFilePlayer::setCurrentTime(double seconds)
+{
+    if (!pipeline_)
+        return;
+    // The player clamps: a position that is not a number or lies outside the file never reaches
+    // GStreamer.
+    if (std::isnan(seconds) || seconds < 0)
+        seconds = 0;
+    const double length = duration();
+    if (length > 0 && seconds > length)
+        seconds = length;
+    else if (std::isinf(seconds))
+        seconds = 0;
+
+    // A running ramp is re-anchored at the new position with its remaining length.
+    std::optional<Ramp> carried;
+    if (ramp_) {
+        const double front = processingFront();
+        const double remaining = ramp_->end - heardPosition();
+        if (remaining > 0)
+            carried = Ramp{seconds, seconds + remaining, volumeAt(front), ramp_->to};
+        else
+            setVolume(ramp_->to);
+    }
+    ended_ = false;
+    lastPosition_ = seconds;
+    pendingSeek_ = seconds;
+    front_->store(-1);
+    levels_.clear(); // windows of the old position
+    if (prerolled_)
+        applyPendingSeek();
+    if (carried)
+        startRamp(carried->start, carried->from, carried->end, carried->to);
+}
+
+void GstFilePlayer::applyPendingSeek()
+{
+    if (!pendingSeek_)
+        return;
+    gst_element_seek_simple(pipeline_.get(), GST_FORMAT_TIME,
+                            GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                            gst::toNanoseconds(*pendingSeek_));
+}
+
+double GstFilePlayer::duration() const
+{
+    if (duration_ <= 0 && pipeline_) {
+        gint64 length = 0;
+        if (gst_element_query_duration(pipeline_.get(), GST_FORMAT_TIME, &length) && length > 0)
+            duration_ = gst::toSeconds(length);
+    }
+    return duration_;
+}
+
+// ---- metering ----
+
+void GstFilePlayer::updateMeters()
+{
+    // Level messages run ahead of the speaker by the output's buffer: take the newest window
+    // that has been heard.
+    const double heard = heardPosition() + 0.025;
+    while (levels_.size() > 1 && levels_[1].end <= heard)
+        levels_.pop_front();
+    if (!levels_.empty() && levels_.front().end <= heard + 0.05)
+        power_ = levels_.front().rmsDb;
+}
+
+float GstFilePlayer::averagePower(int channel) const
+{
+    Q_UNUSED(channel); // channel 0 is the only one metered
+    return metering_ ? power_ : -160.0f;
+}
+
+} // namespace orvane

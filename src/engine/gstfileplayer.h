@@ -1,0 +1,93 @@
+#pragma once
+
+#include "engine/audiofileplayer.h"
+#include "engine/gstsupport.h"
+
+#include <QString>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace orvane {
+
+// The audio-file player on GStreamer: one playbin (audio only) whose audio sink is
+// "audioconvert ! level ! volume ! output". Main thread only, except the pad probe, which runs
+// on the streaming thread and touches only the atomic `front_`.
+class GstFilePlayer final : public AudioFilePlayer {
+public:
+    // Checks synchronously what is cheap (the file exists, is readable, looks like audio) and
+    // starts prerolling asynchronously. Returns null with *error set on failure.
+    static std::unique_ptr<GstFilePlayer> open(const QString& path, QString* error);
+    ~GstFilePlayer() override;
+
+    void setMeteringEnabled(bool enabled) override;
+    float volume() const override;
+    void setVolume(float volume) override;
+    void setVolume(float target, double fadeDuration) override;
+    void play() override;
+    void pause() override;
+    void stop() override;
+    bool isPlaying() const override { return playing_; }
+    double currentTime() const override;
+    void setCurrentTime(double seconds) override;
+    double duration() const override;
+    void updateMeters() override;
+    float averagePower(int channel) const override;
+
+    // True once the file failed to decode (the player then reports not playing).
+    bool hasFailed() const { return failed_; }
+    // Level messages from level elements other than the player's own meter (for instance one
+    // placed in ORVANE_AUDIO_SINK by a test, after the volume stage): element name, stream time
+    // of the window's end in seconds, RMS of channel 0 in dBFS.
+    using LevelTap = std::function<void(const QString& element, double streamTime, double rmsDb)>;
+    void setLevelTap(LevelTap tap) { levelTap_ = std::move(tap); }
+
+private:
+    GstFilePlayer() = default;
+    static void onBusMessage(GstMessage* message, void* self);
+    void handle(GstMessage* message);
+    void onLevel(GstMessage* message);
+    void applyPendingSeek();
+    // Stream time (seconds) of the first sample the volume stage has not processed yet.
+    double processingFront() const;
+    double heardPosition() const;
+    float volumeAt(double streamTime) const;
+    void clearRamp();
+    void startRamp(double from, float fromVolume, double to, float target);
+
+    struct Ramp {
+        double start = 0, end = 0; // stream time, seconds
+        float from = 0, to = 0;
+    };
+    struct LevelSample {
+        double end;   // stream time of the window's end, seconds
+        float rmsDb;  // channel 0
+    };
+
+    gst::PipelinePtr pipeline_;
+    std::unique_ptr<gst::BusWatch> watch_;
+    GstElement* level_ = nullptr;  // owned by the pipeline
+    GstElement* volumeElement_ = nullptr;
+    gst::Ptr<GstControlSource> ramp_source_;
+    std::optional<Ramp> ramp_;
+    float staticVolume_ = 1.0f;
+
+    bool playing_ = false;
+    bool prerolled_ = false;
+    bool ended_ = false;
+    bool failed_ = false;
+    bool metering_ = false;
+    std::optional<double> pendingSeek_; // seconds; applied once prerolled
+    mutable double lastPosition_ = 0;
+    mutable double duration_ = 0;
+
+    std::deque<LevelSample> levels_;
+    float power_ = -160.0f;
+    LevelTap levelTap_;
+
+    // Written by the pad probe on the streaming thread.
+    std::shared_ptr<std::atomic<gint64>> front_ = std::make_shared<std::atomic<gint64>>(-1);
+};
+
+} // namespace orvane

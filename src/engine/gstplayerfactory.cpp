@@ -1,0 +1,18 @@
+#include "engine/gstplayerfactory.h"
+
+#include "engine/gstfileplayer.h"
+#include "engine/gststreamplayer.h"
+
+namespace orvane {
+
+std::shared_ptr<AudioFilePlayer> GstPlayerFactory::openFile(const QString& path, QString* error)
+{
+    return GstFilePlayer::open(path, error);
+}
+
+std::shared_ptr<StreamPlayer> GstPlayerFactory::openStream(const QUrl& url)
+{
+    return std::make_shared<GstStreamPlayer>(url);
+}
+
+} // namespace orvane

@@ -1,0 +1,183 @@
+#include "engine/gststreamplayer.h"
+
+#include <QCoreApplication>
+
+namespace orvane {
+
+namespace {
+
+constexpr int kPlayFlagAudio = 0x02;
+constexpr guint kNetworkTimeoutSeconds = 10;
+
+void setupSource(GstElement*, GstElement* source, gpointer)
+{
+    GObjectClass* klass = G_OBJECT_GET_CLASS(source);
+    if (g_object_class_find_property(klass, "user-agent"))
+        g_object_set(source, "user-agent", GstStreamPlayer::userAgent().constData(), nullptr);
+    if (g_object_class_find_property(klass, "timeout"))
+        g_object_set(source, "timeout", kNetworkTimeoutSeconds, nullptr);
+}
+
+} // namespace
+
+QByteArray GstStreamPlayer::userAgent()
+{
+    return QByteArrayLiteral("Orvane/") + QByteArray(ORVANE_VERSION);
+}
+
+GstStreamPlayer::GstStreamPlayer(const QUrl& url, QObject* parent)
+    : StreamPlayer(parent)
+    , url_(url)
+{
+    gst::ensureInitialized();
+    build();
+}
+
+GstStreamPlayer::~GstStreamPlayer() { teardown(); }
+
+void GstStreamPlayer::build()
+{
+    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+    if (!playbin) {
+        fail(QStringLiteral("GStreamer's playbin is missing"));
+        return;
+    }
+    pipeline_.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
+    QString error;
+    const gst::SinkBin sink = gst::makeSinkBin(false, &error);
+    if (!sink.bin) {
+        teardown();
+        fail(error);
+        return;
+    }
+    volumeElement_ = sink.volume;
+    g_object_set(volumeElement_, "volume", double(volume_), nullptr);
+    g_object_set(playbin, "uri", url_.toEncoded().constData(), "flags", kPlayFlagAudio,
+                 "audio-sink", sink.bin, nullptr);
+    g_signal_connect(playbin, "source-setup", G_CALLBACK(setupSource), nullptr);
+    watch_ = std::make_unique<gst::BusWatch>(playbin, &GstStreamPlayer::onBusMessage, this);
+    buffering_ = false;
+    reachedPlaying_ = false;
+}
+
+void GstStreamPlayer::teardown()
+{
+    watch_.reset();
+    pipeline_.reset();
+    volumeElement_ = nullptr;
+}
+
+void GstStreamPlayer::setVolume(float volume)
+{
+    volume_ = volume;
+    if (volumeElement_)
+        g_object_set(volumeElement_, "volume", double(volume), nullptr);
+}
+
+void GstStreamPlayer::play()
+{
+    if (itemStatus_ == ItemStatus::Failed) {
+        // Reconnect: a fresh pipeline from NULL.
+        teardown();
+        setItemStatus(ItemStatus::Unknown);
+        build();
+    }
+    wantPlaying_ = true;
+    if (!pipeline_)
+        return;
+    setTimeControl(TimeControlStatus::WaitingToPlayAtSpecifiedRate);
+    if (gst_element_set_state(pipeline_.get(), buffering_ ? GST_STATE_PAUSED : GST_STATE_PLAYING) ==
+        GST_STATE_CHANGE_FAILURE)
+        fail(QStringLiteral("the stream cannot be started"));
+}
+
+void GstStreamPlayer::pause()
+{
+    wantPlaying_ = false;
+    if (pipeline_)
+        gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
+    setTimeControl(TimeControlStatus::Paused);
+}
+
+void GstStreamPlayer::onBusMessage(GstMessage* message, void* self)
+{
+    static_cast<GstStreamPlayer*>(self)->handle(message);
+}
+
+void GstStreamPlayer::handle(GstMessage* message)
+{
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ERROR:
+        fail(gst::errorText(message));
+        break;
+    case GST_MESSAGE_EOS:
+        fail(QStringLiteral("the stream ended"));
+        break;
+    case GST_MESSAGE_BUFFERING: {
+        gint percent = 100;
+        gst_message_parse_buffering(message, &percent);
+        const bool below = percent < 100;
+        if (below != buffering_) {
+            buffering_ = below;
+            if (wantPlaying_ && pipeline_)
+                gst_element_set_state(pipeline_.get(),
+                                      below ? GST_STATE_PAUSED : GST_STATE_PLAYING);
+        }
+        updateTimeControl();
+        break;
+    }
+    case GST_MESSAGE_ASYNC_DONE:
+        if (itemStatus_ == ItemStatus::Unknown)
+            setItemStatus(ItemStatus::ReadyToPlay);
+        break;
+    case GST_MESSAGE_STATE_CHANGED:
+        if (GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline_.get())) {
+            GstState oldState, newState, pending;
+            gst_message_parse_state_changed(message, &oldState, &newState, &pending);
+            reachedPlaying_ = newState == GST_STATE_PLAYING;
+            if (newState >= GST_STATE_PAUSED && itemStatus_ == ItemStatus::Unknown)
+                setItemStatus(ItemStatus::ReadyToPlay);
+            updateTimeControl();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void GstStreamPlayer::updateTimeControl()
+{
+    if (!wantPlaying_ || itemStatus_ == ItemStatus::Failed)
+        return;
+    setTimeControl(reachedPlaying_ && !buffering_ ? TimeControlStatus::Playing
+                                                  : TimeControlStatus::WaitingToPlayAtSpecifiedRate);
+}
+
+void GstStreamPlayer::fail(const QString& why)
+{
+    lastError_ = why;
+    if (pipeline_)
+        gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    reachedPlaying_ = false;
+    buffering_ = false;
+    setItemStatus(ItemStatus::Failed);
+    setTimeControl(TimeControlStatus::Paused);
+}
+
+void GstStreamPlayer::setTimeControl(TimeControlStatus status)
+{
+    if (status == timeControl_)
+        return;
+    timeControl_ = status;
+    Q_EMIT timeControlStatusChanged(status);
+}
+
+void GstStreamPlayer::setItemStatus(ItemStatus status)
+{
+    if (status == itemStatus_)
+        return;
+    itemStatus_ = status;
+    Q_EMIT itemStatusChanged(status);
+}
+
+} // namespace orvane

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "engine/gstsupport.h"
+#include "engine/streamplayer.h"
+
+#include <QUrl>
+
+namespace orvane {
+
+// The network stream player on GStreamer: one playbin per station with the same output bin as
+// the file player. Buffering pauses the pipeline below 100 % and resumes it at 100 % (unless
+// the user paused). A live stream that ends has dropped: end-of-stream reports a failed item.
+// play() on a failed player reconnects with a fresh pipeline. Main thread only.
+class GstStreamPlayer final : public StreamPlayer {
+    Q_OBJECT
+public:
+    explicit GstStreamPlayer(const QUrl& url, QObject* parent = nullptr);
+    ~GstStreamPlayer() override;
+
+    void setVolume(float volume) override;
+    void play() override;
+    void pause() override;
+    TimeControlStatus timeControlStatus() const override { return timeControl_; }
+    ItemStatus itemStatus() const override { return itemStatus_; }
+
+    // The text of the last failure, for diagnostics.
+    QString lastError() const { return lastError_; }
+
+    static QByteArray userAgent();
+
+private:
+    static void onBusMessage(GstMessage* message, void* self);
+    void handle(GstMessage* message);
+    void build();
+    void teardown();
+    void fail(const QString& why);
+    void setTimeControl(TimeControlStatus status);
+    void setItemStatus(ItemStatus status);
+    void updateTimeControl();
+
+    QUrl url_;
+    float volume_ = 1.0f;
+    gst::PipelinePtr pipeline_;
+    std::unique_ptr<gst::BusWatch> watch_;
+    GstElement* volumeElement_ = nullptr; // owned by the pipeline
+    bool wantPlaying_ = false;            // the user's intent
+    bool buffering_ = false;              // below 100 %
+    bool reachedPlaying_ = false;         // the pipeline is in PLAYING
+    TimeControlStatus timeControl_ = TimeControlStatus::Paused;
+    ItemStatus itemStatus_ = ItemStatus::Unknown;
+    QString lastError_;
+};
+
+} // namespace orvane

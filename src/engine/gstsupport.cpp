@@ -1,0 +1,127 @@
+#include "engine/gstsupport.h"
+
+#include <QByteArray>
+#include <mutex>
+
+namespace orvane::gst {
+
+void ensureInitialized()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+QString sinkDescription()
+{
+    const QByteArray env = qgetenv("ORVANE_AUDIO_SINK");
+    return env.trimmed().isEmpty() ? QStringLiteral("autoaudiosink") : QString::fromUtf8(env);
+}
+
+namespace {
+
+// Under a sound server the default ring buffer of 200 ms makes every fade start that much after
+// the call; 100 ms keeps fades prompt and is still safe against underruns.
+void tuneAudioSink(GstBin*, GstBin*, GstElement* element, gpointer)
+{
+    GObjectClass* klass = G_OBJECT_GET_CLASS(element);
+    if (g_object_class_find_property(klass, "buffer-time") &&
+        g_object_class_find_property(klass, "latency-time")) {
+        g_object_set(element, "buffer-time", gint64(100000), "latency-time", gint64(10000),
+                     nullptr);
+    }
+}
+
+} // namespace
+
+SinkBin makeSinkBin(bool metering, QString* error)
+{
+    SinkBin result;
+    const QString description = sinkDescription();
+    GError* gerror = nullptr;
+    GstElement* output =
+        gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &gerror);
+    if (!output) {
+        if (error)
+            *error = QStringLiteral("audio output \"%1\": %2")
+                         .arg(description, QString::fromUtf8(gerror ? gerror->message : "?"));
+        g_clear_error(&gerror);
+        return result;
+    }
+    g_clear_error(&gerror);
+    if (description == QLatin1String("autoaudiosink"))
+        g_signal_connect(output, "deep-element-added", G_CALLBACK(tuneAudioSink), nullptr);
+
+    GstElement* bin = gst_bin_new(nullptr);
+    GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
+    GstElement* level = gst_element_factory_make("level", nullptr);
+    GstElement* volume = gst_element_factory_make("volume", nullptr);
+    if (!convert || !level || !volume) {
+        for (GstElement* e : {convert, level, volume, output, bin}) {
+            if (e)
+                gst_object_unref(gst_object_ref_sink(e));
+        }
+        if (error)
+            *error = QStringLiteral("GStreamer base plugins are missing");
+        return result;
+    }
+    g_object_set(level, "interval", guint64(50 * GST_MSECOND), "post-messages",
+                 gboolean(metering), nullptr);
+    gst_bin_add_many(GST_BIN(bin), convert, level, volume, output, nullptr);
+    gst_element_link_many(convert, level, volume, output, nullptr);
+    Ptr<GstPad> pad(gst_element_get_static_pad(convert, "sink"));
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
+    result.bin = bin;
+    result.level = level;
+    result.volume = volume;
+    return result;
+}
+
+struct BusWatch::Data {
+    Handler handler;
+    void* owner;
+};
+
+BusWatch::BusWatch(GstElement* pipeline, Handler handler, void* owner)
+{
+    Ptr<GstBus> bus(gst_element_get_bus(pipeline));
+    auto* data = new Data{handler, owner};
+    sourceId_ = gst_bus_add_watch_full(
+        bus.get(), G_PRIORITY_DEFAULT,
+        [](GstBus*, GstMessage* message, gpointer user) -> gboolean {
+            auto* d = static_cast<Data*>(user);
+            d->handler(message, d->owner);
+            return G_SOURCE_CONTINUE;
+        },
+        data, [](gpointer user) { delete static_cast<Data*>(user); });
+}
+
+BusWatch::~BusWatch()
+{
+    if (sourceId_)
+        g_source_remove(sourceId_);
+}
+
+void PipelineRelease::operator()(GstElement* pipeline) const
+{
+    if (!pipeline)
+        return;
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+}
+
+double toSeconds(gint64 ns) { return double(ns) / double(GST_SECOND); }
+
+gint64 toNanoseconds(double seconds) { return gint64(seconds * double(GST_SECOND) + 0.5); }
+
+QString errorText(GstMessage* message)
+{
+    GError* error = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    QString text = QString::fromUtf8(error ? error->message : "unknown error");
+    g_clear_error(&error);
+    g_free(debug);
+    return text;
+}
+
+} // namespace orvane::gst

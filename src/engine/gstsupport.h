@@ -1,0 +1,74 @@
+#pragma once
+
+// GStreamer plumbing shared by the two players. Only the players include this header.
+
+#include <gst/gst.h>
+
+#include <QString>
+#include <memory>
+
+namespace orvane::gst {
+
+struct ObjectUnref {
+    void operator()(gpointer object) const
+    {
+        if (object)
+            gst_object_unref(object);
+    }
+};
+template <typename T> using Ptr = std::unique_ptr<T, ObjectUnref>;
+
+struct MessageUnref {
+    void operator()(GstMessage* m) const
+    {
+        if (m)
+            gst_message_unref(m);
+    }
+};
+using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
+
+// gst_init once per process; safe to call from any player constructor.
+void ensureInitialized();
+
+// The output: ORVANE_AUDIO_SINK (a gst-launch description, e.g. "fakesink sync=true") when set,
+// else autoaudiosink.
+QString sinkDescription();
+
+// "audioconvert ! level ! volume ! <output>" in a bin with a ghost sink pad. The level element
+// meters the music before the volume stage (interval 50 ms). Elements are owned by the bin.
+struct SinkBin {
+    GstElement* bin = nullptr; // floating reference, to be handed to playbin's audio-sink
+    GstElement* level = nullptr;
+    GstElement* volume = nullptr;
+};
+SinkBin makeSinkBin(bool metering, QString* error);
+
+// An owned bus watch on the default main context (the Qt main loop on Linux). Removing it
+// guarantees the callback is never called again.
+class BusWatch {
+public:
+    using Handler = void (*)(GstMessage* message, void* owner);
+    BusWatch() = default;
+    BusWatch(GstElement* pipeline, Handler handler, void* owner);
+    ~BusWatch();
+    BusWatch(const BusWatch&) = delete;
+    BusWatch& operator=(const BusWatch&) = delete;
+
+private:
+    struct Data;
+    guint sourceId_ = 0;
+};
+
+// Sets the pipeline to NULL (waiting for its threads to stop) and drops the reference.
+struct PipelineRelease {
+    void operator()(GstElement* pipeline) const;
+};
+using PipelinePtr = std::unique_ptr<GstElement, PipelineRelease>;
+
+double toSeconds(gint64 ns);
+gint64 toNanoseconds(double seconds);
+
+// Text of an ERROR message, for failure descriptions.
+QString errorText(GstMessage* message);
+
+} // namespace orvane::gst

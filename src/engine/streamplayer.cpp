@@ -1,0 +1,7 @@
+#include "engine/streamplayer.h"
+
+namespace orvane {
+
+StreamPlayer::~StreamPlayer() = default;
+
+} // namespace orvane

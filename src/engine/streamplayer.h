@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+
+namespace orvane {
+
+// A network stream being played; one instance per started station. Used from the main thread
+// only. Reports arrive as signals on the main thread.
+class StreamPlayer : public QObject {
+    Q_OBJECT
+public:
+    enum class TimeControlStatus { Paused, WaitingToPlayAtSpecifiedRate, Playing };
+    Q_ENUM(TimeControlStatus)
+    enum class ItemStatus { Unknown, ReadyToPlay, Failed };
+    Q_ENUM(ItemStatus)
+
+    using QObject::QObject;
+    ~StreamPlayer() override;
+
+    virtual void setVolume(float volume) = 0;
+    virtual void play() = 0;
+    virtual void pause() = 0;
+
+    virtual TimeControlStatus timeControlStatus() const = 0;
+    virtual ItemStatus itemStatus() const = 0;
+
+Q_SIGNALS:
+    void timeControlStatusChanged(orvane::StreamPlayer::TimeControlStatus status);
+    void itemStatusChanged(orvane::StreamPlayer::ItemStatus status);
+};
+
+} // namespace orvane

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+#include <optional>
+
+namespace orvane {
+
+// One playlist entry. A value: the playlist holds its own copies. Two tracks are equal exactly
+// when their ids are; no other field takes part.
+struct Track {
+    Track() = default;
+    Track(QUrl url, QString title, QString artist, double duration, QByteArray artwork,
+          QString info, std::optional<QByteArray> bookmark = std::nullopt);
+
+    // Fresh random id per construction: two loads of one file give two ids. Never reassigned.
+    QUuid id;
+    QUrl url;
+    QString title;
+    QString artist;
+    double duration = 0; // seconds; 0 when unknown
+    // Encoded cover picture (JPEG, PNG…) as found in the file; empty when none. QByteArray is
+    // implicitly shared, so copies of a track share the bytes; views decode a scaled image.
+    QByteArray artwork;
+    QString info; // technical line, e.g. "MP3 · 320 kbps · 44 kHz · Stereo"
+    std::optional<QByteArray> bookmark;
+
+    bool operator==(const Track& other) const { return id == other.id; }
+
+    // Reads tags, duration and format of a local file. Never fails: what cannot be read keeps
+    // its default. Safe to call from any thread. `lang` decides the channel word.
+    static Track load(const QUrl& url, const QString& lang);
+};
+
+} // namespace orvane

@@ -1,0 +1,489 @@
+// The engine's decisions on fake players in virtual time: transport, fades, the clock's advance,
+// level bars, radio and its statuses.
+#include "support/enginefixture.h"
+
+#include "radio/stationstore.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace orvane;
+using namespace orvane::test;
+
+namespace {
+
+void processQueued()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+class TestAudioEngine : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void freshEngineHasInitialStateAndWritesPresetsBack()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        QCOMPARE(e.levels(), QList<double>(28, 0.05));
+        QCOMPARE(e.volume(), 0.73);
+        QCOMPARE(e.mode(), PlayerMode::Library);
+        QVERIFY(e.currentID().isNull() && e.currentStationID().isNull());
+        QVERIFY(e.radioStatus().isEmpty() && !e.isPlaying());
+        QCOMPARE(e.stations().size(), 6);
+        QCOMPARE(e.stations().at(1).name, QStringLiteral("Европа Плюс"));
+        const auto stored = StationStore::decode(f.settings->value("radioStations").toByteArray());
+        QVERIFY(stored);
+        QCOMPARE(*stored, e.stations());
+        QCOMPARE(e.totalDuration(), 0.0);
+    }
+
+    void everyPublishedAssignmentIsAnnouncedBeforeItChanges()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        double seenBefore = -1;
+        connect(&e, &AudioEngine::objectWillChange, this, [&] { seenBefore = e.volume(); });
+        QSignalSpy changed(&e, &AudioEngine::volumeChanged);
+        e.setVolume(0.5);
+        QCOMPARE(seenBefore, 0.73);
+        e.setVolume(0.5); // equal values are announced too
+        QCOMPARE(changed.count(), 2);
+    }
+
+    void firstTrackStartsAtFullVolumeLaterOnesCrossfade()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b", "c"}));
+        e.play(e.playlist().at(0));
+        auto a = f.lastFile();
+        QVERIFY(a->isPlaying() && a->metering);
+        QVERIFY(!a->ramp);
+        QCOMPARE(a->volume(), 0.73f);
+        QCOMPARE(e.currentID(), e.playlist().at(0).id);
+        QVERIFY(e.isPlaying());
+        QCOMPARE(f.announcer.shown.back().title, QStringLiteral("a"));
+        QCOMPARE(f.announcer.shown.back().subtitle, QStringLiteral("Local file"));
+
+        f.clock.advance(10);
+        e.play(e.playlist().at(1));
+        auto b = f.lastFile();
+        // The outgoing player falls to silence while the new one rises, over the same 3 s.
+        QCOMPARE(a->ramp->to, 0.0f);
+        QCOMPARE(a->ramp->length, 3.0);
+        QCOMPARE(b->ramp->from, 0.0f);
+        QCOMPARE(b->ramp->to, 0.73f);
+        QCOMPARE(b->ramp->length, 3.0);
+        f.clock.advance(3.1);
+        QVERIFY(!a->stopped);
+        f.clock.advance(0.15); // 3.2 s after the handover
+        QVERIFY(a->stopped);
+
+        // A second start within the fade: the half-risen player fades out from where it is.
+        f.clock.advance(10);
+        e.play(e.playlist().at(2));
+        auto c = f.lastFile();
+        f.clock.advance(1.5);
+        e.play(e.playlist().at(0));
+        QVERIFY(std::abs(c->ramp->from - 0.365f) < 0.01f);
+        QCOMPARE(c->ramp->to, 0.0f);
+    }
+
+    void startingOverAPausedTrackStopsItWithoutFade()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b"}));
+        e.play(e.playlist().at(0));
+        auto a = f.lastFile();
+        e.togglePlay();
+        f.clock.advance(2);
+        QVERIFY(!a->isPlaying());
+        e.play(e.playlist().at(1));
+        QVERIFY(a->stopped);
+        QCOMPARE(f.lastFile()->ramp->length, 3.0); // still fades in: a player was held
+        QCOMPARE(f.players.files.size(), size_t(2));
+    }
+
+    void pauseFadeKeepsIdentityAndDoublePressStaysPaused()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b"}));
+        e.play(e.playlist().at(0));
+        auto a = f.lastFile();
+        f.clock.advance(5);
+
+        e.togglePlay(); // pause: fade to silence over 1.5 s, then pause
+        QVERIFY(!e.isPlaying());
+        QCOMPARE(a->ramp->to, 0.0f);
+        QCOMPARE(a->ramp->length, 1.5);
+        const double frozen = e.progress();
+        f.clock.advance(0.5);
+        QCOMPARE(e.progress(), frozen); // the clock no longer copies the position
+        e.togglePlay(); // still sounding: taken as another pause
+        QVERIFY(!e.isPlaying());
+        f.clock.advance(1.2);
+        QVERIFY(a->isPlaying() == false);
+        QCOMPARE(a->pauseCalls, 1);
+        QCOMPARE(a->volume(), 0.73f); // restored for the next resume
+        f.clock.advance(1);
+        QCOMPARE(a->pauseCalls, 2);
+
+        e.togglePlay(); // resume with a 1.5 s fade in
+        QVERIFY(e.isPlaying() && a->isPlaying());
+        QCOMPARE(a->ramp->from, 0.0f);
+        QCOMPARE(a->ramp->length, 1.5);
+
+        // Another track started during a pause fade: the pending pause leaves it alone.
+        e.togglePlay();
+        f.clock.advance(0.5);
+        e.play(e.playlist().at(1));
+        auto b = f.lastFile();
+        f.clock.advance(2);
+        QCOMPARE(b->pauseCalls, 0);
+        QVERIFY(b->isPlaying());
+    }
+
+    void previousRestartsAfterThreeSecondsElseGoesBack()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b", "c"}));
+        e.play(e.playlist().at(1));
+        f.clock.advance(3.5);
+        QCOMPARE(e.progress(), 3.5);
+        const size_t players = f.players.files.size();
+        e.previous();
+        QCOMPARE(f.players.files.size(), players); // same player, sought to 0
+        QCOMPARE(f.lastFile()->seeks.back(), 0.0);
+        QCOMPARE(e.progress(), 0.0);
+
+        f.clock.advance(3.0);
+        QCOMPARE(e.progress(), 3.0);
+        e.previous(); // exactly 3.0: the previous track
+        QCOMPARE(e.currentID(), e.playlist().at(0).id);
+        e.previous(); // before the first comes the last
+        QCOMPARE(e.currentID(), e.playlist().at(2).id);
+        e.next(); // after the last comes the first
+        QCOMPARE(e.currentID(), e.playlist().at(0).id);
+    }
+
+    void shuffleNeverRepeatsTheCurrentTrack()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b"}));
+        e.setIsShuffle(true);
+        e.play(e.playlist().at(0));
+        for (int i = 0; i < 50; ++i) {
+            const QUuid before = e.currentID();
+            e.next();
+            QVERIFY(e.currentID() != before);
+        }
+        e.setPlaylist(f.tracks({"a", "b", "c", "d", "e"}));
+        e.play(e.playlist().at(2));
+        QSet<QUuid> seen;
+        for (int i = 0; i < 200; ++i) {
+            const QUuid before = e.currentID();
+            e.next();
+            QVERIFY(e.currentID() != before);
+            seen.insert(e.currentID());
+        }
+        QCOMPARE(seen.size(), 5);
+        // One track with shuffle on: it restarts.
+        e.setPlaylist(f.tracks({"solo"}));
+        e.play(e.playlist().at(0));
+        e.next();
+        QCOMPARE(e.currentID(), e.playlist().at(0).id);
+    }
+
+    void clockAdvancesOncePerTrackAndRepeatRestarts()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b"}, 10));
+        e.play(e.playlist().at(0));
+        f.clock.advance(6.9);
+        QCOMPARE(e.currentID(), e.playlist().at(0).id);
+        f.clock.advance(0.2); // 3 s before the end
+        QCOMPARE(e.currentID(), e.playlist().at(1).id);
+        QCOMPARE(f.players.files.size(), size_t(2));
+        f.clock.advance(3.5); // the outgoing player ends meanwhile: no second advance
+        QCOMPARE(f.players.files.size(), size_t(2));
+
+        e.setIsRepeat(true);
+        f.clock.advance(4);
+        QCOMPARE(e.currentID(), e.playlist().at(1).id); // the same track again
+        QCOMPARE(f.players.files.size(), size_t(3));
+
+        // A track whose length is unknown moves on only when it stops by itself.
+        e.setIsRepeat(false);
+        f.players.durations.insert("/music/a.mp3", 0);
+        e.play(e.playlist().at(0));
+        f.clock.advance(60);
+        QCOMPARE(e.currentID(), e.playlist().at(0).id);
+        f.lastFile()->failNow();
+        f.clock.advance(0.05);
+        QCOMPARE(e.currentID(), e.playlist().at(1).id);
+    }
+
+    void unopenableFileIsSkippedNotRetriedAtEveryTick()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "gone", "c"}, 10));
+        f.players.unopenable.insert("/music/gone.mp3");
+        e.play(e.playlist().at(1)); // the user's own play: nothing changes
+        QVERIFY(e.currentID().isNull());
+        QVERIFY(f.players.files.empty());
+        e.play(e.playlist().at(0));
+        f.clock.advance(7.05);
+        QCOMPARE(e.currentID(), e.playlist().at(2).id); // "gone" skipped once
+        QVERIFY(e.isPlaying());
+
+        f.players.unopenable.insert("/music/a.mp3");
+        f.players.unopenable.insert("/music/c.mp3");
+        f.clock.advance(7.05); // nothing opens any more: playback ends
+        QVERIFY(!e.isPlaying());
+        const size_t made = f.players.files.size();
+        f.clock.advance(5);
+        QCOMPARE(f.players.files.size(), made);
+    }
+
+    void levelsFollowTheMeterAndFreezeWhenPaused()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a"}));
+        e.play(e.playlist().at(0));
+        auto a = f.lastFile();
+        const std::pair<float, double> cases[] = {
+            {-27.5f, 0.5}, {-160.0f, 0.0}, {-55.0f, 0.0}, {3.0f, 1.0}, {0.0f, 1.0}};
+        for (const auto& [power, level] : cases) {
+            a->power = power;
+            f.clock.advance(0.05);
+            QCOMPARE(e.levels().first(), level);
+        }
+        QCOMPARE(e.levels().size(), 28);
+        QCOMPARE(e.levels().at(1), 1.0);
+        QCOMPARE(e.levels().at(2), 0.0);
+        e.togglePlay();
+        const QList<double> frozen = e.levels();
+        f.clock.advance(1);
+        QCOMPARE(e.levels(), frozen);
+    }
+
+    void removingTheCurrentTrackStopsAtOnce()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b", "c"}));
+        e.play(e.playlist().at(1));
+        f.clock.advance(4);
+        e.remove({e.playlist().at(0).id});
+        QVERIFY(e.isPlaying()); // other tracks: playback untouched
+        e.remove({e.playlist().at(0).id, QUuid::createUuid()});
+        QVERIFY(f.lastFile()->stopped);
+        QVERIFY(!e.isPlaying() && e.currentID().isNull());
+        QCOMPARE(e.progress(), 0.0);
+        QCOMPARE(e.playlist().size(), 1);
+        e.play(e.playlist().at(0)); // nothing held: no fade
+        QVERIFY(!f.lastFile()->ramp);
+    }
+
+    void seekClampsBadInputAndIgnoresRadio()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a"}));
+        e.seek(12); // nothing loaded: only the progress moves
+        QCOMPARE(e.progress(), 12.0);
+        e.play(e.playlist().at(0));
+        QSignalSpy seeked(&e, &AudioEngine::seeked);
+        e.seek(std::nan(""));
+        e.seek(-4);
+        QCOMPARE(f.lastFile()->seeks, (std::vector<double>{0.0, 0.0}));
+        QCOMPARE(seeked.count(), 2);
+        e.play(e.stations().at(0));
+        e.seek(30);
+        QCOMPARE(e.progress(), 0.0);
+    }
+
+    void togglePlayWithNothingLoaded()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.togglePlay(); // empty playlist: nothing, but now-playing is refreshed
+        QVERIFY(f.players.files.empty() && f.players.streams.empty());
+        QCOMPARE(f.nowPlaying.published.size(), size_t(1));
+        QCOMPARE(f.nowPlaying.published.back().kind, NowPlayingInfo::Kind::Nothing);
+
+        e.setMode(PlayerMode::Radio);
+        e.togglePlay();
+        QCOMPARE(e.currentStationID(), e.stations().first().id);
+
+        // Radio mode without stations falls through to the playlist.
+        EngineFixture g;
+        g.settings->setValue("radioStations", QByteArray("[]"));
+        AudioEngine& h = g.start();
+        QVERIFY(h.stations().isEmpty());
+        h.setPlaylist(g.tracks({"a"}));
+        h.setMode(PlayerMode::Radio);
+        h.togglePlay();
+        QCOMPARE(h.currentID(), h.playlist().first().id);
+    }
+
+    void radioFollowsItsReportsAndTransport()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a"}));
+        e.play(e.playlist().at(0));
+        auto local = f.lastFile();
+        e.setVolume(0.4);
+        e.play(e.stations().at(0));
+        QVERIFY(local->stopped);
+        QVERIFY(e.currentID().isNull());
+        QCOMPARE(e.radioStatus(), QStringLiteral("buffering")); // at once, before any report
+        QCOMPARE(f.announcer.shown.back().subtitle, QStringLiteral("Internet Radio"));
+        auto s = f.lastStream();
+        QCOMPARE(s->volume, 0.4f);
+        QCOMPARE(s->playCalls, 1);
+        processQueued(); // initial reports: paused, unknown
+        QVERIFY(!e.isPlaying());
+        s->report(StreamPlayer::TimeControlStatus::Playing);
+        QCOMPARE(e.radioStatus(), QStringLiteral("buffering")); // delivered later, not inside
+        processQueued();
+        QCOMPARE(e.radioStatus(), QStringLiteral("on_air"));
+        QVERIFY(e.isPlaying());
+        QCOMPARE(f.nowPlaying.published.back().kind, NowPlayingInfo::Kind::Station);
+        QCOMPARE(f.nowPlaying.published.back().artist, QStringLiteral("Internet Radio"));
+
+        // The clock feeds the bars from a smoothed random walk.
+        for (int i = 0; i < 40; ++i) {
+            const double p = e.levels().first();
+            f.clock.advance(0.05);
+            const double v = e.levels().first();
+            QVERIFY(v >= 0.55 * p + 0.0675 - 1e-9 && v <= 0.55 * p + 0.3825 + 1e-9);
+        }
+
+        s->report(StreamPlayer::TimeControlStatus::WaitingToPlayAtSpecifiedRate);
+        processQueued();
+        QCOMPARE(e.radioStatus(), QStringLiteral("buffering"));
+        QVERIFY(e.isPlaying()); // a stall keeps the flag
+
+        e.togglePlay(); // pause: same player
+        QCOMPARE(e.radioStatus(), QStringLiteral("paused"));
+        QVERIFY(!e.isPlaying());
+        QCOMPARE(s->pauseCalls, 1);
+        e.togglePlay(); // resume: play() on the same player, status from the reports
+        QCOMPARE(s->playCalls, 2);
+        QCOMPARE(f.players.streams.size(), size_t(1));
+
+        e.next();
+        QCOMPARE(e.currentStationID(), e.stations().at(1).id);
+        e.previous();
+        e.previous(); // before the first comes the last
+        QCOMPARE(e.currentStationID(), e.stations().at(5).id);
+
+        // Reports of a replaced player never reach the engine.
+        auto old = f.lastStream();
+        e.next();
+        old->report(StreamPlayer::ItemStatus::Failed);
+        processQueued();
+        QCOMPARE(e.radioStatus(), QStringLiteral("buffering"));
+        f.lastStream()->report(StreamPlayer::ItemStatus::Failed);
+        processQueued();
+        QCOMPARE(e.radioStatus(), QStringLiteral("stream_error"));
+        QVERIFY(!e.isPlaying());
+        e.togglePlay(); // after an error the same player is asked to play again
+        QCOMPARE(f.lastStream()->playCalls, 2);
+    }
+
+    void invalidAddressNeverReachesTheStreamPlayer()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        QList<RadioStation> list = e.stations().mid(0, 1);
+        for (const char* url : {"", "not a url", "file:///etc/passwd", "/etc/passwd",
+                                "data:audio/mp3;base64,AAAA", "ftp://example.com/a.mp3",
+                                "https://"})
+            list.append(RadioStation{QUuid::createUuid(), QString::fromUtf8(url), url});
+        e.setStations(list);
+        e.play(e.stations().at(0));
+        f.lastStream()->report(StreamPlayer::TimeControlStatus::Playing);
+        processQueued();
+        const auto streams = f.players.streams.size();
+        for (qsizetype i = 1; i < e.stations().size(); ++i) {
+            e.play(e.stations().at(i));
+            QCOMPARE(e.radioStatus(), QStringLiteral("invalid_url"));
+            // The running stream keeps playing and stays current.
+            QCOMPARE(e.currentStationID(), e.stations().at(0).id);
+            QVERIFY(e.isPlaying());
+        }
+        QCOMPARE(f.players.streams.size(), streams);
+        QCOMPARE(f.lastStream()->pauseCalls, 0);
+    }
+
+    void removingStationsStopsOnlyTheCurrentOne()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.play(e.stations().at(2));
+        f.lastStream()->report(StreamPlayer::TimeControlStatus::Playing);
+        processQueued();
+        QSignalSpy saved(&e, &AudioEngine::stationsChanged);
+        e.removeStations({});
+        QCOMPARE(saved.count(), 1); // written once even though nothing changed
+        e.removeStations({e.stations().at(0).id});
+        QVERIFY(e.isPlaying());
+        e.removeStations({e.stations().at(1).id}); // the playing one
+        QVERIFY(!e.isPlaying());
+        QVERIFY(e.currentStationID().isNull());
+        QVERIFY(e.radioStatus().isEmpty());
+        QCOMPARE(e.stations().size(), 4);
+        const auto stored = StationStore::decode(f.settings->value("radioStations").toByteArray());
+        QCOMPARE(stored->size(), 4);
+    }
+
+    void volumeGoesToBothPlayersAtOnce()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b"}));
+        e.play(e.playlist().at(0));
+        e.play(e.playlist().at(1)); // fading in
+        e.setVolume(0.2);
+        QVERIFY(!f.lastFile()->ramp); // the ramp is cut short
+        QCOMPARE(f.lastFile()->volume(), 0.2f);
+    }
+
+    void nowPlayingDescribesTheItem()
+    {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        QList<Track> list = f.tracks({"a"});
+        list[0].artist = "Band";
+        e.setPlaylist(list);
+        e.play(e.playlist().at(0));
+        f.clock.advance(2);
+        e.togglePlay();
+        const NowPlayingInfo& paused = f.nowPlaying.published.back();
+        QCOMPARE(paused.kind, NowPlayingInfo::Kind::Track);
+        QCOMPARE(paused.title, QStringLiteral("a"));
+        QCOMPARE(paused.artist, QStringLiteral("Band"));
+        QCOMPARE(paused.duration, 180.0);
+        QCOMPARE(paused.elapsed, 2.0);
+        QCOMPARE(paused.rate, 0.0);
+        QVERIFY(!paused.playing);
+        QCOMPARE(f.announcer.shown.back().subtitle, QStringLiteral("Band"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioEngine)
+#include "tst_audioengine.moc"

@@ -1,0 +1,256 @@
+// The real file player on generated audio, through a synchronised fake sink (real time, no
+// sound card). A level element after the volume stage lets the test hear what leaves it.
+#include "engine/gstfileplayer.h"
+#include "support/testaudio.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+
+using namespace orvane;
+using namespace orvane::test;
+
+namespace {
+
+// RMS in dBFS of a sine with this peak.
+double sineDb(double peak) { return 20.0 * std::log10(peak / std::sqrt(2.0)); }
+
+struct Heard {
+    double streamTime;
+    double rmsDb;
+};
+
+} // namespace
+
+class TestGstFilePlayer : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+
+    QString make(AudioFormat format, double seconds, double amplitude = 0.5,
+                 const QString& name = {})
+    {
+        const QString path =
+            dir_.filePath((name.isEmpty() ? QStringLiteral("tone") : name) +
+                          QString::number(seconds) + "." + extension(format));
+        if (!QFile::exists(path)) {
+            QString error;
+            if (!writeSine(path, format, seconds, 440, amplitude, &error))
+                qFatal("cannot generate %s: %s", qPrintable(path), qPrintable(error));
+        }
+        return path;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // The player's meter is before the volume stage; this one is after it.
+        qputenv("ORVANE_AUDIO_SINK",
+                "level name=after interval=50000000 post-messages=true ! fakesink sync=true");
+    }
+
+    void everyFormatPlaysToItsEndAndMeters_data()
+    {
+        QTest::addColumn<AudioFormat>("format");
+        QTest::newRow("wav") << AudioFormat::Wav;
+        QTest::newRow("flac") << AudioFormat::Flac;
+        QTest::newRow("mp3") << AudioFormat::Mp3;
+        QTest::newRow("m4a") << AudioFormat::M4a;
+        QTest::newRow("aiff") << AudioFormat::Aiff;
+    }
+    void everyFormatPlaysToItsEndAndMeters()
+    {
+        QFETCH(AudioFormat, format);
+        const QString path = make(format, 2.0, 0.1);
+        QString error;
+        auto player = GstFilePlayer::open(path, &error);
+        QVERIFY2(player, qPrintable(error));
+        QCOMPARE(player->duration(), 0.0); // not known before preroll, never garbage
+        player->setMeteringEnabled(true);
+        player->setVolume(1.0f);
+        player->play();
+        QVERIFY(player->isPlaying());
+        QTRY_VERIFY_WITH_TIMEOUT(player->duration() > 0, 5000);
+        QVERIFY2(std::abs(player->duration() - 2.0) < 0.1,
+                 qPrintable(QString::number(player->duration())));
+        QTRY_VERIFY_WITH_TIMEOUT(player->currentTime() > 0.8, 5000);
+        player->updateMeters();
+        const double power = player->averagePower(0);
+        QVERIFY2(std::abs(power - sineDb(0.1)) < 1.0, qPrintable(QString::number(power)));
+        QTRY_VERIFY_WITH_TIMEOUT(!player->isPlaying(), 8000); // stops by itself at the end
+        QVERIFY(!player->hasFailed());
+        QVERIFY(std::abs(player->currentTime() - player->duration()) < 0.15);
+    }
+
+    void seeksAccuratelyAndClamps()
+    {
+        const QString path = make(AudioFormat::Flac, 6.0);
+        QString error;
+        auto player = GstFilePlayer::open(path, &error);
+        QVERIFY(player);
+        player->setCurrentTime(4.0); // before preroll: applied once ready
+        player->play();
+        QCOMPARE(player->currentTime(), 4.0);
+        QTRY_VERIFY_WITH_TIMEOUT(player->currentTime() > 4.3, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!player->isPlaying(), 5000);
+
+        auto second = GstFilePlayer::open(path, &error);
+        second->play();
+        QTRY_VERIFY_WITH_TIMEOUT(second->currentTime() > 0.3, 5000);
+        second->setCurrentTime(std::nan(""));
+        QCOMPARE(second->currentTime(), 0.0);
+        second->setCurrentTime(-3);
+        QCOMPARE(second->currentTime(), 0.0);
+        second->setCurrentTime(1e300); // clamped to the end: the file ends
+        QTRY_VERIFY_WITH_TIMEOUT(!second->isPlaying(), 5000);
+        QVERIFY(!second->hasFailed());
+    }
+
+    void rampsAreLinearAfterTheVolumeStage()
+    {
+        const QString path = make(AudioFormat::Wav, 6.0, 0.5);
+        QString error;
+        auto player = GstFilePlayer::open(path, &error);
+        QVERIFY(player);
+        std::vector<Heard> heard;
+        player->setLevelTap([&](const QString& element, double t, double db) {
+            if (element == QLatin1String("after"))
+                heard.push_back({t, db});
+        });
+        player->setVolume(1.0f);
+        player->play();
+        QTRY_VERIFY_WITH_TIMEOUT(player->currentTime() > 1.0, 5000);
+        const double rampCall = player->currentTime();
+        player->setVolume(0.0f, 2.0);
+        QTRY_VERIFY_WITH_TIMEOUT(player->currentTime() > rampCall + 2.6, 6000);
+        player->stop();
+
+        // Amplitude relative to the steady level, per 50 ms window, against stream time.
+        const double full = sineDb(0.5);
+        std::vector<std::pair<double, double>> ramp;
+        for (const Heard& h : heard) {
+            const double a = std::pow(10.0, (h.rmsDb - full) / 20.0);
+            if (h.streamTime < rampCall - 0.1)
+                QVERIFY2(std::abs(a - 1.0) < 0.03, "steady before the ramp");
+            if (a > 0.1 && a < 0.9)
+                ramp.emplace_back(h.streamTime, a);
+            if (h.streamTime > rampCall + 2.2)
+                QVERIFY2(a < 0.02, "silent after the ramp");
+        }
+        QVERIFY(ramp.size() >= 20);
+        // Least-squares line through the ramp's windows: slope -1/2 per second, no bumps.
+        double sx = 0, sy = 0, sxx = 0, sxy = 0;
+        for (const auto& [x, y] : ramp) {
+            sx += x, sy += y, sxx += x * x, sxy += x * y;
+        }
+        const double n = double(ramp.size());
+        const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+        const double intercept = (sy - slope * sx) / n;
+        QVERIFY2(std::abs(slope + 0.5) < 0.06, qPrintable(QString::number(slope)));
+        for (const auto& [x, y] : ramp)
+            QVERIFY2(std::abs(y - (intercept + slope * x)) < 0.03, "not linear");
+        // It ends where the speaker was two seconds after the call, give or take a window.
+        const double end = -intercept / slope;
+        QVERIFY2(std::abs(end - (rampCall + 2.0)) < 0.1, qPrintable(QString::number(end)));
+    }
+
+    void directAssignmentReplacesARamp()
+    {
+        const QString path = make(AudioFormat::Wav, 6.0, 0.5);
+        QString error;
+        auto player = GstFilePlayer::open(path, &error);
+        std::vector<Heard> heard;
+        player->setLevelTap([&](const QString&, double t, double db) { heard.push_back({t, db}); });
+        player->setVolume(0.0f);
+        player->play();
+        player->setVolume(1.0f, 3.0);
+        QTRY_VERIFY_WITH_TIMEOUT(player->currentTime() > 1.0, 5000);
+        player->setVolume(0.25f);
+        const double cut = player->currentTime();
+        QCOMPARE(player->volume(), 0.25f);
+        QTRY_VERIFY_WITH_TIMEOUT(player->currentTime() > cut + 1.5, 5000);
+        const double expected = sineDb(0.5 * 0.25);
+        for (const Heard& h : heard) {
+            if (h.streamTime > cut + 0.3)
+                QVERIFY2(std::abs(h.rmsDb - expected) < 0.5, "the ramp went on");
+        }
+    }
+
+    void badFilesFailAtOpenWithADescription()
+    {
+        QString error;
+        QVERIFY(!GstFilePlayer::open(dir_.filePath("missing.mp3"), &error));
+        QVERIFY(!error.isEmpty());
+
+        QFile text(dir_.filePath("notes.mp3"));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("These are not the sounds you are looking for.\n");
+        text.close();
+        error.clear();
+        QVERIFY(!GstFilePlayer::open(text.fileName(), &error));
+        QVERIFY(error.contains("not an audio file"));
+
+        QFile empty(dir_.filePath("empty.flac"));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        error.clear();
+        QVERIFY(!GstFilePlayer::open(empty.fileName(), &error));
+        QVERIFY(!error.isEmpty());
+
+        error.clear();
+        QVERIFY(!GstFilePlayer::open(dir_.path(), &error)); // a folder
+        QVERIFY(!error.isEmpty());
+    }
+
+    void truncatedFileStopsByItselfInsteadOfHanging()
+    {
+        const QString path = make(AudioFormat::Flac, 3.0);
+        QFile whole(path);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QByteArray bytes = whole.readAll();
+        bytes.truncate(bytes.size() / 3);
+        bytes.append(QByteArray(4096, '\x5a')); // garbage where frames should be
+        QFile cut(dir_.filePath("cut.flac"));
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(bytes);
+        cut.close();
+        QString error;
+        auto player = GstFilePlayer::open(cut.fileName(), &error);
+        QVERIFY(player);
+        player->play();
+        QTRY_VERIFY_WITH_TIMEOUT(!player->isPlaying(), 8000);
+    }
+
+    void manyPlayersLeaveNothingBehind()
+    {
+        const QString path = make(AudioFormat::Mp3, 1.0);
+        auto count = [](const char* dir) { return QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(); };
+        // Warm up the pools GStreamer keeps, then count.
+        for (int i = 0; i < 3; ++i) {
+            QString error;
+            auto p = GstFilePlayer::open(path, &error);
+            p->play();
+            QTRY_VERIFY_WITH_TIMEOUT(p->currentTime() > 0.1, 5000);
+        }
+        QTest::qWait(200);
+        const int fds = count("/proc/self/fd");
+        const int threads = count("/proc/self/task");
+        for (int i = 0; i < 40; ++i) {
+            QString error;
+            auto outgoing = GstFilePlayer::open(path, &error);
+            auto incoming = GstFilePlayer::open(path, &error);
+            outgoing->play();
+            incoming->setVolume(0.0f);
+            incoming->play();
+            incoming->setVolume(1.0f, 0.2);
+            outgoing->setVolume(0.0f, 0.2);
+            QTRY_VERIFY_WITH_TIMEOUT(incoming->currentTime() > 0.05, 5000);
+            outgoing->stop();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(count("/proc/self/fd") <= fds, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(count("/proc/self/task") <= threads + 2, 5000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGstFilePlayer)
+#include "tst_gstfileplayer.moc"

@@ -1,0 +1,116 @@
+// The real stream player against servers this test runs on 127.0.0.1.
+#include "engine/gststreamplayer.h"
+#include "support/httptestserver.h"
+#include "support/testaudio.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace orvane;
+using namespace orvane::test;
+using Status = StreamPlayer::TimeControlStatus;
+using Item = StreamPlayer::ItemStatus;
+
+class TestGstStreamPlayer : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QByteArray mp3_;
+    HttpTestServer server_;
+
+    std::unique_ptr<GstStreamPlayer> start(const QString& path)
+    {
+        auto player = std::make_unique<GstStreamPlayer>(QUrl(server_.url(path)));
+        player->setVolume(0.5f);
+        player->play();
+        return player;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QString error;
+        const QString path = dir_.filePath("tone.mp3");
+        QVERIFY2(writeSine(path, AudioFormat::Mp3, 4.0, 440, 0.3, &error), qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        mp3_ = file.readAll();
+        QVERIFY(server_.listen());
+        server_.route("/file.mp3", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::Normal});
+        server_.route("/live", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::Endless});
+        server_.route("/page", {200, "text/html", QByteArray("<html><body>") +
+                                                     QByteArray(20000, 'x') + "</body></html>"});
+        server_.route("/drop", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::CloseMidway});
+    }
+
+    void servedFileAndEndlessStreamReachPlaying()
+    {
+        for (const char* path : {"/file.mp3", "/live"}) {
+            auto player = start(path);
+            QSignalSpy states(player.get(), &StreamPlayer::timeControlStatusChanged);
+            QCOMPARE(player->timeControlStatus(), Status::WaitingToPlayAtSpecifiedRate);
+            QTRY_COMPARE_WITH_TIMEOUT(player->timeControlStatus(), Status::Playing, 10000);
+            QCOMPARE(player->itemStatus(), Item::ReadyToPlay);
+            QVERIFY(!states.isEmpty());
+        }
+        const QByteArray request = server_.requests.last();
+        QVERIFY2(request.contains("User-Agent: Orvane/"), request.constData());
+    }
+
+    void endlessStreamPausesAndResumes()
+    {
+        auto player = start("/live");
+        QTRY_COMPARE_WITH_TIMEOUT(player->timeControlStatus(), Status::Playing, 10000);
+        player->pause();
+        QCOMPARE(player->timeControlStatus(), Status::Paused);
+        QTest::qWait(300); // reports while paused must not claim playing
+        QCOMPARE(player->timeControlStatus(), Status::Paused);
+        player->play();
+        QTRY_COMPARE_WITH_TIMEOUT(player->timeControlStatus(), Status::Playing, 10000);
+    }
+
+    void brokenStreamsFail_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("404") << "/missing";
+        QTest::newRow("non-audio body") << "/page";
+        QTest::newRow("closed mid-stream") << "/drop";
+        QTest::newRow("finite file ends") << "/file.mp3";
+    }
+    void brokenStreamsFail()
+    {
+        QFETCH(QString, path);
+        auto player = start(path);
+        QTRY_COMPARE_WITH_TIMEOUT(player->itemStatus(), Item::Failed, 15000);
+        QCOMPARE(player->timeControlStatus(), Status::Paused);
+        QVERIFY(!player->lastError().isEmpty());
+    }
+
+    void refusedPortFailsAndPlayReconnects()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = probe.serverPort();
+        probe.close(); // nothing listens there now
+        GstStreamPlayer player(QUrl(QStringLiteral("http://127.0.0.1:%1/live").arg(port)));
+        player.play();
+        QTRY_COMPARE_WITH_TIMEOUT(player.itemStatus(), Item::Failed, 15000);
+
+        // The same player, asked to play again, reconnects from scratch.
+        auto good = start("/live");
+        QTRY_COMPARE_WITH_TIMEOUT(good->timeControlStatus(), Status::Playing, 10000);
+        server_.route("/flaky", {404, "text/plain", "gone"});
+        auto flaky = start("/flaky");
+        QTRY_COMPARE_WITH_TIMEOUT(flaky->itemStatus(), Item::Failed, 15000);
+        server_.route("/flaky", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::Endless});
+        flaky->play();
+        QTRY_COMPARE_WITH_TIMEOUT(flaky->timeControlStatus(), Status::Playing, 10000);
+        QCOMPARE(flaky->itemStatus(), Item::ReadyToPlay);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGstStreamPlayer)
+#include "tst_gststreamplayer.moc"

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "engine/audioengine.h"
+#include "support/fakeplayers.h"
+#include "support/virtualclock.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace orvane::test {
+
+class RecordingPublisher final : public NowPlayingPublisher {
+public:
+    void publish(const NowPlayingInfo& info) override { published.push_back(info); }
+    std::vector<NowPlayingInfo> published;
+};
+
+class RecordingAnnouncer final : public Announcer {
+public:
+    struct Shown {
+        QString title, subtitle;
+    };
+    void show(const QString& title, const QString& subtitle, const QByteArray&) override
+    {
+        shown.push_back({title, subtitle});
+    }
+    std::vector<Shown> shown;
+};
+
+// An engine on fake players, a virtual clock and a private settings file.
+struct EngineFixture {
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    VirtualClock clock;
+    FakePlayerFactory players{clock};
+    RecordingPublisher nowPlaying;
+    RecordingAnnouncer announcer;
+    std::unique_ptr<AudioEngine> engine;
+
+    EngineFixture() { settings = openSettings(); }
+    std::unique_ptr<QSettings> openSettings() const
+    {
+        return std::make_unique<QSettings>(dir.filePath(QStringLiteral("orvane.ini")),
+                                           QSettings::IniFormat);
+    }
+    AudioEngine& start(TrackLoader loader = {})
+    {
+        engine = std::make_unique<AudioEngine>(EngineServices{
+            &clock, &players, settings.get(), &nowPlaying, &announcer, std::move(loader)});
+        return *engine;
+    }
+    // A playlist of tracks "/music/<name>.mp3" titled <name>, set without going through files.
+    QList<Track> tracks(const QStringList& names, double duration = 180)
+    {
+        QList<Track> list;
+        for (const QString& name : names) {
+            const QString path = QStringLiteral("/music/%1.mp3").arg(name);
+            players.durations.insert(path, duration);
+            list.append(Track(QUrl::fromLocalFile(path), name, QString(), duration, {}, "MP3"));
+        }
+        return list;
+    }
+    std::shared_ptr<FakeFilePlayer> lastFile() const { return players.files.back(); }
+    std::shared_ptr<FakeStreamPlayer> lastStream() const { return players.streams.back(); }
+};
+
+} // namespace orvane::test

@@ -1,0 +1,96 @@
+#include "support/fakeplayers.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvane::test {
+
+float FakeFilePlayer::volume() const
+{
+    if (!ramp)
+        return staticVolume;
+    const double f =
+        ramp->length <= 0 ? 1.0 : std::clamp((clock_.now() - ramp->start) / ramp->length, 0.0, 1.0);
+    return float(ramp->from + (ramp->to - ramp->from) * f);
+}
+
+void FakeFilePlayer::setVolume(float volume)
+{
+    ramp.reset();
+    staticVolume = volume;
+}
+
+void FakeFilePlayer::setVolume(float target, double fadeDuration)
+{
+    const float from = volume();
+    ramp = Ramp{clock_.now(), fadeDuration, from, target};
+    staticVolume = target;
+}
+
+void FakeFilePlayer::play()
+{
+    ++playCalls;
+    if (failed || stopped)
+        return;
+    if (!playing_) {
+        position_ = currentTime();
+        if (duration_ > 0 && position_ >= duration_)
+            position_ = 0;
+        startedAt_ = clock_.now();
+        playing_ = true;
+    }
+}
+
+void FakeFilePlayer::pause()
+{
+    ++pauseCalls;
+    position_ = currentTime();
+    playing_ = false;
+}
+
+void FakeFilePlayer::stop()
+{
+    position_ = currentTime();
+    playing_ = false;
+    stopped = true;
+}
+
+bool FakeFilePlayer::isPlaying() const
+{
+    return playing_ && !failed && (duration_ <= 0 || currentTime() < duration_);
+}
+
+double FakeFilePlayer::currentTime() const
+{
+    double t = position_;
+    if (playing_ && !failed)
+        t += clock_.now() - startedAt_;
+    return duration_ > 0 ? std::min(t, duration_) : t;
+}
+
+void FakeFilePlayer::setCurrentTime(double seconds)
+{
+    seeks.push_back(seconds);
+    position_ = seconds;
+    startedAt_ = clock_.now();
+}
+
+std::shared_ptr<AudioFilePlayer> FakePlayerFactory::openFile(const QString& path, QString* error)
+{
+    if (unopenable.contains(path)) {
+        *error = QStringLiteral("cannot open");
+        return nullptr;
+    }
+    auto p = std::make_shared<FakeFilePlayer>(clock_, path, durations.value(path, defaultDuration));
+    files.push_back(p);
+    return p;
+}
+
+std::shared_ptr<StreamPlayer> FakePlayerFactory::openStream(const QUrl& url)
+{
+    auto p = std::make_shared<FakeStreamPlayer>(url);
+    streams.push_back(p);
+    return p;
+}
+
+} // namespace orvane::test

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "engine/audiofileplayer.h"
+#include "engine/playerfactory.h"
+#include "engine/streamplayer.h"
+#include "support/virtualclock.h"
+
+#include <QHash>
+#include <QSet>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+namespace orvane::test {
+
+// A file player that plays in virtual time: its position moves with the clock while it plays,
+// it stops by itself at its duration, and its volume ramps are linear in clock time.
+class FakeFilePlayer final : public AudioFilePlayer {
+public:
+    FakeFilePlayer(const VirtualClock& clock, QString path, double duration)
+        : path(std::move(path))
+        , clock_(clock)
+        , duration_(duration)
+    {
+    }
+
+    void setMeteringEnabled(bool enabled) override { metering = enabled; }
+    float volume() const override;
+    void setVolume(float volume) override;
+    void setVolume(float target, double fadeDuration) override;
+    void play() override;
+    void pause() override;
+    void stop() override;
+    bool isPlaying() const override;
+    double currentTime() const override;
+    void setCurrentTime(double seconds) override;
+    double duration() const override { return duration_; }
+    void updateMeters() override { ++meterUpdates; }
+    float averagePower(int) const override { return power; }
+
+    // Test controls and observations.
+    void failNow() { failed = true; }
+    const QString path;
+    float power = -160.0f;
+    bool metering = false;
+    bool stopped = false;
+    bool failed = false;
+    int playCalls = 0, pauseCalls = 0, meterUpdates = 0;
+    std::vector<double> seeks;
+    struct Ramp {
+        double start, length;
+        float from, to;
+    };
+    std::optional<Ramp> ramp; // the running or last ramp
+    float staticVolume = 1.0f;
+
+private:
+    const VirtualClock& clock_;
+    double duration_;
+    bool playing_ = false;
+    double position_ = 0;   // position when last started or sought
+    double startedAt_ = 0;  // clock time of that moment
+};
+
+class FakeStreamPlayer final : public StreamPlayer {
+    Q_OBJECT
+public:
+    explicit FakeStreamPlayer(QUrl url)
+        : url(std::move(url))
+    {
+    }
+    void setVolume(float v) override { volume = v; }
+    void play() override { ++playCalls; }
+    void pause() override { ++pauseCalls; }
+    TimeControlStatus timeControlStatus() const override { return status_; }
+    ItemStatus itemStatus() const override { return item_; }
+
+    void report(TimeControlStatus status)
+    {
+        status_ = status;
+        Q_EMIT timeControlStatusChanged(status);
+    }
+    void report(ItemStatus status)
+    {
+        item_ = status;
+        Q_EMIT itemStatusChanged(status);
+    }
+
+    const QUrl url;
+    float volume = -1;
+    int playCalls = 0, pauseCalls = 0;
+
+private:
+    TimeControlStatus status_ = TimeControlStatus::Paused;
+    ItemStatus item_ = ItemStatus::Unknown;
+};
+
+// Hands out fakes and remembers each one it made, in order.
+class FakePlayerFactory final : public PlayerFactory {
+public:
+    explicit FakePlayerFactory(const VirtualClock& clock)
+        : clock_(clock)
+    {
+    }
+    std::shared_ptr<AudioFilePlayer> openFile(const QString& path, QString* error) override;
+    std::shared_ptr<StreamPlayer> openStream(const QUrl& url) override;
+
+    double defaultDuration = 180;
+    QHash<QString, double> durations; // by path
+    QSet<QString> unopenable;         // paths that fail to open
+    std::vector<std::shared_ptr<FakeFilePlayer>> files;
+    std::vector<std::shared_ptr<FakeStreamPlayer>> streams;
+
+private:
+    const VirtualClock& clock_;
+};
+
+} // namespace orvane::test

@@ -1,0 +1,80 @@
+#include "support/httptestserver.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace orvane::test {
+
+HttpTestServer::HttpTestServer(QObject* parent)
+    : QObject(parent)
+{
+    connect(&server_, &QTcpServer::newConnection, this, &HttpTestServer::onConnection);
+}
+
+bool HttpTestServer::listen() { return server_.listen(QHostAddress::LocalHost, 0); }
+
+QString HttpTestServer::url(const QString& path) const
+{
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+}
+
+void HttpTestServer::onConnection()
+{
+    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        auto* buffer = new QByteArray;
+        connect(socket, &QObject::destroyed, [buffer] { delete buffer; });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
+            buffer->append(socket->readAll());
+            const qsizetype end = buffer->indexOf("\r\n\r\n");
+            if (end < 0 || socket->property("answered").toBool())
+                return;
+            socket->setProperty("answered", true);
+            requests.append(buffer->left(end));
+            const QList<QByteArray> words = buffer->left(buffer->indexOf("\r\n")).split(' ');
+            const QByteArray path = words.size() > 1 ? words.at(1) : QByteArray("/");
+            const Route route = routes_.value(path, Route{404, "text/plain", "not found"});
+            if (route.mode == Mode::NoAnswer)
+                return;
+            QByteArray head = "HTTP/1.0 " + QByteArray::number(route.status) + " X\r\n" +
+                              "Content-Type: " + route.contentType + "\r\n";
+            if (route.mode != Mode::Endless)
+                head += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
+            head += "Connection: close\r\n\r\n";
+            socket->write(head);
+            switch (route.mode) {
+            case Mode::Normal:
+                socket->write(route.body);
+                socket->disconnectFromHost();
+                break;
+            case Mode::CloseMidway:
+                socket->write(route.body.left(route.body.size() / 2));
+                QTimer::singleShot(300, socket, [socket] { socket->abort(); });
+                break;
+            case Mode::Stall:
+                socket->write(route.body.left(route.body.size() / 4));
+                break;
+            case Mode::Endless: {
+                auto* timer = new QTimer(socket);
+                qsizetype offset = 0;
+                connect(timer, &QTimer::timeout, socket, [socket, route, offset]() mutable {
+                    if (route.body.isEmpty() || socket->bytesToWrite() > 64 * 1024)
+                        return;
+                    QByteArray chunk;
+                    while (chunk.size() < 16 * 1024) {
+                        const QByteArray piece = route.body.mid(offset, 16 * 1024 - chunk.size());
+                        chunk += piece;
+                        offset = (offset + piece.size()) % route.body.size();
+                    }
+                    socket->write(chunk);
+                });
+                timer->start(20);
+                break;
+            }
+            case Mode::NoAnswer: break;
+            }
+        });
+    }
+}
+
+} // namespace orvane::test

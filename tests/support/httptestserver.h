@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QTcpServer>
+
+namespace orvane::test {
+
+// A small HTTP/1.0 server on 127.0.0.1 for stream and catalog tests. Runs on the thread's
+// event loop. Each path answers in one of a few ways.
+class HttpTestServer : public QObject {
+    Q_OBJECT
+public:
+    enum class Mode {
+        Normal,      // status, headers and the whole body, then close
+        Endless,     // the body repeated forever, paced, no length
+        CloseMidway, // announces the body's length, sends half of it, closes
+        Stall,       // headers and a little of the body, then nothing
+        NoAnswer,    // accepts and never answers
+    };
+    struct Route {
+        int status = 200;
+        QByteArray contentType = "application/octet-stream";
+        QByteArray body;
+        Mode mode = Mode::Normal;
+    };
+
+    explicit HttpTestServer(QObject* parent = nullptr);
+    bool listen(); // on a free port
+    quint16 port() const { return server_.serverPort(); }
+    QString url(const QString& path) const;
+    void route(const QByteArray& path, Route route) { routes_.insert(path, std::move(route)); }
+    // Request lines and headers received, in order.
+    QList<QByteArray> requests;
+
+private:
+    void onConnection();
+    QTcpServer server_;
+    QHash<QByteArray, Route> routes_;
+};
+
+} // namespace orvane::test

@@ -1,0 +1,59 @@
+#include "support/testaudio.h"
+
+#include "engine/gstsupport.h"
+
+namespace orvane::test {
+
+QString extension(AudioFormat format)
+{
+    switch (format) {
+    case AudioFormat::Wav: return QStringLiteral("wav");
+    case AudioFormat::Flac: return QStringLiteral("flac");
+    case AudioFormat::Mp3: return QStringLiteral("mp3");
+    case AudioFormat::M4a: return QStringLiteral("m4a");
+    case AudioFormat::Aiff: return QStringLiteral("aiff");
+    }
+    return {};
+}
+
+bool writeSine(const QString& path, AudioFormat format, double seconds, double frequency,
+               double amplitude, QString* error)
+{
+    gst::ensureInitialized();
+    const char* encoder = "";
+    switch (format) {
+    case AudioFormat::Wav: encoder = "audio/x-raw,format=S16LE ! wavenc"; break;
+    case AudioFormat::Flac: encoder = "flacenc"; break;
+    case AudioFormat::Mp3: encoder = "lamemp3enc target=bitrate bitrate=320 cbr=true"; break;
+    case AudioFormat::M4a: encoder = "avenc_aac ! mp4mux"; break;
+    case AudioFormat::Aiff: encoder = "audio/x-raw,format=S16BE ! avmux_aiff"; break;
+    }
+    const int buffers = int(seconds * 100 + 0.5); // 441 samples each
+    const QString launch =
+        QStringLiteral("audiotestsrc wave=sine freq=%1 volume=%2 num-buffers=%3 "
+                       "samplesperbuffer=441 ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! "
+                       "%4 ! filesink location=\"%5\"")
+            .arg(frequency)
+            .arg(amplitude)
+            .arg(buffers)
+            .arg(QString::fromUtf8(encoder), path);
+    GError* gerror = nullptr;
+    gst::PipelinePtr pipeline(gst_parse_launch(launch.toUtf8().constData(), &gerror));
+    if (!pipeline) {
+        *error = QString::fromUtf8(gerror ? gerror->message : "parse failed");
+        g_clear_error(&gerror);
+        return false;
+    }
+    g_clear_error(&gerror);
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    gst::Ptr<GstBus> bus(gst_element_get_bus(pipeline.get()));
+    gst::MessagePtr msg(gst_bus_timed_pop_filtered(
+        bus.get(), 60 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    if (!msg || GST_MESSAGE_TYPE(msg.get()) != GST_MESSAGE_EOS) {
+        *error = msg ? gst::errorText(msg.get()) : QStringLiteral("encoding timed out");
+        return false;
+    }
+    return true;
+}
+
+} // namespace orvane::test
