@@ -2,8 +2,7 @@
 
 namespace orvane {
 
-std::unique_ptr<QSettings> openUserSettings()
-{
+std::unique_ptr<QSettings> openUserSettings() {
     return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                        QStringLiteral("Orvane"), QStringLiteral("Orvane"));
 }

@@ -9,8 +9,7 @@ namespace {
 
 using Table = QHash<QString, QString>;
 
-const Table& enStrings()
-{
+const Table& enStrings() {
     static const Table table = {
         {"playlist_header", "PLAYLIST"},
         {"radio_header", "RADIO"},
@@ -57,8 +56,7 @@ const Table& enStrings()
     return table;
 }
 
-const Table& ruStrings()
-{
+const Table& ruStrings() {
     static const Table table = {
         {"playlist_header", "ПЛЕЙЛИСТ"},
         {"radio_header", "РАДИО"},
@@ -107,8 +105,7 @@ const Table& ruStrings()
 
 } // namespace
 
-QString loc(const QString& key, const QString& lang, const QStringList& preferredLanguages)
-{
+QString loc(const QString& key, const QString& lang, const QStringList& preferredLanguages) {
     bool russian;
     if (lang == QLatin1String("ru"))
         russian = true;
@@ -122,15 +119,13 @@ QString loc(const QString& key, const QString& lang, const QStringList& preferre
     return it == table.constEnd() ? key : it.value();
 }
 
-QString loc(const QString& key, const QString& lang)
-{
+QString loc(const QString& key, const QString& lang) {
     if (lang == QLatin1String("ru") || lang == QLatin1String("en"))
         return loc(key, lang, {});
     return loc(key, lang, QLocale::system().uiLanguages());
 }
 
-QString currentLang(const QSettings& settings)
-{
+QString currentLang(const QSettings& settings) {
     return settings.value(QStringLiteral("appLanguage"), QStringLiteral("system")).toString();
 }
 

@@ -14,16 +14,14 @@ namespace {
 
 class ConsoleAnnouncer final : public orvane::Announcer {
 public:
-    void show(const QString& title, const QString& subtitle, const QByteArray&) override
-    {
+    void show(const QString& title, const QString& subtitle, const QByteArray&) override {
         std::cout << "▶ " << title.toStdString() << " — " << subtitle.toStdString() << std::endl;
     }
 };
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     QApplication::setOrganizationName(QStringLiteral("Orvane"));
@@ -40,7 +38,8 @@ int main(int argc, char* argv[])
     const QStringList args = app.arguments().mid(1);
     for (const QString& arg : args) {
         const QUrl url(arg);
-        files.append(url.isLocalFile() ? url : QUrl::fromLocalFile(QFileInfo(arg).absoluteFilePath()));
+        files.append(url.isLocalFile() ? url
+                                       : QUrl::fromLocalFile(QFileInfo(arg).absoluteFilePath()));
     }
     if (!files.isEmpty())
         engine.openExternal(files);

@@ -15,7 +15,7 @@
 namespace orvane {
 
 // Every published assignment: announce, store, notify. Equal values are announced too.
-#define ORVANE_PUBLISH(field, value, signal)                                                      \
+#define ORVANE_PUBLISH(field, value, signal)                                                       \
     do {                                                                                           \
         Q_EMIT objectWillChange();                                                                 \
         field = value;                                                                             \
@@ -24,8 +24,7 @@ namespace orvane {
 
 AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     : QObject(parent)
-    , services_(std::move(services))
-{
+    , services_(std::move(services)) {
     Q_ASSERT(services_.clock && services_.players && services_.settings);
     if (!services_.loader)
         services_.loader = &Track::load;
@@ -39,8 +38,7 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     // Media keys are wired by the desktop integration through the public operations.
 }
 
-AudioEngine::~AudioEngine()
-{
+AudioEngine::~AudioEngine() {
     tickTimer_.reset();
     addTasks_.clear();
     pauseFades_.clear(); // the engine is gone: pending pauses do nothing
@@ -57,50 +55,53 @@ AudioEngine::~AudioEngine()
 
 // ---- published fields ----
 
-void AudioEngine::setMode(PlayerMode mode) { ORVANE_PUBLISH(mode_, mode, modeChanged); }
+void AudioEngine::setMode(PlayerMode mode) {
+    ORVANE_PUBLISH(mode_, mode, modeChanged);
+}
 
-void AudioEngine::setPlaylist(QList<Track> playlist)
-{
+void AudioEngine::setPlaylist(QList<Track> playlist) {
     ORVANE_PUBLISH(playlist_, std::move(playlist), playlistChanged);
     savePlaylist();
 }
 
-void AudioEngine::setCurrentID(const QUuid& id) { ORVANE_PUBLISH(currentID_, id, currentIDChanged); }
+void AudioEngine::setCurrentID(const QUuid& id) {
+    ORVANE_PUBLISH(currentID_, id, currentIDChanged);
+}
 
-void AudioEngine::setProgress(double progress)
-{
+void AudioEngine::setProgress(double progress) {
     ORVANE_PUBLISH(progress_, progress, progressChanged);
 }
 
-void AudioEngine::setStations(QList<RadioStation> stations)
-{
+void AudioEngine::setStations(QList<RadioStation> stations) {
     ORVANE_PUBLISH(stations_, std::move(stations), stationsChanged);
     saveStations();
 }
 
-void AudioEngine::setCurrentStationID(const QUuid& id)
-{
+void AudioEngine::setCurrentStationID(const QUuid& id) {
     ORVANE_PUBLISH(currentStationID_, id, currentStationIDChanged);
 }
 
-void AudioEngine::setRadioStatus(const QString& status)
-{
+void AudioEngine::setRadioStatus(const QString& status) {
     ORVANE_PUBLISH(radioStatus_, status, radioStatusChanged);
 }
 
-void AudioEngine::setIsPlaying(bool playing) { ORVANE_PUBLISH(isPlaying_, playing, isPlayingChanged); }
+void AudioEngine::setIsPlaying(bool playing) {
+    ORVANE_PUBLISH(isPlaying_, playing, isPlayingChanged);
+}
 
-void AudioEngine::setIsShuffle(bool on) { ORVANE_PUBLISH(isShuffle_, on, isShuffleChanged); }
+void AudioEngine::setIsShuffle(bool on) {
+    ORVANE_PUBLISH(isShuffle_, on, isShuffleChanged);
+}
 
-void AudioEngine::setIsRepeat(bool on) { ORVANE_PUBLISH(isRepeat_, on, isRepeatChanged); }
+void AudioEngine::setIsRepeat(bool on) {
+    ORVANE_PUBLISH(isRepeat_, on, isRepeatChanged);
+}
 
-void AudioEngine::setLevels(QList<double> levels)
-{
+void AudioEngine::setLevels(QList<double> levels) {
     ORVANE_PUBLISH(levels_, std::move(levels), levelsChanged);
 }
 
-void AudioEngine::setVolume(double volume)
-{
+void AudioEngine::setVolume(double volume) {
     ORVANE_PUBLISH(volume_, volume, volumeChanged);
     if (player_)
         player_->setVolume(float(volume_));
@@ -110,15 +111,13 @@ void AudioEngine::setVolume(double volume)
 
 // ---- derived values ----
 
-std::optional<Track> AudioEngine::currentTrack() const
-{
+std::optional<Track> AudioEngine::currentTrack() const {
     if (const auto index = currentIndex())
         return playlist_.at(*index);
     return std::nullopt;
 }
 
-std::optional<RadioStation> AudioEngine::currentStation() const
-{
+std::optional<RadioStation> AudioEngine::currentStation() const {
     if (currentStationID_.isNull())
         return std::nullopt;
     for (const RadioStation& s : stations_) {
@@ -128,16 +127,14 @@ std::optional<RadioStation> AudioEngine::currentStation() const
     return std::nullopt;
 }
 
-double AudioEngine::totalDuration() const
-{
+double AudioEngine::totalDuration() const {
     double sum = 0;
     for (const Track& t : playlist_)
         sum += t.duration;
     return sum;
 }
 
-std::optional<int> AudioEngine::currentIndex() const
-{
+std::optional<int> AudioEngine::currentIndex() const {
     if (currentID_.isNull())
         return std::nullopt;
     for (int i = 0; i < playlist_.size(); ++i) {
@@ -147,17 +144,17 @@ std::optional<int> AudioEngine::currentIndex() const
     return std::nullopt;
 }
 
-double AudioEngine::livePosition() const
-{
+double AudioEngine::livePosition() const {
     return player_ && !currentID_.isNull() ? player_->currentTime() : 0.0;
 }
 
-QString AudioEngine::lang() const { return currentLang(*services_.settings); }
+QString AudioEngine::lang() const {
+    return currentLang(*services_.settings);
+}
 
 // ---- now playing ----
 
-void AudioEngine::updateNowPlaying()
-{
+void AudioEngine::updateNowPlaying() {
     if (!services_.nowPlaying)
         return;
     NowPlayingInfo info;
@@ -181,18 +178,19 @@ void AudioEngine::updateNowPlaying()
     services_.nowPlaying->publish(info);
 }
 
-void AudioEngine::announce(const QString& title, const QString& subtitle, const QByteArray& artwork)
-{
+void AudioEngine::announce(const QString& title, const QString& subtitle,
+                           const QByteArray& artwork) {
     if (services_.announcer)
         services_.announcer->show(title, subtitle, artwork);
 }
 
 // ---- transport ----
 
-void AudioEngine::play(const Track& track) { startTrack(track); }
+void AudioEngine::play(const Track& track) {
+    startTrack(track);
+}
 
-bool AudioEngine::startTrack(const Track& track)
-{
+bool AudioEngine::startTrack(const Track& track) {
     stopRadio();
 
     if (const std::shared_ptr<AudioFilePlayer> outgoing = player_) {
@@ -240,8 +238,7 @@ bool AudioEngine::startTrack(const Track& track)
     return true;
 }
 
-void AudioEngine::startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing)
-{
+void AudioEngine::startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing) {
     auto it = crossfadeOuts_.insert(crossfadeOuts_.end(), FadeTask{std::move(outgoing), nullptr});
     it->timer = services_.clock->after(crossfadeDuration + 0.2, [this, it] {
         it->player->stop();
@@ -249,8 +246,7 @@ void AudioEngine::startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing)
     });
 }
 
-void AudioEngine::startPauseFade(std::shared_ptr<AudioFilePlayer> fading)
-{
+void AudioEngine::startPauseFade(std::shared_ptr<AudioFilePlayer> fading) {
     auto it = pauseFades_.insert(pauseFades_.end(), FadeTask{std::move(fading), nullptr});
     it->timer = services_.clock->after(pauseFadeDuration, [this, it] {
         // Only if nothing changed meanwhile: still paused, and still the very same player.
@@ -262,8 +258,7 @@ void AudioEngine::startPauseFade(std::shared_ptr<AudioFilePlayer> fading)
     });
 }
 
-void AudioEngine::togglePlay()
-{
+void AudioEngine::togglePlay() {
     if (isRadioActive()) {
         if (!radioPlayer_)
             return;
@@ -294,8 +289,7 @@ void AudioEngine::togglePlay()
     updateNowPlaying();
 }
 
-void AudioEngine::next()
-{
+void AudioEngine::next() {
     if (isRadioActive()) {
         const auto n = stations_.size();
         for (qsizetype i = 0; i < n; ++i) {
@@ -320,8 +314,7 @@ void AudioEngine::next()
     play(Track(playlist_.at((*index + 1) % n)));
 }
 
-void AudioEngine::previous()
-{
+void AudioEngine::previous() {
     if (isRadioActive()) {
         const auto n = stations_.size();
         for (qsizetype i = 0; i < n; ++i) {
@@ -343,8 +336,7 @@ void AudioEngine::previous()
     play(Track(playlist_.at((*index - 1 + n) % n)));
 }
 
-void AudioEngine::seek(double seconds)
-{
+void AudioEngine::seek(double seconds) {
     if (isRadioActive())
         return;
     // A position that is not a number or lies before the start never reaches the player.
@@ -364,8 +356,7 @@ void AudioEngine::seek(double seconds)
 
 // ---- clock ----
 
-void AudioEngine::pushLevel(double level)
-{
+void AudioEngine::pushLevel(double level) {
     QList<double> next;
     next.reserve(levelCount);
     next.append(level);
@@ -375,8 +366,7 @@ void AudioEngine::pushLevel(double level)
     setLevels(std::move(next));
 }
 
-void AudioEngine::tick()
-{
+void AudioEngine::tick() {
     if (isRadioActive()) {
         if (!isPlaying_)
             return;
@@ -406,8 +396,7 @@ void AudioEngine::tick()
         advance(); // ended by itself or stopped on an error
 }
 
-void AudioEngine::advance()
-{
+void AudioEngine::advance() {
     const std::shared_ptr<AudioFilePlayer> before = player_;
     lastFailedTrack_ = QUuid();
     if (isRepeat_ && currentTrack())

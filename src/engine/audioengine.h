@@ -38,12 +38,12 @@ using TrackLoader = std::function<Track(const QUrl& url, const QString& lang)>;
 
 // What the engine is built from. Everything is passed in, so each test gets its own.
 struct EngineServices {
-    Clock* clock = nullptr;                   // required
-    PlayerFactory* players = nullptr;         // required
-    QSettings* settings = nullptr;            // required
+    Clock* clock = nullptr;                    // required
+    PlayerFactory* players = nullptr;          // required
+    QSettings* settings = nullptr;             // required
     NowPlayingPublisher* nowPlaying = nullptr; // optional: nothing is published without it
-    Announcer* announcer = nullptr;           // optional: no toast without it
-    TrackLoader loader;                       // optional: Track::load
+    Announcer* announcer = nullptr;            // optional: no toast without it
+    TrackLoader loader;                        // optional: Track::load
 };
 
 // The one model object: playlist, stations, transport state, volume, level bars and both
@@ -55,7 +55,8 @@ class AudioEngine : public QObject {
     Q_PROPERTY(QList<orvane::Track> playlist READ playlist WRITE setPlaylist NOTIFY playlistChanged)
     Q_PROPERTY(QUuid currentID READ currentID NOTIFY currentIDChanged)
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
-    Q_PROPERTY(QList<orvane::RadioStation> stations READ stations WRITE setStations NOTIFY stationsChanged)
+    Q_PROPERTY(
+        QList<orvane::RadioStation> stations READ stations WRITE setStations NOTIFY stationsChanged)
     Q_PROPERTY(QUuid currentStationID READ currentStationID NOTIFY currentStationIDChanged)
     Q_PROPERTY(QString radioStatus READ radioStatus NOTIFY radioStatusChanged)
     Q_PROPERTY(bool isPlaying READ isPlaying NOTIFY isPlayingChanged)

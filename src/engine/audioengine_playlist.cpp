@@ -40,8 +40,7 @@ struct AudioEngine::AddTask {
     std::optional<Track> first;
 };
 
-void AudioEngine::add(const QList<QUrl>& urls, bool startPlaying)
-{
+void AudioEngine::add(const QList<QUrl>& urls, bool startPlaying) {
     auto task = std::make_shared<AddTask>();
     task->startPlaying = startPlaying;
     task->lang = lang();
@@ -52,10 +51,11 @@ void AudioEngine::add(const QList<QUrl>& urls, bool startPlaying)
     runAddTask(task);
 }
 
-void AudioEngine::openExternal(const QList<QUrl>& urls) { add(urls, true); }
+void AudioEngine::openExternal(const QList<QUrl>& urls) {
+    add(urls, true);
+}
 
-void AudioEngine::restorePlaylist()
-{
+void AudioEngine::restorePlaylist() {
     const QVariant stored = services_.settings->value(kPlaylistKey);
     if (stored.typeId() != QMetaType::QVariantList && stored.typeId() != QMetaType::QStringList)
         return;
@@ -72,26 +72,25 @@ void AudioEngine::restorePlaylist()
     runAddTask(task);
 }
 
-void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task)
-{
+void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
     // Read ahead on the pool; each worker gets copies of what it needs and nothing else.
     while (task->launched < task->items.size() && task->launched < task->next + kReadAhead) {
         const AddTask::Item item = task->items.at(task->launched++);
-        task->futures.append(QtConcurrent::run([loader = services_.loader, item,
-                                                lang = task->lang]() -> std::optional<Track> {
-            if (item.restore) {
-                const std::optional<QString> path = Bookmark::resolve(item.stored);
-                if (!path)
-                    return std::nullopt; // moved, deleted or not ours: skipped silently
-                Track track = loader(QUrl::fromLocalFile(*path), lang);
-                track.bookmark = item.stored; // kept as stored, not remade
+        task->futures.append(QtConcurrent::run(
+            [loader = services_.loader, item, lang = task->lang]() -> std::optional<Track> {
+                if (item.restore) {
+                    const std::optional<QString> path = Bookmark::resolve(item.stored);
+                    if (!path)
+                        return std::nullopt; // moved, deleted or not ours: skipped silently
+                    Track track = loader(QUrl::fromLocalFile(*path), lang);
+                    track.bookmark = item.stored; // kept as stored, not remade
+                    return track;
+                }
+                Track track = loader(item.url, lang);
+                track.bookmark =
+                    item.url.isLocalFile() ? Bookmark::make(item.url.toLocalFile()) : std::nullopt;
                 return track;
-            }
-            Track track = loader(item.url, lang);
-            track.bookmark = item.url.isLocalFile() ? Bookmark::make(item.url.toLocalFile())
-                                                    : std::nullopt;
-            return track;
-        }));
+            }));
     }
 
     if (task->next == task->items.size()) {
@@ -127,8 +126,7 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task)
     watcher->setFuture(task->futures.at(task->next));
 }
 
-void AudioEngine::remove(const QSet<QUuid>& ids)
-{
+void AudioEngine::remove(const QSet<QUuid>& ids) {
     if (!currentID_.isNull() && ids.contains(currentID_)) {
         if (player_)
             player_->stop();
@@ -146,14 +144,12 @@ void AudioEngine::remove(const QSet<QUuid>& ids)
     setPlaylist(std::move(kept));
 }
 
-void AudioEngine::savePlaylist()
-{
+void AudioEngine::savePlaylist() {
     if (!playlistSaveTimer_)
         playlistSaveTimer_ = services_.clock->after(kSaveDelay, [this] { savePlaylistNow(); });
 }
 
-void AudioEngine::savePlaylistNow()
-{
+void AudioEngine::savePlaylistNow() {
     if (!playlistSaveTimer_)
         return;
     playlistSaveTimer_.reset();

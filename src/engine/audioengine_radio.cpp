@@ -16,8 +16,7 @@ const QString kStationsKey = QStringLiteral("radioStations");
 
 // Only absolute http and https addresses reach the stream player: a stored or catalog-supplied
 // address must never make it open local files or other protocols.
-std::optional<QUrl> parseStreamUrl(const QString& text)
-{
+std::optional<QUrl> parseStreamUrl(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.isRelative() || url.host().isEmpty())
         return std::nullopt;
@@ -29,8 +28,7 @@ std::optional<QUrl> parseStreamUrl(const QString& text)
 
 } // namespace
 
-void AudioEngine::play(const RadioStation& station)
-{
+void AudioEngine::play(const RadioStation& station) {
     if (player_) {
         player_->stop();
         player_.reset();
@@ -56,8 +54,7 @@ void AudioEngine::play(const RadioStation& station)
     updateNowPlaying();
 }
 
-void AudioEngine::stopRadio()
-{
+void AudioEngine::stopRadio() {
     if (radioPlayer_)
         radioPlayer_->pause();
     radioPlayer_.reset();
@@ -69,8 +66,7 @@ void AudioEngine::stopRadio()
     setRadioStatus(QString());
 }
 
-void AudioEngine::observeRadio()
-{
+void AudioEngine::observeRadio() {
     for (auto& c : radioObservers_)
         QObject::disconnect(c);
     radioObservers_.clear();
@@ -106,8 +102,7 @@ void AudioEngine::observeRadio()
     radioObservers_.push_back(connect(p, &StreamPlayer::itemStatusChanged, this, deliverItem));
 }
 
-void AudioEngine::onTimeControlStatus(StreamPlayer::TimeControlStatus status)
-{
+void AudioEngine::onTimeControlStatus(StreamPlayer::TimeControlStatus status) {
     switch (status) {
     case StreamPlayer::TimeControlStatus::Paused:
         setIsPlaying(false);
@@ -123,16 +118,14 @@ void AudioEngine::onTimeControlStatus(StreamPlayer::TimeControlStatus status)
     }
 }
 
-void AudioEngine::onItemStatus(StreamPlayer::ItemStatus status)
-{
+void AudioEngine::onItemStatus(StreamPlayer::ItemStatus status) {
     if (status == StreamPlayer::ItemStatus::Failed) {
         setIsPlaying(false);
         setRadioStatus(QStringLiteral("stream_error"));
     }
 }
 
-void AudioEngine::removeStations(const QSet<QUuid>& ids)
-{
+void AudioEngine::removeStations(const QSet<QUuid>& ids) {
     if (!currentStationID_.isNull() && ids.contains(currentStationID_)) {
         stopRadio();
         setIsPlaying(false);
@@ -146,8 +139,7 @@ void AudioEngine::removeStations(const QSet<QUuid>& ids)
     setStations(std::move(kept)); // saves once, also when nothing matched
 }
 
-QList<RadioStation> AudioEngine::loadStations(QSettings& settings)
-{
+QList<RadioStation> AudioEngine::loadStations(QSettings& settings) {
     const QVariant stored = settings.value(kStationsKey);
     if (stored.typeId() == QMetaType::QByteArray) {
         if (auto decoded = StationStore::decode(stored.toByteArray()))
@@ -156,8 +148,7 @@ QList<RadioStation> AudioEngine::loadStations(QSettings& settings)
     return RadioStation::presets();
 }
 
-void AudioEngine::saveStations()
-{
+void AudioEngine::saveStations() {
     services_.settings->setValue(kStationsKey, StationStore::encode(stations_));
 }
 

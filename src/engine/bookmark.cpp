@@ -12,16 +12,14 @@ constexpr char kVersion = 1;
 constexpr qsizetype kHeader = sizeof(kMagic) + 1;
 constexpr qsizetype kMaxPath = 16 * 1024;
 
-bool isRegularFile(const QString& path)
-{
+bool isRegularFile(const QString& path) {
     const QFileInfo info(path);
     return info.exists() && info.isFile();
 }
 
 } // namespace
 
-std::optional<QByteArray> make(const QString& path)
-{
+std::optional<QByteArray> make(const QString& path) {
     if (!QDir::isAbsolutePath(path) || !isRegularFile(path))
         return std::nullopt;
     const QByteArray utf8 = QDir::cleanPath(path).toUtf8();
@@ -33,8 +31,7 @@ std::optional<QByteArray> make(const QString& path)
     return bytes;
 }
 
-std::optional<QString> resolve(const QByteArray& bytes)
-{
+std::optional<QString> resolve(const QByteArray& bytes) {
     if (bytes.size() <= kHeader || bytes.size() > kHeader + kMaxPath)
         return std::nullopt;
     if (!bytes.startsWith(QByteArray::fromRawData(kMagic, sizeof(kMagic))) ||

@@ -12,8 +12,7 @@ namespace {
 class QtTimerHandle final : public TimerHandle {
 public:
     QtTimerHandle(double seconds, bool repeat, std::function<void()> fn)
-        : timer_(new QTimer)
-    {
+        : timer_(new QTimer) {
         timer_->setTimerType(Qt::PreciseTimer);
         timer_->setSingleShot(!repeat);
         timer_->setInterval(std::max(0, int(seconds * 1000.0 + 0.5)));
@@ -23,8 +22,7 @@ public:
         });
         timer_->start();
     }
-    ~QtTimerHandle() override
-    {
+    ~QtTimerHandle() override {
         timer_->stop();
         QObject::disconnect(timer_, nullptr, nullptr, nullptr);
         timer_->deleteLater();
@@ -41,23 +39,19 @@ struct SystemClock::Origin {
 };
 
 SystemClock::SystemClock()
-    : origin_(std::make_shared<Origin>())
-{
+    : origin_(std::make_shared<Origin>()) {
     origin_->elapsed.start();
 }
 
-double SystemClock::now() const
-{
+double SystemClock::now() const {
     return double(origin_->elapsed.nsecsElapsed()) / 1e9;
 }
 
-std::unique_ptr<TimerHandle> SystemClock::after(double seconds, std::function<void()> fn)
-{
+std::unique_ptr<TimerHandle> SystemClock::after(double seconds, std::function<void()> fn) {
     return std::make_unique<QtTimerHandle>(seconds, false, std::move(fn));
 }
 
-std::unique_ptr<TimerHandle> SystemClock::every(double seconds, std::function<void()> fn)
-{
+std::unique_ptr<TimerHandle> SystemClock::every(double seconds, std::function<void()> fn) {
     return std::make_unique<QtTimerHandle>(seconds, true, std::move(fn));
 }
 

@@ -18,18 +18,18 @@ constexpr qint64 kTypeFindBytes = 64 * 1024;
 
 // Containers that type finding reports before it looks inside: accepted here, and a file that
 // holds no audio after all fails later as a decoding error.
-bool looksLikeAudio(const QString& media)
-{
-    return media.startsWith(QLatin1String("audio/")) || media == QLatin1String("application/x-id3") ||
+bool looksLikeAudio(const QString& media) {
+    return media.startsWith(QLatin1String("audio/")) ||
+           media == QLatin1String("application/x-id3") ||
            media == QLatin1String("application/x-apetag") ||
            media == QLatin1String("application/ogg") || media == QLatin1String("video/quicktime") ||
-           media == QLatin1String("application/x-3gp") || media == QLatin1String("video/x-matroska") ||
-           media == QLatin1String("video/webm") || media == QLatin1String("audio/x-m4a");
+           media == QLatin1String("application/x-3gp") ||
+           media == QLatin1String("video/x-matroska") || media == QLatin1String("video/webm") ||
+           media == QLatin1String("audio/x-m4a");
 }
 
 // Type finding on the first bytes of the file; a description of the problem, or empty.
-QString checkAudioFile(const QString& path)
-{
+QString checkAudioFile(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists())
         return QStringLiteral("the file does not exist");
@@ -62,8 +62,7 @@ struct FrontProbe {
     GstSegment segment;
 };
 
-GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user)
-{
+GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user) {
     auto* probe = static_cast<FrontProbe*>(user);
     if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
@@ -86,8 +85,22 @@ GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user)
     return GST_PAD_PROBE_OK;
 }
 
-double rmsOfChannel0(const GstStructure* s)
-{
+double rmsOfChannel0(const GstStructure* s);
+
+// A level message's window end (stream time, seconds) and channel 0's RMS in dBFS.
+bool parseLevel(GstMessage* message, double* end, double* rms) {
+    const GstStructure* s = gst_message_get_structure(message);
+    guint64 streamTime = 0, length = 0;
+    if (!gst_structure_has_name(s, "level") ||
+        !gst_structure_get_uint64(s, "stream-time", &streamTime))
+        return false;
+    gst_structure_get_uint64(s, "duration", &length);
+    *end = gst::toSeconds(gint64(streamTime + length));
+    *rms = rmsOfChannel0(s);
+    return true;
+}
+
+double rmsOfChannel0(const GstStructure* s) {
     const GValue* list = gst_structure_get_value(s, "rms");
     if (!list)
         return -160.0;
@@ -105,8 +118,7 @@ double rmsOfChannel0(const GstStructure* s)
 
 } // namespace
 
-std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString* error)
-{
+std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString* error) {
     gst::ensureInitialized();
     auto fail = [error](const QString& text) {
         if (error)
@@ -127,46 +139,52 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
     if (!sink.bin)
         return fail(sinkError);
     self->level_ = sink.level;
+    self->meter_->level = sink.level;
     self->volumeElement_ = sink.volume;
 
     gchar* uri = gst_filename_to_uri(path.toUtf8().constData(), nullptr);
     g_object_set(playbin, "uri", uri, "flags", kPlayFlagAudio, "audio-sink", sink.bin, nullptr);
     g_free(uri);
 
-    // Sample-accurate ramps: the volume property follows a linear control curve in stream time.
-    self->ramp_source_.reset(gst_interpolation_control_source_new());
+    // Sample-accurate ramps: while one runs, the volume property follows a linear control curve
+    // in stream time. The binding is attached only then: a controlled volume stage computes a
+    // gain per sample, which steady playback does not need.
+    self->ramp_source_.reset(
+        GST_CONTROL_SOURCE(gst_object_ref_sink(gst_interpolation_control_source_new())));
     g_object_set(self->ramp_source_.get(), "mode", GST_INTERPOLATION_MODE_LINEAR, nullptr);
-    gst_object_add_control_binding(
-        GST_OBJECT(sink.volume),
-        gst_direct_control_binding_new_absolute(GST_OBJECT(sink.volume), "volume",
-                                                self->ramp_source_.get()));
+    self->ramp_binding_.reset(
+        GST_CONTROL_BINDING(gst_object_ref_sink(gst_direct_control_binding_new_absolute(
+            GST_OBJECT(sink.volume), "volume", self->ramp_source_.get()))));
 
     gst::Ptr<GstPad> volumeSink(gst_element_get_static_pad(sink.volume, "sink"));
     auto* probe = new FrontProbe{self->front_, {}};
     gst_segment_init(&probe->segment, GST_FORMAT_UNDEFINED);
-    gst_pad_add_probe(volumeSink.get(),
-                      GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                      onVolumeInput, probe, [](gpointer p) { delete static_cast<FrontProbe*>(p); });
+    gst_pad_add_probe(
+        volumeSink.get(),
+        GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        onVolumeInput, probe, [](gpointer p) { delete static_cast<FrontProbe*>(p); });
 
-    self->watch_ = std::make_unique<gst::BusWatch>(playbin, &GstFilePlayer::onBusMessage, self.get());
+    gst::Ptr<GstBus> bus(gst_element_get_bus(playbin));
+    gst_bus_set_sync_handler(bus.get(), &GstFilePlayer::onSyncMessage,
+                             new std::shared_ptr<Meter>(self->meter_),
+                             [](gpointer p) { delete static_cast<std::shared_ptr<Meter>*>(p); });
+    self->watch_ =
+        std::make_unique<gst::BusWatch>(playbin, &GstFilePlayer::onBusMessage, self.get());
     if (gst_element_set_state(playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
         return fail(QStringLiteral("the audio output cannot be opened"));
     return self;
 }
 
-GstFilePlayer::~GstFilePlayer()
-{
+GstFilePlayer::~GstFilePlayer() {
     watch_.reset(); // no callback after this point
     pipeline_.reset();
 }
 
-void GstFilePlayer::onBusMessage(GstMessage* message, void* self)
-{
+void GstFilePlayer::onBusMessage(GstMessage* message, void* self) {
     static_cast<GstFilePlayer*>(self)->handle(message);
 }
 
-void GstFilePlayer::handle(GstMessage* message)
-{
+void GstFilePlayer::handle(GstMessage* message) {
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ASYNC_DONE:
         if (!prerolled_) {
@@ -198,36 +216,40 @@ void GstFilePlayer::handle(GstMessage* message)
     }
 }
 
-void GstFilePlayer::onLevel(GstMessage* message)
-{
-    const GstStructure* s = gst_message_get_structure(message);
-    guint64 streamTime = 0, length = 0;
-    if (!gst_structure_get_uint64(s, "stream-time", &streamTime))
-        return;
-    gst_structure_get_uint64(s, "duration", &length);
-    const double end = gst::toSeconds(gint64(streamTime + length));
-    const double rms = rmsOfChannel0(s);
-    if (GST_MESSAGE_SRC(message) == GST_OBJECT(level_)) {
-        levels_.push_back({end, float(rms)});
-        while (levels_.size() > 64)
-            levels_.pop_front();
-    } else if (levelTap_) {
-        levelTap_(QString::fromUtf8(GST_OBJECT_NAME(GST_MESSAGE_SRC(message))), end, rms);
+GstBusSyncReply GstFilePlayer::onSyncMessage(GstBus*, GstMessage* message, gpointer data) {
+    Meter* meter = static_cast<std::shared_ptr<Meter>*>(data)->get();
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ELEMENT ||
+        GST_MESSAGE_SRC(message) != GST_OBJECT(meter->level))
+        return GST_BUS_PASS;
+    double end = 0, rms = 0;
+    if (parseLevel(message, &end, &rms)) {
+        const std::lock_guard lock(meter->mutex);
+        meter->windows.push_back({end, float(rms)});
+        while (meter->windows.size() > 64)
+            meter->windows.pop_front();
     }
+    gst_message_unref(message); // dropped: the reply takes ownership
+    return GST_BUS_DROP;
 }
 
-void GstFilePlayer::setMeteringEnabled(bool enabled)
-{
+void GstFilePlayer::onLevel(GstMessage* message) {
+    double end = 0, rms = 0;
+    if (levelTap_ && parseLevel(message, &end, &rms))
+        levelTap_(QString::fromUtf8(GST_OBJECT_NAME(GST_MESSAGE_SRC(message))), end, rms);
+}
+
+void GstFilePlayer::setMeteringEnabled(bool enabled) {
     metering_ = enabled;
     g_object_set(level_, "post-messages", gboolean(enabled), nullptr);
 }
 
 // ---- volume ----
 
-double GstFilePlayer::heardPosition() const { return currentTime(); }
+double GstFilePlayer::heardPosition() const {
+    return currentTime();
+}
 
-double GstFilePlayer::processingFront() const
-{
+double GstFilePlayer::processingFront() const {
     const double heard = heardPosition();
     if (pendingSeek_)
         return heard;
@@ -235,8 +257,7 @@ double GstFilePlayer::processingFront() const
     return front < 0 ? heard : std::max(heard, gst::toSeconds(front));
 }
 
-float GstFilePlayer::volumeAt(double t) const
-{
+float GstFilePlayer::volumeAt(double t) const {
     if (!ramp_)
         return staticVolume_;
     if (t >= ramp_->end)
@@ -247,23 +268,34 @@ float GstFilePlayer::volumeAt(double t) const
     return float(ramp_->from + (ramp_->to - ramp_->from) * f);
 }
 
-float GstFilePlayer::volume() const { return volumeAt(heardPosition()); }
+float GstFilePlayer::volume() const {
+    return volumeAt(heardPosition());
+}
 
-void GstFilePlayer::clearRamp()
-{
+void GstFilePlayer::clearRamp() {
+    if (!ramp_)
+        return;
+    gst_object_remove_control_binding(GST_OBJECT(volumeElement_), ramp_binding_.get());
     gst_timed_value_control_source_unset_all(GST_TIMED_VALUE_CONTROL_SOURCE(ramp_source_.get()));
     ramp_.reset();
 }
 
-void GstFilePlayer::setVolume(float volume)
-{
+void GstFilePlayer::retireFinishedRamp() {
+    // Once the volume stage is past the ramp's end, the plain property holds the target.
+    if (ramp_ && processingFront() > ramp_->end + 0.05) {
+        const float target = ramp_->to;
+        clearRamp();
+        g_object_set(volumeElement_, "volume", double(target), nullptr);
+    }
+}
+
+void GstFilePlayer::setVolume(float volume) {
     clearRamp();
     staticVolume_ = volume;
     g_object_set(volumeElement_, "volume", double(volume), nullptr);
 }
 
-void GstFilePlayer::startRamp(double from, float fromVolume, double to, float target)
-{
+void GstFilePlayer::startRamp(double from, float fromVolume, double to, float target) {
     clearRamp();
     // Samples before `from` are already on their way to the speaker; the curve holds the present
     // volume until there, so nothing jumps.
@@ -273,12 +305,12 @@ void GstFilePlayer::startRamp(double from, float fromVolume, double to, float ta
         gst_timed_value_control_source_set(source, 0, fromVolume);
     gst_timed_value_control_source_set(source, GstClockTime(gst::toNanoseconds(from)), fromVolume);
     gst_timed_value_control_source_set(source, GstClockTime(gst::toNanoseconds(to)), target);
+    gst_object_add_control_binding(GST_OBJECT(volumeElement_), ramp_binding_.get());
     ramp_ = Ramp{from, to, fromVolume, target};
     staticVolume_ = target;
 }
 
-void GstFilePlayer::setVolume(float target, double fadeDuration)
-{
+void GstFilePlayer::setVolume(float target, double fadeDuration) {
     // The audio between the heard position and the processing front is already past the volume
     // stage. The ramp starts at the front from the present volume and ends where the speaker
     // will be `fadeDuration` from now, so the fade is heard to end on time without a jump.
@@ -294,8 +326,7 @@ void GstFilePlayer::setVolume(float target, double fadeDuration)
 
 // ---- transport ----
 
-void GstFilePlayer::play()
-{
+void GstFilePlayer::play() {
     if (failed_ || !pipeline_)
         return;
     if (ended_) {
@@ -306,16 +337,14 @@ void GstFilePlayer::play()
     playing_ = true;
 }
 
-void GstFilePlayer::pause()
-{
+void GstFilePlayer::pause() {
     if (!pipeline_)
         return;
     gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
     playing_ = false;
 }
 
-void GstFilePlayer::stop()
-{
+void GstFilePlayer::stop() {
     if (!pipeline_)
         return;
     lastPosition_ = currentTime();
@@ -324,22 +353,26 @@ void GstFilePlayer::stop()
     playing_ = false;
 }
 
-double GstFilePlayer::currentTime() const
-{
+double GstFilePlayer::currentTime() const {
     if (!pipeline_)
         return lastPosition_;
     if (ended_)
         return std::max(duration(), lastPosition_);
     if (pendingSeek_)
         return *pendingSeek_;
+    // One tick reads the position several times; a query within the last 2 ms is reused.
+    const gint64 now = g_get_monotonic_time();
+    if (now - positionQueriedAt_ < 2000)
+        return lastPosition_;
     gint64 position = 0;
-    if (gst_element_query_position(pipeline_.get(), GST_FORMAT_TIME, &position) && position >= 0)
+    if (gst_element_query_position(pipeline_.get(), GST_FORMAT_TIME, &position) && position >= 0) {
         lastPosition_ = gst::toSeconds(position);
+        positionQueriedAt_ = now;
+    }
     return lastPosition_;
 }
 
-void GstFilePlayer::setCurrentTime(double seconds)
-{
+void GstFilePlayer::setCurrentTime(double seconds) {
     if (!pipeline_)
         return;
     // The player clamps: a position that is not a number or lies outside the file never reaches
@@ -364,17 +397,20 @@ void GstFilePlayer::setCurrentTime(double seconds)
     }
     ended_ = false;
     lastPosition_ = seconds;
+    positionQueriedAt_ = 0;
     pendingSeek_ = seconds;
     front_->store(-1);
-    levels_.clear(); // windows of the old position
+    {
+        const std::lock_guard lock(meter_->mutex);
+        meter_->windows.clear(); // windows of the old position
+    }
     if (prerolled_)
         applyPendingSeek();
     if (carried)
         startRamp(carried->start, carried->from, carried->end, carried->to);
 }
 
-void GstFilePlayer::applyPendingSeek()
-{
+void GstFilePlayer::applyPendingSeek() {
     if (!pendingSeek_)
         return;
     gst_element_seek_simple(pipeline_.get(), GST_FORMAT_TIME,
@@ -382,8 +418,7 @@ void GstFilePlayer::applyPendingSeek()
                             gst::toNanoseconds(*pendingSeek_));
 }
 
-double GstFilePlayer::duration() const
-{
+double GstFilePlayer::duration() const {
     if (duration_ <= 0 && pipeline_) {
         gint64 length = 0;
         if (gst_element_query_duration(pipeline_.get(), GST_FORMAT_TIME, &length) && length > 0)
@@ -394,19 +429,20 @@ double GstFilePlayer::duration() const
 
 // ---- metering ----
 
-void GstFilePlayer::updateMeters()
-{
+void GstFilePlayer::updateMeters() {
+    retireFinishedRamp();
     // Level messages run ahead of the speaker by the output's buffer: take the newest window
     // that has been heard.
     const double heard = heardPosition() + 0.025;
-    while (levels_.size() > 1 && levels_[1].end <= heard)
-        levels_.pop_front();
-    if (!levels_.empty() && levels_.front().end <= heard + 0.05)
-        power_ = levels_.front().rmsDb;
+    const std::lock_guard lock(meter_->mutex);
+    auto& windows = meter_->windows;
+    while (windows.size() > 1 && windows[1].end <= heard)
+        windows.pop_front();
+    if (!windows.empty() && windows.front().end <= heard + 0.05)
+        power_ = windows.front().rmsDb;
 }
 
-float GstFilePlayer::averagePower(int channel) const
-{
+float GstFilePlayer::averagePower(int channel) const {
     Q_UNUSED(channel); // channel 0 is the only one metered
     return metering_ ? power_ : -160.0f;
 }

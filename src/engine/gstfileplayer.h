@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace orvane {
 
@@ -54,6 +55,7 @@ private:
     double heardPosition() const;
     float volumeAt(double streamTime) const;
     void clearRamp();
+    void retireFinishedRamp();
     void startRamp(double from, float fromVolume, double to, float target);
 
     struct Ramp {
@@ -61,15 +63,24 @@ private:
         float from = 0, to = 0;
     };
     struct LevelSample {
-        double end;   // stream time of the window's end, seconds
-        float rmsDb;  // channel 0
+        double end;  // stream time of the window's end, seconds
+        float rmsDb; // channel 0
     };
+    // The meter's windows, filled on the streaming thread by the bus's sync handler (so that
+    // twenty messages a second do not each wake the main loop) and read by updateMeters.
+    struct Meter {
+        GstElement* level = nullptr;
+        std::mutex mutex;
+        std::deque<LevelSample> windows;
+    };
+    static GstBusSyncReply onSyncMessage(GstBus* bus, GstMessage* message, gpointer meter);
 
     gst::PipelinePtr pipeline_;
     std::unique_ptr<gst::BusWatch> watch_;
-    GstElement* level_ = nullptr;  // owned by the pipeline
+    GstElement* level_ = nullptr; // owned by the pipeline
     GstElement* volumeElement_ = nullptr;
     gst::Ptr<GstControlSource> ramp_source_;
+    gst::Ptr<GstControlBinding> ramp_binding_;
     std::optional<Ramp> ramp_;
     float staticVolume_ = 1.0f;
 
@@ -80,9 +91,10 @@ private:
     bool metering_ = false;
     std::optional<double> pendingSeek_; // seconds; applied once prerolled
     mutable double lastPosition_ = 0;
+    mutable gint64 positionQueriedAt_ = 0; // g_get_monotonic_time of the last position query
     mutable double duration_ = 0;
 
-    std::deque<LevelSample> levels_;
+    std::shared_ptr<Meter> meter_ = std::make_shared<Meter>();
     float power_ = -160.0f;
     LevelTap levelTap_;
 

@@ -5,13 +5,11 @@
 
 namespace orvane {
 
-std::shared_ptr<AudioFilePlayer> GstPlayerFactory::openFile(const QString& path, QString* error)
-{
+std::shared_ptr<AudioFilePlayer> GstPlayerFactory::openFile(const QString& path, QString* error) {
     return GstFilePlayer::open(path, error);
 }
 
-std::shared_ptr<StreamPlayer> GstPlayerFactory::openStream(const QUrl& url)
-{
+std::shared_ptr<StreamPlayer> GstPlayerFactory::openStream(const QUrl& url) {
     return std::make_shared<GstStreamPlayer>(url);
 }
 

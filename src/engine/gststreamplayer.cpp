@@ -9,8 +9,7 @@ namespace {
 constexpr int kPlayFlagAudio = 0x02;
 constexpr guint kNetworkTimeoutSeconds = 10;
 
-void setupSource(GstElement*, GstElement* source, gpointer)
-{
+void setupSource(GstElement*, GstElement* source, gpointer) {
     GObjectClass* klass = G_OBJECT_GET_CLASS(source);
     if (g_object_class_find_property(klass, "user-agent"))
         g_object_set(source, "user-agent", GstStreamPlayer::userAgent().constData(), nullptr);
@@ -20,23 +19,22 @@ void setupSource(GstElement*, GstElement* source, gpointer)
 
 } // namespace
 
-QByteArray GstStreamPlayer::userAgent()
-{
+QByteArray GstStreamPlayer::userAgent() {
     return QByteArrayLiteral("Orvane/") + QByteArray(ORVANE_VERSION);
 }
 
 GstStreamPlayer::GstStreamPlayer(const QUrl& url, QObject* parent)
     : StreamPlayer(parent)
-    , url_(url)
-{
+    , url_(url) {
     gst::ensureInitialized();
     build();
 }
 
-GstStreamPlayer::~GstStreamPlayer() { teardown(); }
+GstStreamPlayer::~GstStreamPlayer() {
+    teardown();
+}
 
-void GstStreamPlayer::build()
-{
+void GstStreamPlayer::build() {
     GstElement* playbin = gst_element_factory_make("playbin", nullptr);
     if (!playbin) {
         fail(QStringLiteral("GStreamer's playbin is missing"));
@@ -60,22 +58,19 @@ void GstStreamPlayer::build()
     reachedPlaying_ = false;
 }
 
-void GstStreamPlayer::teardown()
-{
+void GstStreamPlayer::teardown() {
     watch_.reset();
     pipeline_.reset();
     volumeElement_ = nullptr;
 }
 
-void GstStreamPlayer::setVolume(float volume)
-{
+void GstStreamPlayer::setVolume(float volume) {
     volume_ = volume;
     if (volumeElement_)
         g_object_set(volumeElement_, "volume", double(volume), nullptr);
 }
 
-void GstStreamPlayer::play()
-{
+void GstStreamPlayer::play() {
     if (itemStatus_ == ItemStatus::Failed) {
         // Reconnect: a fresh pipeline from NULL.
         teardown();
@@ -91,21 +86,18 @@ void GstStreamPlayer::play()
         fail(QStringLiteral("the stream cannot be started"));
 }
 
-void GstStreamPlayer::pause()
-{
+void GstStreamPlayer::pause() {
     wantPlaying_ = false;
     if (pipeline_)
         gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
     setTimeControl(TimeControlStatus::Paused);
 }
 
-void GstStreamPlayer::onBusMessage(GstMessage* message, void* self)
-{
+void GstStreamPlayer::onBusMessage(GstMessage* message, void* self) {
     static_cast<GstStreamPlayer*>(self)->handle(message);
 }
 
-void GstStreamPlayer::handle(GstMessage* message)
-{
+void GstStreamPlayer::handle(GstMessage* message) {
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ERROR:
         fail(gst::errorText(message));
@@ -145,16 +137,15 @@ void GstStreamPlayer::handle(GstMessage* message)
     }
 }
 
-void GstStreamPlayer::updateTimeControl()
-{
+void GstStreamPlayer::updateTimeControl() {
     if (!wantPlaying_ || itemStatus_ == ItemStatus::Failed)
         return;
-    setTimeControl(reachedPlaying_ && !buffering_ ? TimeControlStatus::Playing
-                                                  : TimeControlStatus::WaitingToPlayAtSpecifiedRate);
+    setTimeControl(reachedPlaying_ && !buffering_
+                       ? TimeControlStatus::Playing
+                       : TimeControlStatus::WaitingToPlayAtSpecifiedRate);
 }
 
-void GstStreamPlayer::fail(const QString& why)
-{
+void GstStreamPlayer::fail(const QString& why) {
     lastError_ = why;
     if (pipeline_)
         gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
@@ -164,16 +155,14 @@ void GstStreamPlayer::fail(const QString& why)
     setTimeControl(TimeControlStatus::Paused);
 }
 
-void GstStreamPlayer::setTimeControl(TimeControlStatus status)
-{
+void GstStreamPlayer::setTimeControl(TimeControlStatus status) {
     if (status == timeControl_)
         return;
     timeControl_ = status;
     Q_EMIT timeControlStatusChanged(status);
 }
 
-void GstStreamPlayer::setItemStatus(ItemStatus status)
-{
+void GstStreamPlayer::setItemStatus(ItemStatus status) {
     if (status == itemStatus_)
         return;
     itemStatus_ = status;

@@ -5,14 +5,12 @@
 
 namespace orvane::gst {
 
-void ensureInitialized()
-{
+void ensureInitialized() {
     static std::once_flag once;
     std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
-QString sinkDescription()
-{
+QString sinkDescription() {
     const QByteArray env = qgetenv("ORVANE_AUDIO_SINK");
     return env.trimmed().isEmpty() ? QStringLiteral("autoaudiosink") : QString::fromUtf8(env);
 }
@@ -21,8 +19,7 @@ namespace {
 
 // Under a sound server the default ring buffer of 200 ms makes every fade start that much after
 // the call; 100 ms keeps fades prompt and is still safe against underruns.
-void tuneAudioSink(GstBin*, GstBin*, GstElement* element, gpointer)
-{
+void tuneAudioSink(GstBin*, GstBin*, GstElement* element, gpointer) {
     GObjectClass* klass = G_OBJECT_GET_CLASS(element);
     if (g_object_class_find_property(klass, "buffer-time") &&
         g_object_class_find_property(klass, "latency-time")) {
@@ -33,8 +30,7 @@ void tuneAudioSink(GstBin*, GstBin*, GstElement* element, gpointer)
 
 } // namespace
 
-SinkBin makeSinkBin(bool metering, QString* error)
-{
+SinkBin makeSinkBin(bool metering, QString* error) {
     SinkBin result;
     const QString description = sinkDescription();
     GError* gerror = nullptr;
@@ -64,8 +60,8 @@ SinkBin makeSinkBin(bool metering, QString* error)
             *error = QStringLiteral("GStreamer base plugins are missing");
         return result;
     }
-    g_object_set(level, "interval", guint64(50 * GST_MSECOND), "post-messages",
-                 gboolean(metering), nullptr);
+    g_object_set(level, "interval", guint64(50 * GST_MSECOND), "post-messages", gboolean(metering),
+                 nullptr);
     gst_bin_add_many(GST_BIN(bin), convert, level, volume, output, nullptr);
     gst_element_link_many(convert, level, volume, output, nullptr);
     Ptr<GstPad> pad(gst_element_get_static_pad(convert, "sink"));
@@ -81,8 +77,7 @@ struct BusWatch::Data {
     void* owner;
 };
 
-BusWatch::BusWatch(GstElement* pipeline, Handler handler, void* owner)
-{
+BusWatch::BusWatch(GstElement* pipeline, Handler handler, void* owner) {
     Ptr<GstBus> bus(gst_element_get_bus(pipeline));
     auto* data = new Data{handler, owner};
     sourceId_ = gst_bus_add_watch_full(
@@ -95,26 +90,27 @@ BusWatch::BusWatch(GstElement* pipeline, Handler handler, void* owner)
         data, [](gpointer user) { delete static_cast<Data*>(user); });
 }
 
-BusWatch::~BusWatch()
-{
+BusWatch::~BusWatch() {
     if (sourceId_)
         g_source_remove(sourceId_);
 }
 
-void PipelineRelease::operator()(GstElement* pipeline) const
-{
+void PipelineRelease::operator()(GstElement* pipeline) const {
     if (!pipeline)
         return;
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
 }
 
-double toSeconds(gint64 ns) { return double(ns) / double(GST_SECOND); }
+double toSeconds(gint64 ns) {
+    return double(ns) / double(GST_SECOND);
+}
 
-gint64 toNanoseconds(double seconds) { return gint64(seconds * double(GST_SECOND) + 0.5); }
+gint64 toNanoseconds(double seconds) {
+    return gint64(seconds * double(GST_SECOND) + 0.5);
+}
 
-QString errorText(GstMessage* message)
-{
+QString errorText(GstMessage* message) {
     GError* error = nullptr;
     gchar* debug = nullptr;
     gst_message_parse_error(message, &error, &debug);

@@ -10,8 +10,7 @@
 namespace orvane::gst {
 
 struct ObjectUnref {
-    void operator()(gpointer object) const
-    {
+    void operator()(gpointer object) const {
         if (object)
             gst_object_unref(object);
     }
@@ -19,8 +18,7 @@ struct ObjectUnref {
 template <typename T> using Ptr = std::unique_ptr<T, ObjectUnref>;
 
 struct MessageUnref {
-    void operator()(GstMessage* m) const
-    {
+    void operator()(GstMessage* m) const {
         if (m)
             gst_message_unref(m);
     }

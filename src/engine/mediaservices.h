@@ -13,13 +13,13 @@ struct NowPlayingInfo {
     Kind kind = Kind::Nothing;
     QString title;
     QString artist;
-    double duration = 0;        // tracks only
-    double elapsed = 0;         // tracks only, position at the moment of publication
-    double rate = 0;            // 1.0 while playing, else 0.0
-    bool isLiveStream = false;  // stations only
-    QByteArray artwork;         // encoded picture bytes, tracks only; empty when none
-    QString itemId;             // the track's or station's id, for the media controls
-    bool playing = false;       // playback state
+    double duration = 0;       // tracks only
+    double elapsed = 0;        // tracks only, position at the moment of publication
+    double rate = 0;           // 1.0 while playing, else 0.0
+    bool isLiveStream = false; // stations only
+    QByteArray artwork;        // encoded picture bytes, tracks only; empty when none
+    QString itemId;            // the track's or station's id, for the media controls
+    bool playing = false;      // playback state
 };
 
 class NowPlayingPublisher {

@@ -15,12 +15,9 @@ Track::Track(QUrl url_, QString title_, QString artist_, double duration_, QByte
     , duration(duration_)
     , artwork(std::move(artwork_))
     , info(std::move(info_))
-    , bookmark(std::move(bookmark_))
-{
-}
+    , bookmark(std::move(bookmark_)) {}
 
-Track Track::load(const QUrl& url, const QString& lang)
-{
+Track Track::load(const QUrl& url, const QString& lang) {
     Q_UNUSED(lang);
     const QString name = QFileInfo(url.path()).fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));

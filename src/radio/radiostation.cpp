@@ -2,8 +2,7 @@
 
 namespace orvane {
 
-const QList<RadioStation>& RadioStation::presets()
-{
+const QList<RadioStation>& RadioStation::presets() {
     static const QList<RadioStation> list = {
         {QUuid::createUuid(), QStringLiteral("Radio Record"),
          QStringLiteral("https://radiorecord.hostingradio.ru/rr_main96.aacp")},

@@ -8,24 +8,39 @@ namespace orvane::StationStore {
 
 namespace {
 
-void appendJsonString(QByteArray& out, const QString& text)
-{
+void appendJsonString(QByteArray& out, const QString& text) {
     out += '"';
     const QByteArray utf8 = text.toUtf8();
     for (const char c : utf8) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '/': out += "\\/"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '/':
+            out += "\\/";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
-                out += QByteArray("\\u00") + QByteArray::number(static_cast<unsigned char>(c), 16)
-                                                 .rightJustified(2, '0');
+                out += QByteArray("\\u00") +
+                       QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
             } else {
                 out += c;
             }
@@ -35,8 +50,7 @@ void appendJsonString(QByteArray& out, const QString& text)
 }
 
 // The canonical 8-4-4-4-12 form, either letter case, no braces.
-bool isCanonicalUuid(const QString& s)
-{
+bool isCanonicalUuid(const QString& s) {
     if (s.size() != 36)
         return false;
     for (int i = 0; i < 36; ++i) {
@@ -53,8 +67,7 @@ bool isCanonicalUuid(const QString& s)
 
 } // namespace
 
-QByteArray encode(const QList<RadioStation>& stations)
-{
+QByteArray encode(const QList<RadioStation>& stations) {
     QByteArray out;
     out.reserve(64 + stations.size() * 128);
     out += '[';
@@ -75,8 +88,7 @@ QByteArray encode(const QList<RadioStation>& stations)
     return out;
 }
 
-std::optional<QList<RadioStation>> decode(const QByteArray& json)
-{
+std::optional<QList<RadioStation>> decode(const QByteArray& json) {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError || !doc.isArray())

@@ -12,8 +12,7 @@ using namespace orvane::test;
 
 namespace {
 
-void processQueued()
-{
+void processQueued() {
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
 }
@@ -24,8 +23,7 @@ class TestAudioEngine : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void freshEngineHasInitialStateAndWritesPresetsBack()
-    {
+    void freshEngineHasInitialStateAndWritesPresetsBack() {
         EngineFixture f;
         AudioEngine& e = f.start();
         QCOMPARE(e.levels(), QList<double>(28, 0.05));
@@ -41,8 +39,7 @@ private Q_SLOTS:
         QCOMPARE(e.totalDuration(), 0.0);
     }
 
-    void everyPublishedAssignmentIsAnnouncedBeforeItChanges()
-    {
+    void everyPublishedAssignmentIsAnnouncedBeforeItChanges() {
         EngineFixture f;
         AudioEngine& e = f.start();
         double seenBefore = -1;
@@ -54,8 +51,7 @@ private Q_SLOTS:
         QCOMPARE(changed.count(), 2);
     }
 
-    void firstTrackStartsAtFullVolumeLaterOnesCrossfade()
-    {
+    void firstTrackStartsAtFullVolumeLaterOnesCrossfade() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a", "b", "c"}));
@@ -93,8 +89,7 @@ private Q_SLOTS:
         QCOMPARE(c->ramp->to, 0.0f);
     }
 
-    void startingOverAPausedTrackStopsItWithoutFade()
-    {
+    void startingOverAPausedTrackStopsItWithoutFade() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a", "b"}));
@@ -109,8 +104,7 @@ private Q_SLOTS:
         QCOMPARE(f.players.files.size(), size_t(2));
     }
 
-    void pauseFadeKeepsIdentityAndDoublePressStaysPaused()
-    {
+    void pauseFadeKeepsIdentityAndDoublePressStaysPaused() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a", "b"}));
@@ -125,7 +119,7 @@ private Q_SLOTS:
         const double frozen = e.progress();
         f.clock.advance(0.5);
         QCOMPARE(e.progress(), frozen); // the clock no longer copies the position
-        e.togglePlay(); // still sounding: taken as another pause
+        e.togglePlay();                 // still sounding: taken as another pause
         QVERIFY(!e.isPlaying());
         f.clock.advance(1.2);
         QVERIFY(a->isPlaying() == false);
@@ -149,8 +143,7 @@ private Q_SLOTS:
         QVERIFY(b->isPlaying());
     }
 
-    void previousRestartsAfterThreeSecondsElseGoesBack()
-    {
+    void previousRestartsAfterThreeSecondsElseGoesBack() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a", "b", "c"}));
@@ -173,8 +166,7 @@ private Q_SLOTS:
         QCOMPARE(e.currentID(), e.playlist().at(0).id);
     }
 
-    void shuffleNeverRepeatsTheCurrentTrack()
-    {
+    void shuffleNeverRepeatsTheCurrentTrack() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a", "b"}));
@@ -202,8 +194,7 @@ private Q_SLOTS:
         QCOMPARE(e.currentID(), e.playlist().at(0).id);
     }
 
-    void clockAdvancesOncePerTrackAndRepeatRestarts()
-    {
+    void clockAdvancesOncePerTrackAndRepeatRestarts() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a", "b"}, 10));
@@ -232,8 +223,7 @@ private Q_SLOTS:
         QCOMPARE(e.currentID(), e.playlist().at(1).id);
     }
 
-    void unopenableFileIsSkippedNotRetriedAtEveryTick()
-    {
+    void unopenableFileIsSkippedNotRetriedAtEveryTick() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a", "gone", "c"}, 10));
@@ -255,8 +245,7 @@ private Q_SLOTS:
         QCOMPARE(f.players.files.size(), made);
     }
 
-    void levelsFollowTheMeterAndFreezeWhenPaused()
-    {
+    void levelsFollowTheMeterAndFreezeWhenPaused() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a"}));
@@ -278,8 +267,7 @@ private Q_SLOTS:
         QCOMPARE(e.levels(), frozen);
     }
 
-    void removingTheCurrentTrackStopsAtOnce()
-    {
+    void removingTheCurrentTrackStopsAtOnce() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a", "b", "c"}));
@@ -296,8 +284,7 @@ private Q_SLOTS:
         QVERIFY(!f.lastFile()->ramp);
     }
 
-    void seekClampsBadInputAndIgnoresRadio()
-    {
+    void seekClampsBadInputAndIgnoresRadio() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a"}));
@@ -314,8 +301,7 @@ private Q_SLOTS:
         QCOMPARE(e.progress(), 0.0);
     }
 
-    void togglePlayWithNothingLoaded()
-    {
+    void togglePlayWithNothingLoaded() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.togglePlay(); // empty playlist: nothing, but now-playing is refreshed
@@ -338,8 +324,7 @@ private Q_SLOTS:
         QCOMPARE(h.currentID(), h.playlist().first().id);
     }
 
-    void radioFollowsItsReportsAndTransport()
-    {
+    void radioFollowsItsReportsAndTransport() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a"}));
@@ -405,14 +390,13 @@ private Q_SLOTS:
         QCOMPARE(f.lastStream()->playCalls, 2);
     }
 
-    void invalidAddressNeverReachesTheStreamPlayer()
-    {
+    void invalidAddressNeverReachesTheStreamPlayer() {
         EngineFixture f;
         AudioEngine& e = f.start();
         QList<RadioStation> list = e.stations().mid(0, 1);
-        for (const char* url : {"", "not a url", "file:///etc/passwd", "/etc/passwd",
-                                "data:audio/mp3;base64,AAAA", "ftp://example.com/a.mp3",
-                                "https://"})
+        for (const char* url :
+             {"", "not a url", "file:///etc/passwd", "/etc/passwd", "data:audio/mp3;base64,AAAA",
+              "ftp://example.com/a.mp3", "https://"})
             list.append(RadioStation{QUuid::createUuid(), QString::fromUtf8(url), url});
         e.setStations(list);
         e.play(e.stations().at(0));
@@ -430,8 +414,7 @@ private Q_SLOTS:
         QCOMPARE(f.lastStream()->pauseCalls, 0);
     }
 
-    void removingStationsStopsOnlyTheCurrentOne()
-    {
+    void removingStationsStopsOnlyTheCurrentOne() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.play(e.stations().at(2));
@@ -451,8 +434,7 @@ private Q_SLOTS:
         QCOMPARE(stored->size(), 4);
     }
 
-    void volumeGoesToBothPlayersAtOnce()
-    {
+    void volumeGoesToBothPlayersAtOnce() {
         EngineFixture f;
         AudioEngine& e = f.start();
         e.setPlaylist(f.tracks({"a", "b"}));
@@ -463,8 +445,7 @@ private Q_SLOTS:
         QCOMPARE(f.lastFile()->volume(), 0.2f);
     }
 
-    void nowPlayingDescribesTheItem()
-    {
+    void nowPlayingDescribesTheItem() {
         EngineFixture f;
         AudioEngine& e = f.start();
         QList<Track> list = f.tracks({"a"});

@@ -13,7 +13,9 @@ using namespace orvane::test;
 namespace {
 
 // RMS in dBFS of a sine with this peak.
-double sineDb(double peak) { return 20.0 * std::log10(peak / std::sqrt(2.0)); }
+double sineDb(double peak) {
+    return 20.0 * std::log10(peak / std::sqrt(2.0));
+}
 
 struct Heard {
     double streamTime;
@@ -28,11 +30,9 @@ class TestGstFilePlayer : public QObject {
     QTemporaryDir dir_;
 
     QString make(AudioFormat format, double seconds, double amplitude = 0.5,
-                 const QString& name = {})
-    {
-        const QString path =
-            dir_.filePath((name.isEmpty() ? QStringLiteral("tone") : name) +
-                          QString::number(seconds) + "." + extension(format));
+                 const QString& name = {}) {
+        const QString path = dir_.filePath((name.isEmpty() ? QStringLiteral("tone") : name) +
+                                           QString::number(seconds) + "." + extension(format));
         if (!QFile::exists(path)) {
             QString error;
             if (!writeSine(path, format, seconds, 440, amplitude, &error))
@@ -42,15 +42,13 @@ class TestGstFilePlayer : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
+    void initTestCase() {
         // The player's meter is before the volume stage; this one is after it.
         qputenv("ORVANE_AUDIO_SINK",
                 "level name=after interval=50000000 post-messages=true ! fakesink sync=true");
     }
 
-    void everyFormatPlaysToItsEndAndMeters_data()
-    {
+    void everyFormatPlaysToItsEndAndMeters_data() {
         QTest::addColumn<AudioFormat>("format");
         QTest::newRow("wav") << AudioFormat::Wav;
         QTest::newRow("flac") << AudioFormat::Flac;
@@ -58,8 +56,7 @@ private Q_SLOTS:
         QTest::newRow("m4a") << AudioFormat::M4a;
         QTest::newRow("aiff") << AudioFormat::Aiff;
     }
-    void everyFormatPlaysToItsEndAndMeters()
-    {
+    void everyFormatPlaysToItsEndAndMeters() {
         QFETCH(AudioFormat, format);
         const QString path = make(format, 2.0, 0.1);
         QString error;
@@ -82,8 +79,7 @@ private Q_SLOTS:
         QVERIFY(std::abs(player->currentTime() - player->duration()) < 0.15);
     }
 
-    void seeksAccuratelyAndClamps()
-    {
+    void seeksAccuratelyAndClamps() {
         const QString path = make(AudioFormat::Flac, 6.0);
         QString error;
         auto player = GstFilePlayer::open(path, &error);
@@ -106,8 +102,7 @@ private Q_SLOTS:
         QVERIFY(!second->hasFailed());
     }
 
-    void rampsAreLinearAfterTheVolumeStage()
-    {
+    void rampsAreLinearAfterTheVolumeStage() {
         const QString path = make(AudioFormat::Wav, 6.0, 0.5);
         QString error;
         auto player = GstFilePlayer::open(path, &error);
@@ -154,8 +149,7 @@ private Q_SLOTS:
         QVERIFY2(std::abs(end - (rampCall + 2.0)) < 0.1, qPrintable(QString::number(end)));
     }
 
-    void directAssignmentReplacesARamp()
-    {
+    void directAssignmentReplacesARamp() {
         const QString path = make(AudioFormat::Wav, 6.0, 0.5);
         QString error;
         auto player = GstFilePlayer::open(path, &error);
@@ -176,8 +170,7 @@ private Q_SLOTS:
         }
     }
 
-    void badFilesFailAtOpenWithADescription()
-    {
+    void badFilesFailAtOpenWithADescription() {
         QString error;
         QVERIFY(!GstFilePlayer::open(dir_.filePath("missing.mp3"), &error));
         QVERIFY(!error.isEmpty());
@@ -202,8 +195,7 @@ private Q_SLOTS:
         QVERIFY(!error.isEmpty());
     }
 
-    void truncatedFileStopsByItselfInsteadOfHanging()
-    {
+    void truncatedFileStopsByItselfInsteadOfHanging() {
         const QString path = make(AudioFormat::Flac, 3.0);
         QFile whole(path);
         QVERIFY(whole.open(QIODevice::ReadOnly));
@@ -221,10 +213,11 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!player->isPlaying(), 8000);
     }
 
-    void manyPlayersLeaveNothingBehind()
-    {
+    void manyPlayersLeaveNothingBehind() {
         const QString path = make(AudioFormat::Mp3, 1.0);
-        auto count = [](const char* dir) { return QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(); };
+        auto count = [](const char* dir) {
+            return QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
+        };
         // Warm up the pools GStreamer keeps, then count.
         for (int i = 0; i < 3; ++i) {
             QString error;

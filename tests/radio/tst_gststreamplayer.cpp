@@ -21,8 +21,7 @@ class TestGstStreamPlayer : public QObject {
     QByteArray mp3_;
     HttpTestServer server_;
 
-    std::unique_ptr<GstStreamPlayer> start(const QString& path)
-    {
+    std::unique_ptr<GstStreamPlayer> start(const QString& path) {
         auto player = std::make_unique<GstStreamPlayer>(QUrl(server_.url(path)));
         player->setVolume(0.5f);
         player->play();
@@ -30,8 +29,7 @@ class TestGstStreamPlayer : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
+    void initTestCase() {
         QString error;
         const QString path = dir_.filePath("tone.mp3");
         QVERIFY2(writeSine(path, AudioFormat::Mp3, 4.0, 440, 0.3, &error), qPrintable(error));
@@ -41,13 +39,13 @@ private Q_SLOTS:
         QVERIFY(server_.listen());
         server_.route("/file.mp3", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::Normal});
         server_.route("/live", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::Endless});
-        server_.route("/page", {200, "text/html", QByteArray("<html><body>") +
-                                                     QByteArray(20000, 'x') + "</body></html>"});
+        server_.route("/page",
+                      {200, "text/html",
+                       QByteArray("<html><body>") + QByteArray(20000, 'x') + "</body></html>"});
         server_.route("/drop", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::CloseMidway});
     }
 
-    void servedFileAndEndlessStreamReachPlaying()
-    {
+    void servedFileAndEndlessStreamReachPlaying() {
         for (const char* path : {"/file.mp3", "/live"}) {
             auto player = start(path);
             QSignalSpy states(player.get(), &StreamPlayer::timeControlStatusChanged);
@@ -60,8 +58,7 @@ private Q_SLOTS:
         QVERIFY2(request.contains("User-Agent: Orvane/"), request.constData());
     }
 
-    void endlessStreamPausesAndResumes()
-    {
+    void endlessStreamPausesAndResumes() {
         auto player = start("/live");
         QTRY_COMPARE_WITH_TIMEOUT(player->timeControlStatus(), Status::Playing, 10000);
         player->pause();
@@ -72,16 +69,14 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(player->timeControlStatus(), Status::Playing, 10000);
     }
 
-    void brokenStreamsFail_data()
-    {
+    void brokenStreamsFail_data() {
         QTest::addColumn<QString>("path");
         QTest::newRow("404") << "/missing";
         QTest::newRow("non-audio body") << "/page";
         QTest::newRow("closed mid-stream") << "/drop";
         QTest::newRow("finite file ends") << "/file.mp3";
     }
-    void brokenStreamsFail()
-    {
+    void brokenStreamsFail() {
         QFETCH(QString, path);
         auto player = start(path);
         QTRY_COMPARE_WITH_TIMEOUT(player->itemStatus(), Item::Failed, 15000);
@@ -89,8 +84,7 @@ private Q_SLOTS:
         QVERIFY(!player->lastError().isEmpty());
     }
 
-    void refusedPortFailsAndPlayReconnects()
-    {
+    void refusedPortFailsAndPlayReconnects() {
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         const quint16 port = probe.serverPort();

@@ -21,8 +21,7 @@ public:
     struct Shown {
         QString title, subtitle;
     };
-    void show(const QString& title, const QString& subtitle, const QByteArray&) override
-    {
+    void show(const QString& title, const QString& subtitle, const QByteArray&) override {
         shown.push_back({title, subtitle});
     }
     std::vector<Shown> shown;
@@ -39,20 +38,17 @@ struct EngineFixture {
     std::unique_ptr<AudioEngine> engine;
 
     EngineFixture() { settings = openSettings(); }
-    std::unique_ptr<QSettings> openSettings() const
-    {
+    std::unique_ptr<QSettings> openSettings() const {
         return std::make_unique<QSettings>(dir.filePath(QStringLiteral("orvane.ini")),
                                            QSettings::IniFormat);
     }
-    AudioEngine& start(TrackLoader loader = {})
-    {
+    AudioEngine& start(TrackLoader loader = {}) {
         engine = std::make_unique<AudioEngine>(EngineServices{
             &clock, &players, settings.get(), &nowPlaying, &announcer, std::move(loader)});
         return *engine;
     }
     // A playlist of tracks "/music/<name>.mp3" titled <name>, set without going through files.
-    QList<Track> tracks(const QStringList& names, double duration = 180)
-    {
+    QList<Track> tracks(const QStringList& names, double duration = 180) {
         QList<Track> list;
         for (const QString& name : names) {
             const QString path = QStringLiteral("/music/%1.mp3").arg(name);

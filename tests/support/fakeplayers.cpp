@@ -5,8 +5,7 @@
 
 namespace orvane::test {
 
-float FakeFilePlayer::volume() const
-{
+float FakeFilePlayer::volume() const {
     if (!ramp)
         return staticVolume;
     const double f =
@@ -14,21 +13,18 @@ float FakeFilePlayer::volume() const
     return float(ramp->from + (ramp->to - ramp->from) * f);
 }
 
-void FakeFilePlayer::setVolume(float volume)
-{
+void FakeFilePlayer::setVolume(float volume) {
     ramp.reset();
     staticVolume = volume;
 }
 
-void FakeFilePlayer::setVolume(float target, double fadeDuration)
-{
+void FakeFilePlayer::setVolume(float target, double fadeDuration) {
     const float from = volume();
     ramp = Ramp{clock_.now(), fadeDuration, from, target};
     staticVolume = target;
 }
 
-void FakeFilePlayer::play()
-{
+void FakeFilePlayer::play() {
     ++playCalls;
     if (failed || stopped)
         return;
@@ -41,42 +37,36 @@ void FakeFilePlayer::play()
     }
 }
 
-void FakeFilePlayer::pause()
-{
+void FakeFilePlayer::pause() {
     ++pauseCalls;
     position_ = currentTime();
     playing_ = false;
 }
 
-void FakeFilePlayer::stop()
-{
+void FakeFilePlayer::stop() {
     position_ = currentTime();
     playing_ = false;
     stopped = true;
 }
 
-bool FakeFilePlayer::isPlaying() const
-{
+bool FakeFilePlayer::isPlaying() const {
     return playing_ && !failed && (duration_ <= 0 || currentTime() < duration_);
 }
 
-double FakeFilePlayer::currentTime() const
-{
+double FakeFilePlayer::currentTime() const {
     double t = position_;
     if (playing_ && !failed)
         t += clock_.now() - startedAt_;
     return duration_ > 0 ? std::min(t, duration_) : t;
 }
 
-void FakeFilePlayer::setCurrentTime(double seconds)
-{
+void FakeFilePlayer::setCurrentTime(double seconds) {
     seeks.push_back(seconds);
     position_ = seconds;
     startedAt_ = clock_.now();
 }
 
-std::shared_ptr<AudioFilePlayer> FakePlayerFactory::openFile(const QString& path, QString* error)
-{
+std::shared_ptr<AudioFilePlayer> FakePlayerFactory::openFile(const QString& path, QString* error) {
     if (unopenable.contains(path)) {
         *error = QStringLiteral("cannot open");
         return nullptr;
@@ -86,8 +76,7 @@ std::shared_ptr<AudioFilePlayer> FakePlayerFactory::openFile(const QString& path
     return p;
 }
 
-std::shared_ptr<StreamPlayer> FakePlayerFactory::openStream(const QUrl& url)
-{
+std::shared_ptr<StreamPlayer> FakePlayerFactory::openStream(const QUrl& url) {
     auto p = std::make_shared<FakeStreamPlayer>(url);
     streams.push_back(p);
     return p;

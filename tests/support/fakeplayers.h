@@ -20,9 +20,7 @@ public:
     FakeFilePlayer(const VirtualClock& clock, QString path, double duration)
         : path(std::move(path))
         , clock_(clock)
-        , duration_(duration)
-    {
-    }
+        , duration_(duration) {}
 
     void setMeteringEnabled(bool enabled) override { metering = enabled; }
     float volume() const override;
@@ -58,30 +56,26 @@ private:
     const VirtualClock& clock_;
     double duration_;
     bool playing_ = false;
-    double position_ = 0;   // position when last started or sought
-    double startedAt_ = 0;  // clock time of that moment
+    double position_ = 0;  // position when last started or sought
+    double startedAt_ = 0; // clock time of that moment
 };
 
 class FakeStreamPlayer final : public StreamPlayer {
     Q_OBJECT
 public:
     explicit FakeStreamPlayer(QUrl url)
-        : url(std::move(url))
-    {
-    }
+        : url(std::move(url)) {}
     void setVolume(float v) override { volume = v; }
     void play() override { ++playCalls; }
     void pause() override { ++pauseCalls; }
     TimeControlStatus timeControlStatus() const override { return status_; }
     ItemStatus itemStatus() const override { return item_; }
 
-    void report(TimeControlStatus status)
-    {
+    void report(TimeControlStatus status) {
         status_ = status;
         Q_EMIT timeControlStatusChanged(status);
     }
-    void report(ItemStatus status)
-    {
+    void report(ItemStatus status) {
         item_ = status;
         Q_EMIT itemStatusChanged(status);
     }
@@ -99,9 +93,7 @@ private:
 class FakePlayerFactory final : public PlayerFactory {
 public:
     explicit FakePlayerFactory(const VirtualClock& clock)
-        : clock_(clock)
-    {
-    }
+        : clock_(clock) {}
     std::shared_ptr<AudioFilePlayer> openFile(const QString& path, QString* error) override;
     std::shared_ptr<StreamPlayer> openStream(const QUrl& url) override;
 

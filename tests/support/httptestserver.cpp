@@ -6,20 +6,19 @@
 namespace orvane::test {
 
 HttpTestServer::HttpTestServer(QObject* parent)
-    : QObject(parent)
-{
+    : QObject(parent) {
     connect(&server_, &QTcpServer::newConnection, this, &HttpTestServer::onConnection);
 }
 
-bool HttpTestServer::listen() { return server_.listen(QHostAddress::LocalHost, 0); }
+bool HttpTestServer::listen() {
+    return server_.listen(QHostAddress::LocalHost, 0);
+}
 
-QString HttpTestServer::url(const QString& path) const
-{
+QString HttpTestServer::url(const QString& path) const {
     return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
 }
 
-void HttpTestServer::onConnection()
-{
+void HttpTestServer::onConnection() {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
         auto* buffer = new QByteArray;
         connect(socket, &QObject::destroyed, [buffer] { delete buffer; });
@@ -71,7 +70,8 @@ void HttpTestServer::onConnection()
                 timer->start(20);
                 break;
             }
-            case Mode::NoAnswer: break;
+            case Mode::NoAnswer:
+                break;
             }
         });
     }

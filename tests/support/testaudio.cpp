@@ -4,29 +4,42 @@
 
 namespace orvane::test {
 
-QString extension(AudioFormat format)
-{
+QString extension(AudioFormat format) {
     switch (format) {
-    case AudioFormat::Wav: return QStringLiteral("wav");
-    case AudioFormat::Flac: return QStringLiteral("flac");
-    case AudioFormat::Mp3: return QStringLiteral("mp3");
-    case AudioFormat::M4a: return QStringLiteral("m4a");
-    case AudioFormat::Aiff: return QStringLiteral("aiff");
+    case AudioFormat::Wav:
+        return QStringLiteral("wav");
+    case AudioFormat::Flac:
+        return QStringLiteral("flac");
+    case AudioFormat::Mp3:
+        return QStringLiteral("mp3");
+    case AudioFormat::M4a:
+        return QStringLiteral("m4a");
+    case AudioFormat::Aiff:
+        return QStringLiteral("aiff");
     }
     return {};
 }
 
 bool writeSine(const QString& path, AudioFormat format, double seconds, double frequency,
-               double amplitude, QString* error)
-{
+               double amplitude, QString* error) {
     gst::ensureInitialized();
     const char* encoder = "";
     switch (format) {
-    case AudioFormat::Wav: encoder = "audio/x-raw,format=S16LE ! wavenc"; break;
-    case AudioFormat::Flac: encoder = "flacenc"; break;
-    case AudioFormat::Mp3: encoder = "lamemp3enc target=bitrate bitrate=320 cbr=true"; break;
-    case AudioFormat::M4a: encoder = "avenc_aac ! mp4mux"; break;
-    case AudioFormat::Aiff: encoder = "audio/x-raw,format=S16BE ! avmux_aiff"; break;
+    case AudioFormat::Wav:
+        encoder = "audio/x-raw,format=S16LE ! wavenc";
+        break;
+    case AudioFormat::Flac:
+        encoder = "flacenc";
+        break;
+    case AudioFormat::Mp3:
+        encoder = "lamemp3enc target=bitrate bitrate=320 cbr=true";
+        break;
+    case AudioFormat::M4a:
+        encoder = "avenc_aac ! mp4mux";
+        break;
+    case AudioFormat::Aiff:
+        encoder = "audio/x-raw,format=S16BE ! avmux_aiff";
+        break;
     }
     const int buffers = int(seconds * 100 + 0.5); // 441 samples each
     const QString launch =

@@ -7,11 +7,8 @@ public:
     Handle(VirtualClock* clock, std::uint64_t id)
         : clock_(clock)
         , alive_(clock->alive_)
-        , id_(id)
-    {
-    }
-    ~Handle() override
-    {
+        , id_(id) {}
+    ~Handle() override {
         if (!alive_.lock())
             return;
         for (auto it = clock_->timers_.begin(); it != clock_->timers_.end(); ++it) {
@@ -29,15 +26,13 @@ private:
 };
 
 std::unique_ptr<TimerHandle> VirtualClock::schedule(double seconds, std::int64_t period,
-                                                    std::function<void()> fn)
-{
+                                                    std::function<void()> fn) {
     const std::uint64_t id = nextId_++;
     timers_.emplace(std::make_pair(now_ + toMicros(seconds), id), Timer{period, std::move(fn)});
     return std::make_unique<Handle>(this, id);
 }
 
-void VirtualClock::advance(double seconds)
-{
+void VirtualClock::advance(double seconds) {
     const std::int64_t target = now_ + toMicros(seconds);
     while (!timers_.empty() && timers_.begin()->first.first <= target) {
         auto node = timers_.extract(timers_.begin());

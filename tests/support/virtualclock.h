@@ -13,12 +13,10 @@ namespace orvane::test {
 class VirtualClock final : public Clock {
 public:
     double now() const override { return double(now_) / 1e6; }
-    std::unique_ptr<TimerHandle> after(double seconds, std::function<void()> fn) override
-    {
+    std::unique_ptr<TimerHandle> after(double seconds, std::function<void()> fn) override {
         return schedule(seconds, 0, std::move(fn));
     }
-    std::unique_ptr<TimerHandle> every(double seconds, std::function<void()> fn) override
-    {
+    std::unique_ptr<TimerHandle> every(double seconds, std::function<void()> fn) override {
         return schedule(seconds, toMicros(seconds), std::move(fn));
     }
     // Runs every timer due within the next `seconds`, in order, then sets the time.
