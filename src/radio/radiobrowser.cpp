@@ -1,0 +1,199 @@
+#include "radio/radiobrowser.h"
+
+#include <QDnsLookup>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <algorithm>
+
+namespace orvane {
+
+namespace {
+
+const QUrl kFallbackServer(QStringLiteral("https://de1.api.radio-browser.info"));
+
+bool isTrimmed(QChar c) {
+    return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
+}
+
+// Spaces, tabs and the other Unicode space separators; line breaks stay.
+QString trimSpaces(const QString& s) {
+    qsizetype begin = 0, end = s.size();
+    while (begin < end && isTrimmed(s.at(begin)))
+        ++begin;
+    while (end > begin && isTrimmed(s.at(end - 1)))
+        --end;
+    return s.mid(begin, end - begin);
+}
+
+bool isHttpAddress(const QString& text) {
+    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() &&
+           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+} // namespace
+
+struct RadioBrowser::Search {
+    QByteArray encoded;
+    QPointer<QObject> context;
+    Done done;
+    QList<QUrl> servers;
+    int next = 0;
+};
+
+RadioBrowser::RadioBrowser(QNetworkAccessManager* network, QList<QUrl> servers, QObject* parent)
+    : QObject(parent)
+    , network_(network)
+    , servers_(std::move(servers))
+    , discovered_(!servers_.isEmpty()) {}
+
+QByteArray RadioBrowser::encodeQuery(const QString& query) {
+    static const QByteArray allowed = "!$&'()*+,-./:=@_~";
+    QByteArray out;
+    for (const char byte : query.toUtf8()) {
+        const auto c = static_cast<unsigned char>(byte);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            allowed.contains(char(c))) {
+            out += char(c);
+        } else {
+            static const char hex[] = "0123456789ABCDEF";
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0x0f];
+        }
+    }
+    return out;
+}
+
+std::optional<QList<RadioStation>> RadioBrowser::decodeAnswer(const QByteArray& body) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isArray())
+        return std::nullopt;
+    QList<RadioStation> stations;
+    for (const QJsonValue& entry : doc.array()) {
+        if (!entry.isObject())
+            return std::nullopt;
+        const QJsonObject o = entry.toObject();
+        const QJsonValue name = o.value(QLatin1String("name"));
+        const QJsonValue url = o.value(QLatin1String("url_resolved"));
+        if (!name.isString() || !url.isString())
+            return std::nullopt;
+        const QString address = url.toString();
+        // Only stream addresses are offered: a catalog entry must never make the player open a
+        // local file or another protocol.
+        if (address.isEmpty() || !isHttpAddress(address))
+            continue;
+        stations.append({QUuid::createUuid(), trimSpaces(name.toString()), address});
+    }
+    return stations;
+}
+
+void RadioBrowser::withServers(std::function<void(QList<QUrl>)> then) {
+    if (discovered_) {
+        then(servers_);
+        return;
+    }
+    // The catalog's operators publish their API servers as an SRV record.
+    auto* lookup =
+        new QDnsLookup(QDnsLookup::SRV, QStringLiteral("_api._tcp.radio-browser.info"), this);
+    connect(lookup, &QDnsLookup::finished, this, [this, lookup, then] {
+        lookup->deleteLater();
+        if (!discovered_) {
+            QList<QUrl> found;
+            for (const QDnsServiceRecord& record : lookup->serviceRecords()) {
+                QUrl url;
+                url.setScheme(QStringLiteral("https"));
+                url.setHost(record.target());
+                if (url.isValid() && !record.target().isEmpty())
+                    found.append(url);
+            }
+            std::shuffle(found.begin(), found.end(), *QRandomGenerator::global());
+            if (!found.contains(kFallbackServer))
+                found.append(kFallbackServer);
+            servers_ = found;
+            discovered_ = true;
+        }
+        then(servers_);
+    });
+    QTimer::singleShot(3000, lookup, [lookup] { lookup->abort(); });
+    lookup->lookup();
+}
+
+void RadioBrowser::search(const QString& query, QObject* context, Done done) {
+    auto search = std::make_shared<Search>();
+    search->encoded = encodeQuery(query);
+    search->context = context;
+    search->done = std::move(done);
+    if (search->encoded.isEmpty()) {
+        QTimer::singleShot(0, this, [this, search] { finish(search, {}); });
+        return;
+    }
+    QTimer::singleShot(0, this, [this, search] {
+        withServers([this, search](QList<QUrl> servers) {
+            search->servers = std::move(servers);
+            attempt(search);
+        });
+    });
+}
+
+void RadioBrowser::attempt(const std::shared_ptr<Search>& search) {
+    if (search->next >= search->servers.size()) {
+        finish(search, {});
+        return;
+    }
+    const QUrl base = search->servers.at(search->next++);
+    QByteArray address = base.toEncoded(QUrl::StripTrailingSlash);
+    address += "/json/stations/byname/" + search->encoded +
+               "?limit=25&hidebroken=true&order=votes&reverse=true";
+    const QUrl url = QUrl::fromEncoded(address, QUrl::StrictMode);
+    if (!url.isValid()) {
+        finish(search, {});
+        return;
+    }
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QByteArrayLiteral("Orvane/") + QByteArray(ORVANE_VERSION));
+    request.setTransferTimeout(timeoutMs);
+    QNetworkReply* reply = network_->get(request);
+    auto tooLarge = std::make_shared<bool>(false);
+    connect(reply, &QNetworkReply::downloadProgress, reply,
+            [this, reply, tooLarge](qint64 received, qint64) {
+                if (received > maxAnswerBytes && !*tooLarge) {
+                    *tooLarge = true;
+                    reply->abort();
+                }
+            });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, search, tooLarge] {
+        reply->deleteLater();
+        if (*tooLarge) {
+            finish(search, {});
+            return;
+        }
+        // A transport failure (refused, unreachable, timed out) moves on to the next server;
+        // any answer, whatever its status, is decoded as it is.
+        const QNetworkReply::NetworkError error = reply->error();
+        const bool answered = error == QNetworkReply::NoError ||
+                              reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+        if (!answered) {
+            attempt(search);
+            return;
+        }
+        const QByteArray body = reply->readAll();
+        finish(search, decodeAnswer(body).value_or(QList<RadioStation>()));
+    });
+}
+
+void RadioBrowser::finish(const std::shared_ptr<Search>& search, QList<RadioStation> stations) {
+    if (search->context && search->done)
+        search->done(std::move(stations));
+}
+
+} // namespace orvane

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "radio/radiostation.h"
+
+#include <QList>
+#include <QObject>
+#include <QUrl>
+#include <functional>
+#include <optional>
+
+class QNetworkAccessManager;
+
+namespace orvane {
+
+// Station search in the public Radio Browser catalog. One GET per search on the first server
+// that answers; every failure ends in an empty list. Main thread only; results are delivered
+// there, always after search() has returned.
+class RadioBrowser : public QObject {
+    Q_OBJECT
+public:
+    // `servers`: base addresses to try in order (tests pass a loopback server). Empty: the
+    // catalog's own servers, found through its DNS record and shuffled, with a fixed fallback.
+    explicit RadioBrowser(QNetworkAccessManager* network, QList<QUrl> servers = {},
+                          QObject* parent = nullptr);
+
+    using Done = std::function<void(QList<RadioStation>)>;
+    void search(const QString& query, QObject* context, Done done);
+
+    // Percent-encoding for a path segment: letters, digits and !$&'()*+,-./:=@_~ stay, every
+    // other UTF-8 byte becomes %XX with upper-case hex.
+    static QByteArray encodeQuery(const QString& query);
+    // The whole answer, strictly: an array of objects with string members name and
+    // url_resolved. Entries without an address, or whose address is not http or https, are
+    // dropped; names are trimmed; ids are fresh.
+    static std::optional<QList<RadioStation>> decodeAnswer(const QByteArray& body);
+
+    int timeoutMs = 10000;                   // per request, without any data arriving
+    qint64 maxAnswerBytes = 4 * 1024 * 1024; // a larger answer is abandoned
+
+private:
+    struct Search;
+    void withServers(std::function<void(QList<QUrl>)> then);
+    void attempt(const std::shared_ptr<Search>& search);
+    void finish(const std::shared_ptr<Search>& search, QList<RadioStation> stations);
+
+    QNetworkAccessManager* network_;
+    QList<QUrl> servers_;
+    bool discovered_ = false;
+};
+
+} // namespace orvane

@@ -1,0 +1,174 @@
+// Adding, removing and storing the playlist, and the bookmarks it is stored as.
+#include "engine/bookmark.h"
+#include "support/enginefixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace orvane;
+using namespace orvane::test;
+
+class TestPlaylist : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir music_;
+
+    QList<QUrl> files(const QStringList& names) {
+        QList<QUrl> urls;
+        for (const QString& name : names) {
+            QFile f(music_.filePath(name));
+            if (!f.exists()) {
+                f.open(QIODevice::WriteOnly);
+                f.write("not really audio");
+            }
+            urls.append(QUrl::fromLocalFile(f.fileName()));
+        }
+        return urls;
+    }
+    static QStringList titles(const AudioEngine& e) {
+        QStringList list;
+        for (const Track& t : e.playlist())
+            list.append(t.title);
+        return list;
+    }
+    static QVariantList stored(EngineFixture& f) {
+        f.settings->sync();
+        return f.openSettings()->value("playlistBookmarks").toList();
+    }
+
+private Q_SLOTS:
+    void addAppendsInOrderAndOpenExternalPlaysTheFirst() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        QSignalSpy changes(&e, &AudioEngine::playlistChanged);
+        e.add(files({"c.mp3", "a.mp3", "b.mp3"}));
+        QVERIFY(e.playlist().isEmpty()); // the work finishes later
+        QTRY_COMPARE(e.playlist().size(), 3);
+        QCOMPARE(titles(e), (QStringList{"c", "a", "b"}));
+        QCOMPARE(changes.count(), 3); // one append at a time
+        QVERIFY(e.currentID().isNull());
+        f.clock.advance(0.3);
+        QCOMPARE(stored(f).size(), 3);
+
+        e.setMode(PlayerMode::Radio);
+        e.openExternal(files({"x.mp3", "y.mp3"}));
+        QTRY_COMPARE(e.playlist().size(), 5);
+        QTRY_VERIFY(!e.currentID().isNull());
+        QCOMPARE(e.currentTrack()->title, QStringLiteral("x"));
+        QCOMPARE(e.mode(), PlayerMode::Library);
+        QCOMPARE(f.players.files.size(), size_t(1));
+
+        e.setMode(PlayerMode::Radio);
+        e.openExternal({});
+        QTest::qWait(50);
+        QCOMPARE(e.mode(), PlayerMode::Radio);
+    }
+
+    void interleavedAddsKeepEachOrder() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        QStringList first, second;
+        for (int i = 0; i < 60; ++i)
+            first << QStringLiteral("a%1.mp3").arg(i, 2, 10, QLatin1Char('0'));
+        for (int i = 0; i < 40; ++i)
+            second << QStringLiteral("b%1.mp3").arg(i, 2, 10, QLatin1Char('0'));
+        e.add(files(first));
+        e.add(files(second));
+        QTRY_COMPARE(e.playlist().size(), 100);
+        QStringList a, b;
+        for (const QString& t : titles(e))
+            (t.startsWith('a') ? a : b).append(t + ".mp3");
+        QCOMPARE(a, first);
+        QCOMPARE(b, second);
+    }
+
+    void survivesARestartInOrderWithNewIds() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.add(files({"one.mp3", "two.flac", "three.wav", "gone.mp3"}));
+        QTRY_COMPARE(e.playlist().size(), 4);
+        const QUuid firstId = e.playlist().first().id;
+        e.play(e.playlist().first());
+        f.engine.reset(); // quitting flushes a pending save
+        QFile::remove(music_.filePath("gone.mp3"));
+
+        // A foreign value among the bookmarks: skipped, never resolved to something else.
+        QVariantList raw = f.openSettings()->value("playlistBookmarks").toList();
+        QCOMPARE(raw.size(), 4);
+        raw.insert(1, QByteArray("ORVB\x01relative/path.mp3"));
+        raw.insert(2, QByteArray("\x00\x01garbage", 9));
+        f.settings->setValue("playlistBookmarks", raw);
+
+        AudioEngine& again = f.start();
+        QTRY_COMPARE(again.playlist().size(), 3);
+        QTest::qWait(50);
+        QCOMPARE(titles(again), (QStringList{"one", "two", "three"}));
+        QVERIFY(again.playlist().first().id != firstId);
+        QVERIFY(again.currentID().isNull() && !again.isPlaying());
+        QCOMPARE(*again.playlist().first().bookmark, raw.first().toByteArray());
+    }
+
+    void oneAndNoTracksStoreAsLists() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.add(files({"only.mp3"}));
+        QTRY_COMPARE(e.playlist().size(), 1);
+        f.engine.reset();
+        AudioEngine& again = f.start();
+        QTRY_COMPARE(again.playlist().size(), 1);
+
+        again.remove({again.playlist().first().id});
+        f.clock.advance(0.3);
+        const QVariant value = f.openSettings()->value("playlistBookmarks");
+        QVERIFY(value.isValid());
+        QCOMPARE(value.toList().size(), 0);
+        f.engine.reset();
+        AudioEngine& empty = f.start();
+        QTest::qWait(50);
+        QVERIFY(empty.playlist().isEmpty());
+
+        // A value of the wrong type is ignored as a whole.
+        f.engine.reset();
+        f.settings->setValue("playlistBookmarks", QStringLiteral("not a list"));
+        QVERIFY(f.start().playlist().isEmpty());
+    }
+
+    void burstsOfAppendsShareOneWrite() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        QStringList names;
+        for (int i = 0; i < 200; ++i)
+            names << QStringLiteral("burst%1.mp3").arg(i);
+        e.add(files(names));
+        QTRY_COMPARE(e.playlist().size(), 200);
+        QVERIFY(stored(f).isEmpty()); // nothing written while the clock stood still
+        f.clock.advance(0.25);
+        QCOMPARE(stored(f).size(), 200);
+    }
+
+    void bookmarksResolveOnlyToTheSameFile() {
+        const QString path = files({"keep.mp3"}).first().toLocalFile();
+        const auto bookmark = Bookmark::make(path);
+        QVERIFY(bookmark);
+        QCOMPARE(Bookmark::resolve(*bookmark), path);
+        QVERIFY(!Bookmark::make("relative.mp3"));
+        QVERIFY(!Bookmark::make(music_.path())); // a folder
+        QVERIFY(!Bookmark::make(music_.filePath("absent.mp3")));
+
+        QByteArray wrongVersion = *bookmark;
+        wrongVersion[4] = 9;
+        QByteArray dotted = QByteArray("ORVB\x01") + music_.path().toUtf8() + "/../x/keep.mp3";
+        QByteArray badUtf8 = QByteArray("ORVB\x01/tmp/\xff\xfe.mp3");
+        for (const QByteArray& bytes :
+             {QByteArray(), QByteArray("ORVB"), QByteArray("ORVB\x01"), wrongVersion, dotted,
+              badUtf8, QByteArray("ORVB\x01/etc"), bookmark->left(10), QByteArray(100000, 'x')})
+            QVERIFY(!Bookmark::resolve(bytes));
+        QFile::remove(path);
+        QVERIFY(!Bookmark::resolve(*bookmark));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlaylist)
+#include "tst_playlist.moc"

@@ -1,0 +1,182 @@
+// Reading tracks from files the test generates and tags with TagLib, and from hostile files.
+#include "engine/gstsupport.h"
+#include "engine/track.h"
+#include "support/tagwriter.h"
+#include "support/testaudio.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <unistd.h>
+
+using namespace orvane;
+using namespace orvane::test;
+
+class TestTrackLoad : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+
+    QString generate(AudioFormat format, const QString& name, double seconds = 2.0) {
+        const QString path = dir_.filePath(name + "." + extension(format));
+        QString error;
+        if (!writeSine(path, format, seconds, 440, 0.3, &error))
+            qFatal("%s", qPrintable(error));
+        return path;
+    }
+    static Track load(const QString& path, const QString& lang = "en") {
+        return Track::load(QUrl::fromLocalFile(path), lang);
+    }
+
+private Q_SLOTS:
+    void readsTagsPictureAndFormatOfEveryFormat_data() {
+        QTest::addColumn<AudioFormat>("format");
+        QTest::newRow("mp3") << AudioFormat::Mp3;
+        QTest::newRow("m4a") << AudioFormat::M4a;
+        QTest::newRow("flac") << AudioFormat::Flac;
+        QTest::newRow("wav") << AudioFormat::Wav;
+        QTest::newRow("aiff") << AudioFormat::Aiff;
+    }
+    void readsTagsPictureAndFormatOfEveryFormat() {
+        QFETCH(AudioFormat, format);
+        const QString path = generate(format, "tagged");
+        const QByteArray cover = pngBytes(64, 48);
+        QVERIFY(writeTags(path, {"Звезда по имени Солнце", "Кино", cover}));
+        const Track t = load(path);
+        QCOMPARE(t.title, QStringLiteral("Звезда по имени Солнце"));
+        QCOMPARE(t.artist, QStringLiteral("Кино"));
+        QCOMPARE(t.artwork, cover);
+        QVERIFY2(std::abs(t.duration - 2.0) < 0.1, qPrintable(QString::number(t.duration)));
+        const qint64 kbps = qint64(QFileInfo(path).size() * 8.0 / t.duration / 1000.0);
+        QCOMPARE(t.info, QStringLiteral("%1 · %2 kbps · 44 kHz · Stereo")
+                             .arg(extension(format).toUpper())
+                             .arg(kbps));
+        QVERIFY(!t.bookmark);
+        QVERIFY(load(path).id != t.id); // every load is a new track
+    }
+
+    void composesTheTechnicalLine() {
+        QCOMPARE(Track::technicalLine("mp3", 5000000, 125, 48000, 2, "en"),
+                 QStringLiteral("MP3 · 320 kbps · 48 kHz · Stereo"));
+        QCOMPARE(Track::technicalLine("flac", 4000000, 300, 44100, 1, "en"),
+                 QStringLiteral("FLAC · 106 kbps · 44 kHz · Mono"));
+        QCOMPARE(Track::technicalLine("wav", 1000, 1, 22050, 6, "ru"),
+                 QStringLiteral("WAV · 8 kbps · 22 kHz · Моно"));
+        QCOMPARE(Track::technicalLine("mp3", 5000000, 0, std::nullopt, 0, "en"),
+                 QStringLiteral("MP3"));
+        QCOMPARE(Track::technicalLine("mp3", std::nullopt, 10, 44100, 2, "ru"),
+                 QStringLiteral("MP3 · 44 kHz · Стерео"));
+        QCOMPARE(Track::technicalLine("", 5000000, 125, 44100, 2, "en"),
+                 QStringLiteral(" · 320 kbps · 44 kHz · Stereo"));
+        QCOMPARE(Track::technicalLine("", 5000000, 0, std::nullopt, 0, "en"), QString());
+        QCOMPARE(Track::technicalLine("mp3", 10, 1e-300, 1e300, 2, "en"), QStringLiteral("MP3"));
+    }
+
+    void fallsBackToNamesAndInfoChunks() {
+        // No tags: the file name without its last extension.
+        const QString plain = generate(AudioFormat::Mp3, "Live.At.Home");
+        Track t = load(plain);
+        QCOMPARE(t.title, QStringLiteral("Live.At.Home"));
+        QVERIFY(t.artist.isEmpty() && t.artwork.isEmpty());
+
+        // WAV: the RIFF INFO chunk when there is no ID3 chunk.
+        const QString wav = generate(AudioFormat::Wav, "info");
+        QVERIFY(writeWavInfo(wav, "Info Title", "Info Artist"));
+        t = load(wav);
+        QCOMPARE(t.title, QStringLiteral("Info Title"));
+        QCOMPARE(t.artist, QStringLiteral("Info Artist"));
+
+        // An empty title tag is taken as it is.
+        const QString empty = generate(AudioFormat::Mp3, "emptytitle");
+        QVERIFY(writeTitleFrames(empty, {""}));
+        QCOMPARE(load(empty).title, QString());
+
+        // Of two title frames the later wins.
+        const QString two = generate(AudioFormat::Mp3, "two");
+        QVERIFY(writeTitleFrames(two, {"First", "Second"}));
+        QCOMPARE(load(two).title, QStringLiteral("Second"));
+
+        // A picture that is no image leaves no artwork.
+        const QString bad = generate(AudioFormat::Mp3, "badpicture");
+        QVERIFY(writeTags(bad, {"T", "A", QByteArray(3000, 'x')}));
+        QVERIFY(load(bad).artwork.isEmpty());
+
+        // Without an extension the type part is empty but the rest is read.
+        QVERIFY(QFile::copy(plain, dir_.filePath("noextension")));
+        t = load(dir_.filePath("noextension"));
+        QCOMPARE(t.title, QStringLiteral("noextension"));
+        QVERIFY2(t.info.startsWith(QStringLiteral(" · ")) && t.info.endsWith("Stereo"),
+                 qPrintable(t.info));
+
+        // The channel word of the language in force at load time stays in the line.
+        QVERIFY(load(plain, "ru").info.endsWith(QStringLiteral("Стерео")));
+    }
+
+    void hostileFilesBecomeTracksWithDefaults() {
+        QList<QPair<QString, QByteArray>> files;
+        files.append({"zero.mp3", QByteArray()});
+        QByteArray noise(64 * 1024, Qt::Uninitialized);
+        QRandomGenerator rng(7);
+        for (char& c : noise)
+            c = char(rng.bounded(256));
+        for (const char* ext : {"mp3", "m4a", "aac", "wav", "aiff", "flac"})
+            files.append({QStringLiteral("noise.%1").arg(ext), noise});
+        // An ID3v2 header that declares a tag of 256 MB.
+        files.append({"hugetag.mp3", QByteArray("ID3\x04\x00\x00\x7f\x7f\x7f\x7f", 10) + noise});
+        QFile flac(generate(AudioFormat::Flac, "whole", 3));
+        QVERIFY(flac.open(QIODevice::ReadOnly));
+        files.append({"truncated.flac", flac.readAll().left(3000)});
+
+        for (const auto& [name, bytes] : files) {
+            const QString path = dir_.filePath(name);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+            f.close();
+            const Track t = load(path);
+            QCOMPARE(t.url, QUrl::fromLocalFile(path));
+            QVERIFY2(t.artwork.isEmpty(), qPrintable(name));
+            QVERIFY2(t.info.startsWith(QFileInfo(name).suffix().toUpper()), qPrintable(name));
+            QVERIFY(t.duration >= 0);
+        }
+        QCOMPARE(load(dir_.filePath("zero.mp3")).info, QStringLiteral("MP3"));
+        QCOMPARE(load(dir_.filePath("zero.mp3")).title, QStringLiteral("zero"));
+
+        const Track missing = load(dir_.filePath("missing.flac"));
+        QCOMPARE(missing.title, QStringLiteral("missing"));
+        QCOMPARE(missing.info, QStringLiteral("FLAC"));
+
+        if (geteuid() != 0) { // root reads everything
+            const QString locked = generate(AudioFormat::Mp3, "locked");
+            QFile::setPermissions(locked, QFileDevice::Permissions());
+            QCOMPARE(load(locked).title, QStringLiteral("locked"));
+            QCOMPARE(load(locked).duration, 0.0);
+        }
+    }
+
+    void rawAacIsMeasuredFromItsFrames() {
+        const QString path = dir_.filePath("adts.aac");
+        QString error;
+        gst::ensureInitialized();
+        const QString launch =
+            QStringLiteral("audiotestsrc num-buffers=200 samplesperbuffer=441 ! "
+                           "audio/x-raw,rate=44100,channels=2 ! audioconvert ! avenc_aac ! "
+                           "aacparse ! audio/mpeg,stream-format=adts ! filesink location=\"%1\"")
+                .arg(path);
+        gst::PipelinePtr pipeline(gst_parse_launch(launch.toUtf8().constData(), nullptr));
+        QVERIFY(pipeline);
+        gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+        gst::Ptr<GstBus> bus(gst_element_get_bus(pipeline.get()));
+        gst::MessagePtr done(gst_bus_timed_pop_filtered(
+            bus.get(), 30 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+        QVERIFY(done && GST_MESSAGE_TYPE(done.get()) == GST_MESSAGE_EOS);
+        const Track t = load(path);
+        QVERIFY2(std::abs(t.duration - 2.0) < 0.1, qPrintable(QString::number(t.duration)));
+        QVERIFY2(t.info.startsWith("AAC · ") && t.info.endsWith("44 kHz · Stereo"),
+                 qPrintable(t.info));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTrackLoad)
+#include "tst_trackload.moc"

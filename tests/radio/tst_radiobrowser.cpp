@@ -1,0 +1,133 @@
+// The catalog search against a server this test runs on 127.0.0.1.
+#include "radio/radiobrowser.h"
+#include "support/httptestserver.h"
+
+#include <QNetworkAccessManager>
+#include <QTest>
+
+using namespace orvane;
+using namespace orvane::test;
+
+class TestRadioBrowser : public QObject {
+    Q_OBJECT
+
+    QNetworkAccessManager network_;
+    HttpTestServer server_;
+
+    static QString apiPath(const QByteArray& encoded) {
+        return "/json/stations/byname/" + encoded +
+               "?limit=25&hidebroken=true&order=votes&reverse=true";
+    }
+    // Runs one search and waits for its answer.
+    QList<RadioStation> search(RadioBrowser& browser, const QString& query) {
+        bool done = false;
+        QList<RadioStation> result;
+        browser.search(query, this, [&](QList<RadioStation> stations) {
+            result = std::move(stations);
+            done = true;
+        });
+        if (!QTest::qWaitFor([&] { return done; }, 20000))
+            qFatal("search never finished");
+        return result;
+    }
+    QList<RadioStation> answer(const QByteArray& body, int status = 200) {
+        server_.route(apiPath("q").toUtf8(), {status, "application/json", body});
+        RadioBrowser browser(&network_, {QUrl(server_.url(""))});
+        return search(browser, "q");
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(server_.listen()); }
+
+    void encodesTheQueryByteByByte() {
+        QCOMPARE(RadioBrowser::encodeQuery("two words"), QByteArray("two%20words"));
+        QCOMPARE(RadioBrowser::encodeQuery("a?b#c%d;e"), QByteArray("a%3Fb%23c%25d%3Be"));
+        QCOMPARE(RadioBrowser::encodeQuery("AC/DC"), QByteArray("AC/DC"));
+        QCOMPARE(RadioBrowser::encodeQuery("Хит"), QByteArray("%D0%A5%D0%B8%D1%82"));
+        QCOMPARE(RadioBrowser::encodeQuery("!$&'()*+,-./:=@_~"), QByteArray("!$&'()*+,-./:=@_~"));
+        QCOMPARE(RadioBrowser::encodeQuery(" "), QByteArray("%20"));
+        QCOMPARE(RadioBrowser::encodeQuery(""), QByteArray());
+    }
+
+    void sendsTheExactRequest() {
+        server_.route(
+            apiPath("jazz%20fm").toUtf8(),
+            {200, "application/json", "[{\"name\":\"Jazz\",\"url_resolved\":\"http://j/s\"}]"});
+        RadioBrowser browser(&network_, {QUrl(server_.url(""))});
+        const auto stations = search(browser, "jazz fm");
+        QCOMPARE(stations.size(), 1);
+        const QByteArray request = server_.requests.last();
+        QVERIFY2(request.startsWith("GET " + apiPath("jazz%20fm").toUtf8() + " HTTP/1.1"),
+                 request.constData());
+        QVERIFY(request.contains("User-Agent: Orvane/"));
+        // Two searches give fresh ids for the same entry.
+        QVERIFY(search(browser, "jazz fm").first().id != stations.first().id);
+    }
+
+    void decodesStrictly() {
+        const auto stations = answer("[{\"name\":\" \\t Radio\\u00a0One "
+                                     "\",\"url_resolved\":\"https://one/live \",\"votes\":3},"
+                                     "{\"name\":\"\",\"url_resolved\":\"http://two/\"},"
+                                     "{\"name\":\"No address\",\"url_resolved\":\"\"},"
+                                     "{\"name\":\"Local\",\"url_resolved\":\"file:///etc/passwd\"},"
+                                     "{\"name\":\"Line\\n\",\"url_resolved\":\"http://three/\"}]");
+        QCOMPARE(stations.size(), 3);
+        QCOMPARE(stations.at(0).name, QStringLiteral("Radio\u00a0One"));
+        QCOMPARE(stations.at(0).url, QStringLiteral("https://one/live ")); // address unchanged
+        QCOMPARE(stations.at(1).name, QString());
+        QCOMPARE(stations.at(2).name, QStringLiteral("Line\n")); // line breaks stay
+
+        for (const QByteArray& bad :
+             {QByteArray("[{\"name\":\"A\",\"url_resolved\":null}]"),
+              QByteArray("[{\"url_resolved\":\"http://a/\"}]"),
+              QByteArray("[{\"name\":1,\"url_resolved\":\"http://a/\"}]"),
+              QByteArray("{\"name\":\"A\",\"url_resolved\":\"http://a/\"}"),
+              QByteArray("[{\"name\":\"A\",\"url_resolved\":\"http://a/\"}, 7]"),
+              QByteArray("<html><body>502 Bad Gateway</body></html>")})
+            QVERIFY2(answer(bad).isEmpty(), bad.constData());
+        // The status is not examined: a 500 with a valid body still counts.
+        QCOMPARE(answer("[{\"name\":\"A\",\"url_resolved\":\"http://a/\"}]", 500).size(), 1);
+    }
+
+    void failsOverAndGivesUpInBoundedTime() {
+        server_.route(apiPath("x").toUtf8(), {200, "application/json",
+                                              "[{\"name\":\"X\",\"url_resolved\":\"http://x/\"}]"});
+        HttpTestServer silent;
+        QVERIFY(silent.listen());
+        silent.route(apiPath("x").toUtf8(), {200, "", "", HttpTestServer::Mode::NoAnswer});
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const QUrl refused(QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort()));
+        probe.close();
+
+        RadioBrowser failover(&network_, {refused, QUrl(silent.url("")), QUrl(server_.url(""))});
+        failover.timeoutMs = 500;
+        QCOMPARE(search(failover, "x").size(), 1);
+
+        RadioBrowser hopeless(&network_, {QUrl(silent.url(""))});
+        hopeless.timeoutMs = 500;
+        QVERIFY(search(hopeless, "x").isEmpty());
+    }
+
+    void oversizedAnswerIsAbandoned() {
+        QByteArray huge = "[";
+        while (huge.size() < 3 * 1024 * 1024)
+            huge += "{\"name\":\"N\",\"url_resolved\":\"http://n/\"},";
+        huge += "{\"name\":\"N\",\"url_resolved\":\"http://n/\"}]";
+        server_.route(apiPath("big").toUtf8(), {200, "application/json", huge});
+        RadioBrowser browser(&network_, {QUrl(server_.url(""))});
+        QVERIFY(search(browser, "big").size() > 1000);
+        browser.maxAnswerBytes = 1024 * 1024;
+        QVERIFY(search(browser, "big").isEmpty());
+    }
+
+    void emptyQueryAsksNothing() {
+        RadioBrowser browser(&network_, {QUrl(server_.url(""))});
+        const auto before = server_.requests.size();
+        QVERIFY(search(browser, "").isEmpty());
+        QCOMPARE(server_.requests.size(), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRadioBrowser)
+#include "tst_radiobrowser.moc"
