@@ -205,6 +205,8 @@ private:
     std::vector<std::shared_ptr<AddTask>> addTasks_;
     // Playlist saves are coalesced: a burst of appends writes the settings file once.
     std::unique_ptr<TimerHandle> playlistSaveTimer_;
+    bool restoring_ = false; // saves wait until the start-up restore has read every entry
+    QList<QByteArray> unresolvedBookmarks_; // stored entries on volumes not mounted now
 };
 
 } // namespace orvane

@@ -33,6 +33,7 @@ struct AudioEngine::AddTask {
     };
     QList<Item> items;
     bool startPlaying = false;
+    bool restoring = false;
     QString lang;
     qsizetype next = 0;     // the next item to append
     qsizetype launched = 0; // items handed to the thread pool
@@ -68,6 +69,10 @@ void AudioEngine::restorePlaylist() {
     }
     if (task->items.isEmpty())
         return;
+    // Until every stored entry has been read, the stored list stays as it was: an interruption
+    // must not shorten it.
+    task->restoring = true;
+    restoring_ = true;
     addTasks_.push_back(task);
     runAddTask(task);
 }
@@ -95,6 +100,10 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
 
     if (task->next == task->items.size()) {
         std::erase(addTasks_, task);
+        if (task->restoring) {
+            restoring_ = false;
+            savePlaylist();
+        }
         if (task->startPlaying && task->first) {
             setMode(PlayerMode::Library);
             play(*task->first);
@@ -112,7 +121,12 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
             return;
         std::optional<Track> track = watcher->result();
         task->futures[task->next] = QFuture<std::optional<Track>>();
+        const AddTask::Item& item = task->items.at(task->next);
         ++task->next;
+        // An entry whose file sits on a volume that is not mounted now is kept in the stored
+        // list for a later start; one whose folder is there but file is gone is dropped.
+        if (!track && item.restore && Bookmark::isOnMissingVolume(item.stored))
+            unresolvedBookmarks_.append(item.stored);
         if (track) {
             if (!task->first)
                 task->first = *track;
@@ -159,6 +173,8 @@ void AudioEngine::savePlaylistNow() {
         if (t.bookmark)
             bookmarks.append(*t.bookmark);
     }
+    for (const QByteArray& kept : std::as_const(unresolvedBookmarks_))
+        bookmarks.append(kept);
     services_.settings->setValue(kPlaylistKey, bookmarks);
     services_.settings->sync(); // QSettings replaces the file atomically
 }

@@ -31,7 +31,10 @@ std::optional<QByteArray> make(const QString& path) {
     return bytes;
 }
 
-std::optional<QString> resolve(const QByteArray& bytes) {
+namespace {
+
+// The recorded path, if the bytes are a well-formed bookmark of this format.
+std::optional<QString> recordedPath(const QByteArray& bytes) {
     if (bytes.size() <= kHeader || bytes.size() > kHeader + kMaxPath)
         return std::nullopt;
     if (!bytes.startsWith(QByteArray::fromRawData(kMagic, sizeof(kMagic))) ||
@@ -44,9 +47,21 @@ std::optional<QString> resolve(const QByteArray& bytes) {
     // Invalid UTF-8 does not round-trip: refuse rather than open a look-alike path.
     if (path.toUtf8() != utf8 || !QDir::isAbsolutePath(path) || QDir::cleanPath(path) != path)
         return std::nullopt;
-    if (!isRegularFile(path))
+    return path;
+}
+
+} // namespace
+
+std::optional<QString> resolve(const QByteArray& bytes) {
+    const std::optional<QString> path = recordedPath(bytes);
+    if (!path || !isRegularFile(*path))
         return std::nullopt;
     return path;
+}
+
+bool isOnMissingVolume(const QByteArray& bytes) {
+    const std::optional<QString> path = recordedPath(bytes);
+    return path && !QFileInfo(*path).absoluteDir().exists();
 }
 
 } // namespace orvane::Bookmark

@@ -17,6 +17,10 @@ std::optional<QByteArray> make(const QString& path);
 // as a regular file. Never yields a different file than the one recorded.
 std::optional<QString> resolve(const QByteArray& bytes);
 
+// True when the recorded file's folder does not exist (a removable or network volume that is
+// not mounted now), as opposed to a file deleted from a folder that is still there.
+bool isOnMissingVolume(const QByteArray& bytes);
+
 } // namespace Bookmark
 
 } // namespace orvane

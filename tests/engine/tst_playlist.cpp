@@ -99,6 +99,9 @@ private Q_SLOTS:
         QCOMPARE(raw.size(), 4);
         raw.insert(1, QByteArray("ORVB\x01relative/path.mp3"));
         raw.insert(2, QByteArray("\x00\x01garbage", 9));
+        // A file on a volume that is not mounted now: not shown, but kept for a later start.
+        const QByteArray unmounted("ORVB\x01/media/orvane-absent-volume/song.mp3");
+        raw.insert(3, unmounted);
         f.settings->setValue("playlistBookmarks", raw);
 
         AudioEngine& again = f.start();
@@ -108,6 +111,10 @@ private Q_SLOTS:
         QVERIFY(again.playlist().first().id != firstId);
         QVERIFY(again.currentID().isNull() && !again.isPlaying());
         QCOMPARE(*again.playlist().first().bookmark, raw.first().toByteArray());
+        f.clock.advance(0.3);
+        const QVariantList kept = stored(f);
+        QCOMPARE(kept.size(), 4); // three tracks and the unmounted one; the rest dropped
+        QCOMPARE(kept.last().toByteArray(), unmounted);
     }
 
     void oneAndNoTracksStoreAsLists() {
