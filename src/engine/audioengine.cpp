@@ -29,6 +29,7 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     if (!services_.loader)
         services_.loader = &Track::load;
     levels_ = QList<double>(levelCount, 0.05);
+    artworkCache_ = makeArtworkCache();
 
     // The stored list (presets on a first start) goes through the normal setter, so it is
     // written back at once.
@@ -40,7 +41,7 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
 
 AudioEngine::~AudioEngine() {
     tickTimer_.reset();
-    addTasks_.clear();
+    cancelAddTasks();
     pauseFades_.clear(); // the engine is gone: pending pauses do nothing
     // Crossfade-outs cut short: their players stop now.
     for (FadeTask& task : crossfadeOuts_) {

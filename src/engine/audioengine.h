@@ -5,6 +5,7 @@
 #include "engine/track.h"
 #include "radio/radiostation.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -137,6 +138,7 @@ Q_SIGNALS:
 
 private:
     struct AddTask;
+    struct ArtworkCache;
     struct FadeTask {
         std::shared_ptr<AudioFilePlayer> player;
         std::unique_ptr<TimerHandle> timer;
@@ -171,6 +173,10 @@ private:
     void savePlaylistNow();
     void restorePlaylist();
     void runAddTask(const std::shared_ptr<AddTask>& task);
+    void drainAddTask(const std::shared_ptr<AddTask>& task);
+    void cancelAddTasks();
+    static std::shared_ptr<ArtworkCache> makeArtworkCache();
+    void appendLoaded(AddTask& task);
     void saveStations();
     static QList<RadioStation> loadStations(QSettings& settings);
 
@@ -206,7 +212,8 @@ private:
     // Playlist saves are coalesced: a burst of appends writes the settings file once.
     std::unique_ptr<TimerHandle> playlistSaveTimer_;
     bool restoring_ = false; // saves wait until the start-up restore has read every entry
-    QList<QByteArray> unresolvedBookmarks_; // stored entries on volumes not mounted now
+    QList<QByteArray> unresolvedBookmarks_;      // stored entries on volumes not mounted now
+    std::shared_ptr<ArtworkCache> artworkCache_; // shared with the reads on the thread pool
 };
 
 } // namespace orvane

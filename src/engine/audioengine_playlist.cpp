@@ -6,23 +6,60 @@
 #include "engine/bookmark.h"
 #include "engine/clock.h"
 
+#include <QElapsedTimer>
 #include <QFuture>
 #include <QFutureWatcher>
 #include <QSettings>
-#include <QtConcurrent/QtConcurrentRun>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentMap>
+#include <mutex>
 
 namespace orvane {
 
 namespace {
 
 const QString kPlaylistKey = QStringLiteral("playlistBookmarks");
-// How many files are read ahead of the one being appended; keeps both cores busy without
-// holding thousands of finished tracks in memory.
-constexpr qsizetype kReadAhead = 32;
+// Longest stretch of appends in one pass of the event loop, in milliseconds.
+constexpr qint64 kAppendBudgetMs = 4;
 // Appends within this window share one write of the settings file.
 constexpr double kSaveDelay = 0.25;
 
 } // namespace
+
+// What a worker hands back: the track, or none when a stored entry did not resolve.
+struct Loaded {
+    std::optional<Track> track;
+};
+
+// Cover bytes by content. Tracks of one album usually carry the same cover: they share one
+// buffer. Used from the pool's threads (QByteArray's sharing is thread-safe).
+struct AudioEngine::ArtworkCache {
+    std::mutex mutex;
+    QHash<size_t, QList<QByteArray>> byHash;
+
+    void share(QByteArray& artwork) {
+        if (artwork.isEmpty())
+            return;
+        const size_t hash = qHash(artwork);
+        const std::lock_guard lock(mutex);
+        QList<QByteArray>& sameHash = byHash[hash];
+        for (const QByteArray& known : std::as_const(sameHash)) {
+            if (known == artwork) {
+                artwork = known;
+                return;
+            }
+        }
+        sameHash.append(artwork);
+    }
+    // Covers that no track uses any more are held by the cache alone.
+    void prune() {
+        const std::lock_guard lock(mutex);
+        for (auto it = byHash.begin(); it != byHash.end();) {
+            it->removeIf([](const QByteArray& bytes) { return bytes.isDetached(); });
+            it = it->isEmpty() ? byHash.erase(it) : std::next(it);
+        }
+    }
+};
 
 struct AudioEngine::AddTask {
     // A file to add (its bookmark is made on the way), or a stored bookmark to resolve.
@@ -35,9 +72,11 @@ struct AudioEngine::AddTask {
     bool startPlaying = false;
     bool restoring = false;
     QString lang;
-    qsizetype next = 0;     // the next item to append
-    qsizetype launched = 0; // items handed to the thread pool
-    QList<QFuture<std::optional<Track>>> futures;
+    qsizetype next = 0; // the next item to append
+    // Every item read on the thread pool, in parallel; results are taken in order.
+    QFuture<Loaded> reads;
+    QFutureWatcher<Loaded>* watcher = nullptr; // owned by the engine
+    bool drainQueued = false;
     std::optional<Track> first;
 };
 
@@ -78,66 +117,103 @@ void AudioEngine::restorePlaylist() {
 }
 
 void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
-    // Read ahead on the pool; each worker gets copies of what it needs and nothing else.
-    while (task->launched < task->items.size() && task->launched < task->next + kReadAhead) {
-        const AddTask::Item item = task->items.at(task->launched++);
-        task->futures.append(QtConcurrent::run(
-            [loader = services_.loader, item, lang = task->lang]() -> std::optional<Track> {
-                if (item.restore) {
-                    const std::optional<QString> path = Bookmark::resolve(item.stored);
-                    if (!path)
-                        return std::nullopt; // moved, deleted or not ours: skipped silently
-                    Track track = loader(QUrl::fromLocalFile(*path), lang);
-                    track.bookmark = item.stored; // kept as stored, not remade
-                    return track;
-                }
-                Track track = loader(item.url, lang);
-                track.bookmark =
-                    item.url.isLocalFile() ? Bookmark::make(item.url.toLocalFile()) : std::nullopt;
-                return track;
-            }));
-    }
+    // Read every item on the thread pool; each read gets copies of what it needs and nothing
+    // else, so it never touches the engine.
+    auto read = [loader = services_.loader, lang = task->lang,
+                 covers = artworkCache_](const AddTask::Item& item) {
+        Loaded loaded;
+        if (item.restore) {
+            const std::optional<QString> path = Bookmark::resolve(item.stored);
+            if (!path)
+                return loaded; // moved, deleted, unmounted or not ours: not shown
+            loaded.track = loader(QUrl::fromLocalFile(*path), lang);
+            loaded.track->bookmark = item.stored; // kept as stored, not remade
+        } else {
+            loaded.track = loader(item.url, lang);
+            loaded.track->bookmark =
+                item.url.isLocalFile() ? Bookmark::make(item.url.toLocalFile()) : std::nullopt;
+        }
+        covers->share(loaded.track->artwork);
+        return loaded;
+    };
+    task->reads =
+        QtConcurrent::mapped(task->items, std::function<Loaded(const AddTask::Item&)>(read));
+    task->watcher = new QFutureWatcher<Loaded>(this);
+    std::weak_ptr<AddTask> weak = task;
+    auto drain = [this, weak] {
+        if (const auto t = weak.lock())
+            drainAddTask(t);
+    };
+    connect(task->watcher, &QFutureWatcherBase::resultsReadyAt, this, drain);
+    connect(task->watcher, &QFutureWatcherBase::finished, this, drain);
+    task->watcher->setFuture(task->reads);
+}
 
-    if (task->next == task->items.size()) {
-        std::erase(addTasks_, task);
-        if (task->restoring) {
-            restoring_ = false;
-            savePlaylist();
+std::shared_ptr<AudioEngine::ArtworkCache> AudioEngine::makeArtworkCache() {
+    return std::make_shared<ArtworkCache>();
+}
+
+void AudioEngine::cancelAddTasks() {
+    for (const auto& task : addTasks_)
+        task->reads.cancel(); // reads not started yet are skipped; the rest are discarded
+    addTasks_.clear();
+}
+
+void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
+    task->drainQueued = false;
+    // Appends happen here, on the main thread, one by one in the order of the list; a pass
+    // stops after a few milliseconds so the window keeps drawing while thousands arrive.
+    QElapsedTimer pass;
+    pass.start();
+    while (task->next < task->items.size() && task->reads.isResultReadyAt(int(task->next))) {
+        if (pass.elapsed() >= kAppendBudgetMs) {
+            if (!task->drainQueued) {
+                task->drainQueued = true;
+                std::weak_ptr<AddTask> weak = task;
+                QTimer::singleShot(0, this, [this, weak] {
+                    if (const auto t = weak.lock())
+                        drainAddTask(t);
+                });
+            }
+            return;
         }
-        if (task->startPlaying && task->first) {
-            setMode(PlayerMode::Library);
-            play(*task->first);
-        }
+        appendLoaded(*task);
+    }
+    if (task->next < task->items.size())
+        return; // more to come
+    task->watcher->disconnect(this);
+    task->watcher->deleteLater(); // not deleted inside its own signal
+    task->watcher = nullptr;
+    const std::shared_ptr<AddTask> keep = task;
+    std::erase(addTasks_, task);
+    if (keep->restoring) {
+        restoring_ = false;
+        savePlaylist();
+    }
+    if (keep->startPlaying && keep->first) {
+        setMode(PlayerMode::Library);
+        play(*keep->first);
+    }
+}
+
+void AudioEngine::appendLoaded(AddTask& task) {
+    Loaded loaded = task.reads.resultAt(int(task.next));
+    const AddTask::Item& item = task.items.at(task.next);
+    ++task.next;
+    // An entry whose file sits on a volume that is not mounted now is kept in the stored list for
+    // a later start; one whose folder is there but file is gone is dropped.
+    if (!loaded.track) {
+        if (item.restore && Bookmark::isOnMissingVolume(item.stored))
+            unresolvedBookmarks_.append(item.stored);
         return;
     }
-
-    // Appends happen on the main thread, one by one, in the order of the list.
-    auto* watcher = new QFutureWatcher<std::optional<Track>>(this);
-    std::weak_ptr<AddTask> weak = task;
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, weak, watcher] {
-        watcher->deleteLater(); // not deleted inside its own signal
-        const std::shared_ptr<AddTask> task = weak.lock();
-        if (!task)
-            return;
-        std::optional<Track> track = watcher->result();
-        task->futures[task->next] = QFuture<std::optional<Track>>();
-        const AddTask::Item& item = task->items.at(task->next);
-        ++task->next;
-        // An entry whose file sits on a volume that is not mounted now is kept in the stored
-        // list for a later start; one whose folder is there but file is gone is dropped.
-        if (!track && item.restore && Bookmark::isOnMissingVolume(item.stored))
-            unresolvedBookmarks_.append(item.stored);
-        if (track) {
-            if (!task->first)
-                task->first = *track;
-            Q_EMIT objectWillChange();
-            playlist_.append(std::move(*track));
-            Q_EMIT playlistChanged();
-            savePlaylist();
-        }
-        runAddTask(task);
-    });
-    watcher->setFuture(task->futures.at(task->next));
+    Track& track = *loaded.track;
+    if (!task.first)
+        task.first = track;
+    Q_EMIT objectWillChange();
+    playlist_.append(std::move(track));
+    Q_EMIT playlistChanged();
+    savePlaylist();
 }
 
 void AudioEngine::remove(const QSet<QUuid>& ids) {
@@ -156,10 +232,11 @@ void AudioEngine::remove(const QSet<QUuid>& ids) {
             kept.append(t);
     }
     setPlaylist(std::move(kept));
+    artworkCache_->prune();
 }
 
 void AudioEngine::savePlaylist() {
-    if (!playlistSaveTimer_)
+    if (!playlistSaveTimer_ && !restoring_)
         playlistSaveTimer_ = services_.clock->after(kSaveDelay, [this] { savePlaylistNow(); });
 }
 

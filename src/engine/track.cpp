@@ -154,7 +154,7 @@ Track Track::load(const QUrl& url, const QString& lang) {
     QByteArray artwork;
     std::optional<Format> format;
 
-    if (fileInfo.isFile() && fileInfo.isReadable()) {
+    if (fileInfo.isFile()) { // an unreadable file fails to open below
         const QByteArray encoded = QFile::encodeName(path);
         TagLib::FileRef ref(encoded.constData(), true, TagLib::AudioProperties::Average);
         if (!ref.isNull()) {

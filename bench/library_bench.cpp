@@ -1,0 +1,191 @@
+// Library-scale measurements, driven by bench/library.py.
+//   library_bench corpus DIR TEMPLATE COUNT  make COUNT tagged copies of TEMPLATE, a quarter
+//                                            with a 50 KB cover (done once, cached)
+//   library_bench floor DIR                  single-threaded TagLib loop over DIR's files
+//   library_bench ingest DIR                 the engine's add() of DIR's files, until stored
+//   library_bench restore DIR COUNT          the engine's start-up restore of COUNT bookmarks
+#include "engine/audioengine.h"
+#include "engine/bookmark.h"
+#include "engine/clock.h"
+#include "engine/gstplayerfactory.h"
+
+#include <taglib/attachedpictureframe.h>
+#include <taglib/fileref.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tpropertymap.h>
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+
+using namespace orvane;
+
+namespace {
+
+QStringList corpusFiles(const QString& dir) {
+    QStringList files;
+    for (const QString& name : QDir(dir).entryList({"*.mp3"}, QDir::Files, QDir::Name))
+        files.append(QDir(dir).filePath(name));
+    return files;
+}
+
+long peakRssKb() {
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return 0;
+}
+
+QByteArray noiseJpeg(int targetBytes) {
+    QImage image(400, 400, QImage::Format_RGB32);
+    QRandomGenerator rng(42);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, rng.generate() | 0xff000000);
+    QByteArray out;
+    for (int quality = 90; quality > 5; quality -= 5) {
+        out.clear();
+        QBuffer buffer(&out);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "JPEG", quality);
+        if (out.size() <= targetBytes)
+            break;
+    }
+    return out;
+}
+
+int makeCorpus(const QString& dir, const QString& templ, int count) {
+    QDir().mkpath(dir);
+    const QByteArray cover = noiseJpeg(50 * 1024);
+    for (int i = 0; i < count; ++i) {
+        const QString path =
+            QDir(dir).filePath(QStringLiteral("track%1.mp3").arg(i, 5, 10, QLatin1Char('0')));
+        QFile::remove(path);
+        QFile::copy(templ, path);
+        TagLib::MPEG::File f(QFile::encodeName(path).constData());
+        TagLib::ID3v2::Tag* tag = f.ID3v2Tag(true);
+        tag->setTitle(TagLib::String(QStringLiteral("Song %1").arg(i).toStdString()));
+        tag->setArtist(TagLib::String("Bench Band"));
+        if (i % 4 == 0) {
+            auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
+            frame->setMimeType("image/jpeg");
+            frame->setPicture(TagLib::ByteVector(cover.constData(), uint(cover.size())));
+            tag->addFrame(frame);
+        }
+        f.save(TagLib::MPEG::File::ID3v2);
+    }
+    std::printf("corpus: %d files, cover %lld bytes\n", count,
+                static_cast<long long>(cover.size()));
+    return 0;
+}
+
+int floorLoop(const QString& dir) {
+    const QStringList files = corpusFiles(dir);
+    QElapsedTimer timer;
+    timer.start();
+    qint64 checksum = 0;
+    for (const QString& path : files) {
+        TagLib::FileRef ref(QFile::encodeName(path).constData(), true,
+                            TagLib::AudioProperties::Average);
+        if (ref.isNull())
+            continue;
+        checksum += ref.file()->properties().size();
+        if (ref.audioProperties())
+            checksum += ref.audioProperties()->lengthInMilliseconds();
+    }
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    std::printf("floor: %lld files in %.3f s (%.0f files/s, single-threaded TagLib)\n",
+                static_cast<long long>(files.size()), seconds, files.size() / seconds);
+    return checksum > 0 ? 0 : 1;
+}
+
+// Counts replacements of the settings file (QSettings writes a new file and renames it).
+struct WriteCounter {
+    QString path;
+    qint64 lastInode = -1;
+    int writes = 0;
+    void sample() {
+        QFileInfo info(path);
+        info.refresh();
+        const qint64 inode =
+            info.exists() ? qint64(info.lastModified().toMSecsSinceEpoch()) ^ info.size() : -1;
+        if (inode != lastInode && inode != -1 && lastInode != -1)
+            ++writes;
+        lastInode = inode;
+    }
+};
+
+int runEngine(const QString& mode, const QString& dir, int count) {
+    QTemporaryDir settingsDir;
+    const QString settingsPath = settingsDir.filePath("bench.ini");
+    QStringList files = corpusFiles(dir);
+    if (mode == "restore") {
+        QVariantList bookmarks;
+        for (int i = 0; i < count; ++i)
+            bookmarks.append(*Bookmark::make(files.at(i % files.size())));
+        QSettings seed(settingsPath, QSettings::IniFormat);
+        seed.setValue("playlistBookmarks", bookmarks);
+        seed.sync();
+    }
+    QSettings settings(settingsPath, QSettings::IniFormat);
+    SystemClock clock;
+    GstPlayerFactory players;
+    WriteCounter counter{settingsPath};
+    counter.sample();
+
+    QElapsedTimer timer;
+    timer.start();
+    qint64 longestAppendGapNs = 0, lastAppend = 0;
+    AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+    const int expected = mode == "restore" ? count : int(files.size());
+    QObject::connect(&engine, &AudioEngine::playlistChanged, [&] {
+        const qint64 now = timer.nsecsElapsed();
+        longestAppendGapNs = std::max(longestAppendGapNs, now - lastAppend);
+        lastAppend = now;
+        counter.sample();
+        if (engine.playlist().size() == expected)
+            QTimer::singleShot(400, qApp, &QCoreApplication::quit); // let the coalesced save land
+    });
+    if (mode == "ingest") {
+        QList<QUrl> urls;
+        for (const QString& f : files)
+            urls.append(QUrl::fromLocalFile(f));
+        engine.add(urls);
+    }
+    QCoreApplication::exec();
+    const double seconds = lastAppend / 1e9;
+    counter.sample();
+    std::printf("%s: %lld tracks in %.3f s (%.0f tracks/s), settings file written %d times, "
+                "peak RSS %.1f MB\n",
+                qPrintable(mode), static_cast<long long>(engine.playlist().size()), seconds,
+                engine.playlist().size() / seconds, counter.writes, peakRssKb() / 1024.0);
+    return engine.playlist().size() == expected ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() >= 5 && args.at(1) == "corpus")
+        return makeCorpus(args.at(2), args.at(3), args.at(4).toInt());
+    if (args.size() >= 3 && args.at(1) == "floor")
+        return floorLoop(args.at(2));
+    if (args.size() >= 3 && (args.at(1) == "ingest" || args.at(1) == "restore"))
+        return runEngine(args.at(1), args.at(2), args.size() > 3 ? args.at(3).toInt() : 0);
+    std::fprintf(stderr, "usage: see the comment at the top of library_bench.cpp\n");
+    return 2;
+}
