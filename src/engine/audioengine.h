@@ -100,6 +100,12 @@ public:
     std::optional<RadioStation> currentStation() const;
     bool isRadioActive() const { return !currentStationID_.isNull(); }
     double totalDuration() const;
+    // The desktop integration is built after the engine and plugs in here.
+    void setNowPlayingPublisher(NowPlayingPublisher* publisher) {
+        services_.nowPlaying = publisher;
+    }
+    void setAnnouncer(Announcer* announcer) { services_.announcer = announcer; }
+
     // The local player's position right now (not the last tick's); 0 with nothing loaded.
     double livePosition() const;
 

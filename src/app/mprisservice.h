@@ -1,0 +1,155 @@
+#pragma once
+
+#include "engine/mediaservices.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusObjectPath>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+#include <functional>
+
+namespace orvane {
+
+class AudioEngine;
+
+// The media keys and the desktop's now-playing display: MPRIS2 on the session bus, service
+// org.mpris.MediaPlayer2.orvane at /org/mpris/MediaPlayer2. Commands go to the engine's
+// operations; what the engine publishes is mirrored in the properties, with PropertiesChanged.
+// Main thread only.
+class MprisService final : public QObject, public NowPlayingPublisher {
+    Q_OBJECT
+public:
+    struct Hooks {
+        std::function<void()> raise; // the open-player sequence
+        std::function<void()> quit;
+    };
+    // `coverFolder`: where covers are written for mpris:artUrl (the user's cache).
+    MprisService(AudioEngine* engine, Hooks hooks, QString coverFolder, QObject* parent = nullptr);
+    ~MprisService() override;
+
+    // Claims the bus name and exports the object; false when the session bus is unavailable.
+    bool start();
+
+    void publish(const NowPlayingInfo& info) override;
+
+    // The property values, as the adaptors serve them.
+    QString playbackStatus() const;
+    QVariantMap metadata() const;
+    qint64 position() const;
+    bool canSeek() const;
+    QString loopStatus() const;
+    void setLoopStatus(const QString& status);
+    bool shuffle() const;
+    void setShuffle(bool on);
+    double volume() const;
+    void setVolume(double volume);
+
+    // Commands.
+    void play();
+    void pause();
+    void playPause();
+    void stop();
+    void next();
+    void previous();
+    void seek(qint64 offsetMicroseconds);
+    void setPosition(const QDBusObjectPath& trackId, qint64 positionMicroseconds);
+    void openUri(const QString& uri);
+    void raise();
+    void quit();
+
+    // The object path naming an item (a track or station id), as mpris:trackid.
+    static QDBusObjectPath trackPath(const QString& itemId, bool station);
+
+private:
+    void propertiesChanged(const QString& interface, const QVariantMap& changed);
+    QString coverUrl(const QByteArray& artwork);
+
+    AudioEngine* engine_;
+    Hooks hooks_;
+    QString coverFolder_;
+    NowPlayingInfo info_;
+    QVariantMap lastPlayer_; // last announced Player properties, to send only what changed
+    bool registered_ = false;
+};
+
+class MprisRootAdaptor final : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ canQuit)
+    Q_PROPERTY(bool CanRaise READ canRaise)
+    Q_PROPERTY(bool HasTrackList READ hasTrackList)
+    Q_PROPERTY(QString Identity READ identity)
+    Q_PROPERTY(QString DesktopEntry READ desktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ supportedUriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ supportedMimeTypes)
+public:
+    MprisRootAdaptor(QObject* object, MprisService* service);
+    bool canQuit() const { return true; }
+    bool canRaise() const { return true; }
+    bool hasTrackList() const { return false; }
+    QString identity() const { return QStringLiteral("Orvane"); }
+    QString desktopEntry() const { return QStringLiteral("orvane"); }
+    QStringList supportedUriSchemes() const { return {QStringLiteral("file")}; }
+    QStringList supportedMimeTypes() const;
+public Q_SLOTS:
+    void Raise();
+    void Quit();
+
+private:
+    MprisService* service_;
+};
+
+class MprisPlayerAdaptor final : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    Q_PROPERTY(QString LoopStatus READ loopStatus WRITE setLoopStatus)
+    Q_PROPERTY(double Rate READ rate WRITE setRate)
+    Q_PROPERTY(bool Shuffle READ shuffle WRITE setShuffle)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(double MinimumRate READ rate)
+    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(bool CanGoNext READ always)
+    Q_PROPERTY(bool CanGoPrevious READ always)
+    Q_PROPERTY(bool CanPlay READ always)
+    Q_PROPERTY(bool CanPause READ always)
+    Q_PROPERTY(bool CanSeek READ canSeek)
+    Q_PROPERTY(bool CanControl READ always)
+public:
+    MprisPlayerAdaptor(QObject* object, MprisService* service);
+    QString playbackStatus() const { return service_->playbackStatus(); }
+    QString loopStatus() const { return service_->loopStatus(); }
+    void setLoopStatus(const QString& s) { service_->setLoopStatus(s); }
+    double rate() const { return 1.0; }
+    void setRate(double) {}
+    bool shuffle() const { return service_->shuffle(); }
+    void setShuffle(bool on) { service_->setShuffle(on); }
+    QVariantMap metadata() const { return service_->metadata(); }
+    double volume() const { return service_->volume(); }
+    void setVolume(double v) { service_->setVolume(v); }
+    qlonglong position() const { return service_->position(); }
+    bool canSeek() const { return service_->canSeek(); }
+    bool always() const { return true; }
+public Q_SLOTS:
+    void Next() { service_->next(); }
+    void Previous() { service_->previous(); }
+    void Pause() { service_->pause(); }
+    void PlayPause() { service_->playPause(); }
+    void Stop() { service_->stop(); }
+    void Play() { service_->play(); }
+    void Seek(qlonglong offset) { service_->seek(offset); }
+    void SetPosition(const QDBusObjectPath& trackId, qlonglong position) {
+        service_->setPosition(trackId, position);
+    }
+    void OpenUri(const QString& uri) { service_->openUri(uri); }
+Q_SIGNALS:
+    void Seeked(qlonglong position);
+
+private:
+    MprisService* service_;
+};
+
+} // namespace orvane
