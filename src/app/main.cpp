@@ -1,47 +1,39 @@
-// Orvane's entry point. Until the window exists, files given on the command line are played
-// through the engine and each new item is announced on standard output.
+// Orvane's entry point: one instance per user. A second launch hands its files (or a request to
+// show the window) to the running one and exits.
 #include "app/appsettings.h"
-#include "engine/audioengine.h"
-#include "engine/clock.h"
-#include "engine/gstplayerfactory.h"
+#include "app/orvaneapp.h"
+#include "app/singleinstance.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QIcon>
 #include <QUrl>
-#include <iostream>
-
-namespace {
-
-class ConsoleAnnouncer final : public orvane::Announcer {
-public:
-    void show(const QString& title, const QString& subtitle, const QByteArray&) override {
-        std::cout << "▶ " << title.toStdString() << " — " << subtitle.toStdString() << std::endl;
-    }
-};
-
-} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     QApplication::setOrganizationName(QStringLiteral("Orvane"));
     QApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
-    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setDesktopFileName(QStringLiteral("orvane"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/orvane.svg")));
+    QApplication::setQuitOnLastWindowClosed(false); // the tray keeps it alive
 
-    const std::unique_ptr<QSettings> settings = orvane::openUserSettings();
-    orvane::SystemClock clock;
-    orvane::GstPlayerFactory players;
-    ConsoleAnnouncer announcer;
-    orvane::AudioEngine engine({&clock, &players, settings.get(), nullptr, &announcer, {}});
-
-    QList<QUrl> files;
-    const QStringList args = app.arguments().mid(1);
-    for (const QString& arg : args) {
+    QStringList paths;
+    for (const QString& arg : app.arguments().mid(1)) {
         const QUrl url(arg);
-        files.append(url.isLocalFile() ? url
-                                       : QUrl::fromLocalFile(QFileInfo(arg).absoluteFilePath()));
+        paths.append(url.isLocalFile() ? url.toLocalFile() : QFileInfo(arg).absoluteFilePath());
     }
-    if (!files.isEmpty())
-        engine.openExternal(files);
+    orvane::SingleInstance instance;
+    if (instance.forwardToRunning(paths))
+        return 0;
+    instance.listen();
+
+    orvane::OrvaneApp orvane(orvane::openUserSettings());
+    orvane.acceptLaunches(&instance);
+    QList<QUrl> files;
+    for (const QString& path : paths)
+        files.append(QUrl::fromLocalFile(path));
+    orvane.openFiles(files); // they wait until the window has appeared
+    orvane.start();
     return app.exec();
 }

@@ -1,0 +1,114 @@
+#include "app/orvaneapp.h"
+
+#include "app/appdelegate.h"
+#include "app/appearance.h"
+#include "app/mprisservice.h"
+#include "app/nowplayingtoast.h"
+#include "app/preferences.h"
+#include "app/settingsview.h"
+#include "app/singleinstance.h"
+#include "app/traymenu.h"
+#include "engine/audioengine.h"
+#include "engine/clock.h"
+#include "engine/gstplayerfactory.h"
+#include "ui/mainwindow.h"
+#include "ui/theme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTimer>
+
+void orvaneInitResources();
+
+namespace orvane {
+
+OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QObject* parent)
+    : QObject(parent)
+    , settings_(std::move(settings))
+    , clock_(std::make_unique<SystemClock>())
+    , players_(std::make_unique<GstPlayerFactory>())
+    , preferences_(std::make_unique<Preferences>(settings_.get()))
+    , theme_(std::make_unique<Theme>())
+    , appearance_(std::make_unique<Appearance>(theme_.get()))
+    , delegate_(std::make_unique<AppDelegate>()) {
+    ::orvaneInitResources();
+    engine_ = std::make_unique<AudioEngine>(
+        EngineServices{clock_.get(), players_.get(), settings_.get(), nullptr, nullptr, {}});
+    toast_ = std::make_unique<NowPlayingToast>(clock_.get(), settings_.get(), theme_.get());
+    engine_->setAnnouncer(toast_.get());
+
+    const QString covers =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+            .filePath(QStringLiteral("orvane/covers"));
+    mpris_ = std::make_unique<MprisService>(
+        engine_.get(), MprisService::Hooks{[this] { openPlayer(); }, [] { QApplication::quit(); }},
+        covers);
+    if (mpris_->start())
+        engine_->setNowPlayingPublisher(mpris_.get());
+
+    window_ = std::make_unique<MainWindow>(engine_.get(), preferences_.get(), theme_.get());
+    connect(window_.get(), &MainWindow::appeared, this, [this] {
+        delegate_->setEngine(engine_.get()); // hands over every waiting file
+        appearance_->applyAppTheme(preferences_->theme());
+    });
+    tray_ = std::make_unique<TrayMenu>(
+        engine_.get(), preferences_.get(), [this] { openPlayer(); }, [] { QApplication::quit(); });
+
+    connect(preferences_.get(), &Preferences::themeChanged, appearance_.get(),
+            &Appearance::applyAppTheme);
+    connect(preferences_.get(), &Preferences::languageChanged, appearance_.get(),
+            &Appearance::applyLanguage);
+    appearance_->applyLanguage(preferences_->language());
+}
+
+OrvaneApp::~OrvaneApp() {
+    // The window and the tray go first; the engine flushes a pending playlist save last.
+    settingsView_.reset();
+    tray_.reset();
+    window_.reset();
+    engine_->setNowPlayingPublisher(nullptr);
+    engine_->setAnnouncer(nullptr);
+}
+
+void OrvaneApp::openFiles(const QList<QUrl>& urls) {
+    delegate_->openFiles(urls);
+}
+
+void OrvaneApp::acceptLaunches(SingleInstance* instance) {
+    connect(instance, &SingleInstance::filesOpened, this, [this](const QStringList& paths) {
+        QList<QUrl> urls;
+        for (const QString& path : paths)
+            urls.append(QUrl::fromLocalFile(path));
+        openFiles(urls);
+    });
+    connect(instance, &SingleInstance::raiseRequested, this, &OrvaneApp::openPlayer);
+}
+
+void OrvaneApp::start() {
+    tray_->show();
+    openPlayer();
+}
+
+void OrvaneApp::openPlayer() {
+    window_->show();
+    window_->setWindowState((window_->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window_->raise();
+    window_->activateWindow();
+    QTimer::singleShot(200, window_.get(), [w = window_.get()] {
+        w->showNormal();
+        w->raise();
+        w->activateWindow();
+    });
+}
+
+void OrvaneApp::showSettings() {
+    if (!settingsView_)
+        settingsView_ = std::make_unique<SettingsView>(preferences_.get());
+    settingsView_->show();
+    settingsView_->raise();
+    settingsView_->activateWindow();
+}
+
+} // namespace orvane

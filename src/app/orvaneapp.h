@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QUrl>
+#include <memory>
+
+class QNetworkAccessManager;
+class QSettings;
+
+namespace orvane {
+
+class AppDelegate;
+class Appearance;
+class AudioEngine;
+class Clock;
+class GstPlayerFactory;
+class MainWindow;
+class MprisService;
+class NowPlayingToast;
+class Preferences;
+class SettingsView;
+class SingleInstance;
+class Theme;
+class TrayMenu;
+
+// The application: one engine for the process, the file delegate, the main window, the tray
+// menu, the media controls, the toast and the settings window. It builds and wires them;
+// the behaviour lives in each. Main thread only.
+class OrvaneApp : public QObject {
+    Q_OBJECT
+public:
+    explicit OrvaneApp(std::unique_ptr<QSettings> settings, QObject* parent = nullptr);
+    ~OrvaneApp() override;
+
+    // Files opened from outside, before or after the window appeared.
+    void openFiles(const QList<QUrl>& urls);
+    // Listens for later launches (their files, or a request to bring the window back).
+    void acceptLaunches(SingleInstance* instance);
+    // Shows the main window for the first time.
+    void start();
+    // Show, de-minimize, raise and activate the main window; once more 0.2 s later.
+    void openPlayer();
+    void showSettings();
+
+    AudioEngine& engine() { return *engine_; }
+    MainWindow& mainWindow() { return *window_; }
+    TrayMenu& tray() { return *tray_; }
+
+private:
+    std::unique_ptr<QSettings> settings_;
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<GstPlayerFactory> players_;
+    std::unique_ptr<Preferences> preferences_;
+    std::unique_ptr<Theme> theme_;
+    std::unique_ptr<Appearance> appearance_;
+    std::unique_ptr<AppDelegate> delegate_;
+    std::unique_ptr<AudioEngine> engine_;
+    std::unique_ptr<NowPlayingToast> toast_;
+    std::unique_ptr<MprisService> mpris_;
+    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<TrayMenu> tray_;
+    std::unique_ptr<SettingsView> settingsView_;
+};
+
+} // namespace orvane

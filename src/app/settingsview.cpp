@@ -1,0 +1,87 @@
+#include "app/settingsview.h"
+
+#include "app/localization.h"
+#include "app/preferences.h"
+
+#include <QButtonGroup>
+#include <QFormLayout>
+#include <QLabel>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace orvane {
+
+namespace {
+
+QWidget* column(std::initializer_list<QRadioButton*> buttons) {
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    for (QRadioButton* b : buttons)
+        layout->addWidget(b);
+    return box;
+}
+
+} // namespace
+
+SettingsView::SettingsView(Preferences* preferences, QWidget* parent)
+    : QWidget(parent)
+    , preferences_(preferences)
+    , themeLabel_(new QLabel)
+    , languageLabel_(new QLabel)
+    , themes_(new QButtonGroup(this))
+    , languages_(new QButtonGroup(this))
+    , light_(new QRadioButton)
+    , dark_(new QRadioButton)
+    , systemTheme_(new QRadioButton)
+    , systemLanguage_(new QRadioButton) {
+    setWindowTitle(QStringLiteral("Orvane"));
+    setFixedWidth(340);
+    auto* russian = new QRadioButton(QStringLiteral("Русский"));
+    auto* english = new QRadioButton(QStringLiteral("English"));
+    const QStringList themeValues{"light", "dark", "system"};
+    const QStringList languageValues{"ru", "en", "system"};
+    int i = 0;
+    for (QRadioButton* b : {light_, dark_, systemTheme_})
+        themes_->addButton(b, i++);
+    i = 0;
+    for (QRadioButton* b : {russian, english, systemLanguage_})
+        languages_->addButton(b, i++);
+
+    auto* form = new QFormLayout(this);
+    form->setContentsMargins(24, 24, 24, 24);
+    form->setLabelAlignment(Qt::AlignRight | Qt::AlignTop);
+    form->addRow(themeLabel_, column({light_, dark_, systemTheme_}));
+    form->addItem(new QSpacerItem(0, 10)); // extra space above the language group
+    form->addRow(languageLabel_, column({russian, english, systemLanguage_}));
+
+    connect(themes_, &QButtonGroup::idClicked, this,
+            [this, themeValues](int id) { preferences_->setTheme(themeValues.at(id)); });
+    connect(languages_, &QButtonGroup::idClicked, this,
+            [this, languageValues](int id) { preferences_->setLanguage(languageValues.at(id)); });
+    connect(preferences_, &Preferences::languageChanged, this, &SettingsView::retranslate);
+    connect(preferences_, &Preferences::themeChanged, this, &SettingsView::sync);
+    connect(preferences_, &Preferences::languageChanged, this, &SettingsView::sync);
+    retranslate();
+    sync();
+}
+
+void SettingsView::retranslate() {
+    const QString lang = preferences_->language();
+    themeLabel_->setText(loc(QStringLiteral("theme_label"), lang));
+    languageLabel_->setText(loc(QStringLiteral("language_label"), lang));
+    light_->setText(loc(QStringLiteral("light"), lang));
+    dark_->setText(loc(QStringLiteral("dark"), lang));
+    systemTheme_->setText(loc(QStringLiteral("system_mode"), lang));
+    systemLanguage_->setText(loc(QStringLiteral("system_mode"), lang));
+}
+
+void SettingsView::sync() {
+    // An unknown stored value shows as "system", which is how it acts.
+    const QString theme = preferences_->theme();
+    themes_->button(theme == "light" ? 0 : theme == "dark" ? 1 : 2)->setChecked(true);
+    const QString language = preferences_->language();
+    languages_->button(language == "ru" ? 0 : language == "en" ? 1 : 2)->setChecked(true);
+}
+
+} // namespace orvane

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QWidget>
+
+class QButtonGroup;
+class QLabel;
+class QRadioButton;
+
+namespace orvane {
+
+class Preferences;
+
+// The settings window: appearance (Light, Dark, System) and language (Русский, English,
+// System) as radio groups; a choice is written and takes effect at once.
+class SettingsView : public QWidget {
+    Q_OBJECT
+public:
+    explicit SettingsView(Preferences* preferences, QWidget* parent = nullptr);
+
+private:
+    void retranslate();
+    void sync();
+
+    Preferences* preferences_;
+    QLabel* themeLabel_;
+    QLabel* languageLabel_;
+    QButtonGroup* themes_;
+    QButtonGroup* languages_;
+    QRadioButton* light_;
+    QRadioButton* dark_;
+    QRadioButton* systemTheme_;
+    QRadioButton* systemLanguage_;
+};
+
+} // namespace orvane

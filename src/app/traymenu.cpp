@@ -1,0 +1,117 @@
+#include "app/traymenu.h"
+
+#include "app/localization.h"
+#include "app/preferences.h"
+#include "engine/audioengine.h"
+
+#include <QIcon>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+void orvaneInitResources();
+
+namespace orvane {
+
+QList<TrayMenu::Entry> TrayMenu::entries(const AudioEngine& engine, const QString& lang) {
+    using Kind = Entry::Kind;
+    QList<Entry> list;
+    if (const auto track = engine.currentTrack()) {
+        list.append({Kind::Label, track->artist.isEmpty()
+                                      ? track->title
+                                      : track->artist + QStringLiteral(" – ") + track->title});
+    } else if (const auto station = engine.currentStation()) {
+        list.append({Kind::Label, station->name});
+    }
+    list.append({Kind::Play,
+                 loc(engine.isPlaying() ? QStringLiteral("pause") : QStringLiteral("play"), lang)});
+    list.append({Kind::Next, loc(QStringLiteral("next_track"), lang)});
+    list.append({Kind::Previous, loc(QStringLiteral("prev_track"), lang)});
+    list.append({Kind::Separator, {}});
+    list.append({Kind::OpenPlayer, loc(QStringLiteral("open_player"), lang)});
+    list.append({Kind::Separator, {}});
+    list.append({Kind::Quit, loc(QStringLiteral("quit"), lang)});
+    return list;
+}
+
+TrayMenu::TrayMenu(AudioEngine* engine, Preferences* preferences, std::function<void()> openPlayer,
+                   std::function<void()> quit, QObject* parent)
+    : QObject(parent)
+    , engine_(engine)
+    , preferences_(preferences)
+    , openPlayer_(std::move(openPlayer))
+    , quit_(std::move(quit))
+    , menu_(std::make_unique<QMenu>()) {
+    ::orvaneInitResources();
+    for (auto signal : {&AudioEngine::isPlayingChanged, &AudioEngine::currentIDChanged,
+                        &AudioEngine::currentStationIDChanged, &AudioEngine::playlistChanged,
+                        &AudioEngine::stationsChanged})
+        connect(engine_, signal, this, &TrayMenu::rebuild);
+    connect(preferences_, &Preferences::languageChanged, this, &TrayMenu::rebuild);
+    rebuild();
+}
+
+TrayMenu::~TrayMenu() = default;
+
+void TrayMenu::show() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return; // relaunching Orvane brings the window back instead
+    icon_ = std::make_unique<QSystemTrayIcon>();
+    icon_->setContextMenu(menu_.get());
+    icon_->setToolTip(QStringLiteral("Orvane"));
+    connect(icon_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) // a left click opens the player
+                    openPlayer_();
+            });
+    rebuild();
+    icon_->show();
+}
+
+void TrayMenu::rebuild() {
+    // The playlist changes often during a large add; the menu is cheap to rebuild but only
+    // its texts matter, so nothing is rebuilt while they stay the same.
+    const QList<Entry> list = entries(*engine_, preferences_->language());
+    const QString icon =
+        engine_->isPlaying() ? QStringLiteral("note") : QStringLiteral("note-list");
+    const auto old = menu_->property("entries").value<QStringList>();
+    QStringList signature;
+    for (const Entry& e : list)
+        signature << QString::number(int(e.kind)) + e.text;
+    if (icon != iconName_) {
+        iconName_ = icon;
+        if (icon_)
+            icon_->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(icon)));
+    }
+    if (signature == old && !menu_->actions().isEmpty())
+        return;
+    menu_->setProperty("entries", signature);
+    menu_->clear();
+    for (const Entry& e : list) {
+        switch (e.kind) {
+        case Entry::Kind::Label:
+            menu_->addAction(e.text)->setEnabled(false);
+            break;
+        case Entry::Kind::Separator:
+            menu_->addSeparator();
+            break;
+        case Entry::Kind::Play:
+            connect(menu_->addAction(e.text), &QAction::triggered, engine_,
+                    &AudioEngine::togglePlay);
+            break;
+        case Entry::Kind::Next:
+            connect(menu_->addAction(e.text), &QAction::triggered, engine_, &AudioEngine::next);
+            break;
+        case Entry::Kind::Previous:
+            connect(menu_->addAction(e.text), &QAction::triggered, engine_, &AudioEngine::previous);
+            break;
+        case Entry::Kind::OpenPlayer:
+            connect(menu_->addAction(e.text), &QAction::triggered, this, [this] { openPlayer_(); });
+            break;
+        case Entry::Kind::Quit:
+            connect(menu_->addAction(e.text), &QAction::triggered, this, [this] { quit_(); });
+            break;
+        }
+    }
+}
+
+} // namespace orvane
