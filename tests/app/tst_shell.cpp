@@ -1,0 +1,239 @@
+// The application shell: files from outside, single instance, tray menu, toast, settings.
+#include "app/appdelegate.h"
+#include "app/appearance.h"
+#include "app/nowplayingtoast.h"
+#include "app/preferences.h"
+#include "app/settingsview.h"
+#include "app/singleinstance.h"
+#include "app/traymenu.h"
+#include "support/enginefixture.h"
+#include "ui/theme.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLocalSocket>
+#include <QMenu>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QtConcurrent/QtConcurrentRun>
+#include <sys/stat.h>
+
+using namespace orvane;
+using namespace orvane::test;
+using Kind = TrayMenu::Entry::Kind;
+
+class TestShell : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+
+    QList<QUrl> files(const QStringList& names) {
+        QList<QUrl> urls;
+        for (const QString& name : names) {
+            QFile f(dir_.filePath(name));
+            f.open(QIODevice::WriteOnly);
+            urls.append(QUrl::fromLocalFile(f.fileName()));
+        }
+        return urls;
+    }
+
+private Q_SLOTS:
+    void pendingFilesWaitForTheEngineThenGoInOneCall() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        AppDelegate delegate;
+        delegate.openFiles(files({"one.mp3", "two.mp3"}));
+        delegate.openFiles(files({"three.mp3"}));
+        QCOMPARE(delegate.pending().size(), 3);
+        QVERIFY(e.playlist().isEmpty());
+        delegate.setEngine(&e); // the window appeared
+        QVERIFY(delegate.pending().isEmpty());
+        QTRY_COMPARE(e.playlist().size(), 3);
+        QTRY_VERIFY(e.currentTrack().has_value());
+        QCOMPARE(e.currentTrack()->title, QStringLiteral("one")); // one call: its first plays
+        delegate.setEngine(&e);                  // the window reappears: nothing to do
+        delegate.openFiles(files({"four.mp3"})); // now straight to the engine
+        QVERIFY(delegate.pending().isEmpty());
+        QTRY_COMPARE(e.playlist().size(), 4);
+        QTRY_COMPARE(e.currentTrack()->title, QStringLiteral("four"));
+    }
+
+    void secondLaunchesForwardFilesOrRaise() {
+        const QString socket = dir_.filePath("run/orvane.sock");
+        SingleInstance running(socket);
+        QVERIFY(running.listen());
+        QCOMPARE(QFileInfo(QFileInfo(socket).absolutePath()).permissions() & 0077, 0);
+        struct stat st {};
+        QCOMPARE(stat(socket.toUtf8().constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0077, 0u); // this user only
+
+        QSignalSpy opened(&running, &SingleInstance::filesOpened);
+        QSignalSpy raised(&running, &SingleInstance::raiseRequested);
+        // The second launch blocks while it waits; the running one answers from its event loop.
+        auto launch = [socket](QStringList paths) {
+            return QtConcurrent::run([socket, paths] {
+                SingleInstance second(socket);
+                return second.forwardToRunning(paths);
+            });
+        };
+        auto first = launch({"/music/a.mp3", "/music/Кино/b.flac"});
+        QTRY_VERIFY(first.isFinished());
+        QVERIFY(first.result());
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(opened.first().first().toStringList(),
+                 (QStringList{"/music/a.mp3", "/music/Кино/b.flac"}));
+        auto bare = launch({});
+        QTRY_VERIFY(bare.isFinished());
+        QVERIFY(bare.result());
+        QCOMPARE(raised.count(), 1);
+
+        // Garbage, relative paths and floods are dropped without effect.
+        for (const QByteArray& junk :
+             {QByteArray("HELLO\n\n"), QByteArray("ORVANE/1\nrelative/path.mp3\n\n"),
+              QByteArray("ORVANE/1\n") + QByteArray(2 * 1024 * 1024, 'x')}) {
+            QLocalSocket client;
+            client.connectToServer(socket);
+            QVERIFY(client.waitForConnected(2000));
+            client.write(junk);
+            client.flush();
+            QTRY_COMPARE(client.state(), QLocalSocket::UnconnectedState);
+        }
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(raised.count(), 1);
+
+        // No instance left: a launch finds nobody and a new one takes over a stale socket.
+        SingleInstance nobody(dir_.filePath("run/none.sock"));
+        QVERIFY(!nobody.forwardToRunning({"/x.mp3"}, 300));
+    }
+
+    void trayMenuFollowsStateAndLanguage() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        auto kinds = [](const QList<TrayMenu::Entry>& list) {
+            QList<Kind> k;
+            for (const auto& entry : list)
+                k.append(entry.kind);
+            return k;
+        };
+        const QList<Kind> bare{Kind::Play,       Kind::Next,      Kind::Previous, Kind::Separator,
+                               Kind::OpenPlayer, Kind::Separator, Kind::Quit};
+        QCOMPARE(kinds(TrayMenu::entries(e, "en")), bare);
+        QList<TrayMenu::Entry> en = TrayMenu::entries(e, "en");
+        QCOMPARE(en.at(0).text, QStringLiteral("Play"));
+        QCOMPARE(en.at(1).text, QStringLiteral("Next"));
+        QCOMPARE(en.at(2).text, QStringLiteral("Previous"));
+        QCOMPARE(en.at(4).text, QStringLiteral("Open Player"));
+        QCOMPARE(en.at(6).text, QStringLiteral("Quit"));
+        QList<TrayMenu::Entry> ru = TrayMenu::entries(e, "ru");
+        QCOMPARE(ru.at(0).text, QStringLiteral("Играть"));
+        QCOMPARE(ru.at(1).text, QStringLiteral("Следующий"));
+        QCOMPARE(ru.at(2).text, QStringLiteral("Предыдущий"));
+        QCOMPARE(ru.at(4).text, QStringLiteral("Открыть плеер"));
+        QCOMPARE(ru.at(6).text, QStringLiteral("Завершить"));
+
+        QList<Track> list = f.tracks({"Solo", "Song"});
+        list[1].artist = "Band";
+        e.setPlaylist(list);
+        e.play(e.playlist().at(0));
+        en = TrayMenu::entries(e, "en");
+        QCOMPARE(en.first(), (TrayMenu::Entry{Kind::Label, "Solo"}));
+        QCOMPARE(en.at(1).text, QStringLiteral("Pause"));
+        QCOMPARE(TrayMenu::entries(e, "ru").at(1).text, QStringLiteral("Пауза"));
+        e.play(e.playlist().at(1));
+        QCOMPARE(TrayMenu::entries(e, "en").first().text, QStringLiteral("Band – Song"));
+        e.togglePlay();
+        QCOMPARE(TrayMenu::entries(e, "en").at(1).text, QStringLiteral("Play"));
+        e.play(e.stations().at(3));
+        QCOMPARE(TrayMenu::entries(e, "en").first().text, QStringLiteral("Хит FM"));
+
+        // The live menu follows a change of language at once, and its actions work.
+        Preferences prefs(f.settings.get());
+        int opened = 0, quits = 0;
+        TrayMenu tray(
+            &e, &prefs, [&] { ++opened; }, [&] { ++quits; });
+        auto texts = [&] {
+            QStringList t;
+            for (QAction* a : tray.menu()->actions())
+                t.append(a->isSeparator() ? QStringLiteral("—") : a->text());
+            return t;
+        };
+        prefs.setLanguage("en");
+        QCOMPARE(texts(), (QStringList{"Хит FM", "Play", "Next", "Previous", "—", "Open Player",
+                                       "—", "Quit"}));
+        prefs.setLanguage("ru");
+        QCOMPARE(texts().at(5), QStringLiteral("Открыть плеер"));
+        tray.menu()->actions().at(5)->trigger();
+        tray.menu()->actions().at(7)->trigger();
+        QCOMPARE(opened, 1);
+        QCOMPARE(quits, 1);
+        tray.menu()->actions().at(2)->trigger(); // Next: the following station
+        QCOMPARE(e.currentStationID(), e.stations().at(4).id);
+        QCOMPARE(tray.iconName(), QStringLiteral("note-list"));
+    }
+
+    void toastReplacesItselfAndGoesAfterThreeSeconds() {
+        QTemporaryDir dir;
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        VirtualClock clock;
+        Theme theme;
+        NowPlayingToast toast(&clock, &settings, &theme);
+        toast.show("First", "Local file", {});
+        QPointer<ToastView> first = toast.panel();
+        QVERIFY(first && first->isVisible());
+        QCOMPARE(first->size(), QSize(320, 76));
+        QVERIFY(first->testAttribute(Qt::WA_ShowWithoutActivating));
+        QVERIFY(first->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+        clock.advance(1);
+        toast.show("Second", "Band", {});
+        QVERIFY(!first || !first->isVisible()); // closed at once, no fade
+        QPointer<ToastView> second = toast.panel();
+        QCOMPARE(second->title(), QStringLiteral("Second"));
+        clock.advance(2.9); // the first one's timer would have fired by now
+        QCOMPARE(toast.panel(), second.data());
+        clock.advance(0.2);
+        QVERIFY(!toast.panel()); // fading out
+        QTRY_VERIFY(!second);    // closed once the fade ended
+    }
+
+    void settingsTakeEffectWithoutRestart() {
+        QTemporaryDir dir;
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        Preferences prefs(&settings);
+        Theme theme;
+        Appearance appearance(&theme);
+        connect(&prefs, &Preferences::themeChanged, &appearance, &Appearance::applyAppTheme);
+        SettingsView view(&prefs);
+        view.show();
+        QCOMPARE(view.width(), 340);
+        auto button = [&](const QString& text) -> QRadioButton* {
+            for (QRadioButton* b : view.findChildren<QRadioButton*>())
+                if (b->text() == text)
+                    return b;
+            return nullptr;
+        };
+        QVERIFY(button("System") || button("Как в системе"));
+        button("English")->click();
+        QCOMPARE(settings.value("appLanguage").toString(), QStringLiteral("en"));
+        QVERIFY(button("System")->isChecked()); // appearance: system on a first start
+        button("Dark")->click();
+        QCOMPARE(settings.value("appTheme").toString(), QStringLiteral("dark"));
+        QVERIFY(theme.isDark());
+        QCOMPARE(QApplication::palette().color(QPalette::Window).lightness() < 128, true);
+        button("Light")->click();
+        QVERIFY(!theme.isDark());
+        QCOMPARE(Theme::neon(false), theme.neon());
+
+        button("Русский")->click(); // relabels at once
+        QVERIFY(button("Тёмная") && button("Светлая") && button("Как в системе"));
+        QStringList labels;
+        for (QLabel* l : view.findChildren<QLabel*>())
+            labels << l->text();
+        QVERIFY(labels.contains("Тема оформления:") && labels.contains("Язык:"));
+        QVERIFY(button("English") && button("Русский")); // the same in every language
+        QCOMPARE(settings.value("appLanguage").toString(), QStringLiteral("ru"));
+    }
+};
+
+QTEST_MAIN(TestShell)
+#include "tst_shell.moc"
