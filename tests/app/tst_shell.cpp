@@ -2,11 +2,13 @@
 #include "app/appdelegate.h"
 #include "app/appearance.h"
 #include "app/nowplayingtoast.h"
+#include "app/orvaneapp.h"
 #include "app/preferences.h"
 #include "app/settingsview.h"
 #include "app/singleinstance.h"
 #include "app/traymenu.h"
 #include "support/enginefixture.h"
+#include "ui/mainwindow.h"
 #include "ui/theme.h"
 
 #include <QApplication>
@@ -105,6 +107,35 @@ private Q_SLOTS:
         // No instance left: a launch finds nobody and a new one takes over a stale socket.
         SingleInstance nobody(dir_.filePath("run/none.sock"));
         QVERIFY(!nobody.forwardToRunning({"/x.mp3"}, 300));
+    }
+
+    void relaunchBringsTheWindowBackAndHandsOverFiles() {
+        QTemporaryDir dir;
+        OrvaneApp app(std::make_unique<QSettings>(dir.filePath("s.ini"), QSettings::IniFormat));
+        SingleInstance instance(dir.filePath("orvane.sock"));
+        QVERIFY(instance.listen());
+        app.acceptLaunches(&instance);
+        app.openFiles(files({"early.mp3"})); // before the window: waits
+        QTest::qWait(100);
+        QVERIFY(app.engine().playlist().isEmpty());
+        app.start();
+        QTRY_VERIFY(app.mainWindow().isVisible());
+        QTRY_COMPARE(app.engine().playlist().size(), 1);
+
+        app.mainWindow().close(); // only hides: the process and the engine go on
+        QVERIFY(!app.mainWindow().isVisible());
+        auto relaunch = QtConcurrent::run(
+            [&dir] { return SingleInstance(dir.filePath("orvane.sock")).forwardToRunning({}); });
+        QTRY_VERIFY(relaunch.isFinished());
+        QVERIFY(relaunch.result());
+        QTRY_VERIFY(app.mainWindow().isVisible());
+
+        const QString late = files({"late.mp3"}).first().toLocalFile();
+        auto withFile = QtConcurrent::run([&dir, late] {
+            return SingleInstance(dir.filePath("orvane.sock")).forwardToRunning({late});
+        });
+        QTRY_VERIFY(withFile.isFinished());
+        QTRY_COMPARE(app.engine().playlist().size(), 2);
     }
 
     void trayMenuFollowsStateAndLanguage() {
