@@ -12,6 +12,10 @@
 #include "ui/theme.h"
 
 #include <QApplication>
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QLabel>
 #include <QLocalSocket>
 #include <QMenu>
@@ -24,6 +28,22 @@
 using namespace orvane;
 using namespace orvane::test;
 using Kind = TrayMenu::Entry::Kind;
+
+// A stand-in for the desktop portal's Settings interface.
+class FakePortal : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+public:
+    explicit FakePortal(QObject* parent)
+        : QDBusAbstractAdaptor(parent) {}
+    uint scheme = 1; // prefer dark
+public Q_SLOTS:
+    QDBusVariant Read(const QString& ns, const QString& key) {
+        if (ns != "org.freedesktop.appearance" || key != "color-scheme")
+            return QDBusVariant(QVariant());
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(scheme)));
+    }
+};
 
 class TestShell : public QObject {
     Q_OBJECT
@@ -225,6 +245,45 @@ private Q_SLOTS:
         clock.advance(0.2);
         QVERIFY(!toast.panel()); // fading out
         QTRY_VERIFY(!second);    // closed once the fade ended
+    }
+
+    void systemAppearanceFollowsTheDesktopPortal() {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected())
+            QSKIP("no session bus");
+        QObject object;
+        auto* portal = new FakePortal(&object);
+        QVERIFY(bus.registerObject("/org/freedesktop/portal/desktop", &object));
+        QVERIFY(bus.registerService("org.freedesktop.portal.Desktop"));
+        Theme theme;
+        Appearance appearance(&theme);
+        QCOMPARE(appearance.portalColorScheme(), 1);
+        appearance.applyAppTheme("system");
+        QVERIFY(theme.isDark());
+        appearance.applyAppTheme("light"); // forced, whatever the desktop says
+        QVERIFY(!theme.isDark());
+        appearance.applyAppTheme("something odd"); // acts like "system"
+        QVERIFY(theme.isDark());
+
+        // The desktop switches to light: followed live.
+        portal->scheme = 2;
+        QDBusMessage changed = QDBusMessage::createSignal(
+            "/org/freedesktop/portal/desktop", "org.freedesktop.portal.Settings", "SettingChanged");
+        changed << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
+                << QVariant::fromValue(QDBusVariant(uint(2)));
+        QVERIFY(bus.send(changed));
+        QTRY_VERIFY(!theme.isDark());
+        bus.unregisterService("org.freedesktop.portal.Desktop");
+        bus.unregisterObject("/org/freedesktop/portal/desktop");
+    }
+
+    void qtsOwnTextsFollowTheLanguage() {
+        Theme theme;
+        Appearance appearance(&theme);
+        appearance.applyLanguage("ru");
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+        appearance.applyLanguage("en");
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
     }
 
     void settingsTakeEffectWithoutRestart() {
