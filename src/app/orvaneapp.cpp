@@ -11,11 +11,13 @@
 #include "engine/audioengine.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
+#include "radio/radiobrowser.h"
 #include "ui/mainwindow.h"
 #include "ui/theme.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QNetworkAccessManager>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
@@ -48,7 +50,10 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QObject* parent)
     if (mpris_->start())
         engine_->setNowPlayingPublisher(mpris_.get());
 
-    window_ = std::make_unique<MainWindow>(engine_.get(), preferences_.get(), theme_.get());
+    network_ = std::make_unique<QNetworkAccessManager>();
+    catalog_ = std::make_unique<RadioBrowser>(network_.get());
+    window_ = std::make_unique<MainWindow>(engine_.get(), catalog_.get(), preferences_.get(),
+                                           theme_.get());
     connect(window_.get(), &MainWindow::appeared, this, [this] {
         delegate_->setEngine(engine_.get()); // hands over every waiting file
         appearance_->applyAppTheme(preferences_->theme());

@@ -19,6 +19,7 @@ class MainWindow;
 class MprisService;
 class NowPlayingToast;
 class Preferences;
+class RadioBrowser;
 class SettingsView;
 class SingleInstance;
 class Theme;
@@ -56,6 +57,8 @@ private:
     std::unique_ptr<Appearance> appearance_;
     std::unique_ptr<AppDelegate> delegate_;
     std::unique_ptr<AudioEngine> engine_;
+    std::unique_ptr<QNetworkAccessManager> network_;
+    std::unique_ptr<RadioBrowser> catalog_;
     std::unique_ptr<NowPlayingToast> toast_;
     std::unique_ptr<MprisService> mpris_;
     std::unique_ptr<MainWindow> window_;

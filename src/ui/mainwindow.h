@@ -2,21 +2,22 @@
 
 #include <QWidget>
 
-class QLabel;
-
 namespace orvane {
 
 class AudioEngine;
+class ContentView;
 class Preferences;
+class RadioBrowser;
 class Theme;
 
 // The main window. Closing it only hides it: playback, the tray and the media keys go on.
-// Its content is the player; until the full interface lands it shows what plays.
+// Its content is the ContentView.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
-    MainWindow(AudioEngine* engine, Preferences* preferences, Theme* theme,
+    MainWindow(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences, Theme* theme,
                QWidget* parent = nullptr);
+    ContentView* content() const { return content_; }
 
 Q_SIGNALS:
     // Each time the window appears (the first time hands the engine to the file delegate).
@@ -27,15 +28,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
 
 private:
-    void refresh();
-
-    AudioEngine* engine_;
-    Preferences* preferences_;
-    Theme* theme_;
-    QLabel* nowPlaying_;
+    ContentView* content_;
 };
 
 } // namespace orvane

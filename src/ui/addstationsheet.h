@@ -1,0 +1,87 @@
+#pragma once
+
+#include "radio/radiostation.h"
+
+#include <QDialog>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QStackedWidget;
+class QVBoxLayout;
+
+namespace orvane {
+
+class AudioEngine;
+class Preferences;
+class RadioBrowser;
+class Theme;
+
+// One catalog result: name and address, then a check mark when a station with exactly that
+// address is already in the list, else an add button.
+class SearchResultRow : public QWidget {
+    Q_OBJECT
+public:
+    SearchResultRow(const RadioStation& station, bool isAdded, Theme* theme,
+                    std::function<void()> onAdd, QWidget* parent = nullptr);
+    bool isAdded() const { return added_; }
+    QPushButton* addButton() const { return add_; }
+
+private:
+    bool added_;
+    QPushButton* add_ = nullptr;
+};
+
+// The modal sheet over the window: a station by hand (name, address; Add only for http(s)
+// addresses) and a search in the catalog whose results are added one by one. Done closes it.
+class AddStationSheet : public QDialog {
+    Q_OBJECT
+public:
+    AddStationSheet(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences,
+                    Theme* theme, QWidget* parent = nullptr);
+
+    // The manual address test: parses, has a scheme, and the scheme begins with "http".
+    static bool acceptsAddress(const QString& text);
+
+    QLineEdit* nameField() const { return name_; }
+    QLineEdit* urlField() const { return url_; }
+    QLineEdit* queryField() const { return query_; }
+    QPushButton* addButton() const { return add_; }
+    QPushButton* findButton() const { return find_; }
+    QPushButton* doneButton() const { return done_; }
+    const QList<RadioStation>& results() const { return results_; }
+    bool isSearching() const { return searching_; }
+    bool showsNothingFound() const;
+    QList<SearchResultRow*> resultRows() const;
+
+    void runSearch();
+    // Shows these results as a finished search would (screenshots and tests).
+    void showDemoResults(QList<RadioStation> results);
+
+private:
+    void addManual();
+    void showResults();
+    void updateButtons();
+
+    AudioEngine* engine_;
+    RadioBrowser* catalog_;
+    Preferences* preferences_;
+    Theme* theme_;
+    QLineEdit* name_;
+    QLineEdit* url_;
+    QLineEdit* query_;
+    QPushButton* add_;
+    QPushButton* find_;
+    QPushButton* done_;
+    QStackedWidget* resultArea_;
+    QLabel* nothingFound_;
+    QVBoxLayout* resultList_;
+    QList<RadioStation> results_;
+    bool searching_ = false;
+    bool didSearch_ = false;
+};
+
+} // namespace orvane

@@ -1,0 +1,241 @@
+#include "ui/contentview.h"
+
+#include "app/localization.h"
+#include "app/preferences.h"
+#include "engine/audioengine.h"
+#include "ui/icons.h"
+#include "ui/playerpanel.h"
+#include "ui/playlistpanel.h"
+#include "ui/radiopanel.h"
+#include "ui/theme.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QHBoxLayout>
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStackedWidget>
+#include <QtConcurrent/QtConcurrentRun>
+#include <sys/stat.h>
+
+namespace orvane {
+
+namespace {
+
+bool accepted(const QString& path) {
+    return ContentView::acceptedExtensions().contains(QFileInfo(path).suffix().toLower());
+}
+
+// A folder's identity (device and inode), so a link back into it is recognised.
+std::optional<std::pair<quint64, quint64>> folderKey(const QString& path) {
+    struct stat st {};
+    if (stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return std::make_pair(quint64(st.st_dev), quint64(st.st_ino));
+}
+
+} // namespace
+
+const QStringList& ContentView::acceptedExtensions() {
+    static const QStringList list{"mp3", "m4a", "aac", "wav", "aiff", "flac"};
+    return list;
+}
+
+QList<QUrl> ContentView::collectDropped(const QList<QUrl>& dropped) {
+    QStringList files;
+    QSet<std::pair<quint64, quint64>> visited;
+    for (const QUrl& url : dropped) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = url.toLocalFile();
+        const QFileInfo info(path);
+        if (!info.isDir()) {
+            if (accepted(path))
+                files.append(path);
+            continue;
+        }
+        QStringList pending{path};
+        while (!pending.isEmpty()) {
+            const QString folder = pending.takeLast();
+            const auto key = folderKey(folder);
+            if (!key || visited.contains(*key))
+                continue;
+            visited.insert(*key);
+            const QFileInfoList entries = QDir(folder).entryInfoList(
+                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            for (const QFileInfo& entry : entries) {
+                if (entry.isDir())
+                    pending.append(entry.filePath());
+                else if (accepted(entry.filePath()))
+                    files.append(entry.filePath());
+            }
+        }
+    }
+    // The order a file browser shows: by name, case-insensitive, digits as numbers.
+    QCollator collator;
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(files.begin(), files.end(), [&collator](const QString& a, const QString& b) {
+        return collator.compare(QFileInfo(a).fileName(), QFileInfo(b).fileName()) < 0;
+    });
+    QList<QUrl> urls;
+    urls.reserve(files.size());
+    for (const QString& f : files)
+        urls.append(QUrl::fromLocalFile(f));
+    return urls;
+}
+
+DropHighlight::DropHighlight(Theme* theme, Preferences* preferences, QWidget* parent)
+    : QWidget(parent)
+    , theme_(theme)
+    , preferences_(preferences) {
+    setAttribute(Qt::WA_TransparentForMouseEvents); // the pointer reaches the panels below
+}
+
+void DropHighlight::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF frame = QRectF(rect()).adjusted(1, 1, -1, -1);
+    QColor fill = theme_->neon();
+    fill.setAlphaF(0.08f);
+    p.setBrush(fill);
+    QPen dash(theme_->neon(), 2);
+    dash.setDashPattern({5, 3}); // 10 drawn, 6 blank at width 2
+    p.setPen(dash);
+    p.drawRoundedRect(frame, 22, 22);
+    const QString hint = loc(QStringLiteral("drop_hint"), preferences_->language());
+    const QFont font = Theme::textStyle(this->font(), Theme::Title2);
+    const QFontMetrics m(font);
+    const int icon = m.height();
+    const int total = icon + 8 + m.horizontalAdvance(hint);
+    const QPointF start((width() - total) / 2.0, (height() - icon) / 2.0);
+    p.drawPixmap(start, Icons::pixmap(QStringLiteral("plus-circle-filled"), theme_->neon(), icon,
+                                      devicePixelRatioF()));
+    p.setFont(font);
+    p.setPen(theme_->neon());
+    p.drawText(QRectF(start.x() + icon + 8, start.y(), total, icon), Qt::AlignVCenter, hint);
+}
+
+ContentView::ContentView(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences,
+                         Theme* theme, QWidget* parent)
+    : QWidget(parent)
+    , engine_(engine)
+    , preferences_(preferences)
+    , theme_(theme) {
+    setMinimumSize(860, 560);
+    setAcceptDrops(true);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(16, 16, 16, 16);
+    row->setSpacing(16);
+    player_ = new PlayerPanel(engine_, preferences_, theme_);
+    player_->setFixedWidth(340);
+    row->addWidget(player_);
+    right_ = new QStackedWidget;
+    playlist_ = new PlaylistPanel(engine_, &selection_, preferences_, theme_);
+    radio_ = new RadioPanel(engine_, catalog, preferences_, theme_);
+    right_->addWidget(playlist_);
+    right_->addWidget(radio_);
+    row->addWidget(right_, 1);
+    playlist_->setOnImport([this] { openFiles(); });
+    highlight_ = new DropHighlight(theme_, preferences_, this);
+    highlight_->hide();
+    connect(engine_, &AudioEngine::modeChanged, this, &ContentView::showMode);
+    connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
+    showMode();
+}
+
+void ContentView::showMode() {
+    right_->setCurrentWidget(engine_->mode() == PlayerMode::Library
+                                 ? static_cast<QWidget*>(playlist_)
+                                 : static_cast<QWidget*>(radio_));
+}
+
+void ContentView::openFiles() {
+    QList<QUrl> urls;
+    if (chooser_) {
+        urls = chooser_();
+    } else {
+        // MP3 and every audio type the system knows; several files at once, no folders.
+        QStringList globs{"*.mp3"};
+        for (const QMimeType& type : QMimeDatabase().allMimeTypes()) {
+            if (type.name().startsWith(QLatin1String("audio/")))
+                globs += type.globPatterns();
+        }
+        globs.removeDuplicates();
+        urls = QFileDialog::getOpenFileUrls(this, QString(), QUrl(),
+                                            QStringLiteral("Audio (%1)").arg(globs.join(' ')));
+    }
+    if (!urls.isEmpty())
+        engine_->add(urls, false); // in the dialog's order, unsorted
+}
+
+bool ContentView::handleDrop(const QList<QUrl>& urls) {
+    setDropTargeted(false);
+    // Rejected at once when nothing can be a track (no folder, no accepted file).
+    bool possible = false;
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile() &&
+            (QFileInfo(url.toLocalFile()).isDir() || accepted(url.toLocalFile())))
+            possible = true;
+    }
+    if (!possible)
+        return false;
+    // Walking a large tree takes time: it runs on the pool and the window goes on drawing.
+    auto* watcher = new QFutureWatcher<QList<QUrl>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const QList<QUrl> files = watcher->result();
+        if (files.isEmpty())
+            return;
+        engine_->add(files, false);
+        Q_EMIT dropAdded(files);
+    });
+    watcher->setFuture(QtConcurrent::run(&ContentView::collectDropped, urls));
+    return true;
+}
+
+void ContentView::setDropTargeted(bool on) {
+    dropTargeted_ = on;
+    highlight_->setVisible(on);
+    if (on)
+        highlight_->raise();
+}
+
+void ContentView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    QLinearGradient gradient(rect().topLeft(), rect().bottomRight());
+    gradient.setColorAt(0, theme_->bgTop());
+    gradient.setColorAt(1, theme_->bgBottom());
+    p.fillRect(rect(), gradient);
+}
+
+void ContentView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    highlight_->setGeometry(rect().adjusted(10, 10, -10, -10));
+}
+
+void ContentView::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        setDropTargeted(true);
+        event->acceptProposedAction();
+    }
+}
+
+void ContentView::dragLeaveEvent(QDragLeaveEvent*) {
+    setDropTargeted(false);
+}
+
+void ContentView::dropEvent(QDropEvent* event) {
+    if (handleDrop(event->mimeData()->urls()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+} // namespace orvane

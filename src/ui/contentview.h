@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QList>
+#include <QSet>
+#include <QUrl>
+#include <QUuid>
+#include <QWidget>
+#include <functional>
+
+class QStackedWidget;
+
+namespace orvane {
+
+class AudioEngine;
+class PlaylistPanel;
+class PlayerPanel;
+class Preferences;
+class RadioBrowser;
+class RadioPanel;
+class Theme;
+
+// The dashed accent frame with the hint, over the window while files are dragged over it.
+class DropHighlight : public QWidget {
+    Q_OBJECT
+public:
+    DropHighlight(Theme* theme, Preferences* preferences, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Theme* theme_;
+    Preferences* preferences_;
+};
+
+// The window's content: the player on the left (340 wide), the playlist or the station list on
+// the right, the background gradient, the open dialog and dropping of files and folders.
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    ContentView(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences, Theme* theme,
+                QWidget* parent = nullptr);
+
+    // The files a drop brings: the six extensions (any letter case), folders walked whole
+    // (hidden files too; a link back into a folder already walked is not followed; unreadable
+    // folders are skipped), sorted by file name as a file browser does. Any thread.
+    static QList<QUrl> collectDropped(const QList<QUrl>& dropped);
+    static const QStringList& acceptedExtensions();
+    // The open dialog's choice, by default a QFileDialog for audio files; tests replace it.
+    void setFileChooser(std::function<QList<QUrl>()> chooser) { chooser_ = std::move(chooser); }
+    void openFiles();
+    // What a drop does: the walk runs off the main thread, then the files go to the engine.
+    // Returns false (rejected) when nothing dropped can be a track, judged without walking.
+    bool handleDrop(const QList<QUrl>& urls);
+
+    PlayerPanel* playerPanel() const { return player_; }
+    PlaylistPanel* playlistPanel() const { return playlist_; }
+    RadioPanel* radioPanel() const { return radio_; }
+    bool isDropTargeted() const { return dropTargeted_; }
+    void setDropTargeted(bool on);
+    const QSet<QUuid>& selection() const { return selection_; }
+
+Q_SIGNALS:
+    // A drop's files were handed to the engine (after the walk).
+    void dropAdded(const QList<QUrl>& urls);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void showMode();
+
+    AudioEngine* engine_;
+    Preferences* preferences_;
+    Theme* theme_;
+    QSet<QUuid> selection_;
+    PlayerPanel* player_;
+    QStackedWidget* right_;
+    PlaylistPanel* playlist_;
+    RadioPanel* radio_;
+    DropHighlight* highlight_;
+    bool dropTargeted_ = false;
+    std::function<QList<QUrl>()> chooser_;
+};
+
+} // namespace orvane

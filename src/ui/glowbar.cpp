@@ -1,0 +1,75 @@
+#include "ui/glowbar.h"
+
+#include "ui/theme.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <cmath>
+
+namespace orvane {
+
+GlowBar::GlowBar(Theme* theme, QWidget* parent)
+    : QWidget(parent)
+    , theme_(theme) {
+    setFixedHeight(barHeight + 2 * margin);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setCursor(Qt::PointingHandCursor);
+    connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
+}
+
+void GlowBar::setValue(double value) {
+    if (value == value_ || (std::isnan(value) && std::isnan(value_)))
+        return;
+    value_ = value;
+    update();
+}
+
+QRectF GlowBar::barRect() const {
+    return QRectF(margin, margin, std::max(0, width() - 2 * margin), barHeight);
+}
+
+double GlowBar::fillWidth() const {
+    const double v = std::isnan(value_) ? 0.0 : std::min(std::max(value_, 0.0), 1.0);
+    return std::max(0.0, barRect().width() * v);
+}
+
+double GlowBar::fractionAt(double x) const {
+    const double w = barRect().width();
+    if (w <= 0)
+        return 0;
+    return std::min(1.0, std::max(0.0, (x - margin) / w));
+}
+
+void GlowBar::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF bar = barRect();
+    const double r = barHeight / 2.0;
+    p.setPen(Qt::NoPen);
+    p.setBrush(theme_->primary(0.15));
+    p.drawRoundedRect(bar, r, r);
+    const double w = fillWidth();
+    if (w > 0) {
+        const QRectF fill(bar.left(), bar.top(), w, bar.height());
+        QLinearGradient gradient(fill.topLeft(), fill.topRight());
+        QColor end = theme_->neon();
+        end.setAlphaF(0.6f);
+        gradient.setColorAt(0, theme_->neon());
+        gradient.setColorAt(1, end);
+        p.setBrush(gradient);
+        p.drawRoundedRect(fill, std::min(r, w / 2), r);
+    }
+}
+
+void GlowBar::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && onChange_)
+        onChange_(fractionAt(event->position().x()));
+}
+
+void GlowBar::mouseMoveEvent(QMouseEvent* event) {
+    if ((event->buttons() & Qt::LeftButton) && onChange_)
+        onChange_(fractionAt(event->position().x()));
+}
+
+} // namespace orvane

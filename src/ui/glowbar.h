@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+namespace orvane {
+
+class Theme;
+
+// A slider bar 5 high: a track and a fill with the accent gradient. It never changes its value
+// itself: a press or drag reports the fraction under the pointer (clamped to 0..1) and the
+// owner passes the value back. The widget is the bar grown by 8 on every side (the hit area).
+class GlowBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit GlowBar(Theme* theme, QWidget* parent = nullptr);
+
+    double value() const { return value_; }
+    void setValue(double value);
+    void setOnChange(std::function<void(double)> onChange) { onChange_ = std::move(onChange); }
+
+    static constexpr int margin = 8, barHeight = 5;
+    // The bar's rectangle inside the widget, and the fill's width for a value.
+    QRectF barRect() const;
+    double fillWidth() const;
+    // The fraction for a pointer at widget x.
+    double fractionAt(double x) const;
+    QSize sizeHint() const override { return {200, barHeight + 2 * margin}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    Theme* theme_;
+    double value_ = 0;
+    std::function<void(double)> onChange_;
+};
+
+} // namespace orvane

@@ -1,0 +1,214 @@
+#include "ui/listpanel.h"
+
+#include "app/preferences.h"
+#include "ui/icons.h"
+#include "ui/theme.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+namespace orvane {
+
+int rowHeight(const QFont& font) {
+    return QFontMetrics(font).height() + 20;
+}
+
+void paintRow(QPainter& p, const QRect& cell, const RowLook& look, const Theme& theme,
+              const QFont& font) {
+    const QRect rect = cell.adjusted(11, 0, -11, 0); // the list's side padding of 12
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF frame = QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5);
+    const QColor neon = theme.neon();
+    if (look.current) {
+        QColor fill = neon, line = neon;
+        fill.setAlphaF(0.12f);
+        line.setAlphaF(0.5f);
+        p.setBrush(fill);
+        p.setPen(QPen(line, 1));
+        p.drawRoundedRect(frame, 12, 12);
+    } else if (look.selected) {
+        p.setBrush(theme.primary(0.07));
+        p.setPen(Qt::NoPen);
+        p.drawRoundedRect(frame, 12, 12);
+    }
+    const QRect inner = rect.adjusted(14, 10, -14, -10);
+    QFont callout = Theme::textStyle(font, Theme::Callout);
+    const QFontMetrics mc(callout);
+    int x = inner.left();
+    if (!look.markSymbol.isEmpty()) {
+        const int s = 18;
+        p.drawPixmap(QPointF(x, inner.center().y() - s / 2.0 + 0.5),
+                     Icons::pixmap(look.markSymbol, neon, s, p.device()->devicePixelRatioF()));
+        x += std::max(s, mc.horizontalAdvance(QStringLiteral("00")));
+    } else {
+        p.setFont(callout);
+        p.setPen(theme.secondary());
+        const int w = std::max(mc.horizontalAdvance(look.mark), mc.horizontalAdvance("00"));
+        p.drawText(QRect(x, inner.top(), w, inner.height()), Qt::AlignVCenter | Qt::AlignLeft,
+                   look.mark);
+        x += w;
+    }
+    x += 14;
+    int right = inner.right();
+    if (!look.trailing.isEmpty()) {
+        QFont trailingFont = look.trailingAccent && look.markSymbol == QLatin1String("radio-waves")
+                                 ? Theme::textStyle(font, Theme::Caption)
+                                 : callout;
+        p.setFont(trailingFont);
+        p.setPen(look.trailingAccent ? neon : theme.secondary());
+        const int w = QFontMetrics(trailingFont).horizontalAdvance(look.trailing);
+        p.drawText(QRect(right - w, inner.top(), w + 1, inner.height()),
+                   Qt::AlignVCenter | Qt::AlignRight, look.trailing);
+        right -= w + 14;
+    }
+    p.setFont(font);
+    p.setPen(theme.primary());
+    const QFontMetrics m(font);
+    p.drawText(QRect(x, inner.top(), std::max(0, right - x), inner.height()),
+               Qt::AlignVCenter | Qt::AlignLeft,
+               m.elidedText(look.name, Qt::ElideRight, right - x));
+    p.restore();
+}
+
+ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol, QWidget* parent)
+    : GlassPanel(theme, parent)
+    , preferences_(preferences)
+    , header_(new QLabel)
+    , body_(new QStackedWidget)
+    , emptyLabel_(new QLabel)
+    , emptyIcon_(new QLabel)
+    , emptySymbol_(std::move(emptySymbol))
+    , list_(new QListView)
+    , footer_(new QLabel)
+    , add_(new QPushButton)
+    , remove_(new QPushButton)
+    , scroll_(new QVariantAnimation(this)) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    QFont headline = Theme::textStyle(font(), Theme::Headline, true);
+    headline.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
+    header_->setFont(headline);
+    header_->setContentsMargins(20, 20, 20, 20);
+    column->addWidget(header_);
+
+    auto* empty = new QWidget;
+    auto* emptyColumn = new QVBoxLayout(empty);
+    emptyColumn->addStretch();
+    emptyColumn->setSpacing(10);
+    emptyIcon_->setAlignment(Qt::AlignCenter);
+    emptyLabel_->setAlignment(Qt::AlignCenter);
+    emptyLabel_->setWordWrap(true);
+    emptyColumn->addWidget(emptyIcon_);
+    emptyColumn->addWidget(emptyLabel_);
+    emptyColumn->addStretch();
+    body_->addWidget(empty);
+
+    list_->setFrameShape(QFrame::NoFrame);
+    list_->setSelectionMode(QAbstractItemView::NoSelection);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setUniformItemSizes(true);
+    list_->setSpacing(1); // 2 between rows
+    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setMouseTracking(false);
+    list_->setAttribute(Qt::WA_TranslucentBackground);
+    list_->viewport()->setAutoFillBackground(false);
+    list_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    body_->addWidget(list_);
+    column->addWidget(body_, 1);
+
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(16, 16, 16, 16);
+    footer->addWidget(footer_);
+    footer->addStretch();
+    for (QPushButton* b : {add_, remove_}) {
+        b->setFixedSize(34, 26);
+        b->setIconSize(QSize(14, 14));
+        footer->addWidget(b);
+    }
+    column->addLayout(footer);
+    footer_->setFont(Theme::textStyle(font(), Theme::Caption));
+
+    scroll_->setDuration(350);
+    scroll_->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(scroll_, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& v) { list_->verticalScrollBar()->setValue(v.toInt()); });
+    auto recolor = [this] {
+        const QColor secondary = theme_->secondary();
+        for (QLabel* l : {emptyLabel_, footer_, header_}) {
+            QPalette p = l->palette();
+            p.setColor(QPalette::WindowText, l == header_ ? theme_->primary() : secondary);
+            l->setPalette(p);
+        }
+        emptyIcon_->setPixmap(Icons::pixmap(emptySymbol_, secondary, 34, devicePixelRatioF()));
+        add_->setIcon(
+            Icons::pixmap(QStringLiteral("plus"), theme_->primary(), 14, devicePixelRatioF()));
+        remove_->setIcon(Icons::pixmap(QStringLiteral("minus"),
+                                       theme_->primary(remove_->isEnabled() ? 1.0 : 0.3), 14,
+                                       devicePixelRatioF()));
+        list_->viewport()->update();
+    };
+    connect(theme_, &Theme::changed, this, recolor);
+    recolor();
+}
+
+void ListPanel::setTexts(const QString& header, const QString& empty, const QString& footer) {
+    header_->setText(header);
+    emptyLabel_->setText(empty);
+    footer_->setText(footer);
+}
+
+void ListPanel::setEmpty(bool empty) {
+    body_->setCurrentIndex(empty ? 0 : 1);
+}
+
+void ListPanel::setRemoveEnabled(bool enabled) {
+    if (remove_->isEnabled() == enabled)
+        return;
+    remove_->setEnabled(enabled);
+    remove_->setIcon(Icons::pixmap(QStringLiteral("minus"), theme_->primary(enabled ? 1.0 : 0.3),
+                                   14, devicePixelRatioF()));
+}
+
+QString ListPanel::headerText() const {
+    return header_->text();
+}
+QString ListPanel::footerText() const {
+    return footer_->text();
+}
+QString ListPanel::emptyText() const {
+    return emptyLabel_->text();
+}
+bool ListPanel::showsEmptyState() const {
+    return body_->currentIndex() == 0;
+}
+
+void ListPanel::scrollToCentre(int row, bool instantly) {
+    const QModelIndex index = list_->model() ? list_->model()->index(row, 0) : QModelIndex();
+    if (!index.isValid())
+        return;
+    const QRect r = list_->visualRect(index);
+    QScrollBar* bar = list_->verticalScrollBar();
+    const int target = std::clamp(bar->value() + r.center().y() - list_->viewport()->height() / 2,
+                                  bar->minimum(), bar->maximum());
+    scroll_->stop();
+    if (instantly) {
+        bar->setValue(target);
+        return;
+    }
+    scroll_->setStartValue(bar->value());
+    scroll_->setEndValue(target);
+    scroll_->start();
+}
+
+} // namespace orvane

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "ui/glasspanel.h"
+
+#include <QAbstractListModel>
+#include <QSet>
+#include <QStyledItemDelegate>
+#include <QUuid>
+
+class QLabel;
+class QListView;
+class QPushButton;
+class QStackedWidget;
+class QVariantAnimation;
+
+namespace orvane {
+
+class Preferences;
+
+// One row's look, shared by the playlist and the station list: a leading mark (the position
+// "%02d", or a symbol on the current row), the name on one line, an optional trailing text;
+// a tinted rounded background on the current (accent) or selected (text colour) row.
+struct RowLook {
+    QString mark;       // the number, when markSymbol is empty
+    QString markSymbol; // the symbol on the current row
+    QString name;
+    QString trailing;
+    bool current = false;
+    bool selected = false;
+    bool trailingAccent = false;
+};
+void paintRow(QPainter& painter, const QRect& rect, const RowLook& look, const Theme& theme,
+              const QFont& font);
+int rowHeight(const QFont& font);
+
+// The frame both list panels share: a header, the list or an empty state, and a footer with a
+// count and add/remove buttons. Selection is a set of ids, one at a time; a click selects,
+// a double click plays.
+class ListPanel : public GlassPanel {
+    Q_OBJECT
+public:
+    ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol, QWidget* parent);
+
+    QListView* list() const { return list_; }
+    QPushButton* addButton() const { return add_; }
+    QPushButton* removeButton() const { return remove_; }
+    QString headerText() const;
+    QString footerText() const;
+    QString emptyText() const;
+    bool showsEmptyState() const;
+
+    // The row with this id centred in the list; animated over 0.35 s unless `instantly`.
+    void scrollToCentre(int row, bool instantly);
+
+protected:
+    void setTexts(const QString& header, const QString& empty, const QString& footer);
+    void setEmpty(bool empty);
+    void setRemoveEnabled(bool enabled);
+    Preferences* preferences_;
+
+private:
+    QLabel* header_;
+    QStackedWidget* body_;
+    QLabel* emptyLabel_;
+    QLabel* emptyIcon_;
+    QString emptySymbol_;
+    QListView* list_;
+    QLabel* footer_;
+    QPushButton* add_;
+    QPushButton* remove_;
+    QVariantAnimation* scroll_;
+};
+
+} // namespace orvane

@@ -1,0 +1,359 @@
+#include "ui/playerpanel.h"
+
+#include "app/localization.h"
+#include "app/preferences.h"
+#include "engine/audioengine.h"
+#include "ui/buttons.h"
+#include "ui/glowbar.h"
+#include "ui/icons.h"
+#include "ui/theme.h"
+#include "ui/timestring.h"
+#include "ui/visualizerview.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace orvane {
+
+namespace {
+
+const QColor kIndigo(88, 86, 214), kPurple(175, 82, 222), kRed(255, 59, 48);
+
+void setColor(QLabel* label, const QColor& color) {
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, color);
+    label->setPalette(p);
+}
+
+// A small red dot.
+class LiveDot : public QWidget {
+public:
+    using QWidget::QWidget;
+    QSize sizeHint() const override { return {7, 7}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(kRed);
+        p.drawEllipse(QRectF(0, (height() - 7) / 2.0, 7, 7));
+    }
+};
+
+} // namespace
+
+ArtworkView::ArtworkView(QWidget* parent)
+    : QWidget(parent) {
+    setFixedSize(96, 96);
+}
+
+void ArtworkView::show(Kind kind, const QByteArray& artwork) {
+    if (kind == kind_ && artwork.constData() == bytes_.constData() &&
+        artwork.size() == bytes_.size())
+        return;
+    kind_ = kind;
+    if (kind == Kind::Cover && (artwork.constData() != bytes_.constData() || cover_.isNull())) {
+        bytes_ = artwork;
+        // Decoded only here, for the track on show, at twice the frame for sharp scaling.
+        QImage image = QImage::fromData(artwork);
+        cover_ = image.isNull() ? QImage()
+                                : image.scaled(192, 192, Qt::KeepAspectRatioByExpanding,
+                                               Qt::SmoothTransformation);
+        if (cover_.isNull())
+            kind_ = Kind::Note;
+    }
+    update();
+}
+
+void ArtworkView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), 12, 12);
+    p.setClipPath(shape);
+    if (kind_ == Kind::Cover) {
+        const int side = std::min(cover_.width(), cover_.height());
+        const QRect source((cover_.width() - side) / 2, (cover_.height() - side) / 2, side, side);
+        p.drawImage(QRectF(rect()), cover_, source);
+        return;
+    }
+    const bool radio = kind_ == Kind::Radio;
+    QLinearGradient g(0, 0, 0, height());
+    g.setColorAt(0, radio ? kPurple : kIndigo);
+    g.setColorAt(1, radio ? kIndigo : kPurple);
+    p.fillRect(rect(), g);
+    const int s = 40;
+    p.drawPixmap(QPointF((width() - s) / 2.0, (height() - s) / 2.0),
+                 Icons::pixmap(radio ? QStringLiteral("radio-waves") : QStringLiteral("note"),
+                               QColor(255, 255, 255, radio ? 178 : 153), s, devicePixelRatioF()));
+}
+
+PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* theme,
+                         QWidget* parent)
+    : GlassPanel(theme, parent)
+    , engine_(engine)
+    , preferences_(preferences) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(22, 22, 22, 22);
+    column->setSpacing(18);
+
+    // 1. Header.
+    artwork_ = new ArtworkView;
+    line1_ = new QLabel;
+    line2_ = new QLabel;
+    line3_ = new QLabel;
+    line1_->setFont(Theme::textStyle(font(), Theme::Title2, true));
+    line1_->setWordWrap(true);
+    line1_->setMaximumHeight(QFontMetrics(line1_->font()).lineSpacing() * 2 + 2);
+    line2_->setFont(Theme::textStyle(font(), Theme::Title3));
+    line3_->setFont(Theme::textStyle(font(), Theme::Caption));
+    line3_->setWordWrap(true);
+    auto* header = new QHBoxLayout;
+    header->setSpacing(14);
+    header->addWidget(artwork_, 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(4);
+    texts->addWidget(line1_);
+    texts->addWidget(line2_);
+    texts->addSpacing(6);
+    texts->addWidget(line3_);
+    texts->addStretch();
+    header->addLayout(texts, 1);
+    column->addLayout(header);
+
+    // 2. Progress area: the bar with two times, or the LIVE row.
+    progressArea_ = new QStackedWidget;
+    auto* trackPage = new QWidget;
+    auto* trackLayout = new QVBoxLayout(trackPage);
+    trackLayout->setContentsMargins(0, 0, 0, 0);
+    trackLayout->setSpacing(6 - GlowBar::margin);
+    progress_ = new GlowBar(theme_);
+    progress_->setOnChange([this](double f) { engine_->seek(f * scale()); });
+    trackLayout->addWidget(progress_);
+    elapsed_ = new QLabel;
+    total_ = new QLabel;
+    auto* times = new QHBoxLayout;
+    times->setContentsMargins(GlowBar::margin, 0, GlowBar::margin, 0);
+    times->addWidget(elapsed_);
+    times->addStretch();
+    times->addWidget(total_);
+    trackLayout->addLayout(times);
+    auto* livePage = new QWidget;
+    auto* live = new QHBoxLayout(livePage);
+    live->setContentsMargins(0, 9, 0, 9);
+    live->setSpacing(8);
+    live->addWidget(new LiveDot);
+    auto* liveLabel = new QLabel(QStringLiteral("LIVE"));
+    QFont liveFont = Theme::textStyle(font(), Theme::Caption, true);
+    liveFont.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
+    liveLabel->setFont(liveFont);
+    live->addWidget(liveLabel);
+    live->addStretch();
+    liveStatus_ = new QLabel;
+    live->addWidget(liveStatus_);
+    progressArea_->addWidget(trackPage);
+    progressArea_->addWidget(livePage);
+    QFont mono = Theme::textStyle(font(), Theme::Caption);
+    mono.setStyleHint(QFont::Monospace);
+    for (QLabel* l : {elapsed_, total_})
+        l->setFont(mono);
+    liveStatus_->setFont(Theme::textStyle(font(), Theme::Caption));
+    progressArea_->setFixedHeight(40);
+    column->addWidget(progressArea_);
+
+    // 3. Level bars.
+    visualizer_ = new VisualizerView(theme_);
+    column->addWidget(visualizer_);
+
+    // 4. Transport.
+    auto outline = [theme] { return theme->primary(0.07); };
+    shuffle_ = new SymbolButton(theme_, {48, 12, 1, outline, {}, false, 20});
+    repeat_ = new SymbolButton(theme_, {48, 12, 1, outline, {}, false, 20});
+    previous_ = new SymbolButton(theme_, {52, 12, 1, outline, {}, false, 24});
+    next_ = new SymbolButton(theme_, {52, 12, 1, outline, {}, false, 24});
+    play_ = new SymbolButton(theme_,
+                             {72, -1, 1.5, {}, [] { return QColor(255, 255, 255, 15); }, true, 28});
+    auto* controls = new TintedBox(theme_, 16);
+    auto* row = new QHBoxLayout(controls);
+    row->setContentsMargins(10, 6, 10, 6);
+    row->setSpacing(0); // the five controls nearly fill the row; the stretches share the rest
+    row->addWidget(shuffle_);
+    row->addStretch();
+    row->addWidget(previous_);
+    row->addStretch();
+    row->addWidget(play_);
+    row->addStretch();
+    row->addWidget(next_);
+    row->addStretch();
+    row->addWidget(repeat_);
+    column->addWidget(controls);
+    connect(shuffle_, &QAbstractButton::clicked, this,
+            [this] { engine_->setIsShuffle(!engine_->isShuffle()); });
+    connect(repeat_, &QAbstractButton::clicked, this,
+            [this] { engine_->setIsRepeat(!engine_->isRepeat()); });
+    connect(previous_, &QAbstractButton::clicked, engine_, &AudioEngine::previous);
+    connect(next_, &QAbstractButton::clicked, engine_, &AudioEngine::next);
+    connect(play_, &QAbstractButton::clicked, engine_, &AudioEngine::togglePlay);
+
+    // 5. Volume.
+    auto* volumeBox = new TintedBox(theme_, 14);
+    auto* volumeRow = new QHBoxLayout(volumeBox);
+    volumeRow->setContentsMargins(12, 12 - GlowBar::margin, 12, 12 - GlowBar::margin);
+    volumeRow->setSpacing(12 - GlowBar::margin);
+    speaker_ = new QLabel;
+    speaker_->setFixedSize(18, 18);
+    volume_ = new GlowBar(theme_);
+    volume_->setOnChange([this](double f) { engine_->setVolume(f); });
+    percent_ = new QLabel;
+    percent_->setFont(mono);
+    percent_->setFixedWidth(38);
+    percent_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    volumeRow->addWidget(speaker_);
+    volumeRow->addWidget(volume_, 1);
+    volumeRow->addWidget(percent_);
+    column->addWidget(volumeBox);
+
+    // 6, 7. The mode switch at the bottom.
+    column->addStretch();
+    library_ = new ModeButton(theme_, QStringLiteral("note"));
+    radio_ = new ModeButton(theme_, QStringLiteral("radio-waves"));
+    for (ModeButton* b : {library_, radio_})
+        b->setFont(Theme::textStyle(font(), Theme::Callout));
+    auto* modes = new QHBoxLayout;
+    modes->setSpacing(10);
+    modes->addWidget(library_);
+    modes->addWidget(radio_);
+    column->addLayout(modes);
+    connect(library_, &QAbstractButton::clicked, this,
+            [this] { engine_->setMode(PlayerMode::Library); });
+    connect(radio_, &QAbstractButton::clicked, this,
+            [this] { engine_->setMode(PlayerMode::Radio); });
+
+    // Each part redraws on the changes it shows; the 20 Hz ones touch only their widget.
+    for (auto signal : {&AudioEngine::currentIDChanged, &AudioEngine::currentStationIDChanged,
+                        &AudioEngine::radioStatusChanged, &AudioEngine::playlistChanged,
+                        &AudioEngine::stationsChanged}) {
+        connect(engine_, signal, this, &PlayerPanel::refreshHeader);
+        connect(engine_, signal, this, &PlayerPanel::refreshProgress);
+    }
+    connect(engine_, &AudioEngine::progressChanged, this, &PlayerPanel::refreshProgress);
+    connect(engine_, &AudioEngine::levelsChanged, this,
+            [this] { visualizer_->setLevels(engine_->levels()); });
+    for (auto signal : {&AudioEngine::isPlayingChanged, &AudioEngine::isShuffleChanged,
+                        &AudioEngine::isRepeatChanged})
+        connect(engine_, signal, this, &PlayerPanel::refreshControls);
+    connect(engine_, &AudioEngine::volumeChanged, this, &PlayerPanel::refreshVolume);
+    connect(engine_, &AudioEngine::modeChanged, this, &PlayerPanel::refreshMode);
+    auto all = [this] {
+        refreshHeader();
+        refreshProgress();
+        refreshControls();
+        refreshVolume();
+        refreshMode();
+    };
+    connect(preferences_, &Preferences::languageChanged, this, all);
+    connect(theme_, &Theme::changed, this, all);
+    all();
+    visualizer_->setLevels(engine_->levels());
+}
+
+void PlayerPanel::refreshHeader() {
+    const QString lang = preferences_->language();
+    const auto track = engine_->currentTrack();
+    if (engine_->isRadioActive()) {
+        const auto station = engine_->currentStation();
+        artwork_->show(ArtworkView::Kind::Radio, {});
+        line1_->setText(station ? station->name : QStringLiteral("Радио"));
+        line2_->setText(loc(QStringLiteral("internet_radio"), lang));
+        line3_->setText(engine_->radioStatus().isEmpty() ? QString()
+                                                         : loc(engine_->radioStatus(), lang));
+    } else {
+        artwork_->show(track && !track->artwork.isEmpty() ? ArtworkView::Kind::Cover
+                                                          : ArtworkView::Kind::Note,
+                       track ? track->artwork : QByteArray());
+        line1_->setText(track ? track->artist : QStringLiteral("Orvane"));
+        line2_->setText(track ? track->title : loc(QStringLiteral("select_track"), lang));
+        line3_->setText(track ? track->info : QString());
+    }
+    setColor(line1_, theme_->primary());
+    setColor(line2_, theme_->secondary());
+    setColor(line3_, theme_->tertiary());
+}
+
+double PlayerPanel::scale() const {
+    const auto track = engine_->currentTrack();
+    return std::max(track ? track->duration : 1.0, 1.0);
+}
+
+void PlayerPanel::refreshProgress() {
+    if (engine_->isRadioActive()) {
+        progressArea_->setCurrentIndex(1);
+        const QString status = engine_->radioStatus();
+        liveStatus_->setText(status.isEmpty() ? QString() : loc(status, preferences_->language()));
+        setColor(liveStatus_, theme_->secondary());
+        return;
+    }
+    progressArea_->setCurrentIndex(0);
+    const double d = scale();
+    progress_->setValue(engine_->progress() / d);
+    const QString elapsed = timeString(engine_->progress());
+    if (elapsed_->text() != elapsed)
+        elapsed_->setText(elapsed);
+    total_->setText(timeString(d));
+    setColor(elapsed_, theme_->secondary());
+    setColor(total_, theme_->secondary());
+}
+
+void PlayerPanel::refreshControls() {
+    const QColor off = theme_->secondary(), on = theme_->neon();
+    shuffle_->setSymbol(QStringLiteral("shuffle"), engine_->isShuffle() ? on : off);
+    repeat_->setSymbol(QStringLiteral("repeat"), engine_->isRepeat() ? on : off);
+    previous_->setSymbol(QStringLiteral("backward-end"), theme_->primary());
+    next_->setSymbol(QStringLiteral("forward-end"), theme_->primary());
+    play_->setSymbol(engine_->isPlaying() ? QStringLiteral("pause") : QStringLiteral("play"), on);
+}
+
+void PlayerPanel::refreshVolume() {
+    const double v = engine_->volume();
+    speakerSymbol_ = v == 0.0 ? QStringLiteral("speaker-slash") : QStringLiteral("speaker-waves");
+    speaker_->setPixmap(
+        Icons::pixmap(speakerSymbol_, theme_->secondary(), 18, devicePixelRatioF()));
+    volume_->setValue(v);
+    percent_->setText(QString::number(qint64(v * 100)) + QLatin1Char('%'));
+    setColor(percent_, theme_->secondary());
+}
+
+void PlayerPanel::refreshMode() {
+    const QString lang = preferences_->language();
+    library_->setText(loc(QStringLiteral("library"), lang));
+    radio_->setText(loc(QStringLiteral("radio"), lang));
+    library_->setSelected(engine_->mode() == PlayerMode::Library);
+    radio_->setSelected(engine_->mode() == PlayerMode::Radio);
+}
+
+QStringList PlayerPanel::headerLines() const {
+    return {line1_->text(), line2_->text(), line3_->text()};
+}
+
+QStringList PlayerPanel::progressTexts() const {
+    if (showsLive())
+        return {QStringLiteral("LIVE"), liveStatus_->text()};
+    return {elapsed_->text(), total_->text()};
+}
+
+bool PlayerPanel::showsLive() const {
+    return progressArea_->currentIndex() == 1;
+}
+QString PlayerPanel::volumeText() const {
+    return percent_->text();
+}
+QString PlayerPanel::speakerSymbol() const {
+    return speakerSymbol_;
+}
+
+} // namespace orvane

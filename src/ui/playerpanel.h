@@ -1,0 +1,95 @@
+#pragma once
+
+#include "ui/glasspanel.h"
+
+#include <QImage>
+
+class QLabel;
+class QStackedWidget;
+
+namespace orvane {
+
+class AudioEngine;
+class GlowBar;
+class ModeButton;
+class Preferences;
+class SymbolButton;
+class VisualizerView;
+
+// The cover in the player's header: the radio placeholder while a station is loaded, the
+// track's cover when it has one, else the note placeholder.
+class ArtworkView : public QWidget {
+    Q_OBJECT
+public:
+    enum class Kind { Radio, Cover, Note };
+    explicit ArtworkView(QWidget* parent = nullptr);
+    void show(Kind kind, const QByteArray& artwork);
+    Kind kind() const { return kind_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Kind kind_ = Kind::Note;
+    QByteArray bytes_;
+    QImage cover_;
+};
+
+// The left column: what plays, the position (or LIVE), the level bars, the transport, the
+// volume and the library/radio switch. Reads the engine, calls its operations, keeps no state.
+class PlayerPanel : public GlassPanel {
+    Q_OBJECT
+public:
+    PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* theme,
+                QWidget* parent = nullptr);
+
+    // What is shown, for tests and the screenshots.
+    QStringList headerLines() const;
+    QStringList progressTexts() const; // elapsed and total, or LIVE and the status
+    bool showsLive() const;
+    QString volumeText() const;
+    QString speakerSymbol() const;
+    ArtworkView* artwork() const { return artwork_; }
+    GlowBar* progressBar() const { return progress_; }
+    GlowBar* volumeBar() const { return volume_; }
+    SymbolButton* shuffleButton() const { return shuffle_; }
+    SymbolButton* repeatButton() const { return repeat_; }
+    SymbolButton* playButton() const { return play_; }
+    ModeButton* libraryButton() const { return library_; }
+    ModeButton* radioButton() const { return radio_; }
+    VisualizerView* visualizer() const { return visualizer_; }
+
+private:
+    void refreshHeader();
+    void refreshProgress();
+    void refreshControls();
+    void refreshVolume();
+    void refreshMode();
+    double scale() const; // the progress bar's length in seconds, at least 1
+
+    AudioEngine* engine_;
+    Preferences* preferences_;
+    ArtworkView* artwork_;
+    QLabel* line1_;
+    QLabel* line2_;
+    QLabel* line3_;
+    QStackedWidget* progressArea_;
+    GlowBar* progress_;
+    QLabel* elapsed_;
+    QLabel* total_;
+    QLabel* liveStatus_;
+    VisualizerView* visualizer_;
+    SymbolButton* shuffle_;
+    SymbolButton* previous_;
+    SymbolButton* play_;
+    SymbolButton* next_;
+    SymbolButton* repeat_;
+    QLabel* speaker_;
+    GlowBar* volume_;
+    QLabel* percent_;
+    ModeButton* library_;
+    ModeButton* radio_;
+    QString speakerSymbol_;
+};
+
+} // namespace orvane

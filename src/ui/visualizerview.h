@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QList>
+#include <QVariantAnimation>
+#include <QWidget>
+
+namespace orvane {
+
+class Theme;
+
+// The level bars: one capsule per value (newest on the left), 5 + 46 × level high, opacity
+// 0.3 + 0.7 × level, growing up from a common base line in a 54-high frame. A change of values
+// animates linearly over 0.05 s; nothing repaints while the values stay the same.
+class VisualizerView : public QWidget {
+    Q_OBJECT
+public:
+    explicit VisualizerView(Theme* theme, QWidget* parent = nullptr);
+    void setLevels(const QList<double>& levels);
+    // What is drawn now (mid-animation values included).
+    const QList<double>& shown() const { return shown_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Theme* theme_;
+    QList<double> from_, to_, shown_;
+    QVariantAnimation animation_;
+};
+
+} // namespace orvane
