@@ -40,6 +40,37 @@ std::optional<std::pair<quint64, quint64>> folderKey(const QString& path) {
     return std::make_pair(quint64(st.st_dev), quint64(st.st_ino));
 }
 
+// Runs of digits compare as numbers, the text between them by the collator (case-insensitive).
+// Done by hand: QCollator's numeric mode needs ICU, which not every Qt build has.
+int naturalCompare(const QString& a, const QString& b, const QCollator& collator) {
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool da = a.at(i).isDigit(), db = b.at(j).isDigit();
+        qsizetype ei = i, ej = j;
+        while (ei < a.size() && a.at(ei).isDigit() == da)
+            ++ei;
+        while (ej < b.size() && b.at(ej).isDigit() == db)
+            ++ej;
+        const QStringView ra = QStringView(a).mid(i, ei - i), rb = QStringView(b).mid(j, ej - j);
+        int c = 0;
+        if (da && db) {
+            QStringView na = ra, nb = rb;
+            while (na.size() > 1 && na.front() == QLatin1Char('0'))
+                na = na.mid(1);
+            while (nb.size() > 1 && nb.front() == QLatin1Char('0'))
+                nb = nb.mid(1);
+            c = na.size() != nb.size() ? (na.size() < nb.size() ? -1 : 1) : na.compare(nb);
+        } else {
+            c = collator.compare(ra, rb);
+        }
+        if (c != 0)
+            return c;
+        i = ei;
+        j = ej;
+    }
+    return (a.size() - i) < (b.size() - j) ? -1 : (a.size() - i) > (b.size() - j) ? 1 : 0;
+}
+
 } // namespace
 
 const QStringList& ContentView::acceptedExtensions() {
@@ -79,10 +110,9 @@ QList<QUrl> ContentView::collectDropped(const QList<QUrl>& dropped) {
     }
     // The order a file browser shows: by name, case-insensitive, digits as numbers.
     QCollator collator;
-    collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::stable_sort(files.begin(), files.end(), [&collator](const QString& a, const QString& b) {
-        return collator.compare(QFileInfo(a).fileName(), QFileInfo(b).fileName()) < 0;
+        return naturalCompare(QFileInfo(a).fileName(), QFileInfo(b).fileName(), collator) < 0;
     });
     QList<QUrl> urls;
     urls.reserve(files.size());
