@@ -160,6 +160,7 @@ ContentView::ContentView(AudioEngine* engine, RadioBrowser* catalog, Preferences
     , theme_(theme) {
     setMinimumSize(860, 560);
     setAcceptDrops(true);
+    setAttribute(Qt::WA_OpaquePaintEvent); // the background covers every pixel
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(16, 16, 16, 16);
     row->setSpacing(16);
@@ -237,12 +238,22 @@ void ContentView::setDropTargeted(bool on) {
         highlight_->raise();
 }
 
-void ContentView::paintEvent(QPaintEvent*) {
+void ContentView::paintEvent(QPaintEvent* event) {
+    const qreal dpr = devicePixelRatioF();
+    if (background_.size() != size() * dpr || backgroundDark_ != theme_->isDark()) {
+        background_ = QPixmap(size() * dpr);
+        background_.setDevicePixelRatio(dpr);
+        QPainter bp(&background_);
+        QLinearGradient gradient(rect().topLeft(), rect().bottomRight());
+        gradient.setColorAt(0, theme_->bgTop());
+        gradient.setColorAt(1, theme_->bgBottom());
+        bp.fillRect(rect(), gradient);
+        backgroundDark_ = theme_->isDark();
+    }
     QPainter p(this);
-    QLinearGradient gradient(rect().topLeft(), rect().bottomRight());
-    gradient.setColorAt(0, theme_->bgTop());
-    gradient.setColorAt(1, theme_->bgBottom());
-    p.fillRect(rect(), gradient);
+    p.drawPixmap(
+        event->rect(), background_,
+        QRectF(QPointF(event->rect().topLeft()) * dpr, QSizeF(event->rect().size()) * dpr));
 }
 
 void ContentView::resizeEvent(QResizeEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPixmap>
 #include <QSet>
 #include <QUrl>
 #include <QUuid>
@@ -84,6 +85,8 @@ private:
     RadioPanel* radio_;
     DropHighlight* highlight_;
     bool dropTargeted_ = false;
+    QPixmap background_; // the gradient, redrawn on resize and on a change of appearance
+    bool backgroundDark_ = false;
     std::function<QList<QUrl>()> chooser_;
 };
 

@@ -2,6 +2,7 @@
 
 #include "ui/theme.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -25,9 +26,20 @@ void GlassPanel::paint(QPainter& p, const QRectF& rect, const Theme& theme) {
     p.restore();
 }
 
-void GlassPanel::paintEvent(QPaintEvent*) {
+void GlassPanel::paintEvent(QPaintEvent* event) {
+    const qreal dpr = devicePixelRatioF();
+    if (cache_.size() != size() * dpr || cacheDark_ != theme_->isDark()) {
+        cache_ = QPixmap(size() * dpr);
+        cache_.setDevicePixelRatio(dpr);
+        cache_.fill(Qt::transparent);
+        QPainter cp(&cache_);
+        paint(cp, rect(), *theme_);
+        cacheDark_ = theme_->isDark();
+    }
     QPainter p(this);
-    paint(p, rect(), *theme_);
+    p.drawPixmap(
+        event->rect(), cache_,
+        QRectF(QPointF(event->rect().topLeft()) * dpr, QSizeF(event->rect().size()) * dpr));
 }
 
 } // namespace orvane

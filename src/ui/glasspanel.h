@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 
 namespace orvane {
@@ -17,6 +18,12 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     Theme* theme_;
+
+private:
+    // The panel's look is redrawn only when its size or the appearance changes; a repaint of
+    // a child (the level bars, 60 times a second) blits it.
+    QPixmap cache_;
+    bool cacheDark_ = false;
 };
 
 } // namespace orvane

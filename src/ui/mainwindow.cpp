@@ -3,6 +3,7 @@
 #include "ui/contentview.h"
 
 #include <QCloseEvent>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace orvane {
@@ -17,6 +18,9 @@ MainWindow::MainWindow(AudioEngine* engine, RadioBrowser* catalog, Preferences* 
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content_);
     resize(960, 640);
+    // The desktop's usual "close window" keys (Ctrl+W): the window goes, playback stays.
+    auto* close = new QShortcut(QKeySequence::Close, this);
+    connect(close, &QShortcut::activated, this, &QWidget::close);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

@@ -11,14 +11,14 @@ VisualizerView::VisualizerView(Theme* theme, QWidget* parent)
     , theme_(theme) {
     setFixedHeight(54);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    animation_.setDuration(50); // the clock's period
-    animation_.setStartValue(0.0);
-    animation_.setEndValue(1.0);
-    animation_.setEasingCurve(QEasingCurve::Linear);
-    connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-        const double t = v.toDouble();
+    step_.setTimerType(Qt::PreciseTimer);
+    step_.setInterval(25);
+    connect(&step_, &QTimer::timeout, this, [this] {
+        const double t = stepsLeft_ == 2 ? 0.5 : 1.0;
         for (qsizetype i = 0; i < shown_.size(); ++i)
-            shown_[i] = from_.value(i, to_.at(i)) + (to_.at(i) - from_.value(i, to_.at(i))) * t;
+            shown_[i] = from_.at(i) + (to_.at(i) - from_.at(i)) * t;
+        if (--stepsLeft_ <= 0)
+            step_.stop();
         update();
     });
     connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
@@ -27,31 +27,58 @@ VisualizerView::VisualizerView(Theme* theme, QWidget* parent)
 void VisualizerView::setLevels(const QList<double>& levels) {
     if (levels == to_)
         return;
-    from_ = shown_.size() == levels.size() ? shown_ : levels;
     to_ = levels;
-    shown_ = from_;
-    animation_.stop();
-    animation_.start();
+    if (!isVisible() || shown_.size() != levels.size()) {
+        // Nothing to animate from, or nobody to see it: jump.
+        step_.stop();
+        from_ = shown_ = levels;
+        update();
+        return;
+    }
+    from_ = shown_;
+    stepsLeft_ = 2;
+    step_.start();
 }
 
 void VisualizerView::paintEvent(QPaintEvent*) {
     if (shown_.isEmpty())
         return;
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
+    // Twenty value changes a second, each animated: the painting must be cheap. A capsule is a
+    // plain (non-antialiased) body between two antialiased caps taken from a small cached
+    // sprite, so no painting here is heavy enough for Qt to split it across threads.
     const int n = int(shown_.size());
     const double spacing = 3;
-    const double barWidth = std::max(1.0, (width() - spacing * (n - 1)) / n);
+    const double step = (width() + spacing) / n;
+    const int barWidth = std::max(1, int(std::lround(step - spacing)));
+    const qreal dpr = devicePixelRatioF();
     const QColor neon = theme_->neon();
+    if (cap_.width() != int(barWidth * dpr) || capColor_ != neon) {
+        cap_ = QPixmap(int(barWidth * dpr), int(barWidth * dpr));
+        cap_.fill(Qt::transparent);
+        QPainter cp(&cap_);
+        cp.setRenderHint(QPainter::Antialiasing);
+        cp.setPen(Qt::NoPen);
+        cp.setBrush(neon);
+        cp.drawEllipse(QRectF(0, 0, cap_.width(), cap_.height()));
+        cap_.setDevicePixelRatio(dpr);
+        capColor_ = neon;
+    }
+    QPainter p(this);
+    const double radius = barWidth / 2.0;
     for (int i = 0; i < n; ++i) {
         const double level = std::clamp(shown_.at(i), 0.0, 1.0);
         const double h = 5 + 46 * level;
-        QColor c = neon;
-        c.setAlphaF(float(0.3 + 0.7 * level));
-        p.setBrush(c);
-        const QRectF bar(i * (barWidth + spacing), height() - h, barWidth, h);
-        p.drawRoundedRect(bar, barWidth / 2, barWidth / 2);
+        const int x = int(std::lround(i * step));
+        p.setOpacity(0.3 + 0.7 * level);
+        const double top = height() - h;
+        const double body = std::max(0.0, h - 2 * radius);
+        const QSizeF half(barWidth, radius);
+        p.drawPixmap(QRectF(QPointF(x, top), half), cap_,
+                     QRectF(0, 0, cap_.width(), cap_.height() / 2.0));
+        if (body > 0)
+            p.fillRect(QRectF(x, top + radius, barWidth, body), neon);
+        p.drawPixmap(QRectF(QPointF(x, top + radius + body), half), cap_,
+                     QRectF(0, cap_.height() / 2.0, cap_.width(), cap_.height() / 2.0));
     }
 }
 
