@@ -123,6 +123,40 @@ private Q_SLOTS:
         QCOMPARE(PlaylistRow::look(band, 99, false, false).mark, QStringLiteral("100"));
     }
 
+    void stationRowsSelectPlayAndRemove() {
+        Window w;
+        w.e.setMode(PlayerMode::Radio);
+        RadioPanel* panel = w.view.radioPanel();
+        QListView* list = panel->list();
+        auto click = [&](int row, bool twice) {
+            const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+            if (twice)
+                QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        };
+        QVERIFY(!panel->removeButton()->isEnabled());
+        click(3, false);
+        QCOMPARE(panel->selection(), QSet<QUuid>{w.e.stations().at(3).id});
+        QVERIFY(panel->removeButton()->isEnabled());
+        click(1, true);
+        QCOMPARE(w.e.currentStationID(), w.e.stations().at(1).id);
+        RowLook look = RadioRow::look(w.e.stations().at(1), 1, true, false, "Buffering…");
+        QCOMPARE(look.markSymbol, QStringLiteral("radio-waves"));
+        QCOMPARE(look.trailing, QStringLiteral("Buffering…"));
+        QCOMPARE(RadioRow::look(w.e.stations().at(2), 2, false, false, "x").trailing, QString());
+        QCOMPARE(RadioRow::look(w.e.stations().at(2), 2, false, false, "x").mark,
+                 QStringLiteral("03"));
+        // Removing the playing station stops it.
+        QTest::mouseClick(panel->removeButton(), Qt::LeftButton);
+        QCOMPARE(w.e.stations().size(), 5);
+        QVERIFY(w.e.currentStationID().isNull() && !w.e.isPlaying());
+        QVERIFY(!panel->removeButton()->isEnabled());
+        w.e.setStations({});
+        QVERIFY(panel->showsEmptyState());
+        QCOMPARE(panel->footerText(), QStringLiteral("0 stations"));
+        QCOMPARE(panel->emptyText(), QStringLiteral("Click “+” to add a station"));
+    }
+
     void glowBarReportsFractionsAndDrawsClamped() {
         Theme theme;
         GlowBar bar(&theme);
