@@ -29,9 +29,12 @@ int unwrapScheme(QVariant v) {
     return ok ? int(scheme) : 0;
 }
 
-QPalette darkPalette() {
+QPalette palette(bool dark) {
+    const QColor window = dark ? QColor(30, 28, 44) : QColor(236, 239, 245);
+    const QColor base = dark ? QColor(22, 21, 34) : QColor(255, 255, 255);
+    const QColor text = dark ? QColor(235, 235, 245) : QColor(20, 20, 28);
+    QColor faint = text;
     QPalette p;
-    const QColor window(30, 28, 44), base(22, 21, 34), text(235, 235, 245);
     p.setColor(QPalette::Window, window);
     p.setColor(QPalette::WindowText, text);
     p.setColor(QPalette::Base, base);
@@ -41,31 +44,13 @@ QPalette darkPalette() {
     p.setColor(QPalette::ButtonText, text);
     p.setColor(QPalette::ToolTipBase, base);
     p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::PlaceholderText, QColor(235, 235, 245, 110));
-    p.setColor(QPalette::Highlight, Theme::neon(true));
-    p.setColor(QPalette::HighlightedText, Qt::black);
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(235, 235, 245, 90));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(235, 235, 245, 90));
-    return p;
-}
-
-QPalette lightPalette() {
-    QPalette p;
-    const QColor window(236, 239, 245), base(255, 255, 255), text(20, 20, 28);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, window);
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::ToolTipBase, base);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::PlaceholderText, QColor(20, 20, 28, 110));
-    p.setColor(QPalette::Highlight, Theme::neon(false));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(20, 20, 28, 90));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(20, 20, 28, 90));
+    faint.setAlpha(110);
+    p.setColor(QPalette::PlaceholderText, faint);
+    p.setColor(QPalette::Highlight, Theme::neon(dark));
+    p.setColor(QPalette::HighlightedText, dark ? Qt::black : Qt::white);
+    faint.setAlpha(90);
+    p.setColor(QPalette::Disabled, QPalette::Text, faint);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, faint);
     return p;
 }
 
@@ -121,7 +106,7 @@ void Appearance::update() {
         dark = systemPalette_.color(QPalette::Window).lightness() < 128;
     }
     if (qobject_cast<QApplication*>(QCoreApplication::instance()))
-        QApplication::setPalette(dark ? darkPalette() : lightPalette());
+        QApplication::setPalette(palette(dark));
     theme_->setDark(dark);
 }
 
