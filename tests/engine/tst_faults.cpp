@@ -1,0 +1,147 @@
+// Faults from outside: a damaged or unwritable settings store, a process killed while saving,
+// and streams that misbehave.
+#include "engine/audioengine.h"
+#include "engine/clock.h"
+#include "engine/gstplayerfactory.h"
+#include "radio/stationstore.h"
+#include "support/enginefixture.h"
+#include "support/httptestserver.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTest>
+#include <csignal>
+
+using namespace orvane;
+using namespace orvane::test;
+
+namespace {
+
+// The stored list a writer process alternates between: every entry "A" or every entry "B".
+QVariantList bookmarks(char fill, int count) {
+    QVariantList list;
+    for (int i = 0; i < count; ++i)
+        list.append(QByteArray("ORVB\x01/music/") + QByteArray(40, fill) + QByteArray::number(i));
+    return list;
+}
+
+int runWriter(const QString& path) {
+    QSettings settings(path, QSettings::IniFormat);
+    for (int round = 0;; ++round) {
+        settings.setValue("playlistBookmarks", bookmarks(round % 2 ? 'B' : 'A', 5000));
+        settings.sync();
+    }
+}
+
+} // namespace
+
+class TestFaults : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void damagedSettingsStartWithDefaults() {
+        QTemporaryDir dir;
+        QByteArray noise(8192, Qt::Uninitialized);
+        QRandomGenerator rng(11);
+        for (char& c : noise)
+            c = char(rng.bounded(256));
+        for (const QByteArray& content :
+             {noise,
+              QByteArray("[General]\nradioStations=@ByteArray(\\xff\\xfe\nplaylistBookmarks=@"
+                         "Variant(\\0\\0\\0\\x7f"),
+              QByteArray("[General]\nplaylistBookmarks=1, 2, 3\nradioStations=not json\n")}) {
+            const QString path = dir.filePath("damaged.ini");
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(content);
+            file.close();
+            QSettings settings(path, QSettings::IniFormat);
+            VirtualClock clock;
+            FakePlayerFactory players(clock);
+            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+            QCOMPARE(engine.stations().size(), 6); // the presets
+            QTest::qWait(20);
+            QVERIFY(engine.playlist().isEmpty());
+            engine.play(engine.stations().at(0)); // and it works
+            QCOMPARE(engine.radioStatus(), QStringLiteral("buffering"));
+        }
+    }
+
+    void unwritableSettingsKeepWorkingInMemory() {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath("not-a-folder"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        // The settings file would live inside a regular file: nothing can be written there.
+        QSettings settings(dir.filePath("not-a-folder/orvane.ini"), QSettings::IniFormat);
+        VirtualClock clock;
+        FakePlayerFactory players(clock);
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        QCOMPARE(engine.stations().size(), 6);
+        engine.setStations(engine.stations().mid(0, 2));
+        QCOMPARE(engine.stations().size(), 2);
+        QFile track(dir.filePath("song.mp3"));
+        QVERIFY(track.open(QIODevice::WriteOnly));
+        track.close();
+        engine.add({QUrl::fromLocalFile(track.fileName())});
+        QTRY_COMPARE(engine.playlist().size(), 1);
+        clock.advance(1); // the save fails quietly
+        QCOMPARE(settings.status() == QSettings::AccessError || !QFile::exists(settings.fileName()),
+                 true);
+    }
+
+    void killedWhileSavingLeavesOldOrNew() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("orvane.ini");
+        {
+            QSettings seed(path, QSettings::IniFormat);
+            seed.setValue("playlistBookmarks", bookmarks('A', 5000));
+        }
+        QRandomGenerator rng(3);
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            QProcess writer;
+            writer.start(QCoreApplication::applicationFilePath(), {"--writer", path});
+            QVERIFY(writer.waitForStarted());
+            QTest::qWait(int(rng.bounded(80, 400)));
+            ::kill(pid_t(writer.processId()), SIGKILL);
+            QVERIFY(writer.waitForFinished());
+            QSettings reader(path, QSettings::IniFormat);
+            const QVariantList stored = reader.value("playlistBookmarks").toList();
+            QCOMPARE(stored.size(), 5000);
+            const bool allA = stored == bookmarks('A', 5000), allB = stored == bookmarks('B', 5000);
+            QVERIFY2(allA || allB, "a torn playlist");
+        }
+    }
+
+    void misbehavingStreamsEndInAStateAndPlayReconnects() {
+        HttpTestServer server;
+        QVERIFY(server.listen());
+        server.route("/silent", {200, "audio/mpeg", "", HttpTestServer::Mode::NoAnswer});
+        QTemporaryDir dir;
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        engine.setStations({{QUuid::createUuid(), "Silent", server.url("/silent")},
+                            {QUuid::createUuid(), "Refused", "http://127.0.0.1:1/none"}});
+        for (int i = 0; i < 2; ++i) {
+            engine.play(engine.stations().at(i));
+            QCOMPARE(engine.radioStatus(), QStringLiteral("buffering"));
+            // The player's network time-out is 10 s: a stream that never answers ends in an error.
+            QTRY_COMPARE_WITH_TIMEOUT(engine.radioStatus(), QStringLiteral("stream_error"), 25000);
+            QVERIFY(!engine.isPlaying());
+        }
+        // The window keeps running meanwhile, and play tries again from scratch.
+        engine.togglePlay();
+        QTRY_COMPARE_WITH_TIMEOUT(engine.radioStatus(), QStringLiteral("stream_error"), 25000);
+    }
+};
+
+int main(int argc, char* argv[]) {
+    if (argc == 3 && QByteArray(argv[1]) == "--writer")
+        return runWriter(QString::fromLocal8Bit(argv[2]));
+    QCoreApplication app(argc, argv);
+    TestFaults test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_faults.moc"
