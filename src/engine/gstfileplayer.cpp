@@ -132,7 +132,7 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
     GstElement* playbin = gst_element_factory_make("playbin", nullptr);
     if (!playbin)
         return fail(QStringLiteral("GStreamer's playbin is missing"));
-    self->pipeline_.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
+    self->pipeline_ = gst::adopt(playbin);
 
     QString sinkError;
     const gst::SinkBin sink = gst::makeSinkBin(true, &sinkError);

@@ -40,7 +40,7 @@ void GstStreamPlayer::build() {
         fail(QStringLiteral("GStreamer's playbin is missing"));
         return;
     }
-    pipeline_.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
+    pipeline_ = gst::adopt(playbin);
     QString error;
     const gst::SinkBin sink = gst::makeSinkBin(false, &error);
     if (!sink.bin) {

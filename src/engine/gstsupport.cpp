@@ -1,6 +1,7 @@
 #include "engine/gstsupport.h"
 
 #include <QByteArray>
+#include <atomic>
 #include <mutex>
 
 namespace orvane::gst {
@@ -95,11 +96,27 @@ BusWatch::~BusWatch() {
         g_source_remove(sourceId_);
 }
 
+namespace {
+std::atomic<int> pipelines{0};
+} // namespace
+
+PipelinePtr adopt(GstElement* pipeline) {
+    if (!pipeline)
+        return PipelinePtr();
+    ++pipelines;
+    return PipelinePtr(GST_ELEMENT(gst_object_ref_sink(pipeline)));
+}
+
+int livePipelines() {
+    return pipelines.load();
+}
+
 void PipelineRelease::operator()(GstElement* pipeline) const {
     if (!pipeline)
         return;
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
+    --pipelines;
 }
 
 double toSeconds(gint64 ns) {

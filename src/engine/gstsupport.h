@@ -62,6 +62,10 @@ struct PipelineRelease {
     void operator()(GstElement* pipeline) const;
 };
 using PipelinePtr = std::unique_ptr<GstElement, PipelineRelease>;
+// Takes ownership of a new pipeline (sinking a floating reference) and counts it.
+PipelinePtr adopt(GstElement* pipeline);
+// Pipelines alive in the process, for leak checks.
+int livePipelines();
 
 double toSeconds(gint64 ns);
 gint64 toNanoseconds(double seconds);

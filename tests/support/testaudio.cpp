@@ -51,7 +51,7 @@ bool writeSine(const QString& path, AudioFormat format, double seconds, double f
             .arg(buffers)
             .arg(QString::fromUtf8(encoder), path);
     GError* gerror = nullptr;
-    gst::PipelinePtr pipeline(gst_parse_launch(launch.toUtf8().constData(), &gerror));
+    gst::PipelinePtr pipeline = gst::adopt(gst_parse_launch(launch.toUtf8().constData(), &gerror));
     if (!pipeline) {
         *error = QString::fromUtf8(gerror ? gerror->message : "parse failed");
         g_clear_error(&gerror);
