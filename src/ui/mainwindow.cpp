@@ -28,12 +28,6 @@ void MainWindow::showEvent(QShowEvent* event) {
     Q_EMIT appeared();
 }
 
-void MainWindow::hideEvent(QHideEvent* event) {
-    QWidget::hideEvent(event);
-    if (!isMinimized())
-        Q_EMIT disappeared();
-}
-
 void MainWindow::closeEvent(QCloseEvent* event) {
     hide(); // the process goes on with its tray icon
     event->ignore();

@@ -22,11 +22,9 @@ public:
 Q_SIGNALS:
     // Each time the window appears (the first time hands the engine to the file delegate).
     void appeared();
-    void disappeared();
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:

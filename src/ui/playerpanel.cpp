@@ -250,6 +250,12 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     connect(engine_, &AudioEngine::volumeChanged, this, &PlayerPanel::refreshVolume);
     connect(engine_, &AudioEngine::modeChanged, this, &PlayerPanel::refreshMode);
     auto all = [this] {
+        // Colours follow the appearance only; the 20 Hz refreshes leave them alone.
+        setColor(line1_, theme_->primary());
+        setColor(line2_, theme_->secondary());
+        setColor(line3_, theme_->tertiary());
+        for (QLabel* label : {liveStatus_, elapsed_, total_, percent_})
+            setColor(label, theme_->secondary());
         refreshHeader();
         refreshProgress();
         refreshControls();
@@ -280,9 +286,6 @@ void PlayerPanel::refreshHeader() {
         line2_->setText(track ? track->title : loc(QStringLiteral("select_track"), lang));
         line3_->setText(track ? track->info : QString());
     }
-    setColor(line1_, theme_->primary());
-    setColor(line2_, theme_->secondary());
-    setColor(line3_, theme_->tertiary());
 }
 
 double PlayerPanel::scale() const {
@@ -295,7 +298,6 @@ void PlayerPanel::refreshProgress() {
         progressArea_->setCurrentIndex(1);
         const QString status = engine_->radioStatus();
         liveStatus_->setText(status.isEmpty() ? QString() : loc(status, preferences_->language()));
-        setColor(liveStatus_, theme_->secondary());
         return;
     }
     progressArea_->setCurrentIndex(0);
@@ -304,9 +306,9 @@ void PlayerPanel::refreshProgress() {
     const QString elapsed = timeString(engine_->progress());
     if (elapsed_->text() != elapsed)
         elapsed_->setText(elapsed);
-    total_->setText(timeString(d));
-    setColor(elapsed_, theme_->secondary());
-    setColor(total_, theme_->secondary());
+    const QString total = timeString(d);
+    if (total_->text() != total)
+        total_->setText(total);
 }
 
 void PlayerPanel::refreshControls() {
@@ -325,7 +327,6 @@ void PlayerPanel::refreshVolume() {
         Icons::pixmap(speakerSymbol_, theme_->secondary(), 18, devicePixelRatioF()));
     volume_->setValue(v);
     percent_->setText(QString::number(qint64(v * 100)) + QLatin1Char('%'));
-    setColor(percent_, theme_->secondary());
 }
 
 void PlayerPanel::refreshMode() {

@@ -50,15 +50,7 @@ class TestShell : public QObject {
 
     QTemporaryDir dir_;
 
-    QList<QUrl> files(const QStringList& names) {
-        QList<QUrl> urls;
-        for (const QString& name : names) {
-            QFile f(dir_.filePath(name));
-            f.open(QIODevice::WriteOnly);
-            urls.append(QUrl::fromLocalFile(f.fileName()));
-        }
-        return urls;
-    }
+    QList<QUrl> files(const QStringList& names) { return placeholderFiles(dir_, names); }
 
 private Q_SLOTS:
     void pendingFilesWaitForTheEngineThenGoInOneCall() {

@@ -15,18 +15,7 @@ class TestPlaylist : public QObject {
 
     QTemporaryDir music_;
 
-    QList<QUrl> files(const QStringList& names) {
-        QList<QUrl> urls;
-        for (const QString& name : names) {
-            QFile f(music_.filePath(name));
-            if (!f.exists()) {
-                f.open(QIODevice::WriteOnly);
-                f.write("not really audio");
-            }
-            urls.append(QUrl::fromLocalFile(f.fileName()));
-        }
-        return urls;
-    }
+    QList<QUrl> files(const QStringList& names) { return placeholderFiles(music_, names); }
     static QStringList titles(const AudioEngine& e) {
         QStringList list;
         for (const Track& t : e.playlist())

@@ -164,7 +164,8 @@ private Q_SLOTS:
                            "audio/x-raw,rate=44100,channels=2 ! audioconvert ! avenc_aac ! "
                            "aacparse ! audio/mpeg,stream-format=adts ! filesink location=\"%1\"")
                 .arg(path);
-        gst::PipelinePtr pipeline = gst::adopt(gst_parse_launch(launch.toUtf8().constData(), nullptr));
+        gst::PipelinePtr pipeline =
+            gst::adopt(gst_parse_launch(launch.toUtf8().constData(), nullptr));
         QVERIFY(pipeline);
         gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
         gst::Ptr<GstBus> bus(gst_element_get_bus(pipeline.get()));

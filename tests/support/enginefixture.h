@@ -4,6 +4,7 @@
 #include "support/fakeplayers.h"
 #include "support/virtualclock.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <memory>
@@ -26,6 +27,18 @@ public:
     }
     std::vector<Shown> shown;
 };
+
+// Placeholder files (not audio) in `dir`, made once, as file URLs in the given order.
+inline QList<QUrl> placeholderFiles(const QTemporaryDir& dir, const QStringList& names) {
+    QList<QUrl> urls;
+    for (const QString& name : names) {
+        QFile f(dir.filePath(name));
+        if (!f.exists() && f.open(QIODevice::WriteOnly))
+            f.write("not really audio");
+        urls.append(QUrl::fromLocalFile(f.fileName()));
+    }
+    return urls;
+}
 
 // An engine on fake players, a virtual clock and a private settings file.
 struct EngineFixture {
