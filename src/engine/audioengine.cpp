@@ -194,11 +194,15 @@ void AudioEngine::play(const Track& track) {
 bool AudioEngine::startTrack(const Track& track) {
     stopRadio();
 
+    // The outgoing fade is heard after the output's latency; a new stream is heard at once, so
+    // its rise waits that long and the two cross where the listener hears them.
+    double handoverDelay = 0;
     if (const std::shared_ptr<AudioFilePlayer> outgoing = player_) {
         if (outgoing->isPlaying()) {
             // Crossfade: the outgoing player falls to silence while the new one rises.
+            handoverDelay = outgoing->outputLatency();
             outgoing->setVolume(0.0f, crossfadeDuration);
-            startCrossfadeOut(outgoing);
+            startCrossfadeOut(outgoing, handoverDelay);
         } else {
             outgoing->stop(); // paused or ended: no fade to hear
         }
@@ -220,7 +224,7 @@ bool AudioEngine::startTrack(const Track& track) {
     if (player_) {
         incoming->setVolume(0.0f);
         incoming->play();
-        incoming->setVolume(float(volume_), crossfadeDuration);
+        incoming->setVolume(float(volume_), crossfadeDuration, handoverDelay);
     } else {
         // First track since start (or since the current one was removed or a station played).
         incoming->setVolume(float(volume_));
@@ -239,9 +243,10 @@ bool AudioEngine::startTrack(const Track& track) {
     return true;
 }
 
-void AudioEngine::startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing) {
+void AudioEngine::startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing, double latency) {
     auto it = crossfadeOuts_.insert(crossfadeOuts_.end(), FadeTask{std::move(outgoing), nullptr});
-    it->timer = services_.clock->after(crossfadeDuration + 0.2, [this, it] {
+    // Stopped once the end of its fade has been heard.
+    it->timer = services_.clock->after(crossfadeDuration + 0.2 + latency, [this, it] {
         it->player->stop();
         crossfadeOuts_.erase(it);
     });

@@ -172,7 +172,7 @@ private:
     void pushLevel(double level);
     void advance();
 
-    void startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing);
+    void startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing, double latency);
     void startPauseFade(std::shared_ptr<AudioFilePlayer> fading);
 
     void savePlaylist();

@@ -17,6 +17,14 @@ public:
     // returns at once. A later ramp or assignment replaces it; at its end the volume stays at
     // the target.
     virtual void setVolume(float target, double fadeDuration) = 0;
+    // The same ramp, begun `startDelay` seconds of playback later (the volume holds until then).
+    virtual void setVolume(float target, double fadeDuration, double startDelay) {
+        (void)startDelay;
+        setVolume(target, fadeDuration);
+    }
+    // Seconds of audio past the volume stage but not yet heard (the output's buffer); a ramp
+    // begun now is heard this much later.
+    virtual double outputLatency() const { return 0; }
 
     virtual void play() = 0;
     virtual void pause() = 0;

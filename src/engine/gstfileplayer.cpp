@@ -245,10 +245,6 @@ void GstFilePlayer::setMeteringEnabled(bool enabled) {
 
 // ---- volume ----
 
-double GstFilePlayer::heardPosition() const {
-    return currentTime();
-}
-
 double GstFilePlayer::processingFront() const {
     const double heard = heardPosition();
     if (pendingSeek_)
@@ -290,6 +286,10 @@ void GstFilePlayer::retireFinishedRamp() {
 }
 
 void GstFilePlayer::setVolume(float volume) {
+    if (deferredPause_) { // the fade still being heard keeps its volume until the pause
+        volumeAfterPause_ = volume;
+        return;
+    }
     clearRamp();
     staticVolume_ = volume;
     g_object_set(volumeElement_, "volume", double(volume), nullptr);
@@ -308,20 +308,32 @@ void GstFilePlayer::startRamp(double from, float fromVolume, double to, float ta
     gst_object_add_control_binding(GST_OBJECT(volumeElement_), ramp_binding_.get());
     ramp_ = Ramp{from, to, fromVolume, target};
     staticVolume_ = target;
+    rampHeardUntil_ = to;
 }
 
 void GstFilePlayer::setVolume(float target, double fadeDuration) {
+    setVolume(target, fadeDuration, 0.0);
+}
+
+void GstFilePlayer::setVolume(float target, double fadeDuration, double startDelay) {
     // The audio between the heard position and the processing front is already past the volume
-    // stage. The ramp starts at the front from the present volume and ends where the speaker
-    // will be `fadeDuration` from now, so the fade is heard to end on time without a jump.
-    const double from = processingFront();
+    // stage. The ramp starts at the front (or `startDelay` after it) from the present volume and
+    // lasts `fadeDuration` of stream time, so it is heard whole, the output's latency later.
+    const double from =
+        processingFront() + (std::isfinite(startDelay) ? std::max(0.0, startDelay) : 0.0);
     const float fromVolume = volumeAt(from);
-    const double to = heardPosition() + std::max(0.0, fadeDuration);
+    const double to = from + std::max(0.0, fadeDuration);
     if (!std::isfinite(fadeDuration) || to <= from + 0.005) {
         setVolume(target);
         return;
     }
     startRamp(from, fromVolume, to, target);
+}
+
+double GstFilePlayer::outputLatency() const {
+    if (!pipeline_ || pendingSeek_ || ended_)
+        return 0;
+    return std::max(0.0, processingFront() - heardPosition());
 }
 
 // ---- transport ----
@@ -333,6 +345,7 @@ void GstFilePlayer::play() {
         ended_ = false;
         setCurrentTime(0);
     }
+    finishDeferredPause(false);
     gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING);
     playing_ = true;
 }
@@ -340,20 +353,56 @@ void GstFilePlayer::play() {
 void GstFilePlayer::pause() {
     if (!pipeline_)
         return;
-    gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
     playing_ = false;
+    // A fade that was just processed is still on its way to the speaker (the output's latency,
+    // up to a few hundred ms): pausing now would cut it with a click, so the output keeps
+    // running until its end has been heard.
+    const double tail = rampHeardUntil_ - heardPosition();
+    if (tail > 0.005 && tail < 1.0 && !pendingSeek_) {
+        if (!deferredPause_) {
+            deferredPause_ = std::make_unique<QTimer>();
+            deferredPause_->setSingleShot(true);
+            QObject::connect(deferredPause_.get(), &QTimer::timeout,
+                             [this] { finishDeferredPause(true); });
+            deferredPause_->start(int(std::ceil(tail * 1000)) + 20);
+        }
+        return;
+    }
+    gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
+}
+
+void GstFilePlayer::finishDeferredPause(bool pauseNow) {
+    if (!deferredPause_)
+        return;
+    QTimer* timer = deferredPause_.release();
+    timer->stop();
+    timer->disconnect();
+    timer->deleteLater(); // this may be its own timeout running
+    if (pauseNow)
+        gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
+    if (const auto volume = std::exchange(volumeAfterPause_, std::nullopt))
+        setVolume(*volume);
 }
 
 void GstFilePlayer::stop() {
     if (!pipeline_)
         return;
     lastPosition_ = currentTime();
+    finishDeferredPause(false);
     watch_.reset();
     pipeline_.reset(); // NULL state: threads and the audio device are released now
     playing_ = false;
 }
 
 double GstFilePlayer::currentTime() const {
+    // The position the volume stage has reached: fades start there, so the engine's decisions
+    // (the crossfade's start before the end) line up with what will be heard.
+    if (!pipeline_ || ended_)
+        return heardPosition();
+    return processingFront();
+}
+
+double GstFilePlayer::heardPosition() const {
     if (!pipeline_)
         return lastPosition_;
     if (ended_)
@@ -389,12 +438,14 @@ void GstFilePlayer::setCurrentTime(double seconds) {
     std::optional<Ramp> carried;
     if (ramp_) {
         const double front = processingFront();
-        const double remaining = ramp_->end - heardPosition();
+        const double remaining = ramp_->end - front;
         if (remaining > 0)
             carried = Ramp{seconds, seconds + remaining, volumeAt(front), ramp_->to};
         else
             setVolume(ramp_->to);
     }
+    finishDeferredPause(true); // the seek flushes what was still to be heard
+    rampHeardUntil_ = 0;
     ended_ = false;
     lastPosition_ = seconds;
     positionQueriedAt_ = 0;

@@ -4,6 +4,7 @@
 #include "engine/gstsupport.h"
 
 #include <QString>
+#include <QTimer>
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -26,6 +27,8 @@ public:
     float volume() const override;
     void setVolume(float volume) override;
     void setVolume(float target, double fadeDuration) override;
+    void setVolume(float target, double fadeDuration, double startDelay) override;
+    double outputLatency() const override;
     void play() override;
     void pause() override;
     void stop() override;
@@ -52,10 +55,14 @@ private:
     void applyPendingSeek();
     // Stream time (seconds) of the first sample the volume stage has not processed yet.
     double processingFront() const;
+    // Stream time (seconds) of the sample at the speaker, as the sink reports it.
     double heardPosition() const;
     float volumeAt(double streamTime) const;
     void clearRamp();
     void retireFinishedRamp();
+    // Ends a pause that waits for its fade to be heard: pauses now or (on play) not at all, and
+    // applies a volume assigned meanwhile.
+    void finishDeferredPause(bool pauseNow);
     void startRamp(double from, float fromVolume, double to, float target);
 
     struct Ramp {
@@ -83,6 +90,9 @@ private:
     gst::Ptr<GstControlBinding> ramp_binding_;
     std::optional<Ramp> ramp_;
     float staticVolume_ = 1.0f;
+    double rampHeardUntil_ = 0;             // stream time where the latest ramp ends
+    std::unique_ptr<QTimer> deferredPause_; // runs while a fade is still to be heard
+    std::optional<float> volumeAfterPause_; // an assignment made meanwhile
 
     bool playing_ = false;
     bool prerolled_ = false;

@@ -87,6 +87,19 @@ private Q_SLOTS:
         e.play(e.playlist().at(0));
         QVERIFY(std::abs(c->ramp->from - 0.365f) < 0.01f);
         QCOMPARE(c->ramp->to, 0.0f);
+
+        // An output that plays 0.25 s behind: the new rise waits until the fall is heard, and
+        // the outgoing player is stopped only after its fade has been heard out.
+        f.clock.advance(10);
+        auto first = f.lastFile();
+        first->latency = 0.25;
+        e.play(e.playlist().at(1));
+        QCOMPARE(f.lastFile()->ramp->delay, 0.25);
+        QCOMPARE(first->ramp->delay, 0.0);
+        f.clock.advance(3.3);
+        QVERIFY(!first->stopped);
+        f.clock.advance(0.2);
+        QVERIFY(first->stopped);
     }
 
     void startingOverAPausedTrackStopsItWithoutFade() {

@@ -19,8 +19,12 @@ void FakeFilePlayer::setVolume(float volume) {
 }
 
 void FakeFilePlayer::setVolume(float target, double fadeDuration) {
+    setVolume(target, fadeDuration, 0.0);
+}
+
+void FakeFilePlayer::setVolume(float target, double fadeDuration, double startDelay) {
     const float from = volume();
-    ramp = Ramp{clock_.now(), fadeDuration, from, target};
+    ramp = Ramp{clock_.now() + startDelay, fadeDuration, from, target, startDelay};
     staticVolume = target;
 }
 

@@ -26,6 +26,8 @@ public:
     float volume() const override;
     void setVolume(float volume) override;
     void setVolume(float target, double fadeDuration) override;
+    void setVolume(float target, double fadeDuration, double startDelay) override;
+    double outputLatency() const override { return latency; }
     void play() override;
     void pause() override;
     void stop() override;
@@ -45,9 +47,11 @@ public:
     bool failed = false;
     int playCalls = 0, pauseCalls = 0, meterUpdates = 0;
     std::vector<double> seeks;
+    double latency = 0; // reported as the output's latency
     struct Ramp {
         double start, length;
         float from, to;
+        double delay = 0;
     };
     std::optional<Ramp> ramp; // the running or last ramp
     float staticVolume = 1.0f;

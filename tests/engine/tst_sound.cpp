@@ -1,0 +1,291 @@
+// What actually leaves the player: the engine on the real GStreamer players plays into a private
+// PulseAudio server's null sink, whose monitor is recorded and measured tone by tone.
+#include "engine/audioengine.h"
+#include "engine/clock.h"
+#include "engine/gstplayerfactory.h"
+#include "support/testaudio.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+
+using namespace orvane;
+using namespace orvane::test;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kWindow = kRate / 20; // 50 ms
+
+// A private sound server and a recorder on its null sink's monitor.
+class SoundServer {
+public:
+    bool start() {
+        if (daemon_.state() == QProcess::Running)
+            return true;
+        if (!runtime_.isValid())
+            return false;
+        QFile::setPermissions(runtime_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner);
+        const QString socket = runtime_.filePath("native");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtime_.path());
+        env.insert("HOME", runtime_.path());
+        daemon_.setProcessEnvironment(env);
+        daemon_.start("pulseaudio",
+                      {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                       "--load=module-null-sink sink_name=spk rate=44100 channels=2",
+                       "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket});
+        if (!daemon_.waitForStarted(10000))
+            return false;
+        if (!QTest::qWaitFor([&] { return QFile::exists(socket); }, 15000))
+            return false;
+        qputenv("PULSE_SERVER", ("unix:" + socket).toUtf8());
+        return true;
+    }
+    bool record(const QString& path) {
+        recorder_.start("parec", {"-d", "spk.monitor", "--format=s16le", "--rate=44100",
+                                  "--channels=2", "--raw", path});
+        if (!recorder_.waitForStarted(10000))
+            return false;
+        // The null sink takes a moment before its monitor delivers: wait for the first bytes.
+        return QTest::qWaitFor([&] { return QFileInfo(path).size() > 8 * kRate; }, 15000);
+    }
+    void stop() {
+        for (QProcess* p : {&recorder_, &daemon_}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->terminate();
+                if (!p->waitForFinished(5000))
+                    p->kill();
+            }
+        }
+    }
+    ~SoundServer() { stop(); }
+
+private:
+    QTemporaryDir runtime_;
+    QProcess daemon_, recorder_;
+};
+
+// Amplitude of one frequency per 50 ms window of the left channel (Goertzel).
+std::vector<double> amplitudes(const QByteArray& raw, double frequency) {
+    const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
+    const qsizetype frames = raw.size() / 4;
+    std::vector<double> out;
+    const double coeff = 2 * std::cos(2 * M_PI * frequency / kRate);
+    for (qsizetype start = 0; start + kWindow <= frames; start += kWindow) {
+        double s1 = 0, s2 = 0;
+        for (int i = 0; i < kWindow; ++i) {
+            const double x = samples[2 * (start + i)] / 32768.0;
+            const double s = x + coeff * s1 - s2;
+            s2 = s1;
+            s1 = s;
+        }
+        const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+        out.push_back(2 * std::sqrt(std::max(0.0, power)) / kWindow);
+    }
+    return out;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+// A line through the windows whose level lies between 15 % and 85 % of `steady`, from `from` on:
+// the times (seconds) where it crosses the steady level and zero.
+std::optional<std::pair<double, double>> fitRamp(const std::vector<double>& a, double steady,
+                                                 size_t from, bool falling) {
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    int n = 0;
+    for (size_t i = from; i < a.size(); ++i) {
+        const double y = a[i] / steady;
+        if (y > 0.15 && y < 0.85) {
+            const double x = (i + 0.5) * 0.05;
+            sx += x, sy += y, sxx += x * x, sxy += x * y, ++n;
+        } else if (n > 0 && (falling ? y < 0.15 : y > 0.85)) {
+            break; // past the ramp
+        }
+    }
+    if (n < 10)
+        return std::nullopt;
+    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    const double intercept = (sy - slope * sx) / n;
+    const double atFull = (1 - intercept) / slope, atZero = -intercept / slope;
+    return falling ? std::pair{atFull, atZero} : std::pair{atZero, atFull};
+}
+
+// ORVANE_SOUND_DUMP=folder keeps the measured amplitudes for a look at a failure.
+void dump(const char* name, const std::vector<double>& a, const std::vector<double>& b) {
+    const QString folder = qEnvironmentVariable("ORVANE_SOUND_DUMP");
+    if (folder.isEmpty())
+        return;
+    QFile file(folder + "/" + name + ".csv");
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        file.write(QByteArray::number(i * 0.05, 'f', 2) + "," + QByteArray::number(a[i], 'f', 4) +
+                   "," + QByteArray::number(b[i], 'f', 4) + "\n");
+}
+
+size_t onset(const std::vector<double>& a, double threshold) {
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] > threshold)
+            return i;
+    return a.size();
+}
+
+} // namespace
+
+class TestSound : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    SoundServer server_;
+    QString first_, second_;
+
+    QString tone(const QString& name, double seconds, double frequency, double amplitude) {
+        const QString path = dir_.filePath(name);
+        QString error;
+        if (!writeSine(path, AudioFormat::Wav, seconds, frequency, amplitude, &error))
+            qFatal("%s", qPrintable(error));
+        return path;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (QStandardPaths::findExecutable("pulseaudio").isEmpty() ||
+            QStandardPaths::findExecutable("parec").isEmpty())
+            QSKIP("pulseaudio and parec are needed (scripts/test installs them)");
+        QVERIFY(server_.start());
+        qputenv("ORVANE_AUDIO_SINK", "pulsesink");
+        first_ = tone("a440.wav", 8, 440, 0.5);
+        second_ = tone("b1000.wav", 10, 1000, 0.5);
+    }
+    void cleanupTestCase() { server_.stop(); }
+
+    void crossfadeIsLinearAndGapless() {
+        const QString rec = dir_.filePath("crossfade.raw");
+        QVERIFY(server_.record(rec));
+        QTemporaryDir settingsDir;
+        QSettings settings(settingsDir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        engine.setVolume(1.0);
+        engine.setPlaylist({Track::load(QUrl::fromLocalFile(first_), "en"),
+                            Track::load(QUrl::fromLocalFile(second_), "en")});
+        engine.play(engine.playlist().at(0));
+        const bool done = QTest::qWaitFor(
+            [&] {
+                return engine.currentTrack() && engine.currentTrack()->title == "b1000" &&
+                       engine.progress() > 6.0;
+            },
+            30000);
+        QVERIFY(done);
+        server_.stop();
+        QFile file(rec);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray raw = file.readAll();
+        const auto a = amplitudes(raw, 440), b = amplitudes(raw, 1000);
+        dump("crossfade", a, b);
+
+        const size_t start = onset(a, 0.1);
+        QVERIFY(start + 100 < a.size());
+        const double steadyA = median({a.begin() + start + 4, a.begin() + start + 60});
+        QVERIFY2(std::abs(steadyA - 0.5) < 0.05, qPrintable(QString::number(steadyA)));
+        // The first track starts at full volume at once.
+        QVERIFY(a[start + 1] > 0.9 * steadyA);
+
+        const auto fall = fitRamp(a, steadyA, start + 60, true);
+        QVERIFY(fall);
+        const double t0 = start * 0.05;
+        const double fadeLength = fall->second - fall->first;
+        QVERIFY2(std::abs(fadeLength - 3.0) < 0.1, qPrintable(QString::number(fadeLength)));
+        const double handover = fall->first - t0;
+        QVERIFY2(std::abs(handover - 5.0) < 0.15, qPrintable(QString::number(handover)));
+
+        const size_t bStart = onset(b, 0.02);
+        const size_t afterFade = size_t(fall->second / 0.05);
+        QVERIFY(afterFade + 30 < b.size());
+        const double steadyB = median({b.begin() + afterFade + 4, b.begin() + afterFade + 30});
+        const auto rise = fitRamp(b, steadyB, bStart, false);
+        QVERIFY(rise);
+        QVERIFY2(std::abs(rise->second - rise->first - 3.0) < 0.1,
+                 qPrintable(QString::number(rise->second - rise->first)));
+        // No dip and no bump: the two tones add up to the steady level throughout.
+        double worst = 0;
+        for (size_t i = size_t(fall->first / 0.05) + 2; i + 2 < size_t(fall->second / 0.05); ++i) {
+            const double sum = a[i] / steadyA + b[i] / steadyB;
+            worst = std::max(worst, std::abs(sum - 1.0));
+            QVERIFY2(std::abs(sum - 1.0) < 0.05,
+                     qPrintable(QStringLiteral("sum %1 at %2 s").arg(sum).arg(i * 0.05)));
+        }
+        qInfo("crossfade: fall %.3f s, rise %.3f s, handover %.3f s before the end, sum within "
+              "%.1f %%",
+              fadeLength, rise->second - rise->first, 8.0 - handover, worst * 100);
+    }
+
+    void pauseFadesOutAndBackAndBarsReadTheLevel() {
+        const QString quiet = tone("quiet.wav", 14, 440, 0.1414); // -20 dBFS RMS
+        const QString hush = tone("silent.wav", 6, 440, 0);
+        const QString rec = dir_.filePath("pause.raw");
+        QVERIFY(server_.start());
+        QVERIFY(server_.record(rec));
+        QTemporaryDir settingsDir;
+        QSettings settings(settingsDir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        engine.setVolume(1.0);
+        engine.setPlaylist({Track::load(QUrl::fromLocalFile(quiet), "en"),
+                            Track::load(QUrl::fromLocalFile(hush), "en")});
+        engine.play(engine.playlist().at(0));
+        QVERIFY(QTest::qWaitFor([&] { return engine.progress() > 2.5; }, 20000));
+        const double level = engine.levels().first();
+        QVERIFY2(std::abs(level - 35.0 / 55.0) < 0.02, qPrintable(QString::number(level)));
+        engine.togglePlay();
+        const double pausedAt = engine.progress();
+        QTest::qWait(2500); // the scenario: the 1.5 s fade, then a second of silence
+        engine.togglePlay();
+        QVERIFY(QTest::qWaitFor([&] { return engine.progress() > pausedAt + 4.5; }, 20000));
+        // Silence gives empty bars.
+        engine.play(engine.playlist().at(1));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const auto bars = engine.levels();
+                return engine.currentID() == engine.playlist().at(1).id &&
+                       std::all_of(bars.begin(), bars.end(), [](double v) { return v == 0; });
+            },
+            10000));
+        server_.stop();
+
+        QFile file(rec);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const auto a = amplitudes(file.readAll(), 440);
+        dump("pause", a, a);
+        const size_t start = onset(a, 0.03);
+        const double steady = median({a.begin() + start + 4, a.begin() + start + 40});
+        const auto fall = fitRamp(a, steady, start + 40, true);
+        QVERIFY(fall);
+        QVERIFY2(std::abs(fall->second - fall->first - 1.5) < 0.1,
+                 qPrintable(QString::number(fall->second - fall->first)));
+        const size_t silent = size_t(fall->second / 0.05) + 2;
+        QVERIFY(a[silent] < 0.02 * steady);
+        const auto rise = fitRamp(a, steady, silent, false);
+        QVERIFY(rise);
+        QVERIFY2(std::abs(rise->second - rise->first - 1.5) < 0.1,
+                 qPrintable(QString::number(rise->second - rise->first)));
+        qInfo("pause: fall %.3f s, rise %.3f s, bars %.4f for -20 dBFS", fall->second - fall->first,
+              rise->second - rise->first, level);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSound)
+#include "tst_sound.moc"
