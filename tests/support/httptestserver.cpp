@@ -35,9 +35,25 @@ void HttpTestServer::onConnection() {
             const Route route = routes_.value(path, Route{404, "text/plain", "not found"});
             if (route.mode == Mode::NoAnswer)
                 return;
+            if (route.mode == Mode::EndlessHeader) {
+                socket->write("HTTP/1.0 200 OK\r\nContent-Type: " + route.contentType + "\r\n");
+                auto* timer = new QTimer(socket);
+                connect(timer, &QTimer::timeout, socket, [socket] {
+                    if (socket->bytesToWrite() < 64 * 1024)
+                        socket->write("X-Padding: " + QByteArray(1000, 'x') + "\r\n");
+                });
+                timer->start(5);
+                return;
+            }
+            if (route.mode == Mode::RedirectLoop) {
+                socket->write("HTTP/1.0 302 Found\r\nLocation: " + path +
+                              "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                socket->disconnectFromHost();
+                return;
+            }
             QByteArray head = "HTTP/1.0 " + QByteArray::number(route.status) + " X\r\n" +
                               "Content-Type: " + route.contentType + "\r\n";
-            if (route.mode != Mode::Endless)
+            if (route.mode != Mode::Endless && route.mode != Mode::StallLater)
                 head += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
             head += "Connection: close\r\n\r\n";
             socket->write(head);
@@ -52,6 +68,9 @@ void HttpTestServer::onConnection() {
                 break;
             case Mode::Stall:
                 socket->write(route.body.left(route.body.size() / 4));
+                break;
+            case Mode::StallLater:
+                socket->write(route.body);
                 break;
             case Mode::Endless: {
                 auto* timer = new QTimer(socket);
@@ -71,6 +90,8 @@ void HttpTestServer::onConnection() {
                 break;
             }
             case Mode::NoAnswer:
+            case Mode::EndlessHeader:
+            case Mode::RedirectLoop:
                 break;
             }
         });
