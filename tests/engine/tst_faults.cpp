@@ -196,6 +196,53 @@ private Q_SLOTS:
         qInfo("longest main-loop stall: %lld ms", longestStall);
         QVERIFY2(longestStall < 1000, qPrintable(QString::number(longestStall)));
     }
+
+    void filesDeletedOrReplacedMoveOn() {
+        QTemporaryDir dir;
+        QList<Track> tracks;
+        for (const char* name : {"a", "b", "c", "d", "e"}) {
+            const QString path = dir.filePath(QString::fromLatin1(name) + ".wav");
+            QString error;
+            QVERIFY2(writeSine(path, AudioFormat::Wav, 6.0, 440, 0.3, &error), qPrintable(error));
+            tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
+        }
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        engine.setPlaylist(tracks);
+        auto current = [&] { return engine.currentTrack() ? engine.currentTrack()->title : ""; };
+
+        // Overwritten in place while it plays: the file stops short and the next one starts.
+        engine.play(tracks.at(0));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.progress() > 0.5, 10000);
+        {
+            QFile file(tracks.at(0).url.toLocalFile());
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(QByteArray(100, '\x7f'));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(current(), QStringLiteral("b"), 10000);
+        QVERIFY(engine.isPlaying());
+
+        // Deleted and replaced by something that is not audio while waiting: both are passed
+        // over when their turn comes.
+        QVERIFY(QFile::remove(tracks.at(2).url.toLocalFile()));
+        {
+            QFile file(tracks.at(3).url.toLocalFile());
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write("not a sound at all");
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(current(), QStringLiteral("e"), 15000);
+
+        // Deleted, and replaced by a new file under its name, while it plays: the open file
+        // plays on to its end and the player moves on as usual.
+        QVERIFY(QFile::remove(tracks.at(4).url.toLocalFile()));
+        QString error;
+        QVERIFY(writeSine(tracks.at(4).url.toLocalFile(), AudioFormat::Wav, 1.0, 880, 0.3, &error));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.progress() > 2.5 && current() == "e", 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(current(), QStringLiteral("b"), 10000);
+        QVERIFY(engine.isPlaying());
+    }
 };
 
 int main(int argc, char* argv[]) {

@@ -66,9 +66,6 @@ void HttpTestServer::onConnection() {
                 socket->write(route.body.left(route.body.size() / 2));
                 QTimer::singleShot(300, socket, [socket] { socket->abort(); });
                 break;
-            case Mode::Stall:
-                socket->write(route.body.left(route.body.size() / 4));
-                break;
             case Mode::StallLater:
                 socket->write(route.body);
                 break;

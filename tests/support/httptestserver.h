@@ -16,9 +16,8 @@ public:
         Normal,        // status, headers and the whole body, then close
         Endless,       // the body repeated forever, paced, no length
         CloseMidway,   // announces the body's length, sends half of it, closes
-        Stall,         // headers and a little of the body, then nothing
         NoAnswer,      // accepts and never answers
-        StallLater,    // like Endless for about two seconds, then nothing, connection kept open
+        StallLater,    // the body once without a length, then nothing, connection kept open
         EndlessHeader, // a status line, then header lines forever, paced
         RedirectLoop,  // 302 to the same path, every time
     };
