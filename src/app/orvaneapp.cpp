@@ -45,8 +45,7 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QObject* parent)
         QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
             .filePath(QStringLiteral("orvane/covers"));
     mpris_ = std::make_unique<MprisService>(
-        engine_.get(), MprisService::Hooks{[this] { openPlayer(); }, [] { QApplication::quit(); }},
-        covers);
+        engine_.get(), MprisService::Hooks{[this] { openPlayer(); }, &OrvaneApp::quit}, covers);
     if (mpris_->start())
         engine_->setNowPlayingPublisher(mpris_.get());
 
@@ -59,7 +58,7 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QObject* parent)
         appearance_->applyAppTheme(preferences_->theme());
     });
     tray_ = std::make_unique<TrayMenu>(
-        engine_.get(), preferences_.get(), [this] { openPlayer(); }, [] { QApplication::quit(); });
+        engine_.get(), preferences_.get(), [this] { openPlayer(); }, &OrvaneApp::quit);
 
     connect(preferences_.get(), &Preferences::themeChanged, appearance_.get(),
             &Appearance::applyAppTheme);
@@ -94,6 +93,14 @@ void OrvaneApp::acceptLaunches(SingleInstance* instance) {
 void OrvaneApp::start() {
     tray_->show();
     openPlayer();
+}
+
+void OrvaneApp::quit() {
+    // Not QApplication::quit(): that first asks every window to close, and the main window
+    // refuses (closing it only hides it), so the request would be dropped while it is shown.
+    // Queued, so that a D-Bus caller still gets its reply.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 void OrvaneApp::openPlayer() {

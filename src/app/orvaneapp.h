@@ -43,6 +43,8 @@ public:
     // Show, de-minimize, raise and activate the main window; once more 0.2 s later.
     void openPlayer();
     void showSettings();
+    // Ends the process (the tray's and the media controls' Quit).
+    static void quit();
 
     AudioEngine& engine() { return *engine_; }
     MainWindow& mainWindow() { return *window_; }
