@@ -190,8 +190,7 @@ void MprisService::setVolume(double volume) {
 }
 
 void MprisService::play() {
-    if (!engine_->isPlaying())
-        engine_->togglePlay();
+    engine_->resume();
 }
 
 void MprisService::pause() {

@@ -295,6 +295,21 @@ void AudioEngine::togglePlay() {
     updateNowPlaying();
 }
 
+void AudioEngine::resume() {
+    if (isPlaying_)
+        return;
+    const std::shared_ptr<AudioFilePlayer> p = player_;
+    if (isRadioActive() || !p || !p->isPlaying()) {
+        togglePlay();
+        return;
+    }
+    // Still sounding in its pause fade: rise again from where it is; the pending pause then
+    // finds the engine playing and does nothing.
+    p->setVolume(float(volume_), pauseFadeDuration);
+    setIsPlaying(true);
+    updateNowPlaying();
+}
+
 void AudioEngine::next() {
     if (isRadioActive()) {
         const auto n = stations_.size();

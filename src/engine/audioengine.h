@@ -112,6 +112,9 @@ public:
     // Transport.
     void play(const Track& track);
     void togglePlay();
+    // An explicit play (the media controls' Play): like togglePlay when paused or idle, and
+    // during a pause fade it turns the fade back up instead of taking it as another pause.
+    void resume();
     void next();
     void previous();
     void seek(double seconds);

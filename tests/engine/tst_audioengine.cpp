@@ -154,6 +154,20 @@ private Q_SLOTS:
         f.clock.advance(2);
         QCOMPARE(b->pauseCalls, 0);
         QVERIFY(b->isPlaying());
+
+        // An explicit play during the fade turns it back up, from where it had fallen to.
+        f.clock.advance(2);
+        e.togglePlay();
+        f.clock.advance(0.5);
+        e.resume();
+        QVERIFY(e.isPlaying());
+        QVERIFY(std::abs(b->ramp->from - 0.73f * 2 / 3) < 0.01f);
+        QCOMPARE(b->ramp->to, 0.73f);
+        f.clock.advance(2);
+        QCOMPARE(b->pauseCalls, 0);
+        QVERIFY(b->isPlaying());
+        e.resume(); // already playing: nothing
+        QVERIFY(e.isPlaying() && b->isPlaying());
     }
 
     void previousRestartsAfterThreeSecondsElseGoesBack() {
