@@ -3,12 +3,11 @@
 #include "engine/audioengine.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
+#include "support/soundserver.h"
 #include "support/testaudio.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -17,79 +16,6 @@ using namespace orvane;
 using namespace orvane::test;
 
 namespace {
-
-constexpr int kRate = 44100;
-constexpr int kWindow = kRate / 20; // 50 ms
-
-// A private sound server and a recorder on its null sink's monitor.
-class SoundServer {
-public:
-    bool start() {
-        if (daemon_.state() == QProcess::Running)
-            return true;
-        if (!runtime_.isValid())
-            return false;
-        QFile::setPermissions(runtime_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                   QFileDevice::ExeOwner);
-        const QString socket = runtime_.filePath("native");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", runtime_.path());
-        env.insert("HOME", runtime_.path());
-        daemon_.setProcessEnvironment(env);
-        daemon_.start("pulseaudio",
-                      {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                       "--load=module-null-sink sink_name=spk rate=44100 channels=2",
-                       "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket});
-        if (!daemon_.waitForStarted(10000))
-            return false;
-        if (!QTest::qWaitFor([&] { return QFile::exists(socket); }, 15000))
-            return false;
-        qputenv("PULSE_SERVER", ("unix:" + socket).toUtf8());
-        return true;
-    }
-    bool record(const QString& path) {
-        recorder_.start("parec", {"-d", "spk.monitor", "--format=s16le", "--rate=44100",
-                                  "--channels=2", "--raw", path});
-        if (!recorder_.waitForStarted(10000))
-            return false;
-        // The null sink takes a moment before its monitor delivers: wait for the first bytes.
-        return QTest::qWaitFor([&] { return QFileInfo(path).size() > 8 * kRate; }, 15000);
-    }
-    void stop() {
-        for (QProcess* p : {&recorder_, &daemon_}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->terminate();
-                if (!p->waitForFinished(5000))
-                    p->kill();
-            }
-        }
-    }
-    ~SoundServer() { stop(); }
-
-private:
-    QTemporaryDir runtime_;
-    QProcess daemon_, recorder_;
-};
-
-// Amplitude of one frequency per 50 ms window of the left channel (Goertzel).
-std::vector<double> amplitudes(const QByteArray& raw, double frequency) {
-    const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
-    const qsizetype frames = raw.size() / 4;
-    std::vector<double> out;
-    const double coeff = 2 * std::cos(2 * M_PI * frequency / kRate);
-    for (qsizetype start = 0; start + kWindow <= frames; start += kWindow) {
-        double s1 = 0, s2 = 0;
-        for (int i = 0; i < kWindow; ++i) {
-            const double x = samples[2 * (start + i)] / 32768.0;
-            const double s = x + coeff * s1 - s2;
-            s2 = s1;
-            s1 = s;
-        }
-        const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
-        out.push_back(2 * std::sqrt(std::max(0.0, power)) / kWindow);
-    }
-    return out;
-}
 
 double median(std::vector<double> v) {
     if (v.empty())
@@ -160,8 +86,7 @@ class TestSound : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        if (QStandardPaths::findExecutable("pulseaudio").isEmpty() ||
-            QStandardPaths::findExecutable("parec").isEmpty())
+        if (!SoundServer::available())
             QSKIP("pulseaudio and parec are needed (scripts/test installs them)");
         QVERIFY(server_.start());
         qputenv("ORVANE_AUDIO_SINK", "pulsesink");
@@ -193,7 +118,7 @@ private Q_SLOTS:
         QFile file(rec);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray raw = file.readAll();
-        const auto a = amplitudes(raw, 440), b = amplitudes(raw, 1000);
+        const auto a = toneAmplitudes(raw, 440), b = toneAmplitudes(raw, 1000);
         dump("crossfade", a, b);
 
         const size_t start = onset(a, 0.1);
@@ -268,7 +193,7 @@ private Q_SLOTS:
 
         QFile file(rec);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const auto a = amplitudes(file.readAll(), 440);
+        const auto a = toneAmplitudes(file.readAll(), 440);
         dump("pause", a, a);
         const size_t start = onset(a, 0.03);
         const double steady = median({a.begin() + start + 4, a.begin() + start + 40});

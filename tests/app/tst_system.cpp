@@ -1,0 +1,192 @@
+// The whole application as a user's desktop runs it: the real orvane binary on an X server
+// (Xvfb), on the session bus of the test run, playing into a private sound server; driven by a
+// second launch and by playerctl, as media keys and desktop widgets would.
+#include "support/soundserver.h"
+#include "support/testaudio.h"
+
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace orvane::test;
+
+class TestSystem : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    SoundServer sound_;
+    QProcess xserver_;
+    QProcessEnvironment env_;
+    QStringList files_;
+
+    static QString playerctl(const QStringList& args) {
+        QProcess process;
+        process.start(QStringLiteral("playerctl"), QStringList{"-p", "orvane"} + args);
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000))
+            qFatal("playerctl hung");
+        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    }
+    static bool waitFor(const QStringList& args, const QString& expected, int ms = 30000) {
+        return QTest::qWaitFor([&] { return playerctl(args) == expected; }, ms);
+    }
+    static double position() { return playerctl({"position"}).toDouble(); }
+
+    void launch(QProcess& app, const QStringList& args) {
+        app.setProcessEnvironment(env_);
+        app.setProcessChannelMode(QProcess::ForwardedChannels);
+        app.start(QStringLiteral(ORVANE_BINARY), args);
+    }
+    // Quits through MPRIS and checks that the process ends by itself, without an error.
+    bool quit(QProcess& app) {
+        QDBusInterface root("org.mpris.MediaPlayer2.orvane", "/org/mpris/MediaPlayer2",
+                            "org.mpris.MediaPlayer2");
+        const QDBusMessage reply = root.call("Quit");
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            qWarning("Quit: %s", qPrintable(reply.errorMessage()));
+        if (!QTest::qWaitFor([&] { return app.state() == QProcess::NotRunning; }, 30000)) {
+            qWarning("still running 30 s after Quit");
+            app.kill();
+            app.waitForFinished();
+            return false;
+        }
+        if (app.exitStatus() != QProcess::NormalExit || app.exitCode() != 0)
+            qWarning("ended with status %d, code %d", int(app.exitStatus()), app.exitCode());
+        return app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no session bus: run the tests through scripts/test (dbus-run-session)");
+        for (const char* tool : {"Xvfb", "playerctl"}) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                QSKIP("Xvfb, playerctl, pulseaudio and parec are needed (scripts/test installs "
+                      "them)");
+        }
+        if (!SoundServer::available())
+            QSKIP("Xvfb, playerctl, pulseaudio and parec are needed (scripts/test installs them)");
+
+        // Xvfb picks a free display and writes its number to the given descriptor (stdout).
+        xserver_.start("Xvfb",
+                       {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        QVERIFY(xserver_.waitForStarted(10000));
+        QByteArray display;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                display += xserver_.readAllStandardOutput();
+                return display.contains('\n');
+            },
+            20000));
+        QVERIFY(sound_.start());
+
+        env_ = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"ORVANE_AUDIO_SINK", "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"})
+            env_.remove(name);
+        env_.insert("DISPLAY", ":" + QString::fromLatin1(display.trimmed()));
+        env_.insert("QT_QPA_PLATFORM", "xcb");
+        env_.insert("PULSE_SERVER", sound_.address());
+        for (const char* folder : {"config", "cache", "data", "home", "runtime"})
+            QVERIFY(QDir().mkpath(dir_.filePath(folder)));
+        QFile::setPermissions(dir_.filePath("runtime"), QFileDevice::ReadOwner |
+                                                            QFileDevice::WriteOwner |
+                                                            QFileDevice::ExeOwner);
+        env_.insert("XDG_CONFIG_HOME", dir_.filePath("config"));
+        env_.insert("XDG_CACHE_HOME", dir_.filePath("cache"));
+        env_.insert("XDG_DATA_HOME", dir_.filePath("data"));
+        env_.insert("XDG_RUNTIME_DIR", dir_.filePath("runtime"));
+        env_.insert("HOME", dir_.filePath("home"));
+
+        // Three tones, one per track, so that the recording tells which one played.
+        const QList<std::pair<QString, double>> tones = {
+            {"One", 440}, {"Two", 660}, {"Three", 880}};
+        for (const auto& [name, frequency] : tones) {
+            const QString path = dir_.filePath(name + ".wav");
+            QString error;
+            QVERIFY2(writeSine(path, AudioFormat::Wav, 30, frequency, 0.4, &error),
+                     qPrintable(error));
+            files_.append(path);
+        }
+    }
+
+    void cleanupTestCase() {
+        sound_.stop();
+        if (xserver_.state() != QProcess::NotRunning) {
+            xserver_.terminate();
+            if (!xserver_.waitForFinished(5000))
+                xserver_.kill();
+        }
+    }
+
+    void playsDrivesQuitsAndComesBack() {
+        const QString recording = dir_.filePath("session.raw");
+        QVERIFY(sound_.record(recording));
+
+        QProcess app;
+        launch(app, {});
+        QVERIFY(QTest::qWaitFor([&] { return playerctl({"-l"}).split('\n').contains("orvane"); },
+                                60000));
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
+
+        // A second launch hands its files to the running player and leaves.
+        QProcess second;
+        launch(second, files_);
+        QVERIFY(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 30000));
+        QCOMPARE(second.exitCode(), 0);
+
+        QVERIFY(waitFor({"status"}, "Playing"));
+        QCOMPARE(playerctl({"metadata", "--format", "{{title}}|{{mpris:length}}"}),
+                 QStringLiteral("One|30000000"));
+
+        playerctl({"next"});
+        QVERIFY(waitFor({"metadata", "title"}, "Two"));
+        playerctl({"previous"}); // within its first seconds: the track before
+        QVERIFY(waitFor({"metadata", "title"}, "One"));
+
+        playerctl({"position", "12"});
+        QVERIFY(QTest::qWaitFor([] { return position() >= 12 && position() < 16; }, 15000));
+
+        playerctl({"pause"});
+        QVERIFY(waitFor({"status"}, "Paused"));
+        const double pausedAt = position();
+        playerctl({"play"}); // during the fade: it rises again
+        QVERIFY(waitFor({"status"}, "Playing"));
+        QVERIFY(QTest::qWaitFor([&] { return position() > pausedAt + 1; }, 15000));
+        QVERIFY(quit(app));
+
+        // The playlist comes back in its order: play starts the first, next walks on.
+        QProcess again;
+        launch(again, {});
+        QVERIFY(QTest::qWaitFor([&] { return playerctl({"-l"}).split('\n').contains("orvane"); },
+                                60000));
+        playerctl({"play"});
+        QVERIFY(waitFor({"metadata", "title"}, "One"));
+        playerctl({"next"});
+        QVERIFY(waitFor({"metadata", "title"}, "Two"));
+        playerctl({"next"});
+        QVERIFY(waitFor({"metadata", "title"}, "Three"));
+        // Let the last one be heard a little before leaving.
+        QVERIFY(QTest::qWaitFor([] { return position() > 3.5; }, 15000));
+        QVERIFY(quit(again));
+
+        // The first and the last track were really heard (the second only ever began to rise).
+        sound_.stop();
+        QFile file(recording);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray raw = file.readAll();
+        for (const double frequency : {440.0, 880.0}) {
+            const auto a = toneAmplitudes(raw, frequency);
+            const double loudest = a.empty() ? 0 : *std::max_element(a.begin(), a.end());
+            QVERIFY2(loudest > 0.2,
+                     qPrintable(QStringLiteral("%1 Hz at most %2").arg(frequency).arg(loudest)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSystem)
+#include "tst_system.moc"

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <vector>
+
+namespace orvane::test {
+
+// A private PulseAudio server with one null sink ("spk", 44.1 kHz stereo) on a socket of its
+// own, and a recorder on that sink's monitor: what players send to the server can be measured.
+// start() points PULSE_SERVER of this process at it.
+class SoundServer {
+public:
+    static constexpr int kRate = 44100;
+
+    ~SoundServer() { stop(); }
+    // True when pulseaudio and parec are installed.
+    static bool available();
+    bool start();
+    // Records the monitor as raw s16le stereo into `path`; returns once the first second has
+    // arrived (a fresh null sink takes a moment to deliver).
+    bool record(const QString& path);
+    // Stops the recorder and the server.
+    void stop();
+    // "unix:<socket>", for child processes.
+    QString address() const { return address_; }
+
+private:
+    QTemporaryDir runtime_;
+    QProcess daemon_, recorder_;
+    QString address_;
+};
+
+// Amplitude of one frequency in the left channel of raw s16le stereo at 44.1 kHz, per 50 ms
+// window (Goertzel): 0.5 for a sine of amplitude 0.5.
+std::vector<double> toneAmplitudes(const QByteArray& raw, double frequency);
+
+} // namespace orvane::test
