@@ -8,6 +8,7 @@
 #include "support/httptestserver.h"
 #include "support/testaudio.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -70,27 +71,33 @@ private Q_SLOTS:
         }
     }
 
-    void unwritableSettingsKeepWorkingInMemory() {
+    void unreadableOrUnwritableSettingsKeepWorkingInMemory() {
         QTemporaryDir dir;
         QFile blocker(dir.filePath("not-a-folder"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        // The settings file would live inside a regular file: nothing can be written there.
-        QSettings settings(dir.filePath("not-a-folder/orvane.ini"), QSettings::IniFormat);
-        VirtualClock clock;
-        FakePlayerFactory players(clock);
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
-        QCOMPARE(engine.stations().size(), 6);
-        engine.setStations(engine.stations().mid(0, 2));
-        QCOMPARE(engine.stations().size(), 2);
-        QFile track(dir.filePath("song.mp3"));
-        QVERIFY(track.open(QIODevice::WriteOnly));
-        track.close();
-        engine.add({QUrl::fromLocalFile(track.fileName())});
-        QTRY_COMPARE(engine.playlist().size(), 1);
-        clock.advance(1); // the save fails quietly
-        QCOMPARE(settings.status() == QSettings::AccessError || !QFile::exists(settings.fileName()),
-                 true);
+        QVERIFY(QDir(dir.path()).mkdir("a-folder.ini"));
+        // Inside a regular file nothing can be written; a folder in the file's place can be
+        // neither read nor written (whoever runs the test, root included).
+        for (const QString& path :
+             {dir.filePath("not-a-folder/orvane.ini"), dir.filePath("a-folder.ini")}) {
+            QSettings settings(path, QSettings::IniFormat);
+            VirtualClock clock;
+            FakePlayerFactory players(clock);
+            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+            QCOMPARE(engine.stations().size(), 6);
+            engine.setStations(engine.stations().mid(0, 2));
+            QCOMPARE(engine.stations().size(), 2);
+            QFile track(dir.filePath("song.mp3"));
+            QVERIFY(track.open(QIODevice::WriteOnly));
+            track.close();
+            engine.add({QUrl::fromLocalFile(track.fileName())});
+            QTRY_COMPARE(engine.playlist().size(), 1);
+            clock.advance(1); // the save fails quietly
+            QCOMPARE(engine.playlist().size(), 1);
+            QVERIFY(settings.status() == QSettings::AccessError ||
+                    !QFileInfo(settings.fileName()).isFile());
+        }
     }
 
     void killedWhileSavingLeavesOldOrNew() {
