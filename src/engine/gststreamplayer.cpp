@@ -115,26 +115,44 @@ void GstStreamPlayer::handle(GstMessage* message) {
                 gst_element_set_state(pipeline_.get(),
                                       below ? GST_STATE_PAUSED : GST_STATE_PLAYING);
         }
-        updateTimeControl();
+        reconcile();
         break;
     }
     case GST_MESSAGE_ASYNC_DONE:
         if (itemStatus_ == ItemStatus::Unknown)
             setItemStatus(ItemStatus::ReadyToPlay);
+        reconcile();
         break;
     case GST_MESSAGE_STATE_CHANGED:
         if (GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline_.get())) {
             GstState oldState, newState, pending;
             gst_message_parse_state_changed(message, &oldState, &newState, &pending);
-            reachedPlaying_ = newState == GST_STATE_PLAYING;
             if (newState >= GST_STATE_PAUSED && itemStatus_ == ItemStatus::Unknown)
                 setItemStatus(ItemStatus::ReadyToPlay);
-            updateTimeControl();
+            reconcile();
         }
         break;
     default:
         break;
     }
+}
+
+void GstStreamPlayer::reconcile() {
+    if (!pipeline_ || itemStatus_ == ItemStatus::Failed)
+        return;
+    // The pipeline's own state, not the last state message: a request made while it was still
+    // prerolling can be overtaken, leaving it paused with no message to come. Once it has
+    // settled somewhere other than where it should be, it is asked again.
+    GstState current = GST_STATE_VOID_PENDING, pending = GST_STATE_VOID_PENDING;
+    gst_element_get_state(pipeline_.get(), &current, &pending, 0);
+    const GstState target = buffering_ ? GST_STATE_PAUSED : GST_STATE_PLAYING;
+    if (wantPlaying_ && pending == GST_STATE_VOID_PENDING && current >= GST_STATE_PAUSED &&
+        current != target) {
+        gst_element_set_state(pipeline_.get(), target);
+        gst_element_get_state(pipeline_.get(), &current, &pending, 0);
+    }
+    reachedPlaying_ = current == GST_STATE_PLAYING;
+    updateTimeControl();
 }
 
 void GstStreamPlayer::updateTimeControl() {

@@ -36,6 +36,9 @@ private:
     void fail(const QString& why);
     void setTimeControl(TimeControlStatus status);
     void setItemStatus(ItemStatus status);
+    // Brings the pipeline to where it should be (playing, or paused while buffering) and the
+    // reported status in line with it.
+    void reconcile();
     void updateTimeControl();
 
     QUrl url_;
