@@ -1,6 +1,7 @@
 // The media controls through a real MPRIS client (playerctl) on a private session bus.
 #include "app/mprisservice.h"
 #include "support/enginefixture.h"
+#include "support/playerctl.h"
 
 #include <QDBusConnection>
 #include <QProcess>
@@ -12,15 +13,6 @@ using namespace orvane::test;
 
 class TestMpris : public QObject {
     Q_OBJECT
-
-    // Runs playerctl without blocking the event loop, which must answer its D-Bus calls.
-    static QString playerctl(const QStringList& args) {
-        QProcess process;
-        process.start(QStringLiteral("playerctl"), QStringList{"-p", "orvane"} + args);
-        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000))
-            qFatal("playerctl hung");
-        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    }
 
 private Q_SLOTS:
     void initTestCase() {

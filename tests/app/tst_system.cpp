@@ -1,6 +1,7 @@
 // The whole application as a user's desktop runs it: the real orvane binary on an X server
 // (Xvfb), on the session bus of the test run, playing into a private sound server; driven by a
 // second launch and by playerctl, as media keys and desktop widgets would.
+#include "support/playerctl.h"
 #include "support/soundserver.h"
 #include "support/testaudio.h"
 
@@ -25,13 +26,6 @@ class TestSystem : public QObject {
     QProcessEnvironment env_;
     QStringList files_;
 
-    static QString playerctl(const QStringList& args) {
-        QProcess process;
-        process.start(QStringLiteral("playerctl"), QStringList{"-p", "orvane"} + args);
-        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000))
-            qFatal("playerctl hung");
-        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    }
     static bool waitFor(const QStringList& args, const QString& expected, int ms = 30000) {
         return QTest::qWaitFor([&] { return playerctl(args) == expected; }, ms);
     }

@@ -67,6 +67,23 @@ size_t onset(const std::vector<double>& a, double threshold) {
     return a.size();
 }
 
+// The engine on the real players at full volume, playing the first of `paths`.
+struct RealEngine {
+    explicit RealEngine(const QStringList& paths) {
+        QList<Track> tracks;
+        for (const QString& path : paths)
+            tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
+        engine.setVolume(1.0);
+        engine.setPlaylist(tracks);
+        engine.play(engine.playlist().at(0));
+    }
+    QTemporaryDir settingsDir;
+    QSettings settings{settingsDir.filePath("s.ini"), QSettings::IniFormat};
+    SystemClock clock;
+    GstPlayerFactory players;
+    AudioEngine engine{{&clock, &players, &settings, nullptr, nullptr, {}}};
+};
+
 } // namespace
 
 class TestSound : public QObject {
@@ -98,15 +115,8 @@ private Q_SLOTS:
     void crossfadeIsLinearAndGapless() {
         const QString rec = dir_.filePath("crossfade.raw");
         QVERIFY(server_.record(rec));
-        QTemporaryDir settingsDir;
-        QSettings settings(settingsDir.filePath("s.ini"), QSettings::IniFormat);
-        SystemClock clock;
-        GstPlayerFactory players;
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
-        engine.setVolume(1.0);
-        engine.setPlaylist({Track::load(QUrl::fromLocalFile(first_), "en"),
-                            Track::load(QUrl::fromLocalFile(second_), "en")});
-        engine.play(engine.playlist().at(0));
+        RealEngine real({first_, second_});
+        AudioEngine& engine = real.engine;
         const bool done = QTest::qWaitFor(
             [&] {
                 return engine.currentTrack() && engine.currentTrack()->title == "b1000" &&
@@ -163,15 +173,8 @@ private Q_SLOTS:
         const QString rec = dir_.filePath("pause.raw");
         QVERIFY(server_.start());
         QVERIFY(server_.record(rec));
-        QTemporaryDir settingsDir;
-        QSettings settings(settingsDir.filePath("s.ini"), QSettings::IniFormat);
-        SystemClock clock;
-        GstPlayerFactory players;
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
-        engine.setVolume(1.0);
-        engine.setPlaylist({Track::load(QUrl::fromLocalFile(quiet), "en"),
-                            Track::load(QUrl::fromLocalFile(hush), "en")});
-        engine.play(engine.playlist().at(0));
+        RealEngine real({quiet, hush});
+        AudioEngine& engine = real.engine;
         QVERIFY(QTest::qWaitFor([&] { return engine.progress() > 2.5; }, 20000));
         const double level = engine.levels().first();
         QVERIFY2(std::abs(level - 35.0 / 55.0) < 0.02, qPrintable(QString::number(level)));
