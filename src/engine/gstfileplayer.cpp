@@ -363,7 +363,7 @@ void GstFilePlayer::pause() {
             deferredPause_ = std::make_unique<QTimer>();
             deferredPause_->setSingleShot(true);
             QObject::connect(deferredPause_.get(), &QTimer::timeout,
-                             [this] { finishDeferredPause(true); });
+                             [this] { finishDeferredPause(true, true); });
             deferredPause_->start(int(std::ceil(tail * 1000)) + 20);
         }
         return;
@@ -371,13 +371,13 @@ void GstFilePlayer::pause() {
     gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
 }
 
-void GstFilePlayer::finishDeferredPause(bool pauseNow) {
+void GstFilePlayer::finishDeferredPause(bool pauseNow, bool fromTimer) {
     if (!deferredPause_)
         return;
-    QTimer* timer = deferredPause_.release();
-    timer->stop();
-    timer->disconnect();
-    timer->deleteLater(); // this may be its own timeout running
+    if (fromTimer)
+        deferredPause_.release()->deleteLater(); // its own timeout is running
+    else
+        deferredPause_.reset();
     if (pauseNow)
         gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
     if (const auto volume = std::exchange(volumeAfterPause_, std::nullopt))

@@ -62,7 +62,7 @@ private:
     void retireFinishedRamp();
     // Ends a pause that waits for its fade to be heard: pauses now or (on play) not at all, and
     // applies a volume assigned meanwhile.
-    void finishDeferredPause(bool pauseNow);
+    void finishDeferredPause(bool pauseNow, bool fromTimer = false);
     void startRamp(double from, float fromVolume, double to, float target);
 
     struct Ramp {
