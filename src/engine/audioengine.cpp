@@ -400,7 +400,8 @@ void AudioEngine::tick() {
     if (!player_ || !isPlaying_)
         return;
     const std::shared_ptr<AudioFilePlayer> p = player_;
-    setProgress(p->currentTime());
+    const double position = p->currentTime();
+    setProgress(position);
     p->updateMeters();
     const float power = p->averagePower(0);
     float level = std::isnan(power) ? 0.0f : (power + 55.0f) / 55.0f;
@@ -408,7 +409,7 @@ void AudioEngine::tick() {
     pushLevel(double(level));
 
     const double duration = p->duration();
-    const double remaining = duration - p->currentTime();
+    const double remaining = duration - position;
     if (duration > 0 && remaining <= crossfadeDuration) {
         advance();
         return;

@@ -13,15 +13,11 @@ public:
     virtual float volume() const = 0;
     // Immediate change; cuts short a running ramp.
     virtual void setVolume(float volume) = 0;
-    // Linear ramp from the present volume to `target` over `fadeDuration` seconds of playback;
-    // returns at once. A later ramp or assignment replaces it; at its end the volume stays at
-    // the target.
-    virtual void setVolume(float target, double fadeDuration) = 0;
-    // The same ramp, begun `startDelay` seconds of playback later (the volume holds until then).
-    virtual void setVolume(float target, double fadeDuration, double startDelay) {
-        (void)startDelay;
-        setVolume(target, fadeDuration);
-    }
+    // Linear ramp from the present volume to `target` over `fadeDuration` seconds of playback,
+    // begun `startDelay` seconds of playback from now (the volume holds until then); returns at
+    // once. A later ramp or assignment replaces it; at its end the volume stays at the target.
+    virtual void setVolume(float target, double fadeDuration, double startDelay) = 0;
+    void setVolume(float target, double fadeDuration) { setVolume(target, fadeDuration, 0.0); }
     // Seconds of audio past the volume stage but not yet heard (the output's buffer); a ramp
     // begun now is heard this much later.
     virtual double outputLatency() const { return 0; }

@@ -311,10 +311,6 @@ void GstFilePlayer::startRamp(double from, float fromVolume, double to, float ta
     rampHeardUntil_ = to;
 }
 
-void GstFilePlayer::setVolume(float target, double fadeDuration) {
-    setVolume(target, fadeDuration, 0.0);
-}
-
 void GstFilePlayer::setVolume(float target, double fadeDuration, double startDelay) {
     // The audio between the heard position and the processing front is already past the volume
     // stage. The ramp starts at the front (or `startDelay` after it) from the present volume and

@@ -25,8 +25,8 @@ public:
 
     void setMeteringEnabled(bool enabled) override;
     float volume() const override;
+    using AudioFilePlayer::setVolume;
     void setVolume(float volume) override;
-    void setVolume(float target, double fadeDuration) override;
     void setVolume(float target, double fadeDuration, double startDelay) override;
     double outputLatency() const override;
     void play() override;

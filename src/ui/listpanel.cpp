@@ -16,8 +16,8 @@
 
 namespace orvane {
 
-int rowHeight(const QFont& font) {
-    return QFontMetrics(font).height() + 20;
+QSize ListRow::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+    return {option.rect.width(), QFontMetrics(option.font).height() + 20};
 }
 
 void paintRow(QPainter& p, const QRect& cell, const RowLook& look, const Theme& theme,
@@ -123,6 +123,9 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
     list_->setMouseTracking(false);
     list_->setAttribute(Qt::WA_TranslucentBackground);
     list_->viewport()->setAutoFillBackground(false);
+    connect(list_, &QListView::clicked, this, [this](const QModelIndex& i) { clickRow(i.row()); });
+    connect(list_, &QListView::doubleClicked, this,
+            [this](const QModelIndex& i) { doubleClickRow(i.row()); });
     list_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
     body_->addWidget(list_);
     column->addWidget(body_, 1);

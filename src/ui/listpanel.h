@@ -31,7 +31,14 @@ struct RowLook {
 };
 void paintRow(QPainter& painter, const QRect& rect, const RowLook& look, const Theme& theme,
               const QFont& font);
-int rowHeight(const QFont& font);
+
+// The delegate both lists' rows share: every row is the list's width and one text line tall.
+class ListRow : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+};
 
 // The frame both list panels share: a header, the list or an empty state, and a footer with a
 // count and add/remove buttons. Selection is a set of ids, one at a time; a click selects,
@@ -48,6 +55,10 @@ public:
     QString footerText() const;
     QString emptyText() const;
     bool showsEmptyState() const;
+
+    // A click selects the row, a double click plays it.
+    virtual void clickRow(int row) = 0;
+    virtual void doubleClickRow(int row) = 0;
 
     // The row with this id centred in the list; animated over 0.35 s unless `instantly`.
     void scrollToCentre(int row, bool instantly);

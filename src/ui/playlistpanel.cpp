@@ -68,7 +68,7 @@ int PlaylistModel::rowOf(const QUuid& id) const {
 
 PlaylistRow::PlaylistRow(AudioEngine* engine, const QSet<QUuid>* selection, Theme* theme,
                          QObject* parent)
-    : QStyledItemDelegate(parent)
+    : ListRow(parent)
     , engine_(engine)
     , selection_(selection)
     , theme_(theme) {}
@@ -98,10 +98,6 @@ void PlaylistRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
              *theme_, option.font);
 }
 
-QSize PlaylistRow::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return {option.rect.width(), rowHeight(option.font)};
-}
-
 PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Preferences* preferences,
                              Theme* theme, QWidget* parent)
     : ListPanel(theme, preferences, QStringLiteral("plus-circle"), parent)
@@ -110,9 +106,6 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
     , model_(new PlaylistModel(engine, this)) {
     list()->setModel(model_);
     list()->setItemDelegate(new PlaylistRow(engine_, selection_, theme_, this));
-    connect(list(), &QListView::clicked, this, [this](const QModelIndex& i) { clickRow(i.row()); });
-    connect(list(), &QListView::doubleClicked, this,
-            [this](const QModelIndex& i) { doubleClickRow(i.row()); });
     connect(addButton(), &QPushButton::clicked, this, [this] {
         if (onImport_)
             onImport_();

@@ -26,14 +26,13 @@ private:
 };
 
 // Paints one track line (PlaylistRow): number or play mark, "artist – title", time.
-class PlaylistRow : public QStyledItemDelegate {
+class PlaylistRow : public ListRow {
     Q_OBJECT
 public:
     PlaylistRow(AudioEngine* engine, const QSet<QUuid>* selection, Theme* theme, QObject* parent);
     static RowLook look(const Track& track, int index, bool isCurrent, bool isSelected);
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
     AudioEngine* engine_;
@@ -51,8 +50,8 @@ public:
     void setOnImport(std::function<void()> onImport) { onImport_ = std::move(onImport); }
     PlaylistModel* model() const { return model_; }
     // A click and a double click on a row, as the list delivers them.
-    void clickRow(int row);
-    void doubleClickRow(int row);
+    void clickRow(int row) override;
+    void doubleClickRow(int row) override;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -35,7 +35,7 @@ QVariant StationModel::data(const QModelIndex& index, int role) const {
 
 RadioRow::RadioRow(AudioEngine* engine, const QSet<QUuid>* selection, Preferences* preferences,
                    Theme* theme, QObject* parent)
-    : QStyledItemDelegate(parent)
+    : ListRow(parent)
     , engine_(engine)
     , selection_(selection)
     , preferences_(preferences)
@@ -62,17 +62,14 @@ void RadioRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
     if (row < 0 || row >= engine_->stations().size())
         return;
     const RadioStation& station = engine_->stations().at(row);
-    const QString status = engine_->radioStatus().isEmpty()
+    const bool isCurrent = station.id == engine_->currentStationID();
+    // Only the current row shows the stream's state.
+    const QString status = !isCurrent || engine_->radioStatus().isEmpty()
                                ? QString()
                                : loc(engine_->radioStatus(), preferences_->language());
     paintRow(*painter, option.rect,
-             look(station, row, station.id == engine_->currentStationID(),
-                  selection_->contains(station.id), status),
-             *theme_, option.font);
-}
-
-QSize RadioRow::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return {option.rect.width(), rowHeight(option.font)};
+             look(station, row, isCurrent, selection_->contains(station.id), status), *theme_,
+             option.font);
 }
 
 RadioPanel::RadioPanel(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences,
@@ -83,9 +80,6 @@ RadioPanel::RadioPanel(AudioEngine* engine, RadioBrowser* catalog, Preferences* 
     , model_(new StationModel(engine, this)) {
     list()->setModel(model_);
     list()->setItemDelegate(new RadioRow(engine_, &selection_, preferences_, theme_, this));
-    connect(list(), &QListView::clicked, this, [this](const QModelIndex& i) { clickRow(i.row()); });
-    connect(list(), &QListView::doubleClicked, this,
-            [this](const QModelIndex& i) { doubleClickRow(i.row()); });
     connect(addButton(), &QPushButton::clicked, this, &RadioPanel::showAddSheet);
     connect(removeButton(), &QPushButton::clicked, this, [this] {
         engine_->removeStations(selection_);

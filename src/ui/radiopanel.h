@@ -22,7 +22,7 @@ private:
 };
 
 // Paints one station line (RadioRow): number or radio mark, name, status on the current row.
-class RadioRow : public QStyledItemDelegate {
+class RadioRow : public ListRow {
     Q_OBJECT
 public:
     RadioRow(AudioEngine* engine, const QSet<QUuid>* selection, Preferences* preferences,
@@ -31,7 +31,6 @@ public:
                         const QString& status);
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
     AudioEngine* engine_;
@@ -46,8 +45,8 @@ class RadioPanel : public ListPanel {
 public:
     RadioPanel(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences, Theme* theme,
                QWidget* parent = nullptr);
-    void clickRow(int row);
-    void doubleClickRow(int row);
+    void clickRow(int row) override;
+    void doubleClickRow(int row) override;
     const QSet<QUuid>& selection() const { return selection_; }
     // Opens the add-station sheet (modal over the window).
     void showAddSheet();

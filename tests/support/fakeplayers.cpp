@@ -18,10 +18,6 @@ void FakeFilePlayer::setVolume(float volume) {
     staticVolume = volume;
 }
 
-void FakeFilePlayer::setVolume(float target, double fadeDuration) {
-    setVolume(target, fadeDuration, 0.0);
-}
-
 void FakeFilePlayer::setVolume(float target, double fadeDuration, double startDelay) {
     const float from = volume();
     ramp = Ramp{clock_.now() + startDelay, fadeDuration, from, target, startDelay};

@@ -24,8 +24,8 @@ public:
 
     void setMeteringEnabled(bool enabled) override { metering = enabled; }
     float volume() const override;
+    using AudioFilePlayer::setVolume;
     void setVolume(float volume) override;
-    void setVolume(float target, double fadeDuration) override;
     void setVolume(float target, double fadeDuration, double startDelay) override;
     double outputLatency() const override { return latency; }
     void play() override;
