@@ -81,15 +81,12 @@ void GstStreamPlayer::play() {
     if (!pipeline_)
         return;
     setTimeControl(TimeControlStatus::WaitingToPlayAtSpecifiedRate);
-    if (gst_element_set_state(pipeline_.get(), buffering_ ? GST_STATE_PAUSED : GST_STATE_PLAYING) ==
-        GST_STATE_CHANGE_FAILURE)
-        fail(QStringLiteral("the stream cannot be started"));
+    reconcile();
 }
 
 void GstStreamPlayer::pause() {
     wantPlaying_ = false;
-    if (pipeline_)
-        gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
+    reconcile();
     setTimeControl(TimeControlStatus::Paused);
 }
 
@@ -108,13 +105,7 @@ void GstStreamPlayer::handle(GstMessage* message) {
     case GST_MESSAGE_BUFFERING: {
         gint percent = 100;
         gst_message_parse_buffering(message, &percent);
-        const bool below = percent < 100;
-        if (below != buffering_) {
-            buffering_ = below;
-            if (wantPlaying_ && pipeline_)
-                gst_element_set_state(pipeline_.get(),
-                                      below ? GST_STATE_PAUSED : GST_STATE_PLAYING);
-        }
+        buffering_ = percent < 100;
         reconcile();
         break;
     }
@@ -140,15 +131,21 @@ void GstStreamPlayer::handle(GstMessage* message) {
 void GstStreamPlayer::reconcile() {
     if (!pipeline_ || itemStatus_ == ItemStatus::Failed)
         return;
-    // The pipeline's own state, not the last state message: a request made while it was still
-    // prerolling can be overtaken, leaving it paused with no message to come. Once it has
-    // settled somewhere other than where it should be, it is asked again.
+    // Every state request goes through here, and only while the pipeline has settled. A request
+    // made during an asynchronous change (a preroll, or the continuation a bin runs after its
+    // preroll) can be lost: the pipeline then sits in PAUSED with a pending state that nothing
+    // will ever complete, and the station never starts. While a change is under way the request
+    // waits; the pipeline's next state message brings us back here.
     GstState current = GST_STATE_VOID_PENDING, pending = GST_STATE_VOID_PENDING;
     gst_element_get_state(pipeline_.get(), &current, &pending, 0);
-    const GstState target = buffering_ ? GST_STATE_PAUSED : GST_STATE_PLAYING;
-    if (wantPlaying_ && pending == GST_STATE_VOID_PENDING && current >= GST_STATE_PAUSED &&
-        current != target) {
-        gst_element_set_state(pipeline_.get(), target);
+    const GstState target = wantPlaying_ && !buffering_ ? GST_STATE_PLAYING : GST_STATE_PAUSED;
+    const bool mayStart = wantPlaying_ || current >= GST_STATE_PAUSED; // a paused, unstarted
+                                                                       // stream stays unopened
+    if (pending == GST_STATE_VOID_PENDING && current != target && mayStart) {
+        if (gst_element_set_state(pipeline_.get(), target) == GST_STATE_CHANGE_FAILURE) {
+            fail(QStringLiteral("the stream cannot be started"));
+            return;
+        }
         gst_element_get_state(pipeline_.get(), &current, &pending, 0);
     }
     reachedPlaying_ = current == GST_STATE_PLAYING;
