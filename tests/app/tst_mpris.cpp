@@ -5,6 +5,7 @@
 
 #include <QDBusConnection>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -17,9 +18,9 @@ class TestMpris : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         if (!QDBusConnection::sessionBus().isConnected())
-            QSKIP("no session bus: run the tests through scripts/test (dbus-run-session)");
+            QFAIL("no session bus: run the tests through scripts/test (dbus-run-session)");
         if (QStandardPaths::findExecutable("playerctl").isEmpty())
-            QSKIP("playerctl is not installed");
+            QFAIL("playerctl is not installed");
     }
 
     void playerctlSeesAndDrivesTheEngine() {
@@ -49,9 +50,12 @@ private Q_SLOTS:
         playerctl({"play-pause"});
         QVERIFY(!e.isPlaying());
         QCOMPARE(playerctl({"status"}), QStringLiteral("Paused"));
-        playerctl({"pause"}); // already paused: nothing happens
+        f.clock.advance(2); // the pause fade ends: the player itself is paused
+        QVERIFY(!f.lastFile()->isPlaying());
+        playerctl({"pause"}); // already paused: Pause is no toggle, nothing happens
         QVERIFY(!e.isPlaying());
-        f.clock.advance(2); // the pause fade ends
+        QVERIFY(!f.lastFile()->isPlaying());
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Paused"));
         playerctl({"play"});
         QVERIFY(e.isPlaying());
 
@@ -84,13 +88,27 @@ private Q_SLOTS:
         QVERIFY(e.isShuffle());
 
         // A station: its name, the localized "Internet Radio", no length, no seeking.
-        const auto seeksBefore = f.players.files.size();
+        const auto seekCount = [&] {
+            std::size_t n = 0;
+            for (const auto& player : f.players.files)
+                n += player->seeks.size();
+            return n;
+        };
         e.play(e.stations().at(0));
         QCOMPARE(playerctl({"metadata", "--format", "{{title}}|{{artist}}|{{mpris:length}}"}),
                  e.stations().at(0).name + "|Internet Radio|");
+        const auto playersBefore = f.players.files.size();
+        const auto seeksBefore = seekCount();
+        QSignalSpy seeked(&e, &AudioEngine::seeked);
         playerctl({"position", "10"});
-        QCOMPARE(f.players.files.size(), seeksBefore);
-        QVERIFY(f.lastFile()->seeks.empty()); // no seeking while a station plays
+        playerctl({"position", "5+"});
+        // No seeking while a station plays: no player of any kind moved, none was made, and the
+        // engine announced no jump.
+        QCOMPARE(f.players.files.size(), playersBefore);
+        QCOMPARE(seekCount(), seeksBefore);
+        QCOMPARE(seeked.count(), 0);
+        QCOMPARE(e.progress(), 0.0);
+        QVERIFY(e.isRadioActive());
 
         const QString id = playerctl({"metadata", "mpris:trackid"});
         QVERIFY2(id.contains("/orvane/station/"), qPrintable(id));
