@@ -69,6 +69,23 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(player->timeControlStatus(), Status::Playing, 10000);
     }
 
+    void pauseAndPlayTheMomentTheStreamOpensEndsPlaying() {
+        // A person pressing pause and play again just as a station opens: the requests land in
+        // the middle of the pipeline's own change from its preroll to playing. Play must win.
+        for (int round = 0; round < 8; ++round) {
+            auto player = start("/live");
+            GstStreamPlayer* p = player.get();
+            connect(p, &StreamPlayer::itemStatusChanged, p, [p](Item status) {
+                if (status != Item::ReadyToPlay)
+                    return;
+                p->pause();
+                p->play();
+            });
+            QTRY_COMPARE_WITH_TIMEOUT(player->timeControlStatus(), Status::Playing, 10000);
+            QCOMPARE(player->itemStatus(), Item::ReadyToPlay);
+        }
+    }
+
     void brokenStreamsFail_data() {
         QTest::addColumn<QString>("path");
         QTest::newRow("404") << "/missing";
