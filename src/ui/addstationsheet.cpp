@@ -9,6 +9,7 @@
 
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -31,6 +32,40 @@ bool isBlank(const QString& s) {
     return true;
 }
 
+// A one-line label that elides its text to the width it is given, however narrow.
+class ElidedLabel : public QLabel {
+public:
+    explicit ElidedLabel(QString text, QWidget* parent = nullptr)
+        : QLabel(parent)
+        , full_(std::move(text)) {
+        setTextFormat(Qt::PlainText);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setToolTip(full_);
+        elide();
+    }
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+    void changeEvent(QEvent* event) override {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::FontChange)
+            elide();
+    }
+
+private:
+    void elide() {
+        const QString shown =
+            fontMetrics().elidedText(full_.simplified(), Qt::ElideRight, contentsRect().width());
+        if (shown != text())
+            setText(shown);
+    }
+    QString full_;
+};
+
 } // namespace
 
 SearchResultRow::SearchResultRow(const RadioStation& station, bool isAdded, Theme* theme,
@@ -41,17 +76,15 @@ SearchResultRow::SearchResultRow(const RadioStation& station, bool isAdded, Them
     row->setContentsMargins(8, 5, 8, 5);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto* name = new QLabel(station.name);
-    auto* url = new QLabel(station.url);
+    // Both lines elide to the row's own width, so the add button always shows.
+    auto* name = new ElidedLabel(station.name);
+    auto* url = new ElidedLabel(station.url);
+    name->setObjectName(QStringLiteral("name"));
+    url->setObjectName(QStringLiteral("url"));
     url->setFont(Theme::textStyle(font(), Theme::Caption2));
     QPalette p = url->palette();
     p.setColor(QPalette::WindowText, theme->tertiary());
     url->setPalette(p);
-    for (QLabel* l : {name, url}) {
-        l->setTextFormat(Qt::PlainText);
-        l->setMaximumWidth(380);
-        l->setText(l->fontMetrics().elidedText(l->text(), Qt::ElideRight, 380));
-    }
     texts->addWidget(name);
     texts->addWidget(url);
     row->addLayout(texts, 1);
@@ -148,6 +181,7 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     scroll->setFixedHeight(190);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // rows elide to fit
     auto* listHolder = new QWidget;
     resultList_->setParent(nullptr);
     listHolder->setLayout(resultList_);
@@ -164,7 +198,7 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     auto* doneRow = new QHBoxLayout;
     doneRow->addStretch();
     done_->setText(loc(QStringLiteral("done"), lang));
-    done_->setDefault(true); // Return closes the sheet
+    done_->setDefault(true); // Return outside the fields closes the sheet
     doneRow->addWidget(done_);
     column->addLayout(doneRow);
 
@@ -172,10 +206,26 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     connect(query_, &QLineEdit::textChanged, this, &AddStationSheet::updateButtons);
     connect(add_, &QPushButton::clicked, this, &AddStationSheet::addManual);
     connect(find_, &QPushButton::clicked, this, &AddStationSheet::runSearch);
-    connect(query_, &QLineEdit::returnPressed, this, &AddStationSheet::runSearch);
+    for (QLineEdit* field : {name_, url_, query_})
+        field->installEventFilter(this);
     connect(done_, &QPushButton::clicked, this, &QDialog::accept);
     connect(engine_, &AudioEngine::stationsChanged, this, &AddStationSheet::showResults);
     updateButtons();
+}
+
+bool AddStationSheet::eventFilter(QObject* watched, QEvent* event) {
+    // A field's Return is its own: it never reaches the default button (which closes).
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (watched == query_)
+                runSearch(); // a blank query does nothing
+            else if ((watched == name_ || watched == url_) && add_->isEnabled())
+                addManual();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 bool AddStationSheet::acceptsAddress(const QString& text) {
@@ -245,13 +295,6 @@ void AddStationSheet::showResults() {
         });
         resultList_->insertWidget(at++, row);
     }
-}
-
-void AddStationSheet::showDemoResults(QList<RadioStation> results) {
-    results_ = std::move(results);
-    searching_ = false;
-    didSearch_ = true;
-    showResults();
 }
 
 bool AddStationSheet::showsNothingFound() const {

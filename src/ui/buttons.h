@@ -4,9 +4,15 @@
 #include <QWidget>
 #include <functional>
 
+class QPainter;
+
 namespace orvane {
 
 class Theme;
+
+// The keyboard focus ring every control of the window draws around its frame: the accent,
+// 2 px, inside `frame`.
+void paintFocusRing(QPainter& painter, const QRectF& frame, double radius, const Theme& theme);
 
 // A plain-style button drawn as a symbol in a frame: an optional rounded or circular outline
 // (and fill), the symbol tinted by a colour the owner chooses. The whole frame is clickable.

@@ -18,6 +18,9 @@ public:
     double value() const { return value_; }
     void setValue(double value);
     void setOnChange(std::function<void(double)> onChange) { onChange_ = std::move(onChange); }
+    // The fraction Left/Right (Down/Up) move by while the bar has the keyboard focus; 0: the
+    // keys are left to the window.
+    void setKeyStep(double step) { keyStep_ = step; }
 
     static constexpr int margin = 8, barHeight = 5;
     // The bar's rectangle inside the widget, and the fill's width for a value.
@@ -31,10 +34,15 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     Theme* theme_;
     double value_ = 0;
+    double keyStep_ = 0;
     std::function<void(double)> onChange_;
 };
 

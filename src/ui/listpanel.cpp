@@ -1,10 +1,12 @@
 #include "ui/listpanel.h"
 
 #include "app/preferences.h"
+#include "ui/buttons.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
 
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
 #include <QPainter>
@@ -39,6 +41,8 @@ void paintRow(QPainter& p, const QRect& cell, const RowLook& look, const Theme& 
         p.setPen(Qt::NoPen);
         p.drawRoundedRect(frame, 12, 12);
     }
+    if (look.focused)
+        paintFocusRing(p, QRectF(rect), 12, theme);
     const QRect inner = rect.adjusted(14, 10, -14, -10);
     QFont callout = Theme::textStyle(font, Theme::Callout);
     const QFontMetrics mc(callout);
@@ -136,6 +140,7 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
     footer->addStretch();
     for (QPushButton* b : {add_, remove_}) {
         b->setFixedSize(34, 26);
+        b->setFocusPolicy(Qt::TabFocus);
         b->setIconSize(QSize(14, 14));
         footer->addWidget(b);
     }
@@ -163,6 +168,14 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
     };
     connect(theme_, &Theme::changed, this, recolor);
     recolor();
+}
+
+void ListPanel::followCursor() {
+    connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid() && list_->hasFocus())
+                    clickRow(current.row());
+            });
 }
 
 void ListPanel::setTexts(const QString& header, const QString& empty, const QString& footer) {

@@ -209,6 +209,7 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     speaker_->setFixedSize(18, 18);
     volume_ = new GlowBar(theme_);
     volume_->setOnChange([this](double f) { engine_->setVolume(f); });
+    volume_->setKeyStep(0.05);
     percent_ = new QLabel;
     percent_->setFont(mono);
     percent_->setFixedWidth(38);
@@ -303,6 +304,7 @@ void PlayerPanel::refreshProgress() {
     progressArea_->setCurrentIndex(0);
     const double d = scale();
     progress_->setValue(engine_->progress() / d);
+    progress_->setKeyStep(engine_->currentTrack() ? 5 / d : 0); // 5 s a press
     const QString elapsed = timeString(engine_->progress());
     if (elapsed_->text() != elapsed)
         elapsed_->setText(elapsed);

@@ -55,6 +55,8 @@ public:
     SymbolButton* shuffleButton() const { return shuffle_; }
     SymbolButton* repeatButton() const { return repeat_; }
     SymbolButton* playButton() const { return play_; }
+    SymbolButton* previousButton() const { return previous_; }
+    SymbolButton* nextButton() const { return next_; }
     ModeButton* libraryButton() const { return library_; }
     ModeButton* radioButton() const { return radio_; }
     VisualizerView* visualizer() const { return visualizer_; }

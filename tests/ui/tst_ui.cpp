@@ -13,13 +13,18 @@
 #include "ui/theme.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
 #include <QNetworkAccessManager>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <cmath>
 
 using namespace orvane;
@@ -244,6 +249,118 @@ private Q_SLOTS:
         QVERIFY(w.view.playlistPanel()->isVisible());
     }
 
+    void windowKeysDriveTheEngine() {
+        Window w;
+        w.view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        w.e.setPlaylist(w.f.tracks({"a", "b", "c"}, 100));
+        auto key = [&](int k, Qt::KeyboardModifiers modifiers = {}) {
+            QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : &w.view;
+            QTest::keyClick(to, Qt::Key(k), modifiers);
+        };
+        PlayerPanel* player = w.view.playerPanel();
+        PlaylistPanel* playlist = w.view.playlistPanel();
+
+        // Tab reaches every control, in the order they are seen.
+        QList<QWidget*> seen;
+        for (int i = 0; i < 24 && seen.size() < 11; ++i) {
+            key(Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            if (focus && (seen.isEmpty() ? focus == player->progressBar() : true) &&
+                !seen.contains(focus))
+                seen.append(focus);
+        }
+        const QList<QWidget*> order{
+            player->progressBar(), player->shuffleButton(), player->previousButton(),
+            player->playButton(),  player->nextButton(),    player->repeatButton(),
+            player->volumeBar(),   player->libraryButton(), player->radioButton(),
+            playlist->list(),      playlist->addButton()};
+        QCOMPARE(seen, order);
+
+        // The focus ring shows in both appearances.
+        for (const bool dark : {true, false}) {
+            w.theme.setDark(dark);
+            player->playButton()->setFocus(Qt::TabFocusReason);
+            const QImage focused = player->playButton()->grab().toImage();
+            playlist->list()->setFocus(Qt::TabFocusReason);
+            const QImage plain = player->playButton()->grab().toImage();
+            QVERIFY(focused != plain);
+            const QColor ring = focused.pixelColor(focused.width() / 2, 1);
+            QVERIFY2(std::abs(ring.hue() - w.theme.neon().hue()) < 20, qPrintable(ring.name()));
+        }
+
+        // The list's cursor selects; Return plays the selected row.
+        playlist->list()->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(0).id});
+        key(Qt::Key_Down);
+        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(1).id});
+        key(Qt::Key_Return);
+        QCOMPARE(w.e.currentID(), w.e.playlist().at(1).id);
+        QVERIFY(w.e.isPlaying());
+
+        // Space pauses and plays, Left/Right seek by 5 s, Ctrl+arrows change tracks.
+        key(Qt::Key_Space);
+        QVERIFY(!w.e.isPlaying());
+        w.f.clock.advance(2); // the pause fade
+        key(Qt::Key_Space);
+        QVERIFY(w.e.isPlaying());
+        const double at = w.e.livePosition();
+        key(Qt::Key_Right);
+        QCOMPARE(w.f.lastFile()->seeks.back(), at + 5);
+        key(Qt::Key_Right);
+        QCOMPARE(w.f.lastFile()->seeks.back(), at + 10);
+        key(Qt::Key_Left);
+        QCOMPARE(w.f.lastFile()->seeks.back(), at + 5);
+        key(Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(w.e.currentID(), w.e.playlist().at(2).id);
+        key(Qt::Key_Left, Qt::ControlModifier);
+        QCOMPARE(w.e.currentID(), w.e.playlist().at(1).id);
+
+        // Delete removes the selected row.
+        key(Qt::Key_Up);
+        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(0).id});
+        key(Qt::Key_Delete);
+        QCOMPARE(w.e.playlist().size(), 2);
+        QCOMPARE(w.e.playlist().at(0).title, QStringLiteral("b"));
+
+        // Ctrl+O opens the dialog.
+        int asked = 0;
+        w.view.setFileChooser([&] {
+            ++asked;
+            return QList<QUrl>{QUrl::fromLocalFile(touch("opened.mp3"))};
+        });
+        key(Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(asked, 1);
+        QTRY_COMPARE(w.e.playlist().size(), 3);
+
+        // Ctrl+R and Ctrl+L switch between radio and library; the station list works the same.
+        key(Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(w.e.mode(), PlayerMode::Radio);
+        RadioPanel* radio = w.view.radioPanel();
+        radio->list()->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(!radio->selection().isEmpty());
+        key(Qt::Key_Down);
+        QCOMPARE(radio->selection(), QSet<QUuid>{w.e.stations().at(1).id});
+        key(Qt::Key_Return);
+        QCOMPARE(w.e.currentStationID(), w.e.stations().at(1).id);
+        const auto stations = w.e.stations().size();
+        key(Qt::Key_Delete);
+        QCOMPARE(w.e.stations().size(), stations - 1);
+        key(Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(w.e.mode(), PlayerMode::Library);
+
+        // A focused button keeps Space for itself.
+        player->shuffleButton()->setFocus(Qt::TabFocusReason);
+        const bool shuffle = w.e.isShuffle();
+        key(Qt::Key_Space);
+        QCOMPARE(w.e.isShuffle(), !shuffle);
+        // The focused volume bar takes the arrows.
+        const double volume = w.e.volume();
+        player->volumeBar()->setFocus(Qt::TabFocusReason);
+        key(Qt::Key_Right);
+        QVERIFY(w.e.volume() > volume);
+    }
+
     void addStationSheetRules() {
         for (const auto& [text, ok] :
              {std::pair{"http://a.b/s", true}, std::pair{"https://x/y", true},
@@ -268,40 +385,92 @@ private Q_SLOTS:
         QVERIFY(sheet.nameField()->text().isEmpty() && sheet.urlField()->text().isEmpty());
         QVERIFY(!sheet.addButton()->isEnabled());
 
+        // Return in the address field adds (when Add is enabled) and keeps the sheet open.
+        sheet.nameField()->setText("Typed");
+        QTest::keyClick(sheet.nameField(), Qt::Key_Return); // no address yet: nothing
+        QVERIFY(sheet.isVisible());
+        QCOMPARE(w.e.stations().size(), before + 1);
+        sheet.urlField()->setText("example.com/s");
+        QTest::keyClick(sheet.urlField(), Qt::Key_Return);
+        QVERIFY(sheet.isVisible());
+        QCOMPARE(w.e.stations().size(), before + 1);
+        sheet.urlField()->setText("http://typed.example/s");
+        QTest::keyClick(sheet.urlField(), Qt::Key_Return);
+        QVERIFY(sheet.isVisible());
+        QCOMPARE(w.e.stations().size(), before + 2);
+        QCOMPARE(w.e.stations().last().name, QStringLiteral("Typed"));
+        sheet.nameField()->setText("By name");
+        sheet.urlField()->setText("http://name.example/s");
+        QTest::keyClick(sheet.nameField(), Qt::Key_Return);
+        QVERIFY(sheet.isVisible());
+        QCOMPARE(w.e.stations().last().name, QStringLiteral("By name"));
+
         // Spaces only: no search, Return does nothing.
         sheet.queryField()->setText("  \t ");
         QVERIFY(!sheet.findButton()->isEnabled());
         QTest::keyClick(sheet.queryField(), Qt::Key_Return);
         QVERIFY(!sheet.isSearching());
         QVERIFY(server.requests.isEmpty());
+        QVERIFY(sheet.isVisible());
 
         // Searched with its spaces; results keep their ids; check marks by exact address.
+        const QString longName = QString("Радиостанция с очень длинным названием ").repeated(4);
         const QByteArray body =
             "[{\"name\":\"Known\",\"url_resolved\":\"https://stream.example/live\"},"
             "{\"name\":\"Case\",\"url_resolved\":\"https://STREAM.example/live\"},"
-            "{\"name\":\"New\",\"url_resolved\":\"http://new.example/s\"}]";
+            "{\"name\":\"New\",\"url_resolved\":\"http://new.example/s\"},"
+            "{\"name\":\"" +
+            longName.toUtf8() + "\",\"url_resolved\":\"http://long.example/" +
+            QByteArray(300, 'x') + "\"}]";
         server.route(
             "/json/stations/byname/%20jazz%20?limit=25&hidebroken=true&order=votes&reverse=true",
             {200, "application/json", body});
         sheet.queryField()->setText(" jazz ");
-        QTest::mouseClick(sheet.findButton(), Qt::LeftButton);
+        QTest::keyClick(sheet.queryField(), Qt::Key_Return);
         QVERIFY(sheet.isSearching());
+        QVERIFY(sheet.isVisible()); // the results are to be seen
         QTRY_VERIFY(!sheet.isSearching());
+        QVERIFY(sheet.isVisible());
         QList<SearchResultRow*> rows = sheet.resultRows();
-        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows.size(), 4);
         QVERIFY(rows.at(0)->isAdded());
         QVERIFY(!rows.at(1)->isAdded());
         QVERIFY(!rows.at(2)->isAdded());
+
+        // A long result elides within the list: its add button shows whole, nothing scrolls
+        // sideways.
+        auto* scroll = sheet.findChild<QScrollArea*>();
+        QVERIFY(scroll);
+        QTRY_VERIFY(rows.at(3)->addButton()->isVisible());
+        QWidget* viewport = scroll->viewport();
+        const QRect button(rows.at(3)->addButton()->mapTo(viewport, QPoint(0, 0)),
+                           rows.at(3)->addButton()->size());
+        QVERIFY2(viewport->rect().contains(button),
+                 qPrintable(QString("%1 in %2").arg(button.right()).arg(viewport->width())));
+        QVERIFY(!scroll->horizontalScrollBar()->isVisible());
+        auto* name = rows.at(3)->findChild<QLabel*>("name");
+        QVERIFY(name->text().endsWith(QChar(0x2026)));
+        QVERIFY(name->fontMetrics().horizontalAdvance(name->text()) <= name->width());
+
         const QUuid id = sheet.results().at(2).id;
         QTest::mouseClick(rows.at(2)->addButton(), Qt::LeftButton);
         QCOMPARE(w.e.stations().last().id, id);
-        QTRY_VERIFY(sheet.resultRows().size() == 3 && sheet.resultRows().at(2)->isAdded());
+        QTRY_VERIFY(sheet.resultRows().size() == 4 && sheet.resultRows().at(2)->isAdded());
 
         server.route("/json/stations/byname/zzz?limit=25&hidebroken=true&order=votes&reverse=true",
                      {200, "application/json", "[]"});
         sheet.queryField()->setText("zzz");
         QTest::keyClick(sheet.queryField(), Qt::Key_Return);
         QTRY_VERIFY(sheet.showsNothingFound());
+        QVERIFY(sheet.isVisible());
+
+        // Escape closes, and so does Return outside the fields.
+        QTest::keyClick(&sheet, Qt::Key_Escape);
+        QVERIFY(!sheet.isVisible());
+        sheet.show();
+        sheet.findButton()->setFocus();
+        QTest::keyClick(sheet.findButton(), Qt::Key_Return);
+        QVERIFY(!sheet.isVisible());
     }
 
     void dropsAreFilteredWalkedAndSortedNaturally() {
@@ -359,6 +528,28 @@ private Q_SLOTS:
         QTRY_COMPARE(w.e.playlist().size(), 2);
         QCOMPARE(w.e.playlist().at(0).title, QStringLiteral("z"));
         QCOMPARE(w.e.playlist().at(1).title, QStringLiteral("a")); // .aif through the dialog
+
+        // The real dialog offers the six kinds, in the interface's language, and all files.
+        w.view.setFileChooser({});
+        for (const auto& [lang, audio, all] : {std::tuple{"en", "Audio files", "All files"},
+                                               std::tuple{"ru", "Аудиофайлы", "Все файлы"}}) {
+            w.prefs.setLanguage(lang);
+            QStringList filters;
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, [&] {
+                if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                    filters = dialog->nameFilters();
+                    dialog->reject();
+                }
+            });
+            poll.start(20);
+            QTest::mouseClick(w.view.playlistPanel()->addButton(), Qt::LeftButton);
+            poll.stop();
+            const QString kinds = QStringLiteral("(*.mp3 *.m4a *.aac *.wav *.aiff *.flac)");
+            QCOMPARE(filters, (QStringList{QString::fromUtf8(audio) + " " + kinds,
+                                           QString::fromUtf8(all) + " (*)"}));
+        }
+        QCOMPARE(w.e.playlist().size(), 2);
     }
 };
 
