@@ -4,6 +4,7 @@
 #include "app/preferences.h"
 #include "engine/audioengine.h"
 #include "radio/radiobrowser.h"
+#include "ui/elidedlabel.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
 
@@ -32,40 +33,6 @@ bool isBlank(const QString& s) {
     return true;
 }
 
-// A one-line label that elides its text to the width it is given, however narrow.
-class ElidedLabel : public QLabel {
-public:
-    explicit ElidedLabel(QString text, QWidget* parent = nullptr)
-        : QLabel(parent)
-        , full_(std::move(text)) {
-        setTextFormat(Qt::PlainText);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        setToolTip(full_);
-        elide();
-    }
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QLabel::resizeEvent(event);
-        elide();
-    }
-    void changeEvent(QEvent* event) override {
-        QLabel::changeEvent(event);
-        if (event->type() == QEvent::FontChange)
-            elide();
-    }
-
-private:
-    void elide() {
-        const QString shown =
-            fontMetrics().elidedText(full_.simplified(), Qt::ElideRight, contentsRect().width());
-        if (shown != text())
-            setText(shown);
-    }
-    QString full_;
-};
-
 } // namespace
 
 SearchResultRow::SearchResultRow(const RadioStation& station, bool isAdded, Theme* theme,
@@ -77,14 +44,18 @@ SearchResultRow::SearchResultRow(const RadioStation& station, bool isAdded, Them
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     // Both lines elide to the row's own width, so the add button always shows.
-    auto* name = new ElidedLabel(station.name);
-    auto* url = new ElidedLabel(station.url);
+    auto* name = new ElidedLabel(1);
+    auto* url = new ElidedLabel(1);
     name->setObjectName(QStringLiteral("name"));
     url->setObjectName(QStringLiteral("url"));
     url->setFont(Theme::textStyle(font(), Theme::Caption2));
     QPalette p = url->palette();
     p.setColor(QPalette::WindowText, theme->tertiary());
     url->setPalette(p);
+    name->setFullText(station.name);
+    url->setFullText(station.url);
+    name->setToolTip(station.name);
+    url->setToolTip(station.url);
     texts->addWidget(name);
     texts->addWidget(url);
     row->addLayout(texts, 1);

@@ -3,6 +3,7 @@
 #include "ui/icons.h"
 #include "ui/theme.h"
 
+#include <QFocusEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -19,6 +20,21 @@ void paintFocusRing(QPainter& p, const QRectF& frame, double radius, const Theme
     else
         p.drawRoundedRect(ring, std::max(0.0, radius - 1), std::max(0.0, radius - 1));
     p.restore();
+}
+
+bool isKeyboardFocus(Qt::FocusReason reason) {
+    return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+           reason == Qt::ShortcutFocusReason;
+}
+
+void SymbolButton::focusInEvent(QFocusEvent* event) {
+    ring_ = isKeyboardFocus(event->reason());
+    QAbstractButton::focusInEvent(event);
+}
+
+void ModeButton::focusInEvent(QFocusEvent* event) {
+    ring_ = isKeyboardFocus(event->reason());
+    QAbstractButton::focusInEvent(event);
 }
 
 SymbolButton::SymbolButton(Theme* theme, Look look, QWidget* parent)
@@ -71,7 +87,7 @@ void SymbolButton::paintEvent(QPaintEvent*) {
         const QPixmap pm = Icons::pixmap(symbol_, color_, s, devicePixelRatioF());
         p.drawPixmap(QPointF((width() - s) / 2.0, (height() - s) / 2.0), pm);
     }
-    if (hasFocus())
+    if (hasFocus() && ring_)
         paintFocusRing(p, QRectF(rect()), look_.radius, *theme_);
 }
 
@@ -126,7 +142,7 @@ void ModeButton::paintEvent(QPaintEvent*) {
     p.setPen(color);
     p.drawText(QRectF(x + icon + 8, 0, m.horizontalAdvance(text()) + 2, height()),
                Qt::AlignVCenter | Qt::AlignLeft, text());
-    if (hasFocus())
+    if (hasFocus() && ring_)
         paintFocusRing(p, QRectF(rect()), 12, *theme_);
 }
 

@@ -67,7 +67,7 @@ void GlowBar::paintEvent(QPaintEvent*) {
         p.setBrush(gradient);
         p.drawRoundedRect(fill, std::min(r, w / 2), r);
     }
-    if (hasFocus())
+    if (hasFocus() && ring_)
         paintFocusRing(p, QRectF(rect()).adjusted(2, 2, -2, -2), 8, *theme_);
 }
 
@@ -109,6 +109,7 @@ void GlowBar::keyPressEvent(QKeyEvent* event) {
 }
 
 void GlowBar::focusInEvent(QFocusEvent* event) {
+    ring_ = isKeyboardFocus(event->reason());
     QWidget::focusInEvent(event);
     update();
 }

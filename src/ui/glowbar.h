@@ -43,6 +43,7 @@ private:
     Theme* theme_;
     double value_ = 0;
     double keyStep_ = 0;
+    bool ring_ = false;
     std::function<void(double)> onChange_;
 };
 

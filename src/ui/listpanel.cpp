@@ -5,6 +5,7 @@
 #include "ui/icons.h"
 #include "ui/theme.h"
 
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -78,7 +79,7 @@ void paintRow(QPainter& p, const QRect& cell, const RowLook& look, const Theme& 
     const QFontMetrics m(font);
     p.drawText(QRect(x, inner.top(), std::max(0, right - x), inner.height()),
                Qt::AlignVCenter | Qt::AlignLeft,
-               m.elidedText(look.name, Qt::ElideRight, right - x));
+               m.elidedText(look.name.simplified(), Qt::ElideRight, right - x)); // one line
     p.restore();
 }
 
@@ -131,6 +132,7 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
     connect(list_, &QListView::doubleClicked, this,
             [this](const QModelIndex& i) { doubleClickRow(i.row()); });
     list_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    list_->installEventFilter(this);
     body_->addWidget(list_);
     column->addWidget(body_, 1);
 
@@ -168,6 +170,17 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
     };
     connect(theme_, &Theme::changed, this, recolor);
     recolor();
+}
+
+bool ListPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_) {
+        if (event->type() == QEvent::FocusIn)
+            list_->setProperty("keyboardFocus",
+                               isKeyboardFocus(static_cast<QFocusEvent*>(event)->reason()));
+        else if (event->type() == QEvent::KeyPress)
+            list_->setProperty("keyboardFocus", true);
+    }
+    return GlassPanel::eventFilter(watched, event);
 }
 
 void ListPanel::followCursor() {

@@ -65,6 +65,7 @@ public:
     void scrollToCentre(int row, bool instantly);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Called once the list has its model: the keyboard's cursor (Up/Down, Home/End) selects.
     void followCursor();
     void setTexts(const QString& header, const QString& empty, const QString& footer);

@@ -4,6 +4,7 @@
 #include "app/preferences.h"
 #include "engine/audioengine.h"
 #include "ui/buttons.h"
+#include "ui/elidedlabel.h"
 #include "ui/glowbar.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
@@ -104,15 +105,13 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
 
     // 1. Header.
     artwork_ = new ArtworkView;
-    line1_ = new QLabel;
-    line2_ = new QLabel;
-    line3_ = new QLabel;
+    // Each line shows what fits whole and ends in "…" when more is left.
+    line1_ = new ElidedLabel(2);
+    line2_ = new ElidedLabel(1);
+    line3_ = new ElidedLabel(2);
     line1_->setFont(Theme::textStyle(font(), Theme::Title2, true));
-    line1_->setWordWrap(true);
-    line1_->setMaximumHeight(QFontMetrics(line1_->font()).lineSpacing() * 2 + 2);
     line2_->setFont(Theme::textStyle(font(), Theme::Title3));
     line3_->setFont(Theme::textStyle(font(), Theme::Caption));
-    line3_->setWordWrap(true);
     auto* header = new QHBoxLayout;
     header->setSpacing(14);
     header->addWidget(artwork_, 0, Qt::AlignTop);
@@ -275,17 +274,17 @@ void PlayerPanel::refreshHeader() {
     if (engine_->isRadioActive()) {
         const auto station = engine_->currentStation();
         artwork_->show(ArtworkView::Kind::Radio, {});
-        line1_->setText(station ? station->name : QStringLiteral("Радио"));
-        line2_->setText(loc(QStringLiteral("internet_radio"), lang));
-        line3_->setText(engine_->radioStatus().isEmpty() ? QString()
-                                                         : loc(engine_->radioStatus(), lang));
+        line1_->setFullText(station ? station->name : QStringLiteral("Радио"));
+        line2_->setFullText(loc(QStringLiteral("internet_radio"), lang));
+        line3_->setFullText(engine_->radioStatus().isEmpty() ? QString()
+                                                             : loc(engine_->radioStatus(), lang));
     } else {
         artwork_->show(track && !track->artwork.isEmpty() ? ArtworkView::Kind::Cover
                                                           : ArtworkView::Kind::Note,
                        track ? track->artwork : QByteArray());
-        line1_->setText(track ? track->artist : QStringLiteral("Orvane"));
-        line2_->setText(track ? track->title : loc(QStringLiteral("select_track"), lang));
-        line3_->setText(track ? track->info : QString());
+        line1_->setFullText(track ? track->artist : QStringLiteral("Orvane"));
+        line2_->setFullText(track ? track->title : loc(QStringLiteral("select_track"), lang));
+        line3_->setFullText(track ? track->info : QString());
     }
 }
 
@@ -308,7 +307,8 @@ void PlayerPanel::refreshProgress() {
     const QString elapsed = timeString(engine_->progress());
     if (elapsed_->text() != elapsed)
         elapsed_->setText(elapsed);
-    const QString total = timeString(d);
+    // Nothing loaded: no length to show (the bar's scale of 1 s is not one).
+    const QString total = timeString(engine_->currentTrack() ? d : 0.0);
     if (total_->text() != total)
         total_->setText(total);
 }
@@ -340,7 +340,7 @@ void PlayerPanel::refreshMode() {
 }
 
 QStringList PlayerPanel::headerLines() const {
-    return {line1_->text(), line2_->text(), line3_->text()};
+    return {line1_->fullText(), line2_->fullText(), line3_->fullText()};
 }
 
 QStringList PlayerPanel::progressTexts() const {

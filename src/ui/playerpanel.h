@@ -10,6 +10,7 @@ class QStackedWidget;
 namespace orvane {
 
 class AudioEngine;
+class ElidedLabel;
 class GlowBar;
 class ModeButton;
 class Preferences;
@@ -50,6 +51,7 @@ public:
     QString volumeText() const;
     QString speakerSymbol() const;
     ArtworkView* artwork() const { return artwork_; }
+    ElidedLabel* titleLabel() const { return line1_; }
     GlowBar* progressBar() const { return progress_; }
     GlowBar* volumeBar() const { return volume_; }
     SymbolButton* shuffleButton() const { return shuffle_; }
@@ -72,9 +74,9 @@ private:
     AudioEngine* engine_;
     Preferences* preferences_;
     ArtworkView* artwork_;
-    QLabel* line1_;
-    QLabel* line2_;
-    QLabel* line3_;
+    ElidedLabel* line1_;
+    ElidedLabel* line2_;
+    ElidedLabel* line3_;
     QStackedWidget* progressArea_;
     GlowBar* progress_;
     QLabel* elapsed_;

@@ -94,7 +94,8 @@ void PlaylistRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
         return;
     const Track& track = engine_->playlist().at(row);
     RowLook l = look(track, row, track.id == engine_->currentID(), selection_->contains(track.id));
-    l.focused = option.state & QStyle::State_HasFocus;
+    l.focused = (option.state & QStyle::State_HasFocus) && option.widget &&
+                option.widget->property("keyboardFocus").toBool();
     paintRow(*painter, option.rect, l, *theme_, option.font);
 }
 

@@ -68,7 +68,8 @@ void RadioRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                ? QString()
                                : loc(engine_->radioStatus(), preferences_->language());
     RowLook l = look(station, row, isCurrent, selection_->contains(station.id), status);
-    l.focused = option.state & QStyle::State_HasFocus;
+    l.focused = (option.state & QStyle::State_HasFocus) && option.widget &&
+                option.widget->property("keyboardFocus").toBool();
     paintRow(*painter, option.rect, l, *theme_, option.font);
 }
 

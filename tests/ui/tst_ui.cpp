@@ -6,6 +6,7 @@
 #include "ui/addstationsheet.h"
 #include "ui/buttons.h"
 #include "ui/contentview.h"
+#include "ui/elidedlabel.h"
 #include "ui/glowbar.h"
 #include "ui/playerpanel.h"
 #include "ui/playlistpanel.h"
@@ -193,7 +194,7 @@ private Q_SLOTS:
         Window w;
         PlayerPanel* panel = w.view.playerPanel();
         QCOMPARE(panel->headerLines(), (QStringList{"Orvane", "Select a track", ""}));
-        QCOMPARE(panel->progressTexts(), (QStringList{"0:00", "0:01"}));
+        QCOMPARE(panel->progressTexts(), (QStringList{"0:00", "0:00"})); // nothing loaded
         QCOMPARE(panel->artwork()->kind(), ArtworkView::Kind::Note);
         QCOMPARE(panel->volumeText(), QStringLiteral("73%"));
         QCOMPARE(panel->speakerSymbol(), QStringLiteral("speaker-waves"));
@@ -233,6 +234,20 @@ private Q_SLOTS:
         QTRY_COMPARE(panel->progressTexts().at(1), QStringLiteral("On Air"));
         w.prefs.setLanguage("ru");
         QCOMPARE(panel->progressTexts().at(1), QStringLiteral("В эфире"));
+
+        // A name of three lines and more shows two whole lines, the second ending in "…".
+        QList<RadioStation> stations = w.e.stations();
+        stations[2].name = QStringLiteral("Государственная радиостанция «Маяк» —\nпрямой эфир "
+                                          "круглые сутки, новости, музыка и разговоры");
+        w.e.setStations(stations);
+        ElidedLabel* title = panel->titleLabel();
+        QTRY_COMPARE(panel->headerLines().at(0), stations[2].name);
+        QTRY_COMPARE(title->text().count(QLatin1Char('\n')), 1);
+        const QStringList shown = title->text().split(QLatin1Char('\n'));
+        QVERIFY2(shown.last().endsWith(QChar(0x2026)), qPrintable(title->text()));
+        for (const QString& line : shown)
+            QVERIFY(title->fontMetrics().horizontalAdvance(line) <= title->contentsRect().width());
+        QCOMPARE(title->height(), title->fontMetrics().lineSpacing() * 2);
     }
 
     void modeSwitchKeepsPlayback() {
