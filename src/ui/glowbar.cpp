@@ -32,8 +32,14 @@ void GlowBar::setValue(double value) {
         update();
 }
 
+void GlowBar::setSideMargin(int side) {
+    side_ = std::max(0, side);
+    updateGeometry();
+    update();
+}
+
 QRectF GlowBar::barRect() const {
-    return QRectF(margin, margin, std::max(0, width() - 2 * margin), barHeight);
+    return QRectF(side_, margin, std::max(0, width() - 2 * side_), barHeight);
 }
 
 double GlowBar::fillWidth() const {
@@ -45,7 +51,7 @@ double GlowBar::fractionAt(double x) const {
     const double w = barRect().width();
     if (w <= 0)
         return 0;
-    return std::min(1.0, std::max(0.0, (x - margin) / w));
+    return std::min(1.0, std::max(0.0, (x - side_) / w));
 }
 
 void GlowBar::paintEvent(QPaintEvent*) {
@@ -68,7 +74,8 @@ void GlowBar::paintEvent(QPaintEvent*) {
         p.drawRoundedRect(fill, std::min(r, w / 2), r);
     }
     if (hasFocus() && ring_)
-        paintFocusRing(p, QRectF(rect()).adjusted(2, 2, -2, -2), 8, *theme_);
+        paintFocusRing(p, QRectF(rect()).adjusted(side_ > 2 ? 2 : 0, 2, side_ > 2 ? -2 : 0, -2), 8,
+                       *theme_);
 }
 
 namespace {

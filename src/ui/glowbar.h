@@ -23,12 +23,16 @@ public:
     void setKeyStep(double step) { keyStep_ = step; }
 
     static constexpr int margin = 8, barHeight = 5;
+    // The side margins: `margin` by default; 0 lines the bar up with its neighbours' edges (the
+    // pointer still has the margin above and below).
+    void setSideMargin(int side);
+    int sideMargin() const { return side_; }
     // The bar's rectangle inside the widget, and the fill's width for a value.
     QRectF barRect() const;
     double fillWidth() const;
     // The fraction for a pointer at widget x.
     double fractionAt(double x) const;
-    QSize sizeHint() const override { return {200, barHeight + 2 * margin}; }
+    QSize sizeHint() const override { return {200 + 2 * side_, barHeight + 2 * margin}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -43,6 +47,7 @@ private:
     Theme* theme_;
     double value_ = 0;
     double keyStep_ = 0;
+    int side_ = margin;
     bool ring_ = false;
     std::function<void(double)> onChange_;
 };

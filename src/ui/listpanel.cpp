@@ -138,6 +138,7 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
 
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(16, 16, 16, 16);
+    footer->setSpacing(6);
     footer->addWidget(footer_);
     footer->addStretch();
     for (QPushButton* b : {add_, remove_}) {
@@ -167,6 +168,36 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
                                        theme_->primary(remove_->isEnabled() ? 1.0 : 0.3), 14,
                                        devicePixelRatioF()));
         list_->viewport()->update();
+        // The window's own look for the footer's buttons and the list's scroll bar.
+        auto rgba = [](const QColor& c) {
+            return QStringLiteral("rgba(%1, %2, %3, %4)")
+                .arg(c.red())
+                .arg(c.green())
+                .arg(c.blue())
+                .arg(c.alpha());
+        };
+        const QString buttons =
+            QStringLiteral(
+                "QPushButton { background: %1; border: 1px solid %2; border-radius: 8px; }"
+                "QPushButton:hover { background: %3; }"
+                "QPushButton:pressed { background: %4; }"
+                "QPushButton:disabled { background: transparent; }"
+                "QPushButton:focus { border: 2px solid %5; }")
+                .arg(rgba(theme_->primary(0.06)), rgba(theme_->primary(0.12)),
+                     rgba(theme_->primary(0.10)), rgba(theme_->primary(0.16)),
+                     rgba(theme_->neon()));
+        for (QPushButton* b : {add_, remove_})
+            b->setStyleSheet(buttons);
+        list_->verticalScrollBar()->setStyleSheet(
+            QStringLiteral(
+                "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
+                "QScrollBar::handle:vertical { background: %1; border-radius: 3px;"
+                " min-height: 32px; }"
+                "QScrollBar::handle:vertical:hover { background: %2; }"
+                "QScrollBar::add-line, QScrollBar::sub-line { height: 0; border: none;"
+                " background: none; }"
+                "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
+                .arg(rgba(theme_->primary(0.25)), rgba(theme_->primary(0.4))));
     };
     connect(theme_, &Theme::changed, this, recolor);
     recolor();

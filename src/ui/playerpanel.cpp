@@ -132,12 +132,13 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     trackLayout->setContentsMargins(0, 0, 0, 0);
     trackLayout->setSpacing(6 - GlowBar::margin);
     progress_ = new GlowBar(theme_);
+    progress_->setSideMargin(0); // the bar spans the column, like the boxes below it
     progress_->setOnChange([this](double f) { engine_->seek(f * scale()); });
     trackLayout->addWidget(progress_);
     elapsed_ = new QLabel;
     total_ = new QLabel;
     auto* times = new QHBoxLayout;
-    times->setContentsMargins(GlowBar::margin, 0, GlowBar::margin, 0);
+    times->setContentsMargins(0, 0, 0, 0);
     times->addWidget(elapsed_);
     times->addStretch();
     times->addWidget(total_);
@@ -201,12 +202,14 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
 
     // 5. Volume.
     auto* volumeBox = new TintedBox(theme_, 14);
+    volumeBox->setFixedHeight(40); // as tall as the mode buttons' rhythm suggests
     auto* volumeRow = new QHBoxLayout(volumeBox);
-    volumeRow->setContentsMargins(12, 12 - GlowBar::margin, 12, 12 - GlowBar::margin);
-    volumeRow->setSpacing(12 - GlowBar::margin);
+    volumeRow->setContentsMargins(14, 0, 14, 0);
+    volumeRow->setSpacing(12);
     speaker_ = new QLabel;
     speaker_->setFixedSize(18, 18);
     volume_ = new GlowBar(theme_);
+    volume_->setSideMargin(0);
     volume_->setOnChange([this](double f) { engine_->setVolume(f); });
     volume_->setKeyStep(0.05);
     percent_ = new QLabel;

@@ -401,6 +401,26 @@ private Q_SLOTS:
         QCOMPARE(settings.value("appTheme").toString(), QStringLiteral("dark"));
         QVERIFY(theme.isDark());
         QCOMPARE(QApplication::palette().color(QPalette::Window).lightness() < 128, true);
+        // The indicators read on the dark window: a ring in the text colour, the accent dot.
+        auto indicator = [](QRadioButton* b, auto&& counts) {
+            const QImage image = b->grab().toImage();
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < std::min(20, image.width()); ++x)
+                    n += counts(image.pixelColor(x, y));
+            return n;
+        };
+        const int background = QApplication::palette().color(QPalette::Window).lightness();
+
+        QTRY_VERIFY(indicator(button("Light"), [&](const QColor& c) {
+                        return c.lightness() > background + 50;
+                    }) > 8);
+        const QColor accent = Theme::neon(true);
+        QVERIFY(indicator(button("Dark"), [&](const QColor& c) {
+                    return std::abs(c.red() - accent.red()) + std::abs(c.green() - accent.green()) +
+                               std::abs(c.blue() - accent.blue()) <
+                           60;
+                }) > 8);
         button("Light")->click();
         QVERIFY(!theme.isDark());
         QCOMPARE(Theme::neon(false), theme.neon());

@@ -24,6 +24,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
 #include <cmath>
@@ -58,10 +59,9 @@ struct Window {
 };
 
 void press(GlowBar& bar, double xFromLeadingEdge) {
-    QTest::mousePress(&bar, Qt::LeftButton, {},
-                      QPoint(int(GlowBar::margin + xFromLeadingEdge), bar.height() / 2));
-    QTest::mouseRelease(&bar, Qt::LeftButton, {},
-                        QPoint(int(GlowBar::margin + xFromLeadingEdge), bar.height() / 2));
+    const int x = int(bar.barRect().left() + xFromLeadingEdge);
+    QTest::mousePress(&bar, Qt::LeftButton, {}, QPoint(x, bar.height() / 2));
+    QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(x, bar.height() / 2));
 }
 
 } // namespace
@@ -374,6 +374,49 @@ private Q_SLOTS:
         player->volumeBar()->setFocus(Qt::TabFocusReason);
         key(Qt::Key_Right);
         QVERIFY(w.e.volume() > volume);
+    }
+
+    void playerColumnAndListsShareTheWindowsLook() {
+        Window w;
+        PlayerPanel* panel = w.view.playerPanel();
+        QTRY_VERIFY(panel->progressBar()->isVisible());
+        // The bars line up with the artwork and the boxes: the pointer's margin lies above and
+        // below, not at the sides.
+        auto x = [panel](QWidget* widget, double at) {
+            return widget->mapTo(panel, QPoint(0, 0)).x() + at;
+        };
+        GlowBar* progress = panel->progressBar();
+        QWidget* controls = panel->playButton()->parentWidget();
+        const double left = x(panel->artwork(), 0);
+        QCOMPARE(x(progress, progress->barRect().left()), left);
+        QCOMPARE(x(controls, 0), left);
+        QCOMPARE(x(progress, progress->barRect().right()), x(controls, controls->width()));
+        QWidget* volumeBox = panel->volumeBar()->parentWidget();
+        QCOMPARE(x(volumeBox, 0), left);
+        QCOMPARE(volumeBox->height(), 40);
+
+        // The footer's buttons stand apart; the list's scroll bar is slim and has no arrows.
+        w.e.setPlaylist(w.f.tracks(QStringList(60, "x")));
+        PlaylistPanel* list = w.view.playlistPanel();
+        QVERIFY(list->removeButton()->geometry().left() - list->addButton()->geometry().right() >
+                4);
+        QScrollBar* bar = w.list()->verticalScrollBar();
+        QTRY_VERIFY(bar->isVisible());
+        QVERIFY2(bar->width() <= 10, qPrintable(QString::number(bar->width())));
+        QStyleOptionSlider option;
+        option.initFrom(bar);
+        option.orientation = Qt::Vertical;
+        option.minimum = bar->minimum();
+        option.maximum = bar->maximum();
+        option.sliderPosition = bar->sliderPosition();
+        option.sliderValue = bar->value();
+        option.pageStep = bar->pageStep();
+        option.singleStep = bar->singleStep();
+        option.subControls = QStyle::SC_All;
+        for (const auto control : {QStyle::SC_ScrollBarAddLine, QStyle::SC_ScrollBarSubLine})
+            QVERIFY(bar->style()
+                        ->subControlRect(QStyle::CC_ScrollBar, &option, control, bar)
+                        .height() <= 0);
     }
 
     void addStationSheetRules() {
