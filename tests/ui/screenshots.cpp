@@ -125,8 +125,10 @@ int main(int argc, char* argv[]) {
         "Концерт для фортепиано с оркестром № 2 до минор, соч. 18: II. Adagio sostenuto");
     for (const QString theme : {"dark", "light"}) {
         shoot("minimum-long-" + theme, theme, "ru", [&](EngineFixture& f, AudioEngine& e, auto&) {
-            QList<Track> list =
-                f.tracks({longTitle, "Вокализ", longTitle + " — " + longTitle}, 1234);
+            QStringList names{longTitle, "Вокализ", longTitle + " — " + longTitle};
+            for (int i = 1; i <= 30; ++i) // enough to scroll
+                names.append(QStringLiteral("Прелюдия № %1").arg(i));
+            QList<Track> list = f.tracks(names, 1234);
             for (Track& t : list) {
                 t.artist = longArtist;
                 t.info = "FLAC · 1411 kbps · 44 kHz · Стерео";
