@@ -20,6 +20,7 @@
 #include <QListView>
 #include <QMimeData>
 #include <QNetworkAccessManager>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -161,6 +162,19 @@ private Q_SLOTS:
         QVERIFY(panel->showsEmptyState());
         QCOMPARE(panel->footerText(), QStringLiteral("0 stations"));
         QCOMPARE(panel->emptyText(), QStringLiteral("Click “+” to add a station"));
+
+        // A name holding a line break is drawn on the row's one line, as with a space.
+        auto render = [&](const QString& name) {
+            QImage image(400, 40, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter p(&image);
+            RowLook look;
+            look.mark = "01";
+            look.name = name;
+            paintRow(p, image.rect(), look, w.theme, list->font());
+            return image;
+        };
+        QCOMPARE(render("Строка\nс переводом"), render("Строка с переводом"));
     }
 
     void glowBarReportsFractionsAndDrawsClamped() {
