@@ -261,8 +261,10 @@ void ContentView::seekBy(double seconds) {
     const auto track = engine_->currentTrack();
     if (engine_->isRadioActive() || !track)
         return;
-    const double end = std::max(track->duration, 0.0);
-    engine_->seek(std::clamp(engine_->livePosition() + seconds, 0.0, end));
+    double target = std::max(engine_->livePosition() + seconds, 0.0);
+    if (track->duration > 0) // a length not yet known puts no end to it
+        target = std::min(target, track->duration);
+    engine_->seek(target);
 }
 
 void ContentView::showMode() {

@@ -388,6 +388,14 @@ private Q_SLOTS:
         player->volumeBar()->setFocus(Qt::TabFocusReason);
         key(Qt::Key_Right);
         QVERIFY(w.e.volume() > volume);
+
+        // A track whose length is not known yet still seeks forward.
+        w.e.setPlaylist(w.f.tracks({"unknown"}, 0));
+        w.e.play(w.e.playlist().at(0));
+        playlist->list()->setFocus(Qt::TabFocusReason);
+        const double start = w.e.livePosition();
+        key(Qt::Key_Right);
+        QCOMPARE(w.f.lastFile()->seeks.back(), start + 5);
     }
 
     void playerColumnAndListsShareTheWindowsLook() {
