@@ -8,7 +8,9 @@
 #include "support/enginefixture.h"
 #include "support/httptestserver.h"
 #include "ui/addstationsheet.h"
+#include "ui/buttons.h"
 #include "ui/contentview.h"
+#include "ui/playerpanel.h"
 #include "ui/playlistpanel.h"
 #include "ui/radiopanel.h"
 #include "ui/theme.h"
@@ -18,6 +20,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QNetworkAccessManager>
 #include <QPainter>
@@ -151,6 +154,19 @@ int main(int argc, char* argv[]) {
               });
     }
     shoot("no-track-light", "light", "en", [](auto&, auto&, auto&) {});
+    // The keyboard's focus ring on a button and on a row, in both appearances.
+    for (const QString theme : {"dark", "light"}) {
+        shoot("focus-ring-" + theme, theme, "en",
+              [](EngineFixture& f, AudioEngine& e, ContentView& view) {
+                  e.setPlaylist(f.tracks({"First", "Second", "Third"}));
+                  view.activateWindow();
+                  view.playerPanel()->playButton()->setFocus(Qt::TabFocusReason);
+                  QApplication::processEvents();
+                  view.playlistPanel()->list()->setFocus(Qt::TabFocusReason);
+                  QApplication::processEvents();
+                  view.playerPanel()->playButton()->setFocus(Qt::TabFocusReason);
+              });
+    }
 
     // The settings window in both appearances.
     for (const QString theme : {"dark", "light"}) {
