@@ -20,6 +20,7 @@
 #include <QNetworkAccessManager>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 void orvaneInitResources();
@@ -57,8 +58,11 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QObject* parent)
         delegate_->setEngine(engine_.get()); // hands over every waiting file
         appearance_->applyAppTheme(preferences_->theme());
     });
+    connect(window_.get(), &MainWindow::settingsRequested, this, &OrvaneApp::showSettings);
+    connect(window_.get(), &MainWindow::quitRequested, this, &OrvaneApp::quit);
     tray_ = std::make_unique<TrayMenu>(
-        engine_.get(), preferences_.get(), [this] { openPlayer(); }, &OrvaneApp::quit);
+        engine_.get(), preferences_.get(),
+        TrayMenu::Actions{[this] { openPlayer(); }, [this] { showSettings(); }, &OrvaneApp::quit});
 
     connect(preferences_.get(), &Preferences::themeChanged, appearance_.get(),
             &Appearance::applyAppTheme);
@@ -91,7 +95,12 @@ void OrvaneApp::acceptLaunches(SingleInstance* instance) {
 }
 
 void OrvaneApp::start() {
-    tray_->show();
+    start(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void OrvaneApp::start(bool trayAvailable) {
+    // Stock GNOME has no tray: then the window is the only way back, and closing it quits.
+    window_->setQuitOnClose(!tray_->show(trayAvailable));
     openPlayer();
 }
 
@@ -104,14 +113,19 @@ void OrvaneApp::quit() {
 }
 
 void OrvaneApp::openPlayer() {
-    window_->show();
-    window_->setWindowState((window_->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    window_->raise();
-    window_->activateWindow();
-    QTimer::singleShot(200, window_.get(), [w = window_.get()] {
-        w->showNormal();
+    // Only a minimized window is restored: a maximized or full-screen one keeps its state.
+    auto bringUp = [w = window_.get()] {
+        if (!w->isVisible())
+            w->show();
+        if (w->windowState() & Qt::WindowMinimized)
+            w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
         w->raise();
         w->activateWindow();
+    };
+    bringUp();
+    QTimer::singleShot(200, this, [this, bringUp] {
+        bringUp();
+        Q_EMIT playerOpened();
     });
 }
 

@@ -38,17 +38,26 @@ public:
     void openFiles(const QList<QUrl>& urls);
     // Listens for later launches (their files, or a request to bring the window back).
     void acceptLaunches(SingleInstance* instance);
-    // Shows the main window for the first time.
+    // Shows the tray icon (where the desktop has a tray) and the main window for the first
+    // time. Without a tray, closing the main window ends the program.
     void start();
-    // Show, de-minimize, raise and activate the main window; once more 0.2 s later.
+    void start(bool trayAvailable);
+    // Show, raise and activate the main window, keeping it maximized or full screen (only a
+    // minimized window is restored); once more 0.2 s later.
     void openPlayer();
+    // The settings window, one for the process: asking again raises it.
     void showSettings();
+    SettingsView* settingsView() const { return settingsView_.get(); }
     // Ends the process (the tray's and the media controls' Quit).
     static void quit();
 
     AudioEngine& engine() { return *engine_; }
     MainWindow& mainWindow() { return *window_; }
     TrayMenu& tray() { return *tray_; }
+
+Q_SIGNALS:
+    // The delayed half of the open-player sequence has run.
+    void playerOpened();
 
 private:
     std::unique_ptr<QSettings> settings_;

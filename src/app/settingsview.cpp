@@ -2,8 +2,11 @@
 
 #include "app/localization.h"
 #include "app/preferences.h"
+#include "ui/theme.h"
 
+#include <QApplication>
 #include <QButtonGroup>
+#include <QEvent>
 #include <QFormLayout>
 #include <QLabel>
 #include <QRadioButton>
@@ -64,6 +67,44 @@ SettingsView::SettingsView(Preferences* preferences, QWidget* parent)
     connect(preferences_, &Preferences::languageChanged, this, &SettingsView::sync);
     retranslate();
     sync();
+    restyle();
+    qApp->installEventFilter(this);
+}
+
+bool SettingsView::eventFilter(QObject* watched, QEvent* event) {
+    // The application's palette follows the appearance (and the desktop's, for "System").
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+        restyle();
+    return QWidget::eventFilter(watched, event);
+}
+
+void SettingsView::restyle() {
+    // The stock indicator is drawn in the window's own colour on a dark palette: draw it from
+    // the appearance instead, a ring in the text colour and the accent when chosen.
+    const QPalette p = QApplication::palette(); // the appearance in force
+    const bool dark = p.color(QPalette::Window).lightness() < 128;
+    QColor ring = p.color(QPalette::WindowText);
+    ring.setAlphaF(0.7f);
+    const QColor accent = Theme::neon(dark);
+    auto rgba = [](const QColor& c) {
+        return QStringLiteral("rgba(%1, %2, %3, %4)")
+            .arg(c.red())
+            .arg(c.green())
+            .arg(c.blue())
+            .arg(c.alpha());
+    };
+    const QString sheet =
+        QStringLiteral(
+            "QRadioButton::indicator { width: 14px; height: 14px; border-radius: 8px;"
+            " border: 1px solid %1; background: transparent; }"
+            "QRadioButton::indicator:hover { border-color: %2; }"
+            "QRadioButton::indicator:checked { border: 1px solid %2; background: qradialgradient("
+            "cx: 0.5, cy: 0.5, radius: 0.5, fx: 0.5, fy: 0.5, stop: 0 %2, stop: 0.5 %2,"
+            " stop: 0.62 transparent, stop: 1 transparent); }"
+            "QRadioButton:focus { outline: none; }")
+            .arg(rgba(ring), rgba(accent));
+    if (styleSheet() != sheet)
+        setStyleSheet(sheet);
 }
 
 void SettingsView::retranslate() {

@@ -17,7 +17,11 @@ class SettingsView : public QWidget {
 public:
     explicit SettingsView(Preferences* preferences, QWidget* parent = nullptr);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void restyle();
     void retranslate();
     void sync();
 

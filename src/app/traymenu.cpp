@@ -3,9 +3,11 @@
 #include "app/localization.h"
 #include "app/preferences.h"
 #include "engine/audioengine.h"
+#include "ui/icons.h"
 
 #include <QIcon>
 #include <QMenu>
+#include <QPainter>
 #include <QSystemTrayIcon>
 
 void orvaneInitResources();
@@ -29,17 +31,16 @@ QList<TrayMenu::Entry> TrayMenu::entries(const AudioEngine& engine, const QStrin
     list.append({Kind::Separator, {}});
     list.append({Kind::OpenPlayer, loc(QStringLiteral("open_player"), lang)});
     list.append({Kind::Separator, {}});
+    list.append({Kind::Settings, loc(QStringLiteral("settings"), lang)});
     list.append({Kind::Quit, loc(QStringLiteral("quit"), lang)});
     return list;
 }
 
-TrayMenu::TrayMenu(AudioEngine* engine, Preferences* preferences, std::function<void()> openPlayer,
-                   std::function<void()> quit, QObject* parent)
+TrayMenu::TrayMenu(AudioEngine* engine, Preferences* preferences, Actions actions, QObject* parent)
     : QObject(parent)
     , engine_(engine)
     , preferences_(preferences)
-    , openPlayer_(std::move(openPlayer))
-    , quit_(std::move(quit))
+    , actions_(std::move(actions))
     , menu_(std::make_unique<QMenu>()) {
     ::orvaneInitResources();
     for (auto signal : {&AudioEngine::isPlayingChanged, &AudioEngine::currentIDChanged,
@@ -52,19 +53,47 @@ TrayMenu::TrayMenu(AudioEngine* engine, Preferences* preferences, std::function<
 
 TrayMenu::~TrayMenu() = default;
 
-void TrayMenu::show() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return; // relaunching Orvane brings the window back instead
-    icon_ = std::make_unique<QSystemTrayIcon>();
-    icon_->setContextMenu(menu_.get());
-    icon_->setToolTip(QStringLiteral("Orvane"));
-    connect(icon_.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger) // a left click opens the player
-                    openPlayer_();
-            });
+QIcon TrayMenu::symbolIcon(const QString& name) {
+    // Panels are dark or light: a near-white symbol inside a dark rim reads on both.
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        const int rim = std::max(1, size / 16);
+        const int inner = size - 2 * rim;
+        const QPixmap dark = Icons::pixmap(name, QColor(20, 20, 24, 230), inner, 1.0);
+        const QPixmap light = Icons::pixmap(name, QColor(250, 250, 250), inner, 1.0);
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        for (int dx = -rim; dx <= rim; ++dx) {
+            for (int dy = -rim; dy <= rim; ++dy) {
+                if (dx != 0 || dy != 0)
+                    p.drawPixmap(rim + dx, rim + dy, dark);
+            }
+        }
+        p.drawPixmap(rim, rim, light);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+bool TrayMenu::show(bool available) {
+    if (!available)
+        return false; // the window then ends the program when closed
+    if (!icon_) {
+        icon_ = std::make_unique<QSystemTrayIcon>();
+        icon_->setContextMenu(menu_.get());
+        icon_->setToolTip(QStringLiteral("Orvane"));
+        connect(icon_.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger) // a left click opens the player
+                        actions_.openPlayer();
+                });
+    }
     rebuild();
+    icon_->setIcon(symbolIcon(iconName_)); // before it shows: never a blank slot
     icon_->show();
+    return true;
 }
 
 void TrayMenu::rebuild() {
@@ -80,7 +109,7 @@ void TrayMenu::rebuild() {
     if (icon != iconName_) {
         iconName_ = icon;
         if (icon_)
-            icon_->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(icon)));
+            icon_->setIcon(symbolIcon(icon));
     }
     if (signature == old && !menu_->actions().isEmpty())
         return;
@@ -105,10 +134,16 @@ void TrayMenu::rebuild() {
             connect(menu_->addAction(e.text), &QAction::triggered, engine_, &AudioEngine::previous);
             break;
         case Entry::Kind::OpenPlayer:
-            connect(menu_->addAction(e.text), &QAction::triggered, this, [this] { openPlayer_(); });
+            connect(menu_->addAction(e.text), &QAction::triggered, this,
+                    [this] { actions_.openPlayer(); });
+            break;
+        case Entry::Kind::Settings:
+            connect(menu_->addAction(e.text), &QAction::triggered, this,
+                    [this] { actions_.showSettings(); });
             break;
         case Entry::Kind::Quit:
-            connect(menu_->addAction(e.text), &QAction::triggered, this, [this] { quit_(); });
+            connect(menu_->addAction(e.text), &QAction::triggered, this,
+                    [this] { actions_.quit(); });
             break;
         }
     }

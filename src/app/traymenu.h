@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class QIcon;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -14,13 +15,14 @@ namespace orvane {
 class AudioEngine;
 class Preferences;
 
-// The tray icon and its menu: now-playing line, Play/Pause, Next, Previous, Open Player, Quit.
-// It stays while the main window is closed. Texts follow the language setting at once.
+// The tray icon and its menu: now-playing line, Play/Pause, Next, Previous, Open Player,
+// Settings…, Quit. It stays while the main window is closed. Texts follow the language setting
+// at once.
 class TrayMenu : public QObject {
     Q_OBJECT
 public:
     struct Entry {
-        enum class Kind { Label, Play, Next, Previous, OpenPlayer, Quit, Separator };
+        enum class Kind { Label, Play, Next, Previous, OpenPlayer, Settings, Quit, Separator };
         Kind kind;
         QString text;
         bool operator==(const Entry&) const = default;
@@ -28,22 +30,29 @@ public:
     // The menu for the engine's state, top to bottom.
     static QList<Entry> entries(const AudioEngine& engine, const QString& lang);
 
-    TrayMenu(AudioEngine* engine, Preferences* preferences, std::function<void()> openPlayer,
-             std::function<void()> quit, QObject* parent = nullptr);
+    struct Actions {
+        std::function<void()> openPlayer, showSettings, quit;
+    };
+    TrayMenu(AudioEngine* engine, Preferences* preferences, Actions actions,
+             QObject* parent = nullptr);
     ~TrayMenu() override;
 
-    // Shows the icon where the desktop has a tray.
-    void show();
+    // Shows the icon when the desktop has a tray (`available`); returns whether it did.
+    bool show(bool available);
     QMenu* menu() const { return menu_.get(); }
+    // The icon in the tray, once shown.
+    QSystemTrayIcon* trayIcon() const { return icon_.get(); }
     // "note" while playing, else "note-list".
     QString iconName() const { return iconName_; }
+    // The symbol as the tray shows it: light with a dark outline, readable on any panel.
+    static QIcon symbolIcon(const QString& name);
 
 private:
     void rebuild();
 
     AudioEngine* engine_;
     Preferences* preferences_;
-    std::function<void()> openPlayer_, quit_;
+    Actions actions_;
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> icon_;
     QString iconName_;

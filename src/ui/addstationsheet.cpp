@@ -4,11 +4,13 @@
 #include "app/preferences.h"
 #include "engine/audioengine.h"
 #include "radio/radiobrowser.h"
+#include "ui/elidedlabel.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -41,17 +43,19 @@ SearchResultRow::SearchResultRow(const RadioStation& station, bool isAdded, Them
     row->setContentsMargins(8, 5, 8, 5);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto* name = new QLabel(station.name);
-    auto* url = new QLabel(station.url);
+    // Both lines elide to the row's own width, so the add button always shows.
+    auto* name = new ElidedLabel(1);
+    auto* url = new ElidedLabel(1);
+    name->setObjectName(QStringLiteral("name"));
+    url->setObjectName(QStringLiteral("url"));
     url->setFont(Theme::textStyle(font(), Theme::Caption2));
     QPalette p = url->palette();
     p.setColor(QPalette::WindowText, theme->tertiary());
     url->setPalette(p);
-    for (QLabel* l : {name, url}) {
-        l->setTextFormat(Qt::PlainText);
-        l->setMaximumWidth(380);
-        l->setText(l->fontMetrics().elidedText(l->text(), Qt::ElideRight, 380));
-    }
+    name->setFullText(station.name);
+    url->setFullText(station.url);
+    name->setToolTip(station.name);
+    url->setToolTip(station.url);
     texts->addWidget(name);
     texts->addWidget(url);
     row->addLayout(texts, 1);
@@ -148,6 +152,7 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     scroll->setFixedHeight(190);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // rows elide to fit
     auto* listHolder = new QWidget;
     resultList_->setParent(nullptr);
     listHolder->setLayout(resultList_);
@@ -164,7 +169,7 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     auto* doneRow = new QHBoxLayout;
     doneRow->addStretch();
     done_->setText(loc(QStringLiteral("done"), lang));
-    done_->setDefault(true); // Return closes the sheet
+    done_->setDefault(true); // Return outside the fields closes the sheet
     doneRow->addWidget(done_);
     column->addLayout(doneRow);
 
@@ -172,10 +177,26 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     connect(query_, &QLineEdit::textChanged, this, &AddStationSheet::updateButtons);
     connect(add_, &QPushButton::clicked, this, &AddStationSheet::addManual);
     connect(find_, &QPushButton::clicked, this, &AddStationSheet::runSearch);
-    connect(query_, &QLineEdit::returnPressed, this, &AddStationSheet::runSearch);
+    for (QLineEdit* field : {name_, url_, query_})
+        field->installEventFilter(this);
     connect(done_, &QPushButton::clicked, this, &QDialog::accept);
     connect(engine_, &AudioEngine::stationsChanged, this, &AddStationSheet::showResults);
     updateButtons();
+}
+
+bool AddStationSheet::eventFilter(QObject* watched, QEvent* event) {
+    // A field's Return is its own: it never reaches the default button (which closes).
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (watched == query_)
+                runSearch(); // a blank query does nothing
+            else if ((watched == name_ || watched == url_) && add_->isEnabled())
+                addManual();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 bool AddStationSheet::acceptsAddress(const QString& text) {
@@ -245,13 +266,6 @@ void AddStationSheet::showResults() {
         });
         resultList_->insertWidget(at++, row);
     }
-}
-
-void AddStationSheet::showDemoResults(QList<RadioStation> results) {
-    results_ = std::move(results);
-    searching_ = false;
-    didSearch_ = true;
-    showResults();
 }
 
 bool AddStationSheet::showsNothingFound() const {

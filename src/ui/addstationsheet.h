@@ -37,6 +37,8 @@ private:
 
 // The modal sheet over the window: a station by hand (name, address; Add only for http(s)
 // addresses) and a search in the catalog whose results are added one by one. Done closes it.
+// Return in the search field searches, in the name or address field adds (when Add is
+// enabled); Return anywhere else, and Escape, close the sheet.
 class AddStationSheet : public QDialog {
     Q_OBJECT
 public:
@@ -58,8 +60,9 @@ public:
     QList<SearchResultRow*> resultRows() const;
 
     void runSearch();
-    // Shows these results as a finished search would (screenshots and tests).
-    void showDemoResults(QList<RadioStation> results);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void addManual();

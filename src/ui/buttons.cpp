@@ -3,10 +3,39 @@
 #include "ui/icons.h"
 #include "ui/theme.h"
 
+#include <QFocusEvent>
 #include <QPainter>
 #include <QPainterPath>
 
 namespace orvane {
+
+void paintFocusRing(QPainter& p, const QRectF& frame, double radius, const Theme& theme) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(theme.neon(), 2));
+    const QRectF ring = frame.adjusted(1, 1, -1, -1);
+    if (radius < 0)
+        p.drawEllipse(ring);
+    else
+        p.drawRoundedRect(ring, std::max(0.0, radius - 1), std::max(0.0, radius - 1));
+    p.restore();
+}
+
+bool isKeyboardFocus(Qt::FocusReason reason) {
+    return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+           reason == Qt::ShortcutFocusReason;
+}
+
+void SymbolButton::focusInEvent(QFocusEvent* event) {
+    ring_ = isKeyboardFocus(event->reason());
+    QAbstractButton::focusInEvent(event);
+}
+
+void ModeButton::focusInEvent(QFocusEvent* event) {
+    ring_ = isKeyboardFocus(event->reason());
+    QAbstractButton::focusInEvent(event);
+}
 
 SymbolButton::SymbolButton(Theme* theme, Look look, QWidget* parent)
     : QAbstractButton(parent)
@@ -14,7 +43,7 @@ SymbolButton::SymbolButton(Theme* theme, Look look, QWidget* parent)
     , look_(std::move(look)) {
     setFixedSize(look_.size, look_.size);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::TabFocus); // reached by Tab; a click leaves no ring
     connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
 }
 
@@ -58,6 +87,8 @@ void SymbolButton::paintEvent(QPaintEvent*) {
         const QPixmap pm = Icons::pixmap(symbol_, color_, s, devicePixelRatioF());
         p.drawPixmap(QPointF((width() - s) / 2.0, (height() - s) / 2.0), pm);
     }
+    if (hasFocus() && ring_)
+        paintFocusRing(p, QRectF(rect()), look_.radius, *theme_);
 }
 
 ModeButton::ModeButton(Theme* theme, QString symbol, QWidget* parent)
@@ -67,7 +98,7 @@ ModeButton::ModeButton(Theme* theme, QString symbol, QWidget* parent)
     setMinimumHeight(44);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::TabFocus); // reached by Tab; a click leaves no ring
     connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
 }
 
@@ -111,6 +142,8 @@ void ModeButton::paintEvent(QPaintEvent*) {
     p.setPen(color);
     p.drawText(QRectF(x + icon + 8, 0, m.horizontalAdvance(text()) + 2, height()),
                Qt::AlignVCenter | Qt::AlignLeft, text());
+    if (hasFocus() && ring_)
+        paintFocusRing(p, QRectF(rect()), 12, *theme_);
 }
 
 TintedBox::TintedBox(Theme* theme, double radius, double opacity, QWidget* parent)

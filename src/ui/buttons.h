@@ -4,9 +4,18 @@
 #include <QWidget>
 #include <functional>
 
+class QPainter;
+
 namespace orvane {
 
 class Theme;
+
+// The keyboard focus ring every control of the window draws around its frame: the accent,
+// 2 px, inside `frame`.
+void paintFocusRing(QPainter& painter, const QRectF& frame, double radius, const Theme& theme);
+// Whether a focus change came from the keyboard (Tab, Shift+Tab): only then is the ring drawn,
+// not for the focus a window hands its first control when it opens.
+bool isKeyboardFocus(Qt::FocusReason reason);
 
 // A plain-style button drawn as a symbol in a frame: an optional rounded or circular outline
 // (and fill), the symbol tinted by a colour the owner chooses. The whole frame is clickable.
@@ -30,10 +39,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     Theme* theme_;
     Look look_;
+    bool ring_ = false;
     QString symbol_;
     QColor color_;
 };
@@ -49,11 +60,13 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     Theme* theme_;
     QString symbol_;
     bool selected_ = false;
+    bool ring_ = false;
 };
 
 // A rounded rectangle filled with the text colour at low opacity, behind a row of controls.

@@ -3,12 +3,15 @@
 #include "app/localization.h"
 #include "app/preferences.h"
 #include "engine/audioengine.h"
+#include "ui/buttons.h"
+#include "ui/glowbar.h"
 #include "ui/icons.h"
 #include "ui/playerpanel.h"
 #include "ui/playlistpanel.h"
 #include "ui/radiopanel.h"
 #include "ui/theme.h"
 
+#include <QAbstractButton>
 #include <QCollator>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -16,10 +19,12 @@
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
+#include <QListView>
 #include <QMimeData>
-#include <QMimeDatabase>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QtConcurrent/QtConcurrentRun>
 #include <sys/stat.h>
@@ -179,6 +184,87 @@ ContentView::ContentView(AudioEngine* engine, RadioBrowser* catalog, Preferences
     connect(engine_, &AudioEngine::modeChanged, this, &ContentView::showMode);
     connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
     showMode();
+    installKeys();
+    // Tab goes down the player, then through the list on show and its footer.
+    QWidget* chain[] = {player_->progressBar(), player_->shuffleButton(), player_->previousButton(),
+                        player_->playButton(),  player_->nextButton(),    player_->repeatButton(),
+                        player_->volumeBar(),   player_->libraryButton(), player_->radioButton(),
+                        playlist_->list(),      playlist_->addButton(),   playlist_->removeButton(),
+                        radio_->list(),         radio_->addButton(),      radio_->removeButton()};
+    for (size_t i = 1; i < std::size(chain); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+void ContentView::installKeys() {
+    auto key = [this](QKeySequence sequence, std::function<void()> action) {
+        auto* shortcut = new QShortcut(sequence, this);
+        connect(shortcut, &QShortcut::activated, this, std::move(action));
+    };
+    // A focused button keeps its own Space and Return (the desktop's way to press it); text
+    // fields keep theirs by themselves.
+    auto focusedButton = [this]() -> QAbstractButton* {
+        return qobject_cast<QAbstractButton*>(window()->focusWidget());
+    };
+    key(Qt::Key_Space, [this, focusedButton] {
+        if (QAbstractButton* b = focusedButton())
+            b->click();
+        else
+            engine_->togglePlay();
+    });
+    for (const int k : {Qt::Key_Return, Qt::Key_Enter}) {
+        key(k, [this, focusedButton] {
+            if (QAbstractButton* b = focusedButton())
+                b->click();
+            else
+                playSelection();
+        });
+    }
+    key(QKeySequence::Open, [this] { openFiles(); });
+    key(Qt::Key_Delete, [this] { removeSelection(); });
+    key(Qt::Key_Left, [this] { seekBy(-5); });
+    key(Qt::Key_Right, [this] { seekBy(5); });
+    key(Qt::CTRL | Qt::Key_Left, [this] { engine_->previous(); });
+    key(Qt::CTRL | Qt::Key_Right, [this] { engine_->next(); });
+    key(Qt::CTRL | Qt::Key_L, [this] { engine_->setMode(PlayerMode::Library); });
+    key(Qt::CTRL | Qt::Key_R, [this] { engine_->setMode(PlayerMode::Radio); });
+}
+
+void ContentView::playSelection() {
+    if (engine_->mode() == PlayerMode::Library) {
+        const QList<Track>& list = engine_->playlist();
+        for (int i = 0; i < list.size(); ++i) {
+            if (selection_.contains(list.at(i).id)) {
+                playlist_->doubleClickRow(i);
+                return;
+            }
+        }
+    } else {
+        const QList<RadioStation>& list = engine_->stations();
+        for (int i = 0; i < list.size(); ++i) {
+            if (radio_->selection().contains(list.at(i).id)) {
+                radio_->doubleClickRow(i);
+                return;
+            }
+        }
+    }
+}
+
+void ContentView::removeSelection() {
+    // The footer's "−", as a click would press it.
+    ListPanel* panel = engine_->mode() == PlayerMode::Library ? static_cast<ListPanel*>(playlist_)
+                                                              : static_cast<ListPanel*>(radio_);
+    if (panel->removeButton()->isEnabled())
+        panel->removeButton()->click();
+}
+
+void ContentView::seekBy(double seconds) {
+    const auto track = engine_->currentTrack();
+    if (engine_->isRadioActive() || !track)
+        return;
+    double target = std::max(engine_->livePosition() + seconds, 0.0);
+    if (track->duration > 0) // a length not yet known puts no end to it
+        target = std::min(target, track->duration);
+    engine_->seek(target);
 }
 
 void ContentView::showMode() {
@@ -192,15 +278,19 @@ void ContentView::openFiles() {
     if (chooser_) {
         urls = chooser_();
     } else {
-        // MP3 and every audio type the system knows; several files at once, no folders.
-        QStringList globs{"*.mp3"};
-        for (const QMimeType& type : QMimeDatabase().allMimeTypes()) {
-            if (type.name().startsWith(QLatin1String("audio/")))
-                globs += type.globPatterns();
-        }
-        globs.removeDuplicates();
-        urls = QFileDialog::getOpenFileUrls(this, QString(), QUrl(),
-                                            QStringLiteral("Audio (%1)").arg(globs.join(' ')));
+        // The six kinds a drop takes, named once, and a way out for odd names; several files
+        // at once, no folders.
+        const QString lang = preferences_->language();
+        QStringList globs;
+        for (const QString& ext : acceptedExtensions())
+            globs.append(QStringLiteral("*.") + ext);
+        QFileDialog dialog(this);
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        dialog.setNameFilters({loc(QStringLiteral("audio_files"), lang) +
+                                   QStringLiteral(" (%1)").arg(globs.join(QLatin1Char(' '))),
+                               loc(QStringLiteral("all_files"), lang) + QStringLiteral(" (*)")});
+        if (dialog.exec() == QDialog::Accepted)
+            urls = dialog.selectedUrls();
     }
     if (!urls.isEmpty())
         engine_->add(urls, false); // in the dialog's order, unsorted

@@ -54,6 +54,11 @@ public:
     // Returns false (rejected) when nothing dropped can be a track, judged without walking.
     bool handleDrop(const QList<QUrl>& urls);
 
+    // What the window's keys do.
+    void playSelection();        // Return: the selected track or station plays
+    void removeSelection();      // Delete: the selected rows go
+    void seekBy(double seconds); // Left/Right: within the loaded track
+
     PlayerPanel* playerPanel() const { return player_; }
     PlaylistPanel* playlistPanel() const { return playlist_; }
     RadioPanel* radioPanel() const { return radio_; }
@@ -74,6 +79,7 @@ protected:
 
 private:
     void showMode();
+    void installKeys();
 
     AudioEngine* engine_;
     Preferences* preferences_;

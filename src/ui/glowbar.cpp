@@ -1,7 +1,9 @@
 #include "ui/glowbar.h"
 
+#include "ui/buttons.h"
 #include "ui/theme.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -15,6 +17,7 @@ GlowBar::GlowBar(Theme* theme, QWidget* parent)
     setFixedHeight(barHeight + 2 * margin);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
     connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
 }
 
@@ -29,8 +32,14 @@ void GlowBar::setValue(double value) {
         update();
 }
 
+void GlowBar::setSideMargin(int side) {
+    side_ = std::max(0, side);
+    updateGeometry();
+    update();
+}
+
 QRectF GlowBar::barRect() const {
-    return QRectF(margin, margin, std::max(0, width() - 2 * margin), barHeight);
+    return QRectF(side_, margin, std::max(0, width() - 2 * side_), barHeight);
 }
 
 double GlowBar::fillWidth() const {
@@ -42,7 +51,7 @@ double GlowBar::fractionAt(double x) const {
     const double w = barRect().width();
     if (w <= 0)
         return 0;
-    return std::min(1.0, std::max(0.0, (x - margin) / w));
+    return std::min(1.0, std::max(0.0, (x - side_) / w));
 }
 
 void GlowBar::paintEvent(QPaintEvent*) {
@@ -64,6 +73,57 @@ void GlowBar::paintEvent(QPaintEvent*) {
         p.setBrush(gradient);
         p.drawRoundedRect(fill, std::min(r, w / 2), r);
     }
+    if (hasFocus() && ring_)
+        paintFocusRing(p, QRectF(rect()).adjusted(side_ > 2 ? 2 : 0, 2, side_ > 2 ? -2 : 0, -2), 8,
+                       *theme_);
+}
+
+namespace {
+int stepDirection(const QKeyEvent* event) {
+    if (event->modifiers() & ~Qt::KeypadModifier)
+        return 0;
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Down:
+        return -1;
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+        return 1;
+    default:
+        return 0;
+    }
+}
+} // namespace
+
+bool GlowBar::event(QEvent* event) {
+    // The arrows belong to the focused bar, before the window's own Left/Right.
+    if (event->type() == QEvent::ShortcutOverride && keyStep_ > 0 &&
+        stepDirection(static_cast<QKeyEvent*>(event)) != 0) {
+        event->accept();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void GlowBar::keyPressEvent(QKeyEvent* event) {
+    const int direction = stepDirection(event);
+    if (direction == 0 || keyStep_ <= 0 || !onChange_) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    const double v = std::isnan(value_) ? 0.0 : value_;
+    onChange_(std::clamp(v + direction * keyStep_, 0.0, 1.0));
+}
+
+void GlowBar::focusInEvent(QFocusEvent* event) {
+    ring_ = isKeyboardFocus(event->reason());
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void GlowBar::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void GlowBar::mousePressEvent(QMouseEvent* event) {

@@ -18,23 +18,37 @@ public:
     double value() const { return value_; }
     void setValue(double value);
     void setOnChange(std::function<void(double)> onChange) { onChange_ = std::move(onChange); }
+    // The fraction Left/Right (Down/Up) move by while the bar has the keyboard focus; 0: the
+    // keys are left to the window.
+    void setKeyStep(double step) { keyStep_ = step; }
 
     static constexpr int margin = 8, barHeight = 5;
+    // The side margins: `margin` by default; 0 lines the bar up with its neighbours' edges (the
+    // pointer still has the margin above and below).
+    void setSideMargin(int side);
+    int sideMargin() const { return side_; }
     // The bar's rectangle inside the widget, and the fill's width for a value.
     QRectF barRect() const;
     double fillWidth() const;
     // The fraction for a pointer at widget x.
     double fractionAt(double x) const;
-    QSize sizeHint() const override { return {200, barHeight + 2 * margin}; }
+    QSize sizeHint() const override { return {200 + 2 * side_, barHeight + 2 * margin}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     Theme* theme_;
     double value_ = 0;
+    double keyStep_ = 0;
+    int side_ = margin;
+    bool ring_ = false;
     std::function<void(double)> onChange_;
 };
 

@@ -1,10 +1,13 @@
 #include "ui/listpanel.h"
 
 #include "app/preferences.h"
+#include "ui/buttons.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
 
+#include <QFocusEvent>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
 #include <QPainter>
@@ -39,6 +42,8 @@ void paintRow(QPainter& p, const QRect& cell, const RowLook& look, const Theme& 
         p.setPen(Qt::NoPen);
         p.drawRoundedRect(frame, 12, 12);
     }
+    if (look.focused)
+        paintFocusRing(p, QRectF(rect), 12, theme);
     const QRect inner = rect.adjusted(14, 10, -14, -10);
     QFont callout = Theme::textStyle(font, Theme::Callout);
     const QFontMetrics mc(callout);
@@ -74,7 +79,7 @@ void paintRow(QPainter& p, const QRect& cell, const RowLook& look, const Theme& 
     const QFontMetrics m(font);
     p.drawText(QRect(x, inner.top(), std::max(0, right - x), inner.height()),
                Qt::AlignVCenter | Qt::AlignLeft,
-               m.elidedText(look.name, Qt::ElideRight, right - x));
+               m.elidedText(look.name.simplified(), Qt::ElideRight, right - x)); // one line
     p.restore();
 }
 
@@ -127,15 +132,18 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
     connect(list_, &QListView::doubleClicked, this,
             [this](const QModelIndex& i) { doubleClickRow(i.row()); });
     list_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    list_->installEventFilter(this);
     body_->addWidget(list_);
     column->addWidget(body_, 1);
 
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(16, 16, 16, 16);
+    footer->setSpacing(6);
     footer->addWidget(footer_);
     footer->addStretch();
     for (QPushButton* b : {add_, remove_}) {
         b->setFixedSize(34, 26);
+        b->setFocusPolicy(Qt::TabFocus);
         b->setIconSize(QSize(14, 14));
         footer->addWidget(b);
     }
@@ -160,9 +168,58 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
                                        theme_->primary(remove_->isEnabled() ? 1.0 : 0.3), 14,
                                        devicePixelRatioF()));
         list_->viewport()->update();
+        // The window's own look for the footer's buttons and the list's scroll bar.
+        auto rgba = [](const QColor& c) {
+            return QStringLiteral("rgba(%1, %2, %3, %4)")
+                .arg(c.red())
+                .arg(c.green())
+                .arg(c.blue())
+                .arg(c.alpha());
+        };
+        const QString buttons =
+            QStringLiteral(
+                "QPushButton { background: %1; border: 1px solid %2; border-radius: 8px; }"
+                "QPushButton:hover { background: %3; }"
+                "QPushButton:pressed { background: %4; }"
+                "QPushButton:disabled { background: transparent; }"
+                "QPushButton:focus { border: 2px solid %5; }")
+                .arg(rgba(theme_->primary(0.06)), rgba(theme_->primary(0.12)),
+                     rgba(theme_->primary(0.10)), rgba(theme_->primary(0.16)),
+                     rgba(theme_->neon()));
+        for (QPushButton* b : {add_, remove_})
+            b->setStyleSheet(buttons);
+        list_->verticalScrollBar()->setStyleSheet(
+            QStringLiteral(
+                "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
+                "QScrollBar::handle:vertical { background: %1; border-radius: 3px;"
+                " min-height: 32px; }"
+                "QScrollBar::handle:vertical:hover { background: %2; }"
+                "QScrollBar::add-line, QScrollBar::sub-line { height: 0; border: none;"
+                " background: none; }"
+                "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
+                .arg(rgba(theme_->primary(0.25)), rgba(theme_->primary(0.4))));
     };
     connect(theme_, &Theme::changed, this, recolor);
     recolor();
+}
+
+bool ListPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_) {
+        if (event->type() == QEvent::FocusIn)
+            list_->setProperty("keyboardFocus",
+                               isKeyboardFocus(static_cast<QFocusEvent*>(event)->reason()));
+        else if (event->type() == QEvent::KeyPress)
+            list_->setProperty("keyboardFocus", true);
+    }
+    return GlassPanel::eventFilter(watched, event);
+}
+
+void ListPanel::followCursor() {
+    connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid() && list_->hasFocus())
+                    clickRow(current.row());
+            });
 }
 
 void ListPanel::setTexts(const QString& header, const QString& empty, const QString& footer) {

@@ -28,6 +28,7 @@ struct RowLook {
     bool current = false;
     bool selected = false;
     bool trailingAccent = false;
+    bool focused = false; // the list has the keyboard focus and this is its cursor row
 };
 void paintRow(QPainter& painter, const QRect& rect, const RowLook& look, const Theme& theme,
               const QFont& font);
@@ -64,6 +65,9 @@ public:
     void scrollToCentre(int row, bool instantly);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Called once the list has its model: the keyboard's cursor (Up/Down, Home/End) selects.
+    void followCursor();
     void setTexts(const QString& header, const QString& empty, const QString& footer);
     void setEmpty(bool empty);
     void setRemoveEnabled(bool enabled);

@@ -21,6 +21,10 @@ MainWindow::MainWindow(AudioEngine* engine, RadioBrowser* catalog, Preferences* 
     // The desktop's usual "close window" keys (Ctrl+W): the window goes, playback stays.
     auto* close = new QShortcut(QKeySequence::Close, this);
     connect(close, &QShortcut::activated, this, &QWidget::close);
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quit, &QShortcut::activated, this, &MainWindow::quitRequested);
+    auto* settings = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), this);
+    connect(settings, &QShortcut::activated, this, &MainWindow::settingsRequested);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -29,6 +33,12 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (quitOnClose_) {
+        // Without a tray nothing could bring the window back: closing it ends the program.
+        event->accept();
+        Q_EMIT quitRequested();
+        return;
+    }
     hide(); // the process goes on with its tray icon
     event->ignore();
 }

@@ -10,18 +10,25 @@ class Preferences;
 class RadioBrowser;
 class Theme;
 
-// The main window. Closing it only hides it: playback, the tray and the media keys go on.
-// Its content is the ContentView.
+// The main window. Closing it only hides it (playback, the tray and the media keys go on),
+// unless there is no tray to come back through: then closing asks to quit. Its content is the
+// ContentView; the window's keys are set here.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
     MainWindow(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences, Theme* theme,
                QWidget* parent = nullptr);
     ContentView* content() const { return content_; }
+    // Whether closing the window ends the program (no tray to bring it back).
+    void setQuitOnClose(bool quit) { quitOnClose_ = quit; }
 
 Q_SIGNALS:
     // Each time the window appears (the first time hands the engine to the file delegate).
     void appeared();
+    // Ctrl+, asks for the settings window.
+    void settingsRequested();
+    // Ctrl+Q, or closing the window when there is no tray.
+    void quitRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -29,6 +36,7 @@ protected:
 
 private:
     ContentView* content_;
+    bool quitOnClose_ = false;
 };
 
 } // namespace orvane

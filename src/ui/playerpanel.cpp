@@ -4,6 +4,7 @@
 #include "app/preferences.h"
 #include "engine/audioengine.h"
 #include "ui/buttons.h"
+#include "ui/elidedlabel.h"
 #include "ui/glowbar.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
@@ -104,15 +105,13 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
 
     // 1. Header.
     artwork_ = new ArtworkView;
-    line1_ = new QLabel;
-    line2_ = new QLabel;
-    line3_ = new QLabel;
+    // Each line shows what fits whole and ends in "…" when more is left.
+    line1_ = new ElidedLabel(2);
+    line2_ = new ElidedLabel(1);
+    line3_ = new ElidedLabel(2);
     line1_->setFont(Theme::textStyle(font(), Theme::Title2, true));
-    line1_->setWordWrap(true);
-    line1_->setMaximumHeight(QFontMetrics(line1_->font()).lineSpacing() * 2 + 2);
     line2_->setFont(Theme::textStyle(font(), Theme::Title3));
     line3_->setFont(Theme::textStyle(font(), Theme::Caption));
-    line3_->setWordWrap(true);
     auto* header = new QHBoxLayout;
     header->setSpacing(14);
     header->addWidget(artwork_, 0, Qt::AlignTop);
@@ -133,12 +132,13 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     trackLayout->setContentsMargins(0, 0, 0, 0);
     trackLayout->setSpacing(6 - GlowBar::margin);
     progress_ = new GlowBar(theme_);
+    progress_->setSideMargin(0); // the bar spans the column, like the boxes below it
     progress_->setOnChange([this](double f) { engine_->seek(f * scale()); });
     trackLayout->addWidget(progress_);
     elapsed_ = new QLabel;
     total_ = new QLabel;
     auto* times = new QHBoxLayout;
-    times->setContentsMargins(GlowBar::margin, 0, GlowBar::margin, 0);
+    times->setContentsMargins(0, 0, 0, 0);
     times->addWidget(elapsed_);
     times->addStretch();
     times->addWidget(total_);
@@ -202,13 +202,16 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
 
     // 5. Volume.
     auto* volumeBox = new TintedBox(theme_, 14);
+    volumeBox->setFixedHeight(40); // as tall as the mode buttons' rhythm suggests
     auto* volumeRow = new QHBoxLayout(volumeBox);
-    volumeRow->setContentsMargins(12, 12 - GlowBar::margin, 12, 12 - GlowBar::margin);
-    volumeRow->setSpacing(12 - GlowBar::margin);
+    volumeRow->setContentsMargins(14, 0, 14, 0);
+    volumeRow->setSpacing(12);
     speaker_ = new QLabel;
     speaker_->setFixedSize(18, 18);
     volume_ = new GlowBar(theme_);
+    volume_->setSideMargin(0);
     volume_->setOnChange([this](double f) { engine_->setVolume(f); });
+    volume_->setKeyStep(0.05);
     percent_ = new QLabel;
     percent_->setFont(mono);
     percent_->setFixedWidth(38);
@@ -274,17 +277,17 @@ void PlayerPanel::refreshHeader() {
     if (engine_->isRadioActive()) {
         const auto station = engine_->currentStation();
         artwork_->show(ArtworkView::Kind::Radio, {});
-        line1_->setText(station ? station->name : QStringLiteral("Радио"));
-        line2_->setText(loc(QStringLiteral("internet_radio"), lang));
-        line3_->setText(engine_->radioStatus().isEmpty() ? QString()
-                                                         : loc(engine_->radioStatus(), lang));
+        line1_->setFullText(station ? station->name : QStringLiteral("Радио"));
+        line2_->setFullText(loc(QStringLiteral("internet_radio"), lang));
+        line3_->setFullText(engine_->radioStatus().isEmpty() ? QString()
+                                                             : loc(engine_->radioStatus(), lang));
     } else {
         artwork_->show(track && !track->artwork.isEmpty() ? ArtworkView::Kind::Cover
                                                           : ArtworkView::Kind::Note,
                        track ? track->artwork : QByteArray());
-        line1_->setText(track ? track->artist : QStringLiteral("Orvane"));
-        line2_->setText(track ? track->title : loc(QStringLiteral("select_track"), lang));
-        line3_->setText(track ? track->info : QString());
+        line1_->setFullText(track ? track->artist : QStringLiteral("Orvane"));
+        line2_->setFullText(track ? track->title : loc(QStringLiteral("select_track"), lang));
+        line3_->setFullText(track ? track->info : QString());
     }
 }
 
@@ -303,10 +306,12 @@ void PlayerPanel::refreshProgress() {
     progressArea_->setCurrentIndex(0);
     const double d = scale();
     progress_->setValue(engine_->progress() / d);
+    progress_->setKeyStep(engine_->currentTrack() ? 5 / d : 0); // 5 s a press
     const QString elapsed = timeString(engine_->progress());
     if (elapsed_->text() != elapsed)
         elapsed_->setText(elapsed);
-    const QString total = timeString(d);
+    // Nothing loaded: no length to show (the bar's scale of 1 s is not one).
+    const QString total = timeString(engine_->currentTrack() ? d : 0.0);
     if (total_->text() != total)
         total_->setText(total);
 }
@@ -338,7 +343,7 @@ void PlayerPanel::refreshMode() {
 }
 
 QStringList PlayerPanel::headerLines() const {
-    return {line1_->text(), line2_->text(), line3_->text()};
+    return {line1_->fullText(), line2_->fullText(), line3_->fullText()};
 }
 
 QStringList PlayerPanel::progressTexts() const {

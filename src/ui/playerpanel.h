@@ -10,6 +10,7 @@ class QStackedWidget;
 namespace orvane {
 
 class AudioEngine;
+class ElidedLabel;
 class GlowBar;
 class ModeButton;
 class Preferences;
@@ -50,11 +51,14 @@ public:
     QString volumeText() const;
     QString speakerSymbol() const;
     ArtworkView* artwork() const { return artwork_; }
+    ElidedLabel* titleLabel() const { return line1_; }
     GlowBar* progressBar() const { return progress_; }
     GlowBar* volumeBar() const { return volume_; }
     SymbolButton* shuffleButton() const { return shuffle_; }
     SymbolButton* repeatButton() const { return repeat_; }
     SymbolButton* playButton() const { return play_; }
+    SymbolButton* previousButton() const { return previous_; }
+    SymbolButton* nextButton() const { return next_; }
     ModeButton* libraryButton() const { return library_; }
     ModeButton* radioButton() const { return radio_; }
     VisualizerView* visualizer() const { return visualizer_; }
@@ -70,9 +74,9 @@ private:
     AudioEngine* engine_;
     Preferences* preferences_;
     ArtworkView* artwork_;
-    QLabel* line1_;
-    QLabel* line2_;
-    QLabel* line3_;
+    ElidedLabel* line1_;
+    ElidedLabel* line2_;
+    ElidedLabel* line3_;
     QStackedWidget* progressArea_;
     GlowBar* progress_;
     QLabel* elapsed_;

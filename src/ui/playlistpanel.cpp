@@ -93,9 +93,10 @@ void PlaylistRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
     if (row < 0 || row >= engine_->playlist().size())
         return;
     const Track& track = engine_->playlist().at(row);
-    paintRow(*painter, option.rect,
-             look(track, row, track.id == engine_->currentID(), selection_->contains(track.id)),
-             *theme_, option.font);
+    RowLook l = look(track, row, track.id == engine_->currentID(), selection_->contains(track.id));
+    l.focused = (option.state & QStyle::State_HasFocus) && option.widget &&
+                option.widget->property("keyboardFocus").toBool();
+    paintRow(*painter, option.rect, l, *theme_, option.font);
 }
 
 PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Preferences* preferences,
@@ -106,6 +107,7 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
     , model_(new PlaylistModel(engine, this)) {
     list()->setModel(model_);
     list()->setItemDelegate(new PlaylistRow(engine_, selection_, theme_, this));
+    followCursor();
     connect(addButton(), &QPushButton::clicked, this, [this] {
         if (onImport_)
             onImport_();

@@ -67,9 +67,10 @@ void RadioRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const QString status = !isCurrent || engine_->radioStatus().isEmpty()
                                ? QString()
                                : loc(engine_->radioStatus(), preferences_->language());
-    paintRow(*painter, option.rect,
-             look(station, row, isCurrent, selection_->contains(station.id), status), *theme_,
-             option.font);
+    RowLook l = look(station, row, isCurrent, selection_->contains(station.id), status);
+    l.focused = (option.state & QStyle::State_HasFocus) && option.widget &&
+                option.widget->property("keyboardFocus").toBool();
+    paintRow(*painter, option.rect, l, *theme_, option.font);
 }
 
 RadioPanel::RadioPanel(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences,
@@ -80,6 +81,7 @@ RadioPanel::RadioPanel(AudioEngine* engine, RadioBrowser* catalog, Preferences* 
     , model_(new StationModel(engine, this)) {
     list()->setModel(model_);
     list()->setItemDelegate(new RadioRow(engine_, &selection_, preferences_, theme_, this));
+    followCursor();
     connect(addButton(), &QPushButton::clicked, this, &RadioPanel::showAddSheet);
     connect(removeButton(), &QPushButton::clicked, this, [this] {
         engine_->removeStations(selection_);

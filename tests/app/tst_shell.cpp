@@ -21,7 +21,9 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <sys/stat.h>
 
@@ -130,7 +132,7 @@ private Q_SLOTS:
         app.openFiles(files({"early.mp3"})); // before the window: waits
         QTest::qWait(100);
         QVERIFY(app.engine().playlist().isEmpty());
-        app.start();
+        app.start(true); // a desktop with a tray
         QTRY_VERIFY(app.mainWindow().isVisible());
         QTRY_COMPARE(app.engine().playlist().size(), 1);
 
@@ -160,20 +162,22 @@ private Q_SLOTS:
             return k;
         };
         const QList<Kind> bare{Kind::Play,       Kind::Next,      Kind::Previous, Kind::Separator,
-                               Kind::OpenPlayer, Kind::Separator, Kind::Quit};
+                               Kind::OpenPlayer, Kind::Separator, Kind::Settings, Kind::Quit};
         QCOMPARE(kinds(TrayMenu::entries(e, "en")), bare);
         QList<TrayMenu::Entry> en = TrayMenu::entries(e, "en");
         QCOMPARE(en.at(0).text, QStringLiteral("Play"));
         QCOMPARE(en.at(1).text, QStringLiteral("Next"));
         QCOMPARE(en.at(2).text, QStringLiteral("Previous"));
         QCOMPARE(en.at(4).text, QStringLiteral("Open Player"));
-        QCOMPARE(en.at(6).text, QStringLiteral("Quit"));
+        QCOMPARE(en.at(6).text, QStringLiteral("Settings…"));
+        QCOMPARE(en.at(7).text, QStringLiteral("Quit"));
         QList<TrayMenu::Entry> ru = TrayMenu::entries(e, "ru");
         QCOMPARE(ru.at(0).text, QStringLiteral("Играть"));
         QCOMPARE(ru.at(1).text, QStringLiteral("Следующий"));
         QCOMPARE(ru.at(2).text, QStringLiteral("Предыдущий"));
         QCOMPARE(ru.at(4).text, QStringLiteral("Открыть плеер"));
-        QCOMPARE(ru.at(6).text, QStringLiteral("Завершить"));
+        QCOMPARE(ru.at(6).text, QStringLiteral("Настройки…"));
+        QCOMPARE(ru.at(7).text, QStringLiteral("Завершить"));
 
         QList<Track> list = f.tracks({"Solo", "Song"});
         list[1].artist = "Band";
@@ -192,9 +196,9 @@ private Q_SLOTS:
 
         // The live menu follows a change of language at once, and its actions work.
         Preferences prefs(f.settings.get());
-        int opened = 0, quits = 0;
-        TrayMenu tray(
-            &e, &prefs, [&] { ++opened; }, [&] { ++quits; });
+        int opened = 0, quits = 0, settings = 0;
+        TrayMenu tray(&e, &prefs,
+                      TrayMenu::Actions{[&] { ++opened; }, [&] { ++settings; }, [&] { ++quits; }});
         auto texts = [&] {
             QStringList t;
             for (QAction* a : tray.menu()->actions())
@@ -203,16 +207,111 @@ private Q_SLOTS:
         };
         prefs.setLanguage("en");
         QCOMPARE(texts(), (QStringList{"Хит FM", "Play", "Next", "Previous", "—", "Open Player",
-                                       "—", "Quit"}));
+                                       "—", "Settings…", "Quit"}));
         prefs.setLanguage("ru");
         QCOMPARE(texts().at(5), QStringLiteral("Открыть плеер"));
         tray.menu()->actions().at(5)->trigger();
         tray.menu()->actions().at(7)->trigger();
+        tray.menu()->actions().at(8)->trigger();
         QCOMPARE(opened, 1);
+        QCOMPARE(settings, 1);
         QCOMPARE(quits, 1);
         tray.menu()->actions().at(2)->trigger(); // Next: the following station
         QCOMPARE(e.currentStationID(), e.stations().at(4).id);
         QCOMPARE(tray.iconName(), QStringLiteral("note-list"));
+    }
+
+    void settingsQuitAndTheTrayAreWithinReach() {
+        // Runs the event loop as the program does; returns the code it ended with (1: it did
+        // not end within the time).
+        auto runUntilQuit = [](const std::function<void()>& action) {
+            QTimer::singleShot(0, action);
+            QTimer timeout;
+            timeout.setSingleShot(true);
+            connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+            timeout.start(20000);
+            return QCoreApplication::exec();
+        };
+        QTemporaryDir dir;
+        {
+            auto settings =
+                std::make_unique<QSettings>(dir.filePath("s.ini"), QSettings::IniFormat);
+            settings->setValue("appLanguage", "en");
+            OrvaneApp app(std::move(settings));
+            app.start(true);
+            MainWindow& window = app.mainWindow();
+            QTRY_VERIFY(window.isVisible());
+
+            // The tray shows its symbol from the start, light inside a dark rim.
+            QVERIFY(app.tray().trayIcon());
+            const QIcon icon = app.tray().trayIcon()->icon();
+            QVERIFY(!icon.isNull());
+            const QImage image = icon.pixmap(22, 22).toImage();
+            int light = 0, dark = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    light += c.alpha() > 200 && c.lightness() > 220;
+                    dark += c.alpha() > 150 && c.lightness() < 60;
+                }
+            }
+            QVERIFY2(light > 10 && dark > 10, qPrintable(QString("%1 %2").arg(light).arg(dark)));
+
+            // "Settings…" just above Quit in the tray; the window is one, shown again on Ctrl+,.
+            const QList<QAction*> actions = app.tray().menu()->actions();
+            QCOMPARE(actions.at(actions.size() - 2)->text(), QStringLiteral("Settings…"));
+            QVERIFY(!app.settingsView());
+            actions.at(actions.size() - 2)->trigger();
+            QTRY_VERIFY(app.settingsView() && app.settingsView()->isVisible());
+            QPointer<SettingsView> first = app.settingsView();
+            first->close();
+            QVERIFY(!first->isVisible());
+            window.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&window));
+            QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
+            QTRY_VERIFY(first && first->isVisible());
+            QCOMPARE(app.settingsView(), first.data());
+            actions.at(actions.size() - 2)->trigger();
+            QCOMPARE(app.settingsView(), first.data());
+
+            // Open Player keeps a maximized window maximized, and restores a minimized one.
+            QAction* openPlayer = nullptr;
+            for (QAction* a : actions)
+                if (a->text() == QStringLiteral("Open Player"))
+                    openPlayer = a;
+            QVERIFY(openPlayer);
+            QSignalSpy opened(&app, &OrvaneApp::playerOpened);
+            window.showMaximized();
+            QTRY_VERIFY(window.isMaximized());
+            openPlayer->trigger();
+            QVERIFY(opened.wait(10000));
+            QVERIFY(window.isMaximized());
+            window.showMinimized();
+            QTRY_VERIFY(window.isMinimized());
+            openPlayer->trigger();
+            QVERIFY(opened.wait(10000));
+            QVERIFY(!window.isMinimized());
+            QVERIFY(window.isMaximized());
+
+            // With a tray, closing only hides; Ctrl+Q ends the program.
+            window.close();
+            QVERIFY(!window.isVisible());
+            app.openPlayer();
+            QTRY_VERIFY(window.isVisible());
+            window.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&window));
+            QCOMPARE(
+                runUntilQuit([&] { QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier); }), 0);
+        }
+        {
+            // A desktop without a tray: closing the window ends the program.
+            OrvaneApp app(
+                std::make_unique<QSettings>(dir.filePath("s2.ini"), QSettings::IniFormat));
+            app.start(false);
+            QTRY_VERIFY(app.mainWindow().isVisible());
+            QVERIFY(!app.tray().trayIcon());
+            QCOMPARE(runUntilQuit([&] { app.mainWindow().close(); }), 0);
+        }
     }
 
     void toastReplacesItselfAndGoesAfterThreeSeconds() {
@@ -302,6 +401,26 @@ private Q_SLOTS:
         QCOMPARE(settings.value("appTheme").toString(), QStringLiteral("dark"));
         QVERIFY(theme.isDark());
         QCOMPARE(QApplication::palette().color(QPalette::Window).lightness() < 128, true);
+        // The indicators read on the dark window: a ring in the text colour, the accent dot.
+        auto indicator = [](QRadioButton* b, auto&& counts) {
+            const QImage image = b->grab().toImage();
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < std::min(20, image.width()); ++x)
+                    n += counts(image.pixelColor(x, y));
+            return n;
+        };
+        const int background = QApplication::palette().color(QPalette::Window).lightness();
+
+        QTRY_VERIFY(indicator(button("Light"), [&](const QColor& c) {
+                        return c.lightness() > background + 50;
+                    }) > 8);
+        const QColor accent = Theme::neon(true);
+        QVERIFY(indicator(button("Dark"), [&](const QColor& c) {
+                    return std::abs(c.red() - accent.red()) + std::abs(c.green() - accent.green()) +
+                               std::abs(c.blue() - accent.blue()) <
+                           60;
+                }) > 8);
         button("Light")->click();
         QVERIFY(!theme.isDark());
         QCOMPARE(Theme::neon(false), theme.neon());

@@ -2,10 +2,15 @@
 // The engine runs on fake players in virtual time, so every picture is reproducible.
 #include "app/appearance.h"
 #include "app/preferences.h"
+#include "app/settingsview.h"
+#include "app/traymenu.h"
 #include "radio/radiobrowser.h"
 #include "support/enginefixture.h"
+#include "support/httptestserver.h"
 #include "ui/addstationsheet.h"
+#include "ui/buttons.h"
 #include "ui/contentview.h"
+#include "ui/playerpanel.h"
 #include "ui/playlistpanel.h"
 #include "ui/radiopanel.h"
 #include "ui/theme.h"
@@ -15,8 +20,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QListView>
+#include <QMenu>
 #include <QNetworkAccessManager>
 #include <QPainter>
+#include <QTest>
 #include <cmath>
 
 using namespace orvane;
@@ -71,7 +79,11 @@ int main(int argc, char* argv[]) {
         QNetworkAccessManager network;
         RadioBrowser catalog(&network, {QUrl("http://127.0.0.1:9")});
         ContentView view(&e, &catalog, &prefs, &t);
-        view.resize(960, 620);
+        // The minimum size for the pictures that test how much fits.
+        if (name.startsWith(QLatin1String("minimum")))
+            view.resize(view.minimumSize());
+        else
+            view.resize(960, 620);
         view.show();
         prepare(f, e, view);
         save(view, out, name);
@@ -109,7 +121,101 @@ int main(int argc, char* argv[]) {
     shoot("drop-highlight", "dark", "en",
           [](auto&, auto&, ContentView& view) { view.setDropTargeted(true); });
 
-    // The add-station sheet with results.
+    // The minimum size with very long Cyrillic names, in both appearances.
+    const QString longArtist =
+        QStringLiteral("Государственный академический симфонический оркестр имени Светланова");
+    const QString longTitle = QStringLiteral(
+        "Концерт для фортепиано с оркестром № 2 до минор, соч. 18: II. Adagio sostenuto");
+    for (const QString theme : {"dark", "light"}) {
+        shoot("minimum-long-" + theme, theme, "ru", [&](EngineFixture& f, AudioEngine& e, auto&) {
+            QStringList names{longTitle, "Вокализ", longTitle + " — " + longTitle};
+            for (int i = 1; i <= 30; ++i) // enough to scroll
+                names.append(QStringLiteral("Прелюдия № %1").arg(i));
+            QList<Track> list = f.tracks(names, 1234);
+            for (Track& t : list) {
+                t.artist = longArtist;
+                t.info = "FLAC · 1411 kbps · 44 kHz · Стерео";
+            }
+            e.setPlaylist(list);
+            e.play(e.playlist().at(0));
+            f.clock.advance(65);
+        });
+        shoot("minimum-radio-long-" + theme, theme, "ru",
+              [&](EngineFixture& f, AudioEngine& e, auto&) {
+                  QList<RadioStation> stations = e.stations();
+                  stations[0].name = QStringLiteral(
+                      "Радио «Маяк» — Первая государственная радиостанция страны, прямой эфир");
+                  stations[1].name = QStringLiteral("Строка\nс переводом строки");
+                  e.setStations(stations);
+                  e.setMode(PlayerMode::Radio);
+                  e.play(e.stations().at(0));
+                  f.lastStream()->report(StreamPlayer::TimeControlStatus::Playing);
+                  QApplication::processEvents();
+              });
+    }
+    shoot("no-track-light", "light", "en", [](auto&, auto&, auto&) {});
+    // The keyboard's focus ring on a button and on a row, in both appearances.
+    for (const QString theme : {"dark", "light"}) {
+        shoot("focus-ring-" + theme, theme, "en",
+              [](EngineFixture& f, AudioEngine& e, ContentView& view) {
+                  e.setPlaylist(f.tracks({"First", "Second", "Third"}));
+                  view.activateWindow();
+                  view.playerPanel()->playButton()->setFocus(Qt::TabFocusReason);
+                  QApplication::processEvents();
+                  view.playlistPanel()->list()->setFocus(Qt::TabFocusReason);
+                  QApplication::processEvents();
+                  view.playerPanel()->playButton()->setFocus(Qt::TabFocusReason);
+              });
+    }
+
+    // The settings window in both appearances.
+    for (const QString theme : {"dark", "light"}) {
+        EngineFixture f;
+        f.settings->setValue("appLanguage", "ru");
+        f.settings->setValue("appTheme", theme);
+        Preferences prefs(f.settings.get());
+        Theme t;
+        Appearance appearance(&t);
+        appearance.applyAppTheme(theme);
+        SettingsView view(&prefs);
+        view.show();
+        save(view, out, "settings-" + theme);
+    }
+
+    // The tray menu and its icon on a dark and a light panel.
+    {
+        EngineFixture f;
+        f.settings->setValue("appLanguage", "ru");
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"Кукушка"}));
+        e.play(e.playlist().at(0));
+        Preferences prefs(f.settings.get());
+        Theme t;
+        Appearance appearance(&t);
+        appearance.applyAppTheme("dark");
+        TrayMenu tray(&e, &prefs, TrayMenu::Actions{[] {}, [] {}, [] {}});
+        tray.menu()->popup(QPoint(0, 0));
+        save(*tray.menu(), out, "tray-menu");
+        tray.menu()->hide();
+        QImage panel(2 * 4 * 32, 32, QImage::Format_ARGB32);
+        QPainter p(&panel);
+        p.fillRect(QRect(0, 0, 128, 32), QColor(30, 30, 34));
+        p.fillRect(QRect(128, 0, 128, 32), QColor(236, 236, 236));
+        int x = 4;
+        for (const QColor& bg : {QColor(30, 30, 34), QColor(236, 236, 236)}) {
+            Q_UNUSED(bg);
+            for (const char* name : {"note", "note-list"}) {
+                const QIcon icon = TrayMenu::symbolIcon(QString::fromLatin1(name));
+                p.drawPixmap(x, 5, icon.pixmap(22, 22));
+                p.drawPixmap(x + 28, 8, icon.pixmap(16, 16));
+                x += 64;
+            }
+        }
+        p.end();
+        panel.save(QDir(out).filePath("tray-icons.png"));
+    }
+
+    // The add-station sheet with results from a catalog stand-in on this machine.
     {
         EngineFixture f;
         AudioEngine& e = f.start();
@@ -117,18 +223,36 @@ int main(int argc, char* argv[]) {
         Theme t;
         Appearance appearance(&t);
         appearance.applyAppTheme("dark");
+        HttpTestServer server;
+        if (!server.listen())
+            return 1;
+        const QByteArray body =
+            "[{\"name\":\"Jazz24\",\"url_resolved\":"
+            "\"https://live.wostreaming.net/direct/ppm-jazz24aac-ibc1\"},"
+            "{\"name\":\"SomaFM Groove Salad \xe2\x80\x94 \xd1\x87\xd0\xb8\xd0\xbb\xd0\xb0\xd1\x83"
+            "\xd1\x82\",\"url_resolved\":\"" +
+            e.stations().at(5).url.toUtf8() +
+            "\"},"
+            "{\"name\":\"" +
+            QStringLiteral("Джаз-радио: классический и современный джаз круглосуточно, "
+                           "без рекламы и без перерывов")
+                .toUtf8() +
+            "\",\"url_resolved\":\"http://stream.example.org/jazz/classic-and-modern/"
+            "around-the-clock/high-quality-320kbps.mp3?listener=screenshot\"},"
+            "{\"name\":\"Radio Swiss Jazz\",\"url_resolved\":"
+            "\"http://stream.srg-ssr.ch/m/rsj/mp3_128\"}]";
+        server.route("/json/stations/byname/jazz?limit=25&hidebroken=true&order=votes&reverse=true",
+                     {200, "application/json", body});
         QNetworkAccessManager network;
-        RadioBrowser catalog(&network, {QUrl("http://127.0.0.1:9")});
+        RadioBrowser catalog(&network, {QUrl(server.url(""))});
         AddStationSheet sheet(&e, &catalog, &prefs, &t);
-        sheet.queryField()->setText("jazz");
         sheet.show();
-        // Results as a search would bring them (one already in the list).
-        QList<RadioStation> results{
-            {QUuid::createUuid(), "Jazz24",
-             "https://live.wostreaming.net/direct/ppm-jazz24aac-ibc1"},
-            {QUuid::createUuid(), "SomaFM Groove Salad — чилаут", e.stations().at(5).url},
-            {QUuid::createUuid(), "Radio Swiss Jazz", "http://stream.srg-ssr.ch/m/rsj/mp3_128"}};
-        sheet.showDemoResults(results);
+        sheet.queryField()->setText("jazz");
+        QTest::keyClick(sheet.queryField(), Qt::Key_Return);
+        QElapsedTimer wait;
+        wait.start();
+        while (sheet.isSearching() && wait.elapsed() < 10000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
         sheet.resize(480, sheet.sizeHint().height());
         save(sheet, out, "add-station-sheet");
     }

@@ -6,6 +6,7 @@
 #include "ui/addstationsheet.h"
 #include "ui/buttons.h"
 #include "ui/contentview.h"
+#include "ui/elidedlabel.h"
 #include "ui/glowbar.h"
 #include "ui/playerpanel.h"
 #include "ui/playlistpanel.h"
@@ -13,13 +14,20 @@
 #include "ui/theme.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
 #include <QNetworkAccessManager>
+#include <QPainter>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyleOptionSlider>
 #include <QTest>
+#include <QTimer>
 #include <cmath>
 
 using namespace orvane;
@@ -52,10 +60,9 @@ struct Window {
 };
 
 void press(GlowBar& bar, double xFromLeadingEdge) {
-    QTest::mousePress(&bar, Qt::LeftButton, {},
-                      QPoint(int(GlowBar::margin + xFromLeadingEdge), bar.height() / 2));
-    QTest::mouseRelease(&bar, Qt::LeftButton, {},
-                        QPoint(int(GlowBar::margin + xFromLeadingEdge), bar.height() / 2));
+    const int x = int(bar.barRect().left() + xFromLeadingEdge);
+    QTest::mousePress(&bar, Qt::LeftButton, {}, QPoint(x, bar.height() / 2));
+    QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(x, bar.height() / 2));
 }
 
 } // namespace
@@ -155,6 +162,19 @@ private Q_SLOTS:
         QVERIFY(panel->showsEmptyState());
         QCOMPARE(panel->footerText(), QStringLiteral("0 stations"));
         QCOMPARE(panel->emptyText(), QStringLiteral("Click “+” to add a station"));
+
+        // A name holding a line break is drawn on the row's one line, as with a space.
+        auto render = [&](const QString& name) {
+            QImage image(400, 40, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter p(&image);
+            RowLook look;
+            look.mark = "01";
+            look.name = name;
+            paintRow(p, image.rect(), look, w.theme, list->font());
+            return image;
+        };
+        QCOMPARE(render("Строка\nс переводом"), render("Строка с переводом"));
     }
 
     void glowBarReportsFractionsAndDrawsClamped() {
@@ -188,7 +208,7 @@ private Q_SLOTS:
         Window w;
         PlayerPanel* panel = w.view.playerPanel();
         QCOMPARE(panel->headerLines(), (QStringList{"Orvane", "Select a track", ""}));
-        QCOMPARE(panel->progressTexts(), (QStringList{"0:00", "0:01"}));
+        QCOMPARE(panel->progressTexts(), (QStringList{"0:00", "0:00"})); // nothing loaded
         QCOMPARE(panel->artwork()->kind(), ArtworkView::Kind::Note);
         QCOMPARE(panel->volumeText(), QStringLiteral("73%"));
         QCOMPARE(panel->speakerSymbol(), QStringLiteral("speaker-waves"));
@@ -228,6 +248,20 @@ private Q_SLOTS:
         QTRY_COMPARE(panel->progressTexts().at(1), QStringLiteral("On Air"));
         w.prefs.setLanguage("ru");
         QCOMPARE(panel->progressTexts().at(1), QStringLiteral("В эфире"));
+
+        // A name of three lines and more shows two whole lines, the second ending in "…".
+        QList<RadioStation> stations = w.e.stations();
+        stations[2].name = QStringLiteral("Государственная радиостанция «Маяк» —\nпрямой эфир "
+                                          "круглые сутки, новости, музыка и разговоры");
+        w.e.setStations(stations);
+        ElidedLabel* title = panel->titleLabel();
+        QTRY_COMPARE(panel->headerLines().at(0), stations[2].name);
+        QTRY_COMPARE(title->text().count(QLatin1Char('\n')), 1);
+        const QStringList shown = title->text().split(QLatin1Char('\n'));
+        QVERIFY2(shown.last().endsWith(QChar(0x2026)), qPrintable(title->text()));
+        for (const QString& line : shown)
+            QVERIFY(title->fontMetrics().horizontalAdvance(line) <= title->contentsRect().width());
+        QCOMPARE(title->height(), title->fontMetrics().lineSpacing() * 2);
     }
 
     void modeSwitchKeepsPlayback() {
@@ -242,6 +276,169 @@ private Q_SLOTS:
         QCOMPARE(w.view.radioPanel()->footerText(), QStringLiteral("6 stations"));
         QTest::mouseClick(w.view.playerPanel()->libraryButton(), Qt::LeftButton);
         QVERIFY(w.view.playlistPanel()->isVisible());
+    }
+
+    void windowKeysDriveTheEngine() {
+        Window w;
+        w.view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        w.e.setPlaylist(w.f.tracks({"a", "b", "c"}, 100));
+        auto key = [&](int k, Qt::KeyboardModifiers modifiers = {}) {
+            QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : &w.view;
+            QTest::keyClick(to, Qt::Key(k), modifiers);
+        };
+        PlayerPanel* player = w.view.playerPanel();
+        PlaylistPanel* playlist = w.view.playlistPanel();
+
+        // Tab reaches every control, in the order they are seen.
+        QList<QWidget*> seen;
+        for (int i = 0; i < 24 && seen.size() < 11; ++i) {
+            key(Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            if (focus && (seen.isEmpty() ? focus == player->progressBar() : true) &&
+                !seen.contains(focus))
+                seen.append(focus);
+        }
+        const QList<QWidget*> order{
+            player->progressBar(), player->shuffleButton(), player->previousButton(),
+            player->playButton(),  player->nextButton(),    player->repeatButton(),
+            player->volumeBar(),   player->libraryButton(), player->radioButton(),
+            playlist->list(),      playlist->addButton()};
+        QCOMPARE(seen, order);
+
+        // The focus ring shows in both appearances.
+        for (const bool dark : {true, false}) {
+            w.theme.setDark(dark);
+            player->playButton()->setFocus(Qt::TabFocusReason);
+            const QImage focused = player->playButton()->grab().toImage();
+            playlist->list()->setFocus(Qt::TabFocusReason);
+            const QImage plain = player->playButton()->grab().toImage();
+            QVERIFY(focused != plain);
+            const QColor ring = focused.pixelColor(focused.width() / 2, 1);
+            QVERIFY2(std::abs(ring.hue() - w.theme.neon().hue()) < 20, qPrintable(ring.name()));
+        }
+
+        // The list's cursor selects; Return plays the selected row.
+        playlist->list()->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(0).id});
+        key(Qt::Key_Down);
+        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(1).id});
+        key(Qt::Key_Return);
+        QCOMPARE(w.e.currentID(), w.e.playlist().at(1).id);
+        QVERIFY(w.e.isPlaying());
+
+        // Space pauses and plays, Left/Right seek by 5 s, Ctrl+arrows change tracks.
+        key(Qt::Key_Space);
+        QVERIFY(!w.e.isPlaying());
+        w.f.clock.advance(2); // the pause fade
+        key(Qt::Key_Space);
+        QVERIFY(w.e.isPlaying());
+        const double at = w.e.livePosition();
+        key(Qt::Key_Right);
+        QCOMPARE(w.f.lastFile()->seeks.back(), at + 5);
+        key(Qt::Key_Right);
+        QCOMPARE(w.f.lastFile()->seeks.back(), at + 10);
+        key(Qt::Key_Left);
+        QCOMPARE(w.f.lastFile()->seeks.back(), at + 5);
+        key(Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(w.e.currentID(), w.e.playlist().at(2).id);
+        key(Qt::Key_Left, Qt::ControlModifier);
+        QCOMPARE(w.e.currentID(), w.e.playlist().at(1).id);
+
+        // Delete removes the selected row.
+        key(Qt::Key_Up);
+        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(0).id});
+        key(Qt::Key_Delete);
+        QCOMPARE(w.e.playlist().size(), 2);
+        QCOMPARE(w.e.playlist().at(0).title, QStringLiteral("b"));
+
+        // Ctrl+O opens the dialog.
+        int asked = 0;
+        w.view.setFileChooser([&] {
+            ++asked;
+            return QList<QUrl>{QUrl::fromLocalFile(touch("opened.mp3"))};
+        });
+        key(Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(asked, 1);
+        QTRY_COMPARE(w.e.playlist().size(), 3);
+
+        // Ctrl+R and Ctrl+L switch between radio and library; the station list works the same.
+        key(Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(w.e.mode(), PlayerMode::Radio);
+        RadioPanel* radio = w.view.radioPanel();
+        radio->list()->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(!radio->selection().isEmpty());
+        key(Qt::Key_Down);
+        QCOMPARE(radio->selection(), QSet<QUuid>{w.e.stations().at(1).id});
+        key(Qt::Key_Return);
+        QCOMPARE(w.e.currentStationID(), w.e.stations().at(1).id);
+        const auto stations = w.e.stations().size();
+        key(Qt::Key_Delete);
+        QCOMPARE(w.e.stations().size(), stations - 1);
+        key(Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(w.e.mode(), PlayerMode::Library);
+
+        // A focused button keeps Space for itself.
+        player->shuffleButton()->setFocus(Qt::TabFocusReason);
+        const bool shuffle = w.e.isShuffle();
+        key(Qt::Key_Space);
+        QCOMPARE(w.e.isShuffle(), !shuffle);
+        // The focused volume bar takes the arrows.
+        const double volume = w.e.volume();
+        player->volumeBar()->setFocus(Qt::TabFocusReason);
+        key(Qt::Key_Right);
+        QVERIFY(w.e.volume() > volume);
+
+        // A track whose length is not known yet still seeks forward.
+        w.e.setPlaylist(w.f.tracks({"unknown"}, 0));
+        w.e.play(w.e.playlist().at(0));
+        playlist->list()->setFocus(Qt::TabFocusReason);
+        const double start = w.e.livePosition();
+        key(Qt::Key_Right);
+        QCOMPARE(w.f.lastFile()->seeks.back(), start + 5);
+    }
+
+    void playerColumnAndListsShareTheWindowsLook() {
+        Window w;
+        PlayerPanel* panel = w.view.playerPanel();
+        QTRY_VERIFY(panel->progressBar()->isVisible());
+        // The bars line up with the artwork and the boxes: the pointer's margin lies above and
+        // below, not at the sides.
+        auto x = [panel](QWidget* widget, double at) {
+            return widget->mapTo(panel, QPoint(0, 0)).x() + at;
+        };
+        GlowBar* progress = panel->progressBar();
+        QWidget* controls = panel->playButton()->parentWidget();
+        const double left = x(panel->artwork(), 0);
+        QCOMPARE(x(progress, progress->barRect().left()), left);
+        QCOMPARE(x(controls, 0), left);
+        QCOMPARE(x(progress, progress->barRect().right()), x(controls, controls->width()));
+        QWidget* volumeBox = panel->volumeBar()->parentWidget();
+        QCOMPARE(x(volumeBox, 0), left);
+        QCOMPARE(volumeBox->height(), 40);
+
+        // The footer's buttons stand apart; the list's scroll bar is slim and has no arrows.
+        w.e.setPlaylist(w.f.tracks(QStringList(60, "x")));
+        PlaylistPanel* list = w.view.playlistPanel();
+        QVERIFY(list->removeButton()->geometry().left() - list->addButton()->geometry().right() >
+                4);
+        QScrollBar* bar = w.list()->verticalScrollBar();
+        QTRY_VERIFY(bar->isVisible());
+        QVERIFY2(bar->width() <= 10, qPrintable(QString::number(bar->width())));
+        QStyleOptionSlider option;
+        option.initFrom(bar);
+        option.orientation = Qt::Vertical;
+        option.minimum = bar->minimum();
+        option.maximum = bar->maximum();
+        option.sliderPosition = bar->sliderPosition();
+        option.sliderValue = bar->value();
+        option.pageStep = bar->pageStep();
+        option.singleStep = bar->singleStep();
+        option.subControls = QStyle::SC_All;
+        for (const auto control : {QStyle::SC_ScrollBarAddLine, QStyle::SC_ScrollBarSubLine})
+            QVERIFY(bar->style()
+                        ->subControlRect(QStyle::CC_ScrollBar, &option, control, bar)
+                        .height() <= 0);
     }
 
     void addStationSheetRules() {
@@ -268,40 +465,92 @@ private Q_SLOTS:
         QVERIFY(sheet.nameField()->text().isEmpty() && sheet.urlField()->text().isEmpty());
         QVERIFY(!sheet.addButton()->isEnabled());
 
+        // Return in the address field adds (when Add is enabled) and keeps the sheet open.
+        sheet.nameField()->setText("Typed");
+        QTest::keyClick(sheet.nameField(), Qt::Key_Return); // no address yet: nothing
+        QVERIFY(sheet.isVisible());
+        QCOMPARE(w.e.stations().size(), before + 1);
+        sheet.urlField()->setText("example.com/s");
+        QTest::keyClick(sheet.urlField(), Qt::Key_Return);
+        QVERIFY(sheet.isVisible());
+        QCOMPARE(w.e.stations().size(), before + 1);
+        sheet.urlField()->setText("http://typed.example/s");
+        QTest::keyClick(sheet.urlField(), Qt::Key_Return);
+        QVERIFY(sheet.isVisible());
+        QCOMPARE(w.e.stations().size(), before + 2);
+        QCOMPARE(w.e.stations().last().name, QStringLiteral("Typed"));
+        sheet.nameField()->setText("By name");
+        sheet.urlField()->setText("http://name.example/s");
+        QTest::keyClick(sheet.nameField(), Qt::Key_Return);
+        QVERIFY(sheet.isVisible());
+        QCOMPARE(w.e.stations().last().name, QStringLiteral("By name"));
+
         // Spaces only: no search, Return does nothing.
         sheet.queryField()->setText("  \t ");
         QVERIFY(!sheet.findButton()->isEnabled());
         QTest::keyClick(sheet.queryField(), Qt::Key_Return);
         QVERIFY(!sheet.isSearching());
         QVERIFY(server.requests.isEmpty());
+        QVERIFY(sheet.isVisible());
 
         // Searched with its spaces; results keep their ids; check marks by exact address.
+        const QString longName = QString("Радиостанция с очень длинным названием ").repeated(4);
         const QByteArray body =
             "[{\"name\":\"Known\",\"url_resolved\":\"https://stream.example/live\"},"
             "{\"name\":\"Case\",\"url_resolved\":\"https://STREAM.example/live\"},"
-            "{\"name\":\"New\",\"url_resolved\":\"http://new.example/s\"}]";
+            "{\"name\":\"New\",\"url_resolved\":\"http://new.example/s\"},"
+            "{\"name\":\"" +
+            longName.toUtf8() + "\",\"url_resolved\":\"http://long.example/" +
+            QByteArray(300, 'x') + "\"}]";
         server.route(
             "/json/stations/byname/%20jazz%20?limit=25&hidebroken=true&order=votes&reverse=true",
             {200, "application/json", body});
         sheet.queryField()->setText(" jazz ");
-        QTest::mouseClick(sheet.findButton(), Qt::LeftButton);
+        QTest::keyClick(sheet.queryField(), Qt::Key_Return);
         QVERIFY(sheet.isSearching());
+        QVERIFY(sheet.isVisible()); // the results are to be seen
         QTRY_VERIFY(!sheet.isSearching());
+        QVERIFY(sheet.isVisible());
         QList<SearchResultRow*> rows = sheet.resultRows();
-        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows.size(), 4);
         QVERIFY(rows.at(0)->isAdded());
         QVERIFY(!rows.at(1)->isAdded());
         QVERIFY(!rows.at(2)->isAdded());
+
+        // A long result elides within the list: its add button shows whole, nothing scrolls
+        // sideways.
+        auto* scroll = sheet.findChild<QScrollArea*>();
+        QVERIFY(scroll);
+        QTRY_VERIFY(rows.at(3)->addButton()->isVisible());
+        QWidget* viewport = scroll->viewport();
+        const QRect button(rows.at(3)->addButton()->mapTo(viewport, QPoint(0, 0)),
+                           rows.at(3)->addButton()->size());
+        QVERIFY2(viewport->rect().contains(button),
+                 qPrintable(QString("%1 in %2").arg(button.right()).arg(viewport->width())));
+        QVERIFY(!scroll->horizontalScrollBar()->isVisible());
+        auto* name = rows.at(3)->findChild<QLabel*>("name");
+        QVERIFY(name->text().endsWith(QChar(0x2026)));
+        QVERIFY(name->fontMetrics().horizontalAdvance(name->text()) <= name->width());
+
         const QUuid id = sheet.results().at(2).id;
         QTest::mouseClick(rows.at(2)->addButton(), Qt::LeftButton);
         QCOMPARE(w.e.stations().last().id, id);
-        QTRY_VERIFY(sheet.resultRows().size() == 3 && sheet.resultRows().at(2)->isAdded());
+        QTRY_VERIFY(sheet.resultRows().size() == 4 && sheet.resultRows().at(2)->isAdded());
 
         server.route("/json/stations/byname/zzz?limit=25&hidebroken=true&order=votes&reverse=true",
                      {200, "application/json", "[]"});
         sheet.queryField()->setText("zzz");
         QTest::keyClick(sheet.queryField(), Qt::Key_Return);
         QTRY_VERIFY(sheet.showsNothingFound());
+        QVERIFY(sheet.isVisible());
+
+        // Escape closes, and so does Return outside the fields.
+        QTest::keyClick(&sheet, Qt::Key_Escape);
+        QVERIFY(!sheet.isVisible());
+        sheet.show();
+        sheet.findButton()->setFocus();
+        QTest::keyClick(sheet.findButton(), Qt::Key_Return);
+        QVERIFY(!sheet.isVisible());
     }
 
     void dropsAreFilteredWalkedAndSortedNaturally() {
@@ -359,6 +608,28 @@ private Q_SLOTS:
         QTRY_COMPARE(w.e.playlist().size(), 2);
         QCOMPARE(w.e.playlist().at(0).title, QStringLiteral("z"));
         QCOMPARE(w.e.playlist().at(1).title, QStringLiteral("a")); // .aif through the dialog
+
+        // The real dialog offers the six kinds, in the interface's language, and all files.
+        w.view.setFileChooser({});
+        for (const auto& [lang, audio, all] : {std::tuple{"en", "Audio files", "All files"},
+                                               std::tuple{"ru", "Аудиофайлы", "Все файлы"}}) {
+            w.prefs.setLanguage(lang);
+            QStringList filters;
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, [&] {
+                if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                    filters = dialog->nameFilters();
+                    dialog->reject();
+                }
+            });
+            poll.start(20);
+            QTest::mouseClick(w.view.playlistPanel()->addButton(), Qt::LeftButton);
+            poll.stop();
+            const QString kinds = QStringLiteral("(*.mp3 *.m4a *.aac *.wav *.aiff *.flac)");
+            QCOMPARE(filters, (QStringList{QString::fromUtf8(audio) + " " + kinds,
+                                           QString::fromUtf8(all) + " (*)"}));
+        }
+        QCOMPARE(w.e.playlist().size(), 2);
     }
 };
 
