@@ -86,6 +86,14 @@ void AudioEngine::setRadioStatus(const QString& status) {
     ORVANE_PUBLISH(radioStatus_, status, radioStatusChanged);
 }
 
+void AudioEngine::setStreamTitle(const QString& title) {
+    if (title == streamTitle_)
+        return;
+    ORVANE_PUBLISH(streamTitle_, title, streamTitleChanged);
+    streamTitleAt_ = services_.clock->now();
+    updateNowPlaying();
+}
+
 void AudioEngine::setIsPlaying(bool playing) {
     ORVANE_PUBLISH(isPlaying_, playing, isPlayingChanged);
 }
@@ -173,6 +181,7 @@ void AudioEngine::updateNowPlaying() {
         info.kind = NowPlayingInfo::Kind::Station;
         info.itemId = station->id.toString(QUuid::WithoutBraces);
         info.title = station->name;
+        info.streamTitle = streamTitle_;
         info.artist = loc(QStringLiteral("internet_radio"), lang());
         info.isLiveStream = true;
     }

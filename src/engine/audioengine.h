@@ -60,6 +60,7 @@ class AudioEngine : public QObject {
         QList<orvane::RadioStation> stations READ stations WRITE setStations NOTIFY stationsChanged)
     Q_PROPERTY(QUuid currentStationID READ currentStationID NOTIFY currentStationIDChanged)
     Q_PROPERTY(QString radioStatus READ radioStatus NOTIFY radioStatusChanged)
+    Q_PROPERTY(QString streamTitle READ streamTitle NOTIFY streamTitleChanged)
     Q_PROPERTY(bool isPlaying READ isPlaying NOTIFY isPlayingChanged)
     Q_PROPERTY(bool isShuffle READ isShuffle WRITE setIsShuffle NOTIFY isShuffleChanged)
     Q_PROPERTY(bool isRepeat READ isRepeat WRITE setIsRepeat NOTIFY isRepeatChanged)
@@ -86,6 +87,9 @@ public:
     void setStations(QList<RadioStation> stations); // saves
     QUuid currentStationID() const { return currentStationID_; }
     QString radioStatus() const { return radioStatus_; }
+    // What the playing station says is on the air ("Artist - Song"); empty when it says nothing,
+    // and cleared when the station changes or stops. Published at most twice a second.
+    QString streamTitle() const { return streamTitle_; }
     bool isPlaying() const { return isPlaying_; }
     bool isShuffle() const { return isShuffle_; }
     void setIsShuffle(bool on);
@@ -137,6 +141,7 @@ Q_SIGNALS:
     void stationsChanged();
     void currentStationIDChanged();
     void radioStatusChanged();
+    void streamTitleChanged();
     void isPlayingChanged();
     void isShuffleChanged();
     void isRepeatChanged();
@@ -157,6 +162,9 @@ private:
     void setProgress(double progress);
     void setCurrentStationID(const QUuid& id);
     void setRadioStatus(const QString& status);
+    void setStreamTitle(const QString& title);
+    void onStreamTitle(const QString& title);
+    void clearStreamTitle();
     void setIsPlaying(bool playing);
     void setLevels(QList<double> levels);
 
@@ -210,6 +218,10 @@ private:
     // generation drops those still queued when the subscriptions end.
     std::vector<QMetaObject::Connection> radioObservers_;
     quint64 radioObserverGeneration_ = 0;
+    QString streamTitle_;
+    QString pendingStreamTitle_;  // the latest title while the next publication waits
+    double streamTitleAt_ = -1e9; // clock time of the last publication
+    std::unique_ptr<TimerHandle> streamTitleTimer_;
     std::unique_ptr<TimerHandle> tickTimer_;
     QUuid lastFailedTrack_; // the last track whose file would not open
 

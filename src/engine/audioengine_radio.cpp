@@ -3,6 +3,7 @@
 #include "app/localization.h"
 #include "engine/audioengine.h"
 #include "engine/audiofileplayer.h"
+#include "engine/clock.h"
 #include "engine/playerfactory.h"
 #include "radio/stationstore.h"
 
@@ -44,6 +45,7 @@ void AudioEngine::play(const RadioStation& station) {
     }
     if (radioPlayer_)
         radioPlayer_->pause();
+    clearStreamTitle();
     radioPlayer_ = services_.players->openStream(*url);
     radioPlayer_->setVolume(float(volume_));
     radioPlayer_->play();
@@ -58,6 +60,7 @@ void AudioEngine::stopRadio() {
     if (radioPlayer_)
         radioPlayer_->pause();
     radioPlayer_.reset();
+    clearStreamTitle();
     setCurrentStationID(QUuid());
     for (auto& c : radioObservers_)
         QObject::disconnect(c);
@@ -100,6 +103,40 @@ void AudioEngine::observeRadio() {
         connect(p, &StreamPlayer::timeControlStatusChanged, this, deliverStatus));
     deliverItem(p->itemStatus());
     radioObservers_.push_back(connect(p, &StreamPlayer::itemStatusChanged, this, deliverItem));
+    radioObservers_.push_back(
+        connect(p, &StreamPlayer::streamTitleChanged, this, [this, generation](const QString& t) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, t] {
+                    if (generation == radioObserverGeneration_)
+                        onStreamTitle(t);
+                },
+                Qt::QueuedConnection);
+        }));
+}
+
+void AudioEngine::onStreamTitle(const QString& title) {
+    // A station that changes its title many times a second is shown and published at most
+    // twice a second: the latest title waits for its turn and replaces any that waited before.
+    constexpr double kMinInterval = 0.5;
+    const double wait = streamTitleAt_ + kMinInterval - services_.clock->now();
+    if (wait <= 0 && !streamTitleTimer_) {
+        setStreamTitle(title);
+        return;
+    }
+    pendingStreamTitle_ = title;
+    if (!streamTitleTimer_) {
+        streamTitleTimer_ = services_.clock->after(std::max(wait, 0.0), [this] {
+            streamTitleTimer_.reset(); // safe inside its own call: released later
+            setStreamTitle(pendingStreamTitle_);
+        });
+    }
+}
+
+void AudioEngine::clearStreamTitle() {
+    streamTitleTimer_.reset();
+    pendingStreamTitle_.clear();
+    setStreamTitle(QString());
 }
 
 void AudioEngine::onTimeControlStatus(StreamPlayer::TimeControlStatus status) {

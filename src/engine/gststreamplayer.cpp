@@ -1,4 +1,5 @@
 #include "engine/gststreamplayer.h"
+#include "radio/streamtitle.h"
 
 #include <QCoreApplication>
 
@@ -109,6 +110,9 @@ void GstStreamPlayer::handle(GstMessage* message) {
         reconcile();
         break;
     }
+    case GST_MESSAGE_TAG:
+        readTitle(message);
+        break;
     case GST_MESSAGE_ASYNC_DONE:
         if (itemStatus_ == ItemStatus::Unknown)
             setItemStatus(ItemStatus::ReadyToPlay);
@@ -126,6 +130,31 @@ void GstStreamPlayer::handle(GstMessage* message) {
     default:
         break;
     }
+}
+
+void GstStreamPlayer::readTitle(GstMessage* message) {
+    GstTagList* tags = nullptr;
+    gst_message_parse_tag(message, &tags);
+    if (!tags)
+        return;
+    // Decoders post their own tag lists (codec, bitrate) without a title: those say nothing
+    // about the song. The station's name comes as "organization" and is not the song either.
+    gchar* title = nullptr;
+    gchar* artist = nullptr;
+    if (gst_tag_list_get_string(tags, GST_TAG_TITLE, &title)) {
+        gst_tag_list_get_string(tags, GST_TAG_ARTIST, &artist);
+        QString text = QString::fromUtf8(title); // invalid bytes become U+FFFD
+        if (artist && *artist)
+            text = QString::fromUtf8(artist) + QStringLiteral(" - ") + text;
+        text = cleanStreamTitle(text);
+        if (text != streamTitle_) {
+            streamTitle_ = text;
+            Q_EMIT streamTitleChanged(text);
+        }
+    }
+    g_free(title);
+    g_free(artist);
+    gst_tag_list_unref(tags);
 }
 
 void GstStreamPlayer::reconcile() {

@@ -10,7 +10,9 @@ namespace orvane {
 // The network stream player on GStreamer: one playbin per station with the same output bin as
 // the file player. Buffering pauses the pipeline below 100 % and resumes it at 100 % (unless
 // the user paused). A live stream that ends has dropped: end-of-stream reports a failed item.
-// play() on a failed player reconnects with a fresh pipeline. Main thread only.
+// play() on a failed player reconnects with a fresh pipeline. The stream's title tags (ICY
+// StreamTitle, or an Ogg stream's title and artist) are reported as its stream title. Main
+// thread only.
 class GstStreamPlayer final : public StreamPlayer {
     Q_OBJECT
 public:
@@ -40,6 +42,7 @@ private:
     // reported status in line with it.
     void reconcile();
     void updateTimeControl();
+    void readTitle(GstMessage* message);
 
     QUrl url_;
     float volume_ = 1.0f;
@@ -52,6 +55,7 @@ private:
     TimeControlStatus timeControl_ = TimeControlStatus::Paused;
     ItemStatus itemStatus_ = ItemStatus::Unknown;
     QString lastError_;
+    QString streamTitle_;
 };
 
 } // namespace orvane

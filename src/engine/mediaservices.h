@@ -17,6 +17,7 @@ struct NowPlayingInfo {
     double elapsed = 0;        // tracks only, position at the moment of publication
     double rate = 0;           // 1.0 while playing, else 0.0
     bool isLiveStream = false; // stations only
+    QString streamTitle;       // stations only: what the station says is on the air, or empty
     QByteArray artwork;        // encoded picture bytes, tracks only; empty when none
     QString itemId;            // the track's or station's id, for the media controls
     bool playing = false;      // playback state

@@ -27,6 +27,8 @@ public:
 Q_SIGNALS:
     void timeControlStatusChanged(orvane::StreamPlayer::TimeControlStatus status);
     void itemStatusChanged(orvane::StreamPlayer::ItemStatus status);
+    // What the station says is playing now (already cleaned); empty when it stops saying.
+    void streamTitleChanged(const QString& title);
 };
 
 } // namespace orvane

@@ -441,6 +441,54 @@ private Q_SLOTS:
         QCOMPARE(f.lastStream()->pauseCalls, 0);
     }
 
+    void streamTitleFollowsTheStationAtMostTwiceASecond() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.play(e.stations().at(0));
+        auto s = f.lastStream();
+        s->report(StreamPlayer::TimeControlStatus::Playing);
+        processQueued();
+        const auto shownBefore = f.announcer.shown.size();
+        QSignalSpy titles(&e, &AudioEngine::streamTitleChanged);
+
+        s->reportTitle(QStringLiteral("Кино - Группа крови"));
+        QVERIFY(e.streamTitle().isEmpty()); // delivered through the event loop
+        processQueued();
+        QCOMPARE(e.streamTitle(), QStringLiteral("Кино - Группа крови"));
+        QCOMPARE(f.nowPlaying.published.back().streamTitle, e.streamTitle());
+        QCOMPARE(f.nowPlaying.published.back().title, e.stations().at(0).name);
+
+        // A flood of changes: the latest waits for its turn, at most two a second.
+        for (int i = 0; i < 40; ++i) {
+            s->reportTitle(QStringLiteral("song %1").arg(i));
+            processQueued();
+            f.clock.advance(0.01);
+        }
+        QCOMPARE(titles.count(), 1); // still within half a second of the first
+        f.clock.advance(0.2);
+        QCOMPARE(titles.count(), 2);
+        QCOMPARE(e.streamTitle(), QStringLiteral("song 39"));
+        f.clock.advance(2);
+        QCOMPARE(titles.count(), 2);
+        QCOMPARE(f.announcer.shown.size(), shownBefore); // a new song raises no toast
+
+        // Another station starts without the old title; a stop clears it; a late timer or a
+        // late report from the old player changes nothing.
+        s->reportTitle(QStringLiteral("late"));
+        e.play(e.stations().at(1));
+        QVERIFY(e.streamTitle().isEmpty());
+        processQueued();
+        f.clock.advance(1);
+        QVERIFY(e.streamTitle().isEmpty());
+        f.lastStream()->reportTitle(QStringLiteral("Новая песня"));
+        processQueued();
+        QCOMPARE(e.streamTitle(), QStringLiteral("Новая песня"));
+        e.setPlaylist(f.tracks({"one"}));
+        e.play(e.playlist().at(0));
+        QVERIFY(e.streamTitle().isEmpty());
+        QCOMPARE(f.nowPlaying.published.back().streamTitle, QString());
+    }
+
     void removingStationsStopsOnlyTheCurrentOne() {
         EngineFixture f;
         AudioEngine& e = f.start();

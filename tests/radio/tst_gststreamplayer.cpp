@@ -1,5 +1,6 @@
 // The real stream player against servers this test runs on 127.0.0.1.
 #include "engine/gststreamplayer.h"
+#include "radio/streamtitle.h"
 #include "support/httptestserver.h"
 #include "support/testaudio.h"
 
@@ -84,6 +85,46 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(player->timeControlStatus(), Status::Playing, 10000);
             QCOMPARE(player->itemStatus(), Item::ReadyToPlay);
         }
+    }
+
+    void icyTitlesAreReadCleanedAndFollowed() {
+        auto title = std::make_shared<QByteArray>("Кино - Группа крови");
+        server_.route("/icy", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::Endless});
+        server_.icy("/icy", title);
+        auto player = start("/icy");
+        QSignalSpy titles(player.get(), &StreamPlayer::streamTitleChanged);
+        const auto last = [&] {
+            return titles.isEmpty() ? QString() : titles.last().at(0).toString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(last(), QStringLiteral("Кино - Группа крови"), 10000);
+        QCOMPARE(player->timeControlStatus(), Status::Playing);
+        // The station's own name (icy-name) is not the song, and a title sent again and again
+        // is reported once.
+        QTest::qWait(300);
+        QCOMPARE(titles.size(), 1);
+
+        // A hostile change: control sequences, a run of spaces, bytes that are not UTF-8, and
+        // as long as ICY allows. (What was sent before it is still queued for playing, so it
+        // arrives seconds later.)
+        *title = "Artist\x01 \x1b[31m  - \tSong \xff" + QByteArray(3000, 'x');
+        QTRY_COMPARE_WITH_TIMEOUT(last().size(), 512, 30000);
+        QVERIFY2(last().startsWith(QStringLiteral("Artist [31m - Song ")), qPrintable(last()));
+        for (const QChar c : last())
+            QVERIFY(c.category() != QChar::Other_Control);
+    }
+
+    void streamTitlesAreCleaned() {
+        QCOMPARE(cleanStreamTitle(QStringLiteral("  a\u0007b \n\t c\u202e ")),
+                 QStringLiteral("ab c"));
+        const QString longest = QString(kMaxStreamTitleLength - 1, QLatin1Char('x'));
+        // A character outside the basic plane is never cut in half.
+        QCOMPARE(cleanStreamTitle(longest + QStringLiteral("\U0001F3B5tail")), longest);
+        QCOMPARE(splitStreamTitle(QStringLiteral("Кино - Группа крови")).artist,
+                 QStringLiteral("Кино"));
+        QCOMPARE(splitStreamTitle(QStringLiteral("Кино - Группа крови")).title,
+                 QStringLiteral("Группа крови"));
+        QCOMPARE(splitStreamTitle(QStringLiteral("Jingle")).artist, QString());
+        QCOMPARE(splitStreamTitle(QStringLiteral(" - x")).title, QStringLiteral(" - x"));
     }
 
     void brokenStreamsFail_data() {

@@ -83,6 +83,7 @@ public:
         item_ = status;
         Q_EMIT itemStatusChanged(status);
     }
+    void reportTitle(const QString& title) { Q_EMIT streamTitleChanged(title); }
 
     const QUrl url;
     float volume = -1;

@@ -2,6 +2,7 @@
 
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 
 namespace orvane::test {
 
@@ -55,6 +56,10 @@ void HttpTestServer::onConnection() {
                               "Content-Type: " + route.contentType + "\r\n";
             if (route.mode != Mode::Endless && route.mode != Mode::StallLater)
                 head += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
+            const std::shared_ptr<QByteArray> icyTitle = icyTitles_.value(path);
+            if (icyTitle)
+                head += "icy-name: The Test Station\r\nicy-metaint: " +
+                        QByteArray::number(kIcyInterval) + "\r\n";
             head += "Connection: close\r\n\r\n";
             socket->write(head);
             switch (route.mode) {
@@ -72,17 +77,32 @@ void HttpTestServer::onConnection() {
             case Mode::Endless: {
                 auto* timer = new QTimer(socket);
                 qsizetype offset = 0;
-                connect(timer, &QTimer::timeout, socket, [socket, route, offset]() mutable {
-                    if (route.body.isEmpty() || socket->bytesToWrite() > 64 * 1024)
-                        return;
-                    QByteArray chunk;
-                    while (chunk.size() < 16 * 1024) {
-                        const QByteArray piece = route.body.mid(offset, 16 * 1024 - chunk.size());
-                        chunk += piece;
-                        offset = (offset + piece.size()) % route.body.size();
-                    }
-                    socket->write(chunk);
-                });
+                qsizetype sinceMeta = 0; // audio bytes since the last ICY metadata block
+                connect(timer, &QTimer::timeout, socket,
+                        [socket, route, icyTitle, offset, sinceMeta]() mutable {
+                            if (route.body.isEmpty() || socket->bytesToWrite() > 64 * 1024)
+                                return;
+                            QByteArray chunk;
+                            qsizetype audio = 0;
+                            while (audio < 16 * 1024) {
+                                qsizetype want = 16 * 1024 - audio;
+                                if (icyTitle)
+                                    want = std::min(want, kIcyInterval - sinceMeta);
+                                const QByteArray piece = route.body.mid(offset, want);
+                                chunk += piece;
+                                audio += piece.size();
+                                offset = (offset + piece.size()) % route.body.size();
+                                sinceMeta += piece.size();
+                                if (icyTitle && sinceMeta == kIcyInterval) {
+                                    QByteArray meta = "StreamTitle='" + *icyTitle + "';";
+                                    const int blocks = int((meta.size() + 15) / 16);
+                                    meta.resize(blocks * 16, '\0');
+                                    chunk += char(blocks) + meta;
+                                    sinceMeta = 0;
+                                }
+                            }
+                            socket->write(chunk);
+                        });
                 timer->start(20);
                 break;
             }

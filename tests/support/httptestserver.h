@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QObject>
 #include <QTcpServer>
+#include <memory>
 
 namespace orvane::test {
 
@@ -27,12 +28,19 @@ public:
         QByteArray body;
         Mode mode = Mode::Normal;
     };
+    static constexpr int kIcyInterval = 8192;
 
     explicit HttpTestServer(QObject* parent = nullptr);
     bool listen(); // on a free port
     quint16 port() const { return server_.serverPort(); }
     QString url(const QString& path) const;
     void route(const QByteArray& path, Route route) { routes_.insert(path, std::move(route)); }
+    // An Endless route that also sends ICY metadata every kIcyInterval bytes, announced with
+    // "icy-metaint", carrying the title's value at that moment (the test may change it while
+    // the stream runs).
+    void icy(const QByteArray& path, std::shared_ptr<QByteArray> title) {
+        icyTitles_.insert(path, std::move(title));
+    }
     // Request lines and headers received, in order.
     QList<QByteArray> requests;
 
@@ -40,6 +48,7 @@ private:
     void onConnection();
     QTcpServer server_;
     QHash<QByteArray, Route> routes_;
+    QHash<QByteArray, std::shared_ptr<QByteArray>> icyTitles_;
 };
 
 } // namespace orvane::test
