@@ -22,7 +22,9 @@ QList<TrayMenu::Entry> TrayMenu::entries(const AudioEngine& engine, const QStrin
                                       ? track->title
                                       : track->artist + QStringLiteral(" – ") + track->title});
     } else if (const auto station = engine.currentStation()) {
-        list.append({Kind::Label, station->name});
+        const QString song = engine.streamTitle();
+        list.append({Kind::Label, song.isEmpty() ? station->name
+                                                 : station->name + QStringLiteral(" — ") + song});
     }
     list.append({Kind::Play,
                  loc(engine.isPlaying() ? QStringLiteral("pause") : QStringLiteral("play"), lang)});
@@ -45,7 +47,7 @@ TrayMenu::TrayMenu(AudioEngine* engine, Preferences* preferences, Actions action
     ::orvaneInitResources();
     for (auto signal : {&AudioEngine::isPlayingChanged, &AudioEngine::currentIDChanged,
                         &AudioEngine::currentStationIDChanged, &AudioEngine::playlistChanged,
-                        &AudioEngine::stationsChanged})
+                        &AudioEngine::stationsChanged, &AudioEngine::streamTitleChanged})
         connect(engine_, signal, this, &TrayMenu::rebuild);
     connect(preferences_, &Preferences::languageChanged, this, &TrayMenu::rebuild);
     rebuild();

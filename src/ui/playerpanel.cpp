@@ -244,6 +244,7 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
         connect(engine_, signal, this, &PlayerPanel::refreshHeader);
         connect(engine_, signal, this, &PlayerPanel::refreshProgress);
     }
+    connect(engine_, &AudioEngine::streamTitleChanged, this, &PlayerPanel::refreshHeader);
     connect(engine_, &AudioEngine::progressChanged, this, &PlayerPanel::refreshProgress);
     connect(engine_, &AudioEngine::levelsChanged, this,
             [this] { visualizer_->setLevels(engine_->levels()); });
@@ -278,7 +279,9 @@ void PlayerPanel::refreshHeader() {
         const auto station = engine_->currentStation();
         artwork_->show(ArtworkView::Kind::Radio, {});
         line1_->setFullText(station ? station->name : QStringLiteral("Радио"));
-        line2_->setFullText(loc(QStringLiteral("internet_radio"), lang));
+        // What the station says is on the air, when it says it.
+        const QString song = engine_->streamTitle();
+        line2_->setFullText(song.isEmpty() ? loc(QStringLiteral("internet_radio"), lang) : song);
         line3_->setFullText(engine_->radioStatus().isEmpty() ? QString()
                                                              : loc(engine_->radioStatus(), lang));
     } else {

@@ -1,0 +1,93 @@
+// What a station says is on the air, end to end: a loopback ICY stream, the real stream player
+// and engine, the player panel's header, the tray menu's first line and the media controls.
+#include "app/mprisservice.h"
+#include "app/preferences.h"
+#include "app/traymenu.h"
+#include "engine/audioengine.h"
+#include "engine/clock.h"
+#include "engine/gstplayerfactory.h"
+#include "radio/radiobrowser.h"
+#include "support/enginefixture.h"
+#include "support/httptestserver.h"
+#include "support/playerctl.h"
+#include "support/testaudio.h"
+#include "ui/contentview.h"
+#include "ui/playerpanel.h"
+#include "ui/theme.h"
+
+#include <QDBusConnection>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace orvane;
+using namespace orvane::test;
+
+class TestOnAir : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void theSongOnTheAirIsShownAndPublished() {
+        QVERIFY2(QDBusConnection::sessionBus().isConnected(),
+                 "no session bus: run the tests through scripts/test (dbus-run-session)");
+        QTemporaryDir dir;
+        QString error;
+        const QString path = dir.filePath("tone.mp3");
+        QVERIFY2(writeSine(path, AudioFormat::Mp3, 4.0, 440, 0.3, &error), qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        HttpTestServer server;
+        QVERIFY(server.listen());
+        auto title = std::make_shared<QByteArray>("Кино - Группа крови");
+        server.route("/icy", {200, "audio/mpeg", file.readAll(), HttpTestServer::Mode::Endless});
+        server.icy("/icy", title);
+
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        RecordingAnnouncer announcer;
+        AudioEngine engine({&clock, &players, &settings, nullptr, &announcer, {}});
+        MprisService mpris(&engine, {[] {}, [] {}}, dir.filePath("covers"));
+        engine.setNowPlayingPublisher(&mpris);
+        QVERIFY(mpris.start());
+        Preferences prefs(&settings);
+        prefs.setLanguage("en");
+        Theme theme;
+        QNetworkAccessManager network;
+        RadioBrowser catalog(&network, {QUrl("http://127.0.0.1:9")});
+        ContentView view(&engine, &catalog, &prefs, &theme);
+        view.resize(860, 560);
+        view.show();
+
+        const RadioStation station{QUuid::createUuid(), "Тестовое радио", server.url("/icy")};
+        engine.setStations({station});
+        engine.play(station);
+        QTRY_COMPARE_WITH_TIMEOUT(engine.streamTitle(), QStringLiteral("Кино - Группа крови"),
+                                  15000);
+        QCOMPARE(engine.radioStatus(), QStringLiteral("on_air"));
+        PlayerPanel* panel = view.playerPanel();
+        QCOMPARE(panel->headerLines().mid(0, 2),
+                 (QStringList{"Тестовое радио", "Кино - Группа крови"}));
+        QCOMPARE(TrayMenu::entries(engine, "en").first().text,
+                 QStringLiteral("Тестовое радио — Кино - Группа крови"));
+        QCOMPARE(announcer.shown.size(), std::size_t(1)); // the station, once
+
+        // A new song: followed everywhere, and no toast for it.
+        *title = "Jingle";
+        QTRY_COMPARE_WITH_TIMEOUT(engine.streamTitle(), QStringLiteral("Jingle"), 30000);
+        QCOMPARE(panel->headerLines().at(1), QStringLiteral("Jingle"));
+        QCOMPARE(TrayMenu::entries(engine, "en").first().text,
+                 QStringLiteral("Тестовое радио — Jingle"));
+        QCOMPARE(announcer.shown.size(), std::size_t(1));
+
+        // The station removed: its title goes with it.
+        engine.removeStations({station.id});
+        QVERIFY(engine.streamTitle().isEmpty());
+        QCOMPARE(panel->headerLines().at(0), QStringLiteral("Orvane"));
+    }
+};
+
+QTEST_MAIN(TestOnAir)
+#include "tst_onair.moc"
