@@ -5,14 +5,18 @@
 #include "engine/audiofileplayer.h"
 #include "engine/bookmark.h"
 #include "engine/clock.h"
+#include "engine/playerfactory.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFuture>
 #include <QFutureWatcher>
 #include <QSettings>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentMap>
+#include <iostream>
 #include <mutex>
+#include <utility>
 
 namespace orvane {
 
@@ -29,6 +33,7 @@ constexpr double kSaveDelay = 0.25;
 // What a worker hands back: the track, or none when a stored entry did not resolve.
 struct Loaded {
     std::optional<Track> track;
+    QString error; // why a file to add cannot be opened
 };
 
 // Cover bytes by content. Tracks of one album usually carry the same cover: they share one
@@ -112,6 +117,7 @@ void AudioEngine::restorePlaylist() {
     // must not shorten it.
     task->restoring = true;
     restoring_ = true;
+    restoreTask_ = task;
     addTasks_.push_back(task);
     runAddTask(task);
 }
@@ -119,8 +125,8 @@ void AudioEngine::restorePlaylist() {
 void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
     // Read every item on the thread pool; each read gets copies of what it needs and nothing
     // else, so it never touches the engine.
-    auto read = [loader = services_.loader, lang = task->lang,
-                 covers = artworkCache_](const AddTask::Item& item) {
+    auto read = [loader = services_.loader, lang = task->lang, covers = artworkCache_,
+                 check = services_.players->fileCheck()](const AddTask::Item& item) {
         Loaded loaded;
         if (item.restore) {
             const std::optional<QString> path = Bookmark::resolve(item.stored);
@@ -129,6 +135,11 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
             loaded.track = loader(QUrl::fromLocalFile(*path), lang);
             loaded.track->bookmark = item.stored; // kept as stored, not remade
         } else {
+            // What cannot be opened is not added: it would only interrupt playback later.
+            loaded.error = item.url.isLocalFile() ? check(item.url.toLocalFile())
+                                                  : QStringLiteral("not a local file");
+            if (!loaded.error.isEmpty())
+                return loaded;
             loaded.track = loader(item.url, lang);
             loaded.track->bookmark =
                 item.url.isLocalFile() ? Bookmark::make(item.url.toLocalFile()) : std::nullopt;
@@ -188,7 +199,8 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
     std::erase(addTasks_, task);
     if (keep->restoring) {
         restoring_ = false;
-        savePlaylist();
+        if (std::exchange(savePending_, false))
+            savePlaylist();
     }
     if (keep->startPlaying && keep->first) {
         setMode(PlayerMode::Library);
@@ -204,7 +216,15 @@ void AudioEngine::appendLoaded(AddTask& task) {
     // a later start; one whose folder is there but file is gone is dropped.
     if (!loaded.track) {
         if (item.restore && Bookmark::isOnMissingVolume(item.stored))
-            unresolvedBookmarks_.append(item.stored);
+            unresolvedBookmarks_.append(
+                {playlist_.isEmpty() ? QUuid() : playlist_.last().id, item.stored});
+        if (!item.restore) {
+            const QString name = item.url.isLocalFile()
+                                     ? QFileInfo(item.url.toLocalFile()).fileName()
+                                     : item.url.toDisplayString();
+            std::cerr << "Не удалось открыть " << name.toStdString() << ": "
+                      << loaded.error.toStdString() << std::endl;
+        }
         return;
     }
     Track& track = *loaded.track;
@@ -217,7 +237,8 @@ void AudioEngine::appendLoaded(AddTask& task) {
 }
 
 void AudioEngine::remove(const QSet<QUuid>& ids) {
-    if (!currentID_.isNull() && ids.contains(currentID_)) {
+    const bool current = !currentID_.isNull() && ids.contains(currentID_);
+    if (current) {
         if (player_)
             player_->stop();
         player_.reset();
@@ -228,30 +249,63 @@ void AudioEngine::remove(const QSet<QUuid>& ids) {
     QList<Track> kept;
     kept.reserve(playlist_.size());
     for (const Track& t : std::as_const(playlist_)) {
-        if (!ids.contains(t.id))
+        if (!ids.contains(t.id)) {
             kept.append(t);
+            continue;
+        }
+        // Entries kept after a removed track now follow the track before it.
+        const QUuid before = kept.isEmpty() ? QUuid() : kept.last().id;
+        for (KeptBookmark& b : unresolvedBookmarks_) {
+            if (b.after == t.id)
+                b.after = before;
+        }
     }
     setPlaylist(std::move(kept));
     artworkCache_->prune();
+    if (current)
+        updateNowPlaying(); // the desktop no longer shows the removed track
 }
 
 void AudioEngine::savePlaylist() {
-    if (!playlistSaveTimer_ && !restoring_)
+    if (restoring_)
+        savePending_ = true;
+    else if (!playlistSaveTimer_)
         playlistSaveTimer_ = services_.clock->after(kSaveDelay, [this] { savePlaylistNow(); });
 }
 
 void AudioEngine::savePlaylistNow() {
-    if (!playlistSaveTimer_)
+    if (!playlistSaveTimer_ && !savePending_)
         return;
     playlistSaveTimer_.reset();
+    savePending_ = false;
     QVariantList bookmarks;
-    bookmarks.reserve(playlist_.size());
+    bookmarks.reserve(playlist_.size() + unresolvedBookmarks_.size());
+    QHash<QUuid, QList<QByteArray>> keptAfter;
+    for (const KeptBookmark& b : std::as_const(unresolvedBookmarks_))
+        keptAfter[b.after].append(b.bytes);
+    auto appendKept = [&](const QUuid& id) {
+        if (const auto it = keptAfter.constFind(id); it != keptAfter.cend()) {
+            for (const QByteArray& bytes : *it)
+                bookmarks.append(bytes);
+            keptAfter.erase(it);
+        }
+    };
+    appendKept(QUuid());
     for (const Track& t : std::as_const(playlist_)) {
         if (t.bookmark)
             bookmarks.append(*t.bookmark);
+        appendKept(t.id);
     }
-    for (const QByteArray& kept : std::as_const(unresolvedBookmarks_))
-        bookmarks.append(kept);
+    // Those whose track left with a wholesale replacement of the list go last.
+    for (const KeptBookmark& b : std::as_const(unresolvedBookmarks_)) {
+        if (keptAfter.contains(b.after))
+            bookmarks.append(b.bytes);
+    }
+    // Quitting during the start-up restore: the entries not read yet follow, as stored.
+    if (const auto task = restoreTask_.lock(); task && restoring_) {
+        for (qsizetype i = task->next; i < task->items.size(); ++i)
+            bookmarks.append(task->items.at(i).stored);
+    }
     services_.settings->setValue(kPlaylistKey, bookmarks);
     services_.settings->sync(); // QSettings replaces the file atomically
 }

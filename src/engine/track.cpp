@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <algorithm>
 #include <cmath>
 
 namespace orvane {
@@ -150,6 +151,8 @@ Track Track::load(const QUrl& url, const QString& lang) {
 
     QString title = dot >= 0 ? name.left(dot) : name;
     QString artist;
+    QString album;
+    int trackNumber = 0;
     double duration = 0;
     QByteArray artwork;
     std::optional<Format> format;
@@ -183,6 +186,11 @@ Track Track::load(const QUrl& url, const QString& lang) {
                 title = *value;
             if (auto value = lastValue(properties, "ARTIST"))
                 artist = *value;
+            if (auto value = lastValue(properties, "ALBUM"))
+                album = *value;
+            // "3" or "3/12"
+            if (auto value = lastValue(properties, "TRACKNUMBER"))
+                trackNumber = std::max(0, value->section(QLatin1Char('/'), 0, 0).trimmed().toInt());
             if (auto picture = lastPicture(file))
                 artwork = validPicture(*picture);
             if (const TagLib::AudioProperties* audio = ref.audioProperties()) {
@@ -202,7 +210,10 @@ Track Track::load(const QUrl& url, const QString& lang) {
     const QString info = format ? technicalLine(extension, size, duration, format->sampleRate,
                                                 format->channels, lang)
                                 : technicalLine(extension, size, duration, std::nullopt, 0, lang);
-    return Track(url, title, artist, duration, artwork, info);
+    Track track(url, title, artist, duration, artwork, info);
+    track.album = album;
+    track.trackNumber = trackNumber;
+    return track;
 }
 
 QString Track::technicalLine(const QString& extension, std::optional<qint64> fileSize,
