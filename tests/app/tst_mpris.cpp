@@ -11,6 +11,48 @@
 using namespace orvane;
 using namespace orvane::test;
 
+namespace {
+
+QString gdbus(const QStringList& args) {
+    QProcess process;
+    process.start("gdbus", args);
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000))
+        qFatal("gdbus hung");
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// A Player property as gdbus prints it ("true", "'Playing'", "2.0").
+QString playerProperty(const QString& name) {
+    QString out =
+        gdbus({"call", "--session", "--dest", "org.mpris.MediaPlayer2.orvane", "--object-path",
+               "/org/mpris/MediaPlayer2", "--method", "org.freedesktop.DBus.Properties.Get",
+               "org.mpris.MediaPlayer2.Player", name});
+    // "(<true>,)"
+    return out.mid(2, out.size() - 5);
+}
+
+void setPlayerProperty(const QString& name, const QString& value) {
+    gdbus({"call", "--session", "--dest", "org.mpris.MediaPlayer2.orvane", "--object-path",
+           "/org/mpris/MediaPlayer2", "--method", "org.freedesktop.DBus.Properties.Set",
+           "org.mpris.MediaPlayer2.Player", name, "<" + value + ">"});
+}
+
+} // namespace
+
+class Listener : public QObject {
+    Q_OBJECT
+public:
+    explicit Listener(std::function<void(const QVariantMap&)> fn)
+        : fn_(std::move(fn)) {}
+public Q_SLOTS:
+    void changed(const QString&, const QVariantMap& properties, const QStringList&) {
+        fn_(properties);
+    }
+
+private:
+    std::function<void(const QVariantMap&)> fn_;
+};
+
 class TestMpris : public QObject {
     Q_OBJECT
 
@@ -93,8 +135,86 @@ private Q_SLOTS:
         QVERIFY(f.lastFile()->seeks.empty()); // no seeking while a station plays
 
         const QString id = playerctl({"metadata", "mpris:trackid"});
-        QVERIFY2(id.contains("/orvane/station/"), qPrintable(id));
+        QVERIFY2(id.startsWith("'/org/orvane/Station/"), qPrintable(id));
         QVERIFY(!raised && !quitAsked);
+    }
+
+    void propertiesMeanWhatTheSpecificationSays() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        QTemporaryDir cache;
+        MprisService mpris(&e, {}, cache.path());
+        e.setNowPlayingPublisher(&mpris);
+        QVERIFY(mpris.start());
+        // A second connection listens as a desktop's media widget would.
+        QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "w");
+        QVERIFY(other.isConnected());
+        QVariantMap lastChange;
+        Listener listener([&](const QVariantMap& changed) {
+            for (auto it = changed.begin(); it != changed.end(); ++it)
+                lastChange.insert(it.key(), it.value());
+        });
+        QVERIFY(other.connect(QString(), "/org/mpris/MediaPlayer2",
+                              "org.freedesktop.DBus.Properties", "PropertiesChanged", &listener,
+                              SLOT(changed(QString, QVariantMap, QStringList))));
+
+        // Nothing to play: nothing can be done.
+        const QStringList can = {"CanPlay", "CanPause", "CanGoNext", "CanGoPrevious", "CanSeek"};
+        for (const QString& name : can)
+            QCOMPARE(playerProperty(name), QStringLiteral("false"));
+        e.setPlaylist(f.tracks({"one", "two"}, 100));
+        QCOMPARE(playerProperty("CanPlay"), QStringLiteral("true"));
+        QCOMPARE(playerProperty("CanPause"), QStringLiteral("false"));
+        QTRY_COMPARE(lastChange.value("CanPlay"), QVariant(true));
+        e.play(e.playlist().at(0));
+        for (const QString& name : can)
+            QCOMPARE(playerProperty(name), QStringLiteral("true"));
+        QTRY_COMPARE(lastChange.value("CanSeek"), QVariant(true));
+        e.remove({e.playlist().at(0).id, e.playlist().at(1).id});
+        QTRY_COMPARE(lastChange.value("CanPlay"), QVariant(false));
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
+        QVERIFY(playerProperty("Metadata").contains("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
+
+        // Album and track number from the tags; the track id outside /org/mpris.
+        QList<Track> list = f.tracks({"a", "b"}, 100);
+        list[0].album = "Группа крови";
+        list[0].trackNumber = 3;
+        e.setPlaylist(list);
+        e.play(e.playlist().at(0));
+        QCOMPARE(playerctl({"metadata", "--format", "{{album}}|{{xesam:trackNumber}}"}),
+                 QStringLiteral("Группа крови|3"));
+        QVERIFY(playerctl({"metadata", "mpris:trackid"}).startsWith("'/org/orvane/Track/"));
+
+        // Stop stops: status Stopped, position 0; Play starts again from the start, fading in.
+        f.clock.advance(20);
+        playerctl({"stop"});
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
+        QCOMPARE(playerctl({"position"}).toDouble(), 0.0);
+        QVERIFY(!f.lastFile()->isPlaying());
+        QCOMPARE(f.lastFile()->currentTime(), 0.0);
+        playerctl({"play"});
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Playing"));
+        QCOMPARE(f.lastFile()->ramp->from, 0.0f);
+        QCOMPARE(f.lastFile()->ramp->to, 0.73f);
+        f.clock.advance(1);
+        QVERIFY(std::abs(f.lastFile()->currentTime() - 1.0) < 1e-6);
+
+        // Rate 0 pauses; any other rate is refused.
+        setPlayerProperty("Rate", "2.0");
+        QVERIFY(e.isPlaying());
+        setPlayerProperty("Rate", "0.0");
+        QVERIFY(!e.isPlaying());
+
+        // The list always wraps: "Playlist" with repeat off, "Track" with it on.
+        QCOMPARE(playerctl({"loop"}), QStringLiteral("Playlist"));
+        playerctl({"loop", "Track"});
+        QVERIFY(e.isRepeat());
+        playerctl({"loop", "None"});
+        QVERIFY(!e.isRepeat());
+        QCOMPARE(playerctl({"loop"}), QStringLiteral("Playlist"));
+        playerctl({"loop", "Track"});
+        playerctl({"loop", "Playlist"});
+        QVERIFY(!e.isRepeat());
     }
 };
 
