@@ -1,12 +1,19 @@
 // The media controls through a real MPRIS client (playerctl) on a private session bus.
 #include "app/mprisservice.h"
+#include "engine/clock.h"
+#include "engine/gstplayerfactory.h"
+#include "engine/gstsupport.h"
 #include "support/enginefixture.h"
 #include "support/playerctl.h"
+#include "support/testaudio.h"
 
 #include <QDBusConnection>
+#include <QDBusPendingCallWatcher>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -215,6 +222,71 @@ private Q_SLOTS:
         playerctl({"loop", "Track"});
         playerctl({"loop", "Playlist"});
         QVERIFY(!e.isRepeat());
+    }
+
+    void aBurstOfNextCallsIsAnsweredAtOnceWithFewPlayers() {
+        QTemporaryDir dir;
+        QList<Track> tracks;
+        for (const char* name : {"a", "b", "c"}) {
+            const QString path = dir.filePath(QString::fromLatin1(name) + ".wav");
+            QString error;
+            QVERIFY2(writeSine(path, AudioFormat::Wav, 5.0, 440, 0.3, &error), qPrintable(error));
+            tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
+        }
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        auto engine = std::make_unique<AudioEngine>(
+            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}});
+        MprisService mpris(engine.get(), {}, dir.filePath("covers"));
+        engine->setNowPlayingPublisher(&mpris);
+        QVERIFY(mpris.start());
+        engine->setPlaylist(tracks);
+        engine->play(tracks.at(0));
+        QTRY_VERIFY_WITH_TIMEOUT(engine->progress() > 0.2, 10000);
+
+        int mostPipelines = 0;
+        QTimer sample;
+        connect(&sample, &QTimer::timeout, this,
+                [&] { mostPipelines = std::max(mostPipelines, gst::livePipelines()); });
+        sample.start(5);
+        QDBusConnection client =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "burst");
+        QVERIFY(client.isConnected());
+        const QDBusMessage next = QDBusMessage::createMethodCall(
+            "org.mpris.MediaPlayer2.orvane", "/org/mpris/MediaPlayer2",
+            "org.mpris.MediaPlayer2.Player", "Next");
+        constexpr int calls = 2000;
+        std::vector<qint64> sentAt(calls), answeredAt(calls, -1);
+        int answered = 0, failed = 0;
+        QElapsedTimer since;
+        since.start();
+        for (int i = 0; i < calls; ++i) {
+            sentAt[i] = since.elapsed();
+            auto* watcher = new QDBusPendingCallWatcher(client.asyncCall(next), this);
+            connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                    [&, i](QDBusPendingCallWatcher* w) {
+                        answeredAt[i] = since.elapsed();
+                        ++answered;
+                        failed += w->isError() ? 1 : 0;
+                        w->deleteLater();
+                    });
+        }
+        qInfo("2000 calls sent in %lld ms", since.elapsed());
+        QTRY_COMPARE_WITH_TIMEOUT(answered, calls, 60000);
+        QCOMPARE(failed, 0);
+        qint64 slowest = 0;
+        for (int i = 0; i < calls; ++i)
+            slowest = std::max(slowest, answeredAt[i] - sentAt[i]);
+        qInfo("slowest answer %lld ms, at most %d pipelines", slowest, mostPipelines);
+        QVERIFY2(slowest < 1000, qPrintable(QString::number(slowest)));
+        // Every call counted: 2000 steps on from the first of three tracks.
+        QTRY_COMPARE_WITH_TIMEOUT(engine->currentTrack()->title, QStringLiteral("c"), 10000);
+        QVERIFY(engine->isPlaying());
+        QVERIFY2(mostPipelines <= 3, qPrintable(QString::number(mostPipelines)));
+        QDBusConnection::disconnectFromBus("burst");
+        engine.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
     }
 };
 
