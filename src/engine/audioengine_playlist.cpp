@@ -7,10 +7,12 @@
 #include "engine/clock.h"
 #include "engine/playerfactory.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFuture>
 #include <QFutureWatcher>
+#include <QImageReader>
 #include <QSettings>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentMap>
@@ -37,30 +39,48 @@ struct Loaded {
 };
 
 // Cover bytes by content. Tracks of one album usually carry the same cover: they share one
-// buffer. Used from the pool's threads (QByteArray's sharing is thread-safe).
+// buffer. Each distinct cover is decoded once, when first seen: bytes that look like an image
+// but do not decode are no cover. Used from the pool's threads (QByteArray's sharing is
+// thread-safe; decoding runs outside the lock).
 struct AudioEngine::ArtworkCache {
+    struct Known {
+        QByteArray bytes;
+        bool decodes = false;
+    };
     std::mutex mutex;
-    QHash<size_t, QList<QByteArray>> byHash;
+    QHash<size_t, QList<Known>> byHash;
 
+    std::optional<bool> lookup(QByteArray& artwork, size_t hash) {
+        const std::lock_guard lock(mutex);
+        for (const Known& known : std::as_const(byHash[hash])) {
+            if (known.bytes == artwork) {
+                artwork = known.bytes;
+                return known.decodes;
+            }
+        }
+        return std::nullopt;
+    }
     void share(QByteArray& artwork) {
         if (artwork.isEmpty())
             return;
         const size_t hash = qHash(artwork);
-        const std::lock_guard lock(mutex);
-        QList<QByteArray>& sameHash = byHash[hash];
-        for (const QByteArray& known : std::as_const(sameHash)) {
-            if (known == artwork) {
-                artwork = known;
-                return;
-            }
+        std::optional<bool> decodes = lookup(artwork, hash);
+        if (!decodes) {
+            QBuffer buffer(&artwork);
+            buffer.open(QIODevice::ReadOnly);
+            QImageReader reader(&buffer);
+            decodes = !reader.read().isNull();
+            const std::lock_guard lock(mutex);
+            byHash[hash].append({artwork, *decodes});
         }
-        sameHash.append(artwork);
+        if (!*decodes)
+            artwork.clear();
     }
     // Covers that no track uses any more are held by the cache alone.
     void prune() {
         const std::lock_guard lock(mutex);
         for (auto it = byHash.begin(); it != byHash.end();) {
-            it->removeIf([](const QByteArray& bytes) { return bytes.isDetached(); });
+            it->removeIf([](const Known& known) { return known.bytes.isDetached(); });
             it = it->isEmpty() ? byHash.erase(it) : std::next(it);
         }
     }

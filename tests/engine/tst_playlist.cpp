@@ -1,6 +1,8 @@
 // Adding, removing and storing the playlist, and the bookmarks it is stored as.
 #include "engine/bookmark.h"
 #include "support/enginefixture.h"
+#include "support/tagwriter.h"
+#include "support/testaudio.h"
 
 #include <QDir>
 #include <QFile>
@@ -143,6 +145,32 @@ private Q_SLOTS:
         QCOMPARE(after.at(1), before.at(1));
         QCOMPARE(after.at(2), before.at(2));
         QThreadPool::globalInstance()->waitForDone();
+    }
+
+    void coversThatDoNotDecodeAreNoCovers() {
+        const QByteArray good = pngBytes(64, 48);
+        // A sound header and size, and half the picture's data.
+        const QByteArray broken = good.left(good.size() / 2);
+        QStringList paths;
+        for (const QString name : {"good", "broken", "broken2"}) {
+            const QString path = music_.filePath(name + ".mp3");
+            QString error;
+            QVERIFY2(writeSine(path, AudioFormat::Mp3, 0.5, 440, 0.3, &error), qPrintable(error));
+            QVERIFY(writeTags(path, {name, "Band", name == "good" ? good : broken}));
+            paths << path;
+        }
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        QList<QUrl> urls;
+        for (const QString& path : paths)
+            urls << QUrl::fromLocalFile(path);
+        e.add(urls);
+        QTRY_COMPARE(e.playlist().size(), 3);
+        QCOMPARE(e.playlist().at(0).artwork, good);
+        QVERIFY(e.playlist().at(1).artwork.isEmpty());
+        QVERIFY(e.playlist().at(2).artwork.isEmpty());
+        e.play(e.playlist().at(1));
+        QVERIFY(f.nowPlaying.published.back().artwork.isEmpty()); // no cover for the desktop
     }
 
     void oneAndNoTracksStoreAsLists() {
