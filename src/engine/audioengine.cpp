@@ -321,7 +321,7 @@ void AudioEngine::togglePlay() {
 
 void AudioEngine::stop() {
     if (isRadioActive()) {
-        if (radioPlayer_ && isPlaying_) {
+        if (radioPlayer_) { // also while it buffers: it must not start by itself afterwards
             radioPlayer_->pause();
             setIsPlaying(false);
             setRadioStatus(QStringLiteral("paused"));
