@@ -1,6 +1,6 @@
 #include "engine/audioengine.h"
 
-#include "app/localization.h"
+#include "core/localization.h"
 #include "engine/audiofileplayer.h"
 #include "engine/clock.h"
 #include "engine/playerfactory.h"

@@ -1,6 +1,6 @@
 // The engine's playlist side: adding files (read off the main thread, appended on it in order),
 // removing tracks, and the stored bookmark list.
-#include "app/localization.h"
+#include "core/localization.h"
 #include "engine/audioengine.h"
 #include "engine/audiofileplayer.h"
 #include "engine/bookmark.h"

@@ -1,6 +1,6 @@
 // The engine's radio side: playing stations, following the stream player's reports, and the
 // stored station list.
-#include "app/localization.h"
+#include "core/localization.h"
 #include "engine/audioengine.h"
 #include "engine/audiofileplayer.h"
 #include "engine/playerfactory.h"

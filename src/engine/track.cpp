@@ -1,6 +1,6 @@
 #include "engine/track.h"
 
-#include "app/localization.h"
+#include "core/localization.h"
 
 #include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
