@@ -264,6 +264,31 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
     }
 
+    void anInvalidStationOverAPlayingFileClaimsNothing() {
+        QTemporaryDir dir;
+        QString error;
+        const QString path = dir.filePath("song.wav");
+        QVERIFY2(writeSine(path, AudioFormat::Wav, 30.0, 440, 0.3, &error), qPrintable(error));
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        RecordingPublisher published;
+        AudioEngine engine({&clock, &players, &settings, &published, nullptr, {}});
+        engine.setPlaylist({Track::load(QUrl::fromLocalFile(path), "en")});
+        engine.setStations({{QUuid::createUuid(), "Broken", "htp:/nowhere"}});
+        engine.play(engine.playlist().at(0));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.progress() > 0.3, 10000);
+        engine.play(engine.stations().at(0));
+        // The music stops, and nothing says it plays: not the engine, not the desktop.
+        QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
+        QVERIFY(!engine.isPlaying());
+        QVERIFY(!published.published.back().playing);
+        // The station is current, so its row and the player panel show why.
+        QCOMPARE(engine.currentStationID(), engine.stations().at(0).id);
+        QCOMPARE(engine.radioStatus(), QStringLiteral("invalid_url"));
+        QCOMPARE(published.published.back().title, QStringLiteral("Broken"));
+    }
+
     void filesThatCannotBeOpenedAreNotAdded() {
         QTemporaryDir dir;
         QString error;
