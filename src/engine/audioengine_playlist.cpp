@@ -155,12 +155,19 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
             loaded.track = loader(QUrl::fromLocalFile(*path), lang);
             loaded.track->bookmark = item.stored; // kept as stored, not remade
         } else {
-            // What cannot be opened is not added: it would only interrupt playback later.
-            loaded.error = item.url.isLocalFile() ? check(item.url.toLocalFile())
-                                                  : QStringLiteral("not a local file");
-            if (!loaded.error.isEmpty())
+            // What cannot be opened is not added: it would only interrupt playback later. A
+            // file whose audio TagLib has read passes; others go through the players' check.
+            if (!item.url.isLocalFile()) {
+                loaded.error = QStringLiteral("not a local file");
                 return loaded;
+            }
             loaded.track = loader(item.url, lang);
+            if (loaded.track->duration <= 0)
+                loaded.error = check(item.url.toLocalFile());
+            if (!loaded.error.isEmpty()) {
+                loaded.track.reset();
+                return loaded;
+            }
             loaded.track->bookmark =
                 item.url.isLocalFile() ? Bookmark::make(item.url.toLocalFile()) : std::nullopt;
         }
