@@ -2,6 +2,7 @@
 
 #include "app/localization.h"
 #include "engine/audioengine.h"
+#include "radio/streamtitle.h"
 
 #include <QCryptographicHash>
 #include <QDBusConnection>
@@ -11,6 +12,7 @@
 #include <QSaveFile>
 #include <QUrl>
 #include <cmath>
+#include <utility>
 
 namespace orvane {
 
@@ -44,11 +46,13 @@ MprisService::MprisService(AudioEngine* engine, Hooks hooks, QString coverFolder
     connect(engine_, &AudioEngine::seeked, player, [player](double seconds) {
         Q_EMIT player->Seeked(qlonglong(std::llround(seconds * 1e6)));
     });
-    // Settings the engine changes without a now-playing publication.
-    auto refresh = [this] { publish(info_); };
-    connect(engine_, &AudioEngine::volumeChanged, this, refresh);
-    connect(engine_, &AudioEngine::isShuffleChanged, this, refresh);
-    connect(engine_, &AudioEngine::isRepeatChanged, this, refresh);
+    // Settings and lists the engine changes without a now-playing publication: only what
+    // changed is announced (a long add does not send the metadata once per track).
+    auto refresh = [this] { announce(false); };
+    for (auto signal : {&AudioEngine::volumeChanged, &AudioEngine::isShuffleChanged,
+                        &AudioEngine::isRepeatChanged, &AudioEngine::playlistChanged,
+                        &AudioEngine::stationsChanged, &AudioEngine::modeChanged})
+        connect(engine_, signal, this, refresh);
 }
 
 MprisService::~MprisService() {
@@ -74,15 +78,24 @@ bool MprisService::start() {
 QDBusObjectPath MprisService::trackPath(const QString& itemId, bool station) {
     QString hex = itemId;
     hex.remove(QLatin1Char('-')).remove(QLatin1Char('{')).remove(QLatin1Char('}'));
-    return QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/orvane/%1/%2")
-                               .arg(station ? QStringLiteral("station") : QStringLiteral("track"),
+    // Outside /org/mpris, which the MPRIS specification keeps for itself.
+    return QDBusObjectPath(QStringLiteral("/org/orvane/%1/%2")
+                               .arg(station ? QStringLiteral("Station") : QStringLiteral("Track"),
                                     hex.isEmpty() ? QStringLiteral("none") : hex));
 }
 
 void MprisService::publish(const NowPlayingInfo& info) {
     info_ = info;
+    // Every publication carries the metadata, so a client always sees the current item.
+    announce(true);
+}
+
+void MprisService::announce(bool withMetadata) {
     QVariantMap now{{QStringLiteral("PlaybackStatus"), playbackStatus()},
-                    {QStringLiteral("Metadata"), metadata()},
+                    {QStringLiteral("CanPlay"), canPlay()},
+                    {QStringLiteral("CanPause"), canPause()},
+                    {QStringLiteral("CanGoNext"), canGoNext()},
+                    {QStringLiteral("CanGoPrevious"), canGoPrevious()},
                     {QStringLiteral("CanSeek"), canSeek()},
                     {QStringLiteral("Volume"), volume()},
                     {QStringLiteral("LoopStatus"), loopStatus()},
@@ -92,8 +105,8 @@ void MprisService::publish(const NowPlayingInfo& info) {
         if (lastPlayer_.value(it.key()) != it.value())
             changed.insert(it.key(), it.value());
     }
-    // Every publication carries the metadata, so a client always sees the current item.
-    changed.insert(QStringLiteral("Metadata"), now.value(QStringLiteral("Metadata")));
+    if (withMetadata)
+        changed.insert(QStringLiteral("Metadata"), metadata());
     lastPlayer_ = now;
     propertiesChanged(kPlayerInterface, changed);
 }
@@ -111,6 +124,8 @@ void MprisService::propertiesChanged(const QString& interface, const QVariantMap
 QString MprisService::playbackStatus() const {
     if (engine_->isPlaying())
         return QStringLiteral("Playing");
+    if (engine_->isStopped())
+        return QStringLiteral("Stopped");
     if (engine_->currentTrack() || engine_->currentStation())
         return QStringLiteral("Paused");
     return QStringLiteral("Stopped");
@@ -127,8 +142,21 @@ QVariantMap MprisService::metadata() const {
     const bool station = info_.kind == NowPlayingInfo::Kind::Station;
     map.insert(QStringLiteral("mpris:trackid"),
                QVariant::fromValue(trackPath(info_.itemId, station)));
-    map.insert(QStringLiteral("xesam:title"), info_.title);
-    map.insert(QStringLiteral("xesam:artist"), QStringList{info_.artist});
+    if (station && !info_.streamTitle.isEmpty()) {
+        // The song the station says is on the air; the station itself becomes the album.
+        const StreamSong song = splitStreamTitle(info_.streamTitle);
+        map.insert(QStringLiteral("xesam:title"), song.title);
+        map.insert(QStringLiteral("xesam:artist"),
+                   QStringList{song.artist.isEmpty() ? info_.artist : song.artist});
+        map.insert(QStringLiteral("xesam:album"), info_.title);
+    } else {
+        map.insert(QStringLiteral("xesam:title"), info_.title);
+        map.insert(QStringLiteral("xesam:artist"), QStringList{info_.artist});
+    }
+    if (!info_.album.isEmpty())
+        map.insert(QStringLiteral("xesam:album"), info_.album);
+    if (info_.trackNumber > 0)
+        map.insert(QStringLiteral("xesam:trackNumber"), info_.trackNumber);
     if (!station) {
         map.insert(QStringLiteral("mpris:length"), qlonglong(std::llround(info_.duration * 1e6)));
         if (!info_.artwork.isEmpty()) {
@@ -162,16 +190,47 @@ qint64 MprisService::position() const {
     return qint64(std::llround(engine_->livePosition() * 1e6));
 }
 
-bool MprisService::canSeek() const {
-    return !engine_->isRadioActive();
+bool MprisService::canPlay() const {
+    // What play would start: the loaded item, or the first one of the list in use.
+    if (engine_->currentTrack() || engine_->currentStation())
+        return true;
+    if (engine_->mode() == PlayerMode::Radio && !engine_->stations().isEmpty())
+        return true;
+    return !engine_->playlist().isEmpty();
 }
 
+bool MprisService::canPause() const {
+    return engine_->currentTrack() || engine_->currentStation();
+}
+
+bool MprisService::canGoNext() const {
+    return engine_->currentTrack() || engine_->currentStation();
+}
+
+bool MprisService::canGoPrevious() const {
+    return canGoNext();
+}
+
+bool MprisService::canSeek() const {
+    return engine_->currentTrack().has_value();
+}
+
+void MprisService::setRate(double rate) {
+    if (rate == 0.0)
+        pause();
+}
+
+// The playlist always wraps, so the loop is never "None": "Track" with repeat on, else
+// "Playlist". Setting "None" turns repeat off but cannot stop the wrap.
 QString MprisService::loopStatus() const {
-    return engine_->isRepeat() ? QStringLiteral("Track") : QStringLiteral("None");
+    return engine_->isRepeat() ? QStringLiteral("Track") : QStringLiteral("Playlist");
 }
 
 void MprisService::setLoopStatus(const QString& status) {
-    engine_->setIsRepeat(status == QLatin1String("Track"));
+    if (status == QLatin1String("Track"))
+        engine_->setIsRepeat(true);
+    else if (status == QLatin1String("Playlist") || status == QLatin1String("None"))
+        engine_->setIsRepeat(false);
 }
 
 bool MprisService::shuffle() const {
@@ -190,28 +249,51 @@ void MprisService::setVolume(double volume) {
 }
 
 void MprisService::play() {
+    applySkips();
     engine_->resume();
 }
 
 void MprisService::pause() {
+    applySkips();
     if (engine_->isPlaying())
         engine_->togglePlay();
 }
 
 void MprisService::playPause() {
+    applySkips();
     engine_->togglePlay();
 }
 void MprisService::stop() {
-    pause();
+    applySkips();
+    engine_->stop();
 }
 void MprisService::next() {
-    engine_->next();
+    queueSkip(1);
 }
 void MprisService::previous() {
-    engine_->previous();
+    queueSkip(-1);
+}
+
+void MprisService::queueSkip(int step) {
+    if (pendingSkips_ != 0 && (pendingSkips_ > 0) != (step > 0))
+        applySkips(); // a change of direction: what came before happens first
+    pendingSkips_ += step;
+    if (!skipsQueued_) {
+        skipsQueued_ = true;
+        QMetaObject::invokeMethod(
+            this, [this] { applySkips(); }, Qt::QueuedConnection);
+    }
+}
+
+void MprisService::applySkips() {
+    skipsQueued_ = false;
+    const int steps = std::exchange(pendingSkips_, 0);
+    if (steps != 0)
+        engine_->skip(steps);
 }
 
 void MprisService::seek(qint64 offsetMicroseconds) {
+    applySkips();
     const auto track = engine_->currentTrack();
     if (engine_->isRadioActive() || !track)
         return;
@@ -224,6 +306,7 @@ void MprisService::seek(qint64 offsetMicroseconds) {
 }
 
 void MprisService::setPosition(const QDBusObjectPath& trackId, qint64 positionMicroseconds) {
+    applySkips();
     const auto track = engine_->currentTrack();
     if (engine_->isRadioActive() || !track || positionMicroseconds < 0)
         return;
@@ -235,6 +318,7 @@ void MprisService::setPosition(const QDBusObjectPath& trackId, qint64 positionMi
 }
 
 void MprisService::openUri(const QString& uri) {
+    applySkips();
     const QUrl url(uri);
     if (url.isLocalFile())
         engine_->openExternal({url});

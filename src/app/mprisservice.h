@@ -37,7 +37,14 @@ public:
     QString playbackStatus() const;
     QVariantMap metadata() const;
     qint64 position() const;
+    // What the commands can do now.
+    bool canPlay() const;
+    bool canPause() const;
+    bool canGoNext() const;
+    bool canGoPrevious() const;
     bool canSeek() const;
+    // Rate 0 pauses; other rates are refused (playback has one speed).
+    void setRate(double rate);
     QString loopStatus() const;
     void setLoopStatus(const QString& status);
     bool shuffle() const;
@@ -63,6 +70,13 @@ public:
 
 private:
     void propertiesChanged(const QString& interface, const QVariantMap& changed);
+    // Announces the Player properties that differ from the last announcement; the metadata
+    // always when `withMetadata`.
+    void announce(bool withMetadata);
+    // Next and Previous are gathered and applied once the calls queued now are answered, so
+    // that a burst of them changes track once rather than opening a file per call.
+    void queueSkip(int step);
+    void applySkips();
     QString coverUrl(const QByteArray& artwork);
 
     AudioEngine* engine_;
@@ -71,6 +85,8 @@ private:
     NowPlayingInfo info_;
     QVariantMap lastPlayer_; // last announced Player properties, to send only what changed
     bool registered_ = false;
+    int pendingSkips_ = 0; // positive: next, negative: previous
+    bool skipsQueued_ = false;
 };
 
 class MprisRootAdaptor final : public QDBusAbstractAdaptor {
@@ -112,10 +128,10 @@ class MprisPlayerAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(qlonglong Position READ position)
     Q_PROPERTY(double MinimumRate READ rate)
     Q_PROPERTY(double MaximumRate READ rate)
-    Q_PROPERTY(bool CanGoNext READ always)
-    Q_PROPERTY(bool CanGoPrevious READ always)
-    Q_PROPERTY(bool CanPlay READ always)
-    Q_PROPERTY(bool CanPause READ always)
+    Q_PROPERTY(bool CanGoNext READ canGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ canGoPrevious)
+    Q_PROPERTY(bool CanPlay READ canPlay)
+    Q_PROPERTY(bool CanPause READ canPause)
     Q_PROPERTY(bool CanSeek READ canSeek)
     Q_PROPERTY(bool CanControl READ always)
 public:
@@ -124,7 +140,7 @@ public:
     QString loopStatus() const { return service_->loopStatus(); }
     void setLoopStatus(const QString& s) { service_->setLoopStatus(s); }
     double rate() const { return 1.0; }
-    void setRate(double) {}
+    void setRate(double rate) { service_->setRate(rate); }
     bool shuffle() const { return service_->shuffle(); }
     void setShuffle(bool on) { service_->setShuffle(on); }
     QVariantMap metadata() const { return service_->metadata(); }
@@ -132,6 +148,10 @@ public:
     void setVolume(double v) { service_->setVolume(v); }
     qlonglong position() const { return service_->position(); }
     bool canSeek() const { return service_->canSeek(); }
+    bool canPlay() const { return service_->canPlay(); }
+    bool canPause() const { return service_->canPause(); }
+    bool canGoNext() const { return service_->canGoNext(); }
+    bool canGoPrevious() const { return service_->canGoPrevious(); }
     bool always() const { return true; }
 public Q_SLOTS:
     void Next() { service_->next(); }

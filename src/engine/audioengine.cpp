@@ -1,6 +1,6 @@
 #include "engine/audioengine.h"
 
-#include "app/localization.h"
+#include "core/localization.h"
 #include "engine/audiofileplayer.h"
 #include "engine/clock.h"
 #include "engine/playerfactory.h"
@@ -40,18 +40,13 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
 }
 
 AudioEngine::~AudioEngine() {
+    savePlaylistNow(); // first, while the restore still knows what it has not read
     tickTimer_.reset();
     cancelAddTasks();
     pauseFades_.clear(); // the engine is gone: pending pauses do nothing
-    // Crossfade-outs cut short: their players stop now.
-    for (FadeTask& task : crossfadeOuts_) {
-        task.timer.reset();
-        task.player->stop();
-    }
-    crossfadeOuts_.clear();
+    endCrossfadeOuts();  // cut short: their players stop now
     for (auto& c : radioObservers_)
         QObject::disconnect(c);
-    savePlaylistNow();
 }
 
 // ---- published fields ----
@@ -95,6 +90,8 @@ void AudioEngine::setStreamTitle(const QString& title) {
 }
 
 void AudioEngine::setIsPlaying(bool playing) {
+    if (playing)
+        stopped_ = false;
     ORVANE_PUBLISH(isPlaying_, playing, isPlayingChanged);
 }
 
@@ -154,7 +151,7 @@ std::optional<int> AudioEngine::currentIndex() const {
 }
 
 double AudioEngine::livePosition() const {
-    return player_ && !currentID_.isNull() ? player_->currentTime() : 0.0;
+    return player_ && !currentID_.isNull() && !isStopped() ? player_->currentTime() : 0.0;
 }
 
 QString AudioEngine::lang() const {
@@ -174,6 +171,8 @@ void AudioEngine::updateNowPlaying() {
         info.itemId = track->id.toString(QUuid::WithoutBraces);
         info.title = track->title;
         info.artist = track->artist;
+        info.album = track->album;
+        info.trackNumber = track->trackNumber;
         info.duration = track->duration;
         info.elapsed = progress_;
         info.artwork = track->artwork;
@@ -200,23 +199,17 @@ void AudioEngine::play(const Track& track) {
     startTrack(track);
 }
 
+double AudioEngine::handoverFade(double duration) {
+    // A track shorter than two crossfades hands over in half its length, so that it is heard
+    // whole (and not advanced from before it has played).
+    return duration > 0 ? std::min(crossfadeDuration, duration / 2) : crossfadeDuration;
+}
+
 bool AudioEngine::startTrack(const Track& track) {
-    stopRadio();
-
-    // The outgoing fade is heard after the output's latency; a new stream is heard at once, so
-    // its rise waits that long and the two cross where the listener hears them.
-    double handoverDelay = 0;
-    if (const std::shared_ptr<AudioFilePlayer> outgoing = player_) {
-        if (outgoing->isPlaying()) {
-            // Crossfade: the outgoing player falls to silence while the new one rises.
-            handoverDelay = outgoing->outputLatency();
-            outgoing->setVolume(0.0f, crossfadeDuration);
-            startCrossfadeOut(outgoing, handoverDelay);
-        } else {
-            outgoing->stop(); // paused or ended: no fade to hear
-        }
-    }
-
+    // A change made during a crossfade ends the older fade at once: at most one player fades
+    // out, so a burst of changes never piles up players.
+    endCrossfadeOuts();
+    // The new file is opened next: one that cannot be opened leaves what plays untouched.
     const QString path = track.url.isLocalFile() ? track.url.toLocalFile() : track.url.toString();
     QString error;
     std::shared_ptr<AudioFilePlayer> incoming =
@@ -229,11 +222,33 @@ bool AudioEngine::startTrack(const Track& track) {
         lastFailedTrack_ = track.id;
         return false;
     }
+
+    stopRadio();
+
+    // The outgoing fade is heard after the output's latency; a new stream is heard at once, so
+    // its rise waits that long and the two cross where the listener hears them.
+    double handoverDelay = 0;
+    double rise = crossfadeDuration;
+    if (const std::shared_ptr<AudioFilePlayer> outgoing = player_) {
+        if (outgoing->isPlaying()) {
+            // Crossfade: the outgoing player falls to silence while the new one rises.
+            const double fall = handoverFade(outgoing->duration());
+            const double incomingLength =
+                incoming->duration() > 0 ? incoming->duration() : track.duration;
+            rise = std::min(fall, handoverFade(incomingLength));
+            handoverDelay = outgoing->outputLatency();
+            outgoing->setVolume(0.0f, fall);
+            startCrossfadeOut(outgoing, fall, handoverDelay);
+        } else {
+            outgoing->stop(); // paused or ended: no fade to hear
+        }
+    }
+
     incoming->setMeteringEnabled(true);
     if (player_) {
         incoming->setVolume(0.0f);
         incoming->play();
-        incoming->setVolume(float(volume_), crossfadeDuration, handoverDelay);
+        incoming->setVolume(float(volume_), rise, handoverDelay);
     } else {
         // First track since start (or since the current one was removed or a station played).
         incoming->setVolume(float(volume_));
@@ -252,13 +267,22 @@ bool AudioEngine::startTrack(const Track& track) {
     return true;
 }
 
-void AudioEngine::startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing, double latency) {
+void AudioEngine::startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing, double fade,
+                                    double latency) {
     auto it = crossfadeOuts_.insert(crossfadeOuts_.end(), FadeTask{std::move(outgoing), nullptr});
     // Stopped once the end of its fade has been heard.
-    it->timer = services_.clock->after(crossfadeDuration + 0.2 + latency, [this, it] {
+    it->timer = services_.clock->after(fade + 0.2 + latency, [this, it] {
         it->player->stop();
         crossfadeOuts_.erase(it);
     });
+}
+
+void AudioEngine::endCrossfadeOuts() {
+    for (FadeTask& task : crossfadeOuts_) {
+        task.timer.reset();
+        task.player->stop();
+    }
+    crossfadeOuts_.clear();
 }
 
 void AudioEngine::startPauseFade(std::shared_ptr<AudioFilePlayer> fading) {
@@ -301,6 +325,26 @@ void AudioEngine::togglePlay() {
     } else if (!playlist_.isEmpty()) { // radio mode without stations falls through too
         play(playlist_.first());
     }
+    updateNowPlaying();
+}
+
+void AudioEngine::stop() {
+    if (isRadioActive()) {
+        if (radioPlayer_) { // also while it buffers: it must not start by itself afterwards
+            radioPlayer_->pause();
+            setIsPlaying(false);
+            setRadioStatus(QStringLiteral("paused"));
+        }
+    } else if (player_) {
+        player_->pause();
+        player_->setVolume(float(volume_));
+        player_->setCurrentTime(0);
+        setIsPlaying(false);
+        setProgress(0);
+    } else {
+        return; // nothing loaded: already stopped
+    }
+    stopped_ = true;
     updateNowPlaying();
 }
 
@@ -366,12 +410,60 @@ void AudioEngine::previous() {
     play(Track(playlist_.at((*index - 1 + n) % n)));
 }
 
+void AudioEngine::skip(int steps) {
+    if (steps == 1 || steps == -1 || steps == 0) {
+        if (steps > 0)
+            next();
+        else if (steps < 0)
+            previous();
+        return;
+    }
+    if (isRadioActive()) {
+        const auto n = stations_.size();
+        for (qsizetype i = 0; i < n; ++i) {
+            if (stations_.at(i).id == currentStationID_) {
+                const qsizetype k = ((i + steps) % n + n) % n;
+                play(RadioStation(stations_.at(k)));
+                return;
+            }
+        }
+        return;
+    }
+    const auto index = currentIndex();
+    if (!index || playlist_.isEmpty())
+        return;
+    const int n = int(playlist_.size());
+    int k = *index;
+    if (steps > 0) {
+        for (int step = 0; step < steps; ++step) {
+            if (isShuffle_ && n > 1) {
+                const int from = k;
+                while (k == from)
+                    k = int(QRandomGenerator::global()->bounded(n));
+            } else {
+                k = (k + 1) % n;
+            }
+        }
+    } else {
+        int back = -steps;
+        if (progress_ > 3.0) { // the first press restarts the track
+            seek(0);
+            --back;
+        }
+        k = ((k - back) % n + n) % n;
+        if (back == 0)
+            return;
+    }
+    play(Track(playlist_.at(k)));
+}
+
 void AudioEngine::seek(double seconds) {
     if (isRadioActive())
         return;
     // A position that is not a number or lies before the start never reaches the player.
     if (std::isnan(seconds) || seconds < 0)
         seconds = 0;
+    stopped_ = false; // a stopped track sought to a place is a paused one
     if (player_) {
         player_->setCurrentTime(seconds);
         if (std::isinf(seconds))
@@ -417,9 +509,11 @@ void AudioEngine::tick() {
     level = std::max(0.0f, std::min(1.0f, level));
     pushLevel(double(level));
 
+    // The next track starts when the crossfade would cover what is left; a short track hands
+    // over later (see handoverFade), never at its first tick.
     const double duration = p->duration();
     const double remaining = duration - position;
-    if (duration > 0 && remaining <= crossfadeDuration) {
+    if (duration > 0 && position > 0 && remaining <= handoverFade(duration)) {
         advance();
         return;
     }

@@ -119,8 +119,16 @@ public:
     // An explicit play (the media controls' Play): like togglePlay when paused or idle, and
     // during a pause fade it turns the fade back up instead of taking it as another pause.
     void resume();
+    // The media controls' Stop: playback ends at once, the position goes back to the start,
+    // and a later play or resume starts the current item again (a track from its beginning,
+    // with the fade-in). Nothing is unloaded.
+    void stop();
+    bool isStopped() const { return stopped_ && !isPlaying_; }
     void next();
     void previous();
+    // `steps` presses of next (positive) or previous (negative) with only the last one started:
+    // a burst of commands changes track once.
+    void skip(int steps);
     void seek(double seconds);
 
     // Radio.
@@ -183,7 +191,11 @@ private:
     void pushLevel(double level);
     void advance();
 
-    void startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing, double latency);
+    // How long a handover from (or to) a track of this length fades: the crossfade, or half
+    // the track when that is shorter.
+    static double handoverFade(double duration);
+    void startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing, double fade, double latency);
+    void endCrossfadeOuts(); // their players stop at once
     void startPauseFade(std::shared_ptr<AudioFilePlayer> fading);
 
     void savePlaylist();
@@ -209,6 +221,7 @@ private:
     bool isPlaying_ = false;
     bool isShuffle_ = false;
     bool isRepeat_ = false;
+    bool stopped_ = false; // by stop(), until something plays again
     QList<double> levels_;
     double volume_ = 0.73;
 
@@ -225,15 +238,27 @@ private:
     std::unique_ptr<TimerHandle> tickTimer_;
     QUuid lastFailedTrack_; // the last track whose file would not open
 
-    // Pending fade tasks. Not remembered by the transport logic; kept here only so that the
-    // engine's destruction can end them (crossfade-outs stop their player at once).
+    // Pending fade tasks. Not remembered by the transport logic; kept here so that the engine's
+    // destruction can end them (crossfade-outs stop their player at once), and so that a new
+    // crossfade ends the previous one: at most one crossfade-out is pending.
     std::list<FadeTask> crossfadeOuts_;
     std::list<FadeTask> pauseFades_;
     std::vector<std::shared_ptr<AddTask>> addTasks_;
     // Playlist saves are coalesced: a burst of appends writes the settings file once.
     std::unique_ptr<TimerHandle> playlistSaveTimer_;
-    bool restoring_ = false; // saves wait until the start-up restore has read every entry
-    QList<QByteArray> unresolvedBookmarks_;      // stored entries on volumes not mounted now
+    // While the start-up restore reads, saves wait for it (an interruption must not shorten
+    // the stored list); a save asked for meanwhile is remembered, and a quit writes the list as
+    // shown followed by the entries not read yet.
+    bool restoring_ = false;
+    bool savePending_ = false;
+    std::weak_ptr<AddTask> restoreTask_;
+    // Stored entries on volumes not mounted now, each kept after the track it followed (none:
+    // at the start), so that they keep their place in the stored list.
+    struct KeptBookmark {
+        QUuid after;
+        QByteArray bytes;
+    };
+    QList<KeptBookmark> unresolvedBookmarks_;
     std::shared_ptr<ArtworkCache> artworkCache_; // shared with the reads on the thread pool
 };
 

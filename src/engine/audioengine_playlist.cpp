@@ -1,18 +1,24 @@
 // The engine's playlist side: adding files (read off the main thread, appended on it in order),
 // removing tracks, and the stored bookmark list.
-#include "app/localization.h"
+#include "core/localization.h"
 #include "engine/audioengine.h"
 #include "engine/audiofileplayer.h"
 #include "engine/bookmark.h"
 #include "engine/clock.h"
+#include "engine/playerfactory.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFuture>
 #include <QFutureWatcher>
+#include <QImageReader>
 #include <QSettings>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentMap>
+#include <iostream>
 #include <mutex>
+#include <utility>
 
 namespace orvane {
 
@@ -29,33 +35,52 @@ constexpr double kSaveDelay = 0.25;
 // What a worker hands back: the track, or none when a stored entry did not resolve.
 struct Loaded {
     std::optional<Track> track;
+    QString error; // why a file to add cannot be opened
 };
 
 // Cover bytes by content. Tracks of one album usually carry the same cover: they share one
-// buffer. Used from the pool's threads (QByteArray's sharing is thread-safe).
+// buffer. Each distinct cover is decoded once, when first seen: bytes that look like an image
+// but do not decode are no cover. Used from the pool's threads (QByteArray's sharing is
+// thread-safe; decoding runs outside the lock).
 struct AudioEngine::ArtworkCache {
+    struct Known {
+        QByteArray bytes;
+        bool decodes = false;
+    };
     std::mutex mutex;
-    QHash<size_t, QList<QByteArray>> byHash;
+    QHash<size_t, QList<Known>> byHash;
 
+    std::optional<bool> lookup(QByteArray& artwork, size_t hash) {
+        const std::lock_guard lock(mutex);
+        for (const Known& known : std::as_const(byHash[hash])) {
+            if (known.bytes == artwork) {
+                artwork = known.bytes;
+                return known.decodes;
+            }
+        }
+        return std::nullopt;
+    }
     void share(QByteArray& artwork) {
         if (artwork.isEmpty())
             return;
         const size_t hash = qHash(artwork);
-        const std::lock_guard lock(mutex);
-        QList<QByteArray>& sameHash = byHash[hash];
-        for (const QByteArray& known : std::as_const(sameHash)) {
-            if (known == artwork) {
-                artwork = known;
-                return;
-            }
+        std::optional<bool> decodes = lookup(artwork, hash);
+        if (!decodes) {
+            QBuffer buffer(&artwork);
+            buffer.open(QIODevice::ReadOnly);
+            QImageReader reader(&buffer);
+            decodes = !reader.read().isNull();
+            const std::lock_guard lock(mutex);
+            byHash[hash].append({artwork, *decodes});
         }
-        sameHash.append(artwork);
+        if (!*decodes)
+            artwork.clear();
     }
     // Covers that no track uses any more are held by the cache alone.
     void prune() {
         const std::lock_guard lock(mutex);
         for (auto it = byHash.begin(); it != byHash.end();) {
-            it->removeIf([](const QByteArray& bytes) { return bytes.isDetached(); });
+            it->removeIf([](const Known& known) { return known.bytes.isDetached(); });
             it = it->isEmpty() ? byHash.erase(it) : std::next(it);
         }
     }
@@ -112,6 +137,7 @@ void AudioEngine::restorePlaylist() {
     // must not shorten it.
     task->restoring = true;
     restoring_ = true;
+    restoreTask_ = task;
     addTasks_.push_back(task);
     runAddTask(task);
 }
@@ -119,8 +145,8 @@ void AudioEngine::restorePlaylist() {
 void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
     // Read every item on the thread pool; each read gets copies of what it needs and nothing
     // else, so it never touches the engine.
-    auto read = [loader = services_.loader, lang = task->lang,
-                 covers = artworkCache_](const AddTask::Item& item) {
+    auto read = [loader = services_.loader, lang = task->lang, covers = artworkCache_,
+                 check = services_.players->fileCheck()](const AddTask::Item& item) {
         Loaded loaded;
         if (item.restore) {
             const std::optional<QString> path = Bookmark::resolve(item.stored);
@@ -129,7 +155,19 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
             loaded.track = loader(QUrl::fromLocalFile(*path), lang);
             loaded.track->bookmark = item.stored; // kept as stored, not remade
         } else {
+            // What cannot be opened is not added: it would only interrupt playback later. A
+            // file whose audio TagLib has read passes; others go through the players' check.
+            if (!item.url.isLocalFile()) {
+                loaded.error = QStringLiteral("not a local file");
+                return loaded;
+            }
             loaded.track = loader(item.url, lang);
+            if (loaded.track->duration <= 0)
+                loaded.error = check(item.url.toLocalFile());
+            if (!loaded.error.isEmpty()) {
+                loaded.track.reset();
+                return loaded;
+            }
             loaded.track->bookmark =
                 item.url.isLocalFile() ? Bookmark::make(item.url.toLocalFile()) : std::nullopt;
         }
@@ -188,7 +226,8 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
     std::erase(addTasks_, task);
     if (keep->restoring) {
         restoring_ = false;
-        savePlaylist();
+        if (std::exchange(savePending_, false))
+            savePlaylist();
     }
     if (keep->startPlaying && keep->first) {
         setMode(PlayerMode::Library);
@@ -204,7 +243,15 @@ void AudioEngine::appendLoaded(AddTask& task) {
     // a later start; one whose folder is there but file is gone is dropped.
     if (!loaded.track) {
         if (item.restore && Bookmark::isOnMissingVolume(item.stored))
-            unresolvedBookmarks_.append(item.stored);
+            unresolvedBookmarks_.append(
+                {playlist_.isEmpty() ? QUuid() : playlist_.last().id, item.stored});
+        if (!item.restore) {
+            const QString name = item.url.isLocalFile()
+                                     ? QFileInfo(item.url.toLocalFile()).fileName()
+                                     : item.url.toDisplayString();
+            std::cerr << "Не удалось открыть " << name.toStdString() << ": "
+                      << loaded.error.toStdString() << std::endl;
+        }
         return;
     }
     Track& track = *loaded.track;
@@ -217,7 +264,8 @@ void AudioEngine::appendLoaded(AddTask& task) {
 }
 
 void AudioEngine::remove(const QSet<QUuid>& ids) {
-    if (!currentID_.isNull() && ids.contains(currentID_)) {
+    const bool current = !currentID_.isNull() && ids.contains(currentID_);
+    if (current) {
         if (player_)
             player_->stop();
         player_.reset();
@@ -228,30 +276,63 @@ void AudioEngine::remove(const QSet<QUuid>& ids) {
     QList<Track> kept;
     kept.reserve(playlist_.size());
     for (const Track& t : std::as_const(playlist_)) {
-        if (!ids.contains(t.id))
+        if (!ids.contains(t.id)) {
             kept.append(t);
+            continue;
+        }
+        // Entries kept after a removed track now follow the track before it.
+        const QUuid before = kept.isEmpty() ? QUuid() : kept.last().id;
+        for (KeptBookmark& b : unresolvedBookmarks_) {
+            if (b.after == t.id)
+                b.after = before;
+        }
     }
     setPlaylist(std::move(kept));
     artworkCache_->prune();
+    if (current)
+        updateNowPlaying(); // the desktop no longer shows the removed track
 }
 
 void AudioEngine::savePlaylist() {
-    if (!playlistSaveTimer_ && !restoring_)
+    if (restoring_)
+        savePending_ = true;
+    else if (!playlistSaveTimer_)
         playlistSaveTimer_ = services_.clock->after(kSaveDelay, [this] { savePlaylistNow(); });
 }
 
 void AudioEngine::savePlaylistNow() {
-    if (!playlistSaveTimer_)
+    if (!playlistSaveTimer_ && !savePending_)
         return;
     playlistSaveTimer_.reset();
+    savePending_ = false;
     QVariantList bookmarks;
-    bookmarks.reserve(playlist_.size());
+    bookmarks.reserve(playlist_.size() + unresolvedBookmarks_.size());
+    QHash<QUuid, QList<QByteArray>> keptAfter;
+    for (const KeptBookmark& b : std::as_const(unresolvedBookmarks_))
+        keptAfter[b.after].append(b.bytes);
+    auto appendKept = [&](const QUuid& id) {
+        if (const auto it = keptAfter.constFind(id); it != keptAfter.cend()) {
+            for (const QByteArray& bytes : *it)
+                bookmarks.append(bytes);
+            keptAfter.erase(it);
+        }
+    };
+    appendKept(QUuid());
     for (const Track& t : std::as_const(playlist_)) {
         if (t.bookmark)
             bookmarks.append(*t.bookmark);
+        appendKept(t.id);
     }
-    for (const QByteArray& kept : std::as_const(unresolvedBookmarks_))
-        bookmarks.append(kept);
+    // Those whose track left with a wholesale replacement of the list go last.
+    for (const KeptBookmark& b : std::as_const(unresolvedBookmarks_)) {
+        if (keptAfter.contains(b.after))
+            bookmarks.append(b.bytes);
+    }
+    // Quitting during the start-up restore: the entries not read yet follow, as stored.
+    if (const auto task = restoreTask_.lock(); task && restoring_) {
+        for (qsizetype i = task->next; i < task->items.size(); ++i)
+            bookmarks.append(task->items.at(i).stored);
+    }
     services_.settings->setValue(kPlaylistKey, bookmarks);
     services_.settings->sync(); // QSettings replaces the file atomically
 }

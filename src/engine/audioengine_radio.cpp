@@ -1,6 +1,6 @@
 // The engine's radio side: playing stations, following the stream player's reports, and the
 // stored station list.
-#include "app/localization.h"
+#include "core/localization.h"
 #include "engine/audioengine.h"
 #include "engine/audiofileplayer.h"
 #include "engine/clock.h"
@@ -8,28 +8,24 @@
 #include "radio/stationstore.h"
 
 #include <QSettings>
+#include <iostream>
 
 namespace orvane {
 
 namespace {
 
 const QString kStationsKey = QStringLiteral("radioStations");
-
-// Only absolute http and https addresses reach the stream player: a stored or catalog-supplied
-// address must never make it open local files or other protocols.
-std::optional<QUrl> parseStreamUrl(const QString& text) {
-    const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
-        return std::nullopt;
-    const QString scheme = url.scheme().toLower();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
-        return std::nullopt;
-    return url;
-}
+const QString kRejectedKey = QStringLiteral("radioStationsRejected");
 
 } // namespace
 
 void AudioEngine::play(const RadioStation& station) {
+    const std::optional<QUrl> url = RadioStation::streamUrl(station.url);
+    if (!url && radioPlayer_ && isRadioActive()) {
+        // A stream that was already running keeps playing with its subscriptions.
+        setRadioStatus(QStringLiteral("invalid_url"));
+        return;
+    }
     if (player_) {
         player_->stop();
         player_.reset();
@@ -37,10 +33,14 @@ void AudioEngine::play(const RadioStation& station) {
     setCurrentID(QUuid());
     setProgress(0);
 
-    const std::optional<QUrl> url = parseStreamUrl(station.url);
     if (!url) {
-        // A stream that was already running keeps playing with its subscriptions.
+        // Nothing else plays: the station becomes current without a player, so its row and the
+        // player panel show why, and nothing claims to play.
+        stopRadio();
+        setCurrentStationID(station.id);
+        setIsPlaying(false);
         setRadioStatus(QStringLiteral("invalid_url"));
+        updateNowPlaying();
         return;
     }
     if (radioPlayer_)
@@ -163,7 +163,8 @@ void AudioEngine::onItemStatus(StreamPlayer::ItemStatus status) {
 }
 
 void AudioEngine::removeStations(const QSet<QUuid>& ids) {
-    if (!currentStationID_.isNull() && ids.contains(currentStationID_)) {
+    const bool current = !currentStationID_.isNull() && ids.contains(currentStationID_);
+    if (current) {
         stopRadio();
         setIsPlaying(false);
     }
@@ -174,14 +175,26 @@ void AudioEngine::removeStations(const QSet<QUuid>& ids) {
             kept.append(s);
     }
     setStations(std::move(kept)); // saves once, also when nothing matched
+    if (current)
+        updateNowPlaying(); // the desktop no longer shows the removed station
 }
 
 QList<RadioStation> AudioEngine::loadStations(QSettings& settings) {
     const QVariant stored = settings.value(kStationsKey);
+    if (!stored.isValid())
+        return RadioStation::presets(); // a first start
     if (stored.typeId() == QMetaType::QByteArray) {
         if (auto decoded = StationStore::decode(stored.toByteArray()))
             return *decoded;
     }
+    // The whole list is rejected and the presets are written over it: the value is kept, as
+    // found, under a key of its own first (never over an earlier one), so it can be recovered.
+    QString key = kRejectedKey;
+    for (int n = 2; settings.contains(key); ++n)
+        key = kRejectedKey + QString::number(n);
+    settings.setValue(key, stored);
+    std::cerr << "The stored station list could not be read; it is kept as " << key.toStdString()
+              << " and the preset stations are used." << std::endl;
     return RadioStation::presets();
 }
 

@@ -118,6 +118,11 @@ double rmsOfChannel0(const GstStructure* s) {
 
 } // namespace
 
+QString GstFilePlayer::check(const QString& path) {
+    gst::ensureInitialized();
+    return checkAudioFile(path);
+}
+
 std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString* error) {
     gst::ensureInitialized();
     auto fail = [error](const QString& text) {

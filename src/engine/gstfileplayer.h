@@ -21,6 +21,9 @@ public:
     // Checks synchronously what is cheap (the file exists, is readable, looks like audio) and
     // starts prerolling asynchronously. Returns null with *error set on failure.
     static std::unique_ptr<GstFilePlayer> open(const QString& path, QString* error);
+    // The synchronous checks of open alone, from any thread: a description of the problem, or
+    // empty when the file looks playable.
+    static QString check(const QString& path);
     ~GstFilePlayer() override;
 
     void setMeteringEnabled(bool enabled) override;

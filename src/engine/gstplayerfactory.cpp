@@ -13,4 +13,8 @@ std::shared_ptr<StreamPlayer> GstPlayerFactory::openStream(const QUrl& url) {
     return std::make_shared<GstStreamPlayer>(url);
 }
 
+PlayerFactory::FileCheck GstPlayerFactory::fileCheck() const {
+    return &GstFilePlayer::check;
+}
+
 } // namespace orvane

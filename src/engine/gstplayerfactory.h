@@ -9,6 +9,7 @@ class GstPlayerFactory final : public PlayerFactory {
 public:
     std::shared_ptr<AudioFilePlayer> openFile(const QString& path, QString* error) override;
     std::shared_ptr<StreamPlayer> openStream(const QUrl& url) override;
+    FileCheck fileCheck() const override;
 };
 
 } // namespace orvane

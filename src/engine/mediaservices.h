@@ -13,6 +13,8 @@ struct NowPlayingInfo {
     Kind kind = Kind::Nothing;
     QString title;
     QString artist;
+    QString album;             // tracks only; empty when unknown
+    int trackNumber = 0;       // tracks only; 0 when unknown
     double duration = 0;       // tracks only
     double elapsed = 0;        // tracks only, position at the moment of publication
     double rate = 0;           // 1.0 while playing, else 0.0

@@ -1,6 +1,6 @@
 #include "engine/track.h"
 
-#include "app/localization.h"
+#include "core/localization.h"
 
 #include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
@@ -17,7 +17,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace orvane {
 
@@ -139,6 +141,217 @@ bool readAdts(const QString& path, double* duration, Format* format) {
     return true;
 }
 
+// What an MP4 file says of its first AAC track beyond TagLib: the channel count from the
+// decoder's own configuration (the AudioSpecificConfig in the esds box; some encoders write 2
+// into the sample entry of a mono stream), and the length after the edit list (which trims the
+// encoder's priming samples that the media duration counts).
+struct Mp4Facts {
+    int channels = 0;        // 0: not known from the configuration
+    double editedLength = 0; // 0: no edit list
+};
+
+class BoxReader {
+public:
+    BoxReader(const char* data, qsizetype size)
+        : p_(reinterpret_cast<const unsigned char*>(data))
+        , n_(size) {}
+    bool has(qsizetype bytes) const { return bytes >= 0 && pos_ + bytes <= n_; }
+    quint64 be(int bytes) {
+        quint64 v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v = v << 8 | p_[pos_++];
+        return v;
+    }
+    qsizetype pos_ = 0;
+    const unsigned char* p_;
+    qsizetype n_;
+};
+
+// Calls fn(type, start, end) for each box in [begin, end) of data; stops on a malformed size.
+template <typename Fn>
+void forEachBox(const QByteArray& data, qsizetype begin, qsizetype end, Fn fn) {
+    qsizetype pos = begin;
+    while (pos + 8 <= end) {
+        BoxReader r(data.constData(), end);
+        r.pos_ = pos;
+        quint64 size = r.be(4);
+        const QByteArray type = data.mid(pos + 4, 4);
+        qsizetype header = 8;
+        if (size == 1) {
+            if (!r.has(12))
+                return;
+            r.pos_ = pos + 8;
+            size = r.be(8);
+            header = 16;
+        } else if (size == 0) {
+            size = quint64(end - pos);
+        }
+        if (size < quint64(header) || size > quint64(end - pos))
+            return;
+        fn(type, pos + header, pos + qsizetype(size));
+        pos += qsizetype(size);
+    }
+}
+
+// Channels from an AudioSpecificConfig; 0 when it does not say.
+int ascChannels(const QByteArray& asc) {
+    quint64 bits = 0;
+    int have = 0, at = 0;
+    auto take = [&](int count) -> int {
+        while (have < count) {
+            if (at >= asc.size())
+                return -1;
+            bits = bits << 8 | quint8(asc.at(at++));
+            have += 8;
+        }
+        have -= count;
+        return int((bits >> have) & ((1u << count) - 1));
+    };
+    int objectType = take(5);
+    if (objectType == 31)
+        objectType = 32 + take(6);
+    if (take(4) == 15)
+        take(24);
+    const int config = take(4);
+    if (objectType == 29 && config == 1)
+        return 2; // parametric stereo: a mono core that decodes to stereo
+    if (config >= 1 && config <= 6)
+        return config;
+    return config == 7 ? 8 : 0;
+}
+
+// The descriptors of an esds box (after its version and flags): the DecoderSpecificInfo.
+QByteArray decoderSpecificInfo(const QByteArray& data, qsizetype begin, qsizetype end) {
+    BoxReader r(data.constData(), end);
+    r.pos_ = begin;
+    auto descriptor = [&](int* tag) -> qsizetype {
+        if (!r.has(2))
+            return -1;
+        *tag = int(r.be(1));
+        qsizetype length = 0;
+        for (int i = 0; i < 4 && r.has(1); ++i) {
+            const int b = int(r.be(1));
+            length = length << 7 | (b & 0x7f);
+            if (!(b & 0x80))
+                break;
+        }
+        return r.has(length) ? length : -1;
+    };
+    int tag = 0;
+    if (descriptor(&tag) < 0 || tag != 0x03 || !r.has(3))
+        return {};
+    r.be(2); // ES_ID
+    const int flags = int(r.be(1));
+    if (flags & 0x80)
+        r.pos_ += 2;
+    if ((flags & 0x40) && r.has(1))
+        r.pos_ += qsizetype(r.be(1));
+    if (flags & 0x20)
+        r.pos_ += 2;
+    if (descriptor(&tag) < 0 || tag != 0x04 || !r.has(13))
+        return {};
+    r.pos_ += 13;
+    const qsizetype length = descriptor(&tag);
+    if (length <= 0 || tag != 0x05)
+        return {};
+    return data.mid(r.pos_, length);
+}
+
+Mp4Facts readMp4Facts(const QString& path) {
+    Mp4Facts facts;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return facts;
+    // Find the movie box among the top-level boxes without reading the media data.
+    QByteArray moov;
+    qint64 pos = 0;
+    const qint64 fileSize = file.size();
+    while (pos + 8 <= fileSize && moov.isEmpty()) {
+        file.seek(pos);
+        const QByteArray head = file.read(16);
+        if (head.size() < 8)
+            break;
+        BoxReader r(head.constData(), head.size());
+        quint64 size = r.be(4);
+        if (size == 1 && head.size() == 16) {
+            r.pos_ = 8;
+            size = r.be(8);
+        } else if (size == 0) {
+            size = quint64(fileSize - pos);
+        }
+        if (size < 8 || size > quint64(fileSize - pos))
+            break;
+        if (head.mid(4, 4) == "moov") {
+            if (size > 64 * 1024 * 1024)
+                break;
+            file.seek(pos);
+            moov = file.read(qint64(size));
+        }
+        pos += qint64(size);
+    }
+    if (moov.isEmpty())
+        return facts;
+
+    quint32 movieScale = 0;
+    bool done = false;
+    forEachBox(moov, 8, moov.size(), [&](const QByteArray& type, qsizetype b, qsizetype e) {
+        if (type == "mvhd") {
+            BoxReader r(moov.constData(), e);
+            r.pos_ = b;
+            if (!r.has(4))
+                return;
+            const int version = int(r.be(1));
+            r.pos_ += 3 + (version == 1 ? 16 : 8);
+            if (r.has(4))
+                movieScale = quint32(r.be(4));
+            return;
+        }
+        if (type != "trak" || done)
+            return;
+        // The first track with an mp4a sample entry.
+        int channels = 0;
+        bool audio = false;
+        double edited = 0;
+        std::function<void(const QByteArray&, qsizetype, qsizetype)> walk;
+        walk = [&](const QByteArray& t, qsizetype tb, qsizetype te) {
+            if (t == "mdia" || t == "minf" || t == "stbl" || t == "edts") {
+                forEachBox(moov, tb, te, walk);
+            } else if (t == "stsd") {
+                forEachBox(moov, tb + 8, te, walk); // past version, flags and entry count
+            } else if (t == "mp4a") {
+                audio = true;
+                forEachBox(moov, tb + 28, te, walk); // past the sample entry's fields
+            } else if (t == "esds") {
+                channels = ascChannels(decoderSpecificInfo(moov, tb + 4, te));
+            } else if (t == "elst") {
+                BoxReader r(moov.constData(), te);
+                r.pos_ = tb;
+                if (!r.has(8))
+                    return;
+                const int version = int(r.be(1));
+                r.pos_ += 3;
+                const quint64 count = r.be(4);
+                const int width = version == 1 ? 8 : 4;
+                for (quint64 i = 0; i < count && r.has(2 * width + 4); ++i) {
+                    const quint64 segment = r.be(width);
+                    const qint64 mediaTime = width == 8 ? qint64(r.be(8)) : qint32(r.be(4));
+                    r.pos_ += 4;
+                    if (mediaTime != -1)
+                        edited += double(segment);
+                }
+            }
+        };
+        forEachBox(moov, b, e, walk);
+        if (audio) {
+            done = true;
+            facts.channels = channels;
+            facts.editedLength = edited; // in movie units until the scale is known
+        }
+    });
+    facts.editedLength = movieScale > 0 ? facts.editedLength / movieScale : 0;
+    return facts;
+}
+
 } // namespace
 
 Track Track::load(const QUrl& url, const QString& lang) {
@@ -150,6 +363,8 @@ Track Track::load(const QUrl& url, const QString& lang) {
 
     QString title = dot >= 0 ? name.left(dot) : name;
     QString artist;
+    QString album;
+    int trackNumber = 0;
     double duration = 0;
     QByteArray artwork;
     std::optional<Format> format;
@@ -183,12 +398,24 @@ Track Track::load(const QUrl& url, const QString& lang) {
                 title = *value;
             if (auto value = lastValue(properties, "ARTIST"))
                 artist = *value;
+            if (auto value = lastValue(properties, "ALBUM"))
+                album = *value;
+            // "3" or "3/12"
+            if (auto value = lastValue(properties, "TRACKNUMBER"))
+                trackNumber = std::max(0, value->section(QLatin1Char('/'), 0, 0).trimmed().toInt());
             if (auto picture = lastPicture(file))
                 artwork = validPicture(*picture);
             if (const TagLib::AudioProperties* audio = ref.audioProperties()) {
                 duration = audio->lengthInMilliseconds() / 1000.0;
                 if (audio->sampleRate() > 0)
                     format = Format{double(audio->sampleRate()), audio->channels()};
+            }
+            if (dynamic_cast<TagLib::MP4::File*>(file)) {
+                const Mp4Facts facts = readMp4Facts(path);
+                if (format && facts.channels > 0)
+                    format->channels = facts.channels;
+                if (facts.editedLength > 0)
+                    duration = facts.editedLength;
             }
         } else if (extension.compare(QLatin1String("aac"), Qt::CaseInsensitive) == 0) {
             Format adts;
@@ -202,7 +429,10 @@ Track Track::load(const QUrl& url, const QString& lang) {
     const QString info = format ? technicalLine(extension, size, duration, format->sampleRate,
                                                 format->channels, lang)
                                 : technicalLine(extension, size, duration, std::nullopt, 0, lang);
-    return Track(url, title, artist, duration, artwork, info);
+    Track track(url, title, artist, duration, artwork, info);
+    track.album = album;
+    track.trackNumber = trackNumber;
+    return track;
 }
 
 QString Track::technicalLine(const QString& extension, std::optional<qint64> fileSize,

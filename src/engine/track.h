@@ -24,7 +24,9 @@ struct Track {
     // Encoded cover picture (JPEG, PNG…) as found in the file; empty when none. QByteArray is
     // implicitly shared, so copies of a track share the bytes; views decode a scaled image.
     QByteArray artwork;
-    QString info; // technical line, e.g. "MP3 · 320 kbps · 44 kHz · Stereo"
+    QString info;        // technical line, e.g. "MP3 · 320 kbps · 44 kHz · Stereo"
+    QString album;       // from the tags; empty when none
+    int trackNumber = 0; // from the tags; 0 when unknown
     std::optional<QByteArray> bookmark;
 
     bool operator==(const Track& other) const { return id == other.id; }

@@ -32,10 +32,7 @@ QString trimSpaces(const QString& s) {
 }
 
 bool isHttpAddress(const QString& text) {
-    const QUrl url(text.trimmed(), QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty() &&
-           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+    return RadioStation::streamUrl(text).has_value(); // the rule the engine plays by
 }
 
 } // namespace

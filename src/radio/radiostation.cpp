@@ -20,4 +20,14 @@ const QList<RadioStation>& RadioStation::presets() {
     return list;
 }
 
+std::optional<QUrl> RadioStation::streamUrl(const QString& text) {
+    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+        return std::nullopt;
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return std::nullopt;
+    return url;
+}
+
 } // namespace orvane

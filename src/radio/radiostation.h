@@ -2,7 +2,9 @@
 
 #include <QList>
 #include <QString>
+#include <QUrl>
 #include <QUuid>
+#include <optional>
 
 namespace orvane {
 
@@ -16,6 +18,11 @@ struct RadioStation {
 
     // The six stations of a first start, each with a fresh id. Built once per run.
     static const QList<RadioStation>& presets();
+
+    // The address a stream player may open: `text` without surrounding white space, parsed
+    // strictly, absolute http or https with a host; nothing for anything else (local files,
+    // other protocols). The one rule for every address, stored or from the catalog.
+    static std::optional<QUrl> streamUrl(const QString& text);
 };
 
 } // namespace orvane

@@ -1,16 +1,65 @@
 // The media controls through a real MPRIS client (playerctl) on a private session bus.
 #include "app/mprisservice.h"
+#include "engine/clock.h"
+#include "engine/gstplayerfactory.h"
+#include "engine/gstsupport.h"
 #include "support/enginefixture.h"
 #include "support/playerctl.h"
+#include "support/testaudio.h"
 
 #include <QDBusConnection>
+#include <QDBusPendingCallWatcher>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 using namespace orvane;
 using namespace orvane::test;
+
+namespace {
+
+QString gdbus(const QStringList& args) {
+    QProcess process;
+    process.start("gdbus", args);
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000))
+        qFatal("gdbus hung");
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// A Player property as gdbus prints it ("true", "'Playing'", "2.0").
+QString playerProperty(const QString& name) {
+    QString out =
+        gdbus({"call", "--session", "--dest", "org.mpris.MediaPlayer2.orvane", "--object-path",
+               "/org/mpris/MediaPlayer2", "--method", "org.freedesktop.DBus.Properties.Get",
+               "org.mpris.MediaPlayer2.Player", name});
+    // "(<true>,)"
+    return out.mid(2, out.size() - 5);
+}
+
+void setPlayerProperty(const QString& name, const QString& value) {
+    gdbus({"call", "--session", "--dest", "org.mpris.MediaPlayer2.orvane", "--object-path",
+           "/org/mpris/MediaPlayer2", "--method", "org.freedesktop.DBus.Properties.Set",
+           "org.mpris.MediaPlayer2.Player", name, "<" + value + ">"});
+}
+
+} // namespace
+
+class Listener : public QObject {
+    Q_OBJECT
+public:
+    explicit Listener(std::function<void(const QVariantMap&)> fn)
+        : fn_(std::move(fn)) {}
+public Q_SLOTS:
+    void changed(const QString&, const QVariantMap& properties, const QStringList&) {
+        fn_(properties);
+    }
+
+private:
+    std::function<void(const QVariantMap&)> fn_;
+};
 
 class TestMpris : public QObject {
     Q_OBJECT
@@ -111,8 +160,151 @@ private Q_SLOTS:
         QVERIFY(e.isRadioActive());
 
         const QString id = playerctl({"metadata", "mpris:trackid"});
-        QVERIFY2(id.contains("/orvane/station/"), qPrintable(id));
+        QVERIFY2(id.startsWith("'/org/orvane/Station/"), qPrintable(id));
         QVERIFY(!raised && !quitAsked);
+    }
+
+    void propertiesMeanWhatTheSpecificationSays() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        QTemporaryDir cache;
+        MprisService mpris(&e, {}, cache.path());
+        e.setNowPlayingPublisher(&mpris);
+        QVERIFY(mpris.start());
+        // A second connection listens as a desktop's media widget would.
+        QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "w");
+        QVERIFY(other.isConnected());
+        QVariantMap lastChange;
+        Listener listener([&](const QVariantMap& changed) {
+            for (auto it = changed.begin(); it != changed.end(); ++it)
+                lastChange.insert(it.key(), it.value());
+        });
+        QVERIFY(other.connect(QString(), "/org/mpris/MediaPlayer2",
+                              "org.freedesktop.DBus.Properties", "PropertiesChanged", &listener,
+                              SLOT(changed(QString, QVariantMap, QStringList))));
+
+        // Nothing to play: nothing can be done.
+        const QStringList can = {"CanPlay", "CanPause", "CanGoNext", "CanGoPrevious", "CanSeek"};
+        for (const QString& name : can)
+            QCOMPARE(playerProperty(name), QStringLiteral("false"));
+        e.setPlaylist(f.tracks({"one", "two"}, 100));
+        QCOMPARE(playerProperty("CanPlay"), QStringLiteral("true"));
+        QCOMPARE(playerProperty("CanPause"), QStringLiteral("false"));
+        QTRY_COMPARE(lastChange.value("CanPlay"), QVariant(true));
+        e.play(e.playlist().at(0));
+        for (const QString& name : can)
+            QCOMPARE(playerProperty(name), QStringLiteral("true"));
+        QTRY_COMPARE(lastChange.value("CanSeek"), QVariant(true));
+        e.remove({e.playlist().at(0).id, e.playlist().at(1).id});
+        QTRY_COMPARE(lastChange.value("CanPlay"), QVariant(false));
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
+        QVERIFY(playerProperty("Metadata").contains("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
+
+        // Album and track number from the tags; the track id outside /org/mpris.
+        QList<Track> list = f.tracks({"a", "b"}, 100);
+        list[0].album = "Группа крови";
+        list[0].trackNumber = 3;
+        e.setPlaylist(list);
+        e.play(e.playlist().at(0));
+        QCOMPARE(playerctl({"metadata", "--format", "{{album}}|{{xesam:trackNumber}}"}),
+                 QStringLiteral("Группа крови|3"));
+        QVERIFY(playerctl({"metadata", "mpris:trackid"}).startsWith("'/org/orvane/Track/"));
+
+        // Stop stops: status Stopped, position 0; Play starts again from the start, fading in.
+        f.clock.advance(20);
+        playerctl({"stop"});
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
+        QCOMPARE(playerctl({"position"}).toDouble(), 0.0);
+        QVERIFY(!f.lastFile()->isPlaying());
+        QCOMPARE(f.lastFile()->currentTime(), 0.0);
+        playerctl({"play"});
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Playing"));
+        QCOMPARE(f.lastFile()->ramp->from, 0.0f);
+        QCOMPARE(f.lastFile()->ramp->to, 0.73f);
+        f.clock.advance(1);
+        QVERIFY(std::abs(f.lastFile()->currentTime() - 1.0) < 1e-6);
+
+        // Rate 0 pauses; any other rate is refused.
+        setPlayerProperty("Rate", "2.0");
+        QVERIFY(e.isPlaying());
+        setPlayerProperty("Rate", "0.0");
+        QVERIFY(!e.isPlaying());
+
+        // The list always wraps: "Playlist" with repeat off, "Track" with it on.
+        QCOMPARE(playerctl({"loop"}), QStringLiteral("Playlist"));
+        playerctl({"loop", "Track"});
+        QVERIFY(e.isRepeat());
+        playerctl({"loop", "None"});
+        QVERIFY(!e.isRepeat());
+        QCOMPARE(playerctl({"loop"}), QStringLiteral("Playlist"));
+        playerctl({"loop", "Track"});
+        playerctl({"loop", "Playlist"});
+        QVERIFY(!e.isRepeat());
+    }
+
+    void aBurstOfNextCallsIsAnsweredAtOnceWithFewPlayers() {
+        QTemporaryDir dir;
+        QList<Track> tracks;
+        for (const char* name : {"a", "b", "c"}) {
+            const QString path = dir.filePath(QString::fromLatin1(name) + ".wav");
+            QString error;
+            QVERIFY2(writeSine(path, AudioFormat::Wav, 5.0, 440, 0.3, &error), qPrintable(error));
+            tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
+        }
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        auto engine = std::make_unique<AudioEngine>(
+            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}});
+        MprisService mpris(engine.get(), {}, dir.filePath("covers"));
+        engine->setNowPlayingPublisher(&mpris);
+        QVERIFY(mpris.start());
+        engine->setPlaylist(tracks);
+        engine->play(tracks.at(0));
+        QTRY_VERIFY_WITH_TIMEOUT(engine->progress() > 0.2, 10000);
+
+        int mostPipelines = 0;
+        QTimer sample;
+        connect(&sample, &QTimer::timeout, this,
+                [&] { mostPipelines = std::max(mostPipelines, gst::livePipelines()); });
+        sample.start(5);
+        QDBusConnection client =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "burst");
+        QVERIFY(client.isConnected());
+        const QDBusMessage next = QDBusMessage::createMethodCall(
+            "org.mpris.MediaPlayer2.orvane", "/org/mpris/MediaPlayer2",
+            "org.mpris.MediaPlayer2.Player", "Next");
+        constexpr int calls = 2000;
+        std::vector<qint64> sentAt(calls), answeredAt(calls, -1);
+        int answered = 0, failed = 0;
+        QElapsedTimer since;
+        since.start();
+        for (int i = 0; i < calls; ++i) {
+            sentAt[i] = since.elapsed();
+            auto* watcher = new QDBusPendingCallWatcher(client.asyncCall(next), this);
+            connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                    [&, i](QDBusPendingCallWatcher* w) {
+                        answeredAt[i] = since.elapsed();
+                        ++answered;
+                        failed += w->isError() ? 1 : 0;
+                        w->deleteLater();
+                    });
+        }
+        qInfo("2000 calls sent in %lld ms", since.elapsed());
+        QTRY_COMPARE_WITH_TIMEOUT(answered, calls, 60000);
+        QCOMPARE(failed, 0);
+        qint64 slowest = 0;
+        for (int i = 0; i < calls; ++i)
+            slowest = std::max(slowest, answeredAt[i] - sentAt[i]);
+        qInfo("slowest answer %lld ms, at most %d pipelines", slowest, mostPipelines);
+        QVERIFY2(slowest < 1000, qPrintable(QString::number(slowest)));
+        // Every call counted: 2000 steps on from the first of three tracks.
+        QTRY_COMPARE_WITH_TIMEOUT(engine->currentTrack()->title, QStringLiteral("c"), 10000);
+        QVERIFY(engine->isPlaying());
+        QVERIFY2(mostPipelines <= 3, qPrintable(QString::number(mostPipelines)));
+        QDBusConnection::disconnectFromBus("burst");
+        engine.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
     }
 };
 

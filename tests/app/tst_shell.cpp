@@ -8,6 +8,7 @@
 #include "app/singleinstance.h"
 #include "app/traymenu.h"
 #include "support/enginefixture.h"
+#include "support/testaudio.h"
 #include "ui/mainwindow.h"
 #include "ui/theme.h"
 
@@ -52,7 +53,18 @@ class TestShell : public QObject {
 
     QTemporaryDir dir_;
 
-    QList<QUrl> files(const QStringList& names) { return placeholderFiles(dir_, names); }
+    // Short real mp3 files: the player does not take what it cannot open.
+    QList<QUrl> files(const QStringList& names) {
+        QList<QUrl> urls;
+        for (const QString& name : names) {
+            const QString path = dir_.filePath(name);
+            QString error;
+            if (!QFile::exists(path) && !writeSine(path, AudioFormat::Mp3, 0.5, 440, 0.3, &error))
+                qFatal("%s", qPrintable(error));
+            urls.append(QUrl::fromLocalFile(path));
+        }
+        return urls;
+    }
 
 private Q_SLOTS:
     void pendingFilesWaitForTheEngineThenGoInOneCall() {

@@ -143,7 +143,9 @@ private Q_SLOTS:
         QVERIFY(waitFor({"metadata", "title"}, "One"));
 
         playerctl({"position", "12"});
-        QVERIFY(QTest::qWaitFor([] { return position() >= 12 && position() < 16; }, 15000));
+        // Heard at full volume for a while (the first play of it was cut short: a change during
+        // a crossfade stops the older fade at once).
+        QVERIFY(QTest::qWaitFor([] { return position() >= 13.5 && position() < 20; }, 15000));
 
         playerctl({"pause"});
         QVERIFY(waitFor({"status"}, "Paused"));

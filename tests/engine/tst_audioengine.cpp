@@ -250,6 +250,158 @@ private Q_SLOTS:
         QCOMPARE(e.currentID(), e.playlist().at(1).id);
     }
 
+    void shortTracksAreHeardWholeAndInOrder() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b", "c"}, 2));
+        QList<QUuid> order;
+        connect(&e, &AudioEngine::currentIDChanged, this, [&] { order.append(e.currentID()); });
+        e.play(e.playlist().at(0));
+        f.clock.advance(0.05); // never advanced from before it has played
+        QCOMPARE(order.size(), 1);
+        int mostSounding = 0;
+        for (int i = 0; i < 60; ++i) { // 3 s in ticks
+            f.clock.advance(0.05);
+            int sounding = 0;
+            for (const auto& p : f.players.files)
+                sounding += p->isPlaying() ? 1 : 0;
+            mostSounding = std::max(mostSounding, sounding);
+        }
+        // A 2 s track hands over after 1 s, crossfading over its second half.
+        QCOMPARE(order, (QList<QUuid>{e.playlist().at(0).id, e.playlist().at(1).id,
+                                      e.playlist().at(2).id, e.playlist().at(0).id}));
+        QCOMPARE(f.players.files.size(), size_t(4));
+        QCOMPARE(f.players.files.at(1)->ramp->length, 1.0);
+        QCOMPARE(f.players.files.at(0)->ramp->length, 1.0);
+        QCOMPARE(f.players.files.at(0)->ramp->to, 0.0f);
+        QVERIFY(mostSounding <= 2);
+
+        // One short track alone, repeat off: it wraps at its own pace, not 20 times a second.
+        e.setPlaylist(f.tracks({"solo"}, 2.5));
+        e.play(e.playlist().at(0));
+        const size_t before = f.players.files.size();
+        f.clock.advance(5);
+        QCOMPARE(f.players.files.size() - before, size_t(4)); // at 1.25, 2.5, 3.75 and 5 s
+        // A long track followed by a short one: the long one still fades over its last 3 s,
+        // the short one rises within its first half.
+        e.setPlaylist(f.tracks({"long"}, 10) + f.tracks({"short"}, 1));
+        e.play(e.playlist().at(0));
+        f.clock.advance(7.05);
+        QCOMPARE(e.currentID(), e.playlist().at(1).id);
+        QCOMPARE(f.players.files.at(f.players.files.size() - 2)->ramp->length, 3.0);
+        QCOMPARE(f.lastFile()->ramp->length, 0.5);
+    }
+
+    void aBurstOfChangesLeavesOneFadingPlayer() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b", "c"}));
+        e.play(e.playlist().at(0));
+        f.clock.advance(1);
+        for (int i = 0; i < 2000; ++i) {
+            e.next();
+            if (i % 100 == 0)
+                f.clock.advance(0.01);
+        }
+        int live = 0;
+        for (const auto& p : f.players.files)
+            live += p->stopped ? 0 : 1;
+        QCOMPARE(live, 2); // the current player and the one fading out
+        QVERIFY(!f.players.files.at(f.players.files.size() - 2)->stopped);
+        f.clock.advance(3.3);
+        QVERIFY(f.players.files.at(f.players.files.size() - 2)->stopped);
+        QVERIFY(f.lastFile()->isPlaying());
+
+        // The same burst gathered into one change.
+        const size_t made = f.players.files.size();
+        const int index = int(e.playlist().indexOf(*e.currentTrack()));
+        e.skip(2000);
+        QCOMPARE(f.players.files.size(), made + 1);
+        QCOMPARE(e.currentID(), e.playlist().at((index + 2000) % 3).id);
+        f.clock.advance(5);
+        e.skip(-4); // the first press restarts the track, the other three go back
+        QCOMPARE(e.currentID(), e.playlist().at((index + 2000 - 3) % 3).id);
+    }
+
+    void aFileThatCannotBeOpenedLeavesPlaybackUntouched() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        const QList<QUrl> urls =
+            placeholderFiles(f.dir, {"ok.mp3", "bad.mp3", "notes.txt", "ok2.mp3", "ok3.mp3"});
+        f.players.unopenable.insert(urls.at(1).toLocalFile());
+        f.players.unopenable.insert(urls.at(2).toLocalFile());
+        e.add({urls.at(0)});
+        QTRY_COMPARE(e.playlist().size(), 1);
+        e.play(e.playlist().at(0));
+        auto ok = f.lastFile();
+        f.clock.advance(5);
+        // Nothing that cannot be opened is added or stored, and what plays goes on.
+        e.add({urls.at(1), urls.at(2), QUrl::fromLocalFile(f.dir.filePath("gone.mp3")),
+               QUrl("https://example.com/a.mp3"), urls.at(3)});
+        QTRY_COMPARE(e.playlist().size(), 2);
+        QCOMPARE(e.playlist().at(1).url, urls.at(3));
+        QVERIFY(ok->isPlaying() && !ok->ramp);
+        f.clock.advance(1);
+        QCOMPARE(f.settings->value("playlistBookmarks").toList().size(), 2);
+        // Opened from outside (a second launch, MPRIS OpenUri): the first file that opens plays.
+        e.openExternal({urls.at(1), urls.at(4)});
+        QTRY_COMPARE(e.playlist().size(), 3);
+        QCOMPARE(e.currentTrack()->url, urls.at(4));
+        e.remove({e.playlist().at(1).id, e.playlist().at(2).id});
+        e.play(e.playlist().at(0));
+        ok = f.lastFile();
+
+        // A track whose file went bad since it was added: the playing one keeps its volume.
+        QList<Track> list = e.playlist();
+        list.append(Track(urls.at(1), "bad", QString(), 180, {}, "MP3"));
+        e.setPlaylist(list);
+        e.play(e.playlist().at(1));
+        QVERIFY(ok->isPlaying() && !ok->ramp);
+        QCOMPARE(e.currentID(), e.playlist().at(0).id);
+        QVERIFY(e.isPlaying());
+    }
+
+    void removingTheCurrentItemPublishesIt() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b"}));
+        e.play(e.playlist().at(0));
+        QCOMPARE(f.nowPlaying.published.back().kind, NowPlayingInfo::Kind::Track);
+        e.remove({e.playlist().at(0).id});
+        QCOMPARE(f.nowPlaying.published.back().kind, NowPlayingInfo::Kind::Nothing);
+        QVERIFY(!f.nowPlaying.published.back().playing);
+
+        e.play(e.stations().at(0));
+        QCOMPARE(f.nowPlaying.published.back().kind, NowPlayingInfo::Kind::Station);
+        e.removeStations({e.stations().at(0).id});
+        QCOMPARE(f.nowPlaying.published.back().kind, NowPlayingInfo::Kind::Nothing);
+    }
+
+    void invalidStationOverALocalTrackSaysSo() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a"}));
+        e.play(e.playlist().at(0));
+        QList<RadioStation> list = e.stations();
+        list.append(RadioStation{QUuid::createUuid(), "Broken", "not a url"});
+        e.setStations(list);
+        e.play(e.stations().last());
+        QVERIFY(f.lastFile()->stopped);
+        QVERIFY(!e.isPlaying()); // nothing plays, and nothing claims to
+        QVERIFY(e.currentID().isNull());
+        // The station is current, so its row and the player panel show why.
+        QCOMPARE(e.currentStationID(), e.stations().last().id);
+        QCOMPARE(e.radioStatus(), QStringLiteral("invalid_url"));
+        QVERIFY(f.players.streams.empty());
+        QVERIFY(!f.nowPlaying.published.back().playing);
+        QCOMPARE(f.nowPlaying.published.back().title, QStringLiteral("Broken"));
+        e.togglePlay(); // no player: nothing happens
+        QVERIFY(!e.isPlaying());
+        e.next(); // the next station plays
+        QCOMPARE(e.currentStationID(), e.stations().first().id);
+        QCOMPARE(e.radioStatus(), QStringLiteral("buffering"));
+    }
+
     void unopenableFileIsSkippedNotRetriedAtEveryTick() {
         EngineFixture f;
         AudioEngine& e = f.start();
@@ -487,6 +639,34 @@ private Q_SLOTS:
         e.play(e.playlist().at(0));
         QVERIFY(e.streamTitle().isEmpty());
         QCOMPARE(f.nowPlaying.published.back().streamTitle, QString());
+    }
+
+    void aStationListThatCannotBeReadIsKeptAside() {
+        EngineFixture f;
+        QByteArray list = StationStore::encode(RadioStation::presets().mid(0, 3));
+        list.chop(1);
+        list += R"(,{"id":"not-an-id","name":"Mine","url":"https:\/\/mine\/live"}])";
+        f.settings->setValue("radioStations", list);
+        AudioEngine& e = f.start();
+        QCOMPARE(e.stations().size(), 6); // the rule stands: the presets replace the list
+        QCOMPARE(f.settings->value("radioStationsRejected").toByteArray(), list);
+        f.engine.reset();
+        // Rejected again later: an earlier copy is never written over.
+        f.settings->setValue("radioStations", QByteArray("[1]"));
+        f.start();
+        QCOMPARE(f.settings->value("radioStationsRejected").toByteArray(), list);
+        QCOMPARE(f.settings->value("radioStationsRejected2").toByteArray(), QByteArray("[1]"));
+    }
+
+    void addressesAreTrimmedWhereverTheyComeFrom() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setStations({{QUuid::createUuid(), "Spaced", " https://one/live \t"}});
+        e.play(e.stations().at(0));
+        QCOMPARE(e.radioStatus(), QStringLiteral("buffering"));
+        QCOMPARE(f.lastStream()->url, QUrl("https://one/live"));
+        QCOMPARE(RadioStation::streamUrl(" https://one/live "), QUrl("https://one/live"));
+        QVERIFY(!RadioStation::streamUrl(" file:///etc/passwd"));
     }
 
     void removingStationsStopsOnlyTheCurrentOne() {

@@ -3,6 +3,7 @@
 #include "engine/audioengine.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
+#include "engine/gstsupport.h"
 #include "radio/stationstore.h"
 #include "support/enginefixture.h"
 #include "support/httptestserver.h"
@@ -203,6 +204,125 @@ private Q_SLOTS:
         }
         qInfo("longest main-loop stall: %lld ms", longestStall);
         QVERIFY2(longestStall < 1000, qPrintable(QString::number(longestStall)));
+    }
+
+    void shortFilesPlayWholeAndInOrder() {
+        QTemporaryDir dir;
+        QList<Track> tracks;
+        for (const char* name : {"a", "b", "c"}) {
+            const QString path = dir.filePath(QString::fromLatin1(name) + ".wav");
+            QString error;
+            QVERIFY2(writeSine(path, AudioFormat::Wav, 2.0, 440, 0.3, &error), qPrintable(error));
+            tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
+        }
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        auto engine = std::make_unique<AudioEngine>(
+            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}});
+        engine->setPlaylist(tracks);
+        QStringList order;
+        QList<qint64> changedAt;
+        QElapsedTimer since;
+        since.start();
+        connect(engine.get(), &AudioEngine::currentIDChanged, this, [&] {
+            order.append(engine->currentTrack() ? engine->currentTrack()->title : "");
+            changedAt.append(since.elapsed());
+        });
+        int mostPipelines = 0;
+        double furthest = 0;
+        QTimer sample;
+        connect(&sample, &QTimer::timeout, this, [&] {
+            mostPipelines = std::max(mostPipelines, gst::livePipelines());
+            furthest = std::max(furthest, engine->livePosition());
+        });
+        sample.start(5);
+
+        // Three 2 s files: each once, in order, each for about half its length before the next
+        // rises over its second half.
+        engine->play(tracks.at(0));
+        QTRY_VERIFY_WITH_TIMEOUT(order.size() >= 4, 20000);
+        QCOMPARE(order.mid(0, 4), QStringList({"a", "b", "c", "a"}));
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(changedAt.at(i) - changedAt.at(i - 1) >= 900,
+                     qPrintable(QString::number(changedAt.at(i) - changedAt.at(i - 1))));
+        QVERIFY2(mostPipelines <= 2, qPrintable(QString::number(mostPipelines)));
+        QVERIFY(furthest >= 0.9);
+
+        // One short file alone, repeat off: it wraps at its own pace.
+        engine->remove({tracks.at(1).id, tracks.at(2).id});
+        engine->play(engine->playlist().at(0));
+        order.clear();
+        changedAt.clear();
+        mostPipelines = 0;
+        furthest = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(order.size() >= 3, 20000);
+        QVERIFY2(changedAt.last() - changedAt.first() >= 1800,
+                 qPrintable(QString::number(changedAt.last() - changedAt.first())));
+        QVERIFY(furthest >= 0.9);
+        QVERIFY2(mostPipelines <= 2, qPrintable(QString::number(mostPipelines)));
+        engine.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
+    }
+
+    void anInvalidStationOverAPlayingFileClaimsNothing() {
+        QTemporaryDir dir;
+        QString error;
+        const QString path = dir.filePath("song.wav");
+        QVERIFY2(writeSine(path, AudioFormat::Wav, 30.0, 440, 0.3, &error), qPrintable(error));
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        RecordingPublisher published;
+        AudioEngine engine({&clock, &players, &settings, &published, nullptr, {}});
+        engine.setPlaylist({Track::load(QUrl::fromLocalFile(path), "en")});
+        engine.setStations({{QUuid::createUuid(), "Broken", "htp:/nowhere"}});
+        engine.play(engine.playlist().at(0));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.progress() > 0.3, 10000);
+        engine.play(engine.stations().at(0));
+        // The music stops, and nothing says it plays: not the engine, not the desktop.
+        QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
+        QVERIFY(!engine.isPlaying());
+        QVERIFY(!published.published.back().playing);
+        // The station is current, so its row and the player panel show why.
+        QCOMPARE(engine.currentStationID(), engine.stations().at(0).id);
+        QCOMPARE(engine.radioStatus(), QStringLiteral("invalid_url"));
+        QCOMPARE(published.published.back().title, QStringLiteral("Broken"));
+    }
+
+    void filesThatCannotBeOpenedAreNotAdded() {
+        QTemporaryDir dir;
+        QString error;
+        const QString ok = dir.filePath("ok.wav");
+        QVERIFY2(writeSine(ok, AudioFormat::Wav, 30.0, 440, 0.3, &error), qPrintable(error));
+        QFile notes(dir.filePath("notes.txt"));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("shopping: milk, bread\n");
+        notes.close();
+        QFile empty(dir.filePath("empty.mp3"));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QVERIFY(QDir(dir.path()).mkdir("folder.mp3"));
+
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        engine.add({QUrl::fromLocalFile(ok)}, true);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.isPlaying() && engine.progress() > 0.3, 10000);
+        const QUuid playing = engine.currentID();
+        const QString ok2 = dir.filePath("ok2.wav");
+        QVERIFY2(writeSine(ok2, AudioFormat::Wav, 1.0, 660, 0.3, &error), qPrintable(error));
+        engine.add({QUrl::fromLocalFile(notes.fileName()), QUrl::fromLocalFile(empty.fileName()),
+                    QUrl::fromLocalFile(dir.filePath("folder.mp3")),
+                    QUrl::fromLocalFile(dir.filePath("missing.mp3")), QUrl::fromLocalFile(ok2)});
+        QTRY_COMPARE_WITH_TIMEOUT(engine.playlist().size(), 2, 10000);
+        QCOMPARE(engine.playlist().at(1).url.toLocalFile(), ok2);
+        // What played goes on: no fade, no change of track.
+        const double before = engine.progress();
+        QTRY_VERIFY_WITH_TIMEOUT(engine.progress() > before + 1.0, 10000);
+        QCOMPARE(engine.currentID(), playing);
+        QVERIFY(engine.isPlaying());
     }
 
     void filesDeletedOrReplacedMoveOn() {

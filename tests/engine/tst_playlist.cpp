@@ -1,11 +1,16 @@
 // Adding, removing and storing the playlist, and the bookmarks it is stored as.
 #include "engine/bookmark.h"
 #include "support/enginefixture.h"
+#include "support/tagwriter.h"
+#include "support/testaudio.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+#include <QThreadPool>
+#include <atomic>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -103,7 +108,69 @@ private Q_SLOTS:
         f.clock.advance(0.3);
         const QVariantList kept = stored(f);
         QCOMPARE(kept.size(), 4); // three tracks and the unmounted one; the rest dropped
-        QCOMPARE(kept.last().toByteArray(), unmounted);
+        QCOMPARE(kept.at(1).toByteArray(), unmounted); // where it was, not moved to the end
+        // Removing the track before it keeps it in place too.
+        again.remove({again.playlist().first().id});
+        f.clock.advance(0.3);
+        QCOMPARE(stored(f).first().toByteArray(), unmounted);
+    }
+
+    void aQuitDuringTheRestoreStoresEverything() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.add(files({"r1.mp3", "slow.mp3", "r3.mp3"}));
+        QTRY_COMPARE(e.playlist().size(), 3);
+        f.engine.reset();
+        const QVariantList before = stored(f);
+        QCOMPARE(before.size(), 3);
+
+        // The second stored file takes as long as the test wants to read.
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        TrackLoader slow = [release](const QUrl& url, const QString& lang) {
+            while (url.fileName() == QLatin1String("slow.mp3") && !release->load())
+                QThread::msleep(5);
+            return Track::load(url, lang);
+        };
+        AudioEngine& again = f.start(slow);
+        QTRY_COMPARE(again.playlist().size(), 1);
+        again.add(files({"new.mp3"}));
+        QTRY_COMPARE(again.playlist().size(), 2);
+        again.remove({again.playlist().first().id}); // r1
+        QCOMPARE(titles(again), QStringList{"new"});
+        f.engine.reset(); // quit while slow.mp3 is still being read
+        release->store(true);
+        const QVariantList after = stored(f);
+        QCOMPARE(after.size(), 3); // what was shown, then what was not read yet, in order
+        QCOMPARE(after.at(0).toByteArray(), *Bookmark::make(music_.filePath("new.mp3")));
+        QCOMPARE(after.at(1), before.at(1));
+        QCOMPARE(after.at(2), before.at(2));
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    void coversThatDoNotDecodeAreNoCovers() {
+        const QByteArray good = pngBytes(64, 48);
+        // A sound header and size, and half the picture's data.
+        const QByteArray broken = good.left(good.size() / 2);
+        QStringList paths;
+        for (const QString name : {"good", "broken", "broken2"}) {
+            const QString path = music_.filePath(name + ".mp3");
+            QString error;
+            QVERIFY2(writeSine(path, AudioFormat::Mp3, 0.5, 440, 0.3, &error), qPrintable(error));
+            QVERIFY(writeTags(path, {name, "Band", name == "good" ? good : broken}));
+            paths << path;
+        }
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        QList<QUrl> urls;
+        for (const QString& path : paths)
+            urls << QUrl::fromLocalFile(path);
+        e.add(urls);
+        QTRY_COMPARE(e.playlist().size(), 3);
+        QCOMPARE(e.playlist().at(0).artwork, good);
+        QVERIFY(e.playlist().at(1).artwork.isEmpty());
+        QVERIFY(e.playlist().at(2).artwork.isEmpty());
+        e.play(e.playlist().at(1));
+        QVERIFY(f.nowPlaying.published.back().artwork.isEmpty()); // no cover for the desktop
     }
 
     void oneAndNoTracksStoreAsLists() {

@@ -1,4 +1,5 @@
 // Reading tracks from files the test generates and tags with TagLib, and from hostile files.
+#include "engine/gstfileplayer.h"
 #include "engine/gstsupport.h"
 #include "engine/track.h"
 #include "support/tagwriter.h"
@@ -54,6 +55,57 @@ private Q_SLOTS:
                              .arg(kbps));
         QVERIFY(!t.bookmark);
         QVERIFY(load(path).id != t.id); // every load is a new track
+    }
+
+    void monoAacInMp4ReadsItsOwnConfiguration() {
+        const QString path = dir_.filePath("mono.m4a");
+        QString error;
+        QVERIFY2(writeSine(path, AudioFormat::M4a, 5.0, 440, 0.3, &error, 1), qPrintable(error));
+        const QString patched = dir_.filePath("mono-patched.m4a");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray bytes = file.readAll();
+        file.close();
+        // As some encoders write it: 2 in the sample entry, the priming samples (1024) trimmed
+        // by the edit list, which then lasts exactly 5 s.
+        const qsizetype mp4a = bytes.indexOf("mp4a");
+        QVERIFY(mp4a > 0);
+        QCOMPARE(int(bytes.at(mp4a + 21)), 1); // the sample entry's channel count
+        bytes[mp4a + 21] = 2;
+        const qsizetype mvhd = bytes.indexOf("mvhd");
+        const auto be32 = [&](qsizetype at) {
+            return quint32(quint8(bytes.at(at))) << 24 | quint32(quint8(bytes.at(at + 1))) << 16 |
+                   quint32(quint8(bytes.at(at + 2))) << 8 | quint32(quint8(bytes.at(at + 3)));
+        };
+        const auto put32 = [&](qsizetype at, quint32 v) {
+            for (int i = 0; i < 4; ++i)
+                bytes[at + i] = char(v >> (24 - 8 * i));
+        };
+        const quint32 movieScale = be32(mvhd + 16);
+        const qsizetype elst = bytes.indexOf("elst");
+        QVERIFY(elst > 0);
+        QCOMPARE(be32(elst + 8), 1u);     // one entry
+        put32(mvhd + 20, movieScale * 5); // the movie's length follows its edit
+        put32(elst + 12, movieScale * 5);
+        put32(elst + 16, 1024);
+        QFile out(patched);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+        out.close();
+
+        for (const QString& f : {path, patched}) {
+            const Track t = load(f);
+            QVERIFY2(t.info.endsWith(" · 44 kHz · Mono"), qPrintable(t.info));
+            // Another reader: GStreamer's demuxer, which applies the edit list.
+            QString problem;
+            auto player = GstFilePlayer::open(f, &problem);
+            QVERIFY2(player, qPrintable(problem));
+            QTRY_VERIFY_WITH_TIMEOUT(player->duration() > 0, 10000);
+            QVERIFY2(std::abs(t.duration - player->duration()) < 0.002,
+                     qPrintable(
+                         QStringLiteral("%1 against %2").arg(t.duration).arg(player->duration())));
+        }
+        QVERIFY(std::abs(load(patched).duration - 5.0) < 0.001);
     }
 
     void composesTheTechnicalLine() {

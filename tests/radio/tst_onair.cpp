@@ -73,6 +73,8 @@ private Q_SLOTS:
         QCOMPARE(TrayMenu::entries(engine, "en").first().text,
                  QStringLiteral("Тестовое радио — Кино - Группа крови"));
         QCOMPARE(announcer.shown.size(), std::size_t(1)); // the station, once
+        QCOMPARE(playerctl({"metadata", "--format", "{{artist}}|{{title}}|{{album}}"}),
+                 QStringLiteral("Кино|Группа крови|Тестовое радио"));
 
         // A new song: followed everywhere, and no toast for it.
         *title = "Jingle";
@@ -81,11 +83,14 @@ private Q_SLOTS:
         QCOMPARE(TrayMenu::entries(engine, "en").first().text,
                  QStringLiteral("Тестовое радио — Jingle"));
         QCOMPARE(announcer.shown.size(), std::size_t(1));
+        QCOMPARE(playerctl({"metadata", "--format", "{{artist}}|{{title}}|{{album}}"}),
+                 QStringLiteral("Internet Radio|Jingle|Тестовое радио"));
 
         // The station removed: its title goes with it.
         engine.removeStations({station.id});
         QVERIFY(engine.streamTitle().isEmpty());
         QCOMPARE(panel->headerLines().at(0), QStringLiteral("Orvane"));
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
     }
 };
 

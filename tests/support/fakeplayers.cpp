@@ -1,5 +1,6 @@
 #include "support/fakeplayers.h"
 
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 
@@ -74,6 +75,14 @@ std::shared_ptr<AudioFilePlayer> FakePlayerFactory::openFile(const QString& path
     auto p = std::make_shared<FakeFilePlayer>(clock_, path, durations.value(path, defaultDuration));
     files.push_back(p);
     return p;
+}
+
+PlayerFactory::FileCheck FakePlayerFactory::fileCheck() const {
+    return [unopenable = unopenable](const QString& path) {
+        if (!QFileInfo(path).isFile())
+            return QStringLiteral("not a regular file");
+        return unopenable.contains(path) ? QStringLiteral("cannot open") : QString();
+    };
 }
 
 std::shared_ptr<StreamPlayer> FakePlayerFactory::openStream(const QUrl& url) {

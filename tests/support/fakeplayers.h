@@ -101,6 +101,9 @@ public:
         : clock_(clock) {}
     std::shared_ptr<AudioFilePlayer> openFile(const QString& path, QString* error) override;
     std::shared_ptr<StreamPlayer> openStream(const QUrl& url) override;
+    // What is not a regular file and the paths in `unopenable` (as they are when asked) fail
+    // the check.
+    FileCheck fileCheck() const override;
 
     double defaultDuration = 180;
     QHash<QString, double> durations; // by path

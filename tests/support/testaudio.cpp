@@ -21,7 +21,7 @@ QString extension(AudioFormat format) {
 }
 
 bool writeSine(const QString& path, AudioFormat format, double seconds, double frequency,
-               double amplitude, QString* error) {
+               double amplitude, QString* error, int channels) {
     gst::ensureInitialized();
     const char* encoder = "";
     switch (format) {
@@ -44,12 +44,13 @@ bool writeSine(const QString& path, AudioFormat format, double seconds, double f
     const int buffers = int(seconds * 100 + 0.5); // 441 samples each
     const QString launch =
         QStringLiteral("audiotestsrc wave=sine freq=%1 volume=%2 num-buffers=%3 "
-                       "samplesperbuffer=441 ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! "
+                       "samplesperbuffer=441 ! audio/x-raw,rate=44100,channels=%6 ! audioconvert ! "
                        "%4 ! filesink location=\"%5\"")
             .arg(frequency)
             .arg(amplitude)
             .arg(buffers)
-            .arg(QString::fromUtf8(encoder), path);
+            .arg(QString::fromUtf8(encoder), path)
+            .arg(channels);
     GError* gerror = nullptr;
     gst::PipelinePtr pipeline = gst::adopt(gst_parse_launch(launch.toUtf8().constData(), &gerror));
     if (!pipeline) {

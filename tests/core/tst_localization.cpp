@@ -1,5 +1,5 @@
 // Interface wording and the time formatter.
-#include "app/localization.h"
+#include "core/localization.h"
 #include "ui/timestring.h"
 
 #include <QTemporaryDir>
