@@ -14,8 +14,10 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QThread>
+#include <QThreadPool>
 #include <QUrl>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -99,12 +101,24 @@ int main(int argc, char* argv[]) {
         report(
             QStringLiteral("later launches cannot reach this one: %1").arg(instance.errorString()));
 
-    orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile));
-    orvane.acceptLaunches(&instance);
-    QList<QUrl> files;
-    for (const QByteArray& path : command.paths())
-        files.append(QUrl::fromLocalFile(QFile::decodeName(path)));
-    orvane.openFiles(files); // they wait until the window has appeared
-    orvane.start();
-    return app.exec();
+    int code = 0;
+    {
+        orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile));
+        orvane.acceptLaunches(&instance);
+        QList<QUrl> files;
+        for (const QByteArray& path : command.paths())
+            files.append(QUrl::fromLocalFile(QFile::decodeName(path)));
+        orvane.openFiles(files); // they wait until the window has appeared
+        orvane.start();
+        code = app.exec();
+    } // the engine has written what it had to; the stored playlist is safe
+    // Quit ends the process at once: reads still waiting are dropped, and one in flight (a file
+    // being read or a folder being walked on the thread pool) is not waited for, as
+    // ~QCoreApplication would.
+    QThreadPool::globalInstance()->clear();
+    if (QThreadPool::globalInstance()->activeThreadCount() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(code); // the kernel releases the instance lock
+    }
+    return code;
 }

@@ -16,7 +16,9 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QImageReader>
+#include <algorithm>
 #include <cmath>
 
 namespace orvane {
@@ -86,15 +88,71 @@ std::optional<QByteArray> lastPicture(TagLib::File* file) {
 }
 
 // Pictures are kept encoded; only their header is checked here (decoding every cover of a
-// large collection would cost more than reading its tags). Bytes that are no image give none.
+// large collection would cost more than reading its tags). Bytes that are no image give none,
+// and so does a picture over Track::maxPictureBytes. One over Track::maxKeptPictureBytes is
+// kept as a smaller copy (at most Track::maxPictureSide pixels a side), so that what stays in
+// memory for display is bounded.
 QByteArray validPicture(const QByteArray& bytes) {
+    if (bytes.size() > Track::maxPictureBytes)
+        return {};
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
-    return reader.canRead() && reader.size().isValid() && !reader.size().isEmpty() ? bytes
-                                                                                   : QByteArray();
+    const QSize size = reader.size();
+    if (!reader.canRead() || !size.isValid() || size.isEmpty())
+        return {};
+    if (bytes.size() <= Track::maxKeptPictureBytes)
+        return bytes;
+    if (size.width() > Track::maxPictureSide || size.height() > Track::maxPictureSide)
+        reader.setScaledSize(
+            size.scaled(Track::maxPictureSide, Track::maxPictureSide, Qt::KeepAspectRatio));
+    const QImage image = reader.read();
+    if (image.isNull())
+        return {};
+    QByteArray smaller;
+    QBuffer out(&smaller);
+    out.open(QIODevice::WriteOnly);
+    image.save(&out, image.hasAlphaChannel() ? "PNG" : "JPEG", 90);
+    return smaller.size() <= Track::maxKeptPictureBytes ? smaller : QByteArray();
+}
+
+// A valid MPEG audio frame header at p (4 bytes).
+bool isMpegFrameHeader(const unsigned char* p) {
+    return p[0] == 0xff && (p[1] & 0xe0) == 0xe0 && ((p[1] >> 3) & 3) != 1 &&
+           ((p[1] >> 1) & 3) != 0 && (p[2] >> 4) != 0 && (p[2] >> 4) != 0x0f &&
+           ((p[2] >> 2) & 3) != 3;
+}
+
+bool hasMpegFrame(const QByteArray& data) {
+    const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
+    for (qsizetype i = 0; i + 4 <= data.size(); ++i) {
+        if (isMpegFrameHeader(p + i))
+            return true;
+    }
+    return false;
+}
+
+// TagLib looks for an MP3's first frame from the front and its last one from the back, byte by
+// byte through the whole file: minutes for gigabytes without a frame. Such a file is left to
+// the player; TagLib gets only files with a frame near both ends.
+bool mpegFramesNearBothEnds(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    qint64 start = 0;
+    const QByteArray id3 = file.read(10);
+    if (id3.size() == 10 && id3.startsWith("ID3")) {
+        const auto* h = reinterpret_cast<const unsigned char*>(id3.constData());
+        start =
+            10 + ((h[6] & 0x7f) << 21 | (h[7] & 0x7f) << 14 | (h[8] & 0x7f) << 7 | (h[9] & 0x7f));
+    }
+    const qint64 window = Track::maxFrameSearchBytes;
+    if (!file.seek(start) || !hasMpegFrame(file.read(window)))
+        return false;
+    const qint64 tail = std::max(start, file.size() - window);
+    return tail <= start + window || (file.seek(tail) && hasMpegFrame(file.read(window)));
 }
 
 struct Format {
@@ -154,7 +212,9 @@ Track Track::load(const QUrl& url, const QString& lang) {
     QByteArray artwork;
     std::optional<Format> format;
 
-    if (fileInfo.isFile()) { // an unreadable file fails to open below
+    const bool mpeg = extension.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0;
+    // An unreadable file fails to open below.
+    if (fileInfo.isFile() && (!mpeg || mpegFramesNearBothEnds(path))) {
         const QByteArray encoded = QFile::encodeName(path);
         TagLib::FileRef ref(encoded.constData(), true, TagLib::AudioProperties::Average);
         if (!ref.isNull()) {

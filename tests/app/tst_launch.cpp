@@ -4,7 +4,11 @@
 #include "app/singleinstance.h"
 #include "support/testaudio.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -167,6 +171,40 @@ private Q_SLOTS:
         QCOMPARE(storedNames().mid(3), (QStringList{"A.wav", "new\nline.wav", "B.wav", "C.wav"}));
         QCOMPARE(running.state(), QProcess::Running);
         stop(running);
+    }
+
+    void quitEndsAtOnceWhileAHugeFileIsRead() {
+        QVERIFY(QDBusConnection::sessionBus().isConnected());
+        // 4 GB of zeros named .mp3 (a sparse file): TagLib would look for a frame through all
+        // of it, byte by byte.
+        const QString big = dir_.filePath("zeros.mp3");
+        QFile file(big);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(qint64(4) << 30));
+        file.close();
+        QFile::remove(settingsFile_);
+        QProcess running;
+        start(running, {big, big, big});
+        const QString name = "org.mpris.MediaPlayer2.orvane";
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value();
+            },
+            60000));
+        QTest::qWait(500); // the reads are under way
+        QElapsedTimer quitting;
+        quitting.start();
+        const QDBusMessage reply =
+            QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+                name, "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2", "Quit"));
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QVERIFY(QTest::qWaitFor([&] { return running.state() == QProcess::NotRunning; }, 60000));
+        qInfo("the process ended %lld ms after Quit", quitting.elapsed());
+        QVERIFY(quitting.elapsed() < 3000); // 1 s unloaded; the sanitizers and a busy machine
+        QCOMPARE(running.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(running.exitCode(), 0);
+        stop(running);
+        QFile::remove(big);
     }
 
     void aSettingsFileThatIsNoFileDoesNotBlockStartUp() {
