@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/covercache.h"
 #include "engine/mediaservices.h"
 
 #include <QDBusAbstractAdaptor>
@@ -67,7 +68,7 @@ private:
 
     AudioEngine* engine_;
     Hooks hooks_;
-    QString coverFolder_;
+    CoverCache covers_; // pruned to a bounded recent set
     NowPlayingInfo info_;
     QVariantMap lastPlayer_; // last announced Player properties, to send only what changed
     bool registered_ = false;
