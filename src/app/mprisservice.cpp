@@ -249,4 +249,15 @@ MprisPlayerAdaptor::MprisPlayerAdaptor(QObject* object, MprisService* service)
     : QDBusAbstractAdaptor(object)
     , service_(service) {}
 
+void MprisPlayerAdaptor::OpenUri(const QString& uri, const QDBusMessage& message) {
+    if (uri.size() > maxUriBytes || uri.toUtf8().size() > maxUriBytes) {
+        message.setDelayedReply(true);
+        QDBusConnection::sessionBus().send(message.createErrorReply(
+            QDBusError::InvalidArgs,
+            QStringLiteral("The URI is longer than %1 bytes").arg(maxUriBytes)));
+        return;
+    }
+    service_->openUri(uri);
+}
+
 } // namespace orvane

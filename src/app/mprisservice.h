@@ -4,6 +4,7 @@
 #include "engine/mediaservices.h"
 
 #include <QDBusAbstractAdaptor>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QStringList>
@@ -134,6 +135,7 @@ public:
     qlonglong position() const { return service_->position(); }
     bool canSeek() const { return service_->canSeek(); }
     bool always() const { return true; }
+    static constexpr qsizetype maxUriBytes = 64 * 1024;
 public Q_SLOTS:
     void Next() { service_->next(); }
     void Previous() { service_->previous(); }
@@ -145,7 +147,8 @@ public Q_SLOTS:
     void SetPosition(const QDBusObjectPath& trackId, qlonglong position) {
         service_->setPosition(trackId, position);
     }
-    void OpenUri(const QString& uri) { service_->openUri(uri); }
+    // A URI over maxUriBytes gets an error reply: nothing that long names a file.
+    void OpenUri(const QString& uri, const QDBusMessage& message);
 Q_SIGNALS:
     void Seeked(qlonglong position);
 
