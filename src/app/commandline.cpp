@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 
 #include "app/localization.h"
+#include "engine/filename.h"
 #include "ui/contentview.h"
 
 #include <QCommandLineParser>
@@ -43,7 +44,7 @@ std::optional<QByteArray> fileUrlPath(const QByteArray& arg) {
 }
 
 QString shown(const QByteArray& path) {
-    return QFile::decodeName(path);
+    return decodeFileName(path);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "app/localization.h"
 #include "app/orvaneapp.h"
 #include "app/singleinstance.h"
+#include "engine/filename.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -107,7 +108,7 @@ int main(int argc, char* argv[]) {
         orvane.acceptLaunches(&instance);
         QList<QUrl> files;
         for (const QByteArray& path : command.paths())
-            files.append(QUrl::fromLocalFile(QFile::decodeName(path)));
+            files.append(QUrl::fromLocalFile(orvane::decodeFileName(path)));
         orvane.openFiles(files); // they wait until the window has appeared
         orvane.start();
         code = app.exec();

@@ -1,5 +1,7 @@
 #include "app/singleinstance.h"
 
+#include "engine/filename.h"
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -261,7 +263,7 @@ void SingleInstance::serve(QLocalSocket* socket) {
         QStringList decoded;
         decoded.reserve(paths.size());
         for (const QByteArray& path : paths)
-            decoded.append(QFile::decodeName(path));
+            decoded.append(decodeFileName(path));
         Q_EMIT filesOpened(decoded);
     });
     if (socket->bytesAvailable() > 0)

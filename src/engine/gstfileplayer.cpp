@@ -1,5 +1,7 @@
 #include "engine/gstfileplayer.h"
 
+#include "engine/filename.h"
+
 #include <gst/base/gsttypefindhelper.h>
 #include <gst/controller/gstdirectcontrolbinding.h>
 #include <gst/controller/gstinterpolationcontrolsource.h>
@@ -38,7 +40,7 @@ bool looksLikeAudio(const QString& media) {
 // is what the pipeline then reads, so what was checked is what plays. -1 and a description of
 // the problem on failure.
 int openAudioFile(const QString& path, QString* problem) {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = encodeFileName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int err = errno;

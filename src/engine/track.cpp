@@ -1,6 +1,7 @@
 #include "engine/track.h"
 
 #include "app/localization.h"
+#include "engine/filename.h"
 
 #include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
@@ -20,6 +21,9 @@
 #include <QImageReader>
 #include <algorithm>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane {
 
@@ -35,6 +39,14 @@ Track::Track(QUrl url_, QString title_, QString artist_, double duration_, QByte
     , bookmark(std::move(bookmark_)) {}
 
 namespace {
+
+// Opens a file by its bytes (any name, see filename.h) for reading, without blocking on a FIFO.
+bool openByName(QFile& file, const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    return file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+}
 
 QString toQString(const TagLib::String& s) {
     return QString::fromStdWString(s.toWString());
@@ -137,9 +149,9 @@ bool hasMpegFrame(const QByteArray& data) {
 // TagLib looks for an MP3's first frame from the front and its last one from the back, byte by
 // byte through the whole file: minutes for gigabytes without a frame. Such a file is left to
 // the player; TagLib gets only files with a frame near both ends.
-bool mpegFramesNearBothEnds(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+bool mpegFramesNearBothEnds(const QByteArray& path) {
+    QFile file;
+    if (!openByName(file, path))
         return false;
     qint64 start = 0;
     const QByteArray id3 = file.read(10);
@@ -161,11 +173,11 @@ struct Format {
 };
 
 // Raw ADTS AAC, which TagLib does not read: sample rate, channels and length from the frames.
-bool readAdts(const QString& path, double* duration, Format* format) {
+bool readAdts(const QByteArray& path, double* duration, Format* format) {
     static const int rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                 22050, 16000, 12000, 11025, 8000,  7350};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > 512 * 1024 * 1024)
+    QFile file;
+    if (!openByName(file, path) || file.size() > 512 * 1024 * 1024)
         return false;
     const QByteArray data = file.readAll();
     const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
@@ -201,7 +213,11 @@ bool readAdts(const QString& path, double* duration, Format* format) {
 
 Track Track::load(const QUrl& url, const QString& lang) {
     const QString path = url.toLocalFile();
-    const QFileInfo fileInfo(path);
+    const QByteArray encoded = encodeFileName(path);
+    struct stat st {};
+    const bool exists = ::stat(encoded.constData(), &st) == 0;
+    const bool regular = exists && S_ISREG(st.st_mode);
+    const QFileInfo fileInfo(path); // for the name only
     const QString name = fileInfo.fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot >= 0 ? name.mid(dot + 1) : QString();
@@ -214,8 +230,7 @@ Track Track::load(const QUrl& url, const QString& lang) {
 
     const bool mpeg = extension.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0;
     // An unreadable file fails to open below.
-    if (fileInfo.isFile() && (!mpeg || mpegFramesNearBothEnds(path))) {
-        const QByteArray encoded = QFile::encodeName(path);
+    if (regular && (!mpeg || mpegFramesNearBothEnds(encoded))) {
         TagLib::FileRef ref(encoded.constData(), true, TagLib::AudioProperties::Average);
         if (!ref.isNull()) {
             TagLib::File* file = ref.file();
@@ -252,13 +267,12 @@ Track Track::load(const QUrl& url, const QString& lang) {
             }
         } else if (extension.compare(QLatin1String("aac"), Qt::CaseInsensitive) == 0) {
             Format adts;
-            if (readAdts(path, &duration, &adts))
+            if (readAdts(encoded, &duration, &adts))
                 format = adts;
         }
     }
 
-    const std::optional<qint64> size =
-        fileInfo.exists() ? std::optional(qint64(fileInfo.size())) : std::nullopt;
+    const std::optional<qint64> size = exists ? std::optional(qint64(st.st_size)) : std::nullopt;
     const QString info = format ? technicalLine(extension, size, duration, format->sampleRate,
                                                 format->channels, lang)
                                 : technicalLine(extension, size, duration, std::nullopt, 0, lang);

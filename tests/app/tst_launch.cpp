@@ -2,11 +2,15 @@
 // instance per user and settings file, and what a second launch does when it cannot hand over.
 #include "app/instancelock.h"
 #include "app/singleinstance.h"
+#include "engine/filename.h"
 #include "support/testaudio.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,7 +19,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -205,6 +211,61 @@ private Q_SLOTS:
         QCOMPARE(running.exitCode(), 0);
         stop(running);
         QFile::remove(big);
+    }
+
+    void anyFileNameOpensFromTheCommandLine() {
+        // Names as bytes survive the trip through text, whatever they hold.
+        for (const QByteArray& bytes :
+             {QByteArray("/music/caf\xe9.mp3"), QByteArray("/\xff\xfe\x80"),
+              QByteArray("/Кино/Группа крови.flac"), QByteArray("/\xed\xb3\xbf cesu"),
+              QByteArray("/\xf0\x9f\x8e\xb5 \xc3"), QByteArray("/emoji \xf0\x9f\x8e\xb5")})
+            QCOMPARE(encodeFileName(decodeFileName(bytes)), bytes);
+
+        // A Latin-1 name: not UTF-8.
+        QFile plain(wav("plain.wav"));
+        QVERIFY(plain.open(QIODevice::ReadOnly));
+        const QByteArray odd = QFile::encodeName(dir_.path()) + "/caf\xe9 tone.wav";
+        const int fd = ::open(odd.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        QVERIFY(fd >= 0);
+        const QByteArray audio = plain.readAll();
+        QCOMPARE(::write(fd, audio.constData(), size_t(audio.size())), ssize_t(audio.size()));
+        ::close(fd);
+
+        QFile::remove(settingsFile_);
+        QProcess running;
+        start(running, {});
+        const QString service = "org.mpris.MediaPlayer2.orvane";
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return QDBusConnection::sessionBus()
+                    .interface()
+                    ->isServiceRegistered(service)
+                    .value();
+            },
+            60000));
+        // Through a shell, so that the argument is exactly those bytes.
+        QProcess second;
+        second.setProcessEnvironment(env_);
+        second.start("/bin/sh", {"-c", "exec \"$0\" \"$1/caf$(printf '\\351') tone.wav\"",
+                                 ORVANE_BINARY, dir_.path()});
+        QVERIFY(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 60000));
+        const QByteArray err = second.readAllStandardError();
+        QVERIFY2(second.exitCode() == 0, err.constData());
+        QVERIFY2(!err.contains("no such file"), err.constData());
+        auto property = [&](const QString& name) {
+            QDBusMessage get = QDBusMessage::createMethodCall(
+                service, "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties", "Get");
+            get << "org.mpris.MediaPlayer2.Player" << name;
+            const QDBusMessage reply = QDBusConnection::sessionBus().call(get);
+            return reply.arguments().isEmpty()
+                       ? QVariant()
+                       : reply.arguments().first().value<QDBusVariant>().variant();
+        };
+        // It plays, and its length was read from the file.
+        QVERIFY(QTest::qWaitFor([&] { return property("PlaybackStatus") == "Playing"; }, 30000));
+        const QVariantMap metadata = qdbus_cast<QVariantMap>(property("Metadata"));
+        QCOMPARE(metadata.value("mpris:length").toLongLong(), 1000000);
+        stop(running);
     }
 
     void aSettingsFileThatIsNoFileDoesNotBlockStartUp() {
