@@ -1,11 +1,65 @@
 #include "app/appdelegate.h"
 
 #include "engine/audioengine.h"
+#include "ui/contentview.h"
+
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace orvane {
 
+namespace {
+
+bool isFolder(const QUrl& url) {
+    return url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir();
+}
+
+// Each folder in place of its audio files; everything else as it was given.
+QList<QUrl> expand(const QList<QUrl>& urls) {
+    QList<QUrl> out;
+    for (const QUrl& url : urls) {
+        if (isFolder(url))
+            out.append(ContentView::collectDropped({url}));
+        else
+            out.append(url);
+    }
+    return out;
+}
+
+} // namespace
+
+struct AppDelegate::Batch {
+    QList<QUrl> urls;
+    bool ready = false;
+};
+
+AppDelegate::~AppDelegate() = default;
+
 void AppDelegate::openFiles(const QList<QUrl>& urls) {
-    pending_.append(urls);
+    auto batch = std::make_shared<Batch>();
+    batch->urls = urls;
+    batches_.push_back(batch);
+    if (std::none_of(urls.begin(), urls.end(), isFolder)) {
+        batch->ready = true;
+        drain();
+        return;
+    }
+    auto* watcher = new QFutureWatcher<QList<QUrl>>(this);
+    connect(watcher, &QFutureWatcher<QList<QUrl>>::finished, this, [this, watcher, batch] {
+        batch->urls = watcher->result();
+        batch->ready = true;
+        watcher->deleteLater();
+        drain();
+    });
+    watcher->setFuture(QtConcurrent::run(expand, urls));
+}
+
+void AppDelegate::drain() {
+    while (!batches_.empty() && batches_.front()->ready) {
+        pending_.append(batches_.front()->urls);
+        batches_.pop_front();
+    }
     flush();
 }
 

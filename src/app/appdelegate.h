@@ -3,6 +3,8 @@
 #include <QList>
 #include <QObject>
 #include <QUrl>
+#include <deque>
+#include <memory>
 
 namespace orvane {
 
@@ -10,23 +12,31 @@ class AudioEngine;
 
 // Files opened from outside (the command line, the desktop's open-with, a second launch) wait
 // here until the engine is handed over when the main window first appears; from then on they
-// go to the engine at once, all waiting files in one openExternal call, in order.
+// go to the engine at once, all waiting files in one openExternal call, in order. Folders among
+// them are expanded as a dropped folder is (audio files only, in a file browser's order),
+// walked on the thread pool; later batches wait for an earlier one still being walked.
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
+    ~AppDelegate() override;
 
     void openFiles(const QList<QUrl>& urls);
     // Every assignment flushes.
     void setEngine(AudioEngine* engine);
     AudioEngine* engine() const { return engine_; }
     const QList<QUrl>& pending() const { return pending_; }
+    // True while a folder is being walked.
+    bool isExpanding() const { return !batches_.empty(); }
 
 private:
+    struct Batch;
+    void drain();
     void flush();
 
     AudioEngine* engine_ = nullptr;
     QList<QUrl> pending_;
+    std::deque<std::shared_ptr<Batch>> batches_;
 };
 
 } // namespace orvane

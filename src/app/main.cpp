@@ -1,39 +1,125 @@
-// Orvane's entry point: one instance per user. A second launch hands its files (or a request to
-// show the window) to the running one and exits.
+// Orvane's entry point: one instance per user and settings file. The instance lock decides who
+// runs; a second launch hands its files (or a request to show the window) to the running one
+// and exits, and never starts a player of its own.
 #include "app/appsettings.h"
+#include "app/commandline.h"
+#include "app/instancelock.h"
+#include "app/localization.h"
 #include "app/orvaneapp.h"
 #include "app/singleinstance.h"
+#include "engine/filename.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QThread>
+#include <QThreadPool>
 #include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// How long a second launch keeps trying to reach the running instance (which may be starting).
+constexpr int kHandOverMs = 10000;
+
+void report(const QString& line) {
+    std::fprintf(stderr, "orvane: %s\n", line.toLocal8Bit().constData());
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
+    QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
+
+    const QString lang = QStringLiteral("system");
+    const orvane::CommandLine command = orvane::CommandLine::parse(argc, argv, lang);
+    switch (command.action()) {
+    case orvane::CommandLine::Action::Help:
+    case orvane::CommandLine::Action::Version:
+        std::fputs(command.text().toLocal8Bit().constData(), stdout);
+        return 0;
+    case orvane::CommandLine::Action::Error:
+        std::fputs(command.text().toLocal8Bit().constData(), stderr);
+        return 2;
+    case orvane::CommandLine::Action::Run:
+        break;
+    }
+    for (const QString& problem : command.problems())
+        report(problem);
+
+    const QString settingsFile = orvane::userSettingsPath();
+    const QString socketPath = orvane::SingleInstance::defaultSocketPath(settingsFile);
+    orvane::SingleInstance instance(socketPath);
+    orvane::InstanceLock lock(orvane::InstanceLock::pathFor(settingsFile));
+    orvane::InstanceLock fallbackLock(socketPath + QStringLiteral(".lock"));
+    const QDeadlineTimer deadline(kHandOverMs);
+    for (;;) {
+        orvane::InstanceLock::Result taken = lock.tryLock();
+        if (taken == orvane::InstanceLock::Result::Failed) {
+            // The settings' folder cannot hold the lock (read-only, say): the private runtime
+            // folder still keeps one instance per user.
+            QString error;
+            taken = orvane::SingleInstance::preparePrivateFolder(
+                        QFileInfo(socketPath).absolutePath(), &error)
+                        ? fallbackLock.tryLock()
+                        : orvane::InstanceLock::Result::Failed;
+            if (taken == orvane::InstanceLock::Result::Failed) {
+                report(QStringLiteral("cannot take the instance lock (%1): %2")
+                           .arg(lock.path(), lock.errorString()));
+                return 1;
+            }
+        }
+        if (taken == orvane::InstanceLock::Result::Acquired)
+            break;
+        const auto handed = instance.handOver(
+            command.paths(), int(std::max<qint64>(deadline.remainingTime(), 1000)));
+        if (handed == orvane::SingleInstance::Handover::Accepted)
+            return 0;
+        if (handed == orvane::SingleInstance::Handover::Refused) {
+            report(orvane::loc(QStringLiteral("cli_refused"), lang)
+                       .replace(QLatin1String("%@"), instance.errorString()));
+            return 1;
+        }
+        if (deadline.hasExpired()) {
+            report(orvane::loc(QStringLiteral("cli_no_answer"), lang)
+                       .replace(QLatin1String("%@"), instance.errorString()));
+            return 1;
+        }
+        QThread::msleep(100); // it may be starting: its lock comes before its socket
+    }
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Orvane"));
-    QApplication::setOrganizationName(QStringLiteral("Orvane"));
-    QApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("orvane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/orvane.svg")));
     QApplication::setQuitOnLastWindowClosed(false); // the tray keeps it alive
 
-    QStringList paths;
-    for (const QString& arg : app.arguments().mid(1)) {
-        const QUrl url(arg);
-        paths.append(url.isLocalFile() ? url.toLocalFile() : QFileInfo(arg).absoluteFilePath());
-    }
-    orvane::SingleInstance instance;
-    if (instance.forwardToRunning(paths))
-        return 0;
-    instance.listen();
+    if (!instance.listen())
+        report(
+            QStringLiteral("later launches cannot reach this one: %1").arg(instance.errorString()));
 
-    orvane::OrvaneApp orvane(orvane::openUserSettings());
-    orvane.acceptLaunches(&instance);
-    QList<QUrl> files;
-    for (const QString& path : paths)
-        files.append(QUrl::fromLocalFile(path));
-    orvane.openFiles(files); // they wait until the window has appeared
-    orvane.start();
-    return app.exec();
+    int code = 0;
+    {
+        orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile));
+        orvane.acceptLaunches(&instance);
+        QList<QUrl> files;
+        for (const QByteArray& path : command.paths())
+            files.append(QUrl::fromLocalFile(orvane::decodeFileName(path)));
+        orvane.openFiles(files); // they wait until the window has appeared
+        orvane.start();
+        code = app.exec();
+    } // the engine has written what it had to; the stored playlist is safe
+    // Quit ends the process at once: reads still waiting are dropped, and one in flight (a file
+    // being read or a folder being walked on the thread pool) is not waited for, as
+    // ~QCoreApplication would.
+    QThreadPool::globalInstance()->clear();
+    if (QThreadPool::globalInstance()->activeThreadCount() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(code); // the kernel releases the instance lock
+    }
+    return code;
 }

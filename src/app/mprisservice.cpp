@@ -22,25 +22,13 @@ const QString kService = QStringLiteral("org.mpris.MediaPlayer2.orvane");
 const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 
-QString imageExtension(const QByteArray& bytes) {
-    if (bytes.startsWith("\x89PNG"))
-        return QStringLiteral("png");
-    if (bytes.startsWith("GIF8"))
-        return QStringLiteral("gif");
-    if (bytes.startsWith("BM"))
-        return QStringLiteral("bmp");
-    if (bytes.size() > 12 && bytes.startsWith("RIFF") && bytes.mid(8, 4) == "WEBP")
-        return QStringLiteral("webp");
-    return QStringLiteral("jpg");
-}
-
 } // namespace
 
 MprisService::MprisService(AudioEngine* engine, Hooks hooks, QString coverFolder, QObject* parent)
     : QObject(parent)
     , engine_(engine)
     , hooks_(std::move(hooks))
-    , coverFolder_(std::move(coverFolder)) {
+    , covers_(std::move(coverFolder)) {
     new MprisRootAdaptor(this, this);
     auto* player = new MprisPlayerAdaptor(this, this);
     connect(engine_, &AudioEngine::seeked, player, [player](double seconds) {
@@ -169,18 +157,8 @@ QVariantMap MprisService::metadata() const {
 }
 
 QString MprisService::coverUrl(const QByteArray& artwork) {
-    // One file per distinct cover, named by its content; written once.
-    const QString name = QString::fromLatin1(
-        QCryptographicHash::hash(artwork, QCryptographicHash::Sha1).toHex().left(24));
-    const QString path = QDir(coverFolder_).filePath(name + "." + imageExtension(artwork));
-    if (!QFile::exists(path)) {
-        QDir().mkpath(coverFolder_);
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(artwork) != artwork.size() ||
-            !file.commit())
-            return {};
-    }
-    return QUrl::fromLocalFile(path).toString();
+    const QString path = covers_.store(artwork);
+    return path.isEmpty() ? QString() : QUrl::fromLocalFile(path).toString();
 }
 
 qint64 MprisService::position() const {
@@ -354,5 +332,16 @@ void MprisRootAdaptor::Quit() {
 MprisPlayerAdaptor::MprisPlayerAdaptor(QObject* object, MprisService* service)
     : QDBusAbstractAdaptor(object)
     , service_(service) {}
+
+void MprisPlayerAdaptor::OpenUri(const QString& uri, const QDBusMessage& message) {
+    if (uri.size() > maxUriBytes || uri.toUtf8().size() > maxUriBytes) {
+        message.setDelayedReply(true);
+        QDBusConnection::sessionBus().send(message.createErrorReply(
+            QDBusError::InvalidArgs,
+            QStringLiteral("The URI is longer than %1 bytes").arg(maxUriBytes)));
+        return;
+    }
+    service_->openUri(uri);
+}
 
 } // namespace orvane

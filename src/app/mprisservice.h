@@ -1,8 +1,10 @@
 #pragma once
 
+#include "app/covercache.h"
 #include "engine/mediaservices.h"
 
 #include <QDBusAbstractAdaptor>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QStringList>
@@ -81,7 +83,7 @@ private:
 
     AudioEngine* engine_;
     Hooks hooks_;
-    QString coverFolder_;
+    CoverCache covers_; // pruned to a bounded recent set
     NowPlayingInfo info_;
     QVariantMap lastPlayer_; // last announced Player properties, to send only what changed
     bool registered_ = false;
@@ -153,6 +155,7 @@ public:
     bool canGoNext() const { return service_->canGoNext(); }
     bool canGoPrevious() const { return service_->canGoPrevious(); }
     bool always() const { return true; }
+    static constexpr qsizetype maxUriBytes = 64 * 1024;
 public Q_SLOTS:
     void Next() { service_->next(); }
     void Previous() { service_->previous(); }
@@ -164,7 +167,8 @@ public Q_SLOTS:
     void SetPosition(const QDBusObjectPath& trackId, qlonglong position) {
         service_->setPosition(trackId, position);
     }
-    void OpenUri(const QString& uri) { service_->openUri(uri); }
+    // A URI over maxUriBytes gets an error reply: nothing that long names a file.
+    void OpenUri(const QString& uri, const QDBusMessage& message);
 Q_SIGNALS:
     void Seeked(qlonglong position);
 

@@ -1,39 +1,67 @@
 #pragma once
 
-#include <QLocalServer>
+#include <QByteArrayList>
 #include <QObject>
 #include <QStringList>
 
+class QLocalSocket;
+class QSocketNotifier;
+
 namespace orvane {
 
-// One Orvane per user: a second launch hands its files to the running instance over a local
-// socket in the user's runtime folder (readable by that user only) and exits. A launch without
-// files asks the running instance to bring its window back.
+// The hand-over between launches: the running Orvane listens on a local socket in a private
+// folder of the user's (made 0700 by us, or refused); a second launch hands its files (or a
+// request to show the window) to it and exits. Who is the running instance is decided by the
+// InstanceLock, not by this socket: only the lock's holder listens.
 //
-// The message: "ORVANE/1\n", one absolute path per line, then an empty line. The running
-// instance answers "OK\n". Malformed or oversized messages are ignored.
+// The message: "ORVANE/2\n", the payload's length (4 bytes, big-endian), then the payload: each
+// path as its length (4 bytes, big-endian) and its bytes, exactly as the file system names it.
+// No paths asks for the window. The running instance always answers one line: "OK", or "ERR "
+// and the reason; then it closes the connection.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    explicit SingleInstance(QString socketPath = defaultSocketPath(), QObject* parent = nullptr);
+    explicit SingleInstance(QString socketPath, QObject* parent = nullptr);
+    ~SingleInstance() override;
 
-    // True when a running instance took the files (or the request to raise its window).
-    bool forwardToRunning(const QStringList& absolutePaths, int timeoutMs = 3000);
-    // Becomes the running instance. False when the socket cannot be made.
+    enum class Handover {
+        Accepted, // the running instance took the files
+        Refused,  // it answered with an error (see errorString)
+        NoAnswer, // nobody listens, or the connection broke before an answer
+    };
+    // Hands absolute paths (the file system's bytes) to the running instance.
+    Handover handOver(const QByteArrayList& absolutePaths, int timeoutMs = 5000);
+    // The same for paths as text; true when they were accepted.
+    bool forwardToRunning(const QStringList& absolutePaths, int timeoutMs = 5000);
+    // Starts listening: makes or checks the private folder and replaces a socket left behind.
+    // Only the holder of the instance lock may call it. False (see errorString) on failure.
     bool listen();
+    bool isListening() const { return listenFd_ >= 0; }
+    QString errorString() const { return error_; }
 
-    static QString defaultSocketPath();
-    static constexpr qint64 maxMessageBytes = 1024 * 1024;
+    // $XDG_RUNTIME_DIR/orvane-<uid>/ (the temporary folder when there is no runtime folder),
+    // one socket per settings file.
+    static QString defaultSocketPath(const QString& settingsFile);
+    // Makes `folder` (mode 0700) or accepts it only when it is a real folder, not a link, owned
+    // by this user with mode 0700. It never changes a folder it did not make.
+    static bool preparePrivateFolder(const QString& folder, QString* error);
+    static bool isPrivateFolder(const QString& folder, QString* error);
+
+    static constexpr qint64 maxPayloadBytes = 16 * 1024 * 1024;
+    static constexpr qint64 maxPathBytes = 64 * 1024;
 
 Q_SIGNALS:
     void filesOpened(const QStringList& absolutePaths);
     void raiseRequested();
 
 private:
-    void onConnection();
+    void acceptPending();
+    void serve(QLocalSocket* socket);
 
     QString socketPath_;
-    QLocalServer server_;
+    QString error_;
+    int listenFd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
 };
 
 } // namespace orvane

@@ -55,6 +55,10 @@ const Table& enStrings() {
         {"language_label", "Language:"},
         {"stereo", "Stereo"},
         {"mono", "Mono"},
+        {"cli_missing", "%@: no such file or folder"},
+        {"cli_not_audio", "%@: not an audio file (MP3, M4A, AAC, WAV, AIFF or FLAC)"},
+        {"cli_no_answer", "Orvane is already running but does not answer: %@"},
+        {"cli_refused", "The running Orvane refused the files: %@"},
     };
     return table;
 }
@@ -105,6 +109,10 @@ const Table& ruStrings() {
         {"language_label", "Язык:"},
         {"stereo", "Стерео"},
         {"mono", "Моно"},
+        {"cli_missing", "%@: нет такого файла или папки"},
+        {"cli_not_audio", "%@: не аудиофайл (MP3, M4A, AAC, WAV, AIFF или FLAC)"},
+        {"cli_no_answer", "Orvane уже запущен, но не отвечает: %@"},
+        {"cli_refused", "Запущенный Orvane не принял файлы: %@"},
     };
     return table;
 }

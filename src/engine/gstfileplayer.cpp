@@ -1,5 +1,7 @@
 #include "engine/gstfileplayer.h"
 
+#include "engine/filename.h"
+
 #include <gst/base/gsttypefindhelper.h>
 #include <gst/controller/gstdirectcontrolbinding.h>
 #include <gst/controller/gstinterpolationcontrolsource.h>
@@ -7,7 +9,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane {
 
@@ -28,32 +35,50 @@ bool looksLikeAudio(const QString& media) {
            media == QLatin1String("audio/x-m4a");
 }
 
-// Type finding on the first bytes of the file; a description of the problem, or empty.
-QString checkAudioFile(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("the file does not exist");
-    if (!info.isFile())
-        return QStringLiteral("not a regular file");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("the file cannot be read (%1)").arg(file.errorString());
-    const QByteArray head = file.read(kTypeFindBytes);
-    if (head.isEmpty())
-        return QStringLiteral("the file is empty");
+// Opens the file once, without blocking (a FIFO put in the file's place would otherwise hang
+// the open), makes sure it is a regular file and type-finds its first bytes. The descriptor
+// is what the pipeline then reads, so what was checked is what plays. -1 and a description of
+// the problem on failure.
+int openAudioFile(const QString& path, QString* problem) {
+    const QByteArray name = encodeFileName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int err = errno;
+        *problem = err == ENOENT ? QStringLiteral("the file does not exist")
+                                 : QStringLiteral("the file cannot be read (%1)")
+                                       .arg(QString::fromLocal8Bit(std::strerror(err)));
+        return -1;
+    }
+    auto fail = [fd, problem](const QString& text) {
+        ::close(fd);
+        *problem = text;
+        return -1;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return fail(QStringLiteral("not a regular file"));
+    // A regular file never blocks; the flag only mattered for the open.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    QByteArray head(kTypeFindBytes, Qt::Uninitialized);
+    const ssize_t got = ::pread(fd, head.data(), size_t(head.size()), 0);
+    if (got < 0)
+        return fail(QStringLiteral("the file cannot be read (%1)")
+                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    if (got == 0)
+        return fail(QStringLiteral("the file is empty"));
     GstCaps* caps = gst_type_find_helper_for_data_with_extension(
-        nullptr, reinterpret_cast<const guint8*>(head.constData()), gsize(head.size()),
-        info.suffix().toLower().toUtf8().constData(), nullptr);
+        nullptr, reinterpret_cast<const guint8*>(head.constData()), gsize(got),
+        QFileInfo(path).suffix().toLower().toUtf8().constData(), nullptr);
     if (!caps)
-        return QStringLiteral("not an audio file");
+        return fail(QStringLiteral("not an audio file"));
     const QString media =
         gst_caps_get_size(caps) > 0
             ? QString::fromUtf8(gst_structure_get_name(gst_caps_get_structure(caps, 0)))
             : QString();
     gst_caps_unref(caps);
     if (!looksLikeAudio(media))
-        return QStringLiteral("not an audio file (%1)").arg(media);
-    return {};
+        return fail(QStringLiteral("not an audio file (%1)").arg(media));
+    return fd;
 }
 
 // Watches buffers entering the volume stage; runs on the streaming thread.
@@ -130,10 +155,13 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
             *error = text;
         return nullptr;
     };
-    if (const QString problem = checkAudioFile(path); !problem.isEmpty())
+    QString problem;
+    const int fd = openAudioFile(path, &problem);
+    if (fd < 0)
         return fail(problem);
 
     std::unique_ptr<GstFilePlayer> self(new GstFilePlayer);
+    self->fd_ = fd;
     GstElement* playbin = gst_element_factory_make("playbin", nullptr);
     if (!playbin)
         return fail(QStringLiteral("GStreamer's playbin is missing"));
@@ -147,9 +175,10 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
     self->meter_->level = sink.level;
     self->volumeElement_ = sink.volume;
 
-    gchar* uri = gst_filename_to_uri(path.toUtf8().constData(), nullptr);
-    g_object_set(playbin, "uri", uri, "flags", kPlayFlagAudio, "audio-sink", sink.bin, nullptr);
-    g_free(uri);
+    // The descriptor opened above, not the path again.
+    const QByteArray uri = "fd://" + QByteArray::number(fd);
+    g_object_set(playbin, "uri", uri.constData(), "flags", kPlayFlagAudio, "audio-sink", sink.bin,
+                 nullptr);
 
     // Sample-accurate ramps: while one runs, the volume property follows a linear control curve
     // in stream time. The binding is attached only then: a controlled volume stage computes a
@@ -183,6 +212,8 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
 GstFilePlayer::~GstFilePlayer() {
     watch_.reset(); // no callback after this point
     pipeline_.reset();
+    if (fd_ >= 0)
+        ::close(fd_); // the source has let go of it: the pipeline is down
 }
 
 void GstFilePlayer::onBusMessage(GstMessage* message, void* self) {

@@ -18,8 +18,9 @@ namespace orvane {
 // on the streaming thread and touches only the atomic `front_`.
 class GstFilePlayer final : public AudioFilePlayer {
 public:
-    // Checks synchronously what is cheap (the file exists, is readable, looks like audio) and
-    // starts prerolling asynchronously. Returns null with *error set on failure.
+    // Opens the file once without blocking and checks synchronously what is cheap (a regular
+    // file, readable, looks like audio); the pipeline reads that descriptor, never the path
+    // again. Starts prerolling asynchronously. Returns null with *error set on failure.
     static std::unique_ptr<GstFilePlayer> open(const QString& path, QString* error);
     // The synchronous checks of open alone, from any thread: a description of the problem, or
     // empty when the file looks playable.
@@ -85,6 +86,7 @@ private:
     };
     static GstBusSyncReply onSyncMessage(GstBus* bus, GstMessage* message, gpointer meter);
 
+    int fd_ = -1; // the file, opened once; the pipeline reads it through fdsrc
     gst::PipelinePtr pipeline_;
     std::unique_ptr<gst::BusWatch> watch_;
     GstElement* level_ = nullptr; // owned by the pipeline

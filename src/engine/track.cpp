@@ -1,6 +1,7 @@
 #include "engine/track.h"
 
 #include "core/localization.h"
+#include "engine/filename.h"
 
 #include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
@@ -16,10 +17,14 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QImageReader>
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane {
 
@@ -35,6 +40,14 @@ Track::Track(QUrl url_, QString title_, QString artist_, double duration_, QByte
     , bookmark(std::move(bookmark_)) {}
 
 namespace {
+
+// Opens a file by its bytes (any name, see filename.h) for reading, without blocking on a FIFO.
+bool openByName(QFile& file, const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    return file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+}
 
 QString toQString(const TagLib::String& s) {
     return QString::fromStdWString(s.toWString());
@@ -88,15 +101,71 @@ std::optional<QByteArray> lastPicture(TagLib::File* file) {
 }
 
 // Pictures are kept encoded; only their header is checked here (decoding every cover of a
-// large collection would cost more than reading its tags). Bytes that are no image give none.
+// large collection would cost more than reading its tags). Bytes that are no image give none,
+// and so does a picture over Track::maxPictureBytes. One over Track::maxKeptPictureBytes is
+// kept as a smaller copy (at most Track::maxPictureSide pixels a side), so that what stays in
+// memory for display is bounded.
 QByteArray validPicture(const QByteArray& bytes) {
+    if (bytes.size() > Track::maxPictureBytes)
+        return {};
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
-    return reader.canRead() && reader.size().isValid() && !reader.size().isEmpty() ? bytes
-                                                                                   : QByteArray();
+    const QSize size = reader.size();
+    if (!reader.canRead() || !size.isValid() || size.isEmpty())
+        return {};
+    if (bytes.size() <= Track::maxKeptPictureBytes)
+        return bytes;
+    if (size.width() > Track::maxPictureSide || size.height() > Track::maxPictureSide)
+        reader.setScaledSize(
+            size.scaled(Track::maxPictureSide, Track::maxPictureSide, Qt::KeepAspectRatio));
+    const QImage image = reader.read();
+    if (image.isNull())
+        return {};
+    QByteArray smaller;
+    QBuffer out(&smaller);
+    out.open(QIODevice::WriteOnly);
+    image.save(&out, image.hasAlphaChannel() ? "PNG" : "JPEG", 90);
+    return smaller.size() <= Track::maxKeptPictureBytes ? smaller : QByteArray();
+}
+
+// A valid MPEG audio frame header at p (4 bytes).
+bool isMpegFrameHeader(const unsigned char* p) {
+    return p[0] == 0xff && (p[1] & 0xe0) == 0xe0 && ((p[1] >> 3) & 3) != 1 &&
+           ((p[1] >> 1) & 3) != 0 && (p[2] >> 4) != 0 && (p[2] >> 4) != 0x0f &&
+           ((p[2] >> 2) & 3) != 3;
+}
+
+bool hasMpegFrame(const QByteArray& data) {
+    const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
+    for (qsizetype i = 0; i + 4 <= data.size(); ++i) {
+        if (isMpegFrameHeader(p + i))
+            return true;
+    }
+    return false;
+}
+
+// TagLib looks for an MP3's first frame from the front and its last one from the back, byte by
+// byte through the whole file: minutes for gigabytes without a frame. Such a file is left to
+// the player; TagLib gets only files with a frame near both ends.
+bool mpegFramesNearBothEnds(const QByteArray& path) {
+    QFile file;
+    if (!openByName(file, path))
+        return false;
+    qint64 start = 0;
+    const QByteArray id3 = file.read(10);
+    if (id3.size() == 10 && id3.startsWith("ID3")) {
+        const auto* h = reinterpret_cast<const unsigned char*>(id3.constData());
+        start =
+            10 + ((h[6] & 0x7f) << 21 | (h[7] & 0x7f) << 14 | (h[8] & 0x7f) << 7 | (h[9] & 0x7f));
+    }
+    const qint64 window = Track::maxFrameSearchBytes;
+    if (!file.seek(start) || !hasMpegFrame(file.read(window)))
+        return false;
+    const qint64 tail = std::max(start, file.size() - window);
+    return tail <= start + window || (file.seek(tail) && hasMpegFrame(file.read(window)));
 }
 
 struct Format {
@@ -105,11 +174,11 @@ struct Format {
 };
 
 // Raw ADTS AAC, which TagLib does not read: sample rate, channels and length from the frames.
-bool readAdts(const QString& path, double* duration, Format* format) {
+bool readAdts(const QByteArray& path, double* duration, Format* format) {
     static const int rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                 22050, 16000, 12000, 11025, 8000,  7350};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > 512 * 1024 * 1024)
+    QFile file;
+    if (!openByName(file, path) || file.size() > 512 * 1024 * 1024)
         return false;
     const QByteArray data = file.readAll();
     const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
@@ -356,7 +425,11 @@ Mp4Facts readMp4Facts(const QString& path) {
 
 Track Track::load(const QUrl& url, const QString& lang) {
     const QString path = url.toLocalFile();
-    const QFileInfo fileInfo(path);
+    const QByteArray encoded = encodeFileName(path);
+    struct stat st {};
+    const bool exists = ::stat(encoded.constData(), &st) == 0;
+    const bool regular = exists && S_ISREG(st.st_mode);
+    const QFileInfo fileInfo(path); // for the name only
     const QString name = fileInfo.fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot >= 0 ? name.mid(dot + 1) : QString();
@@ -369,8 +442,9 @@ Track Track::load(const QUrl& url, const QString& lang) {
     QByteArray artwork;
     std::optional<Format> format;
 
-    if (fileInfo.isFile()) { // an unreadable file fails to open below
-        const QByteArray encoded = QFile::encodeName(path);
+    const bool mpeg = extension.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0;
+    // An unreadable file fails to open below.
+    if (regular && (!mpeg || mpegFramesNearBothEnds(encoded))) {
         TagLib::FileRef ref(encoded.constData(), true, TagLib::AudioProperties::Average);
         if (!ref.isNull()) {
             TagLib::File* file = ref.file();
@@ -419,13 +493,12 @@ Track Track::load(const QUrl& url, const QString& lang) {
             }
         } else if (extension.compare(QLatin1String("aac"), Qt::CaseInsensitive) == 0) {
             Format adts;
-            if (readAdts(path, &duration, &adts))
+            if (readAdts(encoded, &duration, &adts))
                 format = adts;
         }
     }
 
-    const std::optional<qint64> size =
-        fileInfo.exists() ? std::optional(qint64(fileInfo.size())) : std::nullopt;
+    const std::optional<qint64> size = exists ? std::optional(qint64(st.st_size)) : std::nullopt;
     const QString info = format ? technicalLine(extension, size, duration, format->sampleRate,
                                                 format->channels, lang)
                                 : technicalLine(extension, size, duration, std::nullopt, 0, lang);

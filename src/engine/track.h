@@ -31,6 +31,15 @@ struct Track {
 
     bool operator==(const Track& other) const { return id == other.id; }
 
+    // What one read may cost. A cover over maxPictureBytes counts as none; one over
+    // maxKeptPictureBytes is kept as a re-encoded copy at most maxPictureSide pixels a side. An
+    // MP3 without a frame within maxFrameSearchBytes of each end is not given to TagLib (it
+    // would scan the whole file byte by byte); its title comes from its name.
+    static constexpr qsizetype maxPictureBytes = 16 * 1024 * 1024;
+    static constexpr qsizetype maxKeptPictureBytes = 1024 * 1024;
+    static constexpr int maxPictureSide = 1200;
+    static constexpr qint64 maxFrameSearchBytes = 4 * 1024 * 1024;
+
     // Reads tags, duration and format of a local file. Never fails: what cannot be read keeps
     // its default. Safe to call from any thread. `lang` decides the channel word.
     static Track load(const QUrl& url, const QString& lang);

@@ -1,5 +1,6 @@
 #include "radio/radiobrowser.h"
 
+#include <QDeadlineTimer>
 #include <QDnsLookup>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -43,6 +44,7 @@ struct RadioBrowser::Search {
     Done done;
     QList<QUrl> servers;
     int next = 0;
+    QDeadlineTimer deadline;
 };
 
 RadioBrowser::RadioBrowser(QNetworkAccessManager* network, QList<QUrl> servers, QObject* parent)
@@ -129,6 +131,7 @@ void RadioBrowser::search(const QString& query, QObject* context, Done done) {
     search->encoded = encodeQuery(query);
     search->context = context;
     search->done = std::move(done);
+    search->deadline = QDeadlineTimer(searchDeadlineMs);
     if (search->encoded.isEmpty()) {
         QTimer::singleShot(0, this, [this, search] { finish(search, {}); });
         return;
@@ -142,7 +145,7 @@ void RadioBrowser::search(const QString& query, QObject* context, Done done) {
 }
 
 void RadioBrowser::attempt(const std::shared_ptr<Search>& search) {
-    if (search->next >= search->servers.size()) {
+    if (search->next >= search->servers.size() || search->deadline.hasExpired()) {
         finish(search, {});
         return;
     }
@@ -160,6 +163,16 @@ void RadioBrowser::attempt(const std::shared_ptr<Search>& search) {
                       QByteArrayLiteral("Orvane/") + QByteArray(ORVANE_VERSION));
     request.setTransferTimeout(timeoutMs);
     QNetworkReply* reply = network_->get(request);
+    // The whole request, from now, within its own deadline and what is left of the search's.
+    auto timedOut = std::make_shared<bool>(false);
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, reply, [reply, timedOut] {
+        *timedOut = true;
+        reply->abort();
+    });
+    deadline->start(
+        int(std::clamp<qint64>(search->deadline.remainingTime(), 0, requestDeadlineMs)));
     auto tooLarge = std::make_shared<bool>(false);
     connect(reply, &QNetworkReply::downloadProgress, reply,
             [this, reply, tooLarge](qint64 received, qint64) {
@@ -168,17 +181,21 @@ void RadioBrowser::attempt(const std::shared_ptr<Search>& search) {
                     reply->abort();
                 }
             });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, search, tooLarge] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, search, tooLarge, timedOut] {
         reply->deleteLater();
         if (*tooLarge) {
             finish(search, {});
             return;
         }
-        // A transport failure (refused, unreachable, timed out) moves on to the next server;
-        // any answer, whatever its status, is decoded as it is.
+        // A transport failure (refused, unreachable, closed midway, timed out at any stage,
+        // headers included) moves on to the next server; a whole answer, whatever its status,
+        // is decoded as it is.
         const QNetworkReply::NetworkError error = reply->error();
-        const bool answered = error == QNetworkReply::NoError ||
-                              reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+        const bool transportFailed = *timedOut || (error != QNetworkReply::NoError && error < 100);
+        const bool answered =
+            !transportFailed &&
+            (error == QNetworkReply::NoError ||
+             reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid());
         if (!answered) {
             attempt(search);
             return;

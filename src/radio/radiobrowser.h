@@ -34,7 +34,13 @@ public:
     // dropped; names are trimmed; ids are fresh.
     static std::optional<QList<RadioStation>> decodeAnswer(const QByteArray& body);
 
-    int timeoutMs = 10000;                   // per request, without any data arriving
+    // A search always ends: a request gets timeoutMs of silence and requestDeadlineMs in all
+    // (a server trickling a byte a second counts); the search gets searchDeadlineMs in all,
+    // across servers. A time-out at any stage moves on to the next server, as a refused
+    // connection does.
+    int timeoutMs = 10000;
+    int requestDeadlineMs = 10000;
+    int searchDeadlineMs = 15000;
     qint64 maxAnswerBytes = 4 * 1024 * 1024; // a larger answer is abandoned
 
 private:

@@ -18,6 +18,7 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QLabel>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QMenu>
 #include <QRadioButton>
@@ -26,7 +27,13 @@
 #include <QTest>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
+#include <QtEndian>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -102,37 +109,149 @@ private Q_SLOTS:
         auto launch = [socket](QStringList paths) {
             return QtConcurrent::run([socket, paths] {
                 SingleInstance second(socket);
-                return second.forwardToRunning(paths);
+                return second.forwardToRunning(paths, 20000);
             });
         };
-        auto first = launch({"/music/a.mp3", "/music/Кино/b.flac"});
+        // Any byte string is one path: a newline in a name splits nothing.
+        const QStringList odd{"/music/a.mp3", "/music/new\nline.mp3", "/music/Кино/b.flac",
+                              "/music/c.mp3"};
+        auto first = launch(odd);
         QTRY_VERIFY(first.isFinished());
         QVERIFY(first.result());
         QCOMPARE(opened.count(), 1);
-        QCOMPARE(opened.first().first().toStringList(),
-                 (QStringList{"/music/a.mp3", "/music/Кино/b.flac"}));
+        QCOMPARE(opened.first().first().toStringList(), odd);
         auto bare = launch({});
         QTRY_VERIFY(bare.isFinished());
         QVERIFY(bare.result());
         QCOMPARE(raised.count(), 1);
 
-        // Garbage, relative paths and floods are dropped without effect.
+        // More than a mebibyte of paths: 20,000 files under a 59-character folder.
+        const QString folder = "/" + QString(58, 'f');
+        QStringList many;
+        for (int i = 0; i < 20000; ++i)
+            many.append(QStringLiteral("%1/track %2.mp3").arg(folder).arg(i));
+        auto big = launch(many);
+        QTRY_VERIFY_WITH_TIMEOUT(big.isFinished(), 30000);
+        QVERIFY(big.result());
+        QCOMPARE(opened.count(), 2);
+        QCOMPARE(opened.last().first().toStringList(), many);
+
+        // Garbage, relative paths and floods are answered with an error and have no effect.
+        auto frame = [](const QByteArray& bytes) {
+            QByteArray n(4, 0);
+            qToBigEndian(quint32(bytes.size()), n.data());
+            return n + bytes;
+        };
         for (const QByteArray& junk :
-             {QByteArray("HELLO\n\n"), QByteArray("ORVANE/1\nrelative/path.mp3\n\n"),
-              QByteArray("ORVANE/1\n") + QByteArray(2 * 1024 * 1024, 'x')}) {
+             {QByteArray("HELLO\n\n"), "ORVANE/2\n" + frame(frame("relative/path.mp3")),
+              "ORVANE/2\n" + frame(frame(QByteArray("/nul\0.mp3", 9))),
+              "ORVANE/2\n" + frame(QByteArray("\xff\xff\xff\xff/x", 6)),
+              QByteArray("ORVANE/2\n\x7f\xff\xff\xff", 13)}) {
             QLocalSocket client;
             client.connectToServer(socket);
             QVERIFY(client.waitForConnected(2000));
             client.write(junk);
             client.flush();
+            QTRY_VERIFY(client.canReadLine());
+            QVERIFY2(client.readLine().startsWith("ERR "), junk.left(20).constData());
             QTRY_COMPARE(client.state(), QLocalSocket::UnconnectedState);
         }
-        QCOMPARE(opened.count(), 1);
+        QCOMPARE(opened.count(), 2);
         QCOMPARE(raised.count(), 1);
+        {
+            // The sender learns why.
+            SingleInstance tooLong(socket);
+            QCOMPARE(tooLong.handOver({"/" + QByteArray(SingleInstance::maxPathBytes, 'x')}),
+                     SingleInstance::Handover::Refused);
+        }
 
-        // No instance left: a launch finds nobody and a new one takes over a stale socket.
+        // Running out of descriptors (a failed accept) does not end the server.
+        {
+            // Clients made first; then no descriptor is left for the server to accept with.
+            std::vector<int> clients;
+            for (int i = 0; i < 50; ++i)
+                clients.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            int used = 0;
+            for (int fd = 0; fd < 65536; ++fd)
+                used = fcntl(fd, F_GETFD) != -1 ? fd + 1 : used;
+            rlimit saved{};
+            QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+            rlimit low = saved;
+            low.rlim_cur = rlim_t(used);
+            QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            qstrncpy(address.sun_path, QFile::encodeName(socket).constData(),
+                     sizeof address.sun_path);
+            for (int fd : clients)
+                QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            QTest::qWait(500); // the server tries to accept and cannot
+            QCOMPARE(setrlimit(RLIMIT_NOFILE, &saved), 0);
+            for (int fd : clients)
+                ::close(fd);
+            QVERIFY(running.isListening());
+            auto after = launch({"/music/after.mp3"});
+            QTRY_VERIFY_WITH_TIMEOUT(after.isFinished(), 20000);
+            QVERIFY(after.result());
+            QCOMPARE(opened.last().first().toStringList(), QStringList{"/music/after.mp3"});
+        }
+
+        // No instance left: a launch finds nobody.
         SingleInstance nobody(dir_.filePath("run/none.sock"));
         QVERIFY(!nobody.forwardToRunning({"/x.mp3"}, 300));
+    }
+
+    void theSocketFolderIsPrivateAndNeverTakenOver() {
+        QTemporaryDir dir;
+        QString error;
+        // Made by us: 0700 whatever the umask.
+        const mode_t mask = umask(0);
+        const QString made = dir.filePath("made");
+        QVERIFY(SingleInstance::preparePrivateFolder(made, &error));
+        umask(mask);
+        struct stat st {};
+        QCOMPARE(lstat(QFile::encodeName(made).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 0700u);
+
+        // Planted by someone: open to others, a link, a shared sticky folder, a file.
+        const QByteArray open = QFile::encodeName(dir.filePath("open"));
+        QCOMPARE(mkdir(open.constData(), 0700), 0);
+        QCOMPARE(chmod(open.constData(), 0777), 0);
+        const QByteArray sticky = QFile::encodeName(dir.filePath("sticky"));
+        QCOMPARE(mkdir(sticky.constData(), 0700), 0);
+        QCOMPARE(chmod(sticky.constData(), 01777), 0);
+        QVERIFY(QFile::link(made, dir.filePath("link")));
+        QFile file(dir.filePath("file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QStringList planted{QString::fromLocal8Bit(open), QString::fromLocal8Bit(sticky),
+                            dir.filePath("link"), dir.filePath("file")};
+        if (geteuid() == 0) { // one owned by another user can be made here
+            const QByteArray foreign = QFile::encodeName(dir.filePath("foreign"));
+            QCOMPARE(mkdir(foreign.constData(), 0700), 0);
+            QCOMPARE(chown(foreign.constData(), 65534, 65534), 0);
+            planted.append(QString::fromLocal8Bit(foreign));
+        }
+        for (const QString& folder : planted) {
+            // Someone listens there already: a launch hands it nothing.
+            QLocalServer thief;
+            const QString socket = folder + "/orvane.sock";
+            const bool listening = QFileInfo(folder).isDir() && thief.listen(socket);
+            SingleInstance launch(socket);
+            QCOMPARE(launch.handOver({"/secret/file.mp3"}, 1000),
+                     SingleInstance::Handover::NoAnswer);
+            QVERIFY(!thief.hasPendingConnections());
+            if (listening)
+                thief.close();
+            SingleInstance instance(socket);
+            QVERIFY2(!instance.listen(), qPrintable(folder));
+            QVERIFY(!instance.errorString().isEmpty());
+        }
+        // Nothing was changed.
+        QCOMPARE(lstat(open.constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 0777u);
+        QCOMPARE(lstat(sticky.constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 01777u);
     }
 
     void relaunchBringsTheWindowBackAndHandsOverFiles() {

@@ -5,7 +5,12 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -193,6 +198,59 @@ private Q_SLOTS:
         error.clear();
         QVERIFY(!GstFilePlayer::open(dir_.path(), &error)); // a folder
         QVERIFY(!error.isEmpty());
+    }
+
+    void aFifoInTheFilesPlaceNeverHangsOpen() {
+        const QString fifo = dir_.filePath("pipe.mp3");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QString error;
+        QVERIFY(!GstFilePlayer::open(fifo, &error));
+        QCOMPARE(error, QStringLiteral("not a regular file"));
+
+        // The path turns from a file into a FIFO and back while players open it: what was
+        // checked is what plays, so no open ever waits for a writer.
+        const QString wav = make(AudioFormat::Wav, 1.0);
+        const QByteArray target = QFile::encodeName(dir_.filePath("flip.wav"));
+        const QByteArray temporary = target + ".new";
+        QCOMPARE(::symlink(QFile::encodeName(wav).constData(), target.constData()), 0);
+        std::atomic<bool> done{false}, hung{false};
+        std::atomic<int> progress{0};
+        std::thread flipper([&] {
+            int lastProgress = -1;
+            auto lastChange = std::chrono::steady_clock::now();
+            for (int i = 0; !done; ++i) {
+                ::unlink(temporary.constData());
+                ::symlink(QFile::encodeName(i % 2 ? fifo : wav).constData(), temporary.constData());
+                ::rename(temporary.constData(), target.constData());
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+                if (progress != lastProgress) {
+                    lastProgress = progress;
+                    lastChange = std::chrono::steady_clock::now();
+                } else if (std::chrono::steady_clock::now() - lastChange >
+                           std::chrono::seconds(10)) {
+                    // Stuck in an open of the FIFO: release it (a writer comes and goes).
+                    hung = true;
+                    const int w = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    ::close(w);
+                }
+            }
+        });
+        int opened = 0;
+        QStringList unexpected;
+        for (int i = 0; i < 150 && !hung; ++i) {
+            QString e;
+            if (auto player = GstFilePlayer::open(QFile::decodeName(target), &e))
+                ++opened;
+            else if (e != "not a regular file")
+                unexpected.append(e);
+            ++progress;
+        }
+        done = true;
+        flipper.join();
+        QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(", ")));
+        QVERIFY(!hung);
+        QVERIFY(opened > 0);
     }
 
     void truncatedFileStopsByItselfInsteadOfHanging() {

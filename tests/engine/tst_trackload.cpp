@@ -5,7 +5,9 @@
 #include "support/tagwriter.h"
 #include "support/testaudio.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -205,6 +207,44 @@ private Q_SLOTS:
             QCOMPARE(load(locked).title, QStringLiteral("locked"));
             QCOMPARE(load(locked).duration, 0.0);
         }
+    }
+
+    void oneReadCostsLittleWhateverTheFile() {
+        // 4 GB of zeros named .mp3 (sparse): no frame near its start, so TagLib never gets to
+        // look for one through all of it.
+        const QString zeros = dir_.filePath("zeros.mp3");
+        QFile file(zeros);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(qint64(4) << 30));
+        file.close();
+        QElapsedTimer took;
+        took.start();
+        const Track t = load(zeros);
+        QVERIFY2(took.elapsed() < 10000, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(t.title, QStringLiteral("zeros"));
+        QCOMPARE(t.duration, 0.0);
+        QFile::remove(zeros);
+        // A real MP3 still reads in full.
+        QVERIFY(load(generate(AudioFormat::Mp3, "real")).duration > 1.5);
+
+        // Covers: over 16 MB counts as none; over 1 MB is kept as a smaller copy.
+        const QByteArray png = pngBytes(3000, 2000);
+        const QString huge = generate(AudioFormat::Flac, "hugecover");
+        QVERIFY(writeTags(huge, {"T", "A", png + QByteArray(17 * 1024 * 1024, '\0')}));
+        QVERIFY(load(huge).artwork.isEmpty());
+        const QString large = generate(AudioFormat::Flac, "largecover");
+        const QByteArray padded = png + QByteArray(3 * 1024 * 1024, '\0');
+        QVERIFY(writeTags(large, {"T", "A", padded}));
+        const QByteArray kept = load(large).artwork;
+        QVERIFY(!kept.isEmpty());
+        QVERIFY(kept.size() <= Track::maxKeptPictureBytes);
+        const QImage image = QImage::fromData(kept);
+        QVERIFY(!image.isNull());
+        QCOMPARE(image.size(), QSize(1200, 800));
+        // A small one is kept as it is.
+        const QString small = generate(AudioFormat::Flac, "smallcover");
+        QVERIFY(writeTags(small, {"T", "A", pngBytes(300, 300)}));
+        QCOMPARE(load(small).artwork, pngBytes(300, 300));
     }
 
     void rawAacIsMeasuredFromItsFrames() {

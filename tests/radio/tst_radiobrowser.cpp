@@ -2,6 +2,7 @@
 #include "radio/radiobrowser.h"
 #include "support/httptestserver.h"
 
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QTest>
 
@@ -107,6 +108,42 @@ private Q_SLOTS:
         RadioBrowser hopeless(&network_, {QUrl(silent.url(""))});
         hopeless.timeoutMs = 500;
         QVERIFY(search(hopeless, "x").isEmpty());
+    }
+
+    void everyStageHasADeadlineAndATimeOutTriesTheNextServer() {
+        const QByteArray body = "[{\"name\":\"X\",\"url_resolved\":\"http://x/\"}]";
+        server_.route(apiPath("t").toUtf8(), {200, "application/json", body});
+        HttpTestServer trickle, stall;
+        QVERIFY(trickle.listen());
+        QVERIFY(stall.listen());
+        // A byte every 0.2 s is never silent for long: only a whole-request deadline ends it.
+        trickle.route(apiPath("t").toUtf8(),
+                      {200, "application/json", body, HttpTestServer::Mode::Trickle});
+        // Headers, then nothing.
+        stall.route(apiPath("t").toUtf8(),
+                    {200, "application/json", body, HttpTestServer::Mode::HeadersStall});
+
+        QElapsedTimer took;
+        for (HttpTestServer* bad : {&trickle, &stall}) {
+            RadioBrowser browser(&network_, {QUrl(bad->url("")), QUrl(server_.url(""))});
+            browser.timeoutMs = 1000;
+            browser.requestDeadlineMs = 2000;
+            took.start();
+            const auto stations = search(browser, "t");
+            QCOMPARE(stations.size(), 1); // from the next server
+            QVERIFY(took.elapsed() < 8000);
+        }
+
+        // The search as a whole ends too, however many slow servers there are.
+        RadioBrowser slow(&network_, {QUrl(trickle.url("")), QUrl(trickle.url("")),
+                                      QUrl(trickle.url("")), QUrl(server_.url(""))});
+        slow.timeoutMs = 1000;
+        slow.requestDeadlineMs = 2000;
+        slow.searchDeadlineMs = 3000;
+        took.start();
+        QVERIFY(search(slow, "t").isEmpty());
+        QVERIFY(took.elapsed() >= 2900);
+        QVERIFY(took.elapsed() < 10000);
     }
 
     void oversizedAnswerIsAbandoned() {

@@ -74,6 +74,16 @@ void HttpTestServer::onConnection() {
             case Mode::StallLater:
                 socket->write(route.body);
                 break;
+            case Mode::Trickle: {
+                auto* timer = new QTimer(socket);
+                qsizetype offset = 0;
+                connect(timer, &QTimer::timeout, socket, [socket, route, offset]() mutable {
+                    if (offset < route.body.size())
+                        socket->write(route.body.mid(offset++, 1));
+                });
+                timer->start(200); // never silent for long, never done in a test's time
+                break;
+            }
             case Mode::Endless: {
                 auto* timer = new QTimer(socket);
                 qsizetype offset = 0;
@@ -106,6 +116,7 @@ void HttpTestServer::onConnection() {
                 timer->start(20);
                 break;
             }
+            case Mode::HeadersStall:
             case Mode::NoAnswer:
             case Mode::EndlessHeader:
             case Mode::RedirectLoop:

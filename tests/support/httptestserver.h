@@ -21,6 +21,8 @@ public:
         StallLater,    // the body once without a length, then nothing, connection kept open
         EndlessHeader, // a status line, then header lines forever, paced
         RedirectLoop,  // 302 to the same path, every time
+        Trickle,       // status and headers with the length, then the body a byte at a time
+        HeadersStall,  // status and headers with the length, then nothing, connection kept
     };
     struct Route {
         int status = 200;

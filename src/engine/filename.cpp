@@ -1,0 +1,77 @@
+#include "engine/filename.h"
+
+namespace orvane {
+
+namespace {
+
+// The length of the valid UTF-8 sequence at p (at most n bytes left), or 0.
+int validSequence(const unsigned char* p, qsizetype n) {
+    const unsigned char c = p[0];
+    int length;
+    char32_t minimum;
+    if (c < 0x80)
+        return 1;
+    if ((c & 0xe0) == 0xc0) {
+        length = 2;
+        minimum = 0x80;
+    } else if ((c & 0xf0) == 0xe0) {
+        length = 3;
+        minimum = 0x800;
+    } else if ((c & 0xf8) == 0xf0) {
+        length = 4;
+        minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (n < length)
+        return 0;
+    char32_t code = c & (0x7f >> length);
+    for (int i = 1; i < length; ++i) {
+        if ((p[i] & 0xc0) != 0x80)
+            return 0;
+        code = (code << 6) | (p[i] & 0x3f);
+    }
+    if (code < minimum || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
+        return 0;
+    return length;
+}
+
+} // namespace
+
+QString decodeFileName(const QByteArray& bytes) {
+    QString out;
+    out.reserve(bytes.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const int length = validSequence(p + i, n - i);
+        if (length == 0) {
+            out.append(QChar(char16_t(0xdc00 + p[i])));
+            ++i;
+            continue;
+        }
+        out.append(QString::fromUtf8(reinterpret_cast<const char*>(p + i), length));
+        i += length;
+    }
+    return out;
+}
+
+QByteArray encodeFileName(const QString& name) {
+    QByteArray out;
+    out.reserve(name.size());
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t u = name.at(i).unicode();
+        const bool escaped = u >= 0xdc80 && u <= 0xdcff &&
+                             (i == 0 || !QChar::isHighSurrogate(name.at(i - 1).unicode()));
+        if (!escaped)
+            continue;
+        out += QStringView(name).mid(runStart, i - runStart).toUtf8();
+        out += char(u - 0xdc00);
+        runStart = i + 1;
+    }
+    out += QStringView(name).mid(runStart).toUtf8();
+    return out;
+}
+
+} // namespace orvane

@@ -1,0 +1,289 @@
+// Launching the real orvane binary from a command line: options, files and folders, one
+// instance per user and settings file, and what a second launch does when it cannot hand over.
+#include "app/instancelock.h"
+#include "app/singleinstance.h"
+#include "engine/filename.h"
+#include "support/testaudio.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusVariant>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace orvane;
+using namespace orvane::test;
+
+class TestLaunch : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QProcessEnvironment env_;
+    QString settingsFile_;
+
+    struct Run {
+        int code = -1;
+        QByteArray out, err;
+    };
+    // Runs a launch that is expected to end by itself.
+    Run run(const QStringList& args, int ms = 60000) {
+        QProcess p;
+        p.setProcessEnvironment(env_);
+        p.start(QStringLiteral(ORVANE_BINARY), args);
+        Run r;
+        if (!p.waitForStarted(10000) ||
+            !QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, ms)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.out = p.readAllStandardOutput();
+        r.err = p.readAllStandardError();
+        return r;
+    }
+    void start(QProcess& p, const QStringList& args) {
+        p.setProcessEnvironment(env_);
+        p.start(QStringLiteral(ORVANE_BINARY), args);
+    }
+    static void stop(QProcess& p) {
+        if (p.state() == QProcess::NotRunning)
+            return;
+        p.terminate();
+        if (!p.waitForFinished(20000)) {
+            p.kill();
+            p.waitForFinished();
+        }
+    }
+    QString wav(const QString& name) {
+        const QString path = dir_.filePath(name);
+        QString error;
+        if (!QFileInfo::exists(path) && !writeSine(path, AudioFormat::Wav, 1, 440, 0.3, &error))
+            qWarning("%s", qPrintable(error));
+        return path;
+    }
+    // The file names of the playlist the running instance stored.
+    QStringList storedNames() const {
+        QSettings settings(settingsFile_, QSettings::IniFormat);
+        QStringList names;
+        for (const QVariant& v : settings.value("playlistBookmarks").toList()) {
+            const QByteArray bytes = v.toByteArray();
+            names.append(QFileInfo(QString::fromUtf8(bytes.mid(bytes.indexOf('/')))).fileName());
+        }
+        return names;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        for (const char* folder : {"config", "runtime", "music/sub"})
+            QVERIFY(QDir().mkpath(dir_.filePath(folder)));
+        QFile::setPermissions(dir_.filePath("runtime"), QFileDevice::ReadOwner |
+                                                            QFileDevice::WriteOwner |
+                                                            QFileDevice::ExeOwner);
+        // The test reaches the same lock and socket as the launches.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath("config")));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir_.filePath("runtime")));
+        env_ = QProcessEnvironment::systemEnvironment();
+        env_.insert("QT_QPA_PLATFORM", "offscreen");
+        env_.insert("XDG_CONFIG_HOME", dir_.filePath("config"));
+        env_.insert("XDG_RUNTIME_DIR", dir_.filePath("runtime"));
+        settingsFile_ = dir_.filePath("config/Orvane/Orvane.conf");
+    }
+
+    void optionsAndArgumentsAreCheckedBeforeAnyHandOver() {
+        // A running instance, played by the test.
+        InstanceLock lock(InstanceLock::pathFor(settingsFile_));
+        QCOMPARE(lock.tryLock(), InstanceLock::Result::Acquired);
+        std::optional<SingleInstance> running;
+        running.emplace(SingleInstance::defaultSocketPath(settingsFile_));
+        QVERIFY2(running->listen(), qPrintable(running->errorString()));
+        QSignalSpy opened(&*running, &SingleInstance::filesOpened);
+        QSignalSpy raised(&*running, &SingleInstance::raiseRequested);
+
+        Run help = run({"--help"});
+        QCOMPARE(help.code, 0);
+        QVERIFY(help.out.contains("Usage: orvane"));
+        Run version = run({"--version"});
+        QCOMPARE(version.code, 0);
+        QVERIFY(version.out.startsWith("Orvane "));
+        Run bad = run({"--shuffle-all", wav("one.wav")});
+        QCOMPARE(bad.code, 2);
+        QVERIFY(bad.err.contains("shuffle-all"));
+        QVERIFY(bad.err.contains("Usage: orvane"));
+        QTest::qWait(200);
+        QCOMPARE(opened.count() + raised.count(), 0); // the running one never heard of them
+
+        // Folders go as they are (the running one expands them); what cannot be played is
+        // reported and left out.
+        const QString notes = dir_.filePath("music/notes.txt");
+        QFile(notes).open(QIODevice::WriteOnly);
+        Run files = run({dir_.filePath("music"), dir_.filePath("gone.mp3"), notes,
+                         QUrl::fromLocalFile(wav("one.wav")).toString()});
+        QCOMPARE(files.code, 0);
+        QVERIFY(files.err.contains("gone.mp3: no such file or folder"));
+        QVERIFY(files.err.contains("notes.txt: not an audio file"));
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(opened.first().first().toStringList(),
+                 (QStringList{dir_.filePath("music"), dir_.filePath("one.wav")}));
+
+        // An instance that holds the lock but does not answer: the launch gives up with an
+        // error and starts nothing of its own (no settings written, no second player).
+        running.reset();
+        Run unanswered = run({wav("one.wav")});
+        QCOMPARE(unanswered.code, 1);
+        QVERIFY(unanswered.err.contains("does not answer"));
+        QVERIFY(!QFileInfo::exists(settingsFile_));
+    }
+
+    void oneInstanceTakesEveryLaunch() {
+        // Two launches at once on fresh settings: one runs, the other hands over its folder.
+        wav("music/b10.wav");
+        wav("music/b2.wav");
+        wav("music/sub/a1.wav");
+        QProcess first, second;
+        start(first, {});
+        start(second, {dir_.filePath("music")});
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return first.state() == QProcess::NotRunning ||
+                       second.state() == QProcess::NotRunning;
+            },
+            60000));
+        QProcess& gone = first.state() == QProcess::NotRunning ? first : second;
+        QProcess& running = &gone == &first ? second : first;
+        QCOMPARE(gone.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(gone.exitCode(), 0);
+        // The folder expands as a dropped one does: audio files, by name, numbers as numbers.
+        QVERIFY(QTest::qWaitFor([&] { return storedNames().size() == 3; }, 60000));
+        QCOMPARE(storedNames(), (QStringList{"a1.wav", "b2.wav", "b10.wav"}));
+        QCOMPARE(running.state(), QProcess::Running);
+
+        // Any name is handed over whole, a newline included.
+        Run more = run({wav("A.wav"), wav("new\nline.wav"), wav("B.wav"), wav("C.wav")});
+        QCOMPARE(more.code, 0);
+        QVERIFY(QTest::qWaitFor([&] { return storedNames().size() == 7; }, 60000));
+        QCOMPARE(storedNames().mid(3), (QStringList{"A.wav", "new\nline.wav", "B.wav", "C.wav"}));
+        QCOMPARE(running.state(), QProcess::Running);
+        stop(running);
+    }
+
+    void quitEndsAtOnceWhileAHugeFileIsRead() {
+        QVERIFY(QDBusConnection::sessionBus().isConnected());
+        // 4 GB of zeros named .mp3 (a sparse file): TagLib would look for a frame through all
+        // of it, byte by byte.
+        const QString big = dir_.filePath("zeros.mp3");
+        QFile file(big);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(qint64(4) << 30));
+        file.close();
+        QFile::remove(settingsFile_);
+        QProcess running;
+        start(running, {big, big, big});
+        const QString name = "org.mpris.MediaPlayer2.orvane";
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value();
+            },
+            60000));
+        QTest::qWait(500); // the reads are under way
+        QElapsedTimer quitting;
+        quitting.start();
+        const QDBusMessage reply =
+            QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+                name, "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2", "Quit"));
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QVERIFY(QTest::qWaitFor([&] { return running.state() == QProcess::NotRunning; }, 60000));
+        qInfo("the process ended %lld ms after Quit", quitting.elapsed());
+        QVERIFY(quitting.elapsed() < 3000); // 1 s unloaded; the sanitizers and a busy machine
+        QCOMPARE(running.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(running.exitCode(), 0);
+        stop(running);
+        QFile::remove(big);
+    }
+
+    void anyFileNameOpensFromTheCommandLine() {
+        // Names as bytes survive the trip through text, whatever they hold.
+        for (const QByteArray& bytes :
+             {QByteArray("/music/caf\xe9.mp3"), QByteArray("/\xff\xfe\x80"),
+              QByteArray("/Кино/Группа крови.flac"), QByteArray("/\xed\xb3\xbf cesu"),
+              QByteArray("/\xf0\x9f\x8e\xb5 \xc3"), QByteArray("/emoji \xf0\x9f\x8e\xb5")})
+            QCOMPARE(encodeFileName(decodeFileName(bytes)), bytes);
+
+        // A Latin-1 name: not UTF-8.
+        QFile plain(wav("plain.wav"));
+        QVERIFY(plain.open(QIODevice::ReadOnly));
+        const QByteArray odd = QFile::encodeName(dir_.path()) + "/caf\xe9 tone.wav";
+        const int fd = ::open(odd.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        QVERIFY(fd >= 0);
+        const QByteArray audio = plain.readAll();
+        QCOMPARE(::write(fd, audio.constData(), size_t(audio.size())), ssize_t(audio.size()));
+        ::close(fd);
+
+        QFile::remove(settingsFile_);
+        QProcess running;
+        start(running, {});
+        const QString service = "org.mpris.MediaPlayer2.orvane";
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return QDBusConnection::sessionBus()
+                    .interface()
+                    ->isServiceRegistered(service)
+                    .value();
+            },
+            60000));
+        // Through a shell, so that the argument is exactly those bytes.
+        QProcess second;
+        second.setProcessEnvironment(env_);
+        second.start("/bin/sh", {"-c", "exec \"$0\" \"$1/caf$(printf '\\351') tone.wav\"",
+                                 ORVANE_BINARY, dir_.path()});
+        QVERIFY(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 60000));
+        const QByteArray err = second.readAllStandardError();
+        QVERIFY2(second.exitCode() == 0, err.constData());
+        QVERIFY2(!err.contains("no such file"), err.constData());
+        auto property = [&](const QString& name) {
+            QDBusMessage get = QDBusMessage::createMethodCall(
+                service, "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties", "Get");
+            get << "org.mpris.MediaPlayer2.Player" << name;
+            const QDBusMessage reply = QDBusConnection::sessionBus().call(get);
+            return reply.arguments().isEmpty()
+                       ? QVariant()
+                       : reply.arguments().first().value<QDBusVariant>().variant();
+        };
+        // It plays, and its length was read from the file.
+        QVERIFY(QTest::qWaitFor([&] { return property("PlaybackStatus") == "Playing"; }, 30000));
+        const QVariantMap metadata = qdbus_cast<QVariantMap>(property("Metadata"));
+        QCOMPARE(metadata.value("mpris:length").toLongLong(), 1000000);
+        stop(running);
+    }
+
+    void aSettingsFileThatIsNoFileDoesNotBlockStartUp() {
+        QFile::remove(settingsFile_);
+        QCOMPARE(mkfifo(QFile::encodeName(settingsFile_).constData(), 0600), 0);
+        QProcess running;
+        const QString socket = SingleInstance::defaultSocketPath(settingsFile_);
+        QFile::remove(socket);
+        start(running, {});
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(socket); }, 30000));
+        // It answers later launches: it did not hang opening the FIFO.
+        Run again = run({});
+        QCOMPARE(again.code, 0);
+        QCOMPARE(running.state(), QProcess::Running);
+        stop(running);
+        QFile::remove(settingsFile_);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLaunch)
+#include "tst_launch.moc"
