@@ -145,7 +145,11 @@ double rmsOfChannel0(const GstStructure* s) {
 
 QString GstFilePlayer::check(const QString& path) {
     gst::ensureInitialized();
-    return checkAudioFile(path);
+    QString problem;
+    const int fd = openAudioFile(path, &problem);
+    if (fd >= 0)
+        ::close(fd);
+    return problem;
 }
 
 std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString* error) {

@@ -57,7 +57,7 @@ private Q_SLOTS:
         QDBusPendingCall ping = client.asyncCall(method("org.freedesktop.DBus.Peer", "Ping"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(ping.isFinished(), 10000);
         QVERIFY(!ping.isError());
-        const QString path = f.tracks({"fine"}, 10).first().url.toLocalFile();
+        const QString path = placeholderFiles(f.dir, {"fine.mp3"}).first().toLocalFile();
         QDBusPendingCall fine = openUri(QUrl::fromLocalFile(path).toString());
         QTRY_VERIFY_WITH_TIMEOUT(fine.isFinished(), 10000);
         QVERIFY(!fine.isError());
