@@ -1,5 +1,6 @@
 #include "ui/buttons.h"
 
+#include "ui/accessibility.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
 
@@ -95,6 +96,7 @@ ModeButton::ModeButton(Theme* theme, QString symbol, QWidget* parent)
     : QAbstractButton(parent)
     , theme_(theme)
     , symbol_(std::move(symbol)) {
+    installAccessibleWidgets();
     setMinimumHeight(44);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
@@ -144,6 +146,11 @@ void ModeButton::paintEvent(QPaintEvent*) {
                Qt::AlignVCenter | Qt::AlignLeft, text());
     if (hasFocus() && ring_)
         paintFocusRing(p, QRectF(rect()), 12, *theme_);
+}
+
+ModeSwitch::ModeSwitch(QWidget* parent)
+    : QWidget(parent) {
+    installAccessibleWidgets();
 }
 
 TintedBox::TintedBox(Theme* theme, double radius, double opacity, QWidget* parent)

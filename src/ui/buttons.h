@@ -69,6 +69,13 @@ private:
     bool ring_ = false;
 };
 
+// The mode buttons side by side; a screen reader is told they are a tab list.
+class ModeSwitch : public QWidget {
+    Q_OBJECT
+public:
+    explicit ModeSwitch(QWidget* parent = nullptr);
+};
+
 // A rounded rectangle filled with the text colour at low opacity, behind a row of controls.
 class TintedBox : public QWidget {
     Q_OBJECT

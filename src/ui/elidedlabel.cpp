@@ -42,6 +42,7 @@ void ElidedLabel::setFullText(const QString& text) {
     if (text == full_ && !this->text().isNull())
         return;
     full_ = text;
+    setAccessibleName(text.simplified()); // a screen reader reads all of it, not what fits
     refit();
 }
 

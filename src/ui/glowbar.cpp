@@ -1,12 +1,15 @@
 #include "ui/glowbar.h"
 
+#include "ui/accessibility.h"
 #include "ui/buttons.h"
 #include "ui/theme.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 #include <cmath>
 
 namespace orvane {
@@ -18,6 +21,7 @@ GlowBar::GlowBar(Theme* theme, QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
+    installAccessibleWidgets();
     connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
 }
 
@@ -30,6 +34,31 @@ void GlowBar::setValue(double value) {
     // fill visibly changes.
     if (std::abs(fillWidth() - before) >= 0.25 || (before == 0) != (fillWidth() == 0))
         update();
+}
+
+void GlowBar::setAccessibleValue(double maximum, const QString& text) {
+    if (maximum == accessibleMaximum_ && text == valueText_)
+        return;
+    accessibleMaximum_ = maximum;
+    valueText_ = text;
+    // Told when the words change (once a second while a track plays), not at every step.
+    if (QAccessible::isActive()) {
+        const double v = std::isnan(value_) ? 0.0 : std::clamp(value_, 0.0, 1.0);
+        QAccessibleValueChangeEvent event(this, v * maximum);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void GlowBar::request(double fraction) {
+    if (onChange_)
+        onChange_(std::clamp(std::isnan(fraction) ? 0.0 : fraction, 0.0, 1.0));
+}
+
+void GlowBar::step(int direction) {
+    if (keyStep_ <= 0 || direction == 0)
+        return;
+    const double v = std::isnan(value_) ? 0.0 : value_;
+    request(v + (direction > 0 ? 1 : -1) * keyStep_);
 }
 
 void GlowBar::setSideMargin(int side) {
@@ -111,8 +140,7 @@ void GlowBar::keyPressEvent(QKeyEvent* event) {
         QWidget::keyPressEvent(event);
         return;
     }
-    const double v = std::isnan(value_) ? 0.0 : value_;
-    onChange_(std::clamp(v + direction * keyStep_, 0.0, 1.0));
+    step(direction);
 }
 
 void GlowBar::focusInEvent(QFocusEvent* event) {

@@ -21,6 +21,17 @@ public:
     // The fraction Left/Right (Down/Up) move by while the bar has the keyboard focus; 0: the
     // keys are left to the window.
     void setKeyStep(double step) { keyStep_ = step; }
+    double keyStep() const { return keyStep_; }
+
+    // What a screen reader is told: the value in the owner's unit (the fraction times
+    // `maximum`: seconds, percent) and the owner's words for it ("1:23 of 4:07").
+    void setAccessibleValue(double maximum, const QString& text);
+    double accessibleMaximum() const { return accessibleMaximum_; }
+    QString valueText() const { return valueText_; }
+    // Asks the owner for a value, as a press at that fraction would; `step` moves by the key
+    // step (+1 right, -1 left), as the arrows do.
+    void request(double fraction);
+    void step(int direction);
 
     static constexpr int margin = 8, barHeight = 5;
     // The side margins: `margin` by default; 0 lines the bar up with its neighbours' edges (the
@@ -47,6 +58,8 @@ private:
     Theme* theme_;
     double value_ = 0;
     double keyStep_ = 0;
+    double accessibleMaximum_ = 100;
+    QString valueText_;
     int side_ = margin;
     bool ring_ = false;
     std::function<void(double)> onChange_;

@@ -1,5 +1,6 @@
 #include "ui/listpanel.h"
 
+#include "app/localization.h"
 #include "app/preferences.h"
 #include "ui/buttons.h"
 #include "ui/icons.h"
@@ -16,6 +17,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
+#include <utility>
 
 namespace orvane {
 
@@ -226,6 +228,15 @@ void ListPanel::setTexts(const QString& header, const QString& empty, const QStr
     header_->setText(header);
     emptyLabel_->setText(empty);
     footer_->setText(footer);
+    // The names a screen reader gives the list and the footer's symbol buttons.
+    const QString lang = preferences_->language();
+    const std::pair<QWidget*, QString> names[] = {{list_, header},
+                                                  {add_, loc(QStringLiteral("add"), lang)},
+                                                  {remove_, loc(QStringLiteral("remove"), lang)}};
+    for (const auto& [widget, name] : names) {
+        if (widget->accessibleName() != name)
+            widget->setAccessibleName(name);
+    }
 }
 
 void ListPanel::setEmpty(bool empty) {

@@ -24,6 +24,12 @@ namespace {
 
 const QColor kIndigo(88, 86, 214), kPurple(175, 82, 222), kRed(255, 59, 48);
 
+// Told to a screen reader only when it changes.
+void setName(QWidget* widget, const QString& name) {
+    if (widget->accessibleName() != name)
+        widget->setAccessibleName(name);
+}
+
 void setColor(QLabel* label, const QColor& color) {
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, color);
@@ -192,10 +198,20 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     row->addStretch();
     row->addWidget(repeat_);
     column->addWidget(controls);
-    connect(shuffle_, &QAbstractButton::clicked, this,
-            [this] { engine_->setIsShuffle(!engine_->isShuffle()); });
-    connect(repeat_, &QAbstractButton::clicked, this,
-            [this] { engine_->setIsRepeat(!engine_->isRepeat()); });
+    // The toggles show their state as checked (to a screen reader too); the engine decides it.
+    // A click or a screen reader's toggle flips the check, which asks the engine.
+    shuffle_->setCheckable(true);
+    repeat_->setCheckable(true);
+    connect(shuffle_, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on != engine_->isShuffle())
+            engine_->setIsShuffle(on);
+        shuffle_->setChecked(engine_->isShuffle());
+    });
+    connect(repeat_, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on != engine_->isRepeat())
+            engine_->setIsRepeat(on);
+        repeat_->setChecked(engine_->isRepeat());
+    });
     connect(previous_, &QAbstractButton::clicked, engine_, &AudioEngine::previous);
     connect(next_, &QAbstractButton::clicked, engine_, &AudioEngine::next);
     connect(play_, &QAbstractButton::clicked, engine_, &AudioEngine::togglePlay);
@@ -227,11 +243,13 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     radio_ = new ModeButton(theme_, QStringLiteral("radio-waves"));
     for (ModeButton* b : {library_, radio_})
         b->setFont(Theme::textStyle(font(), Theme::Callout));
-    auto* modes = new QHBoxLayout;
+    auto* modeSwitch = new ModeSwitch;
+    auto* modes = new QHBoxLayout(modeSwitch);
+    modes->setContentsMargins(0, 0, 0, 0);
     modes->setSpacing(10);
     modes->addWidget(library_);
     modes->addWidget(radio_);
-    column->addLayout(modes);
+    column->addWidget(modeSwitch);
     connect(library_, &QAbstractButton::clicked, this,
             [this] { engine_->setMode(PlayerMode::Library); });
     connect(radio_, &QAbstractButton::clicked, this,
@@ -317,6 +335,8 @@ void PlayerPanel::refreshProgress() {
     const QString total = timeString(engine_->currentTrack() ? d : 0.0);
     if (total_->text() != total)
         total_->setText(total);
+    const QString lang = preferences_->language();
+    progress_->setAccessibleValue(d, loc(QStringLiteral("time_of"), lang).arg(elapsed, total));
 }
 
 void PlayerPanel::refreshControls() {
@@ -326,6 +346,16 @@ void PlayerPanel::refreshControls() {
     previous_->setSymbol(QStringLiteral("backward-end"), theme_->primary());
     next_->setSymbol(QStringLiteral("forward-end"), theme_->primary());
     play_->setSymbol(engine_->isPlaying() ? QStringLiteral("pause") : QStringLiteral("play"), on);
+    // What a screen reader says: the action a press takes now, and the toggles' state.
+    const QString lang = preferences_->language();
+    setName(play_,
+            loc(engine_->isPlaying() ? QStringLiteral("pause") : QStringLiteral("play"), lang));
+    setName(previous_, loc(QStringLiteral("prev_track"), lang));
+    setName(next_, loc(QStringLiteral("next_track"), lang));
+    setName(shuffle_, loc(QStringLiteral("shuffle"), lang));
+    setName(repeat_, loc(QStringLiteral("repeat"), lang));
+    shuffle_->setChecked(engine_->isShuffle());
+    repeat_->setChecked(engine_->isRepeat());
 }
 
 void PlayerPanel::refreshVolume() {
@@ -335,10 +365,13 @@ void PlayerPanel::refreshVolume() {
         Icons::pixmap(speakerSymbol_, theme_->secondary(), 18, devicePixelRatioF()));
     volume_->setValue(v);
     percent_->setText(QString::number(qint64(v * 100)) + QLatin1Char('%'));
+    volume_->setAccessibleValue(100, percent_->text());
 }
 
 void PlayerPanel::refreshMode() {
     const QString lang = preferences_->language();
+    setName(progress_, loc(QStringLiteral("position"), lang));
+    setName(volume_, loc(QStringLiteral("volume"), lang));
     library_->setText(loc(QStringLiteral("library"), lang));
     radio_->setText(loc(QStringLiteral("radio"), lang));
     library_->setSelected(engine_->mode() == PlayerMode::Library);

@@ -59,7 +59,27 @@ QVariant PlaylistModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(engine_->playlist().at(index.row()).id);
     if (role == Qt::DisplayRole)
         return engine_->playlist().at(index.row()).title;
+    if (role == Qt::AccessibleTextRole || role == Qt::AccessibleDescriptionRole) {
+        const Track& track = engine_->playlist().at(index.row());
+        const bool current = track.id == engine_->currentID();
+        if (role == Qt::AccessibleDescriptionRole)
+            return current && preferences_
+                       ? loc(QStringLiteral("now_playing"), preferences_->language())
+                       : QString();
+        const RowLook look = PlaylistRow::look(track, index.row(), current, false);
+        return look.name + QStringLiteral(", ") + look.trailing;
+    }
     return {};
+}
+
+void PlaylistModel::setPreferences(Preferences* preferences) {
+    preferences_ = preferences;
+    auto all = [this] {
+        if (!ids_.isEmpty())
+            Q_EMIT dataChanged(index(0), index(int(ids_.size()) - 1),
+                               {Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole});
+    };
+    connect(preferences_, &Preferences::languageChanged, this, all);
 }
 
 int PlaylistModel::rowOf(const QUuid& id) const {
@@ -105,6 +125,7 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
     , engine_(engine)
     , selection_(selection)
     , model_(new PlaylistModel(engine, this)) {
+    model_->setPreferences(preferences_);
     list()->setModel(model_);
     list()->setItemDelegate(new PlaylistRow(engine_, selection_, theme_, this));
     followCursor();

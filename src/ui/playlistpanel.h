@@ -18,10 +18,13 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     int rowOf(const QUuid& id) const;
+    // The language of the rows' texts for a screen reader (their full text, "Now Playing").
+    void setPreferences(Preferences* preferences);
 
 private:
     void sync();
     AudioEngine* engine_;
+    Preferences* preferences_ = nullptr;
     QList<QUuid> ids_;
 };
 

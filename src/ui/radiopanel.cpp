@@ -28,8 +28,18 @@ int StationModel::rowCount(const QModelIndex& parent) const {
 QVariant StationModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= engine_->stations().size())
         return {};
-    if (role == Qt::DisplayRole)
-        return engine_->stations().at(index.row()).name;
+    const RadioStation& station = engine_->stations().at(index.row());
+    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
+        return station.name;
+    if (role == Qt::AccessibleDescriptionRole) {
+        if (station.id != engine_->currentStationID() || !preferences_)
+            return QString();
+        const QString lang = preferences_->language();
+        QString text = loc(QStringLiteral("now_playing"), lang);
+        if (!engine_->radioStatus().isEmpty())
+            text += QStringLiteral(", ") + loc(engine_->radioStatus(), lang);
+        return text;
+    }
     return {};
 }
 
@@ -79,6 +89,7 @@ RadioPanel::RadioPanel(AudioEngine* engine, RadioBrowser* catalog, Preferences* 
     , engine_(engine)
     , catalog_(catalog)
     , model_(new StationModel(engine, this)) {
+    model_->setPreferences(preferences_);
     list()->setModel(model_);
     list()->setItemDelegate(new RadioRow(engine_, &selection_, preferences_, theme_, this));
     followCursor();

@@ -16,9 +16,12 @@ public:
     explicit StationModel(AudioEngine* engine, QObject* parent = nullptr);
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
+    // The language of the rows' texts for a screen reader ("Now Playing", the stream's state).
+    void setPreferences(Preferences* preferences) { preferences_ = preferences; }
 
 private:
     AudioEngine* engine_;
+    Preferences* preferences_ = nullptr;
 };
 
 // Paints one station line (RadioRow): number or radio mark, name, status on the current row.

@@ -1,5 +1,6 @@
 #include "ui/visualizerview.h"
 
+#include "ui/accessibility.h"
 #include "ui/theme.h"
 
 #include <QPainter>
@@ -9,6 +10,7 @@ namespace orvane {
 VisualizerView::VisualizerView(Theme* theme, QWidget* parent)
     : QWidget(parent)
     , theme_(theme) {
+    installAccessibleWidgets();
     setFixedHeight(54);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     step_.setTimerType(Qt::PreciseTimer);

@@ -9,6 +9,7 @@
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -181,6 +182,57 @@ private Q_SLOTS:
             QVERIFY2(loudest > 0.2,
                      qPrintable(QStringLiteral("%1 Hz at most %2").arg(frequency).arg(loudest)));
         }
+    }
+
+    // A screen reader's way in: over AT-SPI (the accessibility bus the session bus starts on
+    // demand), a client finds the play button by its name and presses it; the name follows.
+    void screenReaderPressesPlayAndPause() {
+        QProcess check;
+        check.start(QStringLiteral("/usr/bin/python3"), {"-c", "import pyatspi"});
+        if (!check.waitForFinished(30000) || check.exitStatus() != QProcess::NormalExit ||
+            check.exitCode() != 0)
+            QFAIL("python3-pyatspi and at-spi2-core are needed (scripts/test installs them)");
+
+        QProcess app;
+        const QProcessEnvironment plain = env_;
+        env_.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+        launch(app, {});
+        env_ = plain;
+        QVERIFY(QTest::qWaitFor([&] { return playerctl({"-l"}).split('\n').contains("orvane"); },
+                                60000));
+        QProcess second;
+        launch(second, {files_.first()});
+        QVERIFY(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 30000));
+        QVERIFY(waitFor({"status"}, "Playing"));
+
+        auto press = [&](const QString& button) {
+            QProcess client;
+            client.setProcessEnvironment(env_);
+            client.setProcessChannelMode(QProcess::ForwardedChannels);
+            client.start(QStringLiteral("/usr/bin/python3"),
+                         {QStringLiteral(ATSPI_PRESS), "Orvane", button, "120"});
+            return client.waitForFinished(180000) && client.exitStatus() == QProcess::NormalExit &&
+                   client.exitCode() == 0;
+        };
+        QVERIFY(press("Pause"));
+        QVERIFY(waitFor({"status"}, "Paused"));
+        // The pause fades out over 1.5 s, and a press while it still sounds is another pause:
+        // wait until the position stands still for half a second.
+        QElapsedTimer still;
+        double last = -1;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const double now = position();
+                if (now != last) {
+                    last = now;
+                    still.start();
+                }
+                return still.elapsed() > 500;
+            },
+            30000));
+        QVERIFY(press("Play"));
+        QVERIFY(waitFor({"status"}, "Playing"));
+        QVERIFY(quit(app));
     }
 };
 
