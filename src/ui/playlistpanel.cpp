@@ -248,7 +248,7 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
 
     // The filter field sits between the header and the list.
     auto* row = new QHBoxLayout;
-    row->setContentsMargins(16, 0, 16, 8);
+    row->setContentsMargins(12, 0, 12, 8); // in line with the rows
     row->addWidget(filter_);
     static_cast<QVBoxLayout*>(layout())->insertLayout(1, row);
     filter_->setClearButtonEnabled(true);
