@@ -218,6 +218,18 @@ private Q_SLOTS:
         // Next follows the new order.
         QTest::keyClick(l, Qt::Key_Right, Qt::ControlModifier);
         QCOMPARE(w.e.currentTrack()->title, QStringLiteral("E"));
+
+        // Shift+click chooses the rows from the last one clicked, Ctrl+click takes one out;
+        // rows apart are dragged together and close up in their order.
+        w.click(0);
+        QTest::mouseClick(l->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(2));
+        QCOMPARE(w.view.selection().size(), 3);
+        QTest::mouseClick(l->viewport(), Qt::LeftButton, Qt::ControlModifier, at(1));
+        QCOMPARE(w.view.selection(),
+                 (QSet<QUuid>{w.e.playlist().at(0).id, w.e.playlist().at(2).id}));
+        drag(at(2), at(4, 0.8));
+        QCOMPARE(titles(), QStringLiteral("CEADB"));
+        QCOMPARE(stored(), QStringLiteral("CEADB"));
     }
 
     void playlistFilterFindsAcrossScriptsAndActsOnWhatIsShown() {
@@ -334,6 +346,13 @@ private Q_SLOTS:
         QCOMPARE(shown().size(), 4);
         QCOMPARE(panel->footerText(), QStringLiteral("4 tracks · 4:00"));
         QVERIFY(l->hasFocus());
+
+        // Down from the field goes into the rows found.
+        QTest::keyClick(l, Qt::Key_F, Qt::ControlModifier);
+        type("кино");
+        QTest::keyClick(field, Qt::Key_Down);
+        QVERIFY(l->hasFocus());
+        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(1).id}); // Звезда, by Кино
 
         // Tracks that arrive while filtered show when they match; a reorder keeps the filter.
         type("кино");
