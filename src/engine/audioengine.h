@@ -139,6 +139,10 @@ public:
     void add(const QList<QUrl>& urls, bool startPlaying = false);
     void openExternal(const QList<QUrl>& urls);
     void remove(const QSet<QUuid>& ids);
+    // The tracks with these ids, in their playlist order, go just before the track at `toRow`
+    // (playlist().size() is the end). When that track is one of them, they go before the
+    // first track after it that is not. The current track stays current and keeps playing.
+    void move(const QSet<QUuid>& ids, int toRow);
 
 Q_SIGNALS:
     void objectWillChange();

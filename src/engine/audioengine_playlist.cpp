@@ -1,5 +1,5 @@
 // The engine's playlist side: adding files (read off the main thread, appended on it in order),
-// removing tracks, and the stored bookmark list.
+// removing and reordering tracks, and the stored bookmark list.
 #include "core/localization.h"
 #include "engine/audioengine.h"
 #include "engine/audiofileplayer.h"
@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentMap>
+#include <algorithm>
 #include <iostream>
 #include <mutex>
 #include <utility>
@@ -291,6 +292,35 @@ void AudioEngine::remove(const QSet<QUuid>& ids) {
     artworkCache_->prune();
     if (current)
         updateNowPlaying(); // the desktop no longer shows the removed track
+}
+
+void AudioEngine::move(const QSet<QUuid>& ids, int toRow) {
+    toRow = std::clamp(toRow, 0, int(playlist_.size()));
+    // The place is kept as the track the moved ones land before (none: the end).
+    QUuid before;
+    for (int i = toRow; i < playlist_.size() && before.isNull(); ++i) {
+        if (!ids.contains(playlist_.at(i).id))
+            before = playlist_.at(i).id;
+    }
+    QList<Track> moved, kept;
+    for (const Track& t : std::as_const(playlist_))
+        (ids.contains(t.id) ? moved : kept).append(t);
+    if (moved.isEmpty())
+        return;
+    qsizetype at = kept.size();
+    for (qsizetype i = 0; i < kept.size() && !before.isNull(); ++i) {
+        if (kept.at(i).id == before) {
+            at = i;
+            break;
+        }
+    }
+    for (qsizetype i = 0; i < moved.size(); ++i)
+        kept.insert(at + i, moved.at(i));
+    bool same = true;
+    for (qsizetype i = 0; i < kept.size() && same; ++i)
+        same = kept.at(i).id == playlist_.at(i).id;
+    if (!same)
+        setPlaylist(std::move(kept));
 }
 
 void AudioEngine::savePlaylist() {

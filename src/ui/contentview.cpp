@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
 #include <QPainter>
@@ -186,11 +187,13 @@ ContentView::ContentView(AudioEngine* engine, RadioBrowser* catalog, Preferences
     showMode();
     installKeys();
     // Tab goes down the player, then through the list on show and its footer.
-    QWidget* chain[] = {player_->progressBar(), player_->shuffleButton(), player_->previousButton(),
-                        player_->playButton(),  player_->nextButton(),    player_->repeatButton(),
-                        player_->volumeBar(),   player_->libraryButton(), player_->radioButton(),
-                        playlist_->list(),      playlist_->addButton(),   playlist_->removeButton(),
-                        radio_->list(),         radio_->addButton(),      radio_->removeButton()};
+    QWidget* chain[] = {
+        player_->progressBar(),    player_->shuffleButton(), player_->previousButton(),
+        player_->playButton(),     player_->nextButton(),    player_->repeatButton(),
+        player_->volumeBar(),      player_->libraryButton(), player_->radioButton(),
+        playlist_->filterField(),  playlist_->list(),        playlist_->addButton(),
+        playlist_->removeButton(), radio_->list(),           radio_->addButton(),
+        radio_->removeButton()};
     for (size_t i = 1; i < std::size(chain); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
 }
@@ -227,17 +230,35 @@ void ContentView::installKeys() {
     key(Qt::CTRL | Qt::Key_Right, [this] { engine_->next(); });
     key(Qt::CTRL | Qt::Key_L, [this] { engine_->setMode(PlayerMode::Library); });
     key(Qt::CTRL | Qt::Key_R, [this] { engine_->setMode(PlayerMode::Radio); });
+    // The playlist's filter and reordering.
+    key(QKeySequence::Find, [this] {
+        if (engine_->mode() == PlayerMode::Library)
+            playlist_->focusFilter();
+    });
+    key(Qt::Key_Escape, [this] {
+        if (engine_->mode() == PlayerMode::Library &&
+            (!playlist_->filterField()->text().isEmpty() || playlist_->filterField()->hasFocus())) {
+            playlist_->clearFilter();
+            playlist_->list()->setFocus(Qt::OtherFocusReason);
+        }
+    });
+    key(Qt::ALT | Qt::Key_Up, [this] {
+        if (engine_->mode() == PlayerMode::Library)
+            playlist_->moveSelection(-1);
+    });
+    key(Qt::ALT | Qt::Key_Down, [this] {
+        if (engine_->mode() == PlayerMode::Library)
+            playlist_->moveSelection(1);
+    });
 }
 
 void ContentView::playSelection() {
     if (engine_->mode() == PlayerMode::Library) {
-        const QList<Track>& list = engine_->playlist();
-        for (int i = 0; i < list.size(); ++i) {
-            if (selection_.contains(list.at(i).id)) {
-                playlist_->doubleClickRow(i);
-                return;
-            }
-        }
+        // The rows on show: Return in the filter field with nothing chosen plays the first.
+        int row = playlist_->model()->rowOf(playlist_->firstSelected());
+        if (row < 0 && playlist_->filterField()->hasFocus() && playlist_->model()->isFiltered())
+            row = 0;
+        playlist_->doubleClickRow(row);
     } else {
         const QList<RadioStation>& list = engine_->stations();
         for (int i = 0; i < list.size(); ++i) {

@@ -6,9 +6,19 @@
 #include "ui/theme.h"
 #include "ui/timestring.h"
 
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QListView>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <utility>
 
 namespace orvane {
 
@@ -19,54 +29,160 @@ PlaylistModel::PlaylistModel(AudioEngine* engine, QObject* parent)
     sync();
 }
 
+QString PlaylistModel::fold(const QString& text) {
+    bool ascii = true;
+    for (const QChar c : text)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii)
+        return text.toCaseFolded();
+    const QString unfolded = text.normalized(QString::NormalizationForm_KD);
+    QString out;
+    out.reserve(unfolded.size());
+    for (const QChar c : unfolded) {
+        const QChar::Category category = c.category();
+        if (category != QChar::Mark_NonSpacing && category != QChar::Mark_SpacingCombining &&
+            category != QChar::Mark_Enclosing)
+            out.append(c);
+    }
+    return out.toCaseFolded();
+}
+
+QString PlaylistModel::keyOf(const Track& track) const {
+    // Fields apart by a line break, which no word contains: a word never spans two of them.
+    return fold(track.title) + QLatin1Char('\n') + fold(track.artist) + QLatin1Char('\n') +
+           fold(track.url.fileName());
+}
+
+bool PlaylistModel::accepts(int index) const {
+    const QString& key = keys_.at(index);
+    for (const QString& word : words_) {
+        if (!key.contains(word))
+            return false;
+    }
+    return true;
+}
+
+QList<int> PlaylistModel::shownRows() const {
+    QList<int> rows;
+    rows.reserve(ids_.size());
+    for (int i = 0; i < ids_.size(); ++i) {
+        if (words_.isEmpty() || accepts(i))
+            rows.append(i);
+    }
+    return rows;
+}
+
 void PlaylistModel::sync() {
     const QList<Track>& list = engine_->playlist();
     const int old = int(ids_.size()), now = int(list.size());
     // The common case while files arrive: tracks appended at the end.
     if (now > old && (old == 0 || list.at(old - 1).id == ids_.last())) {
-        beginInsertRows({}, old, now - 1);
-        for (int i = old; i < now; ++i)
+        QList<int> added;
+        for (int i = old; i < now; ++i) {
             ids_.append(list.at(i).id);
-        endInsertRows();
+            keys_.append(keyOf(list.at(i)));
+            if (words_.isEmpty() || accepts(i))
+                added.append(i);
+        }
+        if (!added.isEmpty()) {
+            beginInsertRows({}, int(shown_.size()), int(shown_.size() + added.size() - 1));
+            shown_.append(added);
+            endInsertRows();
+        }
         return;
     }
-    if (now == old) {
-        bool same = true;
-        for (int i = 0; i < now && same; ++i)
-            same = list.at(i).id == ids_.at(i);
-        if (same) {
-            if (now > 0)
-                Q_EMIT dataChanged(index(0), index(now - 1));
+    // What was known of each track is kept by id.
+    QHash<QUuid, QString> known;
+    known.reserve(old);
+    for (int i = 0; i < old; ++i)
+        known.insert(ids_.at(i), keys_.at(i));
+    bool sameOrder = now == old, sameTracks = now == old;
+    for (int i = 0; i < now && sameTracks; ++i) {
+        sameOrder = sameOrder && list.at(i).id == ids_.at(i);
+        sameTracks = known.contains(list.at(i).id);
+    }
+    if (sameOrder) {
+        for (int i = 0; i < now; ++i)
+            keys_[i] = keyOf(list.at(i)); // the same tracks, perhaps read anew
+        const QList<int> rows = shownRows();
+        if (rows == shown_) {
+            if (!shown_.isEmpty())
+                Q_EMIT dataChanged(index(0), index(int(shown_.size()) - 1));
             return;
         }
+        beginResetModel();
+        shown_ = rows;
+        endResetModel();
+        return;
+    }
+    if (sameTracks) {
+        // A reorder: the rows move, and the view's cursor and its other kept indices follow
+        // their tracks.
+        Q_EMIT layoutAboutToBeChanged();
+        const QModelIndexList before = persistentIndexList();
+        QList<QUuid> movedIds;
+        for (const QModelIndex& i : before)
+            movedIds.append(idAt(i.row()));
+        for (int i = 0; i < now; ++i) {
+            ids_[i] = list.at(i).id;
+            keys_[i] = known.value(ids_.at(i));
+        }
+        shown_ = shownRows();
+        QModelIndexList after;
+        for (const QUuid& id : std::as_const(movedIds)) {
+            const int row = rowOf(id);
+            after.append(row < 0 ? QModelIndex() : index(row));
+        }
+        changePersistentIndexList(before, after);
+        Q_EMIT layoutChanged();
+        return;
     }
     beginResetModel();
     ids_.clear();
+    keys_.clear();
     ids_.reserve(now);
-    for (const Track& t : list)
+    keys_.reserve(now);
+    for (const Track& t : list) {
         ids_.append(t.id);
+        const auto k = known.constFind(t.id);
+        keys_.append(k != known.constEnd() ? *k : keyOf(t));
+    }
+    shown_ = shownRows();
+    endResetModel();
+}
+
+void PlaylistModel::setFilter(const QString& text) {
+    const QStringList words = fold(text).simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words == words_)
+        return;
+    words_ = words;
+    beginResetModel();
+    shown_ = shownRows();
     endResetModel();
 }
 
 int PlaylistModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(ids_.size());
+    return parent.isValid() ? 0 : int(shown_.size());
 }
 
 QVariant PlaylistModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= engine_->playlist().size())
+    const int i = index.isValid() ? playlistIndex(index.row()) : -1;
+    if (i < 0 || i >= engine_->playlist().size())
         return {};
     if (role == Qt::UserRole)
-        return QVariant::fromValue(engine_->playlist().at(index.row()).id);
+        return QVariant::fromValue(engine_->playlist().at(i).id);
+    if (role == PlaylistIndexRole)
+        return i;
     if (role == Qt::DisplayRole)
-        return engine_->playlist().at(index.row()).title;
+        return engine_->playlist().at(i).title;
     if (role == Qt::AccessibleTextRole || role == Qt::AccessibleDescriptionRole) {
-        const Track& track = engine_->playlist().at(index.row());
+        const Track& track = engine_->playlist().at(i);
         const bool current = track.id == engine_->currentID();
         if (role == Qt::AccessibleDescriptionRole)
             return current && preferences_
                        ? loc(QStringLiteral("now_playing"), preferences_->language())
                        : QString();
-        const RowLook look = PlaylistRow::look(track, index.row(), current, false);
+        const RowLook look = PlaylistRow::look(track, i, current, false);
         return look.name + QStringLiteral(", ") + look.trailing;
     }
     return {};
@@ -75,15 +191,28 @@ QVariant PlaylistModel::data(const QModelIndex& index, int role) const {
 void PlaylistModel::setPreferences(Preferences* preferences) {
     preferences_ = preferences;
     auto all = [this] {
-        if (!ids_.isEmpty())
-            Q_EMIT dataChanged(index(0), index(int(ids_.size()) - 1),
+        if (rowCount() > 0)
+            Q_EMIT dataChanged(index(0), index(rowCount() - 1),
                                {Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole});
     };
     connect(preferences_, &Preferences::languageChanged, this, all);
 }
 
 int PlaylistModel::rowOf(const QUuid& id) const {
-    return int(ids_.indexOf(id));
+    for (int row = 0; row < shown_.size(); ++row) {
+        if (ids_.at(shown_.at(row)) == id)
+            return row;
+    }
+    return -1;
+}
+
+int PlaylistModel::playlistIndex(int row) const {
+    return row >= 0 && row < shown_.size() ? shown_.at(row) : -1;
+}
+
+QUuid PlaylistModel::idAt(int row) const {
+    const int i = playlistIndex(row);
+    return i < 0 ? QUuid() : ids_.at(i);
 }
 
 PlaylistRow::PlaylistRow(AudioEngine* engine, const QSet<QUuid>* selection, Theme* theme,
@@ -109,11 +238,13 @@ RowLook PlaylistRow::look(const Track& track, int index, bool isCurrent, bool is
 
 void PlaylistRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
                         const QModelIndex& index) const {
-    const int row = index.row();
-    if (row < 0 || row >= engine_->playlist().size())
+    const QVariant at = index.data(PlaylistModel::PlaylistIndexRole);
+    const int i = at.isValid() ? at.toInt() : -1;
+    if (i < 0 || i >= engine_->playlist().size())
         return;
-    const Track& track = engine_->playlist().at(row);
-    RowLook l = look(track, row, track.id == engine_->currentID(), selection_->contains(track.id));
+    const Track& track = engine_->playlist().at(i);
+    // The number is the track's place in the whole playlist, filtered or not.
+    RowLook l = look(track, i, track.id == engine_->currentID(), selection_->contains(track.id));
     l.focused = (option.state & QStyle::State_HasFocus) && option.widget &&
                 option.widget->property("keyboardFocus").toBool();
     paintRow(*painter, option.rect, l, *theme_, option.font);
@@ -124,11 +255,52 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
     : ListPanel(theme, preferences, QStringLiteral("plus-circle"), parent)
     , engine_(engine)
     , selection_(selection)
-    , model_(new PlaylistModel(engine, this)) {
+    , model_(new PlaylistModel(engine, this))
+    , filter_(new QLineEdit)
+    , dropLine_(new QWidget(list()->viewport())) {
     model_->setPreferences(preferences_);
     list()->setModel(model_);
     list()->setItemDelegate(new PlaylistRow(engine_, selection_, theme_, this));
     followCursor();
+    list()->viewport()->installEventFilter(this);
+    dropLine_->setAttribute(Qt::WA_StyledBackground);
+    dropLine_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    dropLine_->hide();
+
+    // The filter field sits between the header and the list.
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(12, 0, 12, 8); // in line with the rows
+    row->addWidget(filter_);
+    static_cast<QVBoxLayout*>(layout())->insertLayout(1, row);
+    filter_->setClearButtonEnabled(true);
+    filter_->setFont(Theme::textStyle(font(), Theme::Callout));
+    filter_->installEventFilter(this);
+    connect(filter_, &QLineEdit::textChanged, this, &PlaylistPanel::applyFilter);
+    auto recolor = [this] {
+        const QColor neon = theme_->neon(), text = theme_->primary(),
+                     placeholder = theme_->secondary();
+        auto rgba = [](const QColor& c) {
+            return QStringLiteral("rgba(%1, %2, %3, %4)")
+                .arg(c.red())
+                .arg(c.green())
+                .arg(c.blue())
+                .arg(c.alpha());
+        };
+        filter_->setStyleSheet(
+            QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; border-radius: 8px;"
+                           " padding: 4px 8px; color: %3; selection-background-color: %4; }"
+                           "QLineEdit:focus { border: 2px solid %4; padding: 3px 7px; }")
+                .arg(rgba(theme_->primary(0.06)), rgba(theme_->primary(0.12)), rgba(text),
+                     rgba(neon)));
+        QPalette p = filter_->palette();
+        p.setColor(QPalette::PlaceholderText, placeholder);
+        filter_->setPalette(p);
+        dropLine_->setStyleSheet(
+            QStringLiteral("background: %1; border-radius: 1px;").arg(rgba(neon)));
+    };
+    connect(theme_, &Theme::changed, this, recolor);
+    recolor();
+
     connect(addButton(), &QPushButton::clicked, this, [this] {
         if (onImport_)
             onImport_();
@@ -150,30 +322,233 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
 
 void PlaylistPanel::refresh() {
     const QString lang = preferences_->language();
-    QString footer = loc(QStringLiteral("tracks_footer"), lang);
-    footer.replace(QStringLiteral("%d"), QString::number(engine_->playlist().size()));
-    footer.replace(QStringLiteral("%@"), timeString(engine_->totalDuration()));
+    const qsizetype total = engine_->playlist().size();
+    QString footer;
+    if (model_->isFiltered()) {
+        footer =
+            loc(QStringLiteral("tracks_filtered_footer"), lang).arg(model_->rowCount()).arg(total);
+    } else {
+        footer = loc(QStringLiteral("tracks_footer"), lang);
+        footer.replace(QStringLiteral("%d"), QString::number(total));
+        footer.replace(QStringLiteral("%@"), timeString(engine_->totalDuration()));
+    }
     const bool wasEmpty = showsEmptyState();
     setTexts(loc(QStringLiteral("playlist_header"), lang),
              loc(QStringLiteral("empty_playlist"), lang), footer);
-    setEmpty(engine_->playlist().isEmpty());
+    filter_->setPlaceholderText(loc(QStringLiteral("filter_placeholder"), lang));
+    if (total == 0 && !filter_->text().isEmpty())
+        filter_->clear(); // nothing left to find in
+    filter_->setVisible(total > 0);
+    setEmpty(total == 0);
     setRemoveEnabled(!selection_->isEmpty());
     if (wasEmpty && !showsEmptyState() && !engine_->currentID().isNull())
         scrollToCentre(model_->rowOf(engine_->currentID()), true);
 }
 
-void PlaylistPanel::clickRow(int row) {
-    if (row < 0 || row >= engine_->playlist().size())
+void PlaylistPanel::applyFilter() {
+    model_->setFilter(filter_->text());
+    // What the filter hides leaves the selection: Delete and Return act on what is seen.
+    for (auto it = selection_->begin(); it != selection_->end();) {
+        if (model_->rowOf(*it) < 0)
+            it = selection_->erase(it);
+        else
+            ++it;
+    }
+    refresh();
+    list()->viewport()->update();
+}
+
+void PlaylistPanel::focusFilter() {
+    if (!filter_->isVisible())
         return;
-    *selection_ = {engine_->playlist().at(row).id};
-    setRemoveEnabled(true);
+    filter_->setFocus(Qt::ShortcutFocusReason);
+    filter_->selectAll();
+}
+
+void PlaylistPanel::clearFilter() {
+    filter_->clear();
+}
+
+void PlaylistPanel::clickRow(int row) {
+    const QUuid id = model_->idAt(row);
+    if (pressing_ || quietCursor_)
+        return; // the cursor followed a press or a move; the click itself selects
+    const Qt::KeyboardModifiers modifiers = std::exchange(clickModifiers_, Qt::NoModifier);
+    if (id.isNull())
+        return;
+    const int anchorRow = anchor_.isNull() ? -1 : model_->rowOf(anchor_);
+    if (modifiers & Qt::ShiftModifier && anchorRow >= 0) {
+        selection_->clear();
+        for (int r = std::min(row, anchorRow); r <= std::max(row, anchorRow); ++r)
+            selection_->insert(model_->idAt(r));
+    } else if (modifiers & Qt::ControlModifier) {
+        if (!selection_->remove(id))
+            selection_->insert(id);
+        anchor_ = id;
+    } else {
+        *selection_ = {id};
+        anchor_ = id;
+    }
+    setRemoveEnabled(!selection_->isEmpty());
     list()->viewport()->update();
 }
 
 void PlaylistPanel::doubleClickRow(int row) {
-    if (row < 0 || row >= engine_->playlist().size())
+    const int i = model_->playlistIndex(row);
+    if (i < 0 || i >= engine_->playlist().size())
         return;
-    engine_->play(Track(engine_->playlist().at(row)));
+    engine_->play(Track(engine_->playlist().at(i)));
+}
+
+QUuid PlaylistPanel::firstSelected() const {
+    for (const Track& t : engine_->playlist()) {
+        if (selection_->contains(t.id))
+            return t.id;
+    }
+    return {};
+}
+
+void PlaylistPanel::moveSelection(int step) {
+    // The rows of the selection that are shown, first and last.
+    int first = -1, last = -1;
+    for (int r = 0; r < model_->rowCount(); ++r) {
+        if (selection_->contains(model_->idAt(r))) {
+            if (first < 0)
+                first = r;
+            last = r;
+        }
+    }
+    if (first < 0)
+        return;
+    if (step < 0 && first > 0)
+        engine_->move(*selection_, model_->playlistIndex(first - 1));
+    else if (step > 0 && last + 1 < model_->rowCount())
+        engine_->move(*selection_, model_->playlistIndex(last + 1) + 1);
+    else
+        return;
+    // The cursor goes along with the first moved row, and it stays in sight.
+    const int moved = model_->rowOf(firstSelected());
+    if (moved >= 0) {
+        quietCursor_ = true;
+        list()->selectionModel()->setCurrentIndex(model_->index(moved),
+                                                  QItemSelectionModel::NoUpdate);
+        quietCursor_ = false;
+        list()->scrollTo(model_->index(moved));
+    }
+}
+
+int PlaylistPanel::dropGap(const QPoint& at) const {
+    const int rows = model_->rowCount();
+    if (rows == 0)
+        return 0;
+    const QModelIndex over = list()->indexAt(at);
+    if (!over.isValid()) {
+        const QRect firstRect = list()->visualRect(model_->index(0));
+        return at.y() < firstRect.top() ? 0 : rows;
+    }
+    const QRect r = list()->visualRect(over);
+    return over.row() + (at.y() > r.center().y() ? 1 : 0);
+}
+
+void PlaylistPanel::showDropLine(int gap) {
+    const int rows = model_->rowCount();
+    if (rows == 0) {
+        dropLine_->hide();
+        return;
+    }
+    const QRect r = list()->visualRect(model_->index(std::min(gap, rows - 1)));
+    const int y = gap < rows ? r.top() - 1 : r.bottom() + 1;
+    dropLine_->setGeometry(16, y - 1, list()->viewport()->width() - 32, 2);
+    dropLine_->show();
+    dropLine_->raise();
+}
+
+void PlaylistPanel::drop(int gap) {
+    const int rows = model_->rowCount();
+    if (rows == 0 || selection_->isEmpty())
+        return;
+    // A gap between shown rows is the place before the next shown track, or after the last.
+    const int toRow = gap < rows ? model_->playlistIndex(gap) : model_->playlistIndex(rows - 1) + 1;
+    engine_->move(*selection_, toRow);
+}
+
+bool PlaylistPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == filter_ && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape) {
+            filter_->clear();
+            list()->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+        if (key->key() == Qt::Key_Down && model_->rowCount() > 0) {
+            // Down from the field goes into the rows it left.
+            list()->setFocus(Qt::TabFocusReason);
+            const QModelIndex at = model_->index(std::max(0, model_->rowOf(firstSelected())));
+            list()->selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
+            clickRow(at.row());
+            return true;
+        }
+    }
+    if (watched == list()->viewport()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton) {
+                pressRow_ = list()->indexAt(mouse->position().toPoint()).row();
+                pressAt_ = mouse->position().toPoint();
+                pressing_ = true;
+                dragging_ = false;
+            }
+            break;
+        }
+        case QEvent::MouseMove: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (pressRow_ < 0 || !(mouse->buttons() & Qt::LeftButton))
+                break;
+            const QPoint at = mouse->position().toPoint();
+            if (!dragging_ && (at - pressAt_).manhattanLength() < QApplication::startDragDistance())
+                break;
+            if (!dragging_) {
+                // A row outside the selection is dragged alone; one inside brings the rest.
+                const QUuid id = model_->idAt(pressRow_);
+                if (!selection_->contains(id)) {
+                    *selection_ = {id};
+                    anchor_ = id;
+                    setRemoveEnabled(true);
+                }
+                dragging_ = true;
+                list()->viewport()->update();
+            }
+            // Near the top or bottom edge the list scrolls along.
+            QScrollBar* bar = list()->verticalScrollBar();
+            const int edge = 24;
+            if (at.y() < edge)
+                bar->setValue(bar->value() - (edge - at.y()));
+            else if (at.y() > list()->viewport()->height() - edge)
+                bar->setValue(bar->value() + (at.y() - list()->viewport()->height() + edge));
+            showDropLine(dropGap(at));
+            return true;
+        }
+        case QEvent::MouseButtonRelease: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() != Qt::LeftButton)
+                break;
+            const bool wasDragging = std::exchange(dragging_, false);
+            pressRow_ = -1;
+            pressing_ = false;
+            if (wasDragging) {
+                dropLine_->hide();
+                drop(dropGap(mouse->position().toPoint()));
+                return true;
+            }
+            clickModifiers_ = mouse->modifiers(); // for the click the list is about to deliver
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return ListPanel::eventFilter(watched, event);
 }
 
 void PlaylistPanel::showEvent(QShowEvent* event) {

@@ -70,8 +70,10 @@ private Q_SLOTS:
                                   "system_mode",
                                   "language_label",
                                   "stereo",
-                                  "mono"};
-        QCOMPARE(keys.size(), 41);
+                                  "mono",
+                                  "tracks_filtered_footer",
+                                  "filter_placeholder"};
+        QCOMPARE(keys.size(), 43);
         for (const QString& key : keys) {
             QVERIFY2(loc(key, "en") != key, qPrintable(key));
             QVERIFY2(loc(key, "ru") != key, qPrintable(key));

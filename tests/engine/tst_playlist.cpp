@@ -198,6 +198,56 @@ private Q_SLOTS:
         QVERIFY(f.start().playlist().isEmpty());
     }
 
+    void moveReordersKeepsTheCurrentTrackAndStores() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.add(files({"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"}));
+        QTRY_COMPARE(e.playlist().size(), 5);
+        f.clock.advance(0.3);
+        QVariantList before = stored(f);
+        auto id = [&](const QString& title) {
+            for (const Track& t : e.playlist())
+                if (t.title == title)
+                    return t.id;
+            return QUuid();
+        };
+        e.play(e.playlist().at(1)); // b
+        const auto playing = f.lastFile();
+        QSignalSpy current(&e, &AudioEngine::currentIDChanged);
+
+        e.move({id("d")}, 0);
+        QCOMPARE(titles(e), (QStringList{"d", "a", "b", "c", "e"}));
+        // Several, gathered in their order, before a row; the end; a row among the moved ones.
+        e.move({id("e"), id("a")}, 3);
+        QCOMPARE(titles(e), (QStringList{"d", "b", "a", "e", "c"}));
+        e.move({id("d"), id("b")}, 5);
+        QCOMPARE(titles(e), (QStringList{"a", "e", "c", "d", "b"}));
+        e.move({id("e"), id("c")}, 1);
+        QCOMPARE(titles(e), (QStringList{"a", "e", "c", "d", "b"}));
+        e.move({id("e")}, 99);
+        QCOMPARE(titles(e), (QStringList{"a", "c", "d", "b", "e"}));
+        e.move({QUuid::createUuid()}, 0); // nothing of ours: nothing happens
+        QCOMPARE(titles(e), (QStringList{"a", "c", "d", "b", "e"}));
+
+        // The current track stayed current and its player played on.
+        QCOMPARE(current.count(), 0);
+        QCOMPARE(e.currentTrack()->title, QStringLiteral("b"));
+        QVERIFY(e.isPlaying());
+        QCOMPARE(f.lastFile(), playing);
+        e.next();
+        QCOMPARE(e.currentTrack()->title, QStringLiteral("e")); // next follows the new order
+
+        // Stored in the new order, ready for the next start.
+        f.clock.advance(0.3);
+        const QVariantList after = stored(f);
+        QCOMPARE(after.size(), 5);
+        QCOMPARE(after, (QVariantList{before[0], before[2], before[3], before[1], before[4]}));
+        f.engine.reset();
+        AudioEngine& again = f.start();
+        QTRY_COMPARE(again.playlist().size(), 5);
+        QCOMPARE(titles(again), (QStringList{"a", "c", "d", "b", "e"}));
+    }
+
     void burstsOfAppendsShareOneWrite() {
         EngineFixture f;
         AudioEngine& e = f.start();

@@ -153,6 +153,41 @@ int main(int argc, char* argv[]) {
                   QApplication::processEvents();
               });
     }
+    // The playlist's filter at the minimum size: a long Cyrillic query over long names, and an
+    // empty field showing its placeholder.
+    for (const QString theme : {"dark", "light"}) {
+        shoot("minimum-filter-" + theme, theme, "ru",
+              [&](EngineFixture& f, AudioEngine& e, ContentView& view) {
+                  QStringList names{longTitle, "Вокализ", longTitle + " — " + longTitle};
+                  for (int i = 1; i <= 30; ++i)
+                      names.append(QStringLiteral("Прелюдия № %1").arg(i));
+                  QList<Track> list = f.tracks(names, 1234);
+                  for (Track& t : list)
+                      t.artist = longArtist;
+                  e.setPlaylist(list);
+                  e.play(e.playlist().at(0));
+                  view.activateWindow();
+                  QLineEdit* field = view.playlistPanel()->filterField();
+                  field->setFocus(Qt::ShortcutFocusReason);
+                  field->setText(QStringLiteral("концерт для фортепиано с оркестром светланова"));
+              });
+        shoot("minimum-filter-empty-" + theme, theme, "ru",
+              [&](EngineFixture& f, AudioEngine& e, auto&) {
+                  QList<Track> list = f.tracks({longTitle, "Вокализ", "Прелюдия № 1"}, 1234);
+                  for (Track& t : list)
+                      t.artist = longArtist;
+                  e.setPlaylist(list);
+              });
+    }
+    // Rows being dragged: the line where they will land.
+    shoot("drag-rows-dark", "dark", "en", [](EngineFixture& f, AudioEngine& e, ContentView& view) {
+        e.setPlaylist(f.tracks({"First", "Second", "Third", "Fourth", "Fifth"}));
+        QListView* list = view.playlistPanel()->list();
+        auto at = [&](int row) { return list->visualRect(list->model()->index(row, 0)).center(); };
+        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, at(0));
+        QTest::mouseMove(list->viewport(), at(1));
+        QTest::mouseMove(list->viewport(), at(2) + QPoint(0, 8));
+    });
     shoot("no-track-light", "light", "en", [](auto&, auto&, auto&) {});
     // The keyboard's focus ring on a button and on a row, in both appearances.
     for (const QString theme : {"dark", "light"}) {

@@ -130,6 +130,243 @@ private Q_SLOTS:
         QCOMPARE(PlaylistRow::look(band, 99, false, false).mark, QStringLiteral("100"));
     }
 
+    void playlistRowsDragAndAltArrowsReorder() {
+        Window w;
+        w.view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        QList<Track> list = w.f.tracks({"A", "B", "C", "D", "E"});
+        for (Track& t : list)
+            t.bookmark = "mark-" + t.title.toUtf8();
+        w.e.setPlaylist(list);
+        w.e.play(w.e.playlist().at(1)); // B plays
+        const auto playing = w.f.lastFile();
+        QListView* l = w.list();
+        QAbstractItemModel* model = l->model();
+        auto titles = [&] {
+            QString order;
+            for (const Track& t : w.e.playlist())
+                order += t.title;
+            return order;
+        };
+        auto stored = [&] {
+            w.f.clock.advance(0.3);
+            w.f.settings->sync();
+            QString order;
+            for (const QVariant& v : w.f.openSettings()->value("playlistBookmarks").toList())
+                order += QString::fromUtf8(v.toByteArray().mid(5));
+            return order;
+        };
+        auto at = [&](int row, double fraction = 0.5) {
+            const QRect r = l->visualRect(model->index(row, 0));
+            return QPoint(r.center().x(), r.top() + int(r.height() * fraction));
+        };
+        auto drag = [&](QPoint from, QPoint to) {
+            QTest::mousePress(l->viewport(), Qt::LeftButton, {}, from);
+            const QPoint step = (to - from) / 4;
+            for (int i = 1; i <= 4; ++i)
+                QTest::mouseMove(l->viewport(), from + step * i);
+            QTest::mouseMove(l->viewport(), to);
+            QTest::mouseRelease(l->viewport(), Qt::LeftButton, {}, to);
+        };
+
+        // B and C chosen (a click, then Ctrl+click), dragged by C into the upper half of E.
+        w.click(1);
+        QTest::mouseClick(l->viewport(), Qt::LeftButton, Qt::ControlModifier, at(2));
+        QCOMPARE(w.view.selection(),
+                 (QSet<QUuid>{w.e.playlist().at(1).id, w.e.playlist().at(2).id}));
+        drag(at(2), at(4, 0.3));
+        QCOMPARE(titles(), QStringLiteral("ADBCE"));
+        QCOMPARE(stored(), QStringLiteral("ADBCE"));
+        // The playing track plays on, still current; the numbers follow the new places.
+        QCOMPARE(w.e.currentTrack()->title, QStringLiteral("B"));
+        QVERIFY(w.e.isPlaying());
+        QCOMPARE(w.f.lastFile(), playing);
+        QCOMPARE(model->index(2, 0).data(Qt::UserRole).value<QUuid>(), w.e.currentID());
+        QCOMPARE(model->index(2, 0).data(PlaylistModel::PlaylistIndexRole).toInt(), 2);
+        QCOMPARE(PlaylistRow::look(w.e.playlist().at(3), 3, false, true).mark,
+                 QStringLiteral("04"));
+        QCOMPARE(w.view.selection().size(), 2); // the moved rows stay chosen
+
+        // A row outside the selection is dragged alone, here below the last row.
+        drag(at(0), at(4, 0.8));
+        QCOMPARE(titles(), QStringLiteral("DBCEA"));
+        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(4).id});
+        // A press and release without moving is a click, not a move.
+        w.click(0);
+        QCOMPARE(titles(), QStringLiteral("DBCEA"));
+        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(0).id});
+
+        // Alt+Up / Alt+Down move the selection by one; at the ends nothing happens.
+        l->setFocus(Qt::TabFocusReason);
+        w.click(2); // C
+        QTest::keyClick(l, Qt::Key_Up, Qt::AltModifier);
+        QCOMPARE(titles(), QStringLiteral("DCBEA"));
+        QTest::keyClick(l, Qt::Key_Up, Qt::AltModifier);
+        QCOMPARE(titles(), QStringLiteral("CDBEA"));
+        QTest::keyClick(l, Qt::Key_Up, Qt::AltModifier);
+        QCOMPARE(titles(), QStringLiteral("CDBEA"));
+        QTest::keyClick(l, Qt::Key_Down, Qt::AltModifier);
+        QCOMPARE(titles(), QStringLiteral("DCBEA"));
+        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(1).id});
+        QCOMPARE(l->currentIndex().row(), 1); // the cursor went along
+        // Without Alt the arrows still walk the rows.
+        QTest::keyClick(l, Qt::Key_Down);
+        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(2).id});
+        QCOMPARE(stored(), QStringLiteral("DCBEA"));
+        QCOMPARE(w.e.currentTrack()->title, QStringLiteral("B"));
+        QCOMPARE(w.f.lastFile(), playing);
+        // Next follows the new order.
+        QTest::keyClick(l, Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(w.e.currentTrack()->title, QStringLiteral("E"));
+
+        // Shift+click chooses the rows from the last one clicked, Ctrl+click takes one out;
+        // rows apart are dragged together and close up in their order.
+        w.click(0);
+        QTest::mouseClick(l->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(2));
+        QCOMPARE(w.view.selection().size(), 3);
+        QTest::mouseClick(l->viewport(), Qt::LeftButton, Qt::ControlModifier, at(1));
+        QCOMPARE(w.view.selection(),
+                 (QSet<QUuid>{w.e.playlist().at(0).id, w.e.playlist().at(2).id}));
+        drag(at(2), at(4, 0.8));
+        QCOMPARE(titles(), QStringLiteral("CEADB"));
+        QCOMPARE(stored(), QStringLiteral("CEADB"));
+    }
+
+    void playlistFilterFindsAcrossScriptsAndActsOnWhatIsShown() {
+        Window w;
+        w.view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        PlaylistPanel* panel = w.view.playlistPanel();
+        QLineEdit* field = panel->filterField();
+        QList<Track> list = w.f.tracks(
+            {"Ёлка", "Café del Mar", "Звезда по имени Солнце", "Кукушка", "Blue Monday", "Elegie"},
+            60);
+        list[0].artist = "Линда";
+        list[1].artist = "Energy 52";
+        list[2].artist = "Кино";
+        list[3].artist = "КИНО";
+        list[4].artist = "New Order";
+        list[4].url = QUrl::fromLocalFile("/music/Новый Порядок - Blue Monday.mp3");
+        list[5].artist = "Fauré";
+        list[5].url = QUrl::fromLocalFile("/music/élégie-op24.flac");
+        w.e.setPlaylist(list);
+        QListView* l = w.list();
+        auto shown = [&] {
+            QStringList titles;
+            for (int r = 0; r < l->model()->rowCount(); ++r)
+                titles.append(l->model()->index(r, 0).data().toString());
+            return titles;
+        };
+        auto type = [&](const QString& text) {
+            field->selectAll();
+            QTest::keyClick(field, Qt::Key_Backspace);
+            for (const QChar c : text) // key by key, Cyrillic too
+                QTest::sendKeyEvent(QTest::Click, field, Qt::Key(c.toUpper().unicode()), QString(c),
+                                    {});
+        };
+        QCOMPARE(panel->footerText(), QStringLiteral("6 tracks · 6:00"));
+
+        // Ctrl+F goes to the field; what is typed narrows the rows.
+        l->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(l, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(field->hasFocus());
+        type("кино");
+        QCOMPARE(shown(), (QStringList{"Звезда по имени Солнце", "Кукушка"}));
+        QCOMPARE(panel->footerText(), QStringLiteral("2 of 6 tracks"));
+        w.prefs.setLanguage("ru");
+        QCOMPARE(panel->footerText(), QStringLiteral("Треков: 2 из 6"));
+        QCOMPARE(field->placeholderText(), QStringLiteral("Найти в плейлисте"));
+        w.prefs.setLanguage("en");
+        type("елка"); // ё is found as е and the other way round
+        QCOMPARE(shown(), QStringList{"Ёлка"});
+        type("ЁЛ");
+        QCOMPARE(shown(), QStringList{"Ёлка"});
+        type("cafe"); // é as e
+        QCOMPARE(shown(), QStringList{"Café del Mar"});
+        type("faure ELEGIE"); // every word, anywhere in title, artist or file name
+        QCOMPARE(shown(), QStringList{"Elegie"});
+        type("OP24");
+        QCOMPARE(shown(), QStringList{"Elegie"});
+        type("порядок");
+        QCOMPARE(shown(), QStringList{"Blue Monday"});
+        type("  order   blue ");
+        QCOMPARE(shown(), QStringList{"Blue Monday"});
+        type("звезда солнце кино");
+        QCOMPARE(shown(), QStringList{"Звезда по имени Солнце"});
+        type("mar кино"); // words from two tracks find neither
+        QVERIFY(shown().isEmpty());
+        QCOMPARE(panel->footerText(), QStringLiteral("0 of 6 tracks"));
+        // The numbers are the places in the whole playlist.
+        type("e");
+        QCOMPARE(shown(), (QStringList{"Café del Mar", "Blue Monday", "Elegie"}));
+        QCOMPARE(l->model()->index(1, 0).data(PlaylistModel::PlaylistIndexRole).toInt(), 4);
+
+        // Removing while filtered removes the chosen row, not the one at its place in the whole.
+        w.click(1); // Blue Monday, the fifth track
+        QTest::mouseClick(panel->removeButton(), Qt::LeftButton);
+        QCOMPARE(w.e.playlist().size(), 5);
+        for (const Track& t : w.e.playlist())
+            QVERIFY(t.title != QStringLiteral("Blue Monday"));
+        QCOMPARE(w.e.playlist().at(1).title, QStringLiteral("Café del Mar"));
+        QCOMPARE(shown(), (QStringList{"Café del Mar", "Elegie"}));
+        QCOMPARE(panel->footerText(), QStringLiteral("2 of 5 tracks"));
+        // Delete does the same.
+        w.click(0);
+        l->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(l, Qt::Key_Delete);
+        QCOMPARE(w.e.playlist().size(), 4);
+        QCOMPARE(shown(), QStringList{"Elegie"});
+
+        // Return plays the chosen shown row; next and previous go through the whole list.
+        type("кукушка");
+        w.click(0);
+        l->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(l, Qt::Key_Return);
+        QCOMPARE(w.e.currentTrack()->title, QStringLiteral("Кукушка"));
+        QTest::keyClick(l, Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(w.e.currentTrack()->title, QStringLiteral("Elegie"));
+        QTest::keyClick(l, Qt::Key_Left, Qt::ControlModifier);
+        QTest::keyClick(l, Qt::Key_Left, Qt::ControlModifier);
+        QCOMPARE(w.e.currentTrack()->title, QStringLiteral("Звезда по имени Солнце"));
+        // A double click plays the row it is on.
+        type("ёлка");
+        w.click(0, true);
+        QCOMPARE(w.e.currentTrack()->title, QStringLiteral("Ёлка"));
+        // Return in the field with nothing chosen plays the first row found.
+        QTest::keyClick(l, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(field->hasFocus());
+        type("звезда");
+        QVERIFY(w.view.selection().isEmpty()); // what the filter hid left the selection
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(w.e.currentTrack()->title, QStringLiteral("Звезда по имени Солнце"));
+
+        // Escape clears the filter and gives the rows back.
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(field->text().isEmpty());
+        QCOMPARE(shown().size(), 4);
+        QCOMPARE(panel->footerText(), QStringLiteral("4 tracks · 4:00"));
+        QVERIFY(l->hasFocus());
+
+        // Down from the field goes into the rows found.
+        QTest::keyClick(l, Qt::Key_F, Qt::ControlModifier);
+        type("кино");
+        QTest::keyClick(field, Qt::Key_Down);
+        QVERIFY(l->hasFocus());
+        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(1).id}); // Звезда, by Кино
+
+        // Tracks that arrive while filtered show when they match; a reorder keeps the filter.
+        type("кино");
+        QList<Track> more = w.e.playlist();
+        more.append(w.f.tracks({"Кино в декабре", "Other"}));
+        w.e.setPlaylist(more);
+        QCOMPARE(shown(), (QStringList{"Звезда по имени Солнце", "Кукушка", "Кино в декабре"}));
+        w.e.move({w.e.playlist().last().id, w.e.playlist().at(4).id}, 0);
+        QCOMPARE(shown(), (QStringList{"Кино в декабре", "Звезда по имени Солнце", "Кукушка"}));
+        // The current track, hidden by the filter, stays current and playing.
+        QCOMPARE(w.e.currentTrack()->title, QStringLiteral("Звезда по имени Солнце"));
+        QVERIFY(w.e.isPlaying());
+    }
+
     void stationRowsSelectPlayAndRemove() {
         Window w;
         w.e.setMode(PlayerMode::Radio);
@@ -292,7 +529,7 @@ private Q_SLOTS:
 
         // Tab reaches every control, in the order they are seen.
         QList<QWidget*> seen;
-        for (int i = 0; i < 24 && seen.size() < 11; ++i) {
+        for (int i = 0; i < 24 && seen.size() < 12; ++i) {
             key(Qt::Key_Tab);
             QWidget* focus = QApplication::focusWidget();
             if (focus && (seen.isEmpty() ? focus == player->progressBar() : true) &&
@@ -300,10 +537,10 @@ private Q_SLOTS:
                 seen.append(focus);
         }
         const QList<QWidget*> order{
-            player->progressBar(), player->shuffleButton(), player->previousButton(),
-            player->playButton(),  player->nextButton(),    player->repeatButton(),
-            player->volumeBar(),   player->libraryButton(), player->radioButton(),
-            playlist->list(),      playlist->addButton()};
+            player->progressBar(),   player->shuffleButton(), player->previousButton(),
+            player->playButton(),    player->nextButton(),    player->repeatButton(),
+            player->volumeBar(),     player->libraryButton(), player->radioButton(),
+            playlist->filterField(), playlist->list(),        playlist->addButton()};
         QCOMPARE(seen, order);
 
         // The focus ring shows in both appearances.
