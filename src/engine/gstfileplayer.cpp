@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,9 +82,72 @@ int openAudioFile(const QString& path, QString* problem) {
     return fd;
 }
 
+} // namespace
+
+// The control curve of the volume stage. GStreamer walks an element's control bindings on the
+// streaming thread without taking any lock, so attaching or detaching a binding from another
+// thread can free the list node it is reading (a crash, seen under load while crossfades were
+// cut short). The main thread therefore only records what it wants, under the mutex; the pad
+// probe in front of the volume stage applies it on the streaming thread before the next buffer.
+// A curve is detached before its points change and attached again after, so the volume stage
+// never reads an empty curve.
+struct GstFilePlayer::RampControl {
+    RampControl(GstElement* volume, GstControlSource* source, GstControlBinding* binding)
+        : volume(volume)
+        , source(source)
+        , binding(binding) {}
+    ~RampControl() {
+        gst_object_unref(binding);
+        gst_object_unref(source);
+    }
+    RampControl(const RampControl&) = delete;
+    RampControl& operator=(const RampControl&) = delete;
+
+    // Streaming thread.
+    void apply() {
+        if (wanted.load(std::memory_order_acquire) == applied)
+            return; // nothing new: the common case, no lock taken per buffer
+        bool attach = false;
+        std::vector<std::pair<GstClockTime, double>> next;
+        {
+            const std::lock_guard lock(mutex);
+            applied = wanted.load(std::memory_order_relaxed);
+            attach = wantAttached;
+            next.swap(points);
+        }
+        if (attached) {
+            gst_object_remove_control_binding(GST_OBJECT(volume), binding);
+            attached = false;
+        }
+        auto* timed = GST_TIMED_VALUE_CONTROL_SOURCE(source);
+        gst_timed_value_control_source_unset_all(timed);
+        if (attach && !next.empty()) {
+            for (const auto& [time, value] : next)
+                gst_timed_value_control_source_set(timed, time, value);
+            gst_object_add_control_binding(GST_OBJECT(volume), binding);
+            attached = true;
+        }
+    }
+
+    GstElement* const volume;         // owned by the pipeline
+    GstControlSource* const source;   // one reference, ours
+    GstControlBinding* const binding; // one reference, ours
+
+    std::mutex mutex;               // guards the request below
+    std::atomic<quint64> wanted{0}; // bumped, under the mutex, by each request
+    bool wantAttached = false;
+    std::vector<std::pair<GstClockTime, double>> points;
+
+    quint64 applied = 0; // streaming thread only, as is what follows
+    bool attached = false;
+};
+
+namespace {
+
 // Watches buffers entering the volume stage; runs on the streaming thread.
 struct FrontProbe {
     std::shared_ptr<std::atomic<gint64>> front;
+    std::shared_ptr<GstFilePlayer::RampControl> ramp;
     GstSegment segment;
 };
 
@@ -96,6 +160,7 @@ GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user) {
         else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP)
             probe->front->store(-1);
     } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        probe->ramp->apply(); // before the volume stage sees this buffer
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         if (GST_BUFFER_PTS_IS_VALID(buffer) && probe->segment.format == GST_FORMAT_TIME) {
             guint64 end = GST_BUFFER_PTS(buffer);
@@ -187,15 +252,15 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
     // Sample-accurate ramps: while one runs, the volume property follows a linear control curve
     // in stream time. The binding is attached only then: a controlled volume stage computes a
     // gain per sample, which steady playback does not need.
-    self->ramp_source_.reset(
-        GST_CONTROL_SOURCE(gst_object_ref_sink(gst_interpolation_control_source_new())));
-    g_object_set(self->ramp_source_.get(), "mode", GST_INTERPOLATION_MODE_LINEAR, nullptr);
-    self->ramp_binding_.reset(
-        GST_CONTROL_BINDING(gst_object_ref_sink(gst_direct_control_binding_new_absolute(
-            GST_OBJECT(sink.volume), "volume", self->ramp_source_.get()))));
+    GstControlSource* source =
+        GST_CONTROL_SOURCE(gst_object_ref_sink(gst_interpolation_control_source_new()));
+    g_object_set(source, "mode", GST_INTERPOLATION_MODE_LINEAR, nullptr);
+    GstControlBinding* binding = GST_CONTROL_BINDING(gst_object_ref_sink(
+        gst_direct_control_binding_new_absolute(GST_OBJECT(sink.volume), "volume", source)));
+    self->rampControl_ = std::make_shared<RampControl>(sink.volume, source, binding);
 
     gst::Ptr<GstPad> volumeSink(gst_element_get_static_pad(sink.volume, "sink"));
-    auto* probe = new FrontProbe{self->front_, {}};
+    auto* probe = new FrontProbe{self->front_, self->rampControl_, {}};
     gst_segment_init(&probe->segment, GST_FORMAT_UNDEFINED);
     gst_pad_add_probe(
         volumeSink.get(),
@@ -311,8 +376,7 @@ float GstFilePlayer::volume() const {
 void GstFilePlayer::clearRamp() {
     if (!ramp_)
         return;
-    gst_object_remove_control_binding(GST_OBJECT(volumeElement_), ramp_binding_.get());
-    gst_timed_value_control_source_unset_all(GST_TIMED_VALUE_CONTROL_SOURCE(ramp_source_.get()));
+    requestRamp(false);
     ramp_.reset();
 }
 
@@ -335,17 +399,27 @@ void GstFilePlayer::setVolume(float volume) {
     g_object_set(volumeElement_, "volume", double(volume), nullptr);
 }
 
+void GstFilePlayer::requestRamp(bool attach, std::vector<std::pair<double, float>> points) {
+    RampControl& control = *rampControl_;
+    const std::lock_guard lock(control.mutex);
+    control.wantAttached = attach;
+    control.points.clear();
+    for (const auto& [seconds, value] : points)
+        control.points.emplace_back(GstClockTime(gst::toNanoseconds(seconds)), double(value));
+    control.wanted.fetch_add(1, std::memory_order_release);
+}
+
 void GstFilePlayer::startRamp(double from, float fromVolume, double to, float target) {
     clearRamp();
     // Samples before `from` are already on their way to the speaker; the curve holds the present
     // volume until there, so nothing jumps.
     g_object_set(volumeElement_, "volume", double(fromVolume), nullptr);
-    auto* source = GST_TIMED_VALUE_CONTROL_SOURCE(ramp_source_.get());
+    std::vector<std::pair<double, float>> points;
     if (from > 0)
-        gst_timed_value_control_source_set(source, 0, fromVolume);
-    gst_timed_value_control_source_set(source, GstClockTime(gst::toNanoseconds(from)), fromVolume);
-    gst_timed_value_control_source_set(source, GstClockTime(gst::toNanoseconds(to)), target);
-    gst_object_add_control_binding(GST_OBJECT(volumeElement_), ramp_binding_.get());
+        points.emplace_back(0.0, fromVolume);
+    points.emplace_back(from, fromVolume);
+    points.emplace_back(to, target);
+    requestRamp(true, std::move(points));
     ramp_ = Ramp{from, to, fromVolume, target};
     staticVolume_ = target;
     rampHeardUntil_ = to;

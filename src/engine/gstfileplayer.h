@@ -18,6 +18,10 @@ namespace orvane {
 // on the streaming thread and touches only the atomic `front_`.
 class GstFilePlayer final : public AudioFilePlayer {
 public:
+    // The volume stage's control curve. The main thread only states what it wants; the
+    // streaming thread attaches, fills and detaches the curve. Internal to the player.
+    struct RampControl;
+
     // Opens the file once without blocking and checks synchronously what is cheap (a regular
     // file, readable, looks like audio); the pipeline reads that descriptor, never the path
     // again. Starts prerolling asynchronously. Returns null with *error set on failure.
@@ -91,8 +95,8 @@ private:
     std::unique_ptr<gst::BusWatch> watch_;
     GstElement* level_ = nullptr; // owned by the pipeline
     GstElement* volumeElement_ = nullptr;
-    gst::Ptr<GstControlSource> ramp_source_;
-    gst::Ptr<GstControlBinding> ramp_binding_;
+    std::shared_ptr<RampControl> rampControl_;
+    void requestRamp(bool attach, std::vector<std::pair<double, float>> points = {});
     std::optional<Ramp> ramp_;
     float staticVolume_ = 1.0f;
     double rampHeardUntil_ = 0;             // stream time where the latest ramp ends
