@@ -336,6 +336,7 @@ void PlaylistPanel::refresh() {
     setTexts(loc(QStringLiteral("playlist_header"), lang),
              loc(QStringLiteral("empty_playlist"), lang), footer);
     filter_->setPlaceholderText(loc(QStringLiteral("filter_placeholder"), lang));
+    filter_->setAccessibleName(loc(QStringLiteral("filter_placeholder"), lang));
     if (total == 0 && !filter_->text().isEmpty())
         filter_->clear(); // nothing left to find in
     filter_->setVisible(total > 0);

@@ -205,6 +205,11 @@ private Q_SLOTS:
         QCOMPARE(rows[1]->text(QAccessible::Description), QStringLiteral("Сейчас играет"));
         QVERIFY(find(root, QAccessible::List, "ПЛЕЙЛИСТ"));
         QVERIFY(find(root, QAccessible::Button, "Удалить"));
+        QVERIFY(find(root, QAccessible::EditableText, "Найти в плейлисте"));
+
+        // The filter field is named in the language shown.
+        w.prefs.setLanguage("en");
+        QVERIFY(find(root, QAccessible::EditableText, "Find in playlist"));
 
         // The stations, with the playing one's state.
         w.prefs.setLanguage("en");
