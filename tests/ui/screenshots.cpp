@@ -150,6 +150,8 @@ int main(int argc, char* argv[]) {
                   e.setMode(PlayerMode::Radio);
                   e.play(e.stations().at(0));
                   f.lastStream()->report(StreamPlayer::TimeControlStatus::Playing);
+                  f.lastStream()->reportTitle(longArtist + QStringLiteral(" - ") + longTitle);
+                  QApplication::processEvents();
                   QApplication::processEvents();
               });
     }
