@@ -1,7 +1,8 @@
 #include "engine/bookmark.h"
+#include "engine/filename.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <sys/stat.h>
 
 namespace orvane::Bookmark {
 
@@ -12,9 +13,15 @@ constexpr char kVersion = 1;
 constexpr qsizetype kHeader = sizeof(kMagic) + 1;
 constexpr qsizetype kMaxPath = 16 * 1024;
 
+// By the name's own bytes: a name that is not valid UTF-8 is looked up as it is on disk.
 bool isRegularFile(const QString& path) {
-    const QFileInfo info(path);
-    return info.exists() && info.isFile();
+    struct stat st {};
+    return ::stat(encodeFileName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isDirectory(const QString& path) {
+    struct stat st {};
+    return ::stat(encodeFileName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace
@@ -22,7 +29,9 @@ bool isRegularFile(const QString& path) {
 std::optional<QByteArray> make(const QString& path) {
     if (!QDir::isAbsolutePath(path) || !isRegularFile(path))
         return std::nullopt;
-    const QByteArray utf8 = QDir::cleanPath(path).toUtf8();
+    // The file system's bytes: UTF-8 for ordinary names, and names that are not valid UTF-8
+    // exactly as they are on disk.
+    const QByteArray utf8 = encodeFileName(QDir::cleanPath(path));
     if (utf8.isEmpty() || utf8.size() > kMaxPath || utf8.contains('\0'))
         return std::nullopt;
     QByteArray bytes(kMagic, sizeof(kMagic));
@@ -43,9 +52,10 @@ std::optional<QString> recordedPath(const QByteArray& bytes) {
     const QByteArray utf8 = bytes.mid(kHeader);
     if (utf8.contains('\0'))
         return std::nullopt;
-    const QString path = QString::fromUtf8(utf8);
-    // Invalid UTF-8 does not round-trip: refuse rather than open a look-alike path.
-    if (path.toUtf8() != utf8 || !QDir::isAbsolutePath(path) || QDir::cleanPath(path) != path)
+    const QString path = decodeFileName(utf8);
+    // Bytes that do not come back the same are refused rather than opened as a look-alike.
+    if (encodeFileName(path) != utf8 || !QDir::isAbsolutePath(path) ||
+        QDir::cleanPath(path) != path)
         return std::nullopt;
     return path;
 }
@@ -61,7 +71,7 @@ std::optional<QString> resolve(const QByteArray& bytes) {
 
 bool isOnMissingVolume(const QByteArray& bytes) {
     const std::optional<QString> path = recordedPath(bytes);
-    return path && !QFileInfo(*path).absoluteDir().exists();
+    return path && !isDirectory(path->left(path->lastIndexOf(QLatin1Char('/'))));
 }
 
 } // namespace orvane::Bookmark

@@ -1,5 +1,6 @@
 // Adding, removing and storing the playlist, and the bookmarks it is stored as.
 #include "engine/bookmark.h"
+#include "engine/filename.h"
 #include "support/enginefixture.h"
 #include "support/tagwriter.h"
 #include "support/testaudio.h"
@@ -11,6 +12,8 @@
 #include <QThread>
 #include <QThreadPool>
 #include <atomic>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -261,6 +264,31 @@ private Q_SLOTS:
         QCOMPARE(stored(f).size(), 200);
     }
 
+    void aNameThatIsNotUtf8SurvivesARestart() {
+        // An old Latin-1 collection: "Café.mp3" with é as the single byte 0xE9.
+        const QByteArray raw = QFile::encodeName(music_.path()) + "/Caf\xe9.mp3";
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "not really audio", 16), ssize_t(16));
+        ::close(fd);
+        const QString name = decodeFileName(raw);
+        const auto bookmark = Bookmark::make(name);
+        QVERIFY(bookmark);
+        QVERIFY(bookmark->endsWith("/Caf\xe9.mp3")); // stored as the bytes on disk
+        QCOMPARE(Bookmark::resolve(*bookmark), name);
+
+        EngineFixture f;
+        f.start();
+        f.engine->add({QUrl::fromLocalFile(name)});
+        QTRY_COMPARE(f.engine->playlist().size(), 1);
+        f.clock.advance(0.3);
+        f.engine.reset();
+        AudioEngine& again = f.start();
+        QTRY_COMPARE(again.playlist().size(), 1);
+        QCOMPARE(encodeFileName(again.playlist().at(0).url.toLocalFile()), raw);
+        ::unlink(raw.constData());
+    }
+
     void bookmarksResolveOnlyToTheSameFile() {
         const QString path = files({"keep.mp3"}).first().toLocalFile();
         const auto bookmark = Bookmark::make(path);
@@ -273,7 +301,7 @@ private Q_SLOTS:
         QByteArray wrongVersion = *bookmark;
         wrongVersion[4] = 9;
         QByteArray dotted = QByteArray("ORVB\x01") + music_.path().toUtf8() + "/../x/keep.mp3";
-        QByteArray badUtf8 = QByteArray("ORVB\x01/tmp/\xff\xfe.mp3");
+        QByteArray badUtf8 = QByteArray("ORVB\x01/tmp/\xff\xfe-absent.mp3");
         for (const QByteArray& bytes :
              {QByteArray(), QByteArray("ORVB"), QByteArray("ORVB\x01"), wrongVersion, dotted,
               badUtf8, QByteArray("ORVB\x01/etc"), bookmark->left(10), QByteArray(100000, 'x')})

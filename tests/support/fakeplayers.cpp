@@ -1,4 +1,7 @@
 #include "support/fakeplayers.h"
+#include "engine/filename.h"
+
+#include <sys/stat.h>
 
 #include <QFileInfo>
 #include <algorithm>
@@ -79,7 +82,8 @@ std::shared_ptr<AudioFilePlayer> FakePlayerFactory::openFile(const QString& path
 
 PlayerFactory::FileCheck FakePlayerFactory::fileCheck() const {
     return [unopenable = unopenable](const QString& path) {
-        if (!QFileInfo(path).isFile())
+        struct stat st {};
+        if (::stat(encodeFileName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
             return QStringLiteral("not a regular file");
         return unopenable.contains(path) ? QStringLiteral("cannot open") : QString();
     };
