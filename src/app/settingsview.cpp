@@ -86,13 +86,6 @@ void SettingsView::restyle() {
     QColor ring = p.color(QPalette::WindowText);
     ring.setAlphaF(0.7f);
     const QColor accent = Theme::neon(dark);
-    auto rgba = [](const QColor& c) {
-        return QStringLiteral("rgba(%1, %2, %3, %4)")
-            .arg(c.red())
-            .arg(c.green())
-            .arg(c.blue())
-            .arg(c.alpha());
-    };
     const QString sheet =
         QStringLiteral(
             "QRadioButton::indicator { width: 14px; height: 14px; border-radius: 8px;"
@@ -102,7 +95,7 @@ void SettingsView::restyle() {
             "cx: 0.5, cy: 0.5, radius: 0.5, fx: 0.5, fy: 0.5, stop: 0 %2, stop: 0.5 %2,"
             " stop: 0.62 transparent, stop: 1 transparent); }"
             "QRadioButton:focus { outline: none; }")
-            .arg(rgba(ring), rgba(accent));
+            .arg(Theme::css(ring), Theme::css(accent));
     if (styleSheet() != sheet)
         setStyleSheet(sheet);
 }

@@ -171,13 +171,6 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
                                        devicePixelRatioF()));
         list_->viewport()->update();
         // The window's own look for the footer's buttons and the list's scroll bar.
-        auto rgba = [](const QColor& c) {
-            return QStringLiteral("rgba(%1, %2, %3, %4)")
-                .arg(c.red())
-                .arg(c.green())
-                .arg(c.blue())
-                .arg(c.alpha());
-        };
         const QString buttons =
             QStringLiteral(
                 "QPushButton { background: %1; border: 1px solid %2; border-radius: 8px; }"
@@ -185,9 +178,9 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
                 "QPushButton:pressed { background: %4; }"
                 "QPushButton:disabled { background: transparent; }"
                 "QPushButton:focus { border: 2px solid %5; }")
-                .arg(rgba(theme_->primary(0.06)), rgba(theme_->primary(0.12)),
-                     rgba(theme_->primary(0.10)), rgba(theme_->primary(0.16)),
-                     rgba(theme_->neon()));
+                .arg(Theme::css(theme_->primary(0.06)), Theme::css(theme_->primary(0.12)),
+                     Theme::css(theme_->primary(0.10)), Theme::css(theme_->primary(0.16)),
+                     Theme::css(theme_->neon()));
         for (QPushButton* b : {add_, remove_})
             b->setStyleSheet(buttons);
         list_->verticalScrollBar()->setStyleSheet(
@@ -199,7 +192,7 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
                 "QScrollBar::add-line, QScrollBar::sub-line { height: 0; border: none;"
                 " background: none; }"
                 "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
-                .arg(rgba(theme_->primary(0.25)), rgba(theme_->primary(0.4))));
+                .arg(Theme::css(theme_->primary(0.25)), Theme::css(theme_->primary(0.4))));
     };
     connect(theme_, &Theme::changed, this, recolor);
     recolor();

@@ -279,24 +279,17 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
     auto recolor = [this] {
         const QColor neon = theme_->neon(), text = theme_->primary(),
                      placeholder = theme_->secondary();
-        auto rgba = [](const QColor& c) {
-            return QStringLiteral("rgba(%1, %2, %3, %4)")
-                .arg(c.red())
-                .arg(c.green())
-                .arg(c.blue())
-                .arg(c.alpha());
-        };
         filter_->setStyleSheet(
             QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; border-radius: 8px;"
                            " padding: 4px 8px; color: %3; selection-background-color: %4; }"
                            "QLineEdit:focus { border: 2px solid %4; padding: 3px 7px; }")
-                .arg(rgba(theme_->primary(0.06)), rgba(theme_->primary(0.12)), rgba(text),
-                     rgba(neon)));
+                .arg(Theme::css(theme_->primary(0.06)), Theme::css(theme_->primary(0.12)),
+                     Theme::css(text), Theme::css(neon)));
         QPalette p = filter_->palette();
         p.setColor(QPalette::PlaceholderText, placeholder);
         filter_->setPalette(p);
         dropLine_->setStyleSheet(
-            QStringLiteral("background: %1; border-radius: 1px;").arg(rgba(neon)));
+            QStringLiteral("background: %1; border-radius: 1px;").arg(Theme::css(neon)));
     };
     connect(theme_, &Theme::changed, this, recolor);
     recolor();

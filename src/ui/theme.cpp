@@ -42,4 +42,12 @@ QColor Theme::primary(double opacity) const {
     return c;
 }
 
+QString Theme::css(const QColor& color) {
+    return QStringLiteral("rgba(%1, %2, %3, %4)")
+        .arg(color.red())
+        .arg(color.green())
+        .arg(color.blue())
+        .arg(color.alpha());
+}
+
 } // namespace orvane

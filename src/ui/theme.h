@@ -27,6 +27,8 @@ public:
     QColor tertiary() const { return primary(0.30); }
 
     static QColor neon(bool dark);
+    // A colour as a style sheet's "rgba(r, g, b, a)".
+    static QString css(const QColor& color);
 
     // Text styles, in points of a 13-point body; scaled to the application's own font.
     enum Style {
