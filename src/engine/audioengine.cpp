@@ -363,15 +363,20 @@ void AudioEngine::resume() {
     updateNowPlaying();
 }
 
+// The station `steps` away from the current one in the list, wrapping around.
+void AudioEngine::stepStation(int steps) {
+    const auto n = stations_.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (stations_.at(i).id == currentStationID_) {
+            play(RadioStation(stations_.at(((i + steps) % n + n) % n)));
+            return;
+        }
+    }
+}
+
 void AudioEngine::next() {
     if (isRadioActive()) {
-        const auto n = stations_.size();
-        for (qsizetype i = 0; i < n; ++i) {
-            if (stations_.at(i).id == currentStationID_) {
-                play(RadioStation(stations_.at((i + 1) % n)));
-                return;
-            }
-        }
+        stepStation(1);
         return;
     }
     const auto index = currentIndex();
@@ -390,13 +395,7 @@ void AudioEngine::next() {
 
 void AudioEngine::previous() {
     if (isRadioActive()) {
-        const auto n = stations_.size();
-        for (qsizetype i = 0; i < n; ++i) {
-            if (stations_.at(i).id == currentStationID_) {
-                play(RadioStation(stations_.at((i - 1 + n) % n)));
-                return;
-            }
-        }
+        stepStation(-1);
         return;
     }
     const auto index = currentIndex();
@@ -419,14 +418,7 @@ void AudioEngine::skip(int steps) {
         return;
     }
     if (isRadioActive()) {
-        const auto n = stations_.size();
-        for (qsizetype i = 0; i < n; ++i) {
-            if (stations_.at(i).id == currentStationID_) {
-                const qsizetype k = ((i + steps) % n + n) % n;
-                play(RadioStation(stations_.at(k)));
-                return;
-            }
-        }
+        stepStation(steps);
         return;
     }
     const auto index = currentIndex();

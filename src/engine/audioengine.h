@@ -186,6 +186,7 @@ private:
     void announce(const QString& title, const QString& subtitle, const QByteArray& artwork);
 
     void stopRadio();
+    void stepStation(int steps);
     void observeRadio();
     void onTimeControlStatus(StreamPlayer::TimeControlStatus status);
     void onItemStatus(StreamPlayer::ItemStatus status);
