@@ -56,12 +56,15 @@ Q_SIGNALS:
 
 private:
     void acceptPending();
+    void resumeAccepting();
     void serve(QLocalSocket* socket);
 
     QString socketPath_;
     QString error_;
     int listenFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
+    // Out of descriptors: the notifier is off, the log was told once, and a timer retries.
+    bool acceptStalled_ = false;
 };
 
 } // namespace orvane

@@ -167,7 +167,8 @@ private Q_SLOTS:
 
         // Running out of descriptors (a failed accept) does not end the server.
         {
-            // Clients made first; then no descriptor is left for the server to accept with.
+            // Clients made first; then every descriptor below the lowered limit is taken, so
+            // the server has none to accept with.
             std::vector<int> clients;
             for (int i = 0; i < 50; ++i)
                 clients.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -179,21 +180,39 @@ private Q_SLOTS:
             rlimit low = saved;
             low.rlim_cur = rlim_t(used);
             QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+            std::vector<int> holes;
+            for (int fd; (fd = ::fcntl(clients.front(), F_DUPFD_CLOEXEC, 0)) >= 0;)
+                holes.push_back(fd);
             sockaddr_un address{};
             address.sun_family = AF_UNIX;
             qstrncpy(address.sun_path, QFile::encodeName(socket).constData(),
                      sizeof address.sun_path);
             for (int fd : clients)
                 QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-            QTest::qWait(500); // the server tries to accept and cannot
+            // The server says so once, and keeps listening.
+            static QAtomicInt stalled;
+            static QtMessageHandler previous;
+            stalled = 0;
+            previous = qInstallMessageHandler(
+                [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+                    if (message.contains("cannot take a hand-over now"))
+                        stalled.fetchAndAddRelaxed(1);
+                    else
+                        previous(type, context, message);
+                });
+            QTRY_VERIFY_WITH_TIMEOUT(stalled.loadRelaxed() > 0, 20000);
+            for (int fd : holes)
+                ::close(fd);
             QCOMPARE(setrlimit(RLIMIT_NOFILE, &saved), 0);
             for (int fd : clients)
                 ::close(fd);
             QVERIFY(running.isListening());
             auto after = launch({"/music/after.mp3"});
             QTRY_VERIFY_WITH_TIMEOUT(after.isFinished(), 20000);
+            qInstallMessageHandler(previous);
             QVERIFY(after.result());
             QCOMPARE(opened.last().first().toStringList(), QStringList{"/music/after.mp3"});
+            QCOMPARE(stalled.loadRelaxed(), 1); // not once per retry
         }
 
         // No instance left: a launch finds nobody.
