@@ -244,8 +244,10 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
     self->meter_->level = sink.level;
     self->volumeElement_ = sink.volume;
 
-    // The descriptor opened above, not the path again.
-    const QByteArray uri = "fd://" + QByteArray::number(fd);
+    // The descriptor opened above, not the path again: its /proc link reopens the very file
+    // that was checked, whatever has been put at the path since. Not fd://, which the decoder
+    // takes for a network stream and reads through a buffering queue.
+    const QByteArray uri = "file:///proc/self/fd/" + QByteArray::number(fd);
     g_object_set(playbin, "uri", uri.constData(), "flags", kPlayFlagAudio, "audio-sink", sink.bin,
                  nullptr);
 

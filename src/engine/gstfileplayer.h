@@ -90,7 +90,7 @@ private:
     };
     static GstBusSyncReply onSyncMessage(GstBus* bus, GstMessage* message, gpointer meter);
 
-    int fd_ = -1; // the file, opened once; the pipeline reads it through fdsrc
+    int fd_ = -1; // the file, opened once; the pipeline reads it through its /proc link
     gst::PipelinePtr pipeline_;
     std::unique_ptr<gst::BusWatch> watch_;
     GstElement* level_ = nullptr; // owned by the pipeline

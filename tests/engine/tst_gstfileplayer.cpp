@@ -282,6 +282,15 @@ private Q_SLOTS:
             auto p = GstFilePlayer::open(path, &error);
             p->play();
             QTRY_VERIFY_WITH_TIMEOUT(p->currentTime() > 0.1, 5000);
+            // A local file is read straight, not through the buffering queue (and its thread)
+            // that network streams get.
+            for (const QString& task :
+                 QDir("/proc/self/task").entryList(QDir::NoDotAndDotDot | QDir::Dirs)) {
+                QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+                if (comm.open(QIODevice::ReadOnly))
+                    QVERIFY2(!comm.readAll().startsWith("queue2"),
+                             "a stream buffer reads the file");
+            }
         }
         QTest::qWait(200);
         const int fds = count("/proc/self/fd");
