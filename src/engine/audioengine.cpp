@@ -545,7 +545,11 @@ void AudioEngine::aimAdvance(double atLeast) {
     // The next track starts when the crossfade would cover what is left; a short track hands
     // over later (see handoverFade), never before it has played.
     const double due = duration - handoverFade(duration) - player_->currentTime();
-    advanceTimer_ = services_.clock->after(std::max(due, atLeast), [this] { onAdvanceDue(); });
+    // A real player's position leaps at its start (the output fills its buffer) and follows the
+    // sound card's clock, not this one: a moment far off is looked at again a second before.
+    constexpr double lookAgain = 1.0;
+    const double delay = due > 2 * lookAgain ? due - lookAgain : std::max(due, atLeast);
+    advanceTimer_ = services_.clock->after(delay, [this] { onAdvanceDue(); });
 }
 
 void AudioEngine::onAdvanceDue() {
@@ -559,8 +563,8 @@ void AudioEngine::onAdvanceDue() {
         advance();
         return;
     }
-    // A real player's position can lag the clock (its start, a buffer not yet processed): what
-    // is left is aimed at again, never in a spin.
+    // Not yet (a look ahead, or a position that lags the clock by a buffer): what is left is
+    // aimed at again, never in a spin.
     aimAdvance(0.005);
 }
 
