@@ -47,7 +47,7 @@ if not mp3.exists():
                     "filesink", f"location={mp3}"], check=True)
 
 TICK = os.sysconf("SC_CLK_TCK")
-WARMUP = 3.0  # start-up (loading libraries, prerolling) is not steady playback
+WARMUP = 4.0  # start-up (libraries, prerolling, the app's 3.4 s now-playing toast) is not steady
 scratch = pathlib.Path(tempfile.mkdtemp(prefix="orvane-playback-"))
 daemons = []
 
@@ -59,6 +59,15 @@ def wait_for(what, condition, timeout=30.0):
             return
         time.sleep(0.02)
     raise SystemExit(f"gave up waiting for {what}")
+
+
+def wakeups_of(pid):
+    """Context switches of the process's main thread (each one a wake-up or a preemption)."""
+    total = 0
+    for line in pathlib.Path(f"/proc/{pid}/task/{pid}/status").read_text().splitlines():
+        if "ctxt_switches:" in line:
+            total += int(line.split()[-1])
+    return total
 
 
 def cpu_of(pid):
@@ -260,9 +269,9 @@ def measure(start):
     if args.sink == "pulse":  # each one is measured while it really plays into the server
         wait_for("its sound", sink_inputs)
     time.sleep(WARMUP)
-    t0, cpu0 = time.monotonic(), cpu_of(proc.pid)
+    t0, cpu0, woken0 = time.monotonic(), cpu_of(proc.pid), wakeups_of(proc.pid)
     time.sleep(args.seconds)
-    cpu1, wall = cpu_of(proc.pid), time.monotonic() - t0
+    cpu1, woken1, wall = cpu_of(proc.pid), wakeups_of(proc.pid), time.monotonic() - t0
     alive = proc.poll() is None
     proc.terminate()
     _, status, usage = os.wait4(proc.pid, 0)
@@ -270,25 +279,27 @@ def measure(start):
         wait_for("the server to let go of it", lambda: not sink_inputs())
     if not alive:
         raise SystemExit(f"{start} ended during the measurement")
-    return cpu1 - cpu0, usage.ru_maxrss / 1024.0, wall
+    return cpu1 - cpu0, usage.ru_maxrss / 1024.0, wall, (woken1 - woken0) / wall
 
 
 try:
     print(f"sink: {'PulseAudio null sink (private server)' if args.sink == 'pulse' else gst_sink}; "
           f"{args.rounds} interleaved rounds of {args.seconds:g} s after {WARMUP:g} s", flush=True)
-    totals = {name: [0.0, 0.0, 0.0] for name in players}
+    totals = {name: [0.0, 0.0, 0.0, 0.0] for name in players}
     for _ in range(args.rounds):
         for name, start in players.items():
-            cpu, rss, wall = measure(start)
+            cpu, rss, wall, woken = measure(start)
             t = totals[name]
             t[0] += cpu
             t[1] = max(t[1], rss)
             t[2] += wall
-            print(f"  {name:14s} cpu {cpu:5.2f} s, peak RSS {rss:6.1f} MB", flush=True)
+            t[3] += woken / args.rounds
+            print(f"  {name:14s} cpu {cpu:5.2f} s, peak RSS {rss:6.1f} MB, main thread "
+                  f"{woken:5.1f} switches/s", flush=True)
 
-    for name, (cpu, rss, wall) in totals.items():
+    for name, (cpu, rss, wall, woken) in totals.items():
         print(f"{name:14s} cpu {cpu:6.2f} s over {wall:5.1f} s ({100 * cpu / wall:5.2f} % of a "
-              f"core), peak RSS {rss:6.1f} MB")
+              f"core), peak RSS {rss:6.1f} MB, main thread {woken:5.1f} switches/s")
     reference = totals.get("gst-play-1.0", [0])[0]
     for name, target in (("app", " (target <= 1.0)"), ("app (baseline)", ""), ("engine", "")):
         if name in totals and reference:
