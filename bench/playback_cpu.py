@@ -1,24 +1,40 @@
 #!/usr/bin/env python3
-"""CPU and peak memory of steady playback: the engine (headless, clock running) beside
-gst-play-1.0 on the same 3-minute 320 kbps mp3 and the same sink, in one run.
+"""CPU and peak memory of steady playback of the same 3-minute 320 kbps mp3 on the same sink, in
+one run of interleaved rounds:
+  app          the real program (build/release/orvane) with the file on its command line, its
+               window closed once it plays (to the tray: a stand-in tray is offered on a private
+               Xvfb display, and the window gets the window manager's close request)
+  engine       the engine alone, headless, clock running (bench/engine_play)
+  gst-play-1.0 the reference
+  audacious -H headless Audacious, where it is installed (PulseAudio sink only)
 
-Usage: bench/playback_cpu.py [--seconds 30] [--sink "fakesink sync=true"]
-Builds bench/engine_play in build/release first (scripts/run or cmake do that)."""
-import argparse, os, pathlib, subprocess, sys, tempfile, time
+The sink is a null sink of a private PulseAudio server ("--sink pulse", the default, where
+pulseaudio is installed) or any gst-launch description, e.g. "fakesink sync=true" (then
+Audacious is left out). CPU is utime + stime from /proc over the steady seconds.
+
+Usage: bench/playback_cpu.py [--seconds 25] [--rounds 3] [--sink pulse|"fakesink sync=true"]
+       [--app path/to/orvane] [--only app,gst-play-1.0]"""
+import argparse, ctypes, ctypes.util, os, pathlib, shutil, subprocess, sys, tempfile, time
 
 root = pathlib.Path(__file__).resolve().parent.parent
 ap = argparse.ArgumentParser()
-ap.add_argument("--seconds", type=float, default=30)
-ap.add_argument("--sink", default="fakesink sync=true")
+ap.add_argument("--seconds", type=float, default=25)
+ap.add_argument("--sink", default="pulse" if shutil.which("pulseaudio") else "fakesink sync=true")
 ap.add_argument("--rounds", type=int, default=3, help="alternating runs of each, summed")
 ap.add_argument("--build", default=str(root / "build" / "release"))
+ap.add_argument("--app", default=None, help="the program to measure (default: the build's)")
+ap.add_argument("--only", default=None, help="comma-separated subset of the players")
+ap.add_argument("--baseline", default=None,
+                help="another build of the program, measured the same way as 'app (baseline)'")
 args = ap.parse_args()
 
-subprocess.run(["cmake", "-S", str(root), "-B", args.build, "-G", "Ninja",
-                "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DORVANE_TESTS=OFF"], check=True,
-               stdout=subprocess.DEVNULL)
-subprocess.run(["cmake", "--build", args.build, "--target", "engine_play"], check=True,
-               stdout=subprocess.DEVNULL)
+if args.app is None:
+    subprocess.run(["cmake", "-S", str(root), "-B", args.build, "-G", "Ninja",
+                    "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DORVANE_TESTS=OFF"], check=True,
+                   stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", args.build, "--target", "engine_play", "orvane"],
+                   check=True, stdout=subprocess.DEVNULL)
+    args.app = str(pathlib.Path(args.build) / "src" / "orvane")
 
 cache = pathlib.Path(os.environ.get("XDG_CACHE_HOME", pathlib.Path.home() / ".cache")) / "orvane-bench"
 cache.mkdir(parents=True, exist_ok=True)
@@ -31,37 +47,268 @@ if not mp3.exists():
                     "filesink", f"location={mp3}"], check=True)
 
 TICK = os.sysconf("SC_CLK_TCK")
-WARMUP = 3.0  # start-up (loading libraries, prerolling) is not steady playback
+WARMUP = 4.0  # start-up (libraries, prerolling, the app's 3.4 s now-playing toast) is not steady
+scratch = pathlib.Path(tempfile.mkdtemp(prefix="orvane-playback-"))
+daemons = []
+
+
+def wait_for(what, condition, timeout=30.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.02)
+    raise SystemExit(f"gave up waiting for {what}")
+
+
+def wakeups_of(pid):
+    """Context switches of the process's main thread (each one a wake-up or a preemption)."""
+    total = 0
+    for line in pathlib.Path(f"/proc/{pid}/task/{pid}/status").read_text().splitlines():
+        if "ctxt_switches:" in line:
+            total += int(line.split()[-1])
+    return total
+
 
 def cpu_of(pid):
     fields = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / TICK  # utime + stime
 
-def measure(cmd, env):
-    proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+# ---- private environment: session bus, sound server, X display ----
+
+env = dict(os.environ)
+for name in ("HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
+    path = scratch / name.lower()
+    path.mkdir(mode=0o700)
+    env[name] = str(path)
+env.pop("WAYLAND_DISPLAY", None)
+env.pop("QT_QPA_PLATFORM", None)
+
+bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                       stdout=subprocess.PIPE, text=True, env=env)
+daemons.append(bus)
+env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+
+if args.sink == "pulse":
+    socket = scratch / "pulse-native"
+    daemons.append(subprocess.Popen(
+        ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+         "--load=module-null-sink sink_name=spk rate=44100 channels=2",
+         f"--load=module-native-protocol-unix auth-anonymous=1 socket={socket}"],
+        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    wait_for("the sound server", socket.exists)
+    env["PULSE_SERVER"] = f"unix:{socket}"
+    gst_sink = "pulsesink"
+else:
+    gst_sink = args.sink
+env["ORVANE_AUDIO_SINK"] = gst_sink
+
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten",
+                         "tcp"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+daemons.append(xvfb)
+env["DISPLAY"] = ":" + xvfb.stdout.readline().strip()
+
+
+# ---- the X side through libX11: a stand-in tray and the window manager's close request ----
+
+class XClientMessageEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("data", ctypes.c_long * 5)]
+
+
+class XEvent(ctypes.Union):
+    _fields_ = [("xclient", XClientMessageEvent), ("pad", ctypes.c_long * 24)]
+
+
+class XWindowAttributes(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int),
+                ("height", ctypes.c_int), ("border_width", ctypes.c_int), ("depth", ctypes.c_int),
+                ("visual", ctypes.c_void_p), ("root", ctypes.c_ulong), ("c_class", ctypes.c_int),
+                ("bit_gravity", ctypes.c_int), ("win_gravity", ctypes.c_int),
+                ("backing_store", ctypes.c_int), ("backing_planes", ctypes.c_ulong),
+                ("backing_pixel", ctypes.c_ulong), ("save_under", ctypes.c_int),
+                ("colormap", ctypes.c_ulong), ("map_installed", ctypes.c_int),
+                ("map_state", ctypes.c_int), ("all_event_masks", ctypes.c_long),
+                ("your_event_mask", ctypes.c_long), ("do_not_propagate_mask", ctypes.c_long),
+                ("override_redirect", ctypes.c_int), ("screen", ctypes.c_void_p)]
+
+
+x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+x11.XOpenDisplay.restype = ctypes.c_void_p
+x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+x11.XDefaultRootWindow.restype = ctypes.c_ulong
+x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+x11.XInternAtom.restype = ctypes.c_ulong
+x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+x11.XCreateSimpleWindow.restype = ctypes.c_ulong
+x11.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + \
+    [ctypes.c_uint] * 3 + [ctypes.c_ulong] * 2
+x11.XSetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong]
+x11.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+                           ctypes.POINTER(ctypes.c_ulong),
+                           ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
+                           ctypes.POINTER(ctypes.c_uint)]
+x11.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_char_p)]
+x11.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
+                                     ctypes.POINTER(XWindowAttributes)]
+x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                           ctypes.POINTER(XEvent)]
+x11.XFree.argtypes = [ctypes.c_void_p]
+x11.XFlush.argtypes = [ctypes.c_void_p]
+x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+x11.XSetErrorHandler.argtypes = [ctypes.c_void_p]
+ERROR_HANDLER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(lambda d, e: 0)
+x11.XSetErrorHandler(ctypes.cast(ERROR_HANDLER, ctypes.c_void_p))  # windows may vanish meanwhile
+
+display = x11.XOpenDisplay(env["DISPLAY"].encode())
+if not display:
+    raise SystemExit("cannot open the Xvfb display")
+root_window = x11.XDefaultRootWindow(display)
+# Owning the tray selection is what makes a tray "available" to Qt's XEmbed tray icon; closing
+# the main window then hides it instead of quitting. The icon's docking requests go unanswered.
+tray_owner = x11.XCreateSimpleWindow(display, root_window, 0, 0, 1, 1, 0, 0, 0)
+x11.XSetSelectionOwner(display, x11.XInternAtom(display, b"_NET_SYSTEM_TRAY_S0", 0), tray_owner, 0)
+x11.XSync(display, 0)
+
+
+def viewable_windows_named(name):
+    found = []
+    root_ret, parent_ret, count = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_uint()
+    children = ctypes.POINTER(ctypes.c_ulong)()
+    if not x11.XQueryTree(display, root_window, ctypes.byref(root_ret), ctypes.byref(parent_ret),
+                          ctypes.byref(children), ctypes.byref(count)):
+        return found
+    for i in range(count.value):
+        w = children[i]
+        title = ctypes.c_char_p()
+        if x11.XFetchName(display, w, ctypes.byref(title)) and title.value:
+            matches = title.value.decode(errors="replace") == name
+            x11.XFree(title)
+            attributes = XWindowAttributes()
+            if matches and x11.XGetWindowAttributes(display, w, ctypes.byref(attributes)) and \
+                    attributes.map_state == 2:  # IsViewable
+                found.append(w)
+    if children:
+        x11.XFree(children)
+    return found
+
+
+def request_close(window):
+    event = XEvent()
+    event.xclient.type = 33  # ClientMessage
+    event.xclient.window = window
+    event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    event.xclient.format = 32
+    event.xclient.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    event.xclient.data[1] = 0  # CurrentTime
+    x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+    x11.XFlush(display)
+
+
+def playerctl_status():
+    done = subprocess.run(["playerctl", "-p", "orvane", "status"], env=env, text=True,
+                          capture_output=True)
+    return done.stdout.strip()
+
+
+# ---- the players ----
+
+def start_app(program=None):
+    home = pathlib.Path(tempfile.mkdtemp(dir=scratch))  # no stored playlist from a former run
+    app_env = dict(env, XDG_CONFIG_HOME=str(home / "config"), XDG_CACHE_HOME=str(home / "cache"),
+                   HOME=str(home), QT_QPA_PLATFORM="xcb")
+    proc = subprocess.Popen([program or args.app, str(mp3)], env=app_env,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for("the main window", lambda: viewable_windows_named("Orvane"))
+    wait_for("playback", lambda: playerctl_status() == "Playing")
+    for w in viewable_windows_named("Orvane"):
+        request_close(w)
+    wait_for("the window to close", lambda: not viewable_windows_named("Orvane"))
+    if proc.poll() is not None:
+        raise SystemExit("the app quit when its window closed (no tray?)")
+    return proc
+
+
+def start_plain(cmd, extra_env=None):
+    def start():
+        return subprocess.Popen(cmd, env=dict(env, **(extra_env or {})),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return start
+
+
+players = {
+    "app": start_app,
+    **({"app (baseline)": lambda: start_app(args.baseline)} if args.baseline else {}),
+    "engine": start_plain([str(pathlib.Path(args.build) / "bench" / "engine_play"),
+                           str(args.seconds + WARMUP + 5), str(mp3)]),
+    "gst-play-1.0": start_plain(["gst-play-1.0", "--no-interactive", f"--audiosink={gst_sink}",
+                                 str(mp3)]),
+}
+if args.sink == "pulse" and shutil.which("audacious"):
+    players["audacious -H"] = start_plain(["audacious", "-H", str(mp3)])
+else:
+    print("audacious -H: " + ("not installed" if not shutil.which("audacious")
+                              else "left out (it needs the PulseAudio sink)"))
+if not (pathlib.Path(args.build) / "bench" / "engine_play").exists():
+    del players["engine"]
+if args.only:
+    players = {k: v for k, v in players.items() if k in args.only.split(",")}
+
+
+def sink_inputs():
+    done = subprocess.run(["pactl", "list", "short", "sink-inputs"], env=env, text=True,
+                          capture_output=True)
+    return [line for line in done.stdout.splitlines() if line.strip()]
+
+
+def measure(start):
+    proc = start()
+    if args.sink == "pulse":  # each one is measured while it really plays into the server
+        wait_for("its sound", sink_inputs)
     time.sleep(WARMUP)
-    start, cpu0 = time.monotonic(), cpu_of(proc.pid)
+    t0, cpu0, woken0 = time.monotonic(), cpu_of(proc.pid), wakeups_of(proc.pid)
     time.sleep(args.seconds)
-    cpu1, wall = cpu_of(proc.pid), time.monotonic() - start
+    cpu1, woken1, wall = cpu_of(proc.pid), wakeups_of(proc.pid), time.monotonic() - t0
+    alive = proc.poll() is None
     proc.terminate()
     _, status, usage = os.wait4(proc.pid, 0)
-    return cpu1 - cpu0, usage.ru_maxrss / 1024.0, wall
+    if args.sink == "pulse":
+        wait_for("the server to let go of it", lambda: not sink_inputs())
+    if not alive:
+        raise SystemExit(f"{start} ended during the measurement")
+    return cpu1 - cpu0, usage.ru_maxrss / 1024.0, wall, (woken1 - woken0) / wall
 
-env = dict(os.environ, ORVANE_AUDIO_SINK=args.sink)
-engine_cmd = [str(pathlib.Path(args.build) / "bench" / "engine_play"), str(args.seconds + WARMUP + 5), str(mp3)]
-gstplay_cmd = ["gst-play-1.0", "--no-interactive", f"--audiosink={args.sink}", str(mp3)]
-totals = {"engine": [0.0, 0.0, 0.0], "gst-play-1.0": [0.0, 0.0, 0.0]}
-for _ in range(args.rounds):
-    for name, cmd in (("engine", engine_cmd), ("gst-play-1.0", gstplay_cmd)):
-        cpu, rss, wall = measure(cmd, env)
-        t = totals[name]
-        t[0] += cpu
-        t[1] = max(t[1], rss)
-        t[2] += wall
-        print(f"  {name:14s} cpu {cpu:5.2f} s, peak RSS {rss:6.1f} MB", flush=True)
 
-for name, (cpu, rss, wall) in totals.items():
-    print(f"{name:14s} cpu {cpu:6.2f} s over {wall:5.1f} s ({100 * cpu / wall:5.2f} % of a core), "
-          f"peak RSS {rss:6.1f} MB")
-ratio = totals["engine"][0] / totals["gst-play-1.0"][0] if totals["gst-play-1.0"][0] else float("inf")
-print(f"ratio engine / gst-play CPU: {ratio:.2f} (target <= 1.2)")
+try:
+    print(f"sink: {'PulseAudio null sink (private server)' if args.sink == 'pulse' else gst_sink}; "
+          f"{args.rounds} interleaved rounds of {args.seconds:g} s after {WARMUP:g} s", flush=True)
+    totals = {name: [0.0, 0.0, 0.0, 0.0] for name in players}
+    for _ in range(args.rounds):
+        for name, start in players.items():
+            cpu, rss, wall, woken = measure(start)
+            t = totals[name]
+            t[0] += cpu
+            t[1] = max(t[1], rss)
+            t[2] += wall
+            t[3] += woken / args.rounds
+            print(f"  {name:14s} cpu {cpu:5.2f} s, peak RSS {rss:6.1f} MB, main thread "
+                  f"{woken:5.1f} switches/s", flush=True)
+
+    for name, (cpu, rss, wall, woken) in totals.items():
+        print(f"{name:14s} cpu {cpu:6.2f} s over {wall:5.1f} s ({100 * cpu / wall:5.2f} % of a "
+              f"core), peak RSS {rss:6.1f} MB, main thread {woken:5.1f} switches/s")
+    reference = totals.get("gst-play-1.0", [0])[0]
+    for name, target in (("app", " (target <= 1.0)"), ("app (baseline)", ""), ("engine", "")):
+        if name in totals and reference:
+            print(f"ratio {name} / gst-play CPU: {totals[name][0] / reference:.2f}{target}")
+    if "app" in totals and "audacious -H" in totals and totals["audacious -H"][0]:
+        print(f"ratio app / audacious -H CPU: "
+              f"{totals['app'][0] / totals['audacious -H'][0]:.2f}")
+finally:
+    for d in reversed(daemons):
+        d.terminate()
+        d.wait()
+    shutil.rmtree(scratch, ignore_errors=True)

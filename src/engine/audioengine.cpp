@@ -42,6 +42,7 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
 AudioEngine::~AudioEngine() {
     savePlaylistNow(); // first, while the restore still knows what it has not read
     tickTimer_.reset();
+    advanceTimer_.reset();
     cancelAddTasks();
     pauseFades_.clear(); // the engine is gone: pending pauses do nothing
     endCrossfadeOuts();  // cut short: their players stop now
@@ -154,6 +155,25 @@ double AudioEngine::livePosition() const {
     return player_ && !currentID_.isNull() && !isStopped() ? player_->currentTime() : 0.0;
 }
 
+void AudioEngine::setViewsShown(bool shown) {
+    if (shown == viewsShown_)
+        return;
+    viewsShown_ = shown;
+    if (player_)
+        player_->setMeteringEnabled(shown);
+    if (shown) {
+        catchUpProgress(); // the first frame shown already has the position of the moment
+        tickTimer_ = services_.clock->every(clockPeriod, [this] { tick(); });
+    } else {
+        tickTimer_.reset();
+    }
+}
+
+void AudioEngine::catchUpProgress() {
+    if (!tickTimer_ && !isRadioActive() && player_ && isPlaying_)
+        setProgress(player_->currentTime());
+}
+
 QString AudioEngine::lang() const {
     return currentLang(*services_.settings);
 }
@@ -163,6 +183,7 @@ QString AudioEngine::lang() const {
 void AudioEngine::updateNowPlaying() {
     if (!services_.nowPlaying)
         return;
+    catchUpProgress();
     NowPlayingInfo info;
     info.playing = isPlaying_;
     info.rate = isPlaying_ ? 1.0 : 0.0;
@@ -244,7 +265,7 @@ bool AudioEngine::startTrack(const Track& track) {
         }
     }
 
-    incoming->setMeteringEnabled(true);
+    incoming->setMeteringEnabled(viewsShown_);
     if (player_) {
         incoming->setVolume(0.0f);
         incoming->play();
@@ -255,10 +276,12 @@ bool AudioEngine::startTrack(const Track& track) {
         incoming->play();
     }
     player_ = std::move(incoming);
+    watchPlayer(player_);
 
     setCurrentID(track.id);
     setIsPlaying(true);
     setProgress(0);
+    aimAdvance();
 
     announce(track.title,
              track.artist.isEmpty() ? loc(QStringLiteral("local_file"), lang()) : track.artist,
@@ -298,6 +321,7 @@ void AudioEngine::startPauseFade(std::shared_ptr<AudioFilePlayer> fading) {
 }
 
 void AudioEngine::togglePlay() {
+    catchUpProgress(); // a pause freezes the position of its moment
     if (isRadioActive()) {
         if (!radioPlayer_)
             return;
@@ -325,6 +349,7 @@ void AudioEngine::togglePlay() {
     } else if (!playlist_.isEmpty()) { // radio mode without stations falls through too
         play(playlist_.first());
     }
+    aimAdvance();
     updateNowPlaying();
 }
 
@@ -345,6 +370,7 @@ void AudioEngine::stop() {
         return; // nothing loaded: already stopped
     }
     stopped_ = true;
+    aimAdvance();
     updateNowPlaying();
 }
 
@@ -360,6 +386,7 @@ void AudioEngine::resume() {
     // finds the engine playing and does nothing.
     p->setVolume(float(volume_), pauseFadeDuration);
     setIsPlaying(true);
+    aimAdvance();
     updateNowPlaying();
 }
 
@@ -401,6 +428,7 @@ void AudioEngine::previous() {
     const auto index = currentIndex();
     if (!index)
         return;
+    catchUpProgress();
     if (progress_ > 3.0) { // a fixed threshold, not the crossfade length
         seek(0);
         return;
@@ -438,6 +466,7 @@ void AudioEngine::skip(int steps) {
         }
     } else {
         int back = -steps;
+        catchUpProgress();
         if (progress_ > 3.0) { // the first press restarts the track
             seek(0);
             --back;
@@ -464,6 +493,7 @@ void AudioEngine::seek(double seconds) {
         seconds = 0;
     }
     setProgress(seconds);
+    aimAdvance();
     updateNowPlaying();
     Q_EMIT seeked(seconds);
 }
@@ -500,17 +530,60 @@ void AudioEngine::tick() {
     float level = std::isnan(power) ? 0.0f : (power + 55.0f) / 55.0f;
     level = std::max(0.0f, std::min(1.0f, level));
     pushLevel(double(level));
+    // The handover before the end has a timer of its own (aimAdvance).
+    if (!p->isPlaying() && isPlaying_)
+        advance(); // ended by itself or stopped on an error
+}
 
+void AudioEngine::aimAdvance(double atLeast) {
+    advanceTimer_.reset();
+    if (isRadioActive() || !player_ || !isPlaying_)
+        return;
+    const double duration = player_->duration();
+    if (!(duration > 0))
+        return; // length unknown: it moves on when it ends by itself (or learns its length)
     // The next track starts when the crossfade would cover what is left; a short track hands
-    // over later (see handoverFade), never at its first tick.
+    // over later (see handoverFade), never before it has played.
+    const double due = duration - handoverFade(duration) - player_->currentTime();
+    // A real player's position leaps at its start (the output fills its buffer) and follows the
+    // sound card's clock, not this one: a moment far off is looked at again a second before.
+    constexpr double lookAgain = 1.0;
+    const double delay = due > 2 * lookAgain ? due - lookAgain : std::max(due, atLeast);
+    advanceTimer_ = services_.clock->after(delay, [this] { onAdvanceDue(); });
+}
+
+void AudioEngine::onAdvanceDue() {
+    const std::shared_ptr<AudioFilePlayer> p = player_;
+    if (isRadioActive() || !p || !isPlaying_)
+        return;
     const double duration = p->duration();
-    const double remaining = duration - position;
-    if (duration > 0 && position > 0 && remaining <= handoverFade(duration)) {
+    const double remaining = duration - p->currentTime();
+    // A microsecond's slack: the position is a difference of times that need not round alike.
+    if ((duration > 0 && remaining <= handoverFade(duration) + 1e-6) || !p->isPlaying()) {
         advance();
         return;
     }
-    if (!p->isPlaying() && isPlaying_)
-        advance(); // ended by itself or stopped on an error
+    // Not yet (a look ahead, or a position that lags the clock by a buffer): what is left is
+    // aimed at again, never in a spin.
+    aimAdvance(0.005);
+}
+
+void AudioEngine::watchPlayer(const std::shared_ptr<AudioFilePlayer>& p) {
+    // Delivered through the event loop: what the engine does next may release the player.
+    p->setChangeHandler([this, weak = std::weak_ptr<AudioFilePlayer>(p)] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, weak] {
+                const std::shared_ptr<AudioFilePlayer> changed = weak.lock();
+                if (!changed || changed != player_ || isRadioActive() || !isPlaying_)
+                    return;
+                if (!changed->isPlaying())
+                    advance(); // ended by itself or stopped on an error
+                else
+                    aimAdvance();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void AudioEngine::advance() {

@@ -113,6 +113,13 @@ public:
     // The local player's position right now (not the last tick's); 0 with nothing loaded.
     double livePosition() const;
 
+    // Whether anything on screen shows the progress or the level bars (on at first). While
+    // nothing does, the 20 Hz clock rests and the player's meter stays quiet; `progress` is then
+    // brought up to date only where it is read (previous, the now-playing info) and at once
+    // when a view shows again. The end of a track is met by a timer either way.
+    void setViewsShown(bool shown);
+    bool viewsShown() const { return viewsShown_; }
+
     // Transport.
     void play(const Track& track);
     void togglePlay();
@@ -195,6 +202,13 @@ private:
     void tick();
     void pushLevel(double level);
     void advance();
+    // Aims the end-of-track timer at the moment the handover is due (from the player's position
+    // and length), or cancels it while nothing local plays.
+    void aimAdvance(double atLeast = 0);
+    void onAdvanceDue();
+    void watchPlayer(const std::shared_ptr<AudioFilePlayer>& p);
+    // With the clock resting, `progress` is read from the player where it is needed.
+    void catchUpProgress();
 
     // How long a handover from (or to) a track of this length fades: the crossfade, or half
     // the track when that is shorter.
@@ -240,7 +254,9 @@ private:
     QString pendingStreamTitle_;  // the latest title while the next publication waits
     double streamTitleAt_ = -1e9; // clock time of the last publication
     std::unique_ptr<TimerHandle> streamTitleTimer_;
-    std::unique_ptr<TimerHandle> tickTimer_;
+    std::unique_ptr<TimerHandle> tickTimer_;    // runs only while views are shown
+    std::unique_ptr<TimerHandle> advanceTimer_; // the current track's handover
+    bool viewsShown_ = true;
     QUuid lastFailedTrack_; // the last track whose file would not open
 
     // Pending fade tasks. Not remembered by the transport logic; kept here so that the engine's

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace orvane {
 
 // One local audio file being played; one instance per started track. Used from the main
@@ -33,6 +35,12 @@ public:
     virtual void setCurrentTime(double seconds) = 0;
     // Length in seconds; 0 while unknown.
     virtual double duration() const = 0;
+
+    // Called on the main thread, from the player's own event handling, when it learns its
+    // length, reaches the end of the file or fails: the moments aimed at from its position and
+    // length have moved. The handler must not destroy the player within the call. A player
+    // that never calls it is watched by the engine's clock only.
+    virtual void setChangeHandler(std::function<void()> handler) { (void)handler; }
 
     virtual void updateMeters() = 0;
     // RMS of the last metering window in dBFS (0 at full scale, very negative in silence).

@@ -126,7 +126,24 @@ struct GstFilePlayer::RampControl {
                 gst_timed_value_control_source_set(timed, time, value);
             gst_object_add_control_binding(GST_OBJECT(volume), binding);
             attached = true;
+            endTime = next.back().first;
+            endValue = next.back().second;
         }
+    }
+
+    // Streaming thread, after apply: a buffer that starts past the curve's end gets its last
+    // value throughout, so the plain property takes over and the per-sample curve goes. Steady
+    // playback after a fade then costs what it did before it, whether or not the main thread
+    // looks in (it retires its own record of the ramp when it next does).
+    void retireIfPast(GstClockTime bufferStart) {
+        if (!attached || bufferStart < endTime)
+            return;
+        const std::lock_guard lock(mutex);
+        if (wanted.load(std::memory_order_relaxed) != applied)
+            return; // a newer request is applied with the next buffer
+        gst_object_remove_control_binding(GST_OBJECT(volume), binding);
+        attached = false;
+        g_object_set(volume, "volume", endValue, nullptr);
     }
 
     GstElement* const volume;         // owned by the pipeline
@@ -140,6 +157,8 @@ struct GstFilePlayer::RampControl {
 
     quint64 applied = 0; // streaming thread only, as is what follows
     bool attached = false;
+    GstClockTime endTime = 0; // the attached curve's last point
+    double endValue = 0;
 };
 
 namespace {
@@ -163,6 +182,10 @@ GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user) {
         probe->ramp->apply(); // before the volume stage sees this buffer
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         if (GST_BUFFER_PTS_IS_VALID(buffer) && probe->segment.format == GST_FORMAT_TIME) {
+            const guint64 start = gst_segment_to_stream_time(&probe->segment, GST_FORMAT_TIME,
+                                                             GST_BUFFER_PTS(buffer));
+            if (GST_CLOCK_TIME_IS_VALID(start))
+                probe->ramp->retireIfPast(start);
             guint64 end = GST_BUFFER_PTS(buffer);
             if (GST_BUFFER_DURATION_IS_VALID(buffer))
                 end += GST_BUFFER_DURATION(buffer);
@@ -298,6 +321,7 @@ void GstFilePlayer::handle(GstMessage* message) {
             prerolled_ = true;
             duration();
             applyPendingSeek();
+            notifyChange(); // the length is known now
         } else {
             pendingSeek_.reset(); // a seek completed
         }
@@ -305,14 +329,17 @@ void GstFilePlayer::handle(GstMessage* message) {
     case GST_MESSAGE_DURATION_CHANGED:
         duration_ = 0;
         duration();
+        notifyChange();
         break;
     case GST_MESSAGE_EOS:
         ended_ = true;
         playing_ = false;
+        notifyChange();
         break;
     case GST_MESSAGE_ERROR:
         failed_ = true;
         playing_ = false;
+        notifyChange();
         break;
     case GST_MESSAGE_ELEMENT:
         if (gst_message_has_name(message, "level"))
@@ -321,6 +348,11 @@ void GstFilePlayer::handle(GstMessage* message) {
     default:
         break;
     }
+}
+
+void GstFilePlayer::notifyChange() {
+    if (changeHandler_)
+        changeHandler_();
 }
 
 GstBusSyncReply GstFilePlayer::onSyncMessage(GstBus*, GstMessage* message, gpointer data) {

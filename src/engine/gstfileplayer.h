@@ -44,6 +44,9 @@ public:
     double currentTime() const override;
     void setCurrentTime(double seconds) override;
     double duration() const override;
+    void setChangeHandler(std::function<void()> handler) override {
+        changeHandler_ = std::move(handler);
+    }
     void updateMeters() override;
     float averagePower(int channel) const override;
 
@@ -116,6 +119,8 @@ private:
     std::shared_ptr<Meter> meter_ = std::make_shared<Meter>();
     float power_ = -160.0f;
     LevelTap levelTap_;
+    std::function<void()> changeHandler_;
+    void notifyChange();
 
     // Written by the pad probe on the streaming thread.
     std::shared_ptr<std::atomic<gint64>> front_ = std::make_shared<std::atomic<gint64>>(-1);

@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "engine/audioengine.h"
 #include "ui/contentview.h"
 
 #include <QCloseEvent>
@@ -11,6 +12,7 @@ namespace orvane {
 MainWindow::MainWindow(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences,
                        Theme* theme, QWidget* parent)
     : QWidget(parent)
+    , engine_(engine)
     , content_(new ContentView(engine, catalog, preferences, theme)) {
     setWindowTitle(QStringLiteral("Orvane"));
     setObjectName(QStringLiteral("main"));
@@ -25,11 +27,28 @@ MainWindow::MainWindow(AudioEngine* engine, RadioBrowser* catalog, Preferences* 
     connect(quit, &QShortcut::activated, this, &MainWindow::quitRequested);
     auto* settings = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), this);
     connect(settings, &QShortcut::activated, this, &MainWindow::settingsRequested);
+    tellEngineWhetherShown(); // not yet: nothing shows the bars until the window appears
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    tellEngineWhetherShown();
     Q_EMIT appeared();
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    engine_->setViewsShown(false);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        tellEngineWhetherShown();
+}
+
+void MainWindow::tellEngineWhetherShown() {
+    engine_->setViewsShown(isVisible() && !isMinimized());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

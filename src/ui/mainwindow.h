@@ -12,7 +12,8 @@ class Theme;
 
 // The main window. Closing it only hides it (playback, the tray and the media keys go on),
 // unless there is no tray to come back through: then closing asks to quit. Its content is the
-// ContentView; the window's keys are set here.
+// ContentView; the window's keys are set here. It tells the engine whether its progress and
+// level bars are on screen (shown and not minimized), so that hidden playback stays light.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
@@ -32,9 +33,14 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void tellEngineWhetherShown();
+
+    AudioEngine* engine_;
     ContentView* content_;
     bool quitOnClose_ = false;
 };

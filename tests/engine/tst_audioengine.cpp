@@ -719,6 +719,90 @@ private Q_SLOTS:
         QVERIFY(!paused.playing);
         QCOMPARE(f.announcer.shown.back().subtitle, QStringLiteral("Band"));
     }
+
+    void handoverIsTimedToTheMomentWithOrWithoutTheClock() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.setPlaylist(f.tracks({"a", "b", "c", "d"}, 10));
+        QList<double> changedAt; // clock times of the track changes
+        connect(&e, &AudioEngine::currentIDChanged, this, [&] { changedAt.append(f.clock.now()); });
+        auto near = [](double a, double b) { return std::abs(a - b) < 1e-6; };
+
+        // With views shown the clock ticks every 50 ms, but the handover does not wait for a
+        // tick: a track started between two ticks hands over exactly 3 s before its end.
+        f.clock.advance(0.03);
+        e.play(e.playlist().at(0));
+        f.clock.advance(7.0 - 1e-4);
+        QCOMPARE(changedAt.size(), 1);
+        f.clock.advance(1e-4);
+        QCOMPARE(changedAt.size(), 2);
+        QVERIFY2(near(changedAt.back(), 7.03), qPrintable(QString::number(changedAt.back())));
+
+        // Nothing on screen: no ticks, no meter, and `progress` does not move by itself.
+        e.setViewsShown(false);
+        auto b = f.lastFile();
+        QVERIFY(!b->metering);
+        QSignalSpy progressed(&e, &AudioEngine::progressChanged);
+        QSignalSpy levelled(&e, &AudioEngine::levelsChanged);
+        const int meterUpdates = b->meterUpdates;
+        f.clock.advance(1.0); // b at 1.0 s
+        QCOMPARE(progressed.size(), 0);
+        QCOMPARE(levelled.size(), 0);
+        QCOMPARE(b->meterUpdates, meterUpdates);
+        QCOMPARE(f.clock.pending(), 2); // the handover and the outgoing player's stop, no tick
+
+        // A seek moves the moment: from 3.0 s the handover is 4 s away.
+        e.seek(3.0); // at 8.03
+        f.clock.advance(4.0 - 1e-4);
+        QCOMPARE(changedAt.size(), 2);
+        f.clock.advance(1e-4);
+        QCOMPARE(changedAt.size(), 3);
+        QVERIFY(near(changedAt.back(), 12.03));
+
+        // A pause holds it (the fade still plays 1.5 s), the resume aims again from the player's
+        // position: c paused at 1.0 + 1.5 s, resumed 20 s later, hands over 4.5 s after.
+        auto c = f.lastFile();
+        f.clock.advance(1.0);
+        e.togglePlay();
+        QCOMPARE(e.progress(), 1.0); // read from the player at the press
+        f.clock.advance(20);
+        QCOMPARE(changedAt.size(), 3);
+        QCOMPARE(c->currentTime(), 2.5);
+        e.togglePlay(); // at 33.03
+        QVERIFY(e.isPlaying());
+        f.clock.advance(4.5 - 1e-4);
+        QCOMPARE(changedAt.size(), 3);
+        f.clock.advance(1e-4);
+        QCOMPARE(changedAt.size(), 4);
+        QVERIFY(near(changedAt.back(), 37.53));
+
+        // Previous reads the position at the press: d at 3.5 s restarts.
+        f.clock.advance(3.5);
+        const size_t made = f.players.files.size();
+        e.previous();
+        QCOMPARE(f.players.files.size(), made);
+        QCOMPARE(f.lastFile()->seeks.back(), 0.0);
+
+        // A track of unknown length moves on when its player reports the end, without a tick.
+        f.players.durations.insert("/music/a.mp3", 0);
+        e.play(e.playlist().at(0));
+        f.clock.advance(60);
+        QCOMPARE(e.currentID(), e.playlist().at(0).id);
+        f.lastFile()->failNow();
+        processQueued();
+        QCOMPARE(e.currentID(), e.playlist().at(1).id);
+
+        // Shown again: the bars come back with the meter, the position is there at once.
+        f.clock.advance(2.0);
+        auto shown = f.lastFile();
+        e.setViewsShown(true);
+        QVERIFY(shown->metering);
+        QCOMPARE(e.progress(), 2.0);
+        shown->power = -27.5f;
+        f.clock.advance(0.05);
+        QCOMPARE(e.levels().first(), 0.5);
+        QVERIFY(shown->meterUpdates > 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestAudioEngine)

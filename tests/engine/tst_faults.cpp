@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
@@ -261,6 +262,46 @@ private Q_SLOTS:
                  qPrintable(QString::number(changedAt.last() - changedAt.first())));
         QVERIFY(furthest >= 0.9);
         QVERIFY2(mostPipelines <= 2, qPrintable(QString::number(mostPipelines)));
+        engine.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
+    }
+
+    void withNothingShownTracksStillHandOverBeforeTheirEnd() {
+        QTemporaryDir dir;
+        QList<Track> tracks;
+        for (const char* name : {"a", "b", "c"}) {
+            const QString path = dir.filePath(QString::fromLatin1(name) + ".wav");
+            QString error;
+            QVERIFY2(writeSine(path, AudioFormat::Wav, 6.0, 440, 0.3, &error), qPrintable(error));
+            tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
+        }
+        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        SystemClock clock;
+        GstPlayerFactory players;
+        auto engine = std::make_unique<AudioEngine>(
+            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}});
+        engine->setPlaylist(tracks);
+        engine->setViewsShown(false); // the window closed: no clock ticks at all
+        QStringList order;
+        QList<qint64> changedAt;
+        QElapsedTimer since;
+        since.start();
+        connect(engine.get(), &AudioEngine::currentIDChanged, this, [&] {
+            order.append(engine->currentTrack() ? engine->currentTrack()->title : "");
+            changedAt.append(since.elapsed());
+        });
+        QSignalSpy progressed(engine.get(), &AudioEngine::progressChanged);
+
+        // Each 6 s file hands over 3 s before its end, as it does with the window shown, not at
+        // its end (what a player left to notice its own end would do).
+        engine->play(tracks.at(0));
+        QTRY_VERIFY_WITH_TIMEOUT(order.size() >= 3, 30000);
+        QCOMPARE(order.mid(0, 3), QStringList({"a", "b", "c"}));
+        for (int i = 1; i < 3; ++i) {
+            const qint64 gap = changedAt.at(i) - changedAt.at(i - 1);
+            QVERIFY2(gap >= 2900 && gap < 5000, qPrintable(QString::number(gap)));
+        }
+        QCOMPARE(progressed.size(), 3); // set to 0 by each start, never by a tick
         engine.reset();
         QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
     }

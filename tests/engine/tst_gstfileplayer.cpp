@@ -175,6 +175,30 @@ private Q_SLOTS:
         }
     }
 
+    void tellsItsHandlerWhenItsLengthIsKnownAndAtTheEnd() {
+        const QString path = make(AudioFormat::Wav, 1.5);
+        QString error;
+        auto player = GstFilePlayer::open(path, &error);
+        QVERIFY(player);
+        struct Call {
+            double duration;
+            bool playing;
+        };
+        std::vector<Call> calls;
+        player->setChangeHandler(
+            [&] { calls.push_back({player->duration(), player->isPlaying()}); });
+        player->setVolume(0.0f);
+        player->play();
+        player->setVolume(1.0f, 0.3);
+        QTRY_VERIFY_WITH_TIMEOUT(!calls.empty(), 5000);
+        QVERIFY2(std::abs(calls.front().duration - 1.5) < 0.1,
+                 qPrintable(QString::number(calls.front().duration)));
+        QVERIFY(calls.front().playing);
+        QTRY_VERIFY_WITH_TIMEOUT(!player->isPlaying(), 8000);
+        QVERIFY(!calls.back().playing); // told of the end, not left to be polled
+        QVERIFY(!player->hasFailed());
+    }
+
     void badFilesFailAtOpenWithADescription() {
         QString error;
         QVERIFY(!GstFilePlayer::open(dir_.filePath("missing.mp3"), &error));

@@ -35,11 +35,19 @@ public:
     double currentTime() const override;
     void setCurrentTime(double seconds) override;
     double duration() const override { return duration_; }
+    void setChangeHandler(std::function<void()> handler) override {
+        changeHandler = std::move(handler);
+    }
     void updateMeters() override { ++meterUpdates; }
     float averagePower(int) const override { return power; }
 
     // Test controls and observations.
-    void failNow() { failed = true; }
+    // Fails as a decoding error would, and tells its handler as the real player does.
+    void failNow() {
+        failed = true;
+        if (changeHandler)
+            changeHandler();
+    }
     const QString path;
     float power = -160.0f;
     bool metering = false;
@@ -55,6 +63,7 @@ public:
     };
     std::optional<Ramp> ramp; // the running or last ramp
     float staticVolume = 1.0f;
+    std::function<void()> changeHandler;
 
 private:
     const VirtualClock& clock_;

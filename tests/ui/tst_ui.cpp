@@ -8,6 +8,7 @@
 #include "ui/contentview.h"
 #include "ui/elidedlabel.h"
 #include "ui/glowbar.h"
+#include "ui/mainwindow.h"
 #include "ui/playerpanel.h"
 #include "ui/playlistpanel.h"
 #include "ui/radiopanel.h"
@@ -499,6 +500,62 @@ private Q_SLOTS:
         for (const QString& line : shown)
             QVERIFY(title->fontMetrics().horizontalAdvance(line) <= title->contentsRect().width());
         QCOMPARE(title->height(), title->fontMetrics().lineSpacing() * 2);
+    }
+
+    void closedOrMinimizedWindowRestsTheClockAndTheMeter() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        Preferences prefs{f.settings.get()};
+        prefs.setLanguage("en");
+        Theme theme;
+        QNetworkAccessManager network;
+        RadioBrowser catalog{&network, {QUrl("http://127.0.0.1:9")}};
+        MainWindow window(&e, &catalog, &prefs, &theme);
+        PlayerPanel* panel = window.content()->playerPanel();
+        QVERIFY(!e.viewsShown()); // made, not yet shown
+        e.setPlaylist(f.tracks({"a"}, 600));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(e.viewsShown());
+        e.play(e.playlist().at(0));
+        auto a = f.lastFile();
+        a->power = -27.5f;
+        QVERIFY(a->metering);
+        f.clock.advance(10);
+        QCOMPARE(panel->progressTexts().at(0), QStringLiteral("0:10"));
+        QCOMPARE(e.levels().first(), 0.5);
+
+        // Closed (it only hides): the player's meter is off and nothing ticks.
+        window.close();
+        QVERIFY(!window.isVisible());
+        QVERIFY(e.isPlaying());
+        QVERIFY(!a->metering);
+        QSignalSpy levelled(&e, &AudioEngine::levelsChanged);
+        QSignalSpy progressed(&e, &AudioEngine::progressChanged);
+        const int meterUpdates = a->meterUpdates;
+        f.clock.advance(20);
+        QCOMPARE(a->meterUpdates, meterUpdates);
+        QCOMPARE(levelled.size(), 0);
+        QCOMPARE(progressed.size(), 0);
+
+        // Shown again: the time is right in the first frame, the bars move with the next tick.
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(a->metering);
+        QCOMPARE(panel->progressTexts().at(0), QStringLiteral("0:30"));
+        a->power = 0.0f;
+        f.clock.advance(0.05);
+        QCOMPARE(e.levels().first(), 1.0);
+
+        // Minimized is hidden as well, and restored is shown.
+        window.setWindowState(Qt::WindowMinimized);
+        QVERIFY(!a->metering);
+        const int minimizedUpdates = a->meterUpdates;
+        f.clock.advance(5);
+        QCOMPARE(a->meterUpdates, minimizedUpdates);
+        window.setWindowState(Qt::WindowNoState);
+        QVERIFY(a->metering);
+        QCOMPARE(panel->progressTexts().at(0), QStringLiteral("0:35"));
     }
 
     void modeSwitchKeepsPlayback() {
