@@ -221,7 +221,7 @@ int runWindow(const QString& dir, int count) {
     QObject::connect(&engine, &AudioEngine::playlistChanged, [&] {
         if (listedAt < 0 && engine.playlist().size() == expected) {
             listedAt = clock.nsecsElapsed();
-            QTimer::singleShot(100, qApp, &QCoreApplication::quit); // the last rows drawn
+            QTimer::singleShot(400, qApp, &QCoreApplication::quit); // the save after the last rows
         }
     });
     clock.restart();
