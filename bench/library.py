@@ -1,9 +1,18 @@
 #!/usr/bin/env python3
 """Library scale: ingest speed against a single-threaded TagLib floor, start-up restore of a
 5,000-track playlist (time and settings writes), and peak memory with 10,000 tracks restored.
+Then, with the window shown: the longest main-thread stall (a 10 ms heartbeat inside the
+process) and the time until all are listed, for the 2,500-file folder dropped on the window and
+for 20,000 files added at once; beside it, where installed, Audacious (Qt interface) given the
+same folder and files, seen from outside (gaps in its answers to media-control calls every
+10 ms).  Runs on a private session bus.
 The corpus (2,500 short tagged mp3 files, a quarter with a 50 KB cover) is generated once and
 cached in ~/.cache/orvane-bench/corpus.  Usage: bench/library.py"""
-import os, pathlib, subprocess
+import os, pathlib, shutil, subprocess, sys, tempfile, time
+
+if "ORVANE_BENCH_PRIVATE_BUS" not in os.environ:
+    os.execvpe("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv],
+               dict(os.environ, ORVANE_BENCH_PRIVATE_BUS="1"))
 
 root = pathlib.Path(__file__).resolve().parent.parent
 build = root / "build" / "release"
@@ -28,3 +37,35 @@ env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
 for args in (["floor", corpus], ["ingest", corpus], ["restore", corpus, "5000"],
              ["restore", corpus, "10000"]):
     subprocess.run([tool, *map(str, args)], check=True, env=env)
+
+# Files coming in with the window shown, Orvane and Audacious in turn.
+audacious = None
+if shutil.which("audacious"):
+    home = tempfile.mkdtemp(prefix="orvane-bench-audacious-")
+    audacious = subprocess.Popen(
+        ["audacious", "--qt"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        env=dict(env, HOME=home, XDG_CONFIG_HOME=f"{home}/config", XDG_DATA_HOME=f"{home}/data",
+                 XDG_CACHE_HOME=f"{home}/cache"))
+    deadline = time.monotonic() + 30
+    while subprocess.run(["audtool", "version"], capture_output=True).returncode != 0:
+        if time.monotonic() > deadline or audacious.poll() is not None:
+            print("audacious: did not come up on the session bus")
+            audacious.kill()
+            audacious = None
+            break
+        time.sleep(0.2)
+else:
+    print("audacious: not installed, Orvane alone")
+orvane_env = dict(env, XDG_CONFIG_HOME=tempfile.mkdtemp(prefix="orvane-bench-config-"))
+try:
+    for count in ("0", "20000"):
+        subprocess.run([tool, "window", corpus, count], check=True, env=orvane_env)
+        if audacious:
+            subprocess.run([tool, "audacious", corpus, count], env=env)
+finally:
+    if audacious:
+        subprocess.run(["audtool", "shutdown"], capture_output=True)
+        try:
+            audacious.wait(10)
+        except subprocess.TimeoutExpired:
+            audacious.kill()

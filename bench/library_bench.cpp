@@ -4,10 +4,22 @@
 //   library_bench floor DIR                  single-threaded TagLib loop over DIR's files
 //   library_bench ingest DIR                 the engine's add() of DIR's files, until stored
 //   library_bench restore DIR COUNT          the engine's start-up restore of COUNT bookmarks
+//   library_bench window DIR COUNT           the whole application with its window shown: DIR
+//                                            dropped on it (COUNT 0), or COUNT files (DIR's,
+//                                            repeated) added as the open dialog does; reports
+//                                            the longest gap of a 10 ms main-thread heartbeat
+//                                            and the time until all are listed
+//   library_bench audacious DIR COUNT        the same for a running Audacious (on this session
+//                                            bus), seen from outside: the longest gap between
+//                                            answers to media-control calls made every 10 ms,
+//                                            and the time until its playlist holds them all
+#include "app/orvaneapp.h"
 #include "engine/audioengine.h"
 #include "engine/bookmark.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
+#include "ui/contentview.h"
+#include "ui/mainwindow.h"
 
 #include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
@@ -15,8 +27,10 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
+#include <QApplication>
 #include <QBuffer>
-#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,6 +39,7 @@
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 
@@ -175,11 +190,116 @@ int runEngine(const QString& mode, const QString& dir, int count) {
     return engine.playlist().size() == expected ? 0 : 1;
 }
 
+// The main thread's longest stall while files come in, seen by a 10 ms heartbeat: the longest
+// time between two of its beats (a free main thread beats every 10 ms).
+int runWindow(const QString& dir, int count) {
+    QTemporaryDir home;
+    auto settings = std::make_unique<QSettings>(home.filePath("bench.ini"), QSettings::IniFormat);
+    settings->setValue("appLanguage", "en");
+    OrvaneApp orvane(std::move(settings));
+    orvane.start(true);
+    QElapsedTimer clock;
+    clock.start();
+    while (!orvane.mainWindow().isVisible() || clock.elapsed() < 1500) // settled after showing
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    const QStringList files = corpusFiles(dir);
+    QList<QUrl> urls;
+    for (int i = 0; i < count; ++i)
+        urls.append(QUrl::fromLocalFile(files.at(i % files.size())));
+    const int expected = count > 0 ? count : int(files.size());
+
+    AudioEngine& engine = orvane.engine();
+    qint64 lastBeat = 0, longestGap = 0, listedAt = -1;
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longestGap = std::max(longestGap, now - lastBeat);
+        lastBeat = now;
+    });
+    QObject::connect(&engine, &AudioEngine::playlistChanged, [&] {
+        if (listedAt < 0 && engine.playlist().size() == expected) {
+            listedAt = clock.nsecsElapsed();
+            QTimer::singleShot(400, qApp, &QCoreApplication::quit); // the save after the last rows
+        }
+    });
+    clock.restart();
+    heartbeat.start(10);
+    if (count > 0)
+        engine.add(urls);
+    else
+        orvane.mainWindow().content()->handleDrop({QUrl::fromLocalFile(dir)});
+    QTimer::singleShot(120000, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    heartbeat.stop();
+    const qint64 end = clock.nsecsElapsed();
+    longestGap = std::max(longestGap, end - lastBeat);
+    std::printf("window %s %d: listed in %.3f s, longest main-thread stall %.1f ms\n",
+                count > 0 ? "add" : "drop", expected, listedAt / 1e9, longestGap / 1e6);
+    return listedAt >= 0 ? 0 : 1;
+}
+
+int runAudacious(const QString& dir, int count) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto call = [&](const QString& method, const QVariantList& args = {}) {
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            "org.atheme.audacious", "/org/atheme/audacious", "org.atheme.audacious", method);
+        m.setArguments(args);
+        return bus.call(m, QDBus::Block, 5000);
+    };
+    auto length = [&] {
+        const QDBusMessage reply = call("Length");
+        return reply.arguments().isEmpty() ? -1 : reply.arguments().first().toInt();
+    };
+    const int before = length();
+    if (before < 0) {
+        std::fprintf(stderr, "audacious: not reachable on the session bus\n");
+        return 1;
+    }
+    const QStringList files = corpusFiles(dir);
+    QStringList urls;
+    for (int i = 0; i < count; ++i)
+        urls.append(QUrl::fromLocalFile(files.at(i % files.size())).toString());
+    const int expected = before + (count > 0 ? count : int(files.size()));
+    QElapsedTimer clock;
+    clock.start();
+    if (count > 0)
+        call("AddList", {urls});
+    else
+        call("Add", {QUrl::fromLocalFile(dir).toString()});
+    qint64 lastAnswer = clock.nsecsElapsed(), longestGap = 0, listedAt = -1;
+    while (clock.elapsed() < 120000) {
+        QDBusMessage status = QDBusMessage::createMethodCall(
+            "org.mpris.MediaPlayer2.audacious", "/org/mpris/MediaPlayer2",
+            "org.freedesktop.DBus.Properties", "Get");
+        status.setArguments({"org.mpris.MediaPlayer2.Player", "PlaybackStatus"});
+        bus.call(status, QDBus::Block, 5000);
+        const qint64 now = clock.nsecsElapsed();
+        longestGap = std::max(longestGap, now - lastAnswer);
+        lastAnswer = now;
+        if (listedAt < 0 && length() >= expected)
+            listedAt = clock.nsecsElapsed();
+        if (listedAt >= 0 && now - listedAt > 100'000'000)
+            break;
+        QThread::usleep(10000);
+    }
+    std::printf("audacious %s %d: listed in %.3f s, longest gap in media-control answers "
+                "%.1f ms (polled every 10 ms)\n",
+                count > 0 ? "add" : "folder", expected - before, listedAt / 1e9, longestGap / 1e6);
+    call("Clear"); // an empty playlist for the next run
+    return listedAt >= 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.size() >= 3 && args.at(1) == "audacious")
+        return runAudacious(args.at(2), args.size() > 3 ? args.at(3).toInt() : 0);
+    if (args.size() >= 3 && args.at(1) == "window")
+        return runWindow(args.at(2), args.size() > 3 ? args.at(3).toInt() : 0);
     if (args.size() >= 5 && args.at(1) == "corpus")
         return makeCorpus(args.at(2), args.at(3), args.at(4).toInt());
     if (args.size() >= 3 && args.at(1) == "floor")

@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace orvane {
@@ -52,7 +53,11 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
         watcher->deleteLater();
         drain();
     });
-    watcher->setFuture(QtConcurrent::run(expand, urls));
+    if (!pool_) {
+        ownPool_ = AudioEngine::makeReaderPool();
+        pool_ = ownPool_.get();
+    }
+    watcher->setFuture(QtConcurrent::run(pool_, expand, urls));
 }
 
 void AppDelegate::drain() {

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QThreadPool>
 #include <QUrl>
 #include <deque>
 #include <memory>
@@ -14,13 +15,16 @@ class AudioEngine;
 // here until the engine is handed over when the main window first appears; from then on they
 // go to the engine at once, all waiting files in one openExternal call, in order. Folders among
 // them are expanded as a dropped folder is (audio files only, in a file browser's order),
-// walked on the thread pool; later batches wait for an earlier one still being walked.
+// walked on the readers' thread pool; later batches wait for an earlier one still being walked.
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
     ~AppDelegate() override;
 
+    // Where folders are walked (the engine's reader pool); without one the delegate makes
+    // its own on the first walk.
+    void setPool(QThreadPool* pool) { pool_ = pool; }
     void openFiles(const QList<QUrl>& urls);
     // Every assignment flushes.
     void setEngine(AudioEngine* engine);
@@ -30,6 +34,8 @@ public:
     bool isExpanding() const { return !batches_.empty(); }
 
 private:
+    std::unique_ptr<QThreadPool> ownPool_;
+    QThreadPool* pool_ = nullptr;
     struct Batch;
     void drain();
     void flush();

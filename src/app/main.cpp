@@ -7,6 +7,7 @@
 #include "app/localization.h"
 #include "app/orvaneapp.h"
 #include "app/singleinstance.h"
+#include "engine/audioengine.h"
 #include "engine/filename.h"
 
 #include <QApplication>
@@ -102,9 +103,11 @@ int main(int argc, char* argv[]) {
         report(
             QStringLiteral("later launches cannot reach this one: %1").arg(instance.errorString()));
 
+    // Files are read and folders walked here; it outlives the application (below).
+    const std::unique_ptr<QThreadPool> readers = orvane::AudioEngine::makeReaderPool();
     int code = 0;
     {
-        orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile));
+        orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile), readers.get());
         orvane.acceptLaunches(&instance);
         QList<QUrl> files;
         for (const QByteArray& path : command.paths())
@@ -116,8 +119,10 @@ int main(int argc, char* argv[]) {
     // Quit ends the process at once: reads still waiting are dropped, and one in flight (a file
     // being read or a folder being walked on the thread pool) is not waited for, as
     // ~QCoreApplication would.
+    readers->clear();
     QThreadPool::globalInstance()->clear();
-    if (QThreadPool::globalInstance()->activeThreadCount() > 0) {
+    if (readers->activeThreadCount() > 0 ||
+        QThreadPool::globalInstance()->activeThreadCount() > 0) {
         std::fflush(nullptr);
         std::_Exit(code); // the kernel releases the instance lock
     }

@@ -27,7 +27,7 @@ void orvaneInitResources();
 
 namespace orvane {
 
-OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QObject* parent)
+OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers, QObject* parent)
     : QObject(parent)
     , settings_(std::move(settings))
     , clock_(std::make_unique<SystemClock>())
@@ -35,10 +35,13 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QObject* parent)
     , preferences_(std::make_unique<Preferences>(settings_.get()))
     , theme_(std::make_unique<Theme>())
     , appearance_(std::make_unique<Appearance>(theme_.get()))
+    , ownReaders_(readers ? nullptr : AudioEngine::makeReaderPool())
+    , readers_(readers ? readers : ownReaders_.get())
     , delegate_(std::make_unique<AppDelegate>()) {
     ::orvaneInitResources();
-    engine_ = std::make_unique<AudioEngine>(
-        EngineServices{clock_.get(), players_.get(), settings_.get(), nullptr, nullptr, {}});
+    delegate_->setPool(readers_);
+    engine_ = std::make_unique<AudioEngine>(EngineServices{
+        clock_.get(), players_.get(), settings_.get(), nullptr, nullptr, {}, readers_});
     toast_ = std::make_unique<NowPlayingToast>(clock_.get(), settings_.get(), theme_.get());
     engine_->setAnnouncer(toast_.get());
 

@@ -7,6 +7,7 @@
 
 class QNetworkAccessManager;
 class QSettings;
+class QThreadPool;
 
 namespace orvane {
 
@@ -31,7 +32,10 @@ class TrayMenu;
 class OrvaneApp : public QObject {
     Q_OBJECT
 public:
-    explicit OrvaneApp(std::unique_ptr<QSettings> settings, QObject* parent = nullptr);
+    // Files are read and folders walked on `readers` (which must outlive the application);
+    // without one the application makes its own.
+    explicit OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers = nullptr,
+                       QObject* parent = nullptr);
     ~OrvaneApp() override;
 
     // Files opened from outside, before or after the window appeared.
@@ -66,6 +70,8 @@ private:
     std::unique_ptr<Preferences> preferences_;
     std::unique_ptr<Theme> theme_;
     std::unique_ptr<Appearance> appearance_;
+    std::unique_ptr<QThreadPool> ownReaders_;
+    QThreadPool* readers_;
     std::unique_ptr<AppDelegate> delegate_;
     std::unique_ptr<AudioEngine> engine_;
     std::unique_ptr<QNetworkAccessManager> network_;

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
+#include <utility>
 
 void orvaneInitResources();
 
@@ -48,7 +49,7 @@ TrayMenu::TrayMenu(AudioEngine* engine, Preferences* preferences, Actions action
     for (auto signal : {&AudioEngine::isPlayingChanged, &AudioEngine::currentIDChanged,
                         &AudioEngine::currentStationIDChanged, &AudioEngine::playlistChanged,
                         &AudioEngine::stationsChanged, &AudioEngine::streamTitleChanged})
-        connect(engine_, signal, this, &TrayMenu::rebuild);
+        connect(engine_, signal, this, &TrayMenu::rebuildSoon);
     connect(preferences_, &Preferences::languageChanged, this, &TrayMenu::rebuild);
     rebuild();
 }
@@ -98,7 +99,20 @@ bool TrayMenu::show(bool available) {
     return true;
 }
 
+void TrayMenu::rebuildSoon() {
+    if (std::exchange(rebuildQueued_, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (rebuildQueued_)
+                rebuild();
+        },
+        Qt::QueuedConnection);
+}
+
 void TrayMenu::rebuild() {
+    rebuildQueued_ = false;
     // The playlist changes often during a large add; the menu is cheap to rebuild but only
     // its texts matter, so nothing is rebuilt while they stay the same.
     const QList<Entry> list = entries(*engine_, preferences_->language());

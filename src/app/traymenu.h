@@ -49,6 +49,9 @@ public:
 
 private:
     void rebuild();
+    // Engine changes come in bursts (one per appended track during an add): the menu follows
+    // once per pass of the event loop.
+    void rebuildSoon();
 
     AudioEngine* engine_;
     Preferences* preferences_;
@@ -56,6 +59,7 @@ private:
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> icon_;
     QString iconName_;
+    bool rebuildQueued_ = false;
 };
 
 } // namespace orvane

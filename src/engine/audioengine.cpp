@@ -30,6 +30,7 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
         services_.loader = &Track::load;
     levels_ = QList<double>(levelCount, 0.05);
     artworkCache_ = makeArtworkCache();
+    startReaders();
 
     // The stored list (presets on a first start) goes through the normal setter, so it is
     // written back at once.
@@ -43,7 +44,7 @@ AudioEngine::~AudioEngine() {
     savePlaylistNow(); // first, while the restore still knows what it has not read
     tickTimer_.reset();
     advanceTimer_.reset();
-    cancelAddTasks();
+    stopReaders();
     pauseFades_.clear(); // the engine is gone: pending pauses do nothing
     endCrossfadeOuts();  // cut short: their players stop now
     for (auto& c : radioObservers_)
@@ -57,8 +58,18 @@ void AudioEngine::setMode(PlayerMode mode) {
 }
 
 void AudioEngine::setPlaylist(QList<Track> playlist) {
-    ORVANE_PUBLISH(playlist_, std::move(playlist), playlistChanged);
+    Q_EMIT objectWillChange();
+    playlist_ = std::move(playlist);
+    recountTotalDuration();
+    Q_EMIT playlistChanged();
     savePlaylist();
+}
+
+void AudioEngine::recountTotalDuration() {
+    double sum = 0;
+    for (const Track& t : std::as_const(playlist_))
+        sum += t.duration;
+    totalDuration_ = sum;
 }
 
 void AudioEngine::setCurrentID(const QUuid& id) {
@@ -134,19 +145,19 @@ std::optional<RadioStation> AudioEngine::currentStation() const {
     return std::nullopt;
 }
 
-double AudioEngine::totalDuration() const {
-    double sum = 0;
-    for (const Track& t : playlist_)
-        sum += t.duration;
-    return sum;
-}
-
 std::optional<int> AudioEngine::currentIndex() const {
     if (currentID_.isNull())
         return std::nullopt;
+    // Asked many times per change (every view that shows the current track): where it was
+    // found last time is looked at first, so an append costs no walk of the list.
+    if (currentHint_ >= 0 && currentHint_ < playlist_.size() &&
+        playlist_.at(currentHint_).id == currentID_)
+        return int(currentHint_);
     for (int i = 0; i < playlist_.size(); ++i) {
-        if (playlist_.at(i).id == currentID_)
+        if (playlist_.at(i).id == currentID_) {
+            currentHint_ = i;
             return i;
+        }
     }
     return std::nullopt;
 }

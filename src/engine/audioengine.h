@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSet>
+#include <QThreadPool>
 #include <QUuid>
 #include <functional>
 #include <list>
@@ -45,6 +46,9 @@ struct EngineServices {
     NowPlayingPublisher* nowPlaying = nullptr; // optional: nothing is published without it
     Announcer* announcer = nullptr;            // optional: no toast without it
     TrackLoader loader;                        // optional: Track::load
+    // Where files are read and folders walked; optional: the engine then makes its own. Never
+    // Qt's global pool, which Qt's own drawing shares: a busy one stalls the window.
+    QThreadPool* pool = nullptr;
 };
 
 // The one model object: playlist, stations, transport state, volume, level bars and both
@@ -103,7 +107,12 @@ public:
     std::optional<Track> currentTrack() const;
     std::optional<RadioStation> currentStation() const;
     bool isRadioActive() const { return !currentStationID_.isNull(); }
-    double totalDuration() const;
+    double totalDuration() const { return totalDuration_; } // kept with the playlist
+    // The pool that reads files; views walk dropped folders on it too.
+    QThreadPool* readerPool() const { return pool_; }
+    // A pool fit for reading files: as many threads as cores, at a lower priority than the
+    // window's.
+    static std::unique_ptr<QThreadPool> makeReaderPool();
     // The desktop integration is built after the engine and plugs in here.
     void setNowPlayingPublisher(NowPlayingPublisher* publisher) {
         services_.nowPlaying = publisher;
@@ -223,8 +232,11 @@ private:
     void runAddTask(const std::shared_ptr<AddTask>& task);
     void drainAddTask(const std::shared_ptr<AddTask>& task);
     void cancelAddTasks();
+    void startReaders();
+    void stopReaders();
     static std::shared_ptr<ArtworkCache> makeArtworkCache();
     void appendLoaded(AddTask& task);
+    void recountTotalDuration();
     void saveStations();
     static QList<RadioStation> loadStations(QSettings& settings);
 
@@ -232,6 +244,8 @@ private:
 
     PlayerMode mode_ = PlayerMode::Library;
     QList<Track> playlist_;
+    double totalDuration_ = 0;           // the sum of the playlist's durations, in its order
+    mutable qsizetype currentHint_ = -1; // where currentID_ was last found in the playlist
     QUuid currentID_;
     double progress_ = 0;
     QList<RadioStation> stations_;
@@ -281,6 +295,10 @@ private:
     };
     QList<KeptBookmark> unresolvedBookmarks_;
     std::shared_ptr<ArtworkCache> artworkCache_; // shared with the reads on the thread pool
+    std::unique_ptr<QThreadPool> ownPool_;       // when none is passed in
+    QThreadPool* pool_ = nullptr;
+    struct Wakeup;
+    std::shared_ptr<Wakeup> wakeup_; // how readers reach the engine while it exists
 };
 
 } // namespace orvane

@@ -10,15 +10,17 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QFuture>
-#include <QFutureWatcher>
 #include <QImageReader>
 #include <QSettings>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentMap>
 #include <algorithm>
+#include <atomic>
 #include <iostream>
 #include <mutex>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <utility>
 
 namespace orvane {
@@ -30,6 +32,15 @@ const QString kPlaylistKey = QStringLiteral("playlistBookmarks");
 constexpr qint64 kAppendBudgetMs = 4;
 // Appends within this window share one write of the settings file.
 constexpr double kSaveDelay = 0.25;
+// Items a reader takes at a time.
+constexpr qsizetype kReadRun = 8;
+
+// Reading yields to the window: a reader thread runs a little nicer than the rest.
+void lowerThreadPriority() {
+    thread_local bool lowered = false;
+    if (!std::exchange(lowered, true))
+        setpriority(PRIO_PROCESS, id_t(gettid()), getpriority(PRIO_PROCESS, id_t(gettid())) + 4);
+}
 
 } // namespace
 
@@ -94,17 +105,74 @@ struct AudioEngine::AddTask {
         QByteArray stored;
         bool restore = false;
     };
-    QList<Item> items;
+    QList<Item> items; // not changed once the reading has started
     bool startPlaying = false;
     bool restoring = false;
     QString lang;
     qsizetype next = 0; // the next item to append
-    // Every item read on the thread pool, in parallel; results are taken in order.
-    QFuture<Loaded> reads;
-    QFutureWatcher<Loaded>* watcher = nullptr; // owned by the engine
     bool drainQueued = false;
     std::optional<Track> first;
+
+    // Shared with the readers. They take the items in small runs in list order, so results
+    // come in the order they are appended; each result is published by its flag.
+    std::vector<Loaded> results;
+    std::unique_ptr<std::atomic<bool>[]> ready;
+    std::atomic<qsizetype> claimed{0};
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> wakeQueued{false};
+
+    bool isReady(qsizetype i) const { return ready[size_t(i)].load(std::memory_order_acquire); }
 };
+
+// How the readers tell the engine that results are waiting. The engine clears `engine` when it
+// goes; a reader still at work then finds no one to tell.
+struct AudioEngine::Wakeup {
+    std::mutex mutex;
+    AudioEngine* engine = nullptr;
+
+    void post(const std::shared_ptr<AddTask>& task) {
+        if (task->wakeQueued.exchange(true, std::memory_order_acq_rel))
+            return; // the engine has yet to look: it will see these results too
+        const std::lock_guard lock(mutex);
+        if (!engine)
+            return;
+        QMetaObject::invokeMethod(
+            engine,
+            [e = engine, weak = std::weak_ptr<AddTask>(task)] {
+                if (const auto t = weak.lock())
+                    e->drainAddTask(t);
+            },
+            Qt::QueuedConnection);
+    }
+};
+
+std::unique_ptr<QThreadPool> AudioEngine::makeReaderPool() {
+    auto pool = std::make_unique<QThreadPool>();
+    pool->setObjectName(QStringLiteral("orvane-readers"));
+    pool->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    pool->setExpiryTimeout(10000);
+    return pool;
+}
+
+void AudioEngine::startReaders() {
+    if (services_.pool) {
+        pool_ = services_.pool;
+    } else {
+        ownPool_ = makeReaderPool();
+        pool_ = ownPool_.get();
+    }
+    wakeup_ = std::make_shared<Wakeup>();
+    wakeup_->engine = this;
+}
+
+void AudioEngine::stopReaders() {
+    {
+        const std::lock_guard lock(wakeup_->mutex);
+        wakeup_->engine = nullptr;
+    }
+    cancelAddTasks();
+    ownPool_.reset(); // waits for the reads in flight; the rest were cancelled
+}
 
 void AudioEngine::add(const QList<QUrl>& urls, bool startPlaying) {
     auto task = std::make_shared<AddTask>();
@@ -144,8 +212,7 @@ void AudioEngine::restorePlaylist() {
 }
 
 void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
-    // Read every item on the thread pool; each read gets copies of what it needs and nothing
-    // else, so it never touches the engine.
+    // Each read gets copies of what it needs and nothing else, so it never touches the engine.
     auto read = [loader = services_.loader, lang = task->lang, covers = artworkCache_,
                  check = services_.players->fileCheck()](const AddTask::Item& item) {
         Loaded loaded;
@@ -175,17 +242,39 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
         covers->share(loaded.track->artwork);
         return loaded;
     };
-    task->reads =
-        QtConcurrent::mapped(task->items, std::function<Loaded(const AddTask::Item&)>(read));
-    task->watcher = new QFutureWatcher<Loaded>(this);
-    std::weak_ptr<AddTask> weak = task;
-    auto drain = [this, weak] {
-        if (const auto t = weak.lock())
-            drainAddTask(t);
+    const auto count = size_t(task->items.size());
+    task->results.resize(count);
+    task->ready = std::make_unique<std::atomic<bool>[]>(count);
+    // One reader per thread of the pool, each taking the next few items at a time: the items
+    // are read roughly in list order and the first ones show at once, however long the list.
+    auto reader = [task, read, wakeup = wakeup_] {
+        lowerThreadPriority();
+        const auto n = qsizetype(task->items.size());
+        while (!task->cancelled.load(std::memory_order_relaxed)) {
+            const qsizetype begin = task->claimed.fetch_add(kReadRun, std::memory_order_relaxed);
+            if (begin >= n)
+                return;
+            const qsizetype end = std::min(begin + kReadRun, n);
+            for (qsizetype i = begin; i < end; ++i) {
+                if (task->cancelled.load(std::memory_order_relaxed))
+                    return;
+                task->results[size_t(i)] = read(task->items.at(i));
+                task->ready[size_t(i)].store(true, std::memory_order_release);
+                wakeup->post(task); // at most one wake-up waits at a time
+            }
+        }
     };
-    connect(task->watcher, &QFutureWatcherBase::resultsReadyAt, this, drain);
-    connect(task->watcher, &QFutureWatcherBase::finished, this, drain);
-    task->watcher->setFuture(task->reads);
+    const qsizetype runs = (task->items.size() + kReadRun - 1) / kReadRun;
+    const int readers = int(std::min<qsizetype>(pool_->maxThreadCount(), runs));
+    for (int i = 0; i < readers; ++i)
+        pool_->start(reader);
+    if (task->items.isEmpty()) {
+        std::weak_ptr<AddTask> weak = task;
+        QTimer::singleShot(0, this, [this, weak] {
+            if (const auto t = weak.lock())
+                drainAddTask(t);
+        });
+    }
 }
 
 std::shared_ptr<AudioEngine::ArtworkCache> AudioEngine::makeArtworkCache() {
@@ -194,17 +283,20 @@ std::shared_ptr<AudioEngine::ArtworkCache> AudioEngine::makeArtworkCache() {
 
 void AudioEngine::cancelAddTasks() {
     for (const auto& task : addTasks_)
-        task->reads.cancel(); // reads not started yet are skipped; the rest are discarded
+        task->cancelled.store(true); // reads not started yet are skipped; the rest are discarded
     addTasks_.clear();
 }
 
 void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
     task->drainQueued = false;
+    // From here on a reader's new result asks for another pass (the exchange also makes the
+    // results it announced visible here).
+    task->wakeQueued.exchange(false, std::memory_order_acq_rel);
     // Appends happen here, on the main thread, one by one in the order of the list; a pass
     // stops after a few milliseconds so the window keeps drawing while thousands arrive.
     QElapsedTimer pass;
     pass.start();
-    while (task->next < task->items.size() && task->reads.isResultReadyAt(int(task->next))) {
+    while (task->next < task->items.size() && task->isReady(task->next)) {
         if (pass.elapsed() >= kAppendBudgetMs) {
             if (!task->drainQueued) {
                 task->drainQueued = true;
@@ -220,9 +312,6 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
     }
     if (task->next < task->items.size())
         return; // more to come
-    task->watcher->disconnect(this);
-    task->watcher->deleteLater(); // not deleted inside its own signal
-    task->watcher = nullptr;
     const std::shared_ptr<AddTask> keep = task;
     std::erase(addTasks_, task);
     if (keep->restoring) {
@@ -237,7 +326,7 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
 }
 
 void AudioEngine::appendLoaded(AddTask& task) {
-    Loaded loaded = task.reads.resultAt(int(task.next));
+    Loaded loaded = std::exchange(task.results[size_t(task.next)], {});
     const AddTask::Item& item = task.items.at(task.next);
     ++task.next;
     // An entry whose file sits on a volume that is not mounted now is kept in the stored list for
@@ -259,6 +348,7 @@ void AudioEngine::appendLoaded(AddTask& task) {
     if (!task.first)
         task.first = track;
     Q_EMIT objectWillChange();
+    totalDuration_ += track.duration; // still the sum in list order
     playlist_.append(std::move(track));
     Q_EMIT playlistChanged();
     savePlaylist();

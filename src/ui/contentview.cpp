@@ -338,7 +338,8 @@ bool ContentView::handleDrop(const QList<QUrl>& urls) {
         engine_->add(files, false);
         Q_EMIT dropAdded(files);
     });
-    watcher->setFuture(QtConcurrent::run(&ContentView::collectDropped, urls));
+    watcher->setFuture(
+        QtConcurrent::run(engine_->readerPool(), &ContentView::collectDropped, urls));
     return true;
 }
 

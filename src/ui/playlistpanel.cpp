@@ -303,7 +303,7 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
         selection_->clear();
         refresh();
     });
-    connect(engine_, &AudioEngine::playlistChanged, this, &PlaylistPanel::refresh);
+    connect(engine_, &AudioEngine::playlistChanged, this, &PlaylistPanel::playlistChanged);
     connect(engine_, &AudioEngine::currentIDChanged, this, [this] {
         list()->viewport()->update();
         if (!engine_->currentID().isNull() && isVisible())
@@ -313,9 +313,28 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
     refresh();
 }
 
+void PlaylistPanel::playlistChanged() {
+    const qsizetype now = engine_->playlist().size();
+    if (shownCount_ == 0 || now <= shownCount_) {
+        refresh();
+        return;
+    }
+    if (std::exchange(refreshQueued_, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (refreshQueued_)
+                refresh();
+        },
+        Qt::QueuedConnection);
+}
+
 void PlaylistPanel::refresh() {
+    refreshQueued_ = false;
     const QString lang = preferences_->language();
     const qsizetype total = engine_->playlist().size();
+    shownCount_ = total;
     QString footer;
     if (model_->isFiltered()) {
         footer =

@@ -95,6 +95,10 @@ protected:
 
 private:
     void refresh();
+    // The playlist changes once per appended track while files come in: then the footer
+    // follows once per pass of the event loop, before anything is drawn. Other changes (the
+    // first tracks, removals, moves) show at once.
+    void playlistChanged();
     void applyFilter();
     int dropGap(const QPoint& at) const;
     void showDropLine(int gap);
@@ -108,6 +112,8 @@ private:
     QUuid anchor_;                         // the last row clicked, for Shift
     Qt::KeyboardModifiers clickModifiers_; // of the click being delivered
     int pressRow_ = -1;                    // the row a press on the list hit
+    bool refreshQueued_ = false;
+    qsizetype shownCount_ = 0; // the number of tracks the footer was made for
     QPoint pressAt_;
     bool pressing_ = false;    // the button is down: the click, not the cursor, selects
     bool quietCursor_ = false; // the cursor is moved here, not by the user

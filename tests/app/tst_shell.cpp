@@ -7,6 +7,7 @@
 #include "app/settingsview.h"
 #include "app/singleinstance.h"
 #include "app/traymenu.h"
+#include "support/busyglobalpool.h"
 #include "support/enginefixture.h"
 #include "support/testaudio.h"
 #include "ui/mainwindow.h"
@@ -17,6 +18,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QDir>
 #include <QLabel>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -92,6 +94,20 @@ private Q_SLOTS:
         QVERIFY(delegate.pending().isEmpty());
         QTRY_COMPARE(e.playlist().size(), 4);
         QTRY_COMPARE(e.currentTrack()->title, QStringLiteral("four"));
+    }
+
+    void foldersAreWalkedWhileQtsPoolIsBusy() {
+        QDir().mkpath(dir_.filePath("walked/sub"));
+        files({"walked/b.mp3", "walked/sub/a.mp3"});
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        BusyGlobalPool busy; // as the window's drawing may hold it
+        AppDelegate delegate;
+        delegate.setEngine(&e);
+        delegate.openFiles({QUrl::fromLocalFile(dir_.filePath("walked"))});
+        QTRY_COMPARE(e.playlist().size(), 2);
+        QCOMPARE(e.playlist().at(0).title, QStringLiteral("a"));
+        QCOMPARE(e.playlist().at(1).title, QStringLiteral("b"));
     }
 
     void secondLaunchesForwardFilesOrRaise() {

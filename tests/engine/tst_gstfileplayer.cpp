@@ -3,6 +3,7 @@
 #include "engine/gstfileplayer.h"
 #include "support/testaudio.h"
 
+#include <QDeadlineTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <memory>
 
 namespace orvane::test {
@@ -48,6 +49,8 @@ struct EngineFixture {
     FakePlayerFactory players{clock};
     RecordingPublisher nowPlaying;
     RecordingAnnouncer announcer;
+    // Outlives the engines: a read still in flight when one goes is waited for only here.
+    std::unique_ptr<QThreadPool> pool = AudioEngine::makeReaderPool();
     std::unique_ptr<AudioEngine> engine;
 
     EngineFixture() { settings = openSettings(); }
@@ -56,8 +59,9 @@ struct EngineFixture {
                                            QSettings::IniFormat);
     }
     AudioEngine& start(TrackLoader loader = {}) {
-        engine = std::make_unique<AudioEngine>(EngineServices{
-            &clock, &players, settings.get(), &nowPlaying, &announcer, std::move(loader)});
+        engine = std::make_unique<AudioEngine>(EngineServices{&clock, &players, settings.get(),
+                                                              &nowPlaying, &announcer,
+                                                              std::move(loader), pool.get()});
         return *engine;
     }
     // A playlist of tracks "/music/<name>.mp3" titled <name>, set without going through files.
