@@ -126,24 +126,7 @@ struct GstFilePlayer::RampControl {
                 gst_timed_value_control_source_set(timed, time, value);
             gst_object_add_control_binding(GST_OBJECT(volume), binding);
             attached = true;
-            endTime = next.back().first;
-            endValue = next.back().second;
         }
-    }
-
-    // Streaming thread, after apply: a buffer that starts past the curve's end gets its last
-    // value throughout, so the plain property takes over and the per-sample curve goes. Steady
-    // playback after a fade then costs what it did before it, whether or not the main thread
-    // looks in (it retires its own record of the ramp when it next does).
-    void retireIfPast(GstClockTime bufferStart) {
-        if (!attached || bufferStart < endTime)
-            return;
-        const std::lock_guard lock(mutex);
-        if (wanted.load(std::memory_order_relaxed) != applied)
-            return; // a newer request is applied with the next buffer
-        gst_object_remove_control_binding(GST_OBJECT(volume), binding);
-        attached = false;
-        g_object_set(volume, "volume", endValue, nullptr);
     }
 
     GstElement* const volume;         // owned by the pipeline
@@ -157,8 +140,6 @@ struct GstFilePlayer::RampControl {
 
     quint64 applied = 0; // streaming thread only, as is what follows
     bool attached = false;
-    GstClockTime endTime = 0; // the attached curve's last point
-    double endValue = 0;
 };
 
 namespace {
@@ -182,10 +163,6 @@ GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user) {
         probe->ramp->apply(); // before the volume stage sees this buffer
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         if (GST_BUFFER_PTS_IS_VALID(buffer) && probe->segment.format == GST_FORMAT_TIME) {
-            const guint64 start = gst_segment_to_stream_time(&probe->segment, GST_FORMAT_TIME,
-                                                             GST_BUFFER_PTS(buffer));
-            if (GST_CLOCK_TIME_IS_VALID(start))
-                probe->ramp->retireIfPast(start);
             guint64 end = GST_BUFFER_PTS(buffer);
             if (GST_BUFFER_DURATION_IS_VALID(buffer))
                 end += GST_BUFFER_DURATION(buffer);
@@ -415,12 +392,28 @@ void GstFilePlayer::clearRamp() {
 }
 
 void GstFilePlayer::retireFinishedRamp() {
-    // Once the volume stage is past the ramp's end, the plain property holds the target.
-    if (ramp_ && processingFront() > ramp_->end + 0.05) {
+    // Once the volume stage is past the ramp's end, the plain property holds the target and the
+    // per-sample curve goes, so steady playback after a fade costs what it did before it.
+    if (!ramp_ || !pipeline_)
+        return;
+    const double left = ramp_->end + 0.05 - processingFront();
+    if (left < 0) {
         const float target = ramp_->to;
         clearRamp();
         g_object_set(volumeElement_, "volume", double(target), nullptr);
+        return;
     }
+    // Not there yet: looked at again when it should be, whether or not the meters are read
+    // (nothing reads them while no window shows the bars). A paused player is looked at again
+    // when it plays.
+    if (!playing_)
+        return;
+    if (!retireTimer_) {
+        retireTimer_ = std::make_unique<QTimer>();
+        retireTimer_->setSingleShot(true);
+        QObject::connect(retireTimer_.get(), &QTimer::timeout, [this] { retireFinishedRamp(); });
+    }
+    retireTimer_->start(std::max(20, int(std::ceil(left * 1000))));
 }
 
 void GstFilePlayer::setVolume(float volume) {
@@ -457,6 +450,7 @@ void GstFilePlayer::startRamp(double from, float fromVolume, double to, float ta
     ramp_ = Ramp{from, to, fromVolume, target};
     staticVolume_ = target;
     rampHeardUntil_ = to;
+    retireFinishedRamp();
 }
 
 void GstFilePlayer::setVolume(float target, double fadeDuration, double startDelay) {
@@ -492,6 +486,7 @@ void GstFilePlayer::play() {
     finishDeferredPause(false);
     gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING);
     playing_ = true;
+    retireFinishedRamp();
 }
 
 void GstFilePlayer::pause() {

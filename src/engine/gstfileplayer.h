@@ -104,6 +104,7 @@ private:
     float staticVolume_ = 1.0f;
     double rampHeardUntil_ = 0;             // stream time where the latest ramp ends
     std::unique_ptr<QTimer> deferredPause_; // runs while a fade is still to be heard
+    std::unique_ptr<QTimer> retireTimer_;   // aimed at the end of the ramp that runs
     std::optional<float> volumeAfterPause_; // an assignment made meanwhile
 
     bool playing_ = false;
