@@ -37,14 +37,19 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QObject* parent)
     , appearance_(std::make_unique<Appearance>(theme_.get()))
     , delegate_(std::make_unique<AppDelegate>()) {
     ::orvaneInitResources();
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     engine_ = std::make_unique<AudioEngine>(
-        EngineServices{clock_.get(), players_.get(), settings_.get(), nullptr, nullptr, {}});
+        EngineServices{clock_.get(),
+                       players_.get(),
+                       settings_.get(),
+                       nullptr,
+                       nullptr,
+                       {},
+                       QDir(cache).filePath(QStringLiteral("orvane/playlist-metadata"))});
     toast_ = std::make_unique<NowPlayingToast>(clock_.get(), settings_.get(), theme_.get());
     engine_->setAnnouncer(toast_.get());
 
-    const QString covers =
-        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
-            .filePath(QStringLiteral("orvane/covers"));
+    const QString covers = QDir(cache).filePath(QStringLiteral("orvane/covers"));
     mpris_ = std::make_unique<MprisService>(
         engine_.get(), MprisService::Hooks{[this] { openPlayer(); }, &OrvaneApp::quit}, covers);
     if (mpris_->start())

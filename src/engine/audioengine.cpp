@@ -3,6 +3,7 @@
 #include "core/localization.h"
 #include "engine/audiofileplayer.h"
 #include "engine/clock.h"
+#include "engine/metadatacache.h"
 #include "engine/playerfactory.h"
 
 #include <QFileInfo>
@@ -30,6 +31,8 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
         services_.loader = &Track::load;
     levels_ = QList<double>(levelCount, 0.05);
     artworkCache_ = makeArtworkCache();
+    if (!services_.metadataCachePath.isEmpty())
+        metadataCache_ = std::make_unique<MetadataCache>(services_.metadataCachePath, lang());
 
     // The stored list (presets on a first start) goes through the normal setter, so it is
     // written back at once.
@@ -41,6 +44,8 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
 
 AudioEngine::~AudioEngine() {
     savePlaylistNow(); // first, while the restore still knows what it has not read
+    saveMetadataCacheNow();
+    refreshTimer_.reset();
     tickTimer_.reset();
     cancelAddTasks();
     pauseFades_.clear(); // the engine is gone: pending pauses do nothing

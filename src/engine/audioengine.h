@@ -23,6 +23,7 @@ namespace orvane {
 
 class AudioFilePlayer;
 class Clock;
+class MetadataCache;
 class PlayerFactory;
 class TimerHandle;
 
@@ -45,6 +46,9 @@ struct EngineServices {
     NowPlayingPublisher* nowPlaying = nullptr; // optional: nothing is published without it
     Announcer* announcer = nullptr;            // optional: no toast without it
     TrackLoader loader;                        // optional: Track::load
+    // Where what was read of the playlist's files is kept between runs (MetadataCache);
+    // optional: without it every start reads the stored playlist's files again.
+    QString metadataCachePath;
 };
 
 // The one model object: playlist, stations, transport state, volume, level bars and both
@@ -211,6 +215,11 @@ private:
     void cancelAddTasks();
     static std::shared_ptr<ArtworkCache> makeArtworkCache();
     void appendLoaded(AddTask& task);
+    bool restoreFromCache(const QList<QByteArray>& stored);
+    void refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track);
+    void publishRefreshed();
+    void saveMetadataCache();
+    void saveMetadataCacheNow();
     void saveStations();
     static QList<RadioStation> loadStations(QSettings& settings);
 
@@ -265,6 +274,12 @@ private:
     };
     QList<KeptBookmark> unresolvedBookmarks_;
     std::shared_ptr<ArtworkCache> artworkCache_; // shared with the reads on the thread pool
+    // What a start shows at once; rows whose files changed are read again and updated in place,
+    // published together (a pass over thousands of rows would otherwise repeat per row).
+    std::unique_ptr<MetadataCache> metadataCache_;
+    std::unique_ptr<TimerHandle> metadataSaveTimer_;
+    std::unique_ptr<TimerHandle> refreshTimer_;
+    bool refreshedCurrent_ = false;
 };
 
 } // namespace orvane

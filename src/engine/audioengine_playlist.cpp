@@ -5,6 +5,7 @@
 #include "engine/audiofileplayer.h"
 #include "engine/bookmark.h"
 #include "engine/clock.h"
+#include "engine/metadatacache.h"
 #include "engine/playerfactory.h"
 
 #include <QBuffer>
@@ -36,7 +37,8 @@ constexpr double kSaveDelay = 0.25;
 // What a worker hands back: the track, or none when a stored entry did not resolve.
 struct Loaded {
     std::optional<Track> track;
-    QString error; // why a file to add cannot be opened
+    QString error;                  // why a file to add cannot be opened
+    std::optional<FileStamp> stamp; // the file's, taken before it was read
 };
 
 // Cover bytes by content. Tracks of one album usually carry the same cover: they share one
@@ -95,6 +97,13 @@ struct AudioEngine::AddTask {
         bool restore = false;
     };
     QList<Item> items;
+    // For a start shown from the metadata cache: per item, the row it updates in place, and
+    // where that row was then. Empty for a task that appends.
+    struct Row {
+        QUuid id;
+        qsizetype at = -1;
+    };
+    QList<Row> replaces;
     bool startPlaying = false;
     bool restoring = false;
     QString lang;
@@ -125,15 +134,18 @@ void AudioEngine::restorePlaylist() {
     const QVariant stored = services_.settings->value(kPlaylistKey);
     if (stored.typeId() != QMetaType::QVariantList && stored.typeId() != QMetaType::QStringList)
         return;
-    auto task = std::make_shared<AddTask>();
-    task->lang = lang();
+    QList<QByteArray> bookmarks;
     for (const QVariant& v : stored.toList()) {
         if (v.typeId() != QMetaType::QByteArray)
             return; // a value of the wrong type is ignored as a whole
-        task->items.append({{}, v.toByteArray(), true});
+        bookmarks.append(v.toByteArray());
     }
-    if (task->items.isEmpty())
+    if (bookmarks.isEmpty() || restoreFromCache(bookmarks))
         return;
+    auto task = std::make_shared<AddTask>();
+    task->lang = lang();
+    for (const QByteArray& bytes : std::as_const(bookmarks))
+        task->items.append({{}, bytes, true});
     // Until every stored entry has been read, the stored list stays as it was: an interruption
     // must not shorten it.
     task->restoring = true;
@@ -143,6 +155,60 @@ void AudioEngine::restorePlaylist() {
     runAddTask(task);
 }
 
+// The stored list shown at once from the metadata cache, in one assignment: entries whose files
+// are unchanged as they were last read, the others by their file names until they have been
+// read again in the background (then updated in place). False when there is no cache.
+bool AudioEngine::restoreFromCache(const QList<QByteArray>& stored) {
+    if (!metadataCache_)
+        return false;
+    metadataCache_->load(); // nothing usable: every file is read again
+    auto task = std::make_shared<AddTask>();
+    task->lang = lang();
+    QList<Track> restored;
+    restored.reserve(stored.size());
+    bool dropped = false;
+    for (const QByteArray& bytes : stored) {
+        FileStamp stamp;
+        const std::optional<QString> path = Bookmark::resolve(bytes, &stamp);
+        if (!path) {
+            // As when read: kept in place when its volume is not mounted, else dropped.
+            if (Bookmark::isOnMissingVolume(bytes))
+                unresolvedBookmarks_.append(
+                    {restored.isEmpty() ? QUuid() : restored.last().id, bytes});
+            else
+                dropped = true;
+            continue;
+        }
+        const MetadataCache::Entry* entry = metadataCache_->find(bytes, stamp);
+        if (entry && !entry->coverMissing) {
+            restored.append(MetadataCache::track(*entry, *path, bytes));
+            continue;
+        }
+        Track shown;
+        if (entry) {
+            shown = MetadataCache::track(*entry, *path, bytes); // only its cover is to come
+        } else {
+            const QString name = QFileInfo(*path).fileName();
+            const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+            shown = Track(QUrl::fromLocalFile(*path), dot >= 0 ? name.left(dot) : name, {}, 0, {},
+                          {}, bytes);
+        }
+        task->items.append({{}, bytes, true});
+        task->replaces.append({shown.id, restored.size()});
+        restored.append(std::move(shown));
+    }
+    Q_EMIT objectWillChange();
+    playlist_ = std::move(restored);
+    Q_EMIT playlistChanged();
+    if (dropped)
+        savePlaylist(); // the stored list loses what no longer resolves
+    if (!task->items.isEmpty()) {
+        addTasks_.push_back(task);
+        runAddTask(task);
+    }
+    return true;
+}
+
 void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
     // Read every item on the thread pool; each read gets copies of what it needs and nothing
     // else, so it never touches the engine.
@@ -150,9 +216,11 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                  check = services_.players->fileCheck()](const AddTask::Item& item) {
         Loaded loaded;
         if (item.restore) {
-            const std::optional<QString> path = Bookmark::resolve(item.stored);
+            FileStamp stamp;
+            const std::optional<QString> path = Bookmark::resolve(item.stored, &stamp);
             if (!path)
                 return loaded; // moved, deleted, unmounted or not ours: not shown
+            loaded.stamp = stamp;
             loaded.track = loader(QUrl::fromLocalFile(*path), lang);
             loaded.track->bookmark = item.stored; // kept as stored, not remade
         } else {
@@ -162,6 +230,7 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                 loaded.error = QStringLiteral("not a local file");
                 return loaded;
             }
+            loaded.stamp = stampOf(item.url.toLocalFile());
             loaded.track = loader(item.url, lang);
             if (loaded.track->duration <= 0)
                 loaded.error = check(item.url.toLocalFile());
@@ -240,6 +309,15 @@ void AudioEngine::appendLoaded(AddTask& task) {
     Loaded loaded = task.reads.resultAt(int(task.next));
     const AddTask::Item& item = task.items.at(task.next);
     ++task.next;
+    if (metadataCache_ && loaded.track && loaded.track->bookmark && loaded.stamp)
+        metadataCache_->put(*loaded.track->bookmark, *loaded.stamp, *loaded.track);
+    if (!task.replaces.isEmpty()) {
+        const AddTask::Row& row = task.replaces.at(task.next - 1);
+        refreshLoaded(row.id, row.at, std::move(loaded.track));
+        if (task.next == task.items.size())
+            publishRefreshed(); // the last one: shown now
+        return;
+    }
     // An entry whose file sits on a volume that is not mounted now is kept in the stored list for
     // a later start; one whose folder is there but file is gone is dropped.
     if (!loaded.track) {
@@ -324,6 +402,7 @@ void AudioEngine::move(const QSet<QUuid>& ids, int toRow) {
 }
 
 void AudioEngine::savePlaylist() {
+    saveMetadataCache();
     if (restoring_)
         savePending_ = true;
     else if (!playlistSaveTimer_)

@@ -4,6 +4,25 @@
 #include <QDir>
 #include <sys/stat.h>
 
+namespace orvane {
+
+namespace {
+
+FileStamp stampFrom(const struct stat& st) {
+    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+std::optional<FileStamp> stampOf(const QString& path) {
+    struct stat st {};
+    if (::stat(encodeFileName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return stampFrom(st);
+}
+
+} // namespace orvane
+
 namespace orvane::Bookmark {
 
 namespace {
@@ -62,10 +81,15 @@ std::optional<QString> recordedPath(const QByteArray& bytes) {
 
 } // namespace
 
-std::optional<QString> resolve(const QByteArray& bytes) {
+std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp) {
     const std::optional<QString> path = recordedPath(bytes);
-    if (!path || !isRegularFile(*path))
+    if (!path)
         return std::nullopt;
+    struct stat st {};
+    if (::stat(encodeFileName(*path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    if (stamp)
+        *stamp = stampFrom(st);
     return path;
 }
 

@@ -219,7 +219,7 @@ private Q_SLOTS:
         SystemClock clock;
         GstPlayerFactory players;
         auto engine = std::make_unique<AudioEngine>(
-            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}});
+            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}, {}});
         engine->setPlaylist(tracks);
         QStringList order;
         QList<qint64> changedAt;

@@ -49,6 +49,7 @@ struct EngineFixture {
     RecordingPublisher nowPlaying;
     RecordingAnnouncer announcer;
     std::unique_ptr<AudioEngine> engine;
+    QString metadataCachePath; // none unless a test sets it
 
     EngineFixture() { settings = openSettings(); }
     std::unique_ptr<QSettings> openSettings() const {
@@ -56,8 +57,9 @@ struct EngineFixture {
                                            QSettings::IniFormat);
     }
     AudioEngine& start(TrackLoader loader = {}) {
-        engine = std::make_unique<AudioEngine>(EngineServices{
-            &clock, &players, settings.get(), &nowPlaying, &announcer, std::move(loader)});
+        engine = std::make_unique<AudioEngine>(
+            EngineServices{&clock, &players, settings.get(), &nowPlaying, &announcer,
+                           std::move(loader), metadataCachePath});
         return *engine;
     }
     // A playlist of tracks "/music/<name>.mp3" titled <name>, set without going through files.
