@@ -215,7 +215,13 @@ private:
     void cancelAddTasks();
     static std::shared_ptr<ArtworkCache> makeArtworkCache();
     void appendLoaded(AddTask& task);
-    bool restoreFromCache(const QList<QByteArray>& stored);
+    // A stored entry shown at start before its file has been read again.
+    struct RereadRow {
+        QByteArray bookmark;
+        QUuid id;
+        qsizetype row = -1; // where it was shown
+    };
+    bool restoreFromCache(const QList<QByteArray>& stored, QList<RereadRow>* reread);
     void refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track);
     void publishRefreshed();
     void saveMetadataCache();

@@ -97,13 +97,9 @@ struct AudioEngine::AddTask {
         bool restore = false;
     };
     QList<Item> items;
-    // For a start shown from the metadata cache: per item, the row it updates in place, and
-    // where that row was then. Empty for a task that appends.
-    struct Row {
-        QUuid id;
-        qsizetype at = -1;
-    };
-    QList<Row> replaces;
+    // For a start shown from the metadata cache: per item, the row it updates in place. Empty
+    // for a task that appends.
+    QList<RereadRow> replaces;
     bool startPlaying = false;
     bool restoring = false;
     QString lang;
@@ -140,8 +136,21 @@ void AudioEngine::restorePlaylist() {
             return; // a value of the wrong type is ignored as a whole
         bookmarks.append(v.toByteArray());
     }
-    if (bookmarks.isEmpty() || restoreFromCache(bookmarks))
+    if (bookmarks.isEmpty())
         return;
+    if (QList<RereadRow> reread; restoreFromCache(bookmarks, &reread)) {
+        if (reread.isEmpty())
+            return;
+        auto task = std::make_shared<AddTask>();
+        task->lang = lang();
+        for (const RereadRow& r : std::as_const(reread)) {
+            task->items.append({{}, r.bookmark, true});
+            task->replaces.append(r);
+        }
+        addTasks_.push_back(task);
+        runAddTask(task);
+        return;
+    }
     auto task = std::make_shared<AddTask>();
     task->lang = lang();
     for (const QByteArray& bytes : std::as_const(bookmarks))
@@ -153,60 +162,6 @@ void AudioEngine::restorePlaylist() {
     restoreTask_ = task;
     addTasks_.push_back(task);
     runAddTask(task);
-}
-
-// The stored list shown at once from the metadata cache, in one assignment: entries whose files
-// are unchanged as they were last read, the others by their file names until they have been
-// read again in the background (then updated in place). False when there is no cache.
-bool AudioEngine::restoreFromCache(const QList<QByteArray>& stored) {
-    if (!metadataCache_)
-        return false;
-    metadataCache_->load(); // nothing usable: every file is read again
-    auto task = std::make_shared<AddTask>();
-    task->lang = lang();
-    QList<Track> restored;
-    restored.reserve(stored.size());
-    bool dropped = false;
-    for (const QByteArray& bytes : stored) {
-        FileStamp stamp;
-        const std::optional<QString> path = Bookmark::resolve(bytes, &stamp);
-        if (!path) {
-            // As when read: kept in place when its volume is not mounted, else dropped.
-            if (Bookmark::isOnMissingVolume(bytes))
-                unresolvedBookmarks_.append(
-                    {restored.isEmpty() ? QUuid() : restored.last().id, bytes});
-            else
-                dropped = true;
-            continue;
-        }
-        const MetadataCache::Entry* entry = metadataCache_->find(bytes, stamp);
-        if (entry && !entry->coverMissing) {
-            restored.append(MetadataCache::track(*entry, *path, bytes));
-            continue;
-        }
-        Track shown;
-        if (entry) {
-            shown = MetadataCache::track(*entry, *path, bytes); // only its cover is to come
-        } else {
-            const QString name = QFileInfo(*path).fileName();
-            const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-            shown = Track(QUrl::fromLocalFile(*path), dot >= 0 ? name.left(dot) : name, {}, 0, {},
-                          {}, bytes);
-        }
-        task->items.append({{}, bytes, true});
-        task->replaces.append({shown.id, restored.size()});
-        restored.append(std::move(shown));
-    }
-    Q_EMIT objectWillChange();
-    playlist_ = std::move(restored);
-    Q_EMIT playlistChanged();
-    if (dropped)
-        savePlaylist(); // the stored list loses what no longer resolves
-    if (!task->items.isEmpty()) {
-        addTasks_.push_back(task);
-        runAddTask(task);
-    }
-    return true;
 }
 
 void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
@@ -312,8 +267,8 @@ void AudioEngine::appendLoaded(AddTask& task) {
     if (metadataCache_ && loaded.track && loaded.track->bookmark && loaded.stamp)
         metadataCache_->put(*loaded.track->bookmark, *loaded.stamp, *loaded.track);
     if (!task.replaces.isEmpty()) {
-        const AddTask::Row& row = task.replaces.at(task.next - 1);
-        refreshLoaded(row.id, row.at, std::move(loaded.track));
+        const RereadRow& row = task.replaces.at(task.next - 1);
+        refreshLoaded(row.id, row.row, std::move(loaded.track));
         if (task.next == task.items.size())
             publishRefreshed(); // the last one: shown now
         return;

@@ -7,7 +7,10 @@
 #include <QLocale>
 #include <QSaveFile>
 #include <cmath>
+#include <fcntl.h>
 #include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane {
 
@@ -36,12 +39,23 @@ bool MetadataCache::load() {
     dirty_ = false;
     if (path_.isEmpty())
         return false;
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly))
+    // Opened without blocking and read only when it is a regular file: a FIFO in its place
+    // must not hold up the start.
+    const int fd =
+        ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
         return false;
-    if (file.size() > maxFileBytes)
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxFileBytes) {
+        ::close(fd);
         return false;
-    const QByteArray bytes = file.readAll();
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    const QByteArray bytes = file.read(maxFileBytes);
     QDataStream in(bytes);
     in.setVersion(QDataStream::Qt_6_0);
     quint32 fileMagic = 0, version = 0;

@@ -63,7 +63,7 @@ private Q_SLOTS:
             QSettings settings(path, QSettings::IniFormat);
             VirtualClock clock;
             FakePlayerFactory players(clock);
-            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}});
             QCOMPARE(engine.stations().size(), 6); // the presets
             QTest::qWait(20);
             QVERIFY(engine.playlist().isEmpty());
@@ -85,7 +85,7 @@ private Q_SLOTS:
             QSettings settings(path, QSettings::IniFormat);
             VirtualClock clock;
             FakePlayerFactory players(clock);
-            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}});
             QCOMPARE(engine.stations().size(), 6);
             engine.setStations(engine.stations().mid(0, 2));
             QCOMPARE(engine.stations().size(), 2);
@@ -147,7 +147,7 @@ private Q_SLOTS:
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
         SystemClock clock;
         GstPlayerFactory players;
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}});
         QList<RadioStation> stations;
         for (const QString& path : paths)
             stations.append({QUuid::createUuid(), path, server.url(path)});
@@ -274,7 +274,7 @@ private Q_SLOTS:
         SystemClock clock;
         GstPlayerFactory players;
         RecordingPublisher published;
-        AudioEngine engine({&clock, &players, &settings, &published, nullptr, {}});
+        AudioEngine engine({&clock, &players, &settings, &published, nullptr, {}, {}});
         engine.setPlaylist({Track::load(QUrl::fromLocalFile(path), "en")});
         engine.setStations({{QUuid::createUuid(), "Broken", "htp:/nowhere"}});
         engine.play(engine.playlist().at(0));
@@ -307,7 +307,7 @@ private Q_SLOTS:
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
         SystemClock clock;
         GstPlayerFactory players;
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}});
         engine.add({QUrl::fromLocalFile(ok)}, true);
         QTRY_VERIFY_WITH_TIMEOUT(engine.isPlaying() && engine.progress() > 0.3, 10000);
         const QUuid playing = engine.currentID();
@@ -337,7 +337,7 @@ private Q_SLOTS:
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
         SystemClock clock;
         GstPlayerFactory players;
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}});
         engine.setPlaylist(tracks);
         auto current = [&] { return engine.currentTrack() ? engine.currentTrack()->title : ""; };
 

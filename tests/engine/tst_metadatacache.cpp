@@ -208,6 +208,7 @@ private Q_SLOTS:
         QTest::newRow("too many entries") << "count";
         QTest::newRow("bad cover index") << "cover";
         QTest::newRow("too large") << "large";
+        QTest::newRow("not a file") << "fifo";
     }
     void aDamagedOrForeignCacheOnlyCostsARead() {
         QFETCH(QString, damage);
@@ -252,13 +253,15 @@ private Q_SLOTS:
         }
         QVERIFY(file.resize(0));
         QVERIFY(file.seek(0));
-        if (damage == "missing")
+        if (damage == "missing" || damage == "fifo")
             QVERIFY(file.remove());
         else if (damage == "large")
             QVERIFY(file.resize(MetadataCache::maxFileBytes + 1)); // sparse, never read
         else
             QCOMPARE(file.write(bad), bad.size());
         file.close();
+        if (damage == "fifo") // nothing ever writes to it: opening it to read would wait forever
+            QCOMPARE(::mkfifo(QFile::encodeName(f.cachePath()).constData(), 0600), 0);
 
         CountingLoader second;
         second.mark = QStringLiteral("again:");
