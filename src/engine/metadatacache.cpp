@@ -150,16 +150,37 @@ void MetadataCache::retain(const QSet<QByteArray>& keep) {
     }
 }
 
-bool MetadataCache::save() {
+MetadataCache::~MetadataCache() {
+    waitForWrites();
+}
+
+void MetadataCache::save() {
     if (path_.isEmpty())
-        return false;
+        return;
+    dirty_ = false;
+    if (!writer_) {
+        writer_ = std::make_unique<QThreadPool>();
+        writer_->setMaxThreadCount(1);
+    }
+    // A copy shares the entries until the next change here.
+    writer_->start(
+        [path = path_, lang = lang_, entries = entries_] { write(path, lang, entries); });
+}
+
+void MetadataCache::waitForWrites() {
+    if (writer_)
+        writer_->waitForDone();
+}
+
+bool MetadataCache::write(const QString& path, const QString& lang,
+                          const QHash<QByteArray, Entry>& entries) {
     // Each distinct cover once, as long as they fit.
     QList<QByteArray> covers;
     QHash<QByteArray, qint32> coverIndex;
     qint64 coverBytes = 0;
     QList<qint32> indexOf;
-    indexOf.reserve(entries_.size());
-    for (const Entry& e : std::as_const(entries_)) {
+    indexOf.reserve(entries.size());
+    for (const Entry& e : std::as_const(entries)) {
         qint32 index = e.coverMissing ? kCoverNotKept : kNoCover;
         if (!e.artwork.isEmpty()) {
             if (const auto it = coverIndex.constFind(e.artwork); it != coverIndex.cend()) {
@@ -176,31 +197,30 @@ bool MetadataCache::save() {
         indexOf.append(index);
     }
 
-    QDir().mkpath(QFileInfo(path_).absolutePath());
-    QSaveFile file(path_);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        std::cerr << "orvane: cannot write " << path_.toStdString() << ": "
+        std::cerr << "orvane: cannot write " << path.toStdString() << ": "
                   << file.errorString().toStdString() << std::endl;
         return false;
     }
     QDataStream out(&file);
     out.setVersion(QDataStream::Qt_6_0);
-    out << magic << formatVersion << lang_ << quint32(covers.size());
+    out << magic << formatVersion << lang << quint32(covers.size());
     for (const QByteArray& cover : std::as_const(covers))
         out << cover;
-    out << quint32(entries_.size());
+    out << quint32(entries.size());
     qsizetype i = 0;
-    for (auto it = entries_.cbegin(); it != entries_.cend(); ++it, ++i) {
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it, ++i) {
         const Entry& e = *it;
         out << it.key() << e.stamp.size << e.stamp.mtimeNs << e.title << e.artist << e.album
             << e.info << qint32(e.trackNumber) << e.duration << indexOf.at(i);
     }
     if (out.status() != QDataStream::Ok || !file.commit()) {
-        std::cerr << "orvane: cannot write " << path_.toStdString() << ": "
+        std::cerr << "orvane: cannot write " << path.toStdString() << ": "
                   << file.errorString().toStdString() << std::endl;
         return false;
     }
-    dirty_ = false;
     return true;
 }
 

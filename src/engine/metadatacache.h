@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QThreadPool>
+#include <memory>
 #include <optional>
 
 namespace orvane {
@@ -62,15 +64,23 @@ public:
     void retain(const QSet<QByteArray>& keep);
     bool isDirty() const { return dirty_; }
     qsizetype size() const { return entries_.size(); }
-    // Writes the file atomically (it is replaced whole or not at all). False on failure, with
-    // the reason on standard error.
-    bool save();
+    // Writes the file atomically (it is replaced whole or not at all) from a snapshot of the
+    // entries, on a thread of its own so that thousands of entries never hold up the caller.
+    // Writes happen in the order asked; a failure is reported on standard error.
+    void save();
+    // Returns once every write asked for so far is done; the destructor waits too.
+    void waitForWrites();
+    ~MetadataCache();
 
 private:
+    static bool write(const QString& path, const QString& lang,
+                      const QHash<QByteArray, Entry>& entries);
+
     QString path_;
     QString lang_;
     QHash<QByteArray, Entry> entries_;
     bool dirty_ = false;
+    std::unique_ptr<QThreadPool> writer_; // one thread: writes never overtake each other
 };
 
 } // namespace orvane
