@@ -19,7 +19,7 @@ int main(int argc, char* argv[]) {
     QSettings settings(dir.filePath("bench.ini"), QSettings::IniFormat);
     orvane::SystemClock clock;
     orvane::GstPlayerFactory players;
-    orvane::AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+    orvane::AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
     QList<QUrl> files;
     for (const QString& f : args.mid(2))
         files.append(QUrl::fromLocalFile(QFileInfo(f).absoluteFilePath()));

@@ -164,7 +164,7 @@ int runEngine(const QString& mode, const QString& dir, int count) {
     QElapsedTimer timer;
     timer.start();
     qint64 longestAppendGapNs = 0, lastAppend = 0;
-    AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+    AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
     const int expected = mode == "restore" ? count : int(files.size());
     QObject::connect(&engine, &AudioEngine::playlistChanged, [&] {
         const qint64 now = timer.nsecsElapsed();

@@ -32,7 +32,7 @@ int main(int argc, char* argv[]) {
     QSettings settings(dir.filePath("bench.ini"), QSettings::IniFormat);
     SystemClock clock;
     GstPlayerFactory players;
-    AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+    AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
     Preferences prefs(&settings);
     Theme theme;
     QNetworkAccessManager network;

@@ -40,14 +40,20 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers, 
     , delegate_(std::make_unique<AppDelegate>()) {
     ::orvaneInitResources();
     delegate_->setPool(readers_);
-    engine_ = std::make_unique<AudioEngine>(EngineServices{
-        clock_.get(), players_.get(), settings_.get(), nullptr, nullptr, {}, readers_});
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    engine_ = std::make_unique<AudioEngine>(
+        EngineServices{clock_.get(),
+                       players_.get(),
+                       settings_.get(),
+                       nullptr,
+                       nullptr,
+                       {},
+                       readers_,
+                       QDir(cache).filePath(QStringLiteral("orvane/playlist-metadata"))});
     toast_ = std::make_unique<NowPlayingToast>(clock_.get(), settings_.get(), theme_.get());
     engine_->setAnnouncer(toast_.get());
 
-    const QString covers =
-        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
-            .filePath(QStringLiteral("orvane/covers"));
+    const QString covers = QDir(cache).filePath(QStringLiteral("orvane/covers"));
     mpris_ = std::make_unique<MprisService>(
         engine_.get(), MprisService::Hooks{[this] { openPlayer(); }, &OrvaneApp::quit}, covers);
     if (mpris_->start())

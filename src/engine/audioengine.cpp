@@ -3,6 +3,7 @@
 #include "core/localization.h"
 #include "engine/audiofileplayer.h"
 #include "engine/clock.h"
+#include "engine/metadatacache.h"
 #include "engine/playerfactory.h"
 
 #include <QFileInfo>
@@ -31,6 +32,8 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     levels_ = QList<double>(levelCount, 0.05);
     artworkCache_ = makeArtworkCache();
     startReaders();
+    if (!services_.metadataCachePath.isEmpty())
+        metadataCache_ = std::make_unique<MetadataCache>(services_.metadataCachePath, lang());
 
     // The stored list (presets on a first start) goes through the normal setter, so it is
     // written back at once.
@@ -42,6 +45,8 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
 
 AudioEngine::~AudioEngine() {
     savePlaylistNow(); // first, while the restore still knows what it has not read
+    saveMetadataCacheNow();
+    refreshTimer_.reset();
     tickTimer_.reset();
     advanceTimer_.reset();
     stopReaders();

@@ -24,6 +24,7 @@ namespace orvane {
 
 class AudioFilePlayer;
 class Clock;
+class MetadataCache;
 class PlayerFactory;
 class TimerHandle;
 
@@ -49,6 +50,9 @@ struct EngineServices {
     // Where files are read and folders walked; optional: the engine then makes its own. Never
     // Qt's global pool, which Qt's own drawing shares: a busy one stalls the window.
     QThreadPool* pool = nullptr;
+    // Where what was read of the playlist's files is kept between runs (MetadataCache);
+    // optional: without it every start reads the stored playlist's files again.
+    QString metadataCachePath;
 };
 
 // The one model object: playlist, stations, transport state, volume, level bars and both
@@ -237,6 +241,17 @@ private:
     static std::shared_ptr<ArtworkCache> makeArtworkCache();
     void appendLoaded(AddTask& task);
     void recountTotalDuration();
+    // A stored entry shown at start before its file has been read again.
+    struct RereadRow {
+        QByteArray bookmark;
+        QUuid id;
+        qsizetype row = -1; // where it was shown
+    };
+    bool restoreFromCache(const QList<QByteArray>& stored, QList<RereadRow>* reread);
+    void refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track);
+    void publishRefreshed();
+    void saveMetadataCache();
+    void saveMetadataCacheNow();
     void saveStations();
     static QList<RadioStation> loadStations(QSettings& settings);
 
@@ -299,6 +314,12 @@ private:
     QThreadPool* pool_ = nullptr;
     struct Wakeup;
     std::shared_ptr<Wakeup> wakeup_; // how readers reach the engine while it exists
+    // What a start shows at once; rows whose files changed are read again and updated in place,
+    // published together (a pass over thousands of rows would otherwise repeat per row).
+    std::unique_ptr<MetadataCache> metadataCache_;
+    std::unique_ptr<TimerHandle> metadataSaveTimer_;
+    std::unique_ptr<TimerHandle> refreshTimer_;
+    bool refreshedCurrent_ = false;
 };
 
 } // namespace orvane

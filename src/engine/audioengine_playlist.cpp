@@ -5,6 +5,7 @@
 #include "engine/audiofileplayer.h"
 #include "engine/bookmark.h"
 #include "engine/clock.h"
+#include "engine/metadatacache.h"
 #include "engine/playerfactory.h"
 
 #include <QBuffer>
@@ -47,7 +48,8 @@ void lowerThreadPriority() {
 // What a worker hands back: the track, or none when a stored entry did not resolve.
 struct Loaded {
     std::optional<Track> track;
-    QString error; // why a file to add cannot be opened
+    QString error;                  // why a file to add cannot be opened
+    std::optional<FileStamp> stamp; // the file's, taken before it was read
 };
 
 // Cover bytes by content. Tracks of one album usually carry the same cover: they share one
@@ -106,6 +108,9 @@ struct AudioEngine::AddTask {
         bool restore = false;
     };
     QList<Item> items; // not changed once the reading has started
+    // For a start shown from the metadata cache: per item, the row it updates in place. Empty
+    // for a task that appends.
+    QList<RereadRow> replaces;
     bool startPlaying = false;
     bool restoring = false;
     QString lang;
@@ -193,15 +198,31 @@ void AudioEngine::restorePlaylist() {
     const QVariant stored = services_.settings->value(kPlaylistKey);
     if (stored.typeId() != QMetaType::QVariantList && stored.typeId() != QMetaType::QStringList)
         return;
-    auto task = std::make_shared<AddTask>();
-    task->lang = lang();
+    QList<QByteArray> bookmarks;
     for (const QVariant& v : stored.toList()) {
         if (v.typeId() != QMetaType::QByteArray)
             return; // a value of the wrong type is ignored as a whole
-        task->items.append({{}, v.toByteArray(), true});
+        bookmarks.append(v.toByteArray());
     }
-    if (task->items.isEmpty())
+    if (bookmarks.isEmpty())
         return;
+    if (QList<RereadRow> reread; restoreFromCache(bookmarks, &reread)) {
+        if (reread.isEmpty())
+            return;
+        auto task = std::make_shared<AddTask>();
+        task->lang = lang();
+        for (const RereadRow& r : std::as_const(reread)) {
+            task->items.append({{}, r.bookmark, true});
+            task->replaces.append(r);
+        }
+        addTasks_.push_back(task);
+        runAddTask(task);
+        return;
+    }
+    auto task = std::make_shared<AddTask>();
+    task->lang = lang();
+    for (const QByteArray& bytes : std::as_const(bookmarks))
+        task->items.append({{}, bytes, true});
     // Until every stored entry has been read, the stored list stays as it was: an interruption
     // must not shorten it.
     task->restoring = true;
@@ -217,9 +238,11 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                  check = services_.players->fileCheck()](const AddTask::Item& item) {
         Loaded loaded;
         if (item.restore) {
-            const std::optional<QString> path = Bookmark::resolve(item.stored);
+            FileStamp stamp;
+            const std::optional<QString> path = Bookmark::resolve(item.stored, &stamp);
             if (!path)
                 return loaded; // moved, deleted, unmounted or not ours: not shown
+            loaded.stamp = stamp;
             loaded.track = loader(QUrl::fromLocalFile(*path), lang);
             loaded.track->bookmark = item.stored; // kept as stored, not remade
         } else {
@@ -229,6 +252,7 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                 loaded.error = QStringLiteral("not a local file");
                 return loaded;
             }
+            loaded.stamp = stampOf(item.url.toLocalFile());
             loaded.track = loader(item.url, lang);
             if (loaded.track->duration <= 0)
                 loaded.error = check(item.url.toLocalFile());
@@ -329,6 +353,15 @@ void AudioEngine::appendLoaded(AddTask& task) {
     Loaded loaded = std::exchange(task.results[size_t(task.next)], {});
     const AddTask::Item& item = task.items.at(task.next);
     ++task.next;
+    if (metadataCache_ && loaded.track && loaded.track->bookmark && loaded.stamp)
+        metadataCache_->put(*loaded.track->bookmark, *loaded.stamp, *loaded.track);
+    if (!task.replaces.isEmpty()) {
+        const RereadRow& row = task.replaces.at(task.next - 1);
+        refreshLoaded(row.id, row.row, std::move(loaded.track));
+        if (task.next == task.items.size())
+            publishRefreshed(); // the last one: shown now
+        return;
+    }
     // An entry whose file sits on a volume that is not mounted now is kept in the stored list for
     // a later start; one whose folder is there but file is gone is dropped.
     if (!loaded.track) {
@@ -414,6 +447,7 @@ void AudioEngine::move(const QSet<QUuid>& ids, int toRow) {
 }
 
 void AudioEngine::savePlaylist() {
+    saveMetadataCache();
     if (restoring_)
         savePending_ = true;
     else if (!playlistSaveTimer_)

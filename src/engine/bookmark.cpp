@@ -2,7 +2,27 @@
 #include "engine/filename.h"
 
 #include <QDir>
+#include <algorithm>
 #include <sys/stat.h>
+
+namespace orvane {
+
+namespace {
+
+FileStamp stampFrom(const struct stat& st) {
+    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+std::optional<FileStamp> stampOf(const QString& path) {
+    struct stat st {};
+    if (::stat(encodeFileName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return stampFrom(st);
+}
+
+} // namespace orvane
 
 namespace orvane::Bookmark {
 
@@ -42,8 +62,31 @@ std::optional<QByteArray> make(const QString& path) {
 
 namespace {
 
+// True for an absolute path in clean form ("/a/b": no empty, "." or ".." segment and no
+// trailing slash), checked on its bytes.
+bool isCleanAbsolute(const QByteArray& p) {
+    if (p.isEmpty() || p.front() != '/')
+        return false;
+    qsizetype start = 1;
+    for (qsizetype i = 1; i <= p.size() && p.size() > 1; ++i) {
+        if (i < p.size() && p.at(i) != '/')
+            continue;
+        const qsizetype length = i - start;
+        if (length == 0 || (length == 1 && p.at(start) == '.') ||
+            (length == 2 && p.at(start) == '.' && p.at(start + 1) == '.'))
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
+
+struct Recorded {
+    QString path;
+    QByteArray bytes; // the path as the file system's bytes
+};
+
 // The recorded path, if the bytes are a well-formed bookmark of this format.
-std::optional<QString> recordedPath(const QByteArray& bytes) {
+std::optional<Recorded> recorded(const QByteArray& bytes) {
     if (bytes.size() <= kHeader || bytes.size() > kHeader + kMaxPath)
         return std::nullopt;
     if (!bytes.startsWith(QByteArray::fromRawData(kMagic, sizeof(kMagic))) ||
@@ -52,21 +95,39 @@ std::optional<QString> recordedPath(const QByteArray& bytes) {
     const QByteArray utf8 = bytes.mid(kHeader);
     if (utf8.contains('\0'))
         return std::nullopt;
+    // A plain ASCII name (the common case, checked quickly when thousands are restored) is
+    // itself in either form.
+    if (std::all_of(utf8.cbegin(), utf8.cend(), [](char c) { return uchar(c) < 0x80; })) {
+        if (!isCleanAbsolute(utf8))
+            return std::nullopt;
+        return Recorded{QString::fromLatin1(utf8), utf8};
+    }
     const QString path = decodeFileName(utf8);
     // Bytes that do not come back the same are refused rather than opened as a look-alike.
     if (encodeFileName(path) != utf8 || !QDir::isAbsolutePath(path) ||
         QDir::cleanPath(path) != path)
         return std::nullopt;
-    return path;
+    return Recorded{path, utf8};
+}
+
+std::optional<QString> recordedPath(const QByteArray& bytes) {
+    if (auto r = recorded(bytes))
+        return std::move(r->path);
+    return std::nullopt;
 }
 
 } // namespace
 
-std::optional<QString> resolve(const QByteArray& bytes) {
-    const std::optional<QString> path = recordedPath(bytes);
-    if (!path || !isRegularFile(*path))
+std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp) {
+    std::optional<Recorded> r = recorded(bytes);
+    if (!r)
         return std::nullopt;
-    return path;
+    struct stat st {};
+    if (::stat(r->bytes.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    if (stamp)
+        *stamp = stampFrom(st);
+    return std::move(r->path);
 }
 
 bool isOnMissingVolume(const QByteArray& bytes) {

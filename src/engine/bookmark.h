@@ -6,6 +6,16 @@
 
 namespace orvane {
 
+// What tells whether a file changed since it was read: its size and modification time.
+struct FileStamp {
+    qint64 size = -1;
+    qint64 mtimeNs = 0; // nanoseconds since the epoch
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of a regular file by its name (see filename.h); none for anything else.
+std::optional<FileStamp> stampOf(const QString& path);
+
 // A stored reference to a local file that a later run can re-open: opaque, versioned bytes
 // ("ORVB", a version byte, then the absolute path in UTF-8). Linux has no security scope, so
 // access needs nothing beyond the path.
@@ -15,7 +25,8 @@ namespace Bookmark {
 std::optional<QByteArray> make(const QString& path);
 // Fails for bytes that are not a bookmark of this format or name a file that no longer exists
 // as a regular file. Never yields a different file than the one recorded.
-std::optional<QString> resolve(const QByteArray& bytes);
+// When `stamp` is given, it receives the file's stamp from the same look-up.
+std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp = nullptr);
 
 // True when the recorded file's folder does not exist (a removable or network volume that is
 // not mounted now), as opposed to a file deleted from a folder that is still there.

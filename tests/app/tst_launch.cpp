@@ -3,6 +3,7 @@
 #include "app/instancelock.h"
 #include "app/singleinstance.h"
 #include "engine/filename.h"
+#include "support/tagwriter.h"
 #include "support/testaudio.h"
 
 #include <QDBusArgument>
@@ -99,6 +100,7 @@ private Q_SLOTS:
         env_.insert("QT_QPA_PLATFORM", "offscreen");
         env_.insert("XDG_CONFIG_HOME", dir_.filePath("config"));
         env_.insert("XDG_RUNTIME_DIR", dir_.filePath("runtime"));
+        env_.insert("XDG_CACHE_HOME", dir_.filePath("cache"));
         settingsFile_ = dir_.filePath("config/Orvane/Orvane.conf");
     }
 
@@ -267,6 +269,85 @@ private Q_SLOTS:
         const QVariantMap metadata = qdbus_cast<QVariantMap>(property("Metadata"));
         QCOMPARE(metadata.value("mpris:length").toLongLong(), 1000000);
         stop(running);
+    }
+
+    void aRelaunchShowsWhatWasReadUnlessTheFileChanged() {
+        const QString service = "org.mpris.MediaPlayer2.orvane";
+        auto call = [&](const QString& interface, const QString& method,
+                        const QVariantList& arguments = {}) {
+            QDBusMessage message = QDBusMessage::createMethodCall(
+                service, "/org/mpris/MediaPlayer2", interface, method);
+            message.setArguments(arguments);
+            return QDBusConnection::sessionBus().call(message);
+        };
+        auto title = [&] {
+            const QDBusMessage reply = call("org.freedesktop.DBus.Properties", "Get",
+                                            {"org.mpris.MediaPlayer2.Player", "Metadata"});
+            if (reply.arguments().isEmpty())
+                return QString();
+            return qdbus_cast<QVariantMap>(
+                       reply.arguments().first().value<QDBusVariant>().variant())
+                .value("xesam:title")
+                .toString();
+        };
+        // Launches, plays the first stored track from the media controls, and quits as a user
+        // does; returns the title the player showed for it (once it is `expected`, or at last).
+        auto launchAndPlay = [&](const QStringList& args, const QString& expected) {
+            QProcess running;
+            start(running, args);
+            if (!QTest::qWaitFor(
+                    [&] {
+                        return QDBusConnection::sessionBus()
+                            .interface()
+                            ->isServiceRegistered(service)
+                            .value();
+                    },
+                    60000))
+                return QStringLiteral("(no media controls)");
+            if (args.isEmpty())
+                call("org.mpris.MediaPlayer2.Player", "Play");
+            QString shown;
+            (void)QTest::qWaitFor( // a title that never comes shows in the comparison
+                [&] {
+                    shown = title();
+                    return shown == expected;
+                },
+                30000);
+            // What a later launch shows is kept by then.
+            if (!args.isEmpty())
+                (void)QTest::qWaitFor([&] { return storedNames().size() == 1; }, 30000);
+            call("org.mpris.MediaPlayer2", "Quit");
+            if (!QTest::qWaitFor([&] { return running.state() == QProcess::NotRunning; }, 60000))
+                stop(running);
+            return shown;
+        };
+
+        QFile::remove(settingsFile_);
+        const QString song = wav("kept.wav");
+        QVERIFY(writeWavInfo(song, "Alpha", "Artist"));
+        QCOMPARE(launchAndPlay({song}, "Alpha"), QStringLiteral("Alpha"));
+        QVERIFY(QFileInfo::exists(dir_.filePath("cache/orvane/playlist-metadata")));
+
+        // Another title of the same length inside the file, with its time put back: as far as
+        // size and time tell, the file did not change, and a relaunch shows it as it was read.
+        struct stat before {};
+        QCOMPARE(::stat(QFile::encodeName(song).constData(), &before), 0);
+        QFile file(song);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        QCOMPARE(bytes.count("Alpha"), 1);
+        bytes.replace("Alpha", "Bravo");
+        QVERIFY(file.seek(0));
+        QCOMPARE(file.write(bytes), bytes.size());
+        file.close();
+        const struct timespec kept[2] = {before.st_atim, before.st_mtim};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(song).constData(), kept, 0), 0);
+        QCOMPARE(launchAndPlay({}, "Alpha"), QStringLiteral("Alpha"));
+
+        // A new time: read again.
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(song).constData(), nullptr, 0), 0);
+        QCOMPARE(launchAndPlay({}, "Bravo"), QStringLiteral("Bravo"));
+        QCOMPARE(storedNames(), QStringList{"kept.wav"});
     }
 
     void aSettingsFileThatIsNoFileDoesNotBlockStartUp() {

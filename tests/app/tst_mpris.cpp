@@ -255,7 +255,7 @@ private Q_SLOTS:
         SystemClock clock;
         GstPlayerFactory players;
         auto engine = std::make_unique<AudioEngine>(
-            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}});
+            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
         MprisService mpris(engine.get(), {}, dir.filePath("covers"));
         engine->setNowPlayingPublisher(&mpris);
         QVERIFY(mpris.start());

@@ -64,7 +64,7 @@ private Q_SLOTS:
         VirtualClock clock;
         GstPlayerFactory players;
         auto engine = std::make_unique<AudioEngine>(
-            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}});
+            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
         QList<Track> list;
         for (const QString& f : files)
             list.append(Track::load(QUrl::fromLocalFile(f), "en"));

@@ -64,7 +64,7 @@ private Q_SLOTS:
             QSettings settings(path, QSettings::IniFormat);
             VirtualClock clock;
             FakePlayerFactory players(clock);
-            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
             QCOMPARE(engine.stations().size(), 6); // the presets
             QTest::qWait(20);
             QVERIFY(engine.playlist().isEmpty());
@@ -86,7 +86,7 @@ private Q_SLOTS:
             QSettings settings(path, QSettings::IniFormat);
             VirtualClock clock;
             FakePlayerFactory players(clock);
-            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
             QCOMPARE(engine.stations().size(), 6);
             engine.setStations(engine.stations().mid(0, 2));
             QCOMPARE(engine.stations().size(), 2);
@@ -148,7 +148,7 @@ private Q_SLOTS:
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
         SystemClock clock;
         GstPlayerFactory players;
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
         QList<RadioStation> stations;
         for (const QString& path : paths)
             stations.append({QUuid::createUuid(), path, server.url(path)});
@@ -220,7 +220,7 @@ private Q_SLOTS:
         SystemClock clock;
         GstPlayerFactory players;
         auto engine = std::make_unique<AudioEngine>(
-            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}});
+            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
         engine->setPlaylist(tracks);
         QStringList order;
         QList<qint64> changedAt;
@@ -279,7 +279,7 @@ private Q_SLOTS:
         SystemClock clock;
         GstPlayerFactory players;
         auto engine = std::make_unique<AudioEngine>(
-            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}});
+            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
         engine->setPlaylist(tracks);
         engine->setViewsShown(false); // the window closed: no clock ticks at all
         QStringList order;
@@ -315,7 +315,7 @@ private Q_SLOTS:
         SystemClock clock;
         GstPlayerFactory players;
         RecordingPublisher published;
-        AudioEngine engine({&clock, &players, &settings, &published, nullptr, {}});
+        AudioEngine engine({&clock, &players, &settings, &published, nullptr, {}, {}, {}});
         engine.setPlaylist({Track::load(QUrl::fromLocalFile(path), "en")});
         engine.setStations({{QUuid::createUuid(), "Broken", "htp:/nowhere"}});
         engine.play(engine.playlist().at(0));
@@ -348,7 +348,7 @@ private Q_SLOTS:
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
         SystemClock clock;
         GstPlayerFactory players;
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
         engine.add({QUrl::fromLocalFile(ok)}, true);
         QTRY_VERIFY_WITH_TIMEOUT(engine.isPlaying() && engine.progress() > 0.3, 10000);
         const QUuid playing = engine.currentID();
@@ -378,7 +378,7 @@ private Q_SLOTS:
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
         SystemClock clock;
         GstPlayerFactory players;
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}});
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
         engine.setPlaylist(tracks);
         auto current = [&] { return engine.currentTrack() ? engine.currentTrack()->title : ""; };
 

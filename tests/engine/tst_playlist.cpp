@@ -390,10 +390,26 @@ private Q_SLOTS:
         wrongVersion[4] = 9;
         QByteArray dotted = QByteArray("ORVB\x01") + music_.path().toUtf8() + "/../x/keep.mp3";
         QByteArray badUtf8 = QByteArray("ORVB\x01/tmp/\xff\xfe-absent.mp3");
-        for (const QByteArray& bytes :
-             {QByteArray(), QByteArray("ORVB"), QByteArray("ORVB\x01"), wrongVersion, dotted,
-              badUtf8, QByteArray("ORVB\x01/etc"), bookmark->left(10), QByteArray(100000, 'x')})
-            QVERIFY(!Bookmark::resolve(bytes));
+        // Other spellings of the same existing file are refused too.
+        QVERIFY(QDir(music_.path()).mkpath("sub"));
+        const QByteArray folder = QByteArray("ORVB\x01") + music_.path().toUtf8();
+        QList<QByteArray> refused{QByteArray(),
+                                  QByteArray("ORVB"),
+                                  QByteArray("ORVB\x01"),
+                                  wrongVersion,
+                                  dotted,
+                                  badUtf8,
+                                  QByteArray("ORVB\x01/etc"),
+                                  bookmark->left(10),
+                                  QByteArray(100000, 'x'),
+                                  folder + "/sub/../keep.mp3",
+                                  folder + "/./keep.mp3",
+                                  folder + "//keep.mp3",
+                                  folder + "/sub/./../keep.mp3",
+                                  QByteArray("ORVB\x01") + music_.path().mid(1).toUtf8() +
+                                      "/keep.mp3"};
+        for (const QByteArray& bytes : std::as_const(refused))
+            QVERIFY2(!Bookmark::resolve(bytes), bytes.constData());
         QFile::remove(path);
         QVERIFY(!Bookmark::resolve(*bookmark));
     }

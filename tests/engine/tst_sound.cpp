@@ -81,7 +81,7 @@ struct RealEngine {
     QSettings settings{settingsDir.filePath("s.ini"), QSettings::IniFormat};
     SystemClock clock;
     GstPlayerFactory players;
-    AudioEngine engine{{&clock, &players, &settings, nullptr, nullptr, {}}};
+    AudioEngine engine{{&clock, &players, &settings, nullptr, nullptr, {}, {}, {}}};
 };
 
 } // namespace

@@ -48,7 +48,7 @@ private Q_SLOTS:
         SystemClock clock;
         GstPlayerFactory players;
         RecordingAnnouncer announcer;
-        AudioEngine engine({&clock, &players, &settings, nullptr, &announcer, {}});
+        AudioEngine engine({&clock, &players, &settings, nullptr, &announcer, {}, {}, {}});
         MprisService mpris(&engine, {[] {}, [] {}}, dir.filePath("covers"));
         engine.setNowPlayingPublisher(&mpris);
         QVERIFY(mpris.start());

@@ -52,6 +52,7 @@ struct EngineFixture {
     // Outlives the engines: a read still in flight when one goes is waited for only here.
     std::unique_ptr<QThreadPool> pool = AudioEngine::makeReaderPool();
     std::unique_ptr<AudioEngine> engine;
+    QString metadataCachePath; // none unless a test sets it
 
     EngineFixture() { settings = openSettings(); }
     std::unique_ptr<QSettings> openSettings() const {
@@ -59,9 +60,9 @@ struct EngineFixture {
                                            QSettings::IniFormat);
     }
     AudioEngine& start(TrackLoader loader = {}) {
-        engine = std::make_unique<AudioEngine>(EngineServices{&clock, &players, settings.get(),
-                                                              &nowPlaying, &announcer,
-                                                              std::move(loader), pool.get()});
+        engine = std::make_unique<AudioEngine>(
+            EngineServices{&clock, &players, settings.get(), &nowPlaying, &announcer,
+                           std::move(loader), pool.get(), metadataCachePath});
         return *engine;
     }
     // A playlist of tracks "/music/<name>.mp3" titled <name>, set without going through files.

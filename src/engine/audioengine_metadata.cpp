@@ -1,0 +1,131 @@
+// The engine's use of the metadata cache: rows shown from it at start and read again in the
+// background are updated in place, and the cache follows the playlist, written in bursts.
+#include "engine/audioengine.h"
+#include "engine/bookmark.h"
+#include "engine/clock.h"
+#include "engine/metadatacache.h"
+
+#include <QFileInfo>
+#include <utility>
+
+namespace orvane {
+
+namespace {
+
+// Changes within this window share one write of the metadata cache.
+constexpr double kMetadataSaveDelay = 2.0;
+// Rows read again at start are published together at most this often.
+constexpr double kRefreshDelay = 0.25;
+
+} // namespace
+
+// The stored list shown at once from the metadata cache, in one assignment: entries whose files
+// are unchanged as they were last read, the others by their file names until they have been
+// read again in the background (`reread`, then updated in place). False when there is no
+// cache.
+bool AudioEngine::restoreFromCache(const QList<QByteArray>& stored, QList<RereadRow>* reread) {
+    if (!metadataCache_)
+        return false;
+    metadataCache_->load(); // nothing usable: every file is read again
+    QList<Track> restored;
+    restored.reserve(stored.size());
+    bool dropped = false;
+    for (const QByteArray& bytes : stored) {
+        FileStamp stamp;
+        const std::optional<QString> path = Bookmark::resolve(bytes, &stamp);
+        if (!path) {
+            // As when read: kept in place when its volume is not mounted, else dropped.
+            if (Bookmark::isOnMissingVolume(bytes))
+                unresolvedBookmarks_.append(
+                    {restored.isEmpty() ? QUuid() : restored.last().id, bytes});
+            else
+                dropped = true;
+            continue;
+        }
+        const MetadataCache::Entry* entry = metadataCache_->find(bytes, stamp);
+        if (entry && !entry->coverMissing) {
+            restored.append(MetadataCache::track(*entry, *path, bytes));
+            continue;
+        }
+        Track shown;
+        if (entry) {
+            shown = MetadataCache::track(*entry, *path, bytes); // only its cover is to come
+        } else {
+            const QString name = QFileInfo(*path).fileName();
+            const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+            shown = Track(QUrl::fromLocalFile(*path), dot >= 0 ? name.left(dot) : name, {}, 0, {},
+                          {}, bytes);
+        }
+        reread->append({bytes, shown.id, restored.size()});
+        restored.append(std::move(shown));
+    }
+    Q_EMIT objectWillChange();
+    playlist_ = std::move(restored);
+    recountTotalDuration();
+    Q_EMIT playlistChanged();
+    if (dropped)
+        savePlaylist(); // the stored list loses what no longer resolves
+    return true;
+}
+
+void AudioEngine::refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track) {
+    if (row < 0 || row >= playlist_.size() || playlist_.at(row).id != id) {
+        row = -1; // the list changed meanwhile
+        for (qsizetype i = 0; i < playlist_.size() && row < 0; ++i) {
+            if (playlist_.at(i).id == id)
+                row = i;
+        }
+    }
+    if (row < 0)
+        return; // removed meanwhile
+    if (!track) {
+        remove({id}); // gone since the start, as if it had not resolved then
+        return;
+    }
+    if (!refreshTimer_) {
+        Q_EMIT objectWillChange();
+        refreshTimer_ = services_.clock->after(kRefreshDelay, [this] { publishRefreshed(); });
+    }
+    Track& shown = playlist_[row];
+    track->id = shown.id; // the same row: selection and playback follow it
+    track->bookmark = shown.bookmark;
+    shown = std::move(*track);
+    refreshedCurrent_ = refreshedCurrent_ || id == currentID_;
+    saveMetadataCache();
+}
+
+void AudioEngine::publishRefreshed() {
+    if (!refreshTimer_)
+        return;
+    refreshTimer_.reset();
+    recountTotalDuration(); // lengths read again
+    Q_EMIT playlistChanged();
+    if (std::exchange(refreshedCurrent_, false))
+        updateNowPlaying();
+}
+
+void AudioEngine::saveMetadataCache() {
+    if (metadataCache_ && !metadataSaveTimer_)
+        metadataSaveTimer_ =
+            services_.clock->after(kMetadataSaveDelay, [this] { saveMetadataCacheNow(); });
+}
+
+void AudioEngine::saveMetadataCacheNow() {
+    metadataSaveTimer_.reset();
+    if (!metadataCache_)
+        return;
+    // Entries follow the stored list: the playlist's files and those kept for a later start.
+    QSet<QByteArray> keep;
+    keep.reserve(playlist_.size() + unresolvedBookmarks_.size());
+    for (const Track& t : std::as_const(playlist_)) {
+        if (t.bookmark)
+            keep.insert(*t.bookmark);
+    }
+    for (const KeptBookmark& b : std::as_const(unresolvedBookmarks_))
+        keep.insert(b.bytes);
+    metadataCache_->retain(keep);
+    if (metadataCache_->isDirty())
+        metadataCache_->save();
+}
+
+} // namespace orvane

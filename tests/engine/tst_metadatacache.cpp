@@ -1,0 +1,286 @@
+// A start shows the stored playlist from what earlier runs read, reads again only the files that
+// changed, and survives any cache file it finds.
+#include "engine/bookmark.h"
+#include "engine/metadatacache.h"
+#include "support/enginefixture.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QThreadPool>
+#include <atomic>
+#include <sys/stat.h>
+
+using namespace orvane;
+using namespace orvane::test;
+
+namespace {
+
+QByteArray pngCover(Qt::GlobalColor color) {
+    QImage image(8, 8, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// Reads nothing from the files: each track says which read made it, and the reads are counted.
+struct CountingLoader {
+    std::shared_ptr<std::atomic<int>> reads = std::make_shared<std::atomic<int>>(0);
+    QString mark;
+    // Reads of files named `hold` wait until released.
+    QString hold;
+    std::shared_ptr<std::atomic<bool>> released = std::make_shared<std::atomic<bool>>(false);
+
+    TrackLoader loader() const {
+        return [reads = reads, mark = mark, hold = hold, released = released](const QUrl& url,
+                                                                              const QString&) {
+            while (!hold.isEmpty() && url.fileName() == hold && !released->load())
+                QThread::msleep(2);
+            reads->fetch_add(1);
+            const QString name = url.fileName();
+            Track t(url, mark + name, QStringLiteral("Artist ") + name, 100 + name.size(),
+                    name.startsWith(QLatin1Char('b')) ? pngCover(Qt::blue) : QByteArray(),
+                    QStringLiteral("MP3 · 320 kbps"));
+            t.album = QStringLiteral("Album");
+            t.trackNumber = int(name.size());
+            return t;
+        };
+    }
+};
+
+} // namespace
+
+class TestMetadataCache : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir music_;
+
+    struct Fixture : EngineFixture {
+        QString cachePath() const {
+            return dir.filePath(QStringLiteral("cache/playlist-metadata"));
+        }
+        AudioEngine& startCached(TrackLoader loader) {
+            metadataCachePath = cachePath();
+            return start(std::move(loader));
+        }
+        QVariantList stored() {
+            settings->sync();
+            return openSettings()->value("playlistBookmarks").toList();
+        }
+    };
+
+    QList<QUrl> files(const QStringList& names) { return placeholderFiles(music_, names); }
+    static QStringList titles(const AudioEngine& e) {
+        QStringList list;
+        for (const Track& t : e.playlist())
+            list.append(t.title);
+        return list;
+    }
+    // A first run that adds these files and quits, leaving the stored list and the cache.
+    void firstRun(Fixture& f, const QStringList& names) {
+        CountingLoader first;
+        first.mark = QStringLiteral("read:");
+        AudioEngine& e = f.startCached(first.loader());
+        e.add(files(names));
+        QTRY_COMPARE(e.playlist().size(), names.size());
+        f.engine.reset();
+        QVERIFY(QFile::exists(f.cachePath()));
+    }
+    static void setMtime(const QString& path, qint64 seconds) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::fromSecsSinceEpoch(seconds),
+                                 QFileDevice::FileModificationTime));
+    }
+
+private Q_SLOTS:
+    void unchangedFilesComeBackWithoutAnyRead() {
+        Fixture f;
+        const QStringList names{"a1.mp3", "b2.mp3", "b3.mp3", "c4.mp3"};
+        firstRun(f, names);
+        const QVariantList storedBefore = f.stored();
+        QCOMPARE(storedBefore.size(), 4);
+
+        CountingLoader second;
+        AudioEngine& e = f.startCached(second.loader());
+        // Whole at once, before the event loop has run: nothing was read.
+        QCOMPARE(titles(e),
+                 (QStringList{"read:a1.mp3", "read:b2.mp3", "read:b3.mp3", "read:c4.mp3"}));
+        QCOMPARE(second.reads->load(), 0);
+        const Track& b2 = e.playlist().at(1);
+        QCOMPARE(b2.artist, QStringLiteral("Artist b2.mp3"));
+        QCOMPARE(b2.album, QStringLiteral("Album"));
+        QCOMPARE(b2.trackNumber, 6);
+        QCOMPARE(b2.duration, 106.0);
+        QCOMPARE(b2.info, QStringLiteral("MP3 · 320 kbps"));
+        QCOMPARE(b2.url, QUrl::fromLocalFile(music_.filePath("b2.mp3")));
+        QCOMPARE(*b2.bookmark, storedBefore.at(1).toByteArray());
+        QCOMPARE(b2.artwork, pngCover(Qt::blue));
+        // One cover, one buffer.
+        QCOMPARE(e.playlist().at(2).artwork.constData(), b2.artwork.constData());
+        QVERIFY(e.playlist().at(0).artwork.isEmpty());
+        QVERIFY(e.currentID().isNull() && !e.isPlaying());
+
+        // It plays like any track, and the stored list is the one the settings had.
+        e.play(e.playlist().at(3));
+        QVERIFY(e.isPlaying());
+        QCOMPARE(f.lastFile()->path, music_.filePath("c4.mp3"));
+        f.clock.advance(3);
+        f.engine.reset();
+        QCOMPARE(second.reads->load(), 0);
+        QCOMPARE(f.stored(), storedBefore);
+    }
+
+    void aChangedFileIsReadAgainAndUpdatedInPlace() {
+        Fixture f;
+        firstRun(f, {"one.mp3", "grown.mp3", "touched.mp3", "gone.mp3", "four.mp3"});
+        QVariantList raw = f.stored();
+        // A file on a volume that is not mounted now keeps its place.
+        const QByteArray unmounted("ORVB\x01/media/orvane-absent-volume/song.mp3");
+        raw.insert(2, unmounted);
+        f.settings->setValue("playlistBookmarks", raw);
+        {
+            QFile grown(music_.filePath("grown.mp3"));
+            QVERIFY(grown.open(QIODevice::Append));
+            grown.write(" and more");
+        }
+        setMtime(music_.filePath("touched.mp3"), 1000000000); // same size, another time
+        QFile::remove(music_.filePath("gone.mp3"));
+
+        CountingLoader second;
+        second.mark = QStringLiteral("again:");
+        second.hold = QStringLiteral("grown.mp3");
+        AudioEngine& e = f.startCached(second.loader());
+        // Shown at once: unchanged rows as read, changed ones by their names for now.
+        QCOMPARE(titles(e), (QStringList{"read:one.mp3", "grown", "touched", "read:four.mp3"}));
+        const QUuid grownId = e.playlist().at(1).id;
+        const QUuid touchedId = e.playlist().at(2).id;
+
+        // The changed file plays while it is being read, and keeps playing once it is.
+        e.play(e.playlist().at(1));
+        QVERIFY(e.isPlaying());
+        const size_t players = f.players.files.size();
+        QSignalSpy changes(&e, &AudioEngine::playlistChanged);
+        second.released->store(true);
+        QTRY_COMPARE(e.playlist().at(1).title, QStringLiteral("again:grown.mp3"));
+        QTRY_COMPARE(e.playlist().at(2).title, QStringLiteral("again:touched.mp3"));
+        QVERIFY(!changes.isEmpty());
+        QCOMPARE(e.playlist().at(1).id, grownId);
+        QCOMPARE(e.playlist().at(2).id, touchedId);
+        QCOMPARE(e.playlist().at(1).duration, 109.0);
+        QCOMPARE(e.currentID(), grownId);
+        QVERIFY(e.isPlaying());
+        QCOMPARE(f.players.files.size(), players);
+        QCOMPARE(f.nowPlaying.published.back().title, QStringLiteral("again:grown.mp3"));
+        QCOMPARE(second.reads->load(), 2);
+
+        // The stored list lost the file that is gone and kept the unmounted one in its place.
+        f.clock.advance(3);
+        const QVariantList kept = f.stored();
+        QCOMPARE(kept.size(), 5);
+        QCOMPARE(kept.at(2).toByteArray(), unmounted);
+        f.engine.reset();
+
+        // The next start trusts what was read this time.
+        CountingLoader third;
+        AudioEngine& again = f.startCached(third.loader());
+        QCOMPARE(titles(again), (QStringList{"read:one.mp3", "again:grown.mp3", "again:touched.mp3",
+                                             "read:four.mp3"}));
+        f.engine.reset();
+        QCOMPARE(third.reads->load(), 0);
+    }
+
+    void aDamagedOrForeignCacheOnlyCostsARead_data() {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("truncated") << "truncated";
+        QTest::newRow("garbage") << "garbage";
+        QTest::newRow("another version") << "version";
+        QTest::newRow("another language") << "language";
+        QTest::newRow("too many entries") << "count";
+        QTest::newRow("bad cover index") << "cover";
+        QTest::newRow("too large") << "large";
+        QTest::newRow("not a file") << "fifo";
+    }
+    void aDamagedOrForeignCacheOnlyCostsARead() {
+        QFETCH(QString, damage);
+        Fixture f;
+        const QStringList names{"d1.mp3", "b2.mp3", "d3.mp3"};
+        firstRun(f, names);
+        const QVariantList storedBefore = f.stored();
+        QFile file(f.cachePath());
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const QByteArray good = file.readAll();
+        QByteArray bad = good;
+        auto header = [](quint32 version, const QString& lang) {
+            QByteArray bytes;
+            QDataStream out(&bytes, QIODevice::WriteOnly);
+            out.setVersion(QDataStream::Qt_6_0);
+            out << MetadataCache::magic << version << lang;
+            return bytes;
+        };
+        const QByteArray ours =
+            header(MetadataCache::formatVersion, MetadataCache::languageKey("system"));
+        QVERIFY(good.startsWith(ours));
+        if (damage == "truncated") {
+            bad.truncate(good.size() - 7);
+        } else if (damage == "garbage") {
+            for (qsizetype i = 12; i < bad.size(); i += 3)
+                bad[i] = char(bad[i] ^ 0x5a);
+        } else if (damage == "version") {
+            bad.replace(
+                0, ours.size(),
+                header(MetadataCache::formatVersion + 1, MetadataCache::languageKey("system")));
+        } else if (damage == "language") {
+            bad.replace(0, ours.size(), header(MetadataCache::formatVersion, "xx"));
+        } else if (damage == "count") {
+            QDataStream out(&bad, QIODevice::WriteOnly);
+            out.setVersion(QDataStream::Qt_6_0);
+            out << MetadataCache::magic << MetadataCache::formatVersion
+                << MetadataCache::languageKey("system") << quint32(0) << quint32(0xffffffff);
+        } else if (damage == "cover") {
+            bad.chop(4); // the last entry's cover index
+            QDataStream out(&bad, QIODevice::Append);
+            out << qint32(7);
+        }
+        QVERIFY(file.resize(0));
+        QVERIFY(file.seek(0));
+        if (damage == "missing" || damage == "fifo")
+            QVERIFY(file.remove());
+        else if (damage == "large")
+            QVERIFY(file.resize(MetadataCache::maxFileBytes + 1)); // sparse, never read
+        else
+            QCOMPARE(file.write(bad), bad.size());
+        file.close();
+        if (damage == "fifo") // nothing ever writes to it: opening it to read would wait forever
+            QCOMPARE(::mkfifo(QFile::encodeName(f.cachePath()).constData(), 0600), 0);
+
+        CountingLoader second;
+        second.mark = QStringLiteral("again:");
+        AudioEngine& e = f.startCached(second.loader());
+        QCOMPARE(e.playlist().size(), 3); // by their names until read
+        QTRY_COMPARE(titles(e), (QStringList{"again:d1.mp3", "again:b2.mp3", "again:d3.mp3"}));
+        QCOMPARE(second.reads->load(), 3);
+        QCOMPARE(e.playlist().at(1).artwork, pngCover(Qt::blue));
+        f.engine.reset();
+        QCOMPARE(f.stored(), storedBefore);
+
+        // Written anew: the next start reads nothing.
+        CountingLoader third;
+        AudioEngine& again = f.startCached(third.loader());
+        QCOMPARE(titles(again), (QStringList{"again:d1.mp3", "again:b2.mp3", "again:d3.mp3"}));
+        f.engine.reset();
+        QCOMPARE(third.reads->load(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMetadataCache)
+#include "tst_metadatacache.moc"
