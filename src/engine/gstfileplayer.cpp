@@ -403,9 +403,8 @@ void GstFilePlayer::retireFinishedRamp() {
         g_object_set(volumeElement_, "volume", double(target), nullptr);
         return;
     }
-    // Not there yet: looked at again when it should be, whether or not the meters are read
-    // (nothing reads them while no window shows the bars). A paused player is looked at again
-    // when it plays.
+    // Not there yet: looked at again when it should be (no clock tick is needed for it). A paused
+    // player is looked at again when it plays.
     if (!playing_)
         return;
     if (!retireTimer_) {
@@ -620,7 +619,6 @@ double GstFilePlayer::duration() const {
 // ---- metering ----
 
 void GstFilePlayer::updateMeters() {
-    retireFinishedRamp();
     // Level messages run ahead of the speaker by the output's buffer: take the newest window
     // that has been heard.
     const double heard = heardPosition() + 0.025;

@@ -78,12 +78,6 @@ class TestMetadataCache : public QObject {
     };
 
     QList<QUrl> files(const QStringList& names) { return placeholderFiles(music_, names); }
-    static QStringList titles(const AudioEngine& e) {
-        QStringList list;
-        for (const Track& t : e.playlist())
-            list.append(t.title);
-        return list;
-    }
     // A first run that adds these files and quits, leaving the stored list and the cache.
     void firstRun(Fixture& f, const QStringList& names) {
         CountingLoader first;

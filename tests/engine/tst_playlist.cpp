@@ -26,12 +26,6 @@ class TestPlaylist : public QObject {
     QTemporaryDir music_;
 
     QList<QUrl> files(const QStringList& names) { return placeholderFiles(music_, names); }
-    static QStringList titles(const AudioEngine& e) {
-        QStringList list;
-        for (const Track& t : e.playlist())
-            list.append(t.title);
-        return list;
-    }
     static QVariantList stored(EngineFixture& f) {
         f.settings->sync();
         return f.openSettings()->value("playlistBookmarks").toList();

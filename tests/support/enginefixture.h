@@ -42,6 +42,14 @@ inline QList<QUrl> placeholderFiles(const QTemporaryDir& dir, const QStringList&
 }
 
 // An engine on fake players, a virtual clock and a private settings file.
+// The playlist's titles, in order.
+inline QStringList titles(const AudioEngine& engine) {
+    QStringList list;
+    for (const Track& t : engine.playlist())
+        list.append(t.title);
+    return list;
+}
+
 struct EngineFixture {
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings;
