@@ -35,12 +35,14 @@ MprisService::MprisService(AudioEngine* engine, Hooks hooks, QString coverFolder
         Q_EMIT player->Seeked(qlonglong(std::llround(seconds * 1e6)));
     });
     // Settings and lists the engine changes without a now-playing publication: only what
-    // changed is announced (a long add does not send the metadata once per track).
+    // changed is announced (a long add does not send the metadata once per track, and looks
+    // at what changed once the tracks stop coming in a pass).
     auto refresh = [this] { announce(false); };
-    for (auto signal : {&AudioEngine::volumeChanged, &AudioEngine::isShuffleChanged,
-                        &AudioEngine::isRepeatChanged, &AudioEngine::playlistChanged,
-                        &AudioEngine::stationsChanged, &AudioEngine::modeChanged})
+    for (auto signal :
+         {&AudioEngine::volumeChanged, &AudioEngine::isShuffleChanged,
+          &AudioEngine::isRepeatChanged, &AudioEngine::stationsChanged, &AudioEngine::modeChanged})
         connect(engine_, signal, this, refresh);
+    connect(engine_, &AudioEngine::playlistChanged, this, [this] { playlistAnnounce_.request(); });
 }
 
 MprisService::~MprisService() {

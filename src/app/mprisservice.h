@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/covercache.h"
+#include "core/coalesced.h"
 #include "engine/mediaservices.h"
 
 #include <QDBusAbstractAdaptor>
@@ -86,6 +87,7 @@ private:
     CoverCache covers_; // pruned to a bounded recent set
     NowPlayingInfo info_;
     QVariantMap lastPlayer_; // last announced Player properties, to send only what changed
+    Coalesced playlistAnnounce_{this, [this] { announce(false); }};
     bool registered_ = false;
     int pendingSkips_ = 0; // positive: next, negative: previous
     bool skipsQueued_ = false;

@@ -1,6 +1,7 @@
 #include "app/nowplayingtoast.h"
 
 #include "app/localization.h"
+#include "app/preferences.h"
 #include "engine/clock.h"
 #include "ui/theme.h"
 
@@ -13,7 +14,6 @@
 #include <QPainterPath>
 #include <QPropertyAnimation>
 #include <QScreen>
-#include <QSettings>
 #include <QSvgRenderer>
 
 void orvaneInitResources();
@@ -112,10 +112,11 @@ void ToastView::paintEvent(QPaintEvent*) {
                m1.elidedText(subtitle_, Qt::ElideRight, w));
 }
 
-NowPlayingToast::NowPlayingToast(Clock* clock, QSettings* settings, Theme* theme, QObject* parent)
+NowPlayingToast::NowPlayingToast(Clock* clock, Preferences* preferences, Theme* theme,
+                                 QObject* parent)
     : QObject(parent)
     , clock_(clock)
-    , settings_(settings)
+    , preferences_(preferences)
     , theme_(theme) {
     ::orvaneInitResources();
 }
@@ -127,7 +128,7 @@ NowPlayingToast::~NowPlayingToast() {
 
 void NowPlayingToast::show(const QString& title, const QString& subtitle,
                            const QByteArray& artwork) {
-    const QString lang = currentLang(*settings_);
+    const QString lang = preferences_->language();
     if (QGuiApplication::platformName() == QLatin1String("wayland")) {
         notify(title, subtitle);
         return;
@@ -137,7 +138,7 @@ void NowPlayingToast::show(const QString& title, const QString& subtitle,
         panel_->close(); // at once, no fade
         panel_ = nullptr;
     }
-    const QString theme = settings_->value(QStringLiteral("appTheme")).toString();
+    const QString theme = preferences_->theme();
     const bool dark = theme == QLatin1String("dark")    ? true
                       : theme == QLatin1String("light") ? false
                                                         : theme_->isDark();

@@ -7,11 +7,10 @@
 #include <QWidget>
 #include <memory>
 
-class QSettings;
-
 namespace orvane {
 
 class Clock;
+class Preferences;
 class Theme;
 class TimerHandle;
 
@@ -41,7 +40,8 @@ private:
 class NowPlayingToast : public QObject, public Announcer {
     Q_OBJECT
 public:
-    NowPlayingToast(Clock* clock, QSettings* settings, Theme* theme, QObject* parent = nullptr);
+    NowPlayingToast(Clock* clock, Preferences* preferences, Theme* theme,
+                    QObject* parent = nullptr);
     ~NowPlayingToast() override;
 
     void show(const QString& title, const QString& subtitle, const QByteArray& artwork) override;
@@ -55,7 +55,7 @@ private:
     void notify(const QString& title, const QString& subtitle);
 
     Clock* clock_;
-    QSettings* settings_;
+    Preferences* preferences_;
     Theme* theme_;
     QPointer<ToastView> panel_;
     std::unique_ptr<TimerHandle> hideTask_;

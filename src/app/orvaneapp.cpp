@@ -8,6 +8,7 @@
 #include "app/settingsview.h"
 #include "app/singleinstance.h"
 #include "app/traymenu.h"
+#include "core/settingswriter.h"
 #include "engine/audioengine.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
@@ -30,9 +31,10 @@ namespace orvane {
 OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers, QObject* parent)
     : QObject(parent)
     , settings_(std::move(settings))
+    , writer_(std::make_unique<SettingsWriter>(settings_->fileName(), settings_->format()))
     , clock_(std::make_unique<SystemClock>())
     , players_(std::make_unique<GstPlayerFactory>())
-    , preferences_(std::make_unique<Preferences>(settings_.get()))
+    , preferences_(std::make_unique<Preferences>(settings_.get(), writer_.get()))
     , theme_(std::make_unique<Theme>())
     , appearance_(std::make_unique<Appearance>(theme_.get()))
     , ownReaders_(readers ? nullptr : AudioEngine::makeReaderPool())
@@ -49,8 +51,9 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers, 
                        nullptr,
                        {},
                        readers_,
-                       QDir(cache).filePath(QStringLiteral("orvane/playlist-metadata"))});
-    toast_ = std::make_unique<NowPlayingToast>(clock_.get(), settings_.get(), theme_.get());
+                       QDir(cache).filePath(QStringLiteral("orvane/playlist-metadata")),
+                       writer_.get()});
+    toast_ = std::make_unique<NowPlayingToast>(clock_.get(), preferences_.get(), theme_.get());
     engine_->setAnnouncer(toast_.get());
 
     const QString covers = QDir(cache).filePath(QStringLiteral("orvane/covers"));
@@ -77,6 +80,8 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers, 
             &Appearance::applyAppTheme);
     connect(preferences_.get(), &Preferences::languageChanged, appearance_.get(),
             &Appearance::applyLanguage);
+    connect(preferences_.get(), &Preferences::languageChanged, engine_.get(),
+            &AudioEngine::setLanguage);
     appearance_->applyLanguage(preferences_->language());
 }
 

@@ -22,6 +22,7 @@ class NowPlayingToast;
 class Preferences;
 class RadioBrowser;
 class SettingsView;
+class SettingsWriter;
 class SingleInstance;
 class Theme;
 class TrayMenu;
@@ -64,7 +65,8 @@ Q_SIGNALS:
     void playerOpened();
 
 private:
-    std::unique_ptr<QSettings> settings_;
+    std::unique_ptr<QSettings> settings_;    // read at start; written through writer_
+    std::unique_ptr<SettingsWriter> writer_; // goes after the engine, writing what it left
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<GstPlayerFactory> players_;
     std::unique_ptr<Preferences> preferences_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/settingswriter.h"
+
 #include <QObject>
 #include <QSettings>
 #include <QString>
@@ -8,22 +10,31 @@ namespace orvane {
 
 // The two user settings, `appTheme` and `appLanguage` ("light"/"dark"/"system",
 // "en"/"ru"/"system"; "system" when absent), over the settings store. Every view that shows
-// text or colour observes it; a write takes effect everywhere at once.
+// text or colour observes it; a write takes effect everywhere at once. Both are read from the
+// store once and kept: views ask for them at every repaint, and the main thread must not wait
+// on the store while the writer has it.
 class Preferences : public QObject {
     Q_OBJECT
 public:
-    explicit Preferences(QSettings* settings, QObject* parent = nullptr)
+    // Without a writer, changes go straight into `settings`.
+    explicit Preferences(QSettings* settings, SettingsWriter* writer = nullptr,
+                         QObject* parent = nullptr)
         : QObject(parent)
-        , settings_(settings) {}
+        , settings_(settings)
+        , writer_(writer)
+        , theme_(read(QStringLiteral("appTheme")))
+        , language_(read(QStringLiteral("appLanguage"))) {}
 
-    QString theme() const { return read(QStringLiteral("appTheme")); }
-    QString language() const { return read(QStringLiteral("appLanguage")); }
+    QString theme() const { return theme_; }
+    QString language() const { return language_; }
     void setTheme(const QString& theme) {
-        settings_->setValue(QStringLiteral("appTheme"), theme);
+        theme_ = theme;
+        write(QStringLiteral("appTheme"), theme);
         Q_EMIT themeChanged(theme);
     }
     void setLanguage(const QString& language) {
-        settings_->setValue(QStringLiteral("appLanguage"), language);
+        language_ = language;
+        write(QStringLiteral("appLanguage"), language);
         Q_EMIT languageChanged(language);
     }
 
@@ -35,7 +46,15 @@ private:
     QString read(const QString& key) const {
         return settings_->value(key, QStringLiteral("system")).toString();
     }
+    void write(const QString& key, const QString& value) {
+        if (writer_)
+            writer_->setValue(key, value);
+        else
+            settings_->setValue(key, value);
+    }
     QSettings* settings_;
+    SettingsWriter* writer_;
+    QString theme_, language_;
 };
 
 } // namespace orvane

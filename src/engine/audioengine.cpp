@@ -1,6 +1,7 @@
 #include "engine/audioengine.h"
 
 #include "core/localization.h"
+#include "core/settingswriter.h"
 #include "engine/audiofileplayer.h"
 #include "engine/clock.h"
 #include "engine/metadatacache.h"
@@ -27,6 +28,14 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     : QObject(parent)
     , services_(std::move(services)) {
     Q_ASSERT(services_.clock && services_.players && services_.settings);
+    writer_ = services_.settingsWriter;
+    if (!writer_) {
+        ownWriter_ = std::make_unique<SettingsWriter>(services_.settings->fileName(),
+                                                      services_.settings->format());
+        writer_ = ownWriter_.get();
+    }
+    writer_->flush(); // what was asked to be written before is what is read now
+    language_ = currentLang(*services_.settings);
     if (!services_.loader)
         services_.loader = &Track::load;
     levels_ = QList<double>(levelCount, 0.05);
@@ -191,7 +200,7 @@ void AudioEngine::catchUpProgress() {
 }
 
 QString AudioEngine::lang() const {
-    return currentLang(*services_.settings);
+    return language_;
 }
 
 // ---- now playing ----

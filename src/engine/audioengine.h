@@ -26,6 +26,7 @@ class AudioFilePlayer;
 class Clock;
 class MetadataCache;
 class PlayerFactory;
+class SettingsWriter;
 class TimerHandle;
 
 class PlayerModeHolder {
@@ -53,6 +54,9 @@ struct EngineServices {
     // Where what was read of the playlist's files is kept between runs (MetadataCache);
     // optional: without it every start reads the stored playlist's files again.
     QString metadataCachePath;
+    // Where settings are written, off the main thread (SettingsWriter); optional: the engine
+    // then makes its own on the file of `settings`. `settings` itself is read at start only.
+    SettingsWriter* settingsWriter = nullptr;
 };
 
 // The one model object: playlist, stations, transport state, volume, level bars and both
@@ -132,6 +136,11 @@ public:
     // when a view shows again. The end of a track is met by a timer either way.
     void setViewsShown(bool shown);
     bool viewsShown() const { return viewsShown_; }
+
+    // The interface language (`appLanguage`'s raw value), read from the settings at start; its
+    // words go into the toast, the desktop's media controls and the technical lines of tracks
+    // read from then on.
+    void setLanguage(const QString& language) { language_ = language; }
 
     // Transport.
     void play(const Track& track);
@@ -240,6 +249,7 @@ private:
     void stopReaders();
     static std::shared_ptr<ArtworkCache> makeArtworkCache();
     void appendLoaded(AddTask& task);
+    void readListed(AddTask& task);
     void recountTotalDuration();
     // A stored entry shown at start before its file has been read again.
     struct RereadRow {
@@ -250,10 +260,11 @@ private:
     bool restoreFromCache(const QList<QByteArray>& stored, QList<RereadRow>* reread);
     void refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track);
     void publishRefreshed();
+    qsizetype rowNear(const QUuid& id, qsizetype hint) const;
     void saveMetadataCache();
     void saveMetadataCacheNow();
     void saveStations();
-    static QList<RadioStation> loadStations(QSettings& settings);
+    QList<RadioStation> loadStations(QSettings& settings);
 
     EngineServices services_;
 
@@ -310,7 +321,10 @@ private:
     };
     QList<KeptBookmark> unresolvedBookmarks_;
     std::shared_ptr<ArtworkCache> artworkCache_; // shared with the reads on the thread pool
-    std::unique_ptr<QThreadPool> ownPool_;       // when none is passed in
+    std::unique_ptr<SettingsWriter> ownWriter_;  // when none is passed in
+    SettingsWriter* writer_ = nullptr;
+    QString language_;
+    std::unique_ptr<QThreadPool> ownPool_; // when none is passed in
     QThreadPool* pool_ = nullptr;
     struct Wakeup;
     std::shared_ptr<Wakeup> wakeup_; // how readers reach the engine while it exists
@@ -320,6 +334,7 @@ private:
     std::unique_ptr<TimerHandle> metadataSaveTimer_;
     std::unique_ptr<TimerHandle> refreshTimer_;
     bool refreshedCurrent_ = false;
+    QSet<QUuid> refreshRemovals_; // rows read again that are to go
 };
 
 } // namespace orvane

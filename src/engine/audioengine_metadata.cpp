@@ -6,6 +6,7 @@
 #include "engine/metadatacache.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <utility>
 
 namespace orvane {
@@ -69,22 +70,18 @@ bool AudioEngine::restoreFromCache(const QList<QByteArray>& stored, QList<Reread
 }
 
 void AudioEngine::refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track) {
-    if (row < 0 || row >= playlist_.size() || playlist_.at(row).id != id) {
-        row = -1; // the list changed meanwhile
-        for (qsizetype i = 0; i < playlist_.size() && row < 0; ++i) {
-            if (playlist_.at(i).id == id)
-                row = i;
-        }
-    }
+    row = rowNear(id, row);
     if (row < 0)
         return; // removed meanwhile
-    if (!track) {
-        remove({id}); // gone since the start, as if it had not resolved then
-        return;
-    }
     if (!refreshTimer_) {
         Q_EMIT objectWillChange();
         refreshTimer_ = services_.clock->after(kRefreshDelay, [this] { publishRefreshed(); });
+    }
+    if (!track) {
+        // Gone since the start (as if it had not resolved then), or it does not open: removed
+        // with the next publication, all such rows at once.
+        refreshRemovals_.insert(id);
+        return;
     }
     Track& shown = playlist_[row];
     track->id = shown.id; // the same row: selection and playback follow it
@@ -94,10 +91,28 @@ void AudioEngine::refreshLoaded(const QUuid& id, qsizetype row, std::optional<Tr
     saveMetadataCache();
 }
 
+// Where the track is now: the row it was last seen at or, when the list has changed since,
+// the closest row holding it (removals shift the rows after them up by a few); -1 when gone.
+qsizetype AudioEngine::rowNear(const QUuid& id, qsizetype hint) const {
+    const qsizetype n = playlist_.size();
+    hint = std::clamp<qsizetype>(hint, 0, std::max<qsizetype>(n - 1, 0));
+    for (qsizetype d = 0; d < n; ++d) {
+        if (hint - d < 0 && hint + d >= n)
+            break;
+        if (hint - d >= 0 && playlist_.at(hint - d).id == id)
+            return hint - d;
+        if (d > 0 && hint + d < n && playlist_.at(hint + d).id == id)
+            return hint + d;
+    }
+    return -1;
+}
+
 void AudioEngine::publishRefreshed() {
     if (!refreshTimer_)
         return;
     refreshTimer_.reset();
+    if (!refreshRemovals_.isEmpty())
+        remove(std::exchange(refreshRemovals_, {}));
     recountTotalDuration(); // lengths read again
     Q_EMIT playlistChanged();
     if (std::exchange(refreshedCurrent_, false))

@@ -1,6 +1,7 @@
 // The engine's playlist side: adding files (read off the main thread, appended on it in order),
 // removing and reordering tracks, and the stored bookmark list.
 #include "core/localization.h"
+#include "core/settingswriter.h"
 #include "engine/audioengine.h"
 #include "engine/audiofileplayer.h"
 #include "engine/bookmark.h"
@@ -35,6 +36,18 @@ constexpr qint64 kAppendBudgetMs = 4;
 constexpr double kSaveDelay = 0.25;
 // Items a reader takes at a time.
 constexpr qsizetype kReadRun = 8;
+// Adds of more files than this are listed first, by their file names, and read after, updating
+// the rows in place: a big folder shows at once, as fast as its files can be looked at, and
+// fills in while it is read. Fewer files are read in about the blink of an eye, so they appear
+// complete. The first few are read at once either way (what an open from outside plays first
+// is announced with its tags).
+constexpr qsizetype kListFirstAbove = 200;
+
+QString baseName(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? name.left(dot) : name;
+}
 
 // Reading yields to the window: a reader thread runs a little nicer than the rest.
 void lowerThreadPriority() {
@@ -48,6 +61,7 @@ void lowerThreadPriority() {
 // What a worker hands back: the track, or none when a stored entry did not resolve.
 struct Loaded {
     std::optional<Track> track;
+    bool unread = false;            // listed by its file name, to be read after
     QString error;                  // why a file to add cannot be opened
     std::optional<FileStamp> stamp; // the file's, taken before it was read
 };
@@ -106,6 +120,7 @@ struct AudioEngine::AddTask {
         QUrl url;
         QByteArray stored;
         bool restore = false;
+        bool listOnly = false; // a file to list now and read later
     };
     QList<Item> items; // not changed once the reading has started
     // For a start shown from the metadata cache: per item, the row it updates in place. Empty
@@ -113,6 +128,9 @@ struct AudioEngine::AddTask {
     QList<RereadRow> replaces;
     bool startPlaying = false;
     bool restoring = false;
+    // Rows listed by their file names in this pass, to be read by a task of their own.
+    QList<Item> unreadItems;
+    QList<RereadRow> unreadRows;
     QString lang;
     qsizetype next = 0; // the next item to append
     bool drainQueued = false;
@@ -184,8 +202,9 @@ void AudioEngine::add(const QList<QUrl>& urls, bool startPlaying) {
     task->startPlaying = startPlaying;
     task->lang = lang();
     task->items.reserve(urls.size());
+    const bool listFirst = urls.size() > kListFirstAbove;
     for (const QUrl& url : urls)
-        task->items.append({url, {}, false});
+        task->items.append({url, {}, false, listFirst && task->items.size() >= kReadRun});
     addTasks_.push_back(task);
     runAddTask(task);
 }
@@ -245,6 +264,14 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
             loaded.stamp = stamp;
             loaded.track = loader(QUrl::fromLocalFile(*path), lang);
             loaded.track->bookmark = item.stored; // kept as stored, not remade
+        } else if (std::optional<QByteArray> bookmark;
+                   item.listOnly && item.url.isLocalFile() &&
+                   (bookmark = Bookmark::make(item.url.toLocalFile()))) {
+            // Only looked at: a regular file. Whether it opens is seen when it is read.
+            loaded.track = Track(item.url, baseName(item.url.toLocalFile()), {}, 0, {}, {},
+                                 std::move(bookmark));
+            loaded.unread = true;
+            return loaded;
         } else {
             // What cannot be opened is not added: it would only interrupt playback later. A
             // file whose audio TagLib has read passes; others go through the players' check.
@@ -330,10 +357,11 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
                         drainAddTask(t);
                 });
             }
-            return;
+            break;
         }
         appendLoaded(*task);
     }
+    readListed(*task);
     if (task->next < task->items.size())
         return; // more to come
     const std::shared_ptr<AddTask> keep = task;
@@ -349,17 +377,36 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
     }
 }
 
+// The rows a pass listed by their file names are read by a task of their own, which updates
+// them in place as it goes (and drops those that do not open).
+void AudioEngine::readListed(AddTask& task) {
+    if (task.unreadItems.isEmpty())
+        return;
+    auto reads = std::make_shared<AddTask>();
+    reads->lang = task.lang;
+    reads->items = std::exchange(task.unreadItems, {});
+    reads->replaces = std::exchange(task.unreadRows, {});
+    addTasks_.push_back(reads);
+    runAddTask(reads);
+}
+
 void AudioEngine::appendLoaded(AddTask& task) {
     Loaded loaded = std::exchange(task.results[size_t(task.next)], {});
     const AddTask::Item& item = task.items.at(task.next);
     ++task.next;
     if (metadataCache_ && loaded.track && loaded.track->bookmark && loaded.stamp)
         metadataCache_->put(*loaded.track->bookmark, *loaded.stamp, *loaded.track);
+    if (!loaded.track && !item.restore) {
+        const QString name = item.url.isLocalFile() ? QFileInfo(item.url.toLocalFile()).fileName()
+                                                    : item.url.toDisplayString();
+        std::cerr << "Не удалось открыть " << name.toStdString() << ": "
+                  << loaded.error.toStdString() << std::endl;
+    }
     if (!task.replaces.isEmpty()) {
         const RereadRow& row = task.replaces.at(task.next - 1);
         refreshLoaded(row.id, row.row, std::move(loaded.track));
-        if (task.next == task.items.size())
-            publishRefreshed(); // the last one: shown now
+        if (task.next == task.items.size() && item.restore)
+            publishRefreshed(); // the start's last one: shown now
         return;
     }
     // An entry whose file sits on a volume that is not mounted now is kept in the stored list for
@@ -368,18 +415,15 @@ void AudioEngine::appendLoaded(AddTask& task) {
         if (item.restore && Bookmark::isOnMissingVolume(item.stored))
             unresolvedBookmarks_.append(
                 {playlist_.isEmpty() ? QUuid() : playlist_.last().id, item.stored});
-        if (!item.restore) {
-            const QString name = item.url.isLocalFile()
-                                     ? QFileInfo(item.url.toLocalFile()).fileName()
-                                     : item.url.toDisplayString();
-            std::cerr << "Не удалось открыть " << name.toStdString() << ": "
-                      << loaded.error.toStdString() << std::endl;
-        }
         return;
     }
     Track& track = *loaded.track;
     if (!task.first)
         task.first = track;
+    if (loaded.unread) {
+        task.unreadItems.append({item.url, {}, false});
+        task.unreadRows.append({*track.bookmark, track.id, playlist_.size()});
+    }
     Q_EMIT objectWillChange();
     totalDuration_ += track.duration; // still the sum in list order
     playlist_.append(std::move(track));
@@ -487,8 +531,7 @@ void AudioEngine::savePlaylistNow() {
         for (qsizetype i = task->next; i < task->items.size(); ++i)
             bookmarks.append(task->items.at(i).stored);
     }
-    services_.settings->setValue(kPlaylistKey, bookmarks);
-    services_.settings->sync(); // QSettings replaces the file atomically
+    writer_->setValue(kPlaylistKey, bookmarks); // written off the main thread
 }
 
 } // namespace orvane

@@ -1,6 +1,7 @@
 // The engine's radio side: playing stations, following the stream player's reports, and the
 // stored station list.
 #include "core/localization.h"
+#include "core/settingswriter.h"
 #include "engine/audioengine.h"
 #include "engine/audiofileplayer.h"
 #include "engine/clock.h"
@@ -192,14 +193,14 @@ QList<RadioStation> AudioEngine::loadStations(QSettings& settings) {
     QString key = kRejectedKey;
     for (int n = 2; settings.contains(key); ++n)
         key = kRejectedKey + QString::number(n);
-    settings.setValue(key, stored);
+    writer_->setValue(key, stored);
     std::cerr << "The stored station list could not be read; it is kept as " << key.toStdString()
               << " and the preset stations are used." << std::endl;
     return RadioStation::presets();
 }
 
 void AudioEngine::saveStations() {
-    services_.settings->setValue(kStationsKey, StationStore::encode(stations_));
+    writer_->setValue(kStationsKey, StationStore::encode(stations_));
 }
 
 } // namespace orvane

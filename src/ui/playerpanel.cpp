@@ -257,11 +257,11 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
 
     // Each part redraws on the changes it shows; the 20 Hz ones touch only their widget.
     for (auto signal : {&AudioEngine::currentIDChanged, &AudioEngine::currentStationIDChanged,
-                        &AudioEngine::radioStatusChanged, &AudioEngine::playlistChanged,
-                        &AudioEngine::stationsChanged}) {
+                        &AudioEngine::radioStatusChanged, &AudioEngine::stationsChanged}) {
         connect(engine_, signal, this, &PlayerPanel::refreshHeader);
         connect(engine_, signal, this, &PlayerPanel::refreshProgress);
     }
+    connect(engine_, &AudioEngine::playlistChanged, this, [this] { playlistRefresh_.request(); });
     connect(engine_, &AudioEngine::streamTitleChanged, this, &PlayerPanel::refreshHeader);
     connect(engine_, &AudioEngine::progressChanged, this, &PlayerPanel::refreshProgress);
     connect(engine_, &AudioEngine::levelsChanged, this,

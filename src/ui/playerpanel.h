@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/coalesced.h"
 #include "ui/glasspanel.h"
 
 #include <QImage>
@@ -94,6 +95,11 @@ private:
     ModeButton* library_;
     ModeButton* radio_;
     QString speakerSymbol_;
+    // A long add publishes the playlist once per track: the header follows once it settles.
+    Coalesced playlistRefresh_{this, [this] {
+                                   refreshHeader();
+                                   refreshProgress();
+                               }};
 };
 
 } // namespace orvane

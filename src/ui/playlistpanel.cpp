@@ -54,7 +54,9 @@ QString PlaylistModel::keyOf(const Track& track) const {
 }
 
 bool PlaylistModel::accepts(int index) const {
-    const QString& key = keys_.at(index);
+    QString& key = keys_[index];
+    if (key.isEmpty())
+        key = keyOf(engine_->playlist().at(index));
     for (const QString& word : words_) {
         if (!key.contains(word))
             return false;
@@ -80,7 +82,7 @@ void PlaylistModel::sync() {
         QList<int> added;
         for (int i = old; i < now; ++i) {
             ids_.append(list.at(i).id);
-            keys_.append(keyOf(list.at(i)));
+            keys_.append(QString());
             if (words_.isEmpty() || accepts(i))
                 added.append(i);
         }
@@ -91,19 +93,12 @@ void PlaylistModel::sync() {
         }
         return;
     }
-    // What was known of each track is kept by id.
-    QHash<QUuid, QString> known;
-    known.reserve(old);
-    for (int i = 0; i < old; ++i)
-        known.insert(ids_.at(i), keys_.at(i));
-    bool sameOrder = now == old, sameTracks = now == old;
-    for (int i = 0; i < now && sameTracks; ++i) {
-        sameOrder = sameOrder && list.at(i).id == ids_.at(i);
-        sameTracks = known.contains(list.at(i).id);
-    }
+    bool sameOrder = now == old;
+    for (int i = 0; i < now && sameOrder; ++i)
+        sameOrder = list.at(i).id == ids_.at(i);
     if (sameOrder) {
-        for (int i = 0; i < now; ++i)
-            keys_[i] = keyOf(list.at(i)); // the same tracks, perhaps read anew
+        for (QString& key : keys_)
+            key.clear(); // the same tracks, perhaps read anew
         const QList<int> rows = shownRows();
         if (rows == shown_) {
             if (!shown_.isEmpty())
@@ -115,6 +110,14 @@ void PlaylistModel::sync() {
         endResetModel();
         return;
     }
+    // What was known of each track is kept by id.
+    QHash<QUuid, QString> known;
+    known.reserve(old);
+    for (int i = 0; i < old; ++i)
+        known.insert(ids_.at(i), keys_.at(i));
+    bool sameTracks = now == old;
+    for (int i = 0; i < now && sameTracks; ++i)
+        sameTracks = known.contains(list.at(i).id);
     if (sameTracks) {
         // A reorder: the rows move, and the view's cursor and its other kept indices follow
         // their tracks.
@@ -145,7 +148,7 @@ void PlaylistModel::sync() {
     for (const Track& t : list) {
         ids_.append(t.id);
         const auto k = known.constFind(t.id);
-        keys_.append(k != known.constEnd() ? *k : keyOf(t));
+        keys_.append(k != known.constEnd() ? *k : QString());
     }
     shown_ = shownRows();
     endResetModel();

@@ -7,6 +7,7 @@
 #include "app/settingsview.h"
 #include "app/singleinstance.h"
 #include "app/traymenu.h"
+#include "core/settingswriter.h"
 #include "support/busyglobalpool.h"
 #include "support/enginefixture.h"
 #include "support/testaudio.h"
@@ -459,6 +460,28 @@ private Q_SLOTS:
             QVERIFY(!window.isMinimized());
             QVERIFY(window.isMaximized());
 
+            // A language chosen in the settings window is what the announcements speak from then
+            // on.
+            auto choose = [&](const QString& text) {
+                for (QRadioButton* b : first->findChildren<QRadioButton*>())
+                    if (b->text() == text)
+                        b->click();
+            };
+            auto toastSubtitle = [] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* toast = qobject_cast<ToastView*>(w); toast && toast->isVisible())
+                        return toast->subtitle();
+                return QString();
+            };
+            choose("Русский");
+            app.engine().add(files({"untagged.mp3"}));
+            QTRY_COMPARE(app.engine().playlist().size(), 1);
+            app.engine().play(app.engine().playlist().at(0));
+            QTRY_COMPARE(toastSubtitle(), QStringLiteral("Локальный файл"));
+            app.engine().togglePlay();
+            choose("English");
+            QTRY_VERIFY(!app.engine().isPlaying());
+
             // With a tray, closing only hides; Ctrl+Q ends the program.
             window.close();
             QVERIFY(!window.isVisible());
@@ -483,9 +506,10 @@ private Q_SLOTS:
     void toastReplacesItselfAndGoesAfterThreeSeconds() {
         QTemporaryDir dir;
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        Preferences prefs(&settings);
         VirtualClock clock;
         Theme theme;
-        NowPlayingToast toast(&clock, &settings, &theme);
+        NowPlayingToast toast(&clock, &prefs, &theme);
         toast.show("First", "Local file", {});
         QPointer<ToastView> first = toast.panel();
         QVERIFY(first && first->isVisible());
@@ -546,7 +570,13 @@ private Q_SLOTS:
     void settingsTakeEffectWithoutRestart() {
         QTemporaryDir dir;
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
-        Preferences prefs(&settings);
+        SettingsWriter writer(settings.fileName(), settings.format()); // as the player has it
+        Preferences prefs(&settings, &writer);
+        // What is on disk once the writes asked for so far have landed.
+        auto stored = [&](const char* key) {
+            writer.flush();
+            return QSettings(settings.fileName(), settings.format()).value(key).toString();
+        };
         Theme theme;
         Appearance appearance(&theme);
         connect(&prefs, &Preferences::themeChanged, &appearance, &Appearance::applyAppTheme);
@@ -561,10 +591,11 @@ private Q_SLOTS:
         };
         QVERIFY(button("System") || button("Как в системе"));
         button("English")->click();
-        QCOMPARE(settings.value("appLanguage").toString(), QStringLiteral("en"));
+        QCOMPARE(stored("appLanguage"), QStringLiteral("en"));
+        QCOMPARE(prefs.language(), QStringLiteral("en"));
         QVERIFY(button("System")->isChecked()); // appearance: system on a first start
         button("Dark")->click();
-        QCOMPARE(settings.value("appTheme").toString(), QStringLiteral("dark"));
+        QCOMPARE(stored("appTheme"), QStringLiteral("dark"));
         QVERIFY(theme.isDark());
         QCOMPARE(QApplication::palette().color(QPalette::Window).lightness() < 128, true);
         // The indicators read on the dark window: a ring in the text colour, the accent dot.
@@ -598,7 +629,7 @@ private Q_SLOTS:
             labels << l->text();
         QVERIFY(labels.contains("Тема оформления:") && labels.contains("Язык:"));
         QVERIFY(button("English") && button("Русский")); // the same in every language
-        QCOMPARE(settings.value("appLanguage").toString(), QStringLiteral("ru"));
+        QCOMPARE(stored("appLanguage"), QStringLiteral("ru"));
     }
 };
 

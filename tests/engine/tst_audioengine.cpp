@@ -33,7 +33,7 @@ private Q_SLOTS:
         QVERIFY(e.radioStatus().isEmpty() && !e.isPlaying());
         QCOMPARE(e.stations().size(), 6);
         QCOMPARE(e.stations().at(1).name, QStringLiteral("Европа Плюс"));
-        const auto stored = StationStore::decode(f.settings->value("radioStations").toByteArray());
+        const auto stored = StationStore::decode(f.stored("radioStations").toByteArray());
         QVERIFY(stored);
         QCOMPARE(*stored, e.stations());
         QCOMPARE(e.totalDuration(), 0.0);
@@ -342,7 +342,7 @@ private Q_SLOTS:
         QCOMPARE(e.playlist().at(1).url, urls.at(3));
         QVERIFY(ok->isPlaying() && !ok->ramp);
         f.clock.advance(1);
-        QCOMPARE(f.settings->value("playlistBookmarks").toList().size(), 2);
+        QCOMPARE(f.stored("playlistBookmarks").toList().size(), 2);
         // Opened from outside (a second launch, MPRIS OpenUri): the first file that opens plays.
         e.openExternal({urls.at(1), urls.at(4)});
         QTRY_COMPARE(e.playlist().size(), 3);
@@ -649,13 +649,13 @@ private Q_SLOTS:
         f.settings->setValue("radioStations", list);
         AudioEngine& e = f.start();
         QCOMPARE(e.stations().size(), 6); // the rule stands: the presets replace the list
-        QCOMPARE(f.settings->value("radioStationsRejected").toByteArray(), list);
+        QCOMPARE(f.stored("radioStationsRejected").toByteArray(), list);
         f.engine.reset();
         // Rejected again later: an earlier copy is never written over.
         f.settings->setValue("radioStations", QByteArray("[1]"));
         f.start();
-        QCOMPARE(f.settings->value("radioStationsRejected").toByteArray(), list);
-        QCOMPARE(f.settings->value("radioStationsRejected2").toByteArray(), QByteArray("[1]"));
+        QCOMPARE(f.stored("radioStationsRejected").toByteArray(), list);
+        QCOMPARE(f.stored("radioStationsRejected2").toByteArray(), QByteArray("[1]"));
     }
 
     void addressesAreTrimmedWhereverTheyComeFrom() {
@@ -685,7 +685,7 @@ private Q_SLOTS:
         QVERIFY(e.currentStationID().isNull());
         QVERIFY(e.radioStatus().isEmpty());
         QCOMPARE(e.stations().size(), 4);
-        const auto stored = StationStore::decode(f.settings->value("radioStations").toByteArray());
+        const auto stored = StationStore::decode(f.stored("radioStations").toByteArray());
         QCOMPARE(stored->size(), 4);
     }
 

@@ -1,5 +1,6 @@
 // Faults from outside: a damaged or unwritable settings store, a process killed while saving,
 // and streams that misbehave.
+#include "core/settingswriter.h"
 #include "engine/audioengine.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
@@ -84,9 +85,11 @@ private Q_SLOTS:
         for (const QString& path :
              {dir.filePath("not-a-folder/orvane.ini"), dir.filePath("a-folder.ini")}) {
             QSettings settings(path, QSettings::IniFormat);
+            SettingsWriter writer(path, QSettings::IniFormat);
             VirtualClock clock;
             FakePlayerFactory players(clock);
-            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
+            AudioEngine engine(
+                {&clock, &players, &settings, nullptr, nullptr, {}, {}, {}, &writer});
             QCOMPARE(engine.stations().size(), 6);
             engine.setStations(engine.stations().mid(0, 2));
             QCOMPARE(engine.stations().size(), 2);
@@ -96,7 +99,8 @@ private Q_SLOTS:
             engine.add({QUrl::fromLocalFile(track.fileName())});
             QTRY_COMPARE(engine.playlist().size(), 1);
             clock.advance(1); // the playlist's save is attempted and fails quietly
-            QCOMPARE(settings.status(), QSettings::AccessError);
+            writer.flush();
+            QCOMPARE(writer.status(), QSettings::AccessError);
             QCOMPARE(engine.playlist().size(), 1);
             QCOMPARE(engine.stations().size(), 2);
             QVERIFY(!QFileInfo(settings.fileName()).isFile());

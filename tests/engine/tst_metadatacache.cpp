@@ -71,10 +71,7 @@ class TestMetadataCache : public QObject {
             metadataCachePath = cachePath();
             return start(std::move(loader));
         }
-        QVariantList stored() {
-            settings->sync();
-            return openSettings()->value("playlistBookmarks").toList();
-        }
+        QVariantList stored() { return EngineFixture::stored("playlistBookmarks").toList(); }
     };
 
     QList<QUrl> files(const QStringList& names) { return placeholderFiles(music_, names); }

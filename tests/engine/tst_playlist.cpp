@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -26,10 +28,7 @@ class TestPlaylist : public QObject {
     QTemporaryDir music_;
 
     QList<QUrl> files(const QStringList& names) { return placeholderFiles(music_, names); }
-    static QVariantList stored(EngineFixture& f) {
-        f.settings->sync();
-        return f.openSettings()->value("playlistBookmarks").toList();
-    }
+    static QVariantList stored(EngineFixture& f) { return f.stored("playlistBookmarks").toList(); }
 
 private Q_SLOTS:
     void addAppendsInOrderAndOpenExternalPlaysTheFirst() {
@@ -88,7 +87,7 @@ private Q_SLOTS:
         QFile::remove(music_.filePath("gone.mp3"));
 
         // A foreign value among the bookmarks: skipped, never resolved to something else.
-        QVariantList raw = f.openSettings()->value("playlistBookmarks").toList();
+        QVariantList raw = f.stored("playlistBookmarks").toList();
         QCOMPARE(raw.size(), 4);
         raw.insert(1, QByteArray("ORVB\x01relative/path.mp3"));
         raw.insert(2, QByteArray("\x00\x01garbage", 9));
@@ -269,7 +268,7 @@ private Q_SLOTS:
 
         again.remove({again.playlist().first().id});
         f.clock.advance(0.3);
-        const QVariant value = f.openSettings()->value("playlistBookmarks");
+        const QVariant value = f.stored("playlistBookmarks");
         QVERIFY(value.isValid());
         QCOMPARE(value.toList().size(), 0);
         f.engine.reset();
@@ -344,6 +343,94 @@ private Q_SLOTS:
         QVERIFY(stored(f).isEmpty()); // nothing written while the clock stood still
         f.clock.advance(0.25);
         QCOMPARE(stored(f).size(), 200);
+    }
+
+    void savingNeverWaitsForTheDisk() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        e.add(files({"a.mp3", "b.mp3"}));
+        QTRY_COMPARE(e.playlist().size(), 2);
+        // The settings file is held by someone else (as a slow disk or another writer would):
+        // a write can only wait. The player goes on all the same.
+        QLockFile held(f.settings->fileName() + ".lock");
+        QVERIFY(held.lock());
+        f.clock.advance(0.3); // the save is asked for
+        e.add(files({"c.mp3"}));
+        QTRY_COMPARE(e.playlist().size(), 3);
+        e.play(e.playlist().at(2));
+        QVERIFY(e.isPlaying());
+        f.clock.advance(0.3);
+        QFile file(f.settings->fileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(!file.readAll().contains("a.mp3")); // nothing written meanwhile
+        held.unlock();
+        QCOMPARE(stored(f).size(), 3); // the last list asked for is what lands
+    }
+
+    void aBigAddIsListedAtOnceAndFilledInInPlace() {
+        // Reading the files takes as long as the test wants; the first few are read at once.
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        TrackLoader tags = [release](const QUrl& url, const QString& lang) {
+            const QString name = url.fileName().chopped(4);
+            while (name.startsWith(QLatin1String("late")) && !release->load())
+                QThread::msleep(2);
+            Track t = Track::load(url, lang);
+            if (!name.contains(QLatin1String("broken"))) {
+                t.title = QStringLiteral("Tagged ") + name;
+                t.duration = 60;
+            }
+            return t;
+        };
+        EngineFixture f;
+        QStringList names;
+        for (int i = 0; i < 8; ++i)
+            names << QStringLiteral("early%1.mp3").arg(i);
+        for (int i = 0; i < 300; ++i)
+            names << QStringLiteral("late%1.mp3").arg(i, 3, 10, QLatin1Char('0'));
+        names[150] = QStringLiteral("late-broken.mp3");
+        const QList<QUrl> urls = files(names);
+        f.players.unopenable.insert(urls.at(150).toLocalFile());
+        AudioEngine& e = f.start(tags);
+        e.setMode(PlayerMode::Radio);
+        e.openExternal(urls); // as from a file manager: the first one plays
+
+        // Every row is there before anything but the first few has been read, by file name.
+        QTRY_COMPARE(e.playlist().size(), 308);
+        QCOMPARE(e.playlist().at(0).title, QStringLiteral("Tagged early0"));
+        QCOMPARE(e.playlist().at(7).title, QStringLiteral("Tagged early7"));
+        QCOMPARE(e.playlist().at(8).title, QStringLiteral("late000"));
+        QCOMPARE(e.playlist().at(150).title, QStringLiteral("late-broken"));
+        QCOMPARE(e.totalDuration(), 8 * 60.0);
+        QTRY_COMPARE(e.currentID(), e.playlist().at(0).id);
+        QCOMPARE(e.mode(), PlayerMode::Library);
+        QCOMPARE(f.announcer.shown.back().title, QStringLiteral("Tagged early0"));
+        f.clock.advance(0.3);
+        QCOMPARE(stored(f).size(), 308); // listed is kept: a quit now loses nothing
+        QList<QUuid> ids;
+        for (const Track& t : e.playlist())
+            ids.append(t.id);
+        e.play(e.playlist().at(200)); // a listed row (late192) plays at once
+
+        // Read in the background, the rows are updated in place; what does not open goes.
+        release->store(true);
+        QTRY_VERIFY([&] {
+            f.clock.advance(0.3);
+            return e.playlist().size() == 307 &&
+                   std::all_of(e.playlist().cbegin(), e.playlist().cend(), [](const Track& t) {
+                       return t.title.startsWith(QLatin1String("Tagged "));
+                   });
+        }());
+        ids.removeAt(150);
+        for (qsizetype i = 0; i < ids.size(); ++i)
+            QCOMPARE(e.playlist().at(i).id, ids.at(i)); // same rows, same order
+        QCOMPARE(e.playlist().at(8).title, QStringLiteral("Tagged late000"));
+        QCOMPARE(e.totalDuration(), 307 * 60.0);
+        QCOMPARE(e.currentID(), ids.at(199));
+        QCOMPARE(e.currentTrack()->title, QStringLiteral("Tagged late192"));
+        QVERIFY(e.isPlaying());
+        QCOMPARE(f.nowPlaying.published.back().title, QStringLiteral("Tagged late192"));
+        f.clock.advance(0.3);
+        QCOMPARE(stored(f).size(), 307);
     }
 
     void aNameThatIsNotUtf8SurvivesARestart() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/settingswriter.h"
 #include "engine/audioengine.h"
 #include "support/fakeplayers.h"
 #include "support/virtualclock.h"
@@ -53,6 +54,8 @@ inline QStringList titles(const AudioEngine& engine) {
 struct EngineFixture {
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings;
+    // The engine's settings writes go here; `stored()` waits for them.
+    std::unique_ptr<SettingsWriter> writer;
     VirtualClock clock;
     FakePlayerFactory players{clock};
     RecordingPublisher nowPlaying;
@@ -62,7 +65,15 @@ struct EngineFixture {
     std::unique_ptr<AudioEngine> engine;
     QString metadataCachePath; // none unless a test sets it
 
-    EngineFixture() { settings = openSettings(); }
+    EngineFixture() {
+        settings = openSettings();
+        writer = std::make_unique<SettingsWriter>(settings->fileName(), settings->format());
+    }
+    // A setting as it is on disk now, after every write asked for so far.
+    QVariant stored(const QString& key) const {
+        writer->flush();
+        return openSettings()->value(key);
+    }
     std::unique_ptr<QSettings> openSettings() const {
         return std::make_unique<QSettings>(dir.filePath(QStringLiteral("orvane.ini")),
                                            QSettings::IniFormat);
@@ -70,7 +81,7 @@ struct EngineFixture {
     AudioEngine& start(TrackLoader loader = {}) {
         engine = std::make_unique<AudioEngine>(
             EngineServices{&clock, &players, settings.get(), &nowPlaying, &announcer,
-                           std::move(loader), pool.get(), metadataCachePath});
+                           std::move(loader), pool.get(), metadataCachePath, writer.get()});
         return *engine;
     }
     // A playlist of tracks "/music/<name>.mp3" titled <name>, set without going through files.

@@ -151,9 +151,8 @@ private Q_SLOTS:
         };
         auto stored = [&] {
             w.f.clock.advance(0.3);
-            w.f.settings->sync();
             QString order;
-            for (const QVariant& v : w.f.openSettings()->value("playlistBookmarks").toList())
+            for (const QVariant& v : w.f.stored("playlistBookmarks").toList())
                 order += QString::fromUtf8(v.toByteArray().mid(5));
             return order;
         };

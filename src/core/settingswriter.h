@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace orvane {
+
+// Writes settings to their file on a thread of its own. QSettings rewrites the whole file at
+// each write, and the playlist lives in it: at 20,000 tracks one write takes over 100 ms, which
+// the main thread hands over here instead of waiting for. Writes keep their order; those asked
+// for while one is on its way go out together in one write, the latest value of a key winning.
+//
+// It writes through a QSettings of its own on the same file. Qt keeps one in-process state per
+// file for every QSettings on it: a value is seen by all of them once the writer has taken it,
+// and by other processes once written. Qt locks that state for the length of each write, so a
+// thread reading settings meanwhile waits for the write; the main thread therefore reads them
+// at start only, and keeps what it needs (Preferences, the engine's language).
+class SettingsWriter {
+public:
+    SettingsWriter(QString fileName, QSettings::Format format);
+    ~SettingsWriter(); // writes what is still asked for, then stops
+    SettingsWriter(const SettingsWriter&) = delete;
+    SettingsWriter& operator=(const SettingsWriter&) = delete;
+
+    // Any thread. Returns at once.
+    void setValue(const QString& key, const QVariant& value);
+    // Waits until everything asked for so far has been written, or has failed to be.
+    void flush();
+    // How the last write went (QSettings::AccessError for a file that cannot be written).
+    QSettings::Status status() const;
+    QString fileName() const { return fileName_; }
+
+private:
+    void run();
+
+    const QString fileName_;
+    const QSettings::Format format_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_, written_;
+    std::vector<std::pair<QString, QVariant>> pending_;
+    quint64 asked_ = 0, done_ = 0; // counts of values asked for and written
+    bool stopping_ = false;
+    QSettings::Status status_ = QSettings::NoError;
+    std::thread thread_; // last: starts once the rest is set up
+};
+
+} // namespace orvane
