@@ -1,9 +1,9 @@
 #include "app/appdelegate.h"
 
 #include "engine/audioengine.h"
+#include "engine/filename.h"
 #include "ui/contentview.h"
 
-#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -12,15 +12,15 @@ namespace orvane {
 
 namespace {
 
-bool isFolder(const QUrl& url) {
-    return url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir();
+bool isFolderUrl(const QUrl& url) {
+    return url.isLocalFile() && isFolder(url.toLocalFile());
 }
 
 // Each folder in place of its audio files; everything else as it was given.
 QList<QUrl> expand(const QList<QUrl>& urls) {
     QList<QUrl> out;
     for (const QUrl& url : urls) {
-        if (isFolder(url))
+        if (isFolderUrl(url))
             out.append(ContentView::collectDropped({url}));
         else
             out.append(url);
@@ -41,7 +41,7 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
     auto batch = std::make_shared<Batch>();
     batch->urls = urls;
     batches_.push_back(batch);
-    if (std::none_of(urls.begin(), urls.end(), isFolder)) {
+    if (std::none_of(urls.begin(), urls.end(), isFolderUrl)) {
         batch->ready = true;
         drain();
         return;

@@ -1,5 +1,9 @@
 #include "engine/filename.h"
 
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
+
 namespace orvane {
 
 namespace {
@@ -72,6 +76,24 @@ QByteArray encodeFileName(const QString& name) {
     }
     out += QStringView(name).mid(runStart).toUtf8();
     return out;
+}
+
+bool isFolder(const QString& name) {
+    struct stat st {};
+    return ::stat(encodeFileName(name).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+QStringList folderEntries(const QString& folder) {
+    QStringList names;
+    DIR* dir = ::opendir(encodeFileName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.append(decodeFileName(QByteArray(entry->d_name)));
+    }
+    ::closedir(dir);
+    return names;
 }
 
 } // namespace orvane

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace orvane {
 
@@ -11,5 +12,11 @@ namespace orvane {
 // the name the user gave is the name that is opened. Valid UTF-8 maps as usual.
 QString decodeFileName(const QByteArray& bytes);
 QByteArray encodeFileName(const QString& name);
+
+// Folders by their names' bytes, so a folder whose own name is not UTF-8 is walked too (Qt's
+// QDir and QFileInfo encode names their own way and would not find it). Any thread.
+bool isFolder(const QString& name); // links followed
+// The names in a folder ("." and ".." left out), decoded as above; none when it cannot be read.
+QStringList folderEntries(const QString& folder);
 
 } // namespace orvane

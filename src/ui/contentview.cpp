@@ -3,6 +3,7 @@
 #include "app/localization.h"
 #include "app/preferences.h"
 #include "engine/audioengine.h"
+#include "engine/filename.h"
 #include "ui/buttons.h"
 #include "ui/glowbar.h"
 #include "ui/icons.h"
@@ -41,7 +42,7 @@ bool accepted(const QString& path) {
 // A folder's identity (device and inode), so a link back into it is recognised.
 std::optional<std::pair<quint64, quint64>> folderKey(const QString& path) {
     struct stat st {};
-    if (stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (stat(encodeFileName(path).constData(), &st) != 0)
         return std::nullopt;
     return std::make_pair(quint64(st.st_dev), quint64(st.st_ino));
 }
@@ -91,8 +92,7 @@ QList<QUrl> ContentView::collectDropped(const QList<QUrl>& dropped) {
         if (!url.isLocalFile())
             continue;
         const QString path = url.toLocalFile();
-        const QFileInfo info(path);
-        if (!info.isDir()) {
+        if (!isFolder(path)) {
             if (accepted(path))
                 files.append(path);
             continue;
@@ -104,13 +104,14 @@ QList<QUrl> ContentView::collectDropped(const QList<QUrl>& dropped) {
             if (!key || visited.contains(*key))
                 continue;
             visited.insert(*key);
-            const QFileInfoList entries = QDir(folder).entryInfoList(
-                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-            for (const QFileInfo& entry : entries) {
-                if (entry.isDir())
-                    pending.append(entry.filePath());
-                else if (accepted(entry.filePath()))
-                    files.append(entry.filePath());
+            const QString prefix =
+                folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+            for (const QString& name : folderEntries(folder)) {
+                const QString entry = prefix + name;
+                if (isFolder(entry))
+                    pending.append(entry);
+                else if (accepted(entry))
+                    files.append(entry);
             }
         }
     }

@@ -1,5 +1,6 @@
 // The window's views, offscreen: rows, bars, the player panel, the add-station sheet, dropping.
 #include "app/preferences.h"
+#include "engine/filename.h"
 #include "radio/radiobrowser.h"
 #include "support/enginefixture.h"
 #include "support/httptestserver.h"
@@ -30,6 +31,9 @@
 #include <QTest>
 #include <QTimer>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -854,11 +858,23 @@ private Q_SLOTS:
         touch("drop/sub/c.wav");
         touch("drop/.hidden/Z.m4a");
         QVERIFY(QFile::link(folder, dir_.filePath("drop/sub/loop"))); // a link back up
+        // An old Latin-1 folder and file name ("Café/été.mp3" in single bytes): not UTF-8.
+        const QByteArray latin1 = QFile::encodeName(folder) + "/Caf\xe9";
+        QCOMPARE(::mkdir(latin1.constData(), 0755), 0);
+        const int fd = ::open((latin1 + "/\xe9t\xe9.mp3").constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
         const QList<QUrl> found = ContentView::collectDropped({QUrl::fromLocalFile(folder)});
         QStringList names;
-        for (const QUrl& u : found)
-            names << QFileInfo(u.toLocalFile()).fileName();
+        bool latin1Found = false;
+        for (const QUrl& u : found) {
+            if (encodeFileName(u.toLocalFile()) == latin1 + "/\xe9t\xe9.mp3")
+                latin1Found = true;
+            else
+                names << QFileInfo(u.toLocalFile()).fileName();
+        }
         QCOMPARE(names, (QStringList{"A.flac", "b.mp3", "c.wav", "Z.m4a"}));
+        QVERIFY(latin1Found);
 
         const QList<QUrl> numbered = ContentView::collectDropped(
             {QUrl::fromLocalFile(touch("10 x.mp3")), QUrl::fromLocalFile(touch("9 x.mp3")),
@@ -878,7 +894,7 @@ private Q_SLOTS:
         QSignalSpy added(&w.view, &ContentView::dropAdded);
         QVERIFY(w.view.handleDrop({QUrl::fromLocalFile(folder)}));
         QTRY_COMPARE(added.count(), 1);
-        QTRY_COMPARE(w.e.playlist().size(), 4);
+        QTRY_COMPARE(w.e.playlist().size(), 5);
         QCOMPARE(w.e.mode(), PlayerMode::Radio); // adding does not switch modes
 
         // The highlight follows a drag over the window.
