@@ -39,8 +39,7 @@ constexpr qsizetype kReadRun = 8;
 // Adds of more files than this are listed first, by their file names, and read after, updating
 // the rows in place: a big folder shows at once, as fast as its files can be looked at, and
 // fills in while it is read. Fewer files are read in about the blink of an eye, so they appear
-// complete. The first few are read at once either way (what an open from outside plays first
-// is announced with its tags).
+// complete.
 constexpr qsizetype kListFirstAbove = 200;
 
 QString baseName(const QString& path) {
@@ -202,9 +201,12 @@ void AudioEngine::add(const QList<QUrl>& urls, bool startPlaying) {
     task->startPlaying = startPlaying;
     task->lang = lang();
     task->items.reserve(urls.size());
+    // What an open from outside plays first is announced with its tags: the first few are
+    // read at once.
     const bool listFirst = urls.size() > kListFirstAbove;
+    const qsizetype readFirst = startPlaying ? kReadRun : 0;
     for (const QUrl& url : urls)
-        task->items.append({url, {}, false, listFirst && task->items.size() >= kReadRun});
+        task->items.append({url, {}, false, listFirst && task->items.size() >= readFirst});
     addTasks_.push_back(task);
     runAddTask(task);
 }
@@ -311,7 +313,9 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                     return;
                 task->results[size_t(i)] = read(task->items.at(i));
                 task->ready[size_t(i)].store(true, std::memory_order_release);
-                wakeup->post(task); // at most one wake-up waits at a time
+                // A file read shows at once; names only listed are told a run at a time.
+                if (!task->items.at(i).listOnly || i + 1 == end)
+                    wakeup->post(task); // at most one wake-up waits at a time
             }
         }
     };

@@ -83,17 +83,27 @@ bool isFolder(const QString& name) {
     return ::stat(encodeFileName(name).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-QStringList folderEntries(const QString& folder) {
-    QStringList names;
-    DIR* dir = ::opendir(encodeFileName(folder).constData());
+QList<FolderEntry> folderEntries(const QString& folder) {
+    QList<FolderEntry> entries;
+    const QByteArray path = encodeFileName(folder);
+    DIR* dir = ::opendir(path.constData());
     if (!dir)
-        return names;
+        return entries;
     while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            names.append(decodeFileName(QByteArray(entry->d_name)));
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        // The kind as the folder itself tells it; only links and file systems that do not
+        // tell cost a look at the entry.
+        bool folderEntry = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            const QByteArray full = path + '/' + entry->d_name;
+            folderEntry = ::stat(full.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
+        entries.append({decodeFileName(QByteArray(entry->d_name)), folderEntry});
     }
     ::closedir(dir);
-    return names;
+    return entries;
 }
 
 } // namespace orvane

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 namespace orvane {
 
@@ -16,7 +16,12 @@ QByteArray encodeFileName(const QString& name);
 // Folders by their names' bytes, so a folder whose own name is not UTF-8 is walked too (Qt's
 // QDir and QFileInfo encode names their own way and would not find it). Any thread.
 bool isFolder(const QString& name); // links followed
-// The names in a folder ("." and ".." left out), decoded as above; none when it cannot be read.
-QStringList folderEntries(const QString& folder);
+// What is in a folder ("." and ".." left out), names decoded as above, each with whether it is
+// a folder (links followed); none when it cannot be read.
+struct FolderEntry {
+    QString name;
+    bool isFolder = false;
+};
+QList<FolderEntry> folderEntries(const QString& folder);
 
 } // namespace orvane

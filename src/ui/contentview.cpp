@@ -36,7 +36,9 @@ namespace orvane {
 namespace {
 
 bool accepted(const QString& path) {
-    return ContentView::acceptedExtensions().contains(QFileInfo(path).suffix().toLower());
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    return dot > path.lastIndexOf(QLatin1Char('/')) &&
+           ContentView::acceptedExtensions().contains(path.mid(dot + 1).toLower());
 }
 
 // A folder's identity (device and inode), so a link back into it is recognised.
@@ -86,7 +88,10 @@ const QStringList& ContentView::acceptedExtensions() {
 }
 
 QList<QUrl> ContentView::collectDropped(const QList<QUrl>& dropped) {
-    QStringList files;
+    struct Found {
+        QString name, path;
+    };
+    QList<Found> files;
     QSet<std::pair<quint64, quint64>> visited;
     for (const QUrl& url : dropped) {
         if (!url.isLocalFile())
@@ -94,7 +99,7 @@ QList<QUrl> ContentView::collectDropped(const QList<QUrl>& dropped) {
         const QString path = url.toLocalFile();
         if (!isFolder(path)) {
             if (accepted(path))
-                files.append(path);
+                files.append({QFileInfo(path).fileName(), path});
             continue;
         }
         QStringList pending{path};
@@ -106,25 +111,24 @@ QList<QUrl> ContentView::collectDropped(const QList<QUrl>& dropped) {
             visited.insert(*key);
             const QString prefix =
                 folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-            for (const QString& name : folderEntries(folder)) {
-                const QString entry = prefix + name;
-                if (isFolder(entry))
-                    pending.append(entry);
-                else if (accepted(entry))
-                    files.append(entry);
+            for (const FolderEntry& entry : folderEntries(folder)) {
+                if (entry.isFolder)
+                    pending.append(prefix + entry.name);
+                else if (accepted(entry.name))
+                    files.append({entry.name, prefix + entry.name});
             }
         }
     }
     // The order a file browser shows: by name, case-insensitive, digits as numbers.
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(files.begin(), files.end(), [&collator](const QString& a, const QString& b) {
-        return naturalCompare(QFileInfo(a).fileName(), QFileInfo(b).fileName(), collator) < 0;
+    std::stable_sort(files.begin(), files.end(), [&collator](const Found& a, const Found& b) {
+        return naturalCompare(a.name, b.name, collator) < 0;
     });
     QList<QUrl> urls;
     urls.reserve(files.size());
-    for (const QString& f : files)
-        urls.append(QUrl::fromLocalFile(f));
+    for (const Found& f : files)
+        urls.append(QUrl::fromLocalFile(f.path));
     return urls;
 }
 
@@ -323,8 +327,7 @@ bool ContentView::handleDrop(const QList<QUrl>& urls) {
     // Rejected at once when nothing can be a track (no folder, no accepted file).
     bool possible = false;
     for (const QUrl& url : urls) {
-        if (url.isLocalFile() &&
-            (QFileInfo(url.toLocalFile()).isDir() || accepted(url.toLocalFile())))
+        if (url.isLocalFile() && (isFolder(url.toLocalFile()) || accepted(url.toLocalFile())))
             possible = true;
     }
     if (!possible)

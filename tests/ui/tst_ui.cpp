@@ -895,6 +895,8 @@ private Q_SLOTS:
         QVERIFY(w.view.handleDrop({QUrl::fromLocalFile(folder)}));
         QTRY_COMPARE(added.count(), 1);
         QTRY_COMPARE(w.e.playlist().size(), 5);
+        QVERIFY(w.view.handleDrop({QUrl::fromLocalFile(decodeFileName(latin1))})); // by itself
+        QTRY_COMPARE(w.e.playlist().size(), 6);
         QCOMPARE(w.e.mode(), PlayerMode::Radio); // adding does not switch modes
 
         // The highlight follows a drag over the window.
