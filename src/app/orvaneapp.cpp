@@ -2,6 +2,7 @@
 
 #include "app/appdelegate.h"
 #include "app/appearance.h"
+#include "app/appsettings.h"
 #include "app/mprisservice.h"
 #include "app/nowplayingtoast.h"
 #include "app/preferences.h"
@@ -11,6 +12,7 @@
 #include "engine/audioengine.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
+#include "engine/playlistrestore.h"
 #include "radio/radiobrowser.h"
 #include "ui/mainwindow.h"
 #include "ui/theme.h"
@@ -27,7 +29,8 @@ void orvaneInitResources();
 
 namespace orvane {
 
-OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers, QObject* parent)
+OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
+                     PlaylistRestore* restore, QObject* parent)
     : QObject(parent)
     , settings_(std::move(settings))
     , clock_(std::make_unique<SystemClock>())
@@ -49,7 +52,8 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers, 
                        nullptr,
                        {},
                        readers_,
-                       QDir(cache).filePath(QStringLiteral("orvane/playlist-metadata"))});
+                       restore ? restore->cachePath() : metadataCachePath(),
+                       restore});
     toast_ = std::make_unique<NowPlayingToast>(clock_.get(), settings_.get(), theme_.get());
     engine_->setAnnouncer(toast_.get());
 
@@ -110,6 +114,7 @@ void OrvaneApp::start() {
 void OrvaneApp::start(bool trayAvailable) {
     // Stock GNOME has no tray: then the window is the only way back, and closing it quits.
     window_->setQuitOnClose(!tray_->show(trayAvailable));
+    engine_->showRestoredPlaylist(); // read meanwhile; the window shows it as it appears
     openPlayer();
 }
 

@@ -117,9 +117,17 @@ const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark,
     return &*it;
 }
 
-Track MetadataCache::track(const Entry& entry, const QString& path, const QByteArray& bookmark) {
-    Track t(QUrl::fromLocalFile(path), entry.title, entry.artist, entry.duration, entry.artwork,
-            entry.info, bookmark);
+Track MetadataCache::track(const Entry& entry, QUrl url, const QByteArray& bookmark,
+                           const QUuid& id) {
+    Track t; // no id of its own: that one is given
+    t.id = id;
+    t.url = std::move(url);
+    t.title = entry.title;
+    t.artist = entry.artist;
+    t.duration = entry.duration;
+    t.artwork = entry.artwork;
+    t.info = entry.info;
+    t.bookmark = bookmark;
     t.album = entry.album;
     t.trackNumber = entry.trackNumber;
     return t;

@@ -54,7 +54,12 @@ QString PlaylistModel::keyOf(const Track& track) const {
 }
 
 bool PlaylistModel::accepts(int index) const {
-    const QString& key = keys_.at(index);
+    QString& key = keys_[index];
+    if (key.isNull()) {
+        const QList<Track>& list = engine_->playlist();
+        key = index < list.size() && list.at(index).id == ids_.at(index) ? keyOf(list.at(index))
+                                                                         : QStringLiteral("\n\n");
+    }
     for (const QString& word : words_) {
         if (!key.contains(word))
             return false;
@@ -80,7 +85,7 @@ void PlaylistModel::sync() {
         QList<int> added;
         for (int i = old; i < now; ++i) {
             ids_.append(list.at(i).id);
-            keys_.append(keyOf(list.at(i)));
+            keys_.append(QString());
             if (words_.isEmpty() || accepts(i))
                 added.append(i);
         }
@@ -103,7 +108,7 @@ void PlaylistModel::sync() {
     }
     if (sameOrder) {
         for (int i = 0; i < now; ++i)
-            keys_[i] = keyOf(list.at(i)); // the same tracks, perhaps read anew
+            keys_[i] = QString(); // the same tracks, perhaps read anew
         const QList<int> rows = shownRows();
         if (rows == shown_) {
             if (!shown_.isEmpty())
@@ -145,7 +150,7 @@ void PlaylistModel::sync() {
     for (const Track& t : list) {
         ids_.append(t.id);
         const auto k = known.constFind(t.id);
-        keys_.append(k != known.constEnd() ? *k : keyOf(t));
+        keys_.append(k != known.constEnd() ? *k : QString());
     }
     shown_ = shownRows();
     endResetModel();

@@ -45,8 +45,10 @@ private:
     QList<int> shownRows() const;
     AudioEngine* engine_;
     Preferences* preferences_ = nullptr;
-    QList<QUuid> ids_;  // the whole playlist, as last seen
-    QStringList keys_;  // per playlist entry: its folded title, artist and file name
+    QList<QUuid> ids_; // the whole playlist, as last seen
+    // Per playlist entry: its folded title, artist and file name, made when a filter first
+    // needs it (null until then), so that a long list is shown without a pass over its rows.
+    mutable QStringList keys_;
     QStringList words_; // the folded filter words
     QList<int> shown_;  // the playlist indices on show, in order
 };
