@@ -5,7 +5,9 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <sys/stat.h>
 #include <utility>
 
@@ -59,6 +61,82 @@ private:
     QRandomGenerator64 generator_;
 };
 
+// One stored entry's file as found now.
+struct Found {
+    QString path; // null when the bookmark no longer resolves
+    QUrl url;
+    FileStamp stamp;
+};
+
+// Looks at each stored entry's file once. Several threads may share the work: each takes the
+// next run of entries until none is left.
+class Looker {
+public:
+    explicit Looker(const QList<QByteArray>& stored)
+        : stored_(stored)
+        , found_(stored.size()) {}
+    void run() {
+        Bookmark::Resolver resolver; // one per thread
+        const qsizetype n = stored_.size();
+        for (;;) {
+            const qsizetype begin = next_.fetch_add(kRun, std::memory_order_relaxed);
+            if (begin >= n)
+                return;
+            for (qsizetype i = begin; i < std::min(begin + kRun, n); ++i) {
+                Found& f = found_[i];
+                if (std::optional<QString> path = resolver.resolve(stored_.at(i), &f.stamp)) {
+                    f.url = QUrl::fromLocalFile(*path);
+                    f.path = std::move(*path);
+                }
+            }
+        }
+    }
+    // Once every thread that ran it has finished.
+    const QList<Found>& found() const { return found_; }
+
+private:
+    static constexpr qsizetype kRun = 256;
+    const QList<QByteArray>& stored_;
+    QList<Found> found_; // sized up front: threads write their own entries only
+    std::atomic<qsizetype> next_ = 0;
+};
+
+// The rows to show: each entry from the cache while its file is unchanged, else by its name.
+void showFrom(PlaylistRestore::Result& r, const QList<Found>& found) {
+    r.tracks.reserve(r.stored.size());
+    IdSource ids;
+    for (qsizetype i = 0; i < r.stored.size(); ++i) {
+        const QByteArray& bytes = r.stored.at(i);
+        const Found& file = found.at(i);
+        if (file.path.isNull()) {
+            // As when read: kept in place when its volume is not mounted, else dropped.
+            if (Bookmark::isOnMissingVolume(bytes))
+                r.kept.append({r.tracks.size() - 1, bytes});
+            else
+                r.dropped = true;
+            continue;
+        }
+        const MetadataCache::Entry* entry = r.cache->find(bytes, file.stamp);
+        if (entry) {
+            r.tracks.append(MetadataCache::track(*entry, file.url, bytes, ids.next()));
+            if (!entry->coverMissing)
+                continue; // else only its cover is to come
+        } else {
+            const QString& path = file.path;
+            const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+            const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+            Track shown;
+            shown.id = ids.next();
+            shown.title =
+                path.mid(slash + 1, dot > slash ? dot - slash - 1 : path.size() - slash - 1);
+            shown.url = file.url;
+            shown.bookmark = bytes;
+            r.tracks.append(std::move(shown));
+        }
+        r.reread.append(r.tracks.size() - 1);
+    }
+}
+
 } // namespace
 
 PlaylistRestore::Result PlaylistRestore::read(const QSettings& settings, const QString& cachePath) {
@@ -68,39 +146,9 @@ PlaylistRestore::Result PlaylistRestore::read(const QSettings& settings, const Q
         return r;
     r.cache = std::make_unique<MetadataCache>(cachePath, currentLang(settings));
     r.cache->load(); // nothing usable: every file is read again
-    r.tracks.reserve(r.stored.size());
-    IdSource ids;
-    for (const QByteArray& bytes : std::as_const(r.stored)) {
-        FileStamp stamp;
-        const std::optional<QString> path = Bookmark::resolve(bytes, &stamp);
-        if (!path) {
-            // As when read: kept in place when its volume is not mounted, else dropped.
-            if (Bookmark::isOnMissingVolume(bytes))
-                r.kept.append({r.tracks.size() - 1, bytes});
-            else
-                r.dropped = true;
-            continue;
-        }
-        const MetadataCache::Entry* entry = r.cache->find(bytes, stamp);
-        if (entry) {
-            r.tracks.append(
-                MetadataCache::track(*entry, QUrl::fromLocalFile(*path), bytes, ids.next()));
-            if (!entry->coverMissing)
-                continue; // else only its cover is to come
-        } else {
-            const qsizetype slash = path->lastIndexOf(QLatin1Char('/'));
-            const qsizetype dot = path->lastIndexOf(QLatin1Char('.'));
-            Track shown;
-            shown.id = ids.next();
-            shown.title =
-                path->mid(slash + 1, dot > slash ? dot - slash - 1 : path->size() - slash - 1);
-            shown.url = QUrl::fromLocalFile(*path);
-            shown.bookmark = bytes;
-            r.tracks.append(std::move(shown));
-        }
-        r.reread.append(r.tracks.size() - 1);
-    }
-
+    Looker looker(r.stored);
+    looker.run();
+    showFrom(r, looker.found());
     return r;
 }
 
@@ -112,10 +160,26 @@ PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
         struct stat st {};
         if (::stat(QFile::encodeName(settingsPath).constData(), &st) == 0 && !S_ISREG(st.st_mode))
             return;
-        // Parsed once: the settings file opened later in this process shares what is read here.
+        // First, as the window waits for it: the settings file opened later in this process
+        // shares what is parsed here.
         const QSettings settings(settingsPath, QSettings::IniFormat);
-        if (settings.status() == QSettings::NoError)
-            result_ = read(settings, cachePath_);
+        if (settings.status() != QSettings::NoError)
+            return;
+        Result r;
+        r.stored = storedBookmarks(settings);
+        if (!r.stored.isEmpty() && !cachePath_.isEmpty()) {
+            // The cache is read while the files are looked at; then that thread helps look.
+            r.cache = std::make_unique<MetadataCache>(cachePath_, currentLang(settings));
+            Looker looker(r.stored);
+            std::thread helper([cache = r.cache.get(), &looker] {
+                cache->load();
+                looker.run();
+            });
+            looker.run();
+            helper.join();
+            showFrom(r, looker.found());
+        }
+        result_ = std::move(r);
     });
 }
 
