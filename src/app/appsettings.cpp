@@ -14,6 +14,11 @@ QString userSettingsPath() {
         .filePath(QStringLiteral("Orvane/Orvane.conf"));
 }
 
+QString metadataCachePath() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+        .filePath(QStringLiteral("orvane/playlist-metadata"));
+}
+
 std::unique_ptr<QSettings> openUserSettings(const QString& path) {
     struct stat st {};
     const bool present = ::stat(QFile::encodeName(path).constData(), &st) == 0;

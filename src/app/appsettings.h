@@ -12,5 +12,8 @@ QString userSettingsPath();
 // place, the player runs on settings kept in memory only, as it does when the file cannot be
 // written, and says so on standard error; opening such a thing could block start-up for good.
 std::unique_ptr<QSettings> openUserSettings(const QString& path = userSettingsPath());
+// What was read of the playlist's files, kept between runs: in the XDG cache folder
+// (~/.cache/orvane/playlist-metadata).
+QString metadataCachePath();
 
 } // namespace orvane

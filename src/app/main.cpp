@@ -9,6 +9,7 @@
 #include "app/singleinstance.h"
 #include "engine/audioengine.h"
 #include "engine/filename.h"
+#include "engine/playlistrestore.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -94,6 +95,8 @@ int main(int argc, char* argv[]) {
         QThread::msleep(100); // it may be starting: its lock comes before its socket
     }
 
+    // The stored playlist is read on a thread of its own while the window is being built.
+    orvane::PlaylistRestore restore(settingsFile, orvane::metadataCachePath());
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("orvane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/orvane.svg")));
@@ -107,7 +110,7 @@ int main(int argc, char* argv[]) {
     const std::unique_ptr<QThreadPool> readers = orvane::AudioEngine::makeReaderPool();
     int code = 0;
     {
-        orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile), readers.get());
+        orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile), readers.get(), &restore);
         orvane.acceptLaunches(&instance);
         QList<QUrl> files;
         for (const QByteArray& path : command.paths())

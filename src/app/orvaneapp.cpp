@@ -2,6 +2,7 @@
 
 #include "app/appdelegate.h"
 #include "app/appearance.h"
+#include "app/appsettings.h"
 #include "app/mprisservice.h"
 #include "app/nowplayingtoast.h"
 #include "app/preferences.h"
@@ -12,6 +13,7 @@
 #include "engine/audioengine.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
+#include "engine/playlistrestore.h"
 #include "radio/radiobrowser.h"
 #include "ui/mainwindow.h"
 #include "ui/theme.h"
@@ -28,7 +30,8 @@ void orvaneInitResources();
 
 namespace orvane {
 
-OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers, QObject* parent)
+OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
+                     PlaylistRestore* restore, QObject* parent)
     : QObject(parent)
     , settings_(std::move(settings))
     , writer_(std::make_unique<SettingsWriter>(settings_->fileName(), settings_->format()))
@@ -51,8 +54,9 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers, 
                        nullptr,
                        {},
                        readers_,
-                       QDir(cache).filePath(QStringLiteral("orvane/playlist-metadata")),
-                       writer_.get()});
+                       restore ? restore->cachePath() : metadataCachePath(),
+                       writer_.get(),
+                       restore});
     toast_ = std::make_unique<NowPlayingToast>(clock_.get(), preferences_.get(), theme_.get());
     engine_->setAnnouncer(toast_.get());
 
@@ -115,6 +119,7 @@ void OrvaneApp::start() {
 void OrvaneApp::start(bool trayAvailable) {
     // Stock GNOME has no tray: then the window is the only way back, and closing it quits.
     window_->setQuitOnClose(!tray_->show(trayAvailable));
+    engine_->showRestoredPlaylist(); // read meanwhile; the window shows it as it appears
     openPlayer();
 }
 

@@ -19,6 +19,7 @@ class GstPlayerFactory;
 class MainWindow;
 class MprisService;
 class NowPlayingToast;
+class PlaylistRestore;
 class Preferences;
 class RadioBrowser;
 class SettingsView;
@@ -34,9 +35,10 @@ class OrvaneApp : public QObject {
     Q_OBJECT
 public:
     // Files are read and folders walked on `readers` (which must outlive the application);
-    // without one the application makes its own.
+    // without one the application makes its own. `restore`, when given, is the stored playlist
+    // already being read (from the same settings file); else the engine reads it itself.
     explicit OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers = nullptr,
-                       QObject* parent = nullptr);
+                       PlaylistRestore* restore = nullptr, QObject* parent = nullptr);
     ~OrvaneApp() override;
 
     // Files opened from outside, before or after the window appeared.

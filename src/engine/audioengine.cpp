@@ -41,18 +41,23 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     levels_ = QList<double>(levelCount, 0.05);
     artworkCache_ = makeArtworkCache();
     startReaders();
-    if (!services_.metadataCachePath.isEmpty())
-        metadataCache_ = std::make_unique<MetadataCache>(services_.metadataCachePath, lang());
 
     // The stored list (presets on a first start) goes through the normal setter, so it is
     // written back at once.
     setStations(loadStations(*services_.settings));
-    restorePlaylist();
+    if (services_.restore)
+        restoring_ = true; // saves wait until the stored list is shown
+    else
+        restorePlaylist();
     tickTimer_ = services_.clock->every(clockPeriod, [this] { tick(); });
     // Media keys are wired by the desktop integration through the public operations.
 }
 
 AudioEngine::~AudioEngine() {
+    if (services_.restore) {
+        savePending_ = false; // never shown: the stored list stays as it is
+        playlistSaveTimer_.reset();
+    }
     savePlaylistNow(); // first, while the restore still knows what it has not read
     saveMetadataCacheNow();
     refreshTimer_.reset();

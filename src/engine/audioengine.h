@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/mediaservices.h"
+#include "engine/playlistrestore.h"
 #include "engine/streamplayer.h"
 #include "engine/track.h"
 #include "radio/radiostation.h"
@@ -25,6 +26,7 @@ namespace orvane {
 class AudioFilePlayer;
 class Clock;
 class MetadataCache;
+class PlaylistRestore;
 class PlayerFactory;
 class SettingsWriter;
 class TimerHandle;
@@ -57,6 +59,10 @@ struct EngineServices {
     // Where settings are written, off the main thread (SettingsWriter); optional: the engine
     // then makes its own on the file of `settings`. `settings` itself is read at start only.
     SettingsWriter* settingsWriter = nullptr;
+    // The stored playlist read ahead on another thread (with the same cache path), shown by
+    // AudioEngine::showRestoredPlaylist(); optional: the engine then reads and shows it itself
+    // when it is made.
+    PlaylistRestore* restore = nullptr;
 };
 
 // The one model object: playlist, stations, transport state, volume, level bars and both
@@ -164,6 +170,11 @@ public:
     void play(const RadioStation& station);
     void removeStations(const QSet<QUuid>& ids);
 
+    // With a restore read ahead (EngineServices::restore): shows the stored playlist, once
+    // the reading is done; the views are built meanwhile. Until then the playlist is empty and
+    // nothing is saved. Does nothing without one or when called again.
+    void showRestoredPlaylist();
+
     // Playlist editing.
     void add(const QList<QUrl>& urls, bool startPlaying = false);
     void openExternal(const QList<QUrl>& urls);
@@ -257,7 +268,8 @@ private:
         QUuid id;
         qsizetype row = -1; // where it was shown
     };
-    bool restoreFromCache(const QList<QByteArray>& stored, QList<RereadRow>* reread);
+    // Shows what was read of the stored list at once; rows to read again go to `reread`.
+    void restoreFromCache(PlaylistRestore::Result restored, QList<RereadRow>* reread);
     void refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track);
     void publishRefreshed();
     qsizetype rowNear(const QUuid& id, qsizetype hint) const;

@@ -4,8 +4,8 @@
 #include "engine/bookmark.h"
 #include "engine/clock.h"
 #include "engine/metadatacache.h"
+#include "engine/playlistrestore.h"
 
-#include <QFileInfo>
 #include <algorithm>
 #include <utility>
 
@@ -20,53 +20,24 @@ constexpr double kRefreshDelay = 0.25;
 
 } // namespace
 
-// The stored list shown at once from the metadata cache, in one assignment: entries whose files
-// are unchanged as they were last read, the others by their file names until they have been
-// read again in the background (`reread`, then updated in place). False when there is no
-// cache.
-bool AudioEngine::restoreFromCache(const QList<QByteArray>& stored, QList<RereadRow>* reread) {
-    if (!metadataCache_)
-        return false;
-    metadataCache_->load(); // nothing usable: every file is read again
-    QList<Track> restored;
-    restored.reserve(stored.size());
-    bool dropped = false;
-    for (const QByteArray& bytes : stored) {
-        FileStamp stamp;
-        const std::optional<QString> path = Bookmark::resolve(bytes, &stamp);
-        if (!path) {
-            // As when read: kept in place when its volume is not mounted, else dropped.
-            if (Bookmark::isOnMissingVolume(bytes))
-                unresolvedBookmarks_.append(
-                    {restored.isEmpty() ? QUuid() : restored.last().id, bytes});
-            else
-                dropped = true;
-            continue;
-        }
-        const MetadataCache::Entry* entry = metadataCache_->find(bytes, stamp);
-        if (entry && !entry->coverMissing) {
-            restored.append(MetadataCache::track(*entry, *path, bytes));
-            continue;
-        }
-        Track shown;
-        if (entry) {
-            shown = MetadataCache::track(*entry, *path, bytes); // only its cover is to come
-        } else {
-            const QString name = QFileInfo(*path).fileName();
-            const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-            shown = Track(QUrl::fromLocalFile(*path), dot >= 0 ? name.left(dot) : name, {}, 0, {},
-                          {}, bytes);
-        }
-        reread->append({bytes, shown.id, restored.size()});
-        restored.append(std::move(shown));
+// The stored list shown at once, in one assignment: entries whose files are unchanged as they
+// were last read, the others by their file names until they have been read again in the
+// background (`reread`, then updated in place).
+void AudioEngine::restoreFromCache(PlaylistRestore::Result restored, QList<RereadRow>* reread) {
+    reread->reserve(restored.reread.size());
+    for (const qsizetype row : std::as_const(restored.reread)) {
+        const Track& shown = restored.tracks.at(row);
+        reread->append({*shown.bookmark, shown.id, row});
     }
+    for (const PlaylistRestore::Result::Kept& k : std::as_const(restored.kept))
+        unresolvedBookmarks_.append(
+            {k.after < 0 ? QUuid() : restored.tracks.at(k.after).id, k.bytes});
     Q_EMIT objectWillChange();
-    playlist_ = std::move(restored);
+    playlist_ = std::move(restored.tracks);
     recountTotalDuration();
     Q_EMIT playlistChanged();
-    if (dropped)
+    if (restored.dropped)
         savePlaylist(); // the stored list loses what no longer resolves
-    return true;
 }
 
 void AudioEngine::refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track) {

@@ -215,19 +215,31 @@ void AudioEngine::openExternal(const QList<QUrl>& urls) {
     add(urls, true);
 }
 
-void AudioEngine::restorePlaylist() {
-    const QVariant stored = services_.settings->value(kPlaylistKey);
-    if (stored.typeId() != QMetaType::QVariantList && stored.typeId() != QMetaType::QStringList)
+void AudioEngine::showRestoredPlaylist() {
+    if (!services_.restore)
         return;
-    QList<QByteArray> bookmarks;
-    for (const QVariant& v : stored.toList()) {
-        if (v.typeId() != QMetaType::QByteArray)
-            return; // a value of the wrong type is ignored as a whole
-        bookmarks.append(v.toByteArray());
-    }
+    restoring_ = false;
+    restorePlaylist();
+    if (!restoring_ && std::exchange(savePending_, false))
+        savePlaylist();
+}
+
+void AudioEngine::restorePlaylist() {
+    // Read ahead when the start began it, else here.
+    std::optional<PlaylistRestore::Result> ahead =
+        services_.restore ? std::exchange(services_.restore, nullptr)->take() : std::nullopt;
+    PlaylistRestore::Result restored =
+        ahead ? std::move(*ahead)
+              : PlaylistRestore::read(*services_.settings, services_.metadataCachePath);
+    metadataCache_ = std::move(restored.cache);
+    if (!metadataCache_ && !services_.metadataCachePath.isEmpty())
+        metadataCache_ = std::make_unique<MetadataCache>(services_.metadataCachePath, lang());
+    const QList<QByteArray> bookmarks = std::move(restored.stored);
     if (bookmarks.isEmpty())
         return;
-    if (QList<RereadRow> reread; restoreFromCache(bookmarks, &reread)) {
+    if (metadataCache_) {
+        QList<RereadRow> reread;
+        restoreFromCache(std::move(restored), &reread);
         if (reread.isEmpty())
             return;
         auto task = std::make_shared<AddTask>();

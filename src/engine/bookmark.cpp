@@ -3,7 +3,9 @@
 
 #include <QDir>
 #include <algorithm>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane {
 
@@ -124,6 +126,35 @@ std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp) {
         return std::nullopt;
     struct stat st {};
     if (::stat(r->bytes.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    if (stamp)
+        *stamp = stampFrom(st);
+    return std::move(r->path);
+}
+
+Resolver::~Resolver() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::optional<QString> Resolver::resolve(const QByteArray& bytes, FileStamp* stamp) {
+    std::optional<Recorded> r = recorded(bytes);
+    if (!r)
+        return std::nullopt;
+    // A clean absolute path: its last slash parts the folder ("" for the root) from the name.
+    const qsizetype slash = r->bytes.lastIndexOf('/');
+    const QByteArrayView folder = QByteArrayView(r->bytes).first(slash);
+    if (fd_ < 0 || folder != folder_) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        folder_ = folder.toByteArray();
+        fd_ =
+            ::open(folder_.isEmpty() ? "/" : folder_.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    struct stat st {};
+    // As stat() on the whole path (symbolic links followed), from the folder already found.
+    if (fd_ < 0 || ::fstatat(fd_, r->bytes.constData() + slash + 1, &st, 0) != 0 ||
+        !S_ISREG(st.st_mode))
         return std::nullopt;
     if (stamp)
         *stamp = stampFrom(st);

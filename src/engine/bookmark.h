@@ -28,6 +28,21 @@ std::optional<QByteArray> make(const QString& path);
 // When `stamp` is given, it receives the file's stamp from the same look-up.
 std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp = nullptr);
 
+// Resolves many bookmarks in a row as resolve() does, looking up a folder once for all the
+// consecutive entries in it (a stored playlist's files mostly come folder by folder).
+class Resolver {
+public:
+    Resolver() = default;
+    ~Resolver();
+    Resolver(const Resolver&) = delete;
+    Resolver& operator=(const Resolver&) = delete;
+    std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp = nullptr);
+
+private:
+    QByteArray folder_; // the path of the folder open as `fd_`
+    int fd_ = -1;
+};
+
 // True when the recorded file's folder does not exist (a removable or network volume that is
 // not mounted now), as opposed to a file deleted from a folder that is still there.
 bool isOnMissingVolume(const QByteArray& bytes);

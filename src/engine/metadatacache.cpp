@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSaveFile>
+#include <QtEndian>
+#include <bit>
 #include <cmath>
 #include <fcntl.h>
 #include <iostream>
@@ -21,6 +23,55 @@ constexpr qint32 kCoverNotKept = -2;
 // The least bytes one entry takes in the file: bookmark length, stamp, four string lengths,
 // track number, duration and cover index.
 constexpr qint64 kMinEntryBytes = 4 + 16 + 4 * 4 + 4 + 8 + 4;
+
+// Reads the QDataStream forms (Qt 6.0, big-endian) of the entries straight from the bytes: the
+// same values as QDataStream, without its device calls per field (a third of a large start's
+// reading of the cache). Any read past the end leaves `ok` false.
+class EntryReader {
+public:
+    EntryReader(const QByteArray& bytes, qint64 from)
+        : p_(bytes.constData() + from)
+        , end_(bytes.constData() + bytes.size()) {}
+    bool ok() const { return ok_; }
+    bool atEnd() const { return p_ == end_; }
+    template <typename T> T number() {
+        if (!take(sizeof(T)))
+            return T{};
+        return qFromBigEndian<T>(p_ - sizeof(T));
+    }
+    double real() { return std::bit_cast<double>(number<quint64>()); }
+    QByteArray bytes() {
+        const quint32 size = number<quint32>();
+        if (size == 0xFFFFFFFF || !take(size))
+            return {};
+        return QByteArray(p_ - size, qsizetype(size));
+    }
+    QString string() {
+        const quint32 size = number<quint32>();
+        if (size == 0xFFFFFFFF)
+            return {};
+        if (size % 2 != 0 || !take(size)) {
+            ok_ = false;
+            return {};
+        }
+        QString text(qsizetype(size / 2), Qt::Uninitialized);
+        qFromBigEndian<char16_t>(p_ - size, size / 2, text.data());
+        return text;
+    }
+
+private:
+    bool take(quint64 size) {
+        if (!ok_ || quint64(end_ - p_) < size) {
+            ok_ = false;
+            return false;
+        }
+        p_ += size;
+        return true;
+    }
+    const char* p_;
+    const char* end_;
+    bool ok_ = true;
+};
 
 } // namespace
 
@@ -87,15 +138,21 @@ bool MetadataCache::load() {
         return false;
     QHash<QByteArray, Entry> entries;
     entries.reserve(count);
+    EntryReader entryIn(bytes, in.device()->pos());
     for (quint32 i = 0; i < count; ++i) {
-        QByteArray bookmark;
         Entry e;
-        qint32 trackNumber = 0, cover = kNoCover;
-        in >> bookmark >> e.stamp.size >> e.stamp.mtimeNs >> e.title >> e.artist >> e.album >>
-            e.info >> trackNumber >> e.duration >> cover;
-        if (in.status() != QDataStream::Ok || bookmark.isEmpty() || e.stamp.size < 0 ||
-            !std::isfinite(e.duration) || e.duration < 0 || cover < kCoverNotKept ||
-            cover >= qint64(covers.size()))
+        const QByteArray bookmark = entryIn.bytes();
+        e.stamp.size = entryIn.number<qint64>();
+        e.stamp.mtimeNs = entryIn.number<qint64>();
+        e.title = entryIn.string();
+        e.artist = entryIn.string();
+        e.album = entryIn.string();
+        e.info = entryIn.string();
+        const qint32 trackNumber = entryIn.number<qint32>();
+        e.duration = entryIn.real();
+        const qint32 cover = entryIn.number<qint32>();
+        if (!entryIn.ok() || bookmark.isEmpty() || e.stamp.size < 0 || !std::isfinite(e.duration) ||
+            e.duration < 0 || cover < kCoverNotKept || cover >= qint64(covers.size()))
             return false;
         e.trackNumber = trackNumber;
         if (cover >= 0)
@@ -103,7 +160,7 @@ bool MetadataCache::load() {
         e.coverMissing = cover == kCoverNotKept;
         entries.insert(bookmark, std::move(e));
     }
-    if (!in.atEnd())
+    if (!entryIn.atEnd())
         return false;
     entries_ = std::move(entries);
     return true;
@@ -117,9 +174,17 @@ const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark,
     return &*it;
 }
 
-Track MetadataCache::track(const Entry& entry, const QString& path, const QByteArray& bookmark) {
-    Track t(QUrl::fromLocalFile(path), entry.title, entry.artist, entry.duration, entry.artwork,
-            entry.info, bookmark);
+Track MetadataCache::track(const Entry& entry, QUrl url, const QByteArray& bookmark,
+                           const QUuid& id) {
+    Track t; // no id of its own: that one is given
+    t.id = id;
+    t.url = std::move(url);
+    t.title = entry.title;
+    t.artist = entry.artist;
+    t.duration = entry.duration;
+    t.artwork = entry.artwork;
+    t.info = entry.info;
+    t.bookmark = bookmark;
     t.album = entry.album;
     t.trackNumber = entry.trackNumber;
     return t;

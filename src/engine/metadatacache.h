@@ -57,8 +57,8 @@ public:
     bool load();
     // The entry for this bookmark when the file's stamp is still the one it was read with.
     const Entry* find(const QByteArray& bookmark, const FileStamp& stamp) const;
-    // The track an entry describes, with a fresh id.
-    static Track track(const Entry& entry, const QString& path, const QByteArray& bookmark);
+    // The track an entry describes, with the id given (a fresh one).
+    static Track track(const Entry& entry, QUrl url, const QByteArray& bookmark, const QUuid& id);
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);
     // Drops the entries of bookmarks not in `keep`.
     void retain(const QSet<QByteArray>& keep);

@@ -55,8 +55,11 @@ QString PlaylistModel::keyOf(const Track& track) const {
 
 bool PlaylistModel::accepts(int index) const {
     QString& key = keys_[index];
-    if (key.isEmpty())
-        key = keyOf(engine_->playlist().at(index));
+    if (key.isNull()) {
+        const QList<Track>& list = engine_->playlist();
+        key = index < list.size() && list.at(index).id == ids_.at(index) ? keyOf(list.at(index))
+                                                                         : QStringLiteral("\n\n");
+    }
     for (const QString& word : words_) {
         if (!key.contains(word))
             return false;
@@ -97,8 +100,8 @@ void PlaylistModel::sync() {
     for (int i = 0; i < now && sameOrder; ++i)
         sameOrder = list.at(i).id == ids_.at(i);
     if (sameOrder) {
-        for (QString& key : keys_)
-            key.clear(); // the same tracks, perhaps read anew
+        for (int i = 0; i < now; ++i)
+            keys_[i] = QString(); // the same tracks, perhaps read anew
         const QList<int> rows = shownRows();
         if (rows == shown_) {
             if (!shown_.isEmpty())

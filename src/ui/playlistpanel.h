@@ -47,8 +47,7 @@ private:
     Preferences* preferences_ = nullptr;
     QList<QUuid> ids_; // the whole playlist, as last seen
     // Per playlist entry: its folded title, artist and file name, made when a filter first
-    // needs it (empty: not made yet; a made key is never empty). Thousands of rows come in or
-    // are read anew while no filter is set.
+    // needs it (null until then), so that a long list is shown without a pass over its rows.
     mutable QStringList keys_;
     QStringList words_; // the folded filter words
     QList<int> shown_;  // the playlist indices on show, in order

@@ -8,10 +8,13 @@
 #include "app/singleinstance.h"
 #include "app/traymenu.h"
 #include "core/settingswriter.h"
+#include "engine/bookmark.h"
+#include "engine/playlistrestore.h"
 #include "support/busyglobalpool.h"
 #include "support/enginefixture.h"
 #include "support/testaudio.h"
 #include "ui/mainwindow.h"
+#include "ui/playlistpanel.h"
 #include "ui/theme.h"
 
 #include <QApplication>
@@ -21,6 +24,7 @@
 #include <QDBusVariant>
 #include <QDir>
 #include <QLabel>
+#include <QListView>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMenu>
@@ -288,6 +292,41 @@ private Q_SLOTS:
         QCOMPARE(st.st_mode & 07777, 0777u);
         QCOMPARE(lstat(sticky.constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 01777u);
+    }
+
+    void theWindowAppearsWithTheStoredPlaylistReadAhead() {
+        QTemporaryDir dir;
+        const QString settingsPath = dir.filePath("s.ini");
+        QVariantList stored;
+        for (int i = 0; i < 40; ++i) {
+            const QString path = dir.filePath(QStringLiteral("stored %1.mp3").arg(i));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("not really audio");
+            file.close();
+            stored.append(*Bookmark::make(path));
+        }
+        QSettings(settingsPath, QSettings::IniFormat).setValue("playlistBookmarks", stored);
+
+        // As the program starts: the list is read while the application and its window are
+        // made, and is on show when the window first appears.
+        PlaylistRestore restore(settingsPath, dir.filePath("cache/playlist-metadata"));
+        OrvaneApp app(std::make_unique<QSettings>(settingsPath, QSettings::IniFormat), nullptr,
+                      &restore);
+        QListView* list = nullptr;
+        for (QListView* view : app.mainWindow().findChildren<QListView*>()) {
+            if (qobject_cast<PlaylistModel*>(view->model()))
+                list = view;
+        }
+        QVERIFY(list);
+        int rowsWhenShown = -1;
+        connect(&app.mainWindow(), &MainWindow::appeared, this,
+                [&] { rowsWhenShown = list->model()->rowCount(); });
+        app.start(true);
+        QTRY_VERIFY(app.mainWindow().isVisible());
+        QCOMPARE(rowsWhenShown, 40);
+        QCOMPARE(list->model()->index(7, 0).data().toString(), QStringLiteral("stored 7"));
+        QCOMPARE(app.engine().playlist().size(), 40);
     }
 
     void relaunchBringsTheWindowBackAndHandsOverFiles() {

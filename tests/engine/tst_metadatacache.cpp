@@ -2,12 +2,14 @@
 // changed, and survives any cache file it finds.
 #include "engine/bookmark.h"
 #include "engine/metadatacache.h"
+#include "engine/playlistrestore.h"
 #include "support/enginefixture.h"
 
 #include <QBuffer>
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
@@ -67,9 +69,23 @@ class TestMetadataCache : public QObject {
         QString cachePath() const {
             return dir.filePath(QStringLiteral("cache/playlist-metadata"));
         }
+        // As the program starts: the stored list read ahead on a thread of its own while the
+        // engine is made, then shown; or read by the engine itself.
+        bool readAhead = false;
+        std::unique_ptr<PlaylistRestore> ahead;
         AudioEngine& startCached(TrackLoader loader) {
             metadataCachePath = cachePath();
-            return start(std::move(loader));
+            if (!readAhead)
+                return start(std::move(loader));
+            engine.reset();
+            settings->sync();
+            ahead = std::make_unique<PlaylistRestore>(dir.filePath(QStringLiteral("orvane.ini")),
+                                                      cachePath());
+            restore = ahead.get();
+            AudioEngine& e = start(std::move(loader));
+            restore = nullptr;
+            e.showRestoredPlaylist();
+            return e;
         }
         QVariantList stored() { return EngineFixture::stored("playlistBookmarks").toList(); }
     };
@@ -92,9 +108,18 @@ class TestMetadataCache : public QObject {
                                  QFileDevice::FileModificationTime));
     }
 
+    static void eitherWay() {
+        QTest::addColumn<bool>("readAhead");
+        QTest::newRow("read by the engine") << false;
+        QTest::newRow("read ahead") << true;
+    }
+
 private Q_SLOTS:
+    void unchangedFilesComeBackWithoutAnyRead_data() { eitherWay(); }
     void unchangedFilesComeBackWithoutAnyRead() {
         Fixture f;
+        QFETCH(bool, readAhead);
+        f.readAhead = readAhead;
         const QStringList names{"a1.mp3", "b2.mp3", "b3.mp3", "c4.mp3"};
         firstRun(f, names);
         const QVariantList storedBefore = f.stored();
@@ -130,8 +155,11 @@ private Q_SLOTS:
         QCOMPARE(f.stored(), storedBefore);
     }
 
+    void aChangedFileIsReadAgainAndUpdatedInPlace_data() { eitherWay(); }
     void aChangedFileIsReadAgainAndUpdatedInPlace() {
         Fixture f;
+        QFETCH(bool, readAhead);
+        f.readAhead = readAhead;
         firstRun(f, {"one.mp3", "grown.mp3", "touched.mp3", "gone.mp3", "four.mp3"});
         QVariantList raw = f.stored();
         // A file on a volume that is not mounted now keeps its place.
@@ -143,7 +171,9 @@ private Q_SLOTS:
             QVERIFY(grown.open(QIODevice::Append));
             grown.write(" and more");
         }
-        setMtime(music_.filePath("touched.mp3"), 1000000000); // same size, another time
+        // Same size, another time (the files are shared by the rows of this test).
+        const QString touched = music_.filePath("touched.mp3");
+        setMtime(touched, QFileInfo(touched).lastModified().toSecsSinceEpoch() - 1000);
         QFile::remove(music_.filePath("gone.mp3"));
 
         CountingLoader second;
@@ -189,21 +219,54 @@ private Q_SLOTS:
         QCOMPARE(third.reads->load(), 0);
     }
 
+    void aListReadAheadIsShownOnceAndNotSavedBefore() {
+        Fixture f;
+        firstRun(f, {"x1.mp3", "x2.mp3", "x3.mp3"});
+        const QVariantList storedBefore = f.stored();
+        f.metadataCachePath = f.cachePath();
+        CountingLoader second;
+        {
+            // An engine that goes before the list it was given is shown leaves it as stored.
+            PlaylistRestore ahead(f.dir.filePath(QStringLiteral("orvane.ini")), f.cachePath());
+            f.restore = &ahead;
+            AudioEngine& e = f.start(second.loader());
+            QVERIFY(e.playlist().isEmpty());
+            f.clock.advance(3);
+            f.engine.reset();
+            QCOMPARE(f.stored(), storedBefore);
+        }
+        PlaylistRestore ahead(f.dir.filePath(QStringLiteral("orvane.ini")), f.cachePath());
+        f.restore = &ahead;
+        AudioEngine& e = f.start(second.loader());
+        f.restore = nullptr;
+        QSignalSpy changes(&e, &AudioEngine::playlistChanged);
+        e.showRestoredPlaylist();
+        QCOMPARE(titles(e), (QStringList{"read:x1.mp3", "read:x2.mp3", "read:x3.mp3"}));
+        e.showRestoredPlaylist(); // once only
+        QCOMPARE(changes.size(), 1);
+        QCOMPARE(titles(e), (QStringList{"read:x1.mp3", "read:x2.mp3", "read:x3.mp3"}));
+        // Edits after it are saved as ever.
+        e.remove({e.playlist().at(1).id});
+        f.clock.advance(3);
+        QCOMPARE(f.stored(), (QVariantList{storedBefore.at(0), storedBefore.at(2)}));
+        f.engine.reset();
+        QCOMPARE(second.reads->load(), 0);
+    }
+
     void aDamagedOrForeignCacheOnlyCostsARead_data() {
         QTest::addColumn<QString>("damage");
-        QTest::newRow("missing") << "missing";
-        QTest::newRow("truncated") << "truncated";
-        QTest::newRow("garbage") << "garbage";
-        QTest::newRow("another version") << "version";
-        QTest::newRow("another language") << "language";
-        QTest::newRow("too many entries") << "count";
-        QTest::newRow("bad cover index") << "cover";
-        QTest::newRow("too large") << "large";
-        QTest::newRow("not a file") << "fifo";
+        QTest::addColumn<bool>("readAhead");
+        for (const bool ahead : {false, true}) {
+            for (const char* damage : {"missing", "truncated", "garbage", "version", "language",
+                                       "count", "cover", "large", "fifo"})
+                QTest::addRow("%s%s", damage, ahead ? ", read ahead" : "") << damage << ahead;
+        }
     }
     void aDamagedOrForeignCacheOnlyCostsARead() {
         QFETCH(QString, damage);
+        QFETCH(bool, readAhead);
         Fixture f;
+        f.readAhead = readAhead;
         const QStringList names{"d1.mp3", "b2.mp3", "d3.mp3"};
         firstRun(f, names);
         const QVariantList storedBefore = f.stored();

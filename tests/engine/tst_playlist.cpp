@@ -491,8 +491,30 @@ private Q_SLOTS:
                                       "/keep.mp3"};
         for (const QByteArray& bytes : std::as_const(refused))
             QVERIFY2(!Bookmark::resolve(bytes), bytes.constData());
+
+        // Resolved in a row (as a start does, keeping a folder open while its files follow one
+        // another), each answer is the same, whatever came before it.
+        QVERIFY(QFile::copy(path, music_.filePath("sub/inner.mp3")));
+        const QByteArray inner = *Bookmark::make(music_.filePath("sub/inner.mp3"));
+        const QByteArray rootFile("ORVB\x01/orvane-absent-root-file.mp3");
+        const QByteArray unmounted("ORVB\x01/media/orvane-absent-volume/song.mp3");
+        Bookmark::Resolver resolver;
+        for (int round = 0; round < 2; ++round) {
+            for (const QByteArray& bytes : std::as_const(refused)) {
+                QVERIFY2(!resolver.resolve(bytes), bytes.constData());
+                FileStamp stamp;
+                QCOMPARE(resolver.resolve(*bookmark, &stamp), path);
+                QCOMPARE(stamp, *stampOf(path));
+            }
+            for (const QByteArray& bytes : {inner, rootFile, *bookmark, unmounted, inner, inner})
+                QCOMPARE(resolver.resolve(bytes), Bookmark::resolve(bytes));
+        }
+        QCOMPARE(resolver.resolve(inner), music_.filePath("sub/inner.mp3"));
+        QFile::remove(music_.filePath("sub/inner.mp3")); // gone while its folder is open
+        QVERIFY(!resolver.resolve(inner));
         QFile::remove(path);
         QVERIFY(!Bookmark::resolve(*bookmark));
+        QVERIFY(!resolver.resolve(*bookmark));
     }
 };
 

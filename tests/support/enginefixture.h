@@ -63,7 +63,8 @@ struct EngineFixture {
     // Outlives the engines: a read still in flight when one goes is waited for only here.
     std::unique_ptr<QThreadPool> pool = AudioEngine::makeReaderPool();
     std::unique_ptr<AudioEngine> engine;
-    QString metadataCachePath; // none unless a test sets it
+    QString metadataCachePath;          // none unless a test sets it
+    PlaylistRestore* restore = nullptr; // none: the engine reads the stored list itself
 
     EngineFixture() {
         settings = openSettings();
@@ -81,7 +82,8 @@ struct EngineFixture {
     AudioEngine& start(TrackLoader loader = {}) {
         engine = std::make_unique<AudioEngine>(
             EngineServices{&clock, &players, settings.get(), &nowPlaying, &announcer,
-                           std::move(loader), pool.get(), metadataCachePath, writer.get()});
+                           std::move(loader), pool.get(), metadataCachePath, writer.get(),
+                           restore});
         return *engine;
     }
     // A playlist of tracks "/music/<name>.mp3" titled <name>, set without going through files.

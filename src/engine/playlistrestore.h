@@ -1,0 +1,65 @@
+#pragma once
+
+#include "engine/metadatacache.h"
+#include "engine/track.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSettings>
+#include <QString>
+#include <memory>
+#include <thread>
+
+namespace orvane {
+
+// The stored playlist as a start shows it: the settings' list of bookmarks, each shown from
+// the metadata cache when its file is unchanged since it was read, else by its file name until
+// it has been read again. Reading it touches every file once (its stamp), so a start begins it
+// on a thread of its own before the window is built, and the engine takes the result when it
+// needs the list.
+class PlaylistRestore {
+public:
+    struct Result {
+        // The stored list as bookmarks; empty when there is none (or it is not usable).
+        QList<QByteArray> stored;
+        // What the cache knows; null when there is no cache path: the stored files are then
+        // all read as on a first start, and `tracks` stays empty.
+        std::unique_ptr<MetadataCache> cache;
+        // The rows to show at once, and those among them to read again (files changed since
+        // they were read, or not in the cache: shown by their names until then).
+        QList<Track> tracks;
+        QList<qsizetype> reread;
+        // Entries on volumes not mounted now, each after the row it followed (-1: at the
+        // start), so that they keep their place in the stored list.
+        struct Kept {
+            qsizetype after = -1;
+            QByteArray bytes;
+        };
+        QList<Kept> kept;
+        bool dropped = false; // entries that no longer resolve (not on a missing volume)
+    };
+
+    // Reads on the calling thread: the stored list from `settings`, the cache from
+    // `cachePath` (empty: no cache) in the language the settings name.
+    static Result read(const QSettings& settings, const QString& cachePath);
+
+    // Starts reading at once on a thread of its own, from its own view of the settings file
+    // (a file that is not a regular one is not read: the engine then reads its own settings).
+    PlaylistRestore(QString settingsPath, QString cachePath);
+    // Waits for the read when it was not taken.
+    ~PlaylistRestore();
+    PlaylistRestore(const PlaylistRestore&) = delete;
+    PlaylistRestore& operator=(const PlaylistRestore&) = delete;
+
+    // Waits for the read and hands over its result; nullopt when the settings file could not
+    // be read here, or on a second call.
+    std::optional<Result> take();
+    const QString& cachePath() const { return cachePath_; }
+
+private:
+    QString cachePath_;
+    std::optional<Result> result_;
+    std::thread thread_;
+};
+
+} // namespace orvane
