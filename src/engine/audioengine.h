@@ -267,9 +267,14 @@ private:
         QByteArray bookmark;
         QUuid id;
         qsizetype row = -1; // where it was shown
+        // Shown from the metadata cache: its file is read again only when its stamp is no
+        // longer this one.
+        std::optional<FileStamp> unlessStamp;
     };
-    // Shows what was read of the stored list at once; rows to read again go to `reread`.
-    void restoreFromCache(PlaylistRestore::Result restored, QList<RereadRow>* reread);
+    // Shows what was read of the stored list at once; rows to read go to `reread`, rows shown
+    // from the cache to `check`.
+    void restoreFromCache(PlaylistRestore::Result restored, QList<RereadRow>* reread,
+                          QList<RereadRow>* check);
     void refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track);
     void publishRefreshed();
     qsizetype rowNear(const QUuid& id, qsizetype hint) const;

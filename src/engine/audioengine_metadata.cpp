@@ -23,11 +23,17 @@ constexpr double kRefreshDelay = 0.25;
 // The stored list shown at once, in one assignment: entries whose files are unchanged as they
 // were last read, the others by their file names until they have been read again in the
 // background (`reread`, then updated in place).
-void AudioEngine::restoreFromCache(PlaylistRestore::Result restored, QList<RereadRow>* reread) {
+void AudioEngine::restoreFromCache(PlaylistRestore::Result restored, QList<RereadRow>* reread,
+                                   QList<RereadRow>* check) {
     reread->reserve(restored.reread.size());
     for (const qsizetype row : std::as_const(restored.reread)) {
         const Track& shown = restored.tracks.at(row);
-        reread->append({*shown.bookmark, shown.id, row});
+        reread->append({*shown.bookmark, shown.id, row, std::nullopt});
+    }
+    check->reserve(restored.check.size());
+    for (const PlaylistRestore::Result::Check& c : std::as_const(restored.check)) {
+        const Track& shown = restored.tracks.at(c.row);
+        check->append({*shown.bookmark, shown.id, c.row, c.stamp});
     }
     for (const PlaylistRestore::Result::Kept& k : std::as_const(restored.kept))
         unresolvedBookmarks_.append(

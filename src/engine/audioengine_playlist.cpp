@@ -61,6 +61,7 @@ void lowerThreadPriority() {
 struct Loaded {
     std::optional<Track> track;
     bool unread = false;            // listed by its file name, to be read after
+    bool unchanged = false;         // a cached row whose file is as it was read
     QString error;                  // why a file to add cannot be opened
     std::optional<FileStamp> stamp; // the file's, taken before it was read
 };
@@ -120,6 +121,9 @@ struct AudioEngine::AddTask {
         QByteArray stored;
         bool restore = false;
         bool listOnly = false; // a file to list now and read later
+        // A stored entry shown from the metadata cache: read only when its file's stamp is no
+        // longer this one.
+        std::optional<FileStamp> unlessStamp;
     };
     QList<Item> items; // not changed once the reading has started
     // For a start shown from the metadata cache: per item, the row it updates in place. Empty
@@ -206,7 +210,8 @@ void AudioEngine::add(const QList<QUrl>& urls, bool startPlaying) {
     const bool listFirst = urls.size() > kListFirstAbove;
     const qsizetype readFirst = startPlaying ? kReadRun : 0;
     for (const QUrl& url : urls)
-        task->items.append({url, {}, false, listFirst && task->items.size() >= readFirst});
+        task->items.append(
+            {url, {}, false, listFirst && task->items.size() >= readFirst, std::nullopt});
     addTasks_.push_back(task);
     runAddTask(task);
 }
@@ -238,24 +243,28 @@ void AudioEngine::restorePlaylist() {
     if (bookmarks.isEmpty())
         return;
     if (metadataCache_) {
-        QList<RereadRow> reread;
-        restoreFromCache(std::move(restored), &reread);
-        if (reread.isEmpty())
-            return;
-        auto task = std::make_shared<AddTask>();
-        task->lang = lang();
-        for (const RereadRow& r : std::as_const(reread)) {
-            task->items.append({{}, r.bookmark, true});
-            task->replaces.append(r);
+        // Shown at once; then, in the background, each cached row's file is looked at (and read
+        // again when it changed, dropped when it is gone), and the others are read.
+        QList<RereadRow> reread, check;
+        restoreFromCache(std::move(restored), &reread, &check);
+        for (QList<RereadRow>* rows : {&check, &reread}) {
+            if (rows->isEmpty())
+                continue;
+            auto task = std::make_shared<AddTask>();
+            task->lang = lang();
+            task->items.reserve(rows->size());
+            for (const RereadRow& r : std::as_const(*rows))
+                task->items.append({{}, r.bookmark, true, false, r.unlessStamp});
+            task->replaces = std::move(*rows);
+            addTasks_.push_back(task);
+            runAddTask(task);
         }
-        addTasks_.push_back(task);
-        runAddTask(task);
         return;
     }
     auto task = std::make_shared<AddTask>();
     task->lang = lang();
     for (const QByteArray& bytes : std::as_const(bookmarks))
-        task->items.append({{}, bytes, true});
+        task->items.append({{}, bytes, true, false, std::nullopt});
     // Until every stored entry has been read, the stored list stays as it was: an interruption
     // must not shorten it.
     task->restoring = true;
@@ -268,14 +277,19 @@ void AudioEngine::restorePlaylist() {
 void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
     // Each read gets copies of what it needs and nothing else, so it never touches the engine.
     auto read = [loader = services_.loader, lang = task->lang, covers = artworkCache_,
-                 check = services_.players->fileCheck()](const AddTask::Item& item) {
+                 check = services_.players->fileCheck()](const AddTask::Item& item,
+                                                         Bookmark::Resolver& resolver) {
         Loaded loaded;
         if (item.restore) {
             FileStamp stamp;
-            const std::optional<QString> path = Bookmark::resolve(item.stored, &stamp);
+            const std::optional<QString> path = resolver.resolve(item.stored, &stamp);
             if (!path)
                 return loaded; // moved, deleted, unmounted or not ours: not shown
             loaded.stamp = stamp;
+            if (item.unlessStamp && *item.unlessStamp == stamp) {
+                loaded.unchanged = true; // as shown
+                return loaded;
+            }
             loaded.track = loader(QUrl::fromLocalFile(*path), lang);
             loaded.track->bookmark = item.stored; // kept as stored, not remade
         } else if (std::optional<QByteArray> bookmark;
@@ -315,6 +329,7 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
     auto reader = [task, read, wakeup = wakeup_] {
         lowerThreadPriority();
         const auto n = qsizetype(task->items.size());
+        Bookmark::Resolver resolver; // stored entries come folder by folder; closed when done
         while (!task->cancelled.load(std::memory_order_relaxed)) {
             const qsizetype begin = task->claimed.fetch_add(kReadRun, std::memory_order_relaxed);
             if (begin >= n)
@@ -323,10 +338,12 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
             for (qsizetype i = begin; i < end; ++i) {
                 if (task->cancelled.load(std::memory_order_relaxed))
                     return;
-                task->results[size_t(i)] = read(task->items.at(i));
+                task->results[size_t(i)] = read(task->items.at(i), resolver);
                 task->ready[size_t(i)].store(true, std::memory_order_release);
-                // A file read shows at once; names only listed are told a run at a time.
-                if (!task->items.at(i).listOnly || i + 1 == end)
+                // A file read shows at once; names only listed, and files found as they were,
+                // are told a run at a time.
+                const Loaded& done = task->results[size_t(i)];
+                if (!(done.unread || done.unchanged) || i + 1 == end)
                     wakeup->post(task); // at most one wake-up waits at a time
             }
         }
@@ -420,7 +437,18 @@ void AudioEngine::appendLoaded(AddTask& task) {
     }
     if (!task.replaces.isEmpty()) {
         const RereadRow& row = task.replaces.at(task.next - 1);
-        refreshLoaded(row.id, row.row, std::move(loaded.track));
+        if (loaded.unchanged) {
+            // As shown.
+        } else if (!loaded.track && item.restore && Bookmark::isOnMissingVolume(item.stored)) {
+            // Not mounted now: the row goes, its entry keeps its place for a later start.
+            const qsizetype at = rowNear(row.id, row.row);
+            if (at >= 0)
+                unresolvedBookmarks_.append(
+                    {at > 0 ? playlist_.at(at - 1).id : QUuid(), item.stored});
+            refreshLoaded(row.id, row.row, std::nullopt);
+        } else {
+            refreshLoaded(row.id, row.row, std::move(loaded.track));
+        }
         if (task.next == task.items.size() && item.restore)
             publishRefreshed(); // the start's last one: shown now
         return;
@@ -437,8 +465,8 @@ void AudioEngine::appendLoaded(AddTask& task) {
     if (!task.first)
         task.first = track;
     if (loaded.unread) {
-        task.unreadItems.append({item.url, {}, false});
-        task.unreadRows.append({*track.bookmark, track.id, playlist_.size()});
+        task.unreadItems.append({item.url, {}, false, false, std::nullopt});
+        task.unreadRows.append({*track.bookmark, track.id, playlist_.size(), std::nullopt});
     }
     Q_EMIT objectWillChange();
     totalDuration_ += track.duration; // still the sum in list order

@@ -112,13 +112,13 @@ std::optional<Recorded> recorded(const QByteArray& bytes) {
     return Recorded{path, utf8};
 }
 
+} // namespace
+
 std::optional<QString> recordedPath(const QByteArray& bytes) {
     if (auto r = recorded(bytes))
         return std::move(r->path);
     return std::nullopt;
 }
-
-} // namespace
 
 std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp) {
     std::optional<Recorded> r = recorded(bytes);

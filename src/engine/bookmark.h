@@ -27,6 +27,9 @@ std::optional<QByteArray> make(const QString& path);
 // as a regular file. Never yields a different file than the one recorded.
 // When `stamp` is given, it receives the file's stamp from the same look-up.
 std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp = nullptr);
+// The path the bytes record, without looking at the disk; nullopt for bytes that are not a
+// bookmark of this format.
+std::optional<QString> recordedPath(const QByteArray& bytes);
 
 // Resolves many bookmarks in a row as resolve() does, looking up a folder once for all the
 // consecutive entries in it (a stored playlist's files mostly come folder by folder).

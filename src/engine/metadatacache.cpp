@@ -85,6 +85,19 @@ QString MetadataCache::languageKey(const QString& lang) {
     return lang;
 }
 
+bool MetadataCache::loadAnyLanguage() {
+    lang_.clear(); // any: what the file says is taken
+    const bool loaded = load();
+    loadedLang_ = lang_;
+    return loaded;
+}
+
+void MetadataCache::keepFor(const QString& lang) {
+    lang_ = languageKey(lang);
+    if (loadedLang_ != lang_)
+        entries_.clear();
+}
+
 bool MetadataCache::load() {
     entries_.clear();
     dirty_ = false;
@@ -115,6 +128,8 @@ bool MetadataCache::load() {
     if (in.status() != QDataStream::Ok || fileMagic != magic || version != formatVersion)
         return false;
     in >> lang;
+    if (lang_.isNull())
+        lang_ = lang; // loadAnyLanguage
     if (in.status() != QDataStream::Ok || lang != lang_)
         return false;
 
@@ -172,6 +187,11 @@ const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark,
     if (it == entries_.cend() || it->stamp != stamp)
         return nullptr;
     return &*it;
+}
+
+const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark) const {
+    const auto it = entries_.constFind(bookmark);
+    return it == entries_.cend() ? nullptr : &*it;
 }
 
 Track MetadataCache::track(const Entry& entry, QUrl url, const QByteArray& bookmark,

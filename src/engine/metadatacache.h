@@ -55,8 +55,15 @@ public:
     // Reads the file, replacing what is held. False (and nothing held) when there is no usable
     // file.
     bool load();
+    // The same before the language is known (a start reads the cache and the settings at
+    // once): the file's own language is kept, and `keepFor` then drops everything when it is
+    // not the one given.
+    bool loadAnyLanguage();
+    void keepFor(const QString& lang);
     // The entry for this bookmark when the file's stamp is still the one it was read with.
     const Entry* find(const QByteArray& bookmark, const FileStamp& stamp) const;
+    // The entry for this bookmark whatever its file is like now (its stamp says what it was).
+    const Entry* find(const QByteArray& bookmark) const;
     // The track an entry describes, with the id given (a fresh one).
     static Track track(const Entry& entry, QUrl url, const QByteArray& bookmark, const QUuid& id);
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);
@@ -78,6 +85,7 @@ private:
 
     QString path_;
     QString lang_;
+    QString loadedLang_; // the file's, after loadAnyLanguage
     QHash<QByteArray, Entry> entries_;
     bool dirty_ = false;
     std::unique_ptr<QThreadPool> writer_; // one thread: writes never overtake each other

@@ -7,7 +7,6 @@
 #include <QRandomGenerator>
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <sys/stat.h>
 #include <utility>
 
@@ -61,80 +60,60 @@ private:
     QRandomGenerator64 generator_;
 };
 
-// One stored entry's file as found now.
-struct Found {
-    QString path; // null when the bookmark no longer resolves
-    QUrl url;
-    FileStamp stamp;
-};
-
-// Looks at each stored entry's file once. Several threads may share the work: each takes the
-// next run of entries until none is left.
-class Looker {
-public:
-    explicit Looker(const QList<QByteArray>& stored)
-        : stored_(stored)
-        , found_(stored.size()) {}
-    void run() {
-        Bookmark::Resolver resolver; // one per thread
-        const qsizetype n = stored_.size();
-        for (;;) {
-            const qsizetype begin = next_.fetch_add(kRun, std::memory_order_relaxed);
-            if (begin >= n)
-                return;
-            for (qsizetype i = begin; i < std::min(begin + kRun, n); ++i) {
-                Found& f = found_[i];
-                if (std::optional<QString> path = resolver.resolve(stored_.at(i), &f.stamp)) {
-                    f.url = QUrl::fromLocalFile(*path);
-                    f.path = std::move(*path);
-                }
-            }
-        }
-    }
-    // Once every thread that ran it has finished.
-    const QList<Found>& found() const { return found_; }
-
-private:
-    static constexpr qsizetype kRun = 256;
-    const QList<QByteArray>& stored_;
-    QList<Found> found_; // sized up front: threads write their own entries only
-    std::atomic<qsizetype> next_ = 0;
-};
-
-// The rows to show: each entry from the cache while its file is unchanged, else by its name.
-void showFrom(PlaylistRestore::Result& r, const QList<Found>& found) {
-    r.tracks.reserve(r.stored.size());
+// The rows to show for stored[begin, end): each entry from the cache as its file was last read
+// (checked later), else by its name. Rows are numbered from 0 within the part.
+PlaylistRestore::Result rowsOf(const PlaylistRestore::Result& r, qsizetype begin, qsizetype end) {
+    PlaylistRestore::Result part;
+    part.tracks.reserve(end - begin);
     IdSource ids;
-    for (qsizetype i = 0; i < r.stored.size(); ++i) {
+    for (qsizetype i = begin; i < end; ++i) {
         const QByteArray& bytes = r.stored.at(i);
-        const Found& file = found.at(i);
-        if (file.path.isNull()) {
-            // As when read: kept in place when its volume is not mounted, else dropped.
-            if (Bookmark::isOnMissingVolume(bytes))
-                r.kept.append({r.tracks.size() - 1, bytes});
-            else
-                r.dropped = true;
+        const std::optional<QString> path = Bookmark::recordedPath(bytes);
+        if (!path) {
+            part.dropped = true; // not one of ours: it never resolves
             continue;
         }
-        const MetadataCache::Entry* entry = r.cache->find(bytes, file.stamp);
-        if (entry) {
-            r.tracks.append(MetadataCache::track(*entry, file.url, bytes, ids.next()));
-            if (!entry->coverMissing)
-                continue; // else only its cover is to come
-        } else {
-            const QString& path = file.path;
-            const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-            const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-            Track shown;
-            shown.id = ids.next();
-            shown.title =
-                path.mid(slash + 1, dot > slash ? dot - slash - 1 : path.size() - slash - 1);
-            shown.url = file.url;
-            shown.bookmark = bytes;
-            r.tracks.append(std::move(shown));
+        const QUrl url = QUrl::fromLocalFile(*path);
+        if (const MetadataCache::Entry* entry = r.cache->find(bytes)) {
+            part.tracks.append(MetadataCache::track(*entry, url, bytes, ids.next()));
+            if (entry->coverMissing)
+                part.reread.append(part.tracks.size() - 1); // its cover is to come
+            else
+                part.check.append({part.tracks.size() - 1, entry->stamp});
+            continue;
         }
-        r.reread.append(r.tracks.size() - 1);
+        const qsizetype slash = path->lastIndexOf(QLatin1Char('/'));
+        const qsizetype dot = path->lastIndexOf(QLatin1Char('.'));
+        Track shown;
+        shown.id = ids.next();
+        shown.title =
+            path->mid(slash + 1, dot > slash ? dot - slash - 1 : path->size() - slash - 1);
+        shown.url = url;
+        shown.bookmark = bytes;
+        part.tracks.append(std::move(shown));
+        part.reread.append(part.tracks.size() - 1);
     }
+    return part;
+}
+
+// All the rows, made in two halves at once (the window is being built meanwhile, and a long
+// list takes tens of milliseconds).
+void showFrom(PlaylistRestore::Result& r) {
+    const qsizetype half = r.stored.size() / 2;
+    PlaylistRestore::Result second;
+    std::thread other([&] { second = rowsOf(r, half, r.stored.size()); });
+    PlaylistRestore::Result first = rowsOf(r, 0, half);
+    other.join();
+    const qsizetype offset = first.tracks.size();
+    r.tracks = std::move(first.tracks);
+    r.tracks.append(std::move(second.tracks));
+    r.reread = std::move(first.reread);
+    for (const qsizetype row : std::as_const(second.reread))
+        r.reread.append(offset + row);
+    r.check = std::move(first.check);
+    for (const PlaylistRestore::Result::Check& c : std::as_const(second.check))
+        r.check.append({offset + c.row, c.stamp});
+    r.dropped = first.dropped || second.dropped;
 }
 
 } // namespace
@@ -146,9 +125,7 @@ PlaylistRestore::Result PlaylistRestore::read(const QSettings& settings, const Q
         return r;
     r.cache = std::make_unique<MetadataCache>(cachePath, currentLang(settings));
     r.cache->load(); // nothing usable: every file is read again
-    Looker looker(r.stored);
-    looker.run();
-    showFrom(r, looker.found());
+    showFrom(r);
     return r;
 }
 
@@ -160,25 +137,27 @@ PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
         struct stat st {};
         if (::stat(QFile::encodeName(settingsPath).constData(), &st) == 0 && !S_ISREG(st.st_mode))
             return;
+        // The cache is read beside the settings (its language is checked once they are read).
+        Result r;
+        std::thread cacheReader;
+        if (!cachePath_.isEmpty()) {
+            r.cache = std::make_unique<MetadataCache>(cachePath_, QString());
+            cacheReader = std::thread([cache = r.cache.get()] { cache->loadAnyLanguage(); });
+        }
         // First, as the window waits for it: the settings file opened later in this process
         // shares what is parsed here.
         const QSettings settings(settingsPath, QSettings::IniFormat);
+        r.stored = storedBookmarks(settings);
+        if (cacheReader.joinable())
+            cacheReader.join();
         if (settings.status() != QSettings::NoError)
             return;
-        Result r;
-        r.stored = storedBookmarks(settings);
-        if (!r.stored.isEmpty() && !cachePath_.isEmpty()) {
-            // The cache is read while the files are looked at; then that thread helps look.
-            r.cache = std::make_unique<MetadataCache>(cachePath_, currentLang(settings));
-            Looker looker(r.stored);
-            std::thread helper([cache = r.cache.get(), &looker] {
-                cache->load();
-                looker.run();
-            });
-            looker.run();
-            helper.join();
-            showFrom(r, looker.found());
-        }
+        if (r.cache)
+            r.cache->keepFor(currentLang(settings)); // nothing usable: every file is read again
+        if (!r.stored.isEmpty() && r.cache)
+            showFrom(r);
+        else
+            r.cache.reset();
         result_ = std::move(r);
     });
 }

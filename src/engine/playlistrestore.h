@@ -13,10 +13,11 @@
 namespace orvane {
 
 // The stored playlist as a start shows it: the settings' list of bookmarks, each shown from
-// the metadata cache when its file is unchanged since it was read, else by its file name until
-// it has been read again. Reading it touches every file once (its stamp), so a start begins it
-// on a thread of its own before the window is built, and the engine takes the result when it
-// needs the list.
+// the metadata cache as its file was last read, else by its file name until it has been read.
+// No file is looked at here: the engine checks each cached row's file afterwards, in the
+// background, and reads again (or drops) those that changed. Reading the settings and the
+// cache still takes a while with thousands of tracks, so a start begins it on a thread of its
+// own before the window is built, and the engine takes the result when it needs the list.
 class PlaylistRestore {
 public:
     struct Result {
@@ -25,10 +26,16 @@ public:
         // What the cache knows; null when there is no cache path: the stored files are then
         // all read as on a first start, and `tracks` stays empty.
         std::unique_ptr<MetadataCache> cache;
-        // The rows to show at once, and those among them to read again (files changed since
-        // they were read, or not in the cache: shown by their names until then).
+        // The rows to show at once; those among them to read (not in the cache, shown by their
+        // names until then); and those shown from the cache, with the stamp their files had
+        // when read, to be checked.
         QList<Track> tracks;
         QList<qsizetype> reread;
+        struct Check {
+            qsizetype row = -1;
+            FileStamp stamp;
+        };
+        QList<Check> check;
         // Entries on volumes not mounted now, each after the row it followed (-1: at the
         // start), so that they keep their place in the stored list.
         struct Kept {
@@ -36,7 +43,7 @@ public:
             QByteArray bytes;
         };
         QList<Kept> kept;
-        bool dropped = false; // entries that no longer resolve (not on a missing volume)
+        bool dropped = false; // entries that are not bookmarks of ours
     };
 
     // Reads on the calling thread: the stored list from `settings`, the cache from

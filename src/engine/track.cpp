@@ -21,8 +21,8 @@
 #include <QImageReader>
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -180,10 +180,13 @@ private Q_SLOTS:
         second.mark = QStringLiteral("again:");
         second.hold = QStringLiteral("grown.mp3");
         AudioEngine& e = f.startCached(second.loader());
-        // Shown at once: unchanged rows as read, changed ones by their names for now.
-        QCOMPARE(titles(e), (QStringList{"read:one.mp3", "grown", "touched", "read:four.mp3"}));
+        // Shown at once as last read (a file never read by its name); then each file is looked
+        // at in the background: changed ones are read again in place, a gone one leaves, and
+        // the unmounted one leaves the list but keeps its place in the stored one.
+        QCOMPARE(titles(e), (QStringList{"read:one.mp3", "read:grown.mp3", "song",
+                                         "read:touched.mp3", "read:gone.mp3", "read:four.mp3"}));
         const QUuid grownId = e.playlist().at(1).id;
-        const QUuid touchedId = e.playlist().at(2).id;
+        const QUuid touchedId = e.playlist().at(3).id;
 
         // The changed file plays while it is being read, and keeps playing once it is.
         e.play(e.playlist().at(1));
@@ -191,8 +194,8 @@ private Q_SLOTS:
         const size_t players = f.players.files.size();
         QSignalSpy changes(&e, &AudioEngine::playlistChanged);
         second.released->store(true);
-        QTRY_COMPARE(e.playlist().at(1).title, QStringLiteral("again:grown.mp3"));
-        QTRY_COMPARE(e.playlist().at(2).title, QStringLiteral("again:touched.mp3"));
+        QTRY_COMPARE(titles(e), (QStringList{"read:one.mp3", "again:grown.mp3",
+                                             "again:touched.mp3", "read:four.mp3"}));
         QVERIFY(!changes.isEmpty());
         QCOMPARE(e.playlist().at(1).id, grownId);
         QCOMPARE(e.playlist().at(2).id, touchedId);
@@ -210,11 +213,14 @@ private Q_SLOTS:
         QCOMPARE(kept.at(2).toByteArray(), unmounted);
         f.engine.reset();
 
-        // The next start trusts what was read this time.
+        // The next start trusts what was read this time (the unmounted entry shows by its name
+        // until it is found still missing).
         CountingLoader third;
         AudioEngine& again = f.startCached(third.loader());
-        QCOMPARE(titles(again), (QStringList{"read:one.mp3", "again:grown.mp3", "again:touched.mp3",
-                                             "read:four.mp3"}));
+        QCOMPARE(titles(again), (QStringList{"read:one.mp3", "again:grown.mp3", "song",
+                                             "again:touched.mp3", "read:four.mp3"}));
+        QTRY_COMPARE(titles(again), (QStringList{"read:one.mp3", "again:grown.mp3",
+                                                 "again:touched.mp3", "read:four.mp3"}));
         f.engine.reset();
         QCOMPARE(third.reads->load(), 0);
     }
