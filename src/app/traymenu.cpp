@@ -49,7 +49,7 @@ TrayMenu::TrayMenu(AudioEngine* engine, Preferences* preferences, Actions action
     for (auto signal : {&AudioEngine::isPlayingChanged, &AudioEngine::currentIDChanged,
                         &AudioEngine::currentStationIDChanged, &AudioEngine::playlistChanged,
                         &AudioEngine::stationsChanged, &AudioEngine::streamTitleChanged})
-        connect(engine_, signal, this, &TrayMenu::rebuildSoon);
+        connect(engine_, signal, this, [this] { rebuildSoon_.request(); });
     connect(preferences_, &Preferences::languageChanged, this, &TrayMenu::rebuild);
     rebuild();
 }
@@ -99,20 +99,8 @@ bool TrayMenu::show(bool available) {
     return true;
 }
 
-void TrayMenu::rebuildSoon() {
-    if (std::exchange(rebuildQueued_, true))
-        return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (rebuildQueued_)
-                rebuild();
-        },
-        Qt::QueuedConnection);
-}
-
 void TrayMenu::rebuild() {
-    rebuildQueued_ = false;
+    rebuildSoon_.cancel();
     // The playlist changes often during a large add; the menu is cheap to rebuild but only
     // its texts matter, so nothing is rebuilt while they stay the same.
     const QList<Entry> list = entries(*engine_, preferences_->language());

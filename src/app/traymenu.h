@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/coalesced.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -49,9 +51,6 @@ public:
 
 private:
     void rebuild();
-    // Engine changes come in bursts (one per appended track during an add): the menu follows
-    // once per pass of the event loop.
-    void rebuildSoon();
 
     AudioEngine* engine_;
     Preferences* preferences_;
@@ -59,7 +58,9 @@ private:
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> icon_;
     QString iconName_;
-    bool rebuildQueued_ = false;
+    // Engine changes come in bursts (one per appended track during an add): the menu follows
+    // once per pass of the event loop.
+    Coalesced rebuildSoon_{this, [this] { rebuild(); }};
 };
 
 } // namespace orvane

@@ -42,12 +42,6 @@ constexpr qsizetype kReadRun = 8;
 // complete.
 constexpr qsizetype kListFirstAbove = 200;
 
-QString baseName(const QString& path) {
-    const QString name = QFileInfo(path).fileName();
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 ? name.left(dot) : name;
-}
-
 // Reading yields to the window: a reader thread runs a little nicer than the rest.
 void lowerThreadPriority() {
     thread_local bool lowered = false;
@@ -296,8 +290,8 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                    item.listOnly && item.url.isLocalFile() &&
                    (bookmark = Bookmark::make(item.url.toLocalFile()))) {
             // Only looked at: a regular file. Whether it opens is seen when it is read.
-            loaded.track = Track(item.url, baseName(item.url.toLocalFile()), {}, 0, {}, {},
-                                 std::move(bookmark));
+            loaded.track = Track(item.url, Track::titleFromName(item.url.toLocalFile()), {}, 0, {},
+                                 {}, std::move(bookmark));
             loaded.unread = true;
             return loaded;
         } else {

@@ -181,14 +181,6 @@ bool MetadataCache::load() {
     return true;
 }
 
-const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark,
-                                                const FileStamp& stamp) const {
-    const auto it = entries_.constFind(bookmark);
-    if (it == entries_.cend() || it->stamp != stamp)
-        return nullptr;
-    return &*it;
-}
-
 const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark) const {
     const auto it = entries_.constFind(bookmark);
     return it == entries_.cend() ? nullptr : &*it;

@@ -60,9 +60,8 @@ public:
     // not the one given.
     bool loadAnyLanguage();
     void keepFor(const QString& lang);
-    // The entry for this bookmark when the file's stamp is still the one it was read with.
-    const Entry* find(const QByteArray& bookmark, const FileStamp& stamp) const;
-    // The entry for this bookmark whatever its file is like now (its stamp says what it was).
+    // The entry for this bookmark whatever its file is like now (its stamp says what it was
+    // read with: whoever shows it checks the file against that).
     const Entry* find(const QByteArray& bookmark) const;
     // The track an entry describes, with the id given (a fresh one).
     static Track track(const Entry& entry, QUrl url, const QByteArray& bookmark, const QUuid& id);

@@ -82,12 +82,9 @@ PlaylistRestore::Result rowsOf(const PlaylistRestore::Result& r, qsizetype begin
                 part.check.append({part.tracks.size() - 1, entry->stamp});
             continue;
         }
-        const qsizetype slash = path->lastIndexOf(QLatin1Char('/'));
-        const qsizetype dot = path->lastIndexOf(QLatin1Char('.'));
         Track shown;
         shown.id = ids.next();
-        shown.title =
-            path->mid(slash + 1, dot > slash ? dot - slash - 1 : path->size() - slash - 1);
+        shown.title = Track::titleFromName(*path);
         shown.url = url;
         shown.bookmark = bytes;
         part.tracks.append(std::move(shown));

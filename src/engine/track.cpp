@@ -423,6 +423,12 @@ Mp4Facts readMp4Facts(const QString& path) {
 
 } // namespace
 
+QString Track::titleFromName(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    return path.mid(slash + 1, dot > slash ? dot - slash - 1 : path.size() - slash - 1);
+}
+
 Track Track::load(const QUrl& url, const QString& lang) {
     const QString path = url.toLocalFile();
     const QByteArray encoded = encodeFileName(path);
@@ -434,7 +440,7 @@ Track Track::load(const QUrl& url, const QString& lang) {
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot >= 0 ? name.mid(dot + 1) : QString();
 
-    QString title = dot >= 0 ? name.left(dot) : name;
+    QString title = titleFromName(path);
     QString artist;
     QString album;
     int trackNumber = 0;

@@ -43,6 +43,8 @@ struct Track {
     // Reads tags, duration and format of a local file. Never fails: what cannot be read keeps
     // its default. Safe to call from any thread. `lang` decides the channel word.
     static Track load(const QUrl& url, const QString& lang);
+    // The title a file has until its tags say otherwise: its name without the extension.
+    static QString titleFromName(const QString& path);
     // "MP3 · 320 kbps · 44 kHz · Stereo": the upper-cased extension, the bit rate when the
     // length and size are known, the sample rate and channel word when the format is.
     static QString technicalLine(const QString& extension, std::optional<qint64> fileSize,

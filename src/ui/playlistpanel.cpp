@@ -325,19 +325,11 @@ void PlaylistPanel::playlistChanged() {
         refresh();
         return;
     }
-    if (std::exchange(refreshQueued_, true))
-        return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (refreshQueued_)
-                refresh();
-        },
-        Qt::QueuedConnection);
+    refreshSoon_.request(); // once per pass while tracks come in
 }
 
 void PlaylistPanel::refresh() {
-    refreshQueued_ = false;
+    refreshSoon_.cancel();
     const QString lang = preferences_->language();
     const qsizetype total = engine_->playlist().size();
     shownCount_ = total;

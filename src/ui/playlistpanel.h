@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/coalesced.h"
 #include "engine/track.h"
 #include "ui/listpanel.h"
 
@@ -114,12 +115,12 @@ private:
     QUuid anchor_;                         // the last row clicked, for Shift
     Qt::KeyboardModifiers clickModifiers_; // of the click being delivered
     int pressRow_ = -1;                    // the row a press on the list hit
-    bool refreshQueued_ = false;
-    qsizetype shownCount_ = 0; // the number of tracks the footer was made for
+    qsizetype shownCount_ = 0;             // the number of tracks the footer was made for
     QPoint pressAt_;
     bool pressing_ = false;    // the button is down: the click, not the cursor, selects
     bool quietCursor_ = false; // the cursor is moved here, not by the user
     bool dragging_ = false;
+    Coalesced refreshSoon_{this, [this] { refresh(); }};
 };
 
 } // namespace orvane

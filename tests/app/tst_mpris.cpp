@@ -244,13 +244,8 @@ private Q_SLOTS:
 
     void aBurstOfNextCallsIsAnsweredAtOnceWithFewPlayers() {
         QTemporaryDir dir;
-        QList<Track> tracks;
-        for (const char* name : {"a", "b", "c"}) {
-            const QString path = dir.filePath(QString::fromLatin1(name) + ".wav");
-            QString error;
-            QVERIFY2(writeSine(path, AudioFormat::Wav, 5.0, 440, 0.3, &error), qPrintable(error));
-            tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
-        }
+        const QList<Track> tracks = sineTracks(dir.path(), {"a", "b", "c"}, 5.0);
+        QCOMPARE(tracks.size(), 3);
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
         SystemClock clock;
         GstPlayerFactory players;

@@ -213,13 +213,8 @@ private Q_SLOTS:
 
     void shortFilesPlayWholeAndInOrder() {
         QTemporaryDir dir;
-        QList<Track> tracks;
-        for (const char* name : {"a", "b", "c"}) {
-            const QString path = dir.filePath(QString::fromLatin1(name) + ".wav");
-            QString error;
-            QVERIFY2(writeSine(path, AudioFormat::Wav, 2.0, 440, 0.3, &error), qPrintable(error));
-            tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
-        }
+        const QList<Track> tracks = sineTracks(dir.path(), {"a", "b", "c"}, 2.0);
+        QCOMPARE(tracks.size(), 3);
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
         SystemClock clock;
         GstPlayerFactory players;
@@ -272,13 +267,8 @@ private Q_SLOTS:
 
     void withNothingShownTracksStillHandOverBeforeTheirEnd() {
         QTemporaryDir dir;
-        QList<Track> tracks;
-        for (const char* name : {"a", "b", "c"}) {
-            const QString path = dir.filePath(QString::fromLatin1(name) + ".wav");
-            QString error;
-            QVERIFY2(writeSine(path, AudioFormat::Wav, 6.0, 440, 0.3, &error), qPrintable(error));
-            tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
-        }
+        const QList<Track> tracks = sineTracks(dir.path(), {"a", "b", "c"}, 6.0);
+        QCOMPARE(tracks.size(), 3);
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
         SystemClock clock;
         GstPlayerFactory players;
@@ -372,13 +362,8 @@ private Q_SLOTS:
 
     void filesDeletedOrReplacedMoveOn() {
         QTemporaryDir dir;
-        QList<Track> tracks;
-        for (const char* name : {"a", "b", "c", "d", "e"}) {
-            const QString path = dir.filePath(QString::fromLatin1(name) + ".wav");
-            QString error;
-            QVERIFY2(writeSine(path, AudioFormat::Wav, 6.0, 440, 0.3, &error), qPrintable(error));
-            tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
-        }
+        const QList<Track> tracks = sineTracks(dir.path(), {"a", "b", "c", "d", "e"}, 6.0);
+        QCOMPARE(tracks.size(), 5);
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
         SystemClock clock;
         GstPlayerFactory players;

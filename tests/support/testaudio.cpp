@@ -70,4 +70,18 @@ bool writeSine(const QString& path, AudioFormat format, double seconds, double f
     return true;
 }
 
+QList<Track> sineTracks(const QString& folder, const QStringList& names, double seconds) {
+    QList<Track> tracks;
+    for (const QString& name : names) {
+        const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".wav");
+        QString error;
+        if (!writeSine(path, AudioFormat::Wav, seconds, 440, 0.3, &error)) {
+            qWarning("%s", qPrintable(error));
+            return {};
+        }
+        tracks.append(Track::load(QUrl::fromLocalFile(path), QStringLiteral("en")));
+    }
+    return tracks;
+}
+
 } // namespace orvane::test

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "engine/track.h"
+
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace orvane::test {
 
@@ -13,5 +17,9 @@ QString extension(AudioFormat format);
 // set on failure.
 bool writeSine(const QString& path, AudioFormat format, double seconds, double frequency,
                double amplitude, QString* error, int channels = 2);
+
+// One `seconds`-long 440 Hz WAV per name ("<folder>/<name>.wav"), each read as a track titled
+// by its name; empty (with a warning) when one cannot be written.
+QList<Track> sineTracks(const QString& folder, const QStringList& names, double seconds);
 
 } // namespace orvane::test
