@@ -43,8 +43,13 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     startReaders();
 
     // The stored list (presets on a first start) goes through the normal setter, so it is
-    // written back at once.
-    setStations(loadStations(*services_.settings));
+    // written back at once, unless it is already stored exactly so: a write rewrites the whole
+    // settings file, stored playlist and all, while the window is being built.
+    QList<RadioStation> stations = loadStations(*services_.settings);
+    if (isStoredAsIs(*services_.settings, stations))
+        stations_ = std::move(stations);
+    else
+        setStations(std::move(stations));
     if (services_.restore)
         restoring_ = true; // saves wait until the stored list is shown
     else

@@ -275,13 +275,21 @@ private:
     // from the cache to `check`.
     void restoreFromCache(PlaylistRestore::Result restored, QList<RereadRow>* reread,
                           QList<RereadRow>* check);
+    // Starts the look at the files of the rows a start showed (and the reads of those it showed
+    // by name): `restoredChecks_`, then `restoredReads_`.
+    void checkRestored();
     void refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track);
     void publishRefreshed();
     qsizetype rowNear(const QUuid& id, qsizetype hint) const;
     void saveMetadataCache();
+    // The bookmarks of the stored list in their order: the playlist's, with those kept for a
+    // volume not mounted now in their places.
+    QList<QByteArray> storedOrder() const;
     void saveMetadataCacheNow();
     void saveStations();
     QList<RadioStation> loadStations(QSettings& settings);
+    // True when `stations` are what the settings hold, in the form they are written in.
+    static bool isStoredAsIs(const QSettings& settings, const QList<RadioStation>& stations);
 
     EngineServices services_;
 
@@ -350,6 +358,9 @@ private:
     std::unique_ptr<MetadataCache> metadataCache_;
     std::unique_ptr<TimerHandle> metadataSaveTimer_;
     std::unique_ptr<TimerHandle> refreshTimer_;
+    // Rows a start showed, whose files are looked at (or read) once the window has appeared.
+    QList<RereadRow> restoredChecks_, restoredReads_;
+    std::unique_ptr<TimerHandle> checkTimer_;
     bool refreshedCurrent_ = false;
     QSet<QUuid> refreshRemovals_; // rows read again that are to go
 };

@@ -106,16 +106,9 @@ void AudioEngine::saveMetadataCacheNow() {
     metadataSaveTimer_.reset();
     if (!metadataCache_)
         return;
-    // Entries follow the stored list: the playlist's files and those kept for a later start.
-    QSet<QByteArray> keep;
-    keep.reserve(playlist_.size() + unresolvedBookmarks_.size());
-    for (const Track& t : std::as_const(playlist_)) {
-        if (t.bookmark)
-            keep.insert(*t.bookmark);
-    }
-    for (const KeptBookmark& b : std::as_const(unresolvedBookmarks_))
-        keep.insert(b.bytes);
-    metadataCache_->retain(keep);
+    // Entries follow the stored list, in its order: the playlist's files and those kept for a
+    // later start.
+    metadataCache_->retain(storedOrder());
     if (metadataCache_->isDirty())
         metadataCache_->save();
 }

@@ -41,6 +41,8 @@ constexpr qsizetype kReadRun = 8;
 // fills in while it is read. Fewer files are read in about the blink of an eye, so they appear
 // complete.
 constexpr qsizetype kListFirstAbove = 200;
+// How long after a start has shown its stored list its files are looked at, in seconds.
+constexpr double kCheckDelay = 0.3;
 
 // Reading yields to the window: a reader thread runs a little nicer than the rest.
 void lowerThreadPriority() {
@@ -223,6 +225,22 @@ void AudioEngine::showRestoredPlaylist() {
         savePlaylist();
 }
 
+void AudioEngine::checkRestored() {
+    checkTimer_.reset();
+    for (QList<RereadRow>* rows : {&restoredChecks_, &restoredReads_}) {
+        if (rows->isEmpty())
+            continue;
+        auto task = std::make_shared<AddTask>();
+        task->lang = lang();
+        task->items.reserve(rows->size());
+        for (const RereadRow& r : std::as_const(*rows))
+            task->items.append({{}, r.bookmark, true, false, r.unlessStamp});
+        task->replaces = std::exchange(*rows, {});
+        addTasks_.push_back(task);
+        runAddTask(task);
+    }
+}
+
 void AudioEngine::restorePlaylist() {
     // Read ahead when the start began it, else here.
     std::optional<PlaylistRestore::Result> ahead =
@@ -238,21 +256,12 @@ void AudioEngine::restorePlaylist() {
         return;
     if (metadataCache_) {
         // Shown at once; then, in the background, each cached row's file is looked at (and read
-        // again when it changed, dropped when it is gone), and the others are read.
-        QList<RereadRow> reread, check;
-        restoreFromCache(std::move(restored), &reread, &check);
-        for (QList<RereadRow>* rows : {&check, &reread}) {
-            if (rows->isEmpty())
-                continue;
-            auto task = std::make_shared<AddTask>();
-            task->lang = lang();
-            task->items.reserve(rows->size());
-            for (const RereadRow& r : std::as_const(*rows))
-                task->items.append({{}, r.bookmark, true, false, r.unlessStamp});
-            task->replaces = std::move(*rows);
-            addTasks_.push_back(task);
-            runAddTask(task);
-        }
+        // again when it changed, dropped when it is gone), and the others are read. That waits
+        // until the window has had time to appear and paint: thousands of look-ups and reads
+        // on the other core would slow its first frame.
+        restoreFromCache(std::move(restored), &restoredReads_, &restoredChecks_);
+        if (!restoredReads_.isEmpty() || !restoredChecks_.isEmpty())
+            checkTimer_ = services_.clock->after(kCheckDelay, [this] { checkRestored(); });
         return;
     }
     auto task = std::make_shared<AddTask>();
@@ -541,7 +550,21 @@ void AudioEngine::savePlaylistNow() {
         return;
     playlistSaveTimer_.reset();
     savePending_ = false;
+    const QList<QByteArray> order = storedOrder();
     QVariantList bookmarks;
+    bookmarks.reserve(order.size());
+    for (const QByteArray& bytes : order)
+        bookmarks.append(bytes);
+    // Quitting during the start-up restore: the entries not read yet follow, as stored.
+    if (const auto task = restoreTask_.lock(); task && restoring_) {
+        for (qsizetype i = task->next; i < task->items.size(); ++i)
+            bookmarks.append(task->items.at(i).stored);
+    }
+    writer_->setValue(kPlaylistKey, bookmarks); // written off the main thread
+}
+
+QList<QByteArray> AudioEngine::storedOrder() const {
+    QList<QByteArray> bookmarks;
     bookmarks.reserve(playlist_.size() + unresolvedBookmarks_.size());
     QHash<QUuid, QList<QByteArray>> keptAfter;
     for (const KeptBookmark& b : std::as_const(unresolvedBookmarks_))
@@ -564,12 +587,7 @@ void AudioEngine::savePlaylistNow() {
         if (keptAfter.contains(b.after))
             bookmarks.append(b.bytes);
     }
-    // Quitting during the start-up restore: the entries not read yet follow, as stored.
-    if (const auto task = restoreTask_.lock(); task && restoring_) {
-        for (qsizetype i = task->next; i < task->items.size(); ++i)
-            bookmarks.append(task->items.at(i).stored);
-    }
-    writer_->setValue(kPlaylistKey, bookmarks); // written off the main thread
+    return bookmarks;
 }
 
 } // namespace orvane

@@ -199,6 +199,12 @@ QList<RadioStation> AudioEngine::loadStations(QSettings& settings) {
     return RadioStation::presets();
 }
 
+bool AudioEngine::isStoredAsIs(const QSettings& settings, const QList<RadioStation>& stations) {
+    const QVariant stored = settings.value(kStationsKey);
+    return stored.typeId() == QMetaType::QByteArray &&
+           stored.toByteArray() == StationStore::encode(stations);
+}
+
 void AudioEngine::saveStations() {
     writer_->setValue(kStationsKey, StationStore::encode(stations_));
 }

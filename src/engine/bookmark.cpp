@@ -66,7 +66,7 @@ namespace {
 
 // True for an absolute path in clean form ("/a/b": no empty, "." or ".." segment and no
 // trailing slash), checked on its bytes.
-bool isCleanAbsolute(const QByteArray& p) {
+bool isCleanAbsolute(QByteArrayView p) {
     if (p.isEmpty() || p.front() != '/')
         return false;
     qsizetype start = 1;
@@ -87,14 +87,18 @@ struct Recorded {
     QByteArray bytes; // the path as the file system's bytes
 };
 
-// The recorded path, if the bytes are a well-formed bookmark of this format.
-std::optional<Recorded> recorded(const QByteArray& bytes) {
+// What follows the header of a well-formed bookmark of this format.
+std::optional<QByteArrayView> body(const QByteArray& bytes) {
     if (bytes.size() <= kHeader || bytes.size() > kHeader + kMaxPath)
         return std::nullopt;
-    if (!bytes.startsWith(QByteArray::fromRawData(kMagic, sizeof(kMagic))) ||
+    if (!bytes.startsWith(QByteArrayView(kMagic, sizeof(kMagic))) ||
         bytes.at(sizeof(kMagic)) != kVersion)
         return std::nullopt;
-    const QByteArray utf8 = bytes.mid(kHeader);
+    return QByteArrayView(bytes).sliced(kHeader);
+}
+
+// The path a bookmark's body records, if it is one.
+std::optional<QString> pathOf(QByteArrayView utf8) {
     if (utf8.contains('\0'))
         return std::nullopt;
     // A plain ASCII name (the common case, checked quickly when thousands are restored) is
@@ -102,22 +106,32 @@ std::optional<Recorded> recorded(const QByteArray& bytes) {
     if (std::all_of(utf8.cbegin(), utf8.cend(), [](char c) { return uchar(c) < 0x80; })) {
         if (!isCleanAbsolute(utf8))
             return std::nullopt;
-        return Recorded{QString::fromLatin1(utf8), utf8};
+        return QString::fromLatin1(utf8);
     }
-    const QString path = decodeFileName(utf8);
+    const QString path = decodeFileName(utf8.toByteArray());
     // Bytes that do not come back the same are refused rather than opened as a look-alike.
-    if (encodeFileName(path) != utf8 || !QDir::isAbsolutePath(path) ||
+    if (QByteArrayView(encodeFileName(path)) != utf8 || !QDir::isAbsolutePath(path) ||
         QDir::cleanPath(path) != path)
         return std::nullopt;
-    return Recorded{path, utf8};
+    return path;
+}
+
+// The recorded path, if the bytes are a well-formed bookmark of this format.
+std::optional<Recorded> recorded(const QByteArray& bytes) {
+    const std::optional<QByteArrayView> utf8 = body(bytes);
+    if (!utf8)
+        return std::nullopt;
+    std::optional<QString> path = pathOf(*utf8);
+    if (!path)
+        return std::nullopt;
+    return Recorded{std::move(*path), utf8->toByteArray()};
 }
 
 } // namespace
 
 std::optional<QString> recordedPath(const QByteArray& bytes) {
-    if (auto r = recorded(bytes))
-        return std::move(r->path);
-    return std::nullopt;
+    const std::optional<QByteArrayView> utf8 = body(bytes);
+    return utf8 ? pathOf(*utf8) : std::nullopt;
 }
 
 std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp) {

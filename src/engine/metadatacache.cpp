@@ -7,12 +7,14 @@
 #include <QLocale>
 #include <QSaveFile>
 #include <QtEndian>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <fcntl.h>
 #include <iostream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace orvane {
 
@@ -20,31 +22,32 @@ namespace {
 
 constexpr qint32 kNoCover = -1;
 constexpr qint32 kCoverNotKept = -2;
-// The least bytes one entry takes in the file: bookmark length, stamp, four string lengths,
-// track number, duration and cover index.
+// The least bytes one entry takes in the file: bookmark length, stamp, four text numbers,
+// track number, duration and cover number.
 constexpr qint64 kMinEntryBytes = 4 + 16 + 4 * 4 + 4 + 8 + 4;
 
-// Reads the QDataStream forms (Qt 6.0, big-endian) of the entries straight from the bytes: the
-// same values as QDataStream, without its device calls per field (a third of a large start's
-// reading of the cache). Any read past the end leaves `ok` false.
-class EntryReader {
+// Reads QDataStream's forms (Qt 6.0, big-endian) straight from the bytes: the same values as
+// QDataStream, without its device calls per field. Any read past the end leaves `ok` false.
+class Reader {
 public:
-    EntryReader(const QByteArray& bytes, qint64 from)
-        : p_(bytes.constData() + from)
+    explicit Reader(const QByteArray& bytes)
+        : p_(bytes.constData())
         , end_(bytes.constData() + bytes.size()) {}
     bool ok() const { return ok_; }
     bool atEnd() const { return p_ == end_; }
+    qint64 remaining() const { return end_ - p_; }
     template <typename T> T number() {
         if (!take(sizeof(T)))
             return T{};
         return qFromBigEndian<T>(p_ - sizeof(T));
     }
     double real() { return std::bit_cast<double>(number<quint64>()); }
-    QByteArray bytes() {
+    // The next byte array's bytes, left where they are (valid while the bytes read are).
+    QByteArrayView bytes() {
         const quint32 size = number<quint32>();
         if (size == 0xFFFFFFFF || !take(size))
             return {};
-        return QByteArray(p_ - size, qsizetype(size));
+        return QByteArrayView(p_ - size, qsizetype(size));
     }
     QString string() {
         const quint32 size = number<quint32>();
@@ -85,21 +88,10 @@ QString MetadataCache::languageKey(const QString& lang) {
     return lang;
 }
 
-bool MetadataCache::loadAnyLanguage() {
-    lang_.clear(); // any: what the file says is taken
-    const bool loaded = load();
-    loadedLang_ = lang_;
-    return loaded;
-}
-
-void MetadataCache::keepFor(const QString& lang) {
-    lang_ = languageKey(lang);
-    if (loadedLang_ != lang_)
-        entries_.clear();
-}
-
-bool MetadataCache::load() {
-    entries_.clear();
+bool MetadataCache::load(const QList<QByteArray>& expected) {
+    items_.clear();
+    index_.clear();
+    indexed_ = false;
     dirty_ = false;
     if (path_.isEmpty())
         return false;
@@ -120,70 +112,94 @@ bool MetadataCache::load() {
         return false;
     }
     const QByteArray bytes = file.read(maxFileBytes);
-    QDataStream in(bytes);
-    in.setVersion(QDataStream::Qt_6_0);
-    quint32 fileMagic = 0, version = 0;
-    QString lang;
-    in >> fileMagic >> version;
-    if (in.status() != QDataStream::Ok || fileMagic != magic || version != formatVersion)
+    Reader in(bytes);
+    const quint32 fileMagic = in.number<quint32>(), version = in.number<quint32>();
+    if (!in.ok() || fileMagic != magic || version != formatVersion)
         return false;
-    in >> lang;
-    if (lang_.isNull())
-        lang_ = lang; // loadAnyLanguage
-    if (in.status() != QDataStream::Ok || lang != lang_)
+    if (in.string() != lang_ || !in.ok())
         return false;
 
-    auto remaining = [&] { return bytes.size() - in.device()->pos(); };
-    quint32 coverCount = 0;
-    in >> coverCount;
-    if (in.status() != QDataStream::Ok || qint64(coverCount) * 4 > remaining())
+    const quint32 coverCount = in.number<quint32>();
+    if (!in.ok() || qint64(coverCount) * 4 > in.remaining())
         return false;
     QList<QByteArray> covers;
     covers.reserve(coverCount);
     for (quint32 i = 0; i < coverCount; ++i) {
-        QByteArray cover;
-        in >> cover;
-        if (in.status() != QDataStream::Ok || cover.isEmpty())
+        const QByteArrayView cover = in.bytes();
+        if (!in.ok() || cover.isEmpty())
             return false;
-        covers.append(cover);
+        covers.append(cover.toByteArray());
     }
-    quint32 count = 0;
-    in >> count;
-    if (in.status() != QDataStream::Ok || qint64(count) * kMinEntryBytes > remaining())
+    // Each text once: the entries of an album share its artist, album and technical line.
+    const quint32 textCount = in.number<quint32>();
+    if (!in.ok() || qint64(textCount) * 4 > in.remaining())
         return false;
-    QHash<QByteArray, Entry> entries;
-    entries.reserve(count);
-    EntryReader entryIn(bytes, in.device()->pos());
-    for (quint32 i = 0; i < count; ++i) {
-        Entry e;
-        const QByteArray bookmark = entryIn.bytes();
-        e.stamp.size = entryIn.number<qint64>();
-        e.stamp.mtimeNs = entryIn.number<qint64>();
-        e.title = entryIn.string();
-        e.artist = entryIn.string();
-        e.album = entryIn.string();
-        e.info = entryIn.string();
-        const qint32 trackNumber = entryIn.number<qint32>();
-        e.duration = entryIn.real();
-        const qint32 cover = entryIn.number<qint32>();
-        if (!entryIn.ok() || bookmark.isEmpty() || e.stamp.size < 0 || !std::isfinite(e.duration) ||
-            e.duration < 0 || cover < kCoverNotKept || cover >= qint64(covers.size()))
+    QList<QString> texts;
+    texts.reserve(textCount);
+    for (quint32 i = 0; i < textCount; ++i)
+        texts.append(in.string());
+    const quint32 count = in.number<quint32>();
+    if (!in.ok() || qint64(count) * kMinEntryBytes > in.remaining())
+        return false;
+    auto text = [&](quint32 n, QString* out) {
+        if (n >= quint32(texts.size()))
             return false;
-        e.trackNumber = trackNumber;
+        *out = texts.at(n);
+        return true;
+    };
+    QList<Item> items;
+    items.reserve(count);
+    for (quint32 i = 0; i < count; ++i) {
+        Item item;
+        const QByteArrayView bookmark = in.bytes();
+        Entry& e = item.entry;
+        e.stamp.size = in.number<qint64>();
+        e.stamp.mtimeNs = in.number<qint64>();
+        const quint32 title = in.number<quint32>(), artist = in.number<quint32>(),
+                      album = in.number<quint32>(), info = in.number<quint32>();
+        e.trackNumber = in.number<qint32>();
+        e.duration = in.real();
+        const qint32 cover = in.number<qint32>();
+        if (!in.ok() || bookmark.isEmpty() || e.stamp.size < 0 || !std::isfinite(e.duration) ||
+            e.duration < 0 || cover < kCoverNotKept || cover >= qint64(covers.size()) ||
+            !text(title, &e.title) || !text(artist, &e.artist) || !text(album, &e.album) ||
+            !text(info, &e.info))
+            return false;
+        // Where the stored list has it, its bytes are shared with that list.
+        item.bookmark = i < quint32(expected.size()) && expected.at(i) == bookmark
+                            ? expected.at(i)
+                            : bookmark.toByteArray();
         if (cover >= 0)
             e.artwork = covers.at(cover); // shared among the entries of one cover
         e.coverMissing = cover == kCoverNotKept;
-        entries.insert(bookmark, std::move(e));
+        items.append(std::move(item));
     }
-    if (!entryIn.atEnd())
+    if (!in.atEnd())
         return false;
-    entries_ = std::move(entries);
+    items_ = std::move(items);
     return true;
 }
 
-const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark) const {
-    const auto it = entries_.constFind(bookmark);
-    return it == entries_.cend() ? nullptr : &*it;
+qsizetype MetadataCache::indexOf(const QByteArray& bookmark, qsizetype at) const {
+    if (at >= 0 && at < items_.size() && items_.at(at).bookmark == bookmark)
+        return at;
+    if (!indexed_) {
+        index_.clear();
+        index_.reserve(items_.size());
+        for (qsizetype i = 0; i < items_.size(); ++i)
+            index_.emplace(items_.at(i).bookmark, i); // the first of a repeated one
+        indexed_ = true;
+    }
+    return index_.value(bookmark, -1);
+}
+
+const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark, qsizetype* at) const {
+    const qsizetype i = indexOf(bookmark, at ? *at : -1);
+    if (i < 0)
+        return nullptr;
+    if (at)
+        *at = i + 1;
+    return &items_.at(i).entry;
 }
 
 Track MetadataCache::track(const Entry& entry, QUrl url, const QByteArray& bookmark,
@@ -212,19 +228,36 @@ void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, cons
     e.trackNumber = track.trackNumber;
     e.duration = track.duration;
     e.artwork = track.artwork;
-    entries_.insert(bookmark, std::move(e));
+    if (const qsizetype i = indexOf(bookmark, -1); i >= 0) {
+        items_[i].entry = std::move(e);
+    } else {
+        index_.insert(bookmark, items_.size());
+        items_.append({bookmark, std::move(e)});
+    }
     dirty_ = true;
 }
 
-void MetadataCache::retain(const QSet<QByteArray>& keep) {
-    for (auto it = entries_.begin(); it != entries_.end();) {
-        if (keep.contains(it.key())) {
-            ++it;
-        } else {
-            it = entries_.erase(it);
-            dirty_ = true;
-        }
+void MetadataCache::retain(const QList<QByteArray>& order) {
+    QList<Item> kept;
+    kept.reserve(std::min(order.size(), items_.size()));
+    std::vector<bool> taken(size_t(items_.size()), false);
+    bool moved = false;
+    qsizetype at = 0;
+    for (const QByteArray& bookmark : order) {
+        const qsizetype i = indexOf(bookmark, at);
+        if (i < 0 || taken[size_t(i)])
+            continue; // not read yet, or listed twice
+        taken[size_t(i)] = true;
+        at = i + 1;
+        moved = moved || i != kept.size();
+        kept.append(items_.at(i));
     }
+    if (!moved && kept.size() == items_.size())
+        return; // the same entries in the same order
+    items_ = std::move(kept);
+    index_.clear();
+    indexed_ = false;
+    dirty_ = true;
 }
 
 MetadataCache::~MetadataCache() {
@@ -240,8 +273,7 @@ void MetadataCache::save() {
         writer_->setMaxThreadCount(1);
     }
     // A copy shares the entries until the next change here.
-    writer_->start(
-        [path = path_, lang = lang_, entries = entries_] { write(path, lang, entries); });
+    writer_->start([path = path_, lang = lang_, items = items_] { write(path, lang, items); });
 }
 
 void MetadataCache::waitForWrites() {
@@ -249,15 +281,27 @@ void MetadataCache::waitForWrites() {
         writer_->waitForDone();
 }
 
-bool MetadataCache::write(const QString& path, const QString& lang,
-                          const QHash<QByteArray, Entry>& entries) {
+bool MetadataCache::write(const QString& path, const QString& lang, const QList<Item>& items) {
     // Each distinct cover once, as long as they fit.
     QList<QByteArray> covers;
     QHash<QByteArray, qint32> coverIndex;
     qint64 coverBytes = 0;
-    QList<qint32> indexOf;
-    indexOf.reserve(entries.size());
-    for (const Entry& e : std::as_const(entries)) {
+    QList<qint32> coverOf;
+    coverOf.reserve(items.size());
+    // Each distinct text once.
+    QList<QString> texts;
+    QHash<QString, quint32> textIndex;
+    auto textOf = [&](const QString& text) {
+        const auto it = textIndex.constFind(text);
+        if (it != textIndex.cend())
+            return *it;
+        texts.append(text);
+        return *textIndex.insert(text, quint32(texts.size() - 1));
+    };
+    QList<std::array<quint32, 4>> textsOf;
+    textsOf.reserve(items.size());
+    for (const Item& item : items) {
+        const Entry& e = item.entry;
         qint32 index = e.coverMissing ? kCoverNotKept : kNoCover;
         if (!e.artwork.isEmpty()) {
             if (const auto it = coverIndex.constFind(e.artwork); it != coverIndex.cend()) {
@@ -271,7 +315,8 @@ bool MetadataCache::write(const QString& path, const QString& lang,
                 index = kCoverNotKept;
             }
         }
-        indexOf.append(index);
+        coverOf.append(index);
+        textsOf.append({textOf(e.title), textOf(e.artist), textOf(e.album), textOf(e.info)});
     }
 
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -286,12 +331,15 @@ bool MetadataCache::write(const QString& path, const QString& lang,
     out << magic << formatVersion << lang << quint32(covers.size());
     for (const QByteArray& cover : std::as_const(covers))
         out << cover;
-    out << quint32(entries.size());
-    qsizetype i = 0;
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it, ++i) {
-        const Entry& e = *it;
-        out << it.key() << e.stamp.size << e.stamp.mtimeNs << e.title << e.artist << e.album
-            << e.info << qint32(e.trackNumber) << e.duration << indexOf.at(i);
+    out << quint32(texts.size());
+    for (const QString& text : std::as_const(texts))
+        out << text;
+    out << quint32(items.size());
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const Entry& e = items.at(i).entry;
+        const std::array<quint32, 4>& t = textsOf.at(i);
+        out << items.at(i).bookmark << e.stamp.size << e.stamp.mtimeNs << t[0] << t[1] << t[2]
+            << t[3] << qint32(e.trackNumber) << e.duration << coverOf.at(i);
     }
     if (out.status() != QDataStream::Ok || !file.commit()) {
         std::cerr << "orvane: cannot write " << path.toStdString() << ": "

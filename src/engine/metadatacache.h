@@ -5,7 +5,7 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QSet>
+#include <QList>
 #include <QString>
 #include <QThreadPool>
 #include <memory>
@@ -19,13 +19,17 @@ namespace orvane {
 // while the file still has that stamp. Lives in the user's cache folder, apart from the
 // settings: losing it only costs a re-read.
 //
-// File form (QDataStream, Qt 6.0 encoding): magic, format version, the language the technical
-// lines were written in, the distinct covers, then the entries. A file that is too large,
-// damaged, of another version or another language is ignored as a whole. Main thread only.
+// File form (QDataStream's forms, Qt 6.0 encoding, big-endian): magic, format version, the
+// language the technical lines were written in, the distinct covers, the distinct texts, then
+// the entries in the stored playlist's order, each naming its texts and cover by number. A
+// start looks its stored list up in that same order, so it finds each entry where it expects
+// it, without a hash. A file that is too large, damaged, of another version or another
+// language is ignored as a whole. One thread at a time (a start reads it on its own thread,
+// then hands it to the main thread).
 class MetadataCache {
 public:
     static constexpr quint32 magic = 0x4F52564D; // "ORVM"
-    static constexpr quint32 formatVersion = 1;
+    static constexpr quint32 formatVersion = 2;
     // A file over this size is not read at all.
     static constexpr qint64 maxFileBytes = 256LL * 1024 * 1024;
     // Cover bytes kept in the file, all covers together. Entries whose cover does not fit are
@@ -53,23 +57,21 @@ public:
 
     const QString& path() const { return path_; }
     // Reads the file, replacing what is held. False (and nothing held) when there is no usable
-    // file.
-    bool load();
-    // The same before the language is known (a start reads the cache and the settings at
-    // once): the file's own language is kept, and `keepFor` then drops everything when it is
-    // not the one given.
-    bool loadAnyLanguage();
-    void keepFor(const QString& lang);
+    // file. `expected`: the bookmarks about to be looked up, in order (the stored list); an
+    // entry found in its place there shares its bytes instead of a copy of its own.
+    bool load(const QList<QByteArray>& expected = {});
     // The entry for this bookmark whatever its file is like now (its stamp says what it was
-    // read with: whoever shows it checks the file against that).
-    const Entry* find(const QByteArray& bookmark) const;
+    // read with: whoever shows it checks the file against that). `at`: where to look first
+    // in the order of the entries; it is moved past the entry found, so that looking up a list
+    // in the order it was saved in never needs the hash.
+    const Entry* find(const QByteArray& bookmark, qsizetype* at = nullptr) const;
     // The track an entry describes, with the id given (a fresh one).
     static Track track(const Entry& entry, QUrl url, const QByteArray& bookmark, const QUuid& id);
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);
-    // Drops the entries of bookmarks not in `keep`.
-    void retain(const QSet<QByteArray>& keep);
+    // Keeps the entries of these bookmarks only, in this order (the order they are written in).
+    void retain(const QList<QByteArray>& order);
     bool isDirty() const { return dirty_; }
-    qsizetype size() const { return entries_.size(); }
+    qsizetype size() const { return items_.size(); }
     // Writes the file atomically (it is replaced whole or not at all) from a snapshot of the
     // entries, on a thread of its own so that thousands of entries never hold up the caller.
     // Writes happen in the order asked; a failure is reported on standard error.
@@ -79,13 +81,19 @@ public:
     ~MetadataCache();
 
 private:
-    static bool write(const QString& path, const QString& lang,
-                      const QHash<QByteArray, Entry>& entries);
+    struct Item {
+        QByteArray bookmark;
+        Entry entry;
+    };
+    qsizetype indexOf(const QByteArray& bookmark, qsizetype at) const;
+    static bool write(const QString& path, const QString& lang, const QList<Item>& items);
 
     QString path_;
     QString lang_;
-    QString loadedLang_; // the file's, after loadAnyLanguage
-    QHash<QByteArray, Entry> entries_;
+    QList<Item> items_; // in the order they are written in
+    // Bookmark to position in items_, made when a look-up first misses its expected place.
+    mutable QHash<QByteArray, qsizetype> index_;
+    mutable bool indexed_ = false;
     bool dirty_ = false;
     std::unique_ptr<QThreadPool> writer_; // one thread: writes never overtake each other
 };

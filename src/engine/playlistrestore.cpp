@@ -2,6 +2,7 @@
 
 #include "core/localization.h"
 #include "engine/bookmark.h"
+#include "engine/filename.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -60,57 +61,35 @@ private:
     QRandomGenerator64 generator_;
 };
 
-// The rows to show for stored[begin, end): each entry from the cache as its file was last read
-// (checked later), else by its name. Rows are numbered from 0 within the part.
-PlaylistRestore::Result rowsOf(const PlaylistRestore::Result& r, qsizetype begin, qsizetype end) {
-    PlaylistRestore::Result part;
-    part.tracks.reserve(end - begin);
+// The rows to show: each entry from the cache as its file was last read (checked later), else
+// by its name. The cache holds its entries in the order of the stored list it was last saved
+// with, so each is found where it is expected.
+void showFrom(PlaylistRestore::Result& r) {
+    r.tracks.reserve(r.stored.size());
     IdSource ids;
-    for (qsizetype i = begin; i < end; ++i) {
-        const QByteArray& bytes = r.stored.at(i);
+    qsizetype at = 0;
+    for (const QByteArray& bytes : std::as_const(r.stored)) {
         const std::optional<QString> path = Bookmark::recordedPath(bytes);
         if (!path) {
-            part.dropped = true; // not one of ours: it never resolves
+            r.dropped = true; // not one of ours: it never resolves
             continue;
         }
-        const QUrl url = QUrl::fromLocalFile(*path);
-        if (const MetadataCache::Entry* entry = r.cache->find(bytes)) {
-            part.tracks.append(MetadataCache::track(*entry, url, bytes, ids.next()));
+        if (const MetadataCache::Entry* entry = r.cache->find(bytes, &at)) {
+            r.tracks.append(MetadataCache::track(*entry, localFileUrl(*path), bytes, ids.next()));
             if (entry->coverMissing)
-                part.reread.append(part.tracks.size() - 1); // its cover is to come
+                r.reread.append(r.tracks.size() - 1); // its cover is to come
             else
-                part.check.append({part.tracks.size() - 1, entry->stamp});
+                r.check.append({r.tracks.size() - 1, entry->stamp});
             continue;
         }
         Track shown;
         shown.id = ids.next();
         shown.title = Track::titleFromName(*path);
-        shown.url = url;
+        shown.url = localFileUrl(*path);
         shown.bookmark = bytes;
-        part.tracks.append(std::move(shown));
-        part.reread.append(part.tracks.size() - 1);
+        r.tracks.append(std::move(shown));
+        r.reread.append(r.tracks.size() - 1);
     }
-    return part;
-}
-
-// All the rows, made in two halves at once (the window is being built meanwhile, and a long
-// list takes tens of milliseconds).
-void showFrom(PlaylistRestore::Result& r) {
-    const qsizetype half = r.stored.size() / 2;
-    PlaylistRestore::Result second;
-    std::thread other([&] { second = rowsOf(r, half, r.stored.size()); });
-    PlaylistRestore::Result first = rowsOf(r, 0, half);
-    other.join();
-    const qsizetype offset = first.tracks.size();
-    r.tracks = std::move(first.tracks);
-    r.tracks.append(std::move(second.tracks));
-    r.reread = std::move(first.reread);
-    for (const qsizetype row : std::as_const(second.reread))
-        r.reread.append(offset + row);
-    r.check = std::move(first.check);
-    for (const PlaylistRestore::Result::Check& c : std::as_const(second.check))
-        r.check.append({offset + c.row, c.stamp});
-    r.dropped = first.dropped || second.dropped;
 }
 
 } // namespace
@@ -121,7 +100,7 @@ PlaylistRestore::Result PlaylistRestore::read(const QSettings& settings, const Q
     if (r.stored.isEmpty() || cachePath.isEmpty())
         return r;
     r.cache = std::make_unique<MetadataCache>(cachePath, currentLang(settings));
-    r.cache->load(); // nothing usable: every file is read again
+    r.cache->load(r.stored); // nothing usable: every file is read again
     showFrom(r);
     return r;
 }
@@ -134,27 +113,19 @@ PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
         struct stat st {};
         if (::stat(QFile::encodeName(settingsPath).constData(), &st) == 0 && !S_ISREG(st.st_mode))
             return;
-        // The cache is read beside the settings (its language is checked once they are read).
-        Result r;
-        std::thread cacheReader;
-        if (!cachePath_.isEmpty()) {
-            r.cache = std::make_unique<MetadataCache>(cachePath_, QString());
-            cacheReader = std::thread([cache = r.cache.get()] { cache->loadAnyLanguage(); });
-        }
-        // First, as the window waits for it: the settings file opened later in this process
-        // shares what is parsed here.
+        // One thread, one step after another: the window is being built on the other core.
+        // The settings come first, as the window waits for them too: the settings file opened
+        // later in this process shares what is parsed here.
         const QSettings settings(settingsPath, QSettings::IniFormat);
+        Result r;
         r.stored = storedBookmarks(settings);
-        if (cacheReader.joinable())
-            cacheReader.join();
         if (settings.status() != QSettings::NoError)
             return;
-        if (r.cache)
-            r.cache->keepFor(currentLang(settings)); // nothing usable: every file is read again
-        if (!r.stored.isEmpty() && r.cache)
+        if (!r.stored.isEmpty() && !cachePath_.isEmpty()) {
+            r.cache = std::make_unique<MetadataCache>(cachePath_, currentLang(settings));
+            r.cache->load(r.stored); // nothing usable: every file is read again
             showFrom(r);
-        else
-            r.cache.reset();
+        }
         result_ = std::move(r);
     });
 }

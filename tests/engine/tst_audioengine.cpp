@@ -4,8 +4,10 @@
 
 #include "radio/stationstore.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -37,6 +39,23 @@ private Q_SLOTS:
         QVERIFY(stored);
         QCOMPARE(*stored, e.stations());
         QCOMPARE(e.totalDuration(), 0.0);
+
+        // A later start that finds them stored as they are writes nothing: the settings file
+        // (which holds the playlist too) is not replaced.
+        const QList<RadioStation> presets = e.stations();
+        f.engine.reset();
+        f.writer->flush();
+        const auto fileId = [&] {
+            struct stat st {};
+            return ::stat(QFile::encodeName(f.settings->fileName()).constData(), &st) == 0
+                       ? st.st_ino
+                       : ino_t(0);
+        };
+        const ino_t before = fileId();
+        QVERIFY(before != 0);
+        QCOMPARE(f.start().stations(), presets);
+        f.writer->flush();
+        QCOMPARE(fileId(), before);
     }
 
     void everyPublishedAssignmentIsAnnouncedBeforeItChanges() {
