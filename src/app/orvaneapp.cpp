@@ -37,7 +37,8 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
     , writer_(std::make_unique<SettingsWriter>(settings_->fileName(), settings_->format()))
     , clock_(std::make_unique<SystemClock>())
     , players_(std::make_unique<GstPlayerFactory>())
-    , preferences_(std::make_unique<Preferences>(settings_.get(), writer_.get()))
+    , preferences_(std::make_unique<Preferences>(settings_.get(), writer_.get(),
+                                                 restore ? restore->snapshot() : nullptr))
     , theme_(std::make_unique<Theme>())
     , appearance_(std::make_unique<Appearance>(theme_.get()))
     , ownReaders_(readers ? nullptr : AudioEngine::makeReaderPool())

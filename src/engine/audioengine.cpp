@@ -6,6 +6,7 @@
 #include "engine/clock.h"
 #include "engine/metadatacache.h"
 #include "engine/playerfactory.h"
+#include "engine/playlistrestore.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -35,7 +36,7 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
         writer_ = ownWriter_.get();
     }
     writer_->flush(); // what was asked to be written before is what is read now
-    language_ = currentLang(*services_.settings);
+    language_ = startValue(QStringLiteral("appLanguage"), QStringLiteral("system")).toString();
     if (!services_.loader)
         services_.loader = &Track::load;
     levels_ = QList<double>(levelCount, 0.05);
@@ -46,7 +47,7 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     // written back at once, unless it is already stored exactly so: a write rewrites the whole
     // settings file, stored playlist and all, while the window is being built.
     QList<RadioStation> stations = loadStations(*services_.settings);
-    if (isStoredAsIs(*services_.settings, stations))
+    if (isStoredAsIs(startValue(QStringLiteral("radioStations")), stations))
         stations_ = std::move(stations);
     else
         setStations(std::move(stations));
@@ -56,6 +57,11 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
         restorePlaylist();
     tickTimer_ = services_.clock->every(clockPeriod, [this] { tick(); });
     // Media keys are wired by the desktop integration through the public operations.
+}
+
+QVariant AudioEngine::startValue(const QString& key, const QVariant& fallback) const {
+    const SettingsSnapshot* start = services_.restore ? services_.restore->snapshot() : nullptr;
+    return start ? start->value(key, fallback) : services_.settings->value(key, fallback);
 }
 
 AudioEngine::~AudioEngine() {

@@ -288,8 +288,12 @@ private:
     void saveMetadataCacheNow();
     void saveStations();
     QList<RadioStation> loadStations(QSettings& settings);
-    // True when `stations` are what the settings hold, in the form they are written in.
-    static bool isStoredAsIs(const QSettings& settings, const QList<RadioStation>& stations);
+    // True when `stations` are what `stored` holds, in the form they are written in.
+    static bool isStoredAsIs(const QVariant& stored, const QList<RadioStation>& stations);
+    // A setting as the engine is made: from what the start read ahead when it could, else from
+    // the settings (QSettings parses the whole section, stored playlist and all, at the first
+    // value asked for).
+    QVariant startValue(const QString& key, const QVariant& fallback = {}) const;
 
     EngineServices services_;
 

@@ -181,7 +181,7 @@ void AudioEngine::removeStations(const QSet<QUuid>& ids) {
 }
 
 QList<RadioStation> AudioEngine::loadStations(QSettings& settings) {
-    const QVariant stored = settings.value(kStationsKey);
+    const QVariant stored = startValue(kStationsKey);
     if (!stored.isValid())
         return RadioStation::presets(); // a first start
     if (stored.typeId() == QMetaType::QByteArray) {
@@ -199,8 +199,7 @@ QList<RadioStation> AudioEngine::loadStations(QSettings& settings) {
     return RadioStation::presets();
 }
 
-bool AudioEngine::isStoredAsIs(const QSettings& settings, const QList<RadioStation>& stations) {
-    const QVariant stored = settings.value(kStationsKey);
+bool AudioEngine::isStoredAsIs(const QVariant& stored, const QList<RadioStation>& stations) {
     return stored.typeId() == QMetaType::QByteArray &&
            stored.toByteArray() == StationStore::encode(stations);
 }

@@ -8,7 +8,9 @@
 #include <QRandomGenerator>
 #include <algorithm>
 #include <array>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace orvane {
@@ -17,10 +19,13 @@ namespace {
 
 const QString kPlaylistKey = QStringLiteral("playlistBookmarks");
 
+const QString kThemeKey = QStringLiteral("appTheme");
+const QString kLanguageKey = QStringLiteral("appLanguage");
+const QString kStationsKey = QStringLiteral("radioStations");
+
 // The stored list; empty when there is none or a value is of the wrong type (ignored as a
 // whole).
-QList<QByteArray> storedBookmarks(const QSettings& settings) {
-    const QVariant stored = settings.value(kPlaylistKey);
+QList<QByteArray> bookmarksIn(const QVariant& stored) {
     if (stored.typeId() != QMetaType::QVariantList && stored.typeId() != QMetaType::QStringList)
         return {};
     const QVariantList values = stored.toList();
@@ -96,7 +101,7 @@ void showFrom(PlaylistRestore::Result& r) {
 
 PlaylistRestore::Result PlaylistRestore::read(const QSettings& settings, const QString& cachePath) {
     Result r;
-    r.stored = storedBookmarks(settings);
+    r.stored = bookmarksIn(settings.value(kPlaylistKey));
     if (r.stored.isEmpty() || cachePath.isEmpty())
         return r;
     r.cache = std::make_unique<MetadataCache>(cachePath, currentLang(settings));
@@ -108,26 +113,69 @@ PlaylistRestore::Result PlaylistRestore::read(const QSettings& settings, const Q
 PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
     : cachePath_(std::move(cachePath)) {
     thread_ = std::thread([this, settingsPath = std::move(settingsPath)] {
-        // Only a regular file is read here: anything else (a FIFO, say) is left to the
-        // engine's own settings, which know what to do with it.
+        // Whatever happens, whoever waits for the settings' values is let go.
+        struct Release {
+            PlaylistRestore* self;
+            ~Release() { self->releaseSnapshot(); }
+        } release{this};
+        // Only a regular file is read here (without blocking on opening it): anything else (a
+        // FIFO, say) is left to the engine's own settings, which know what to do with it.
+        const int fd = ::open(QFile::encodeName(settingsPath).constData(),
+                              O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         struct stat st {};
-        if (::stat(QFile::encodeName(settingsPath).constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(fd);
             return;
+        }
         // One thread, one step after another: the window is being built on the other core.
-        // The settings come first, as the window waits for them too: the settings file opened
-        // later in this process shares what is parsed here.
-        const QSettings settings(settingsPath, QSettings::IniFormat);
+        // First what the window needs, then the stored list. Neither goes through QSettings
+        // when the file allows it: it would parse the whole list at the first value asked for,
+        // and hold every other QSettings on the file meanwhile.
+        QByteArray bytes;
+        QFile file;
+        if (fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+            bytes = file.readAll();
+        else if (fd >= 0)
+            ::close(fd);
+        snapshot_ = SettingsSnapshot::parse(bytes, {kThemeKey, kLanguageKey, kStationsKey});
+        releaseSnapshot();
+        // The settings the app opens next share the file's state in this process: read here
+        // (not parsed), the file is not read again there.
+        if (snapshot_)
+            const QSettings settings(settingsPath, QSettings::IniFormat);
         Result r;
-        r.stored = storedBookmarks(settings);
-        if (settings.status() != QSettings::NoError)
-            return;
+        QString lang;
+        const std::optional<SettingsSnapshot> list = SettingsSnapshot::parse(bytes, {kPlaylistKey});
+        if (snapshot_ && list) {
+            r.stored = bookmarksIn(list->value(kPlaylistKey));
+            lang = snapshot_->value(kLanguageKey, QStringLiteral("system")).toString();
+        } else {
+            // A file of other forms: QSettings parses it all.
+            const QSettings settings(settingsPath, QSettings::IniFormat);
+            r.stored = bookmarksIn(settings.value(kPlaylistKey));
+            lang = currentLang(settings);
+            if (settings.status() != QSettings::NoError)
+                return;
+        }
         if (!r.stored.isEmpty() && !cachePath_.isEmpty()) {
-            r.cache = std::make_unique<MetadataCache>(cachePath_, currentLang(settings));
+            r.cache = std::make_unique<MetadataCache>(cachePath_, lang);
             r.cache->load(r.stored); // nothing usable: every file is read again
             showFrom(r);
         }
         result_ = std::move(r);
     });
+}
+
+void PlaylistRestore::releaseSnapshot() {
+    const std::lock_guard lock(snapshotMutex_);
+    snapshotDone_ = true;
+    snapshotReady_.notify_all();
+}
+
+const SettingsSnapshot* PlaylistRestore::snapshot() {
+    std::unique_lock lock(snapshotMutex_);
+    snapshotReady_.wait(lock, [&] { return snapshotDone_; });
+    return snapshot_ ? &*snapshot_ : nullptr;
 }
 
 PlaylistRestore::~PlaylistRestore() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/settingssnapshot.h"
 #include "engine/metadatacache.h"
 #include "engine/track.h"
 
@@ -7,7 +8,9 @@
 #include <QList>
 #include <QSettings>
 #include <QString>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace orvane {
@@ -62,11 +65,21 @@ public:
     // be read here, or on a second call.
     std::optional<Result> take();
     const QString& cachePath() const { return cachePath_; }
+    // The values the window and the engine need as they are made (theme, language, stations),
+    // read first and quickly (see SettingsSnapshot); null when the file is not of the forms
+    // read so: then they are for QSettings to read. Waits for that first step only.
+    const SettingsSnapshot* snapshot();
 
 private:
+    void releaseSnapshot();
+
     QString cachePath_;
+    std::optional<SettingsSnapshot> snapshot_; // set before snapshotDone_, then never changed
+    std::mutex snapshotMutex_;
+    std::condition_variable snapshotReady_;
+    bool snapshotDone_ = false;
     std::optional<Result> result_;
-    std::thread thread_;
+    std::thread thread_; // last: starts once the rest is set up
 };
 
 } // namespace orvane

@@ -7,9 +7,11 @@
 #include "app/settingsview.h"
 #include "app/singleinstance.h"
 #include "app/traymenu.h"
+#include "core/localization.h"
 #include "core/settingswriter.h"
 #include "engine/bookmark.h"
 #include "engine/playlistrestore.h"
+#include "radio/stationstore.h"
 #include "support/busyglobalpool.h"
 #include "support/enginefixture.h"
 #include "support/testaudio.h"
@@ -17,6 +19,7 @@
 #include "ui/playlistpanel.h"
 #include "ui/theme.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -306,10 +309,20 @@ private Q_SLOTS:
             file.close();
             stored.append(*Bookmark::make(path));
         }
-        QSettings(settingsPath, QSettings::IniFormat).setValue("playlistBookmarks", stored);
+        const QList<RadioStation> stations{
+            {QUuid::createUuid(), QStringLiteral("Радио «Ночь», 2 ч."), "https://example.org/a"},
+            {QUuid::createUuid(), QStringLiteral("Plain \"quoted\" \\ one"), "http://x/;b=c"}};
+        {
+            QSettings settings(settingsPath, QSettings::IniFormat);
+            settings.setValue("playlistBookmarks", stored);
+            settings.setValue("appLanguage", "ru");
+            settings.setValue("appTheme", "dark");
+            settings.setValue("radioStations", StationStore::encode(stations));
+        }
 
         // As the program starts: the list is read while the application and its window are
-        // made, and is on show when the window first appears.
+        // made, and is on show when the window first appears, with the stored theme, language
+        // and stations.
         PlaylistRestore restore(settingsPath, dir.filePath("cache/playlist-metadata"));
         OrvaneApp app(std::make_unique<QSettings>(settingsPath, QSettings::IniFormat), nullptr,
                       &restore);
@@ -327,6 +340,17 @@ private Q_SLOTS:
         QCOMPARE(rowsWhenShown, 40);
         QCOMPARE(list->model()->index(7, 0).data().toString(), QStringLiteral("stored 7"));
         QCOMPARE(app.engine().playlist().size(), 40);
+        QCOMPARE(app.engine().stations(), stations);
+        QStringList trayTexts;
+        for (const QAction* action : app.tray().menu()->actions())
+            trayTexts.append(action->text());
+        QVERIFY2(trayTexts.contains(loc("open_player", "ru")), qPrintable(trayTexts.join('|')));
+        app.showSettings();
+        QVERIFY(app.settingsView()->findChild<QRadioButton*>());
+        int checkedDark = 0;
+        for (const QRadioButton* b : app.settingsView()->findChildren<QRadioButton*>())
+            checkedDark += b->isChecked() && b->text() == loc("dark", "ru");
+        QCOMPARE(checkedDark, 1);
     }
 
     void relaunchBringsTheWindowBackAndHandsOverFiles() {

@@ -1,0 +1,316 @@
+#include "core/settingssnapshot.h"
+
+#include <QList>
+#include <QStringList>
+#include <QVariantList>
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+namespace orvane {
+
+namespace {
+
+bool isHexDigit(uchar c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int hexValue(uchar c) {
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// How QSettings writes one string of a value in an INI file: escapes, and quotes around a string
+// holding a separator or starting or ending with a space. Every character here is below 0x100
+// (the parser takes nothing else), so each is one byte.
+void appendEscaped(std::string_view text, std::string& out) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    auto appendHex = [&](uchar c) {
+        out += "\\x";
+        if (c >= 16)
+            out += kHex[c >> 4];
+        out += kHex[c & 15];
+    };
+    // Characters from 0x7F on are escaped in byte arrays; other text is written as UTF-8, which
+    // for 0x7F is the byte itself.
+    const bool bytes = startsWith(text, "@ByteArray(") || startsWith(text, "@Variant(");
+    auto plain = [&](uchar c) {
+        return c >= 0x20 && c != '"' && c != '\\' && (c < 0x7F || (c == 0x7F && !bytes));
+    };
+    const size_t start = out.size();
+    out.reserve(start + text.size() + 2);
+    bool needsQuotes = false, escapeNextIfDigit = false;
+    for (size_t i = 0; i < text.size();) {
+        const uchar c = uchar(text[i]);
+        if (escapeNextIfDigit && isHexDigit(c)) {
+            appendHex(c);
+            ++i;
+            continue;
+        }
+        escapeNextIfDigit = false;
+        if (plain(c)) { // a run of characters written as they are, at once
+            size_t end = i;
+            while (end < text.size() && plain(uchar(text[end]))) {
+                const char d = text[end++];
+                needsQuotes = needsQuotes || d == ';' || d == ',' || d == '=';
+            }
+            out.append(text.data() + i, end - i);
+            i = end;
+            continue;
+        }
+        ++i;
+        switch (c) {
+        case '\0':
+            out += "\\0";
+            escapeNextIfDigit = true;
+            break;
+        case '\a':
+            out += "\\a";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\v':
+            out += "\\v";
+            break;
+        case '"':
+        case '\\':
+            out += '\\';
+            out += char(c);
+            break;
+        default: // other control characters, and in byte arrays 0x7F on
+            appendHex(c);
+            escapeNextIfDigit = true;
+        }
+    }
+    if (needsQuotes || (start < out.size() && (out[start] == ' ' || out.back() == ' '))) {
+        out.insert(start, 1, '"');
+        out += '"';
+    }
+}
+
+// One string of a value, from `at` up to an unquoted comma or the end of the line, unescaped
+// (every character below 0x100, as bytes). False for anything the writer would not have
+// written: raw bytes from 0x80 on (UTF-8 text), an unknown escape, a broken quote.
+bool unescapeOne(QByteArrayView raw, qsizetype& at, std::string& text) {
+    const qsizetype n = raw.size();
+    bool quoted = false;
+    while (at < n) {
+        const uchar c = uchar(raw[at]);
+        if (c == '"') {
+            quoted = !quoted;
+            ++at;
+        } else if (c == ',' && !quoted) {
+            break;
+        } else if (c == '\\') {
+            if (++at >= n)
+                return false;
+            const uchar e = uchar(raw[at++]);
+            int value = 0;
+            switch (e) {
+            case 'a':
+                text += '\a';
+                break;
+            case 'b':
+                text += '\b';
+                break;
+            case 'f':
+                text += '\f';
+                break;
+            case 'n':
+                text += '\n';
+                break;
+            case 'r':
+                text += '\r';
+                break;
+            case 't':
+                text += '\t';
+                break;
+            case 'v':
+                text += '\v';
+                break;
+            case '"':
+            case '?':
+            case '\'':
+            case '\\':
+                text += char(e);
+                break;
+            case 'x':
+                // As many hex digits as follow, as QSettings reads them.
+                if (at >= n || !isHexDigit(uchar(raw[at])))
+                    return false;
+                while (at < n && isHexDigit(uchar(raw[at]))) {
+                    value = value * 16 + hexValue(uchar(raw[at++]));
+                    if (value > 0xFF)
+                        return false;
+                }
+                text += char(value);
+                break;
+            default:
+                if (e < '0' || e > '7')
+                    return false;
+                value = e - '0';
+                while (at < n && raw[at] >= '0' && raw[at] <= '7') {
+                    value = value * 8 + (raw[at++] - '0');
+                    if (value > 0xFF)
+                        return false;
+                }
+                text += char(value);
+            }
+        } else if (c < 0x20 || c >= 0x80) {
+            return false;
+        } else { // a run of plain characters at once
+            qsizetype end = at + 1;
+            while (end < n) {
+                const uchar d = uchar(raw[end]);
+                if (d == '"' || d == ',' || d == '\\' || d < 0x20 || d >= 0x80)
+                    break;
+                ++end;
+            }
+            text.append(raw.data() + at, size_t(end - at));
+            at = end;
+        }
+    }
+    return !quoted;
+}
+
+// One string of a value, unescaped. A byte array keeps only its bytes (one copy for each of the
+// thousands in a stored list).
+struct Text {
+    enum Kind { Plain, Escaped, Bytes, Invalid, Other } kind = Plain;
+    QByteArray bytes; // Plain, Escaped ("@@…" without its first "@") and Bytes
+};
+
+Text textOf(std::string_view text) {
+    if (!startsWith(text, "@"))
+        return {Text::Plain, QByteArray(text.data(), qsizetype(text.size()))};
+    if (startsWith(text, "@@"))
+        return {Text::Escaped, QByteArray(text.data() + 1, qsizetype(text.size() - 1))};
+    if (startsWith(text, "@ByteArray(") && text.back() == ')')
+        return {Text::Bytes, QByteArray(text.data() + 11, qsizetype(text.size() - 12))};
+    if (text == "@Invalid()")
+        return {Text::Invalid, {}};
+    return {Text::Other, {}};
+}
+
+// A string as QSettings turns it into a value; nullopt for the forms not read here.
+std::optional<QVariant> valueOf(const Text& text) {
+    switch (text.kind) {
+    case Text::Plain:
+    case Text::Escaped:
+        return QVariant(QString::fromLatin1(text.bytes));
+    case Text::Bytes:
+        return QVariant(text.bytes);
+    case Text::Invalid:
+        return QVariant();
+    case Text::Other:
+        break;
+    }
+    return std::nullopt;
+}
+
+// A value's text after "key=": one string, or several joined by ", " (a list). Only what the
+// writer would write back to the very same bytes is taken.
+std::optional<QVariant> parseValue(QByteArrayView raw) {
+    QList<Text> texts;
+    std::string text, again;
+    qsizetype at = 0;
+    for (;;) {
+        const qsizetype from = at;
+        text.clear();
+        if (!unescapeOne(raw, at, text))
+            return std::nullopt;
+        again.clear();
+        appendEscaped(text, again);
+        if (std::string_view(raw.data() + from, size_t(at - from)) != again)
+            return std::nullopt;
+        texts.append(textOf(text));
+        if (at == raw.size())
+            break;
+        // The separator the writer puts between the strings of a list.
+        if (raw.size() - at < 2 || raw[at + 1] != ' ')
+            return std::nullopt;
+        at += 2;
+    }
+    if (texts.size() == 1)
+        return valueOf(texts.front());
+    // A list: of values when any of its strings is a special form, else of strings.
+    const bool special = std::any_of(texts.cbegin(), texts.cend(), [](const Text& t) {
+        return t.kind != Text::Plain && t.kind != Text::Escaped;
+    });
+    if (special) {
+        QVariantList values;
+        values.reserve(texts.size());
+        for (const Text& t : std::as_const(texts)) {
+            std::optional<QVariant> v = valueOf(t);
+            if (!v)
+                return std::nullopt;
+            values.append(std::move(*v));
+        }
+        return QVariant(values);
+    }
+    QStringList strings;
+    strings.reserve(texts.size());
+    for (const Text& t : std::as_const(texts))
+        strings.append(QString::fromLatin1(t.bytes));
+    return QVariant(strings);
+}
+
+bool isPlainKey(QByteArrayView key) {
+    return !key.isEmpty() && std::all_of(key.begin(), key.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '-' || c == '.';
+    });
+}
+
+} // namespace
+
+std::optional<SettingsSnapshot> SettingsSnapshot::parse(const QByteArray& file,
+                                                        const QSet<QString>& keys) {
+    SettingsSnapshot snapshot;
+    QByteArrayView rest(file);
+    while (!rest.isEmpty()) {
+        qsizetype end = rest.indexOf('\n');
+        if (end < 0)
+            end = rest.size();
+        const QByteArrayView line = rest.first(end);
+        rest = rest.sliced(std::min(end + 1, rest.size()));
+        if (line.isEmpty())
+            continue;
+        if (line.front() == '[') {
+            if (line != "[General]")
+                return std::nullopt; // groups are not the player's
+            continue;
+        }
+        // Keys as the player names them; any other spelling (escaped, spaced) is QSettings's to
+        // read.
+        const qsizetype equals = line.indexOf('=');
+        if (equals < 0 || !isPlainKey(line.first(equals)))
+            return std::nullopt;
+        const QString key = QString::fromLatin1(line.first(equals));
+        if (!keys.contains(key))
+            continue;
+        std::optional<QVariant> value = parseValue(line.sliced(equals + 1));
+        if (!value || snapshot.values_.contains(key))
+            return std::nullopt;
+        snapshot.values_.insert(key, std::move(*value));
+    }
+    return snapshot;
+}
+
+} // namespace orvane
