@@ -263,14 +263,7 @@ private:
     void readListed(AddTask& task);
     void recountTotalDuration();
     // A stored entry shown at start before its file has been read again.
-    struct RereadRow {
-        QByteArray bookmark;
-        QUuid id;
-        qsizetype row = -1; // where it was shown
-        // Shown from the metadata cache: its file is read again only when its stamp is no
-        // longer this one.
-        std::optional<FileStamp> unlessStamp;
-    };
+    using RereadRow = PlaylistRestore::Result::Row;
     // Shows what was read of the stored list at once; rows to read go to `reread`, rows shown
     // from the cache to `check`.
     void restoreFromCache(PlaylistRestore::Result restored, QList<RereadRow>* reread,

@@ -25,16 +25,8 @@ constexpr double kRefreshDelay = 0.25;
 // background (`reread`, then updated in place).
 void AudioEngine::restoreFromCache(PlaylistRestore::Result restored, QList<RereadRow>* reread,
                                    QList<RereadRow>* check) {
-    reread->reserve(restored.reread.size());
-    for (const qsizetype row : std::as_const(restored.reread)) {
-        const Track& shown = restored.tracks.at(row);
-        reread->append({*shown.bookmark, shown.id, row, std::nullopt});
-    }
-    check->reserve(restored.check.size());
-    for (const PlaylistRestore::Result::Check& c : std::as_const(restored.check)) {
-        const Track& shown = restored.tracks.at(c.row);
-        check->append({*shown.bookmark, shown.id, c.row, c.stamp});
-    }
+    *reread = std::move(restored.reread);
+    *check = std::move(restored.check);
     for (const PlaylistRestore::Result::Kept& k : std::as_const(restored.kept))
         unresolvedBookmarks_.append(
             {k.after < 0 ? QUuid() : restored.tracks.at(k.after).id, k.bytes});

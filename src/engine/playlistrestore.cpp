@@ -71,6 +71,7 @@ private:
 // with, so each is found where it is expected.
 void showFrom(PlaylistRestore::Result& r) {
     r.tracks.reserve(r.stored.size());
+    r.check.reserve(r.stored.size());
     IdSource ids;
     qsizetype at = 0;
     for (const QByteArray& bytes : std::as_const(r.stored)) {
@@ -79,21 +80,22 @@ void showFrom(PlaylistRestore::Result& r) {
             r.dropped = true; // not one of ours: it never resolves
             continue;
         }
+        const QUuid id = ids.next();
         if (const MetadataCache::Entry* entry = r.cache->find(bytes, &at)) {
-            r.tracks.append(MetadataCache::track(*entry, localFileUrl(*path), bytes, ids.next()));
+            r.tracks.append(MetadataCache::track(*entry, localFileUrl(*path), bytes, id));
             if (entry->coverMissing)
-                r.reread.append(r.tracks.size() - 1); // its cover is to come
+                r.reread.append({bytes, id, r.tracks.size() - 1, {}}); // its cover is to come
             else
-                r.check.append({r.tracks.size() - 1, entry->stamp});
+                r.check.append({bytes, id, r.tracks.size() - 1, entry->stamp});
             continue;
         }
         Track shown;
-        shown.id = ids.next();
+        shown.id = id;
         shown.title = Track::titleFromName(*path);
         shown.url = localFileUrl(*path);
         shown.bookmark = bytes;
         r.tracks.append(std::move(shown));
-        r.reread.append(r.tracks.size() - 1);
+        r.reread.append({bytes, id, r.tracks.size() - 1, {}});
     }
 }
 
@@ -141,8 +143,9 @@ PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
         releaseSnapshot();
         // The settings the app opens next share the file's state in this process: read here
         // (not parsed), the file is not read again there.
-        if (snapshot_)
+        if (snapshot_) {
             const QSettings settings(settingsPath, QSettings::IniFormat);
+        }
         Result r;
         QString lang;
         const std::optional<SettingsSnapshot> list = SettingsSnapshot::parse(bytes, {kPlaylistKey});

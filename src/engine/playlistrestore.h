@@ -31,14 +31,17 @@ public:
         std::unique_ptr<MetadataCache> cache;
         // The rows to show at once; those among them to read (not in the cache, shown by their
         // names until then); and those shown from the cache, with the stamp their files had
-        // when read, to be checked.
+        // when read, to be checked. Made here, so that showing them costs the window nothing.
         QList<Track> tracks;
-        QList<qsizetype> reread;
-        struct Check {
-            qsizetype row = -1;
-            FileStamp stamp;
+        struct Row {
+            QByteArray bookmark;
+            QUuid id;
+            qsizetype row = -1; // where it is shown
+            // Shown from the metadata cache: its file is read again only when its stamp is no
+            // longer this one.
+            std::optional<FileStamp> unlessStamp;
         };
-        QList<Check> check;
+        QList<Row> reread, check;
         // Entries on volumes not mounted now, each after the row it followed (-1: at the
         // start), so that they keep their place in the stored list.
         struct Kept {

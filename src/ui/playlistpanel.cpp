@@ -83,6 +83,9 @@ void PlaylistModel::sync() {
     // The common case while files arrive: tracks appended at the end.
     if (now > old && (old == 0 || list.at(old - 1).id == ids_.last())) {
         QList<int> added;
+        added.reserve(now - old);
+        ids_.reserve(now);
+        keys_.reserve(now);
         for (int i = old; i < now; ++i) {
             ids_.append(list.at(i).id);
             keys_.append(QString());
