@@ -19,6 +19,10 @@ int hexValue(uchar c) {
     return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
 }
 
+// The control characters written as a letter after a backslash, and those letters.
+constexpr std::string_view kControls("\a\b\f\n\r\t\v", 7);
+constexpr std::string_view kLetters("abfnrtv", 7);
+
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -62,38 +66,16 @@ void appendEscaped(std::string_view text, std::string& out) {
             continue;
         }
         ++i;
-        switch (c) {
-        case '\0':
-            out += "\\0";
-            escapeNextIfDigit = true;
-            break;
-        case '\a':
-            out += "\\a";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\v':
-            out += "\\v";
-            break;
-        case '"':
-        case '\\':
+        if (const size_t letter = kControls.find(char(c)); letter != kControls.npos) {
+            out += '\\';
+            out += kLetters[letter];
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += char(c);
-            break;
-        default: // other control characters, and in byte arrays 0x7F on
+        } else if (c == 0) {
+            out += "\\0";
+            escapeNextIfDigit = true;
+        } else { // other control characters, and in byte arrays 0x7F on
             appendHex(c);
             escapeNextIfDigit = true;
         }
@@ -122,35 +104,11 @@ bool unescapeOne(QByteArrayView raw, qsizetype& at, std::string& text) {
                 return false;
             const uchar e = uchar(raw[at++]);
             int value = 0;
-            switch (e) {
-            case 'a':
-                text += '\a';
-                break;
-            case 'b':
-                text += '\b';
-                break;
-            case 'f':
-                text += '\f';
-                break;
-            case 'n':
-                text += '\n';
-                break;
-            case 'r':
-                text += '\r';
-                break;
-            case 't':
-                text += '\t';
-                break;
-            case 'v':
-                text += '\v';
-                break;
-            case '"':
-            case '?':
-            case '\'':
-            case '\\':
+            if (const size_t letter = kLetters.find(char(e)); letter != kLetters.npos) {
+                text += kControls[letter];
+            } else if (e == '"' || e == '?' || e == '\'' || e == '\\') {
                 text += char(e);
-                break;
-            case 'x':
+            } else if (e == 'x') {
                 // As many hex digits as follow, as QSettings reads them.
                 if (at >= n || !isHexDigit(uchar(raw[at])))
                     return false;
@@ -160,10 +118,7 @@ bool unescapeOne(QByteArrayView raw, qsizetype& at, std::string& text) {
                         return false;
                 }
                 text += char(value);
-                break;
-            default:
-                if (e < '0' || e > '7')
-                    return false;
+            } else if (e >= '0' && e <= '7') {
                 value = e - '0';
                 while (at < n && raw[at] >= '0' && raw[at] <= '7') {
                     value = value * 8 + (raw[at++] - '0');
@@ -171,6 +126,8 @@ bool unescapeOne(QByteArrayView raw, qsizetype& at, std::string& text) {
                         return false;
                 }
                 text += char(value);
+            } else {
+                return false;
             }
         } else if (c < 0x20 || c >= 0x80) {
             return false;

@@ -238,10 +238,12 @@ void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, cons
 }
 
 void MetadataCache::retain(const QList<QByteArray>& order) {
-    QList<Item> kept;
-    kept.reserve(std::min(order.size(), items_.size()));
+    // Where each kept entry is now; nothing is copied when they are all kept in place (every
+    // save while files are added, which never takes anything away).
+    std::vector<qsizetype> positions;
+    positions.reserve(size_t(std::min(order.size(), items_.size())));
     std::vector<bool> taken(size_t(items_.size()), false);
-    bool moved = false;
+    bool inPlace = true;
     qsizetype at = 0;
     for (const QByteArray& bookmark : order) {
         const qsizetype i = indexOf(bookmark, at);
@@ -249,11 +251,15 @@ void MetadataCache::retain(const QList<QByteArray>& order) {
             continue; // not read yet, or listed twice
         taken[size_t(i)] = true;
         at = i + 1;
-        moved = moved || i != kept.size();
-        kept.append(items_.at(i));
+        inPlace = inPlace && i == qsizetype(positions.size());
+        positions.push_back(i);
     }
-    if (!moved && kept.size() == items_.size())
-        return; // the same entries in the same order
+    if (inPlace && qsizetype(positions.size()) == items_.size())
+        return;
+    QList<Item> kept;
+    kept.reserve(qsizetype(positions.size()));
+    for (const qsizetype i : positions)
+        kept.append(items_.at(i));
     items_ = std::move(kept);
     index_.clear();
     indexed_ = false;
