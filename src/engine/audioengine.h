@@ -275,6 +275,7 @@ private:
     void publishRefreshed();
     qsizetype rowNear(const QUuid& id, qsizetype hint) const;
     void saveMetadataCache();
+    void metadataSaveDue();
     // The bookmarks of the stored list in their order: the playlist's, with those kept for a
     // volume not mounted now in their places.
     QList<QByteArray> storedOrder() const;
@@ -354,6 +355,8 @@ private:
     // published together (a pass over thousands of rows would otherwise repeat per row).
     std::unique_ptr<MetadataCache> metadataCache_;
     std::unique_ptr<TimerHandle> metadataSaveTimer_;
+    // Clock times of the first change not written yet, and of the last one.
+    double metadataChangedSince_ = 0, metadataChangedAt_ = 0;
     std::unique_ptr<TimerHandle> refreshTimer_;
     // Rows a start showed, whose files are looked at (or read) once the window has appeared.
     QList<RereadRow> restoredChecks_, restoredReads_;

@@ -13,8 +13,11 @@ namespace orvane {
 
 namespace {
 
-// Changes within this window share one write of the metadata cache.
+// The metadata cache is written once changes have paused this long, or at the latest this long
+// after the first of them: a write hands the writer a snapshot, and the next change then copies
+// every entry on the main thread, which while thousands of files come in would stall it.
 constexpr double kMetadataSaveDelay = 2.0;
+constexpr double kMetadataSaveLatest = 15.0;
 // Rows read again at start are published together at most this often.
 constexpr double kRefreshDelay = 0.25;
 
@@ -89,9 +92,25 @@ void AudioEngine::publishRefreshed() {
 }
 
 void AudioEngine::saveMetadataCache() {
-    if (metadataCache_ && !metadataSaveTimer_)
+    if (!metadataCache_)
+        return;
+    metadataChangedAt_ = services_.clock->now();
+    if (!metadataSaveTimer_) {
+        metadataChangedSince_ = metadataChangedAt_;
         metadataSaveTimer_ =
-            services_.clock->after(kMetadataSaveDelay, [this] { saveMetadataCacheNow(); });
+            services_.clock->after(kMetadataSaveDelay, [this] { metadataSaveDue(); });
+    }
+}
+
+void AudioEngine::metadataSaveDue() {
+    const double due = std::min(metadataChangedAt_ + kMetadataSaveDelay,
+                                metadataChangedSince_ + kMetadataSaveLatest);
+    const double now = services_.clock->now();
+    if (due > now + 1e-6) { // changed since the timer was set: wait for the pause
+        metadataSaveTimer_ = services_.clock->after(due - now, [this] { metadataSaveDue(); });
+        return;
+    }
+    saveMetadataCacheNow();
 }
 
 void AudioEngine::saveMetadataCacheNow() {

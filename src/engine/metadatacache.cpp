@@ -92,6 +92,8 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
     items_.clear();
     index_.clear();
     indexed_ = false;
+    order_.clear();
+    writtenOrder_.clear();
     dirty_ = false;
     if (path_.isEmpty())
         return false;
@@ -177,6 +179,7 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
     if (!in.atEnd())
         return false;
     items_ = std::move(items);
+    writtenOrder_ = expected; // as far as is known, what it was written for
     return true;
 }
 
@@ -238,32 +241,33 @@ void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, cons
 }
 
 void MetadataCache::retain(const QList<QByteArray>& order) {
-    // Where each kept entry is now; nothing is copied when they are all kept in place (every
-    // save while files are added, which never takes anything away).
-    std::vector<qsizetype> positions;
-    positions.reserve(size_t(std::min(order.size(), items_.size())));
+    // Which entries the list still has. Nothing is copied when it has them all (every save
+    // while files come in); the order is the writer's business, off this thread.
     std::vector<bool> taken(size_t(items_.size()), false);
-    bool inPlace = true;
-    qsizetype at = 0;
+    qsizetype count = 0, at = 0;
     for (const QByteArray& bookmark : order) {
         const qsizetype i = indexOf(bookmark, at);
         if (i < 0 || taken[size_t(i)])
             continue; // not read yet, or listed twice
         taken[size_t(i)] = true;
         at = i + 1;
-        inPlace = inPlace && i == qsizetype(positions.size());
-        positions.push_back(i);
+        ++count;
     }
-    if (inPlace && qsizetype(positions.size()) == items_.size())
-        return;
-    QList<Item> kept;
-    kept.reserve(qsizetype(positions.size()));
-    for (const qsizetype i : positions)
-        kept.append(items_.at(i));
-    items_ = std::move(kept);
-    index_.clear();
-    indexed_ = false;
-    dirty_ = true;
+    if (count < items_.size()) {
+        QList<Item> kept;
+        kept.reserve(count);
+        for (qsizetype i = 0; i < items_.size(); ++i) {
+            if (taken[size_t(i)])
+                kept.append(std::move(items_[i]));
+        }
+        items_ = std::move(kept);
+        index_.clear();
+        indexed_ = false;
+        dirty_ = true;
+    }
+    if (order != writtenOrder_)
+        dirty_ = true;
+    order_ = order;
 }
 
 MetadataCache::~MetadataCache() {
@@ -279,7 +283,10 @@ void MetadataCache::save() {
         writer_->setMaxThreadCount(1);
     }
     // A copy shares the entries until the next change here.
-    writer_->start([path = path_, lang = lang_, items = items_] { write(path, lang, items); });
+    writer_->start([path = path_, lang = lang_, items = items_, order = order_] {
+        write(path, lang, items, order);
+    });
+    writtenOrder_ = order_;
 }
 
 void MetadataCache::waitForWrites() {
@@ -287,7 +294,29 @@ void MetadataCache::waitForWrites() {
         writer_->waitForDone();
 }
 
-bool MetadataCache::write(const QString& path, const QString& lang, const QList<Item>& items) {
+bool MetadataCache::write(const QString& path, const QString& lang, const QList<Item>& unordered,
+                          const QList<QByteArray>& order) {
+    // The entries in the order given (each once), then any it does not name.
+    QList<Item> items;
+    items.reserve(unordered.size());
+    {
+        QHash<QByteArray, qsizetype> index;
+        index.reserve(unordered.size());
+        for (qsizetype i = 0; i < unordered.size(); ++i)
+            index.emplace(unordered.at(i).bookmark, i);
+        std::vector<bool> written(size_t(unordered.size()), false);
+        for (const QByteArray& bookmark : order) {
+            const qsizetype i = index.value(bookmark, -1);
+            if (i >= 0 && !written[size_t(i)]) {
+                written[size_t(i)] = true;
+                items.append(unordered.at(i));
+            }
+        }
+        for (qsizetype i = 0; i < unordered.size(); ++i) {
+            if (!written[size_t(i)])
+                items.append(unordered.at(i));
+        }
+    }
     // Each distinct cover once, as long as they fit.
     QList<QByteArray> covers;
     QHash<QByteArray, qint32> coverIndex;

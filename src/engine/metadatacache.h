@@ -68,7 +68,8 @@ public:
     // The track an entry describes, with the id given (a fresh one).
     static Track track(const Entry& entry, QUrl url, const QByteArray& bookmark, const QUuid& id);
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);
-    // Keeps the entries of these bookmarks only, in this order (the order they are written in).
+    // Keeps the entries of these bookmarks only, and writes them in this order (the stored
+    // list's, repeats and all); a new order alone makes the cache dirty too.
     void retain(const QList<QByteArray>& order);
     bool isDirty() const { return dirty_; }
     qsizetype size() const { return items_.size(); }
@@ -86,11 +87,14 @@ private:
         Entry entry;
     };
     qsizetype indexOf(const QByteArray& bookmark, qsizetype at) const;
-    static bool write(const QString& path, const QString& lang, const QList<Item>& items);
+    static bool write(const QString& path, const QString& lang, const QList<Item>& items,
+                      const QList<QByteArray>& order);
 
     QString path_;
     QString lang_;
-    QList<Item> items_; // in the order they are written in
+    QList<Item> items_; // as read, then as put (the writer puts them in order_)
+    // The order of the next write, and the one the file has (as far as this process knows).
+    QList<QByteArray> order_, writtenOrder_;
     // Bookmark to position in items_, made when a look-up first misses its expected place.
     mutable QHash<QByteArray, qsizetype> index_;
     mutable bool indexed_ = false;

@@ -84,8 +84,10 @@ void PlaylistModel::sync() {
     if (now > old && (old == 0 || list.at(old - 1).id == ids_.last())) {
         QList<int> added;
         added.reserve(now - old);
-        ids_.reserve(now);
-        keys_.reserve(now);
+        if (old == 0) { // a whole list at once (a start); later appends grow as lists do
+            ids_.reserve(now);
+            keys_.reserve(now);
+        }
         for (int i = old; i < now; ++i) {
             ids_.append(list.at(i).id);
             keys_.append(QString());

@@ -176,6 +176,36 @@ private Q_SLOTS:
         QCOMPARE(fourth.reads->load(), 0);
     }
 
+    void theCacheIsWrittenOnceAddsPauseAndNeverWaitsLong() {
+        Fixture f;
+        CountingLoader loader;
+        AudioEngine& e = f.startCached(loader.loader());
+        const QString cache = f.cachePath();
+        // Files keep coming in, each add within two seconds of the last: nothing is written
+        // while they do (each write would cost the next add a copy of every entry)…
+        int added = 0;
+        auto addOne = [&] {
+            ++added;
+            e.add(files({QStringLiteral("burst%1.mp3").arg(added)}));
+            QTRY_COMPARE(e.playlist().size(), added);
+        };
+        for (int i = 0; i < 4; ++i) {
+            addOne();
+            f.clock.advance(1.5);
+        }
+        QVERIFY(!QFile::exists(cache));
+        // …and once they pause, it is.
+        f.clock.advance(0.6);
+        QTRY_VERIFY(QFile::exists(cache));
+        // A stream of changes that never pauses still has it written within 15 s.
+        QVERIFY(QFile::remove(cache));
+        for (int i = 0; i < 10; ++i) {
+            addOne();
+            f.clock.advance(1.5);
+        }
+        QTRY_VERIFY(QFile::exists(cache));
+    }
+
     void oddNamesComeBackAsTheSameFiles() {
         Fixture f;
         f.readAhead = true;
