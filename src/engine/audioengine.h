@@ -264,10 +264,9 @@ private:
     void recountTotalDuration();
     // A stored entry shown at start before its file has been read again.
     using RereadRow = PlaylistRestore::Result::Row;
-    // Shows what was read of the stored list at once; rows to read go to `reread`, rows shown
-    // from the cache to `check`.
-    void restoreFromCache(PlaylistRestore::Result restored, QList<RereadRow>* reread,
-                          QList<RereadRow>* check);
+    // Shows what was read of the stored list at once; rows to read go to `restoredReads_`, rows
+    // shown from the cache to `restoredChecks_`.
+    void restoreFromCache(PlaylistRestore::Result restored);
     // Starts the look at the files of the rows a start showed (and the reads of those it showed
     // by name): `restoredChecks_`, then `restoredReads_`.
     void checkRestored();

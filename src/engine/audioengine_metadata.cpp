@@ -25,14 +25,10 @@ constexpr double kRefreshDelay = 0.25;
 
 // The stored list shown at once, in one assignment: entries whose files are unchanged as they
 // were last read, the others by their file names until they have been read again in the
-// background (`reread`, then updated in place).
-void AudioEngine::restoreFromCache(PlaylistRestore::Result restored, QList<RereadRow>* reread,
-                                   QList<RereadRow>* check) {
-    *reread = std::move(restored.reread);
-    *check = std::move(restored.check);
-    for (const PlaylistRestore::Result::Kept& k : std::as_const(restored.kept))
-        unresolvedBookmarks_.append(
-            {k.after < 0 ? QUuid() : restored.tracks.at(k.after).id, k.bytes});
+// background (`restoredReads_`, `restoredChecks_`, then updated in place).
+void AudioEngine::restoreFromCache(PlaylistRestore::Result restored) {
+    restoredReads_ = std::move(restored.reread);
+    restoredChecks_ = std::move(restored.check);
     Q_EMIT objectWillChange();
     playlist_ = std::move(restored.tracks);
     recountTotalDuration();

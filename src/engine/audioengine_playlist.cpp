@@ -259,7 +259,7 @@ void AudioEngine::restorePlaylist() {
         // again when it changed, dropped when it is gone), and the others are read. That waits
         // until the window has had time to appear and paint: thousands of look-ups and reads
         // on the other core would slow its first frame.
-        restoreFromCache(std::move(restored), &restoredReads_, &restoredChecks_);
+        restoreFromCache(std::move(restored));
         if (!restoredReads_.isEmpty() || !restoredChecks_.isEmpty())
             checkTimer_ = services_.clock->after(kCheckDelay, [this] { checkRestored(); });
         return;

@@ -196,12 +196,11 @@ qsizetype MetadataCache::indexOf(const QByteArray& bookmark, qsizetype at) const
     return index_.value(bookmark, -1);
 }
 
-const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark, qsizetype* at) const {
-    const qsizetype i = indexOf(bookmark, at ? *at : -1);
+const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark, qsizetype& at) const {
+    const qsizetype i = indexOf(bookmark, at);
     if (i < 0)
         return nullptr;
-    if (at)
-        *at = i + 1;
+    at = i + 1;
     return &items_.at(i).entry;
 }
 

@@ -64,7 +64,7 @@ public:
     // read with: whoever shows it checks the file against that). `at`: where to look first
     // in the order of the entries; it is moved past the entry found, so that looking up a list
     // in the order it was saved in never needs the hash.
-    const Entry* find(const QByteArray& bookmark, qsizetype* at = nullptr) const;
+    const Entry* find(const QByteArray& bookmark, qsizetype& at) const;
     // The track an entry describes, with the id given (a fresh one).
     static Track track(const Entry& entry, QUrl url, const QByteArray& bookmark, const QUuid& id);
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);

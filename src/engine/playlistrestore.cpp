@@ -81,7 +81,7 @@ void showFrom(PlaylistRestore::Result& r) {
             continue;
         }
         const QUuid id = ids.next();
-        if (const MetadataCache::Entry* entry = r.cache->find(bytes, &at)) {
+        if (const MetadataCache::Entry* entry = r.cache->find(bytes, at)) {
             r.tracks.append(MetadataCache::track(*entry, localFileUrl(*path), bytes, id));
             if (entry->coverMissing)
                 r.reread.append({bytes, id, r.tracks.size() - 1, {}}); // its cover is to come

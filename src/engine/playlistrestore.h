@@ -42,13 +42,6 @@ public:
             std::optional<FileStamp> unlessStamp;
         };
         QList<Row> reread, check;
-        // Entries on volumes not mounted now, each after the row it followed (-1: at the
-        // start), so that they keep their place in the stored list.
-        struct Kept {
-            qsizetype after = -1;
-            QByteArray bytes;
-        };
-        QList<Kept> kept;
         bool dropped = false; // entries that are not bookmarks of ours
     };
 
