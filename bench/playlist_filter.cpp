@@ -52,10 +52,9 @@ int main(int argc, char* argv[]) {
     list.reserve(count);
     for (int i = 0; i < count; ++i) {
         const QString title = titles.at(i % titles.size()).arg(i);
-        list.append(Track(
-            QUrl::fromLocalFile(
-                QStringLiteral("/music/%1/%2.flac").arg(artists.at(i % artists.size()), title)),
-            title, artists.at((i / 7) % artists.size()), 200, {}, "FLAC"));
+        list.append(
+            Track(QStringLiteral("/music/%1/%2.flac").arg(artists.at(i % artists.size()), title),
+                  title, artists.at((i / 7) % artists.size()), 200, {}, "FLAC"));
     }
     engine.setPlaylist(list);
     QApplication::processEvents();

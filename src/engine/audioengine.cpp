@@ -272,10 +272,10 @@ bool AudioEngine::startTrack(const Track& track) {
     // out, so a burst of changes never piles up players.
     endCrossfadeOuts();
     // The new file is opened next: one that cannot be opened leaves what plays untouched.
-    const QString path = track.url.isLocalFile() ? track.url.toLocalFile() : track.url.toString();
+    const QString& path = track.path;
     QString error;
     std::shared_ptr<AudioFilePlayer> incoming =
-        track.url.isLocalFile() ? services_.players->openFile(path, &error) : nullptr;
+        path.startsWith(QLatin1Char('/')) ? services_.players->openFile(path, &error) : nullptr;
     if (!incoming) {
         if (error.isEmpty())
             error = QStringLiteral("not a local file");

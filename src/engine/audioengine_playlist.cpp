@@ -299,8 +299,9 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                    item.listOnly && item.url.isLocalFile() &&
                    (bookmark = Bookmark::make(item.url.toLocalFile()))) {
             // Only looked at: a regular file. Whether it opens is seen when it is read.
-            loaded.track = Track(item.url, Track::titleFromName(item.url.toLocalFile()), {}, 0, {},
-                                 {}, std::move(bookmark));
+            const QString path = item.url.toLocalFile();
+            loaded.track =
+                Track(path, Track::titleFromName(path), {}, 0, {}, {}, std::move(bookmark));
             loaded.unread = true;
             return loaded;
         } else {

@@ -78,19 +78,6 @@ QByteArray encodeFileName(const QString& name) {
     return out;
 }
 
-QUrl localFileUrl(const QString& path) {
-    // fromLocalFile percent-encodes through a careful pass over every character. For an
-    // absolute name without "%" (and not a "//" network path) the tolerant setter gives the
-    // very same URL in about a third of the time.
-    if (!path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1String("//")) ||
-        path.contains(QLatin1Char('%')))
-        return QUrl::fromLocalFile(path);
-    QUrl url;
-    url.setScheme(QStringLiteral("file"));
-    url.setPath(path, QUrl::TolerantMode);
-    return url;
-}
-
 bool isFolder(const QString& name) {
     struct stat st {};
     return ::stat(encodeFileName(name).constData(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QUrl>
 
 namespace orvane {
 
@@ -13,10 +12,6 @@ namespace orvane {
 // the name the user gave is the name that is opened. Valid UTF-8 maps as usual.
 QString decodeFileName(const QByteArray& bytes);
 QByteArray encodeFileName(const QString& name);
-
-// The file: URL of a path, the same as QUrl::fromLocalFile gives, quicker for the common name
-// (a start makes thousands).
-QUrl localFileUrl(const QString& path);
 
 // Folders by their names' bytes, so a folder whose own name is not UTF-8 is walked too (Qt's
 // QDir and QFileInfo encode names their own way and would not find it). Any thread.

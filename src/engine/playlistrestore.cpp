@@ -75,14 +75,14 @@ void showFrom(PlaylistRestore::Result& r) {
     IdSource ids;
     qsizetype at = 0;
     for (const QByteArray& bytes : std::as_const(r.stored)) {
-        const std::optional<QString> path = Bookmark::recordedPath(bytes);
+        std::optional<QString> path = Bookmark::recordedPath(bytes);
         if (!path) {
             r.dropped = true; // not one of ours: it never resolves
             continue;
         }
         const QUuid id = ids.next();
         if (const MetadataCache::Entry* entry = r.cache->find(bytes, at)) {
-            r.tracks.append(MetadataCache::track(*entry, localFileUrl(*path), bytes, id));
+            r.tracks.append(MetadataCache::track(*entry, std::move(*path), bytes, id));
             if (entry->coverMissing)
                 r.reread.append({bytes, id, r.tracks.size() - 1, {}}); // its cover is to come
             else
@@ -92,7 +92,7 @@ void showFrom(PlaylistRestore::Result& r) {
         Track shown;
         shown.id = id;
         shown.title = Track::titleFromName(*path);
-        shown.url = localFileUrl(*path);
+        shown.path = std::move(*path);
         shown.bookmark = bytes;
         r.tracks.append(std::move(shown));
         r.reread.append({bytes, id, r.tracks.size() - 1, {}});

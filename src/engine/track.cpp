@@ -28,10 +28,10 @@
 
 namespace orvane {
 
-Track::Track(QUrl url_, QString title_, QString artist_, double duration_, QByteArray artwork_,
+Track::Track(QString path_, QString title_, QString artist_, double duration_, QByteArray artwork_,
              QString info_, std::optional<QByteArray> bookmark_)
     : id(QUuid::createUuid())
-    , url(std::move(url_))
+    , path(std::move(path_))
     , title(std::move(title_))
     , artist(std::move(artist_))
     , duration(duration_)
@@ -508,7 +508,7 @@ Track Track::load(const QUrl& url, const QString& lang) {
     const QString info = format ? technicalLine(extension, size, duration, format->sampleRate,
                                                 format->channels, lang)
                                 : technicalLine(extension, size, duration, std::nullopt, 0, lang);
-    Track track(url, title, artist, duration, artwork, info);
+    Track track(path, title, artist, duration, artwork, info);
     track.album = album;
     track.trackNumber = trackNumber;
     return track;

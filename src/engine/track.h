@@ -12,12 +12,14 @@ namespace orvane {
 // when their ids are; no other field takes part.
 struct Track {
     Track() = default;
-    Track(QUrl url, QString title, QString artist, double duration, QByteArray artwork,
+    Track(QString path, QString title, QString artist, double duration, QByteArray artwork,
           QString info, std::optional<QByteArray> bookmark = std::nullopt);
 
     // Fresh random id per construction: two loads of one file give two ids. Never reassigned.
     QUuid id;
-    QUrl url;
+    // The file, by its absolute name (every entry is a local file). Kept as a name, not a
+    // URL: a start makes tens of thousands of rows at once, and a URL costs a parse each.
+    QString path;
     QString title;
     QString artist;
     double duration = 0; // seconds; 0 when unknown
@@ -28,6 +30,10 @@ struct Track {
     QString album;       // from the tags; empty when none
     int trackNumber = 0; // from the tags; 0 when unknown
     std::optional<QByteArray> bookmark;
+
+    QUrl url() const { return QUrl::fromLocalFile(path); }
+    // The file's name without its folder.
+    QString fileName() const { return path.sliced(path.lastIndexOf(QLatin1Char('/')) + 1); }
 
     bool operator==(const Track& other) const { return id == other.id; }
 

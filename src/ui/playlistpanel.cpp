@@ -50,7 +50,7 @@ QString PlaylistModel::fold(const QString& text) {
 QString PlaylistModel::keyOf(const Track& track) const {
     // Fields apart by a line break, which no word contains: a word never spans two of them.
     return fold(track.title) + QLatin1Char('\n') + fold(track.artist) + QLatin1Char('\n') +
-           fold(track.url.fileName());
+           fold(track.fileName());
 }
 
 bool PlaylistModel::accepts(int index) const {

@@ -358,21 +358,21 @@ private Q_SLOTS:
         e.add({urls.at(1), urls.at(2), QUrl::fromLocalFile(f.dir.filePath("gone.mp3")),
                QUrl("https://example.com/a.mp3"), urls.at(3)});
         QTRY_COMPARE(e.playlist().size(), 2);
-        QCOMPARE(e.playlist().at(1).url, urls.at(3));
+        QCOMPARE(e.playlist().at(1).url(), urls.at(3));
         QVERIFY(ok->isPlaying() && !ok->ramp);
         f.clock.advance(1);
         QCOMPARE(f.stored("playlistBookmarks").toList().size(), 2);
         // Opened from outside (a second launch, MPRIS OpenUri): the first file that opens plays.
         e.openExternal({urls.at(1), urls.at(4)});
         QTRY_COMPARE(e.playlist().size(), 3);
-        QCOMPARE(e.currentTrack()->url, urls.at(4));
+        QCOMPARE(e.currentTrack()->url(), urls.at(4));
         e.remove({e.playlist().at(1).id, e.playlist().at(2).id});
         e.play(e.playlist().at(0));
         ok = f.lastFile();
 
         // A track whose file went bad since it was added: the playing one keeps its volume.
         QList<Track> list = e.playlist();
-        list.append(Track(urls.at(1), "bad", QString(), 180, {}, "MP3"));
+        list.append(Track(urls.at(1).toLocalFile(), "bad", QString(), 180, {}, "MP3"));
         e.setPlaylist(list);
         e.play(e.playlist().at(1));
         QVERIFY(ok->isPlaying() && !ok->ramp);

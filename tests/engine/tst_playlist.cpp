@@ -454,7 +454,7 @@ private Q_SLOTS:
         f.engine.reset();
         AudioEngine& again = f.start();
         QTRY_COMPARE(again.playlist().size(), 1);
-        QCOMPARE(encodeFileName(again.playlist().at(0).url.toLocalFile()), raw);
+        QCOMPARE(encodeFileName(again.playlist().at(0).path), raw);
         ::unlink(raw.constData());
     }
 

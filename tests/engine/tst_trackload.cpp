@@ -189,7 +189,7 @@ private Q_SLOTS:
             f.write(bytes);
             f.close();
             const Track t = load(path);
-            QCOMPARE(t.url, QUrl::fromLocalFile(path));
+            QCOMPARE(t.url(), QUrl::fromLocalFile(path));
             QVERIFY2(t.artwork.isEmpty(), qPrintable(name));
             QVERIFY2(t.info.startsWith(QFileInfo(name).suffix().toUpper()), qPrintable(name));
             QVERIFY(t.duration >= 0);

@@ -80,10 +80,9 @@ struct EngineFixture {
                                            QSettings::IniFormat);
     }
     AudioEngine& start(TrackLoader loader = {}) {
-        engine = std::make_unique<AudioEngine>(
-            EngineServices{&clock, &players, settings.get(), &nowPlaying, &announcer,
-                           std::move(loader), pool.get(), metadataCachePath, writer.get(),
-                           restore});
+        engine = std::make_unique<AudioEngine>(EngineServices{
+            &clock, &players, settings.get(), &nowPlaying, &announcer, std::move(loader),
+            pool.get(), metadataCachePath, writer.get(), restore});
         return *engine;
     }
     // A playlist of tracks "/music/<name>.mp3" titled <name>, set without going through files.
@@ -92,7 +91,7 @@ struct EngineFixture {
         for (const QString& name : names) {
             const QString path = QStringLiteral("/music/%1.mp3").arg(name);
             players.durations.insert(path, duration);
-            list.append(Track(QUrl::fromLocalFile(path), name, QString(), duration, {}, "MP3"));
+            list.append(Track(path, name, QString(), duration, {}, "MP3"));
         }
         return list;
     }
