@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QVariantList>
 #include <algorithm>
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,30 @@ bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
+// How the escaper below treats each character: written as it is, written as it is but calling
+// for quotes around the string (a separator), or escaped. Characters from 0x7F on are escaped
+// in byte arrays; other text is written as UTF-8, which for 0x7F is the byte itself.
+enum CharClass : uchar { Plain, Separator, Escaped };
+using CharClasses = std::array<CharClass, 256>;
+constexpr CharClasses charClasses(bool bytes) {
+    CharClasses classes{};
+    for (int c = 0; c < 256; ++c)
+        classes[size_t(c)] = c < 0x20 || c == '"' || c == '\\' || c > 0x7F || (c == 0x7F && bytes)
+                                 ? Escaped
+                             : c == ';' || c == ',' || c == '=' ? Separator
+                                                                : Plain;
+    return classes;
+}
+constexpr CharClasses kByteClasses = charClasses(true), kTextClasses = charClasses(false);
+
+// Whether the reader below ends a run of plain characters at this one.
+constexpr std::array<bool, 256> kRunEnds = [] {
+    std::array<bool, 256> ends{};
+    for (int c = 0; c < 256; ++c)
+        ends[size_t(c)] = c == '"' || c == ',' || c == '\\' || c < 0x20 || c >= 0x80;
+    return ends;
+}();
+
 // How QSettings writes one string of a value in an INI file: escapes, and quotes around a string
 // holding a separator or starting or ending with a space. Every character here is below 0x100
 // (the parser takes nothing else), so each is one byte.
@@ -38,12 +63,9 @@ void appendEscaped(std::string_view text, std::string& out) {
             out += kHex[c >> 4];
         out += kHex[c & 15];
     };
-    // Characters from 0x7F on are escaped in byte arrays; other text is written as UTF-8, which
-    // for 0x7F is the byte itself.
-    const bool bytes = startsWith(text, "@ByteArray(") || startsWith(text, "@Variant(");
-    auto plain = [&](uchar c) {
-        return c >= 0x20 && c != '"' && c != '\\' && (c < 0x7F || (c == 0x7F && !bytes));
-    };
+    const CharClasses& classes = startsWith(text, "@ByteArray(") || startsWith(text, "@Variant(")
+                                     ? kByteClasses
+                                     : kTextClasses;
     const size_t start = out.size();
     out.reserve(start + text.size() + 2);
     bool needsQuotes = false, escapeNextIfDigit = false;
@@ -55,12 +77,13 @@ void appendEscaped(std::string_view text, std::string& out) {
             continue;
         }
         escapeNextIfDigit = false;
-        if (plain(c)) { // a run of characters written as they are, at once
+        if (classes[c] != Escaped) { // a run of characters written as they are, at once
             size_t end = i;
-            while (end < text.size() && plain(uchar(text[end]))) {
-                const char d = text[end++];
-                needsQuotes = needsQuotes || d == ';' || d == ',' || d == '=';
-            }
+            uchar seen = Plain;
+            for (CharClass k; end < text.size() && (k = classes[uchar(text[end])]) != Escaped;
+                 ++end)
+                seen |= k;
+            needsQuotes = needsQuotes || seen == Separator;
             out.append(text.data() + i, end - i);
             i = end;
             continue;
@@ -133,12 +156,8 @@ bool unescapeOne(QByteArrayView raw, qsizetype& at, std::string& text) {
             return false;
         } else { // a run of plain characters at once
             qsizetype end = at + 1;
-            while (end < n) {
-                const uchar d = uchar(raw[end]);
-                if (d == '"' || d == ',' || d == '\\' || d < 0x20 || d >= 0x80)
-                    break;
+            while (end < n && !kRunEnds[uchar(raw[end])])
                 ++end;
-            }
             text.append(raw.data() + at, size_t(end - at));
             at = end;
         }
@@ -181,28 +200,63 @@ std::optional<QVariant> valueOf(const Text& text) {
     return std::nullopt;
 }
 
-// A value's text after "key=": one string, or several joined by ", " (a list). Only what the
-// writer would write back to the very same bytes is taken.
+// The next string of a value into `text`, `at` moved past it and past the separator the
+// writer puts between the strings of a list (", "), which `more` tells (a string follows it,
+// if only an empty one). Only what the writer would write back to the very same bytes is
+// taken. `again`: room for that check.
+bool nextString(QByteArrayView raw, qsizetype& at, std::string& text, std::string& again,
+                bool& more) {
+    const qsizetype from = at;
+    text.clear();
+    if (!unescapeOne(raw, at, text))
+        return false;
+    again.clear();
+    appendEscaped(text, again);
+    if (std::string_view(raw.data() + from, size_t(at - from)) != again)
+        return false;
+    more = at < raw.size();
+    if (!more)
+        return true;
+    if (raw.size() - at < 2 || raw[at + 1] != ' ')
+        return false;
+    at += 2;
+    return true;
+}
+
+constexpr std::string_view kBytesOpen("@ByteArray(");
+
+// A list made of byte arrays only (a stored playlist: thousands of them) straight into a list of
+// them, without a value each; nullopt for anything else.
+std::optional<QByteArrayList> byteArraysOf(QByteArrayView raw) {
+    QByteArrayList list;
+    list.reserve(std::count(raw.begin(), raw.end(), ',') +
+                 1); // at most one string per comma, and one
+    std::string text, again;
+    qsizetype at = 0;
+    for (bool more = true; more;) {
+        if (!nextString(raw, at, text, again, more) || !startsWith(text, kBytesOpen) ||
+            text.back() != ')')
+            return std::nullopt;
+        list.append(QByteArray(text.data() + kBytesOpen.size(),
+                               qsizetype(text.size() - kBytesOpen.size() - 1)));
+    }
+    if (list.size() < 2) // one string is a value of its own, not a list
+        return std::nullopt;
+    return list;
+}
+
+// A value's text after "key=": one string, or several joined by ", " (a list).
 std::optional<QVariant> parseValue(QByteArrayView raw) {
+    if (raw.startsWith(kBytesOpen) || raw.startsWith("\"@ByteArray(")) // quoted or not
+        if (std::optional<QByteArrayList> list = byteArraysOf(raw))
+            return QVariant::fromValue(std::move(*list));
     QList<Text> texts;
     std::string text, again;
     qsizetype at = 0;
-    for (;;) {
-        const qsizetype from = at;
-        text.clear();
-        if (!unescapeOne(raw, at, text))
-            return std::nullopt;
-        again.clear();
-        appendEscaped(text, again);
-        if (std::string_view(raw.data() + from, size_t(at - from)) != again)
+    for (bool more = true; more;) {
+        if (!nextString(raw, at, text, again, more))
             return std::nullopt;
         texts.append(textOf(text));
-        if (at == raw.size())
-            break;
-        // The separator the writer puts between the strings of a list.
-        if (raw.size() - at < 2 || raw[at + 1] != ' ')
-            return std::nullopt;
-        at += 2;
     }
     if (texts.size() == 1)
         return valueOf(texts.front());
@@ -236,6 +290,27 @@ bool isPlainKey(QByteArrayView key) {
 }
 
 } // namespace
+
+QVariant SettingsSnapshot::value(const QString& key, const QVariant& fallback) const {
+    const auto found = values_.constFind(key);
+    if (found == values_.cend())
+        return fallback;
+    if (found->typeId() != QMetaType::QByteArrayList)
+        return *found;
+    const QByteArrayList list = found->value<QByteArrayList>();
+    QVariantList values;
+    values.reserve(list.size());
+    for (const QByteArray& bytes : list)
+        values.append(bytes);
+    return values;
+}
+
+std::optional<QByteArrayList> SettingsSnapshot::byteArrays(const QString& key) const {
+    const auto found = values_.constFind(key);
+    if (found == values_.cend() || found->typeId() != QMetaType::QByteArrayList)
+        return std::nullopt;
+    return found->value<QByteArrayList>();
+}
 
 std::optional<SettingsSnapshot> SettingsSnapshot::parse(const QByteArray& file,
                                                         const QSet<QString>& keys) {

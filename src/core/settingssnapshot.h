@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -23,11 +24,14 @@ public:
     // other keys are left unread.
     static std::optional<SettingsSnapshot> parse(const QByteArray& file, const QSet<QString>& keys);
 
-    QVariant value(const QString& key, const QVariant& fallback = {}) const {
-        return values_.value(key, fallback);
-    }
+    // The value as QSettings gives it.
+    QVariant value(const QString& key, const QVariant& fallback = {}) const;
+    // A value that is a list of byte arrays, as one (without a value made for each); nullopt
+    // for any other value, or none.
+    std::optional<QByteArrayList> byteArrays(const QString& key) const;
 
 private:
+    // Lists of byte arrays are held as QByteArrayList, others as QSettings gives them.
     QHash<QString, QVariant> values_;
 };
 

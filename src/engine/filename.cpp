@@ -1,8 +1,11 @@
 #include "engine/filename.h"
 
+#include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane {
 
@@ -104,6 +107,36 @@ QList<FolderEntry> folderEntries(const QString& folder) {
     }
     ::closedir(dir);
     return entries;
+}
+
+std::optional<QByteArray> readRegularFile(const QString& name, qint64 maxBytes) {
+    const int fd =
+        ::open(encodeFileName(name).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return QByteArray();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
+    // Every page of the buffer is touched here, before the read. A page first touched by the
+    // kernel as it copies the file in takes the process's memory map lock (a fault in user
+    // space does not), and the main thread, loading libraries and plugins beside a start's
+    // reads, queues behind each of those thousand faults for its own mappings.
+    std::memset(bytes.data(), 0, size_t(bytes.size()));
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    ::close(fd);
+    bytes.truncate(done);
+    return bytes;
 }
 
 } // namespace orvane

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <optional>
 
 namespace orvane {
 
@@ -23,5 +24,10 @@ struct FolderEntry {
     bool isFolder = false;
 };
 QList<FolderEntry> folderEntries(const QString& folder);
+
+// All a regular file holds; nullopt when the name is there but is not a regular file (a FIFO is
+// never waited on) or holds over `maxBytes`. A name that cannot be opened reads as empty. For
+// the files a start reads beside the window being built: see the .cpp. Any thread.
+std::optional<QByteArray> readRegularFile(const QString& name, qint64 maxBytes);
 
 } // namespace orvane

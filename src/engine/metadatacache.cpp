@@ -1,8 +1,9 @@
 #include "engine/metadatacache.h"
 
+#include "engine/filename.h"
+
 #include <QDataStream>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QSaveFile>
@@ -10,10 +11,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <fcntl.h>
 #include <iostream>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace orvane {
@@ -97,24 +95,11 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
     dirty_ = false;
     if (path_.isEmpty())
         return false;
-    // Opened without blocking and read only when it is a regular file: a FIFO in its place
-    // must not hold up the start.
-    const int fd =
-        ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    // Read only when it is a regular file: a FIFO in its place must not hold up the start.
+    const std::optional<QByteArray> bytes = readRegularFile(path_, maxFileBytes);
+    if (!bytes)
         return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxFileBytes) {
-        ::close(fd);
-        return false;
-    }
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    const QByteArray bytes = file.read(maxFileBytes);
-    Reader in(bytes);
+    Reader in(*bytes);
     const quint32 fileMagic = in.number<quint32>(), version = in.number<quint32>();
     if (!in.ok() || fileMagic != magic || version != formatVersion)
         return false;

@@ -4,13 +4,9 @@
 #include "engine/bookmark.h"
 #include "engine/filename.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 #include <algorithm>
 #include <array>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace orvane {
@@ -18,6 +14,8 @@ namespace orvane {
 namespace {
 
 const QString kPlaylistKey = QStringLiteral("playlistBookmarks");
+// A settings file larger than this is left to QSettings.
+constexpr qint64 kMaxSettingsBytes = 256LL * 1024 * 1024;
 
 const QString kThemeKey = QStringLiteral("appTheme");
 const QString kLanguageKey = QStringLiteral("appLanguage");
@@ -122,23 +120,14 @@ PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
         } release{this};
         // Only a regular file is read here (without blocking on opening it): anything else (a
         // FIFO, say) is left to the engine's own settings, which know what to do with it.
-        const int fd = ::open(QFile::encodeName(settingsPath).constData(),
-                              O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        struct stat st {};
-        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-            ::close(fd);
+        const std::optional<QByteArray> file = readRegularFile(settingsPath, kMaxSettingsBytes);
+        if (!file)
             return;
-        }
+        const QByteArray& bytes = *file;
         // One thread, one step after another: the window is being built on the other core.
         // First what the window needs, then the stored list. Neither goes through QSettings
         // when the file allows it: it would parse the whole list at the first value asked for,
         // and hold every other QSettings on the file meanwhile.
-        QByteArray bytes;
-        QFile file;
-        if (fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-            bytes = file.readAll();
-        else if (fd >= 0)
-            ::close(fd);
         snapshot_ = SettingsSnapshot::parse(bytes, {kThemeKey, kLanguageKey, kStationsKey});
         releaseSnapshot();
         // The settings the app opens next share the file's state in this process: read here
@@ -150,7 +139,8 @@ PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
         QString lang;
         const std::optional<SettingsSnapshot> list = SettingsSnapshot::parse(bytes, {kPlaylistKey});
         if (snapshot_ && list) {
-            r.stored = bookmarksIn(list->value(kPlaylistKey));
+            std::optional<QByteArrayList> bookmarks = list->byteArrays(kPlaylistKey);
+            r.stored = bookmarks ? std::move(*bookmarks) : bookmarksIn(list->value(kPlaylistKey));
             lang = snapshot_->value(kLanguageKey, QStringLiteral("system")).toString();
         } else {
             // A file of other forms: QSettings parses it all.

@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 using namespace orvane;
 
@@ -81,6 +82,8 @@ private Q_SLOTS:
                 QVariantList list;
                 for (int n = round % 7 == 0 ? 0 : 2 + random.bounded(40); n > 0; --n)
                     list.append(randomBytes(random, 120));
+                if (round % 11 == 1 && !list.isEmpty()) // mixed values, an empty text last
+                    list.append(round % 2 ? randomText(random) : QString());
                 settings.setValue("playlistBookmarks", list);
                 settings.setValue("someOtherKey", QStringList{"x", "y"}); // not asked for
             }
@@ -88,6 +91,15 @@ private Q_SLOTS:
                 SettingsSnapshot::parse(bytesOf(path), kKeys);
             QVERIFY2(snapshot, bytesOf(path).constData()); // the player's forms are all read
             compareWithQSettings(*snapshot, bytesOf(path));
+            // A stored playlist comes as one list of byte arrays, without a value for each.
+            const QVariantList stored = snapshot->value("playlistBookmarks").toList();
+            const bool allBytes =
+                stored.size() >= 2 && std::all_of(stored.cbegin(), stored.cend(), [](auto& v) {
+                    return v.typeId() == QMetaType::QByteArray;
+                });
+            QCOMPARE(snapshot->byteArrays("playlistBookmarks").has_value(), allBytes);
+            for (qsizetype i = 0; allBytes && i < stored.size(); ++i)
+                QCOMPARE(snapshot->byteArrays("playlistBookmarks")->at(i), stored.at(i));
         }
     }
 
@@ -113,6 +125,11 @@ private Q_SLOTS:
             "appTheme=dark,light\nappLanguage=\"a\", b\n",
             "app%20Theme=dark\n",
             "appTheme=\\x100\n",
+            "playlistBookmarks=@ByteArray(a), \n",
+            "playlistBookmarks=@ByteArray(a), b\n",
+            "playlistBookmarks=@ByteArray(a), @ByteArray(b\n",
+            "playlistBookmarks=@ByteArray(a),@ByteArray(b)\n",
+            "playlistBookmarks=@ByteArray(\\x31), @ByteArray(\\x1\\x31)\n",
         };
         for (const QByteArray& text : others) {
             const std::optional<SettingsSnapshot> snapshot = SettingsSnapshot::parse(text, kKeys);
