@@ -272,7 +272,7 @@ bool AudioEngine::startTrack(const Track& track) {
     // out, so a burst of changes never piles up players.
     endCrossfadeOuts();
     // The new file is opened next: one that cannot be opened leaves what plays untouched.
-    const QString& path = track.path;
+    const QString path = track.path();
     QString error;
     std::shared_ptr<AudioFilePlayer> incoming =
         path.startsWith(QLatin1Char('/')) ? services_.players->openFile(path, &error) : nullptr;

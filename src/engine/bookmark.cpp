@@ -134,6 +134,14 @@ std::optional<QString> recordedPath(const QByteArray& bytes) {
     return utf8 ? pathOf(*utf8) : std::nullopt;
 }
 
+bool recordsPath(const QByteArray& bytes) {
+    const std::optional<QByteArrayView> utf8 = body(bytes);
+    if (utf8 && !utf8->contains('\0') &&
+        std::all_of(utf8->cbegin(), utf8->cend(), [](char c) { return uchar(c) < 0x80; }))
+        return isCleanAbsolute(*utf8); // as pathOf() decides it
+    return utf8 && pathOf(*utf8);
+}
+
 std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp) {
     std::optional<Recorded> r = recorded(bytes);
     if (!r)

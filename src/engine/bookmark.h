@@ -30,6 +30,8 @@ std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp = nullp
 // The path the bytes record, without looking at the disk; nullopt for bytes that are not a
 // bookmark of this format.
 std::optional<QString> recordedPath(const QByteArray& bytes);
+// Whether recordedPath() gives a path, without making it (quick for a plain ASCII name).
+bool recordsPath(const QByteArray& bytes);
 
 // Resolves many bookmarks in a row as resolve() does, looking up a folder once for all the
 // consecutive entries in it (a stored playlist's files mostly come folder by folder).

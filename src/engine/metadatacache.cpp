@@ -189,11 +189,9 @@ const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark, qsiz
     return &items_.at(i).entry;
 }
 
-Track MetadataCache::track(const Entry& entry, QString path, const QByteArray& bookmark,
-                           const QUuid& id) {
+Track MetadataCache::track(const Entry& entry, const QByteArray& bookmark, const QUuid& id) {
     Track t; // no id of its own: that one is given
     t.id = id;
-    t.path = std::move(path);
     t.title = entry.title;
     t.artist = entry.artist;
     t.duration = entry.duration;

@@ -66,8 +66,7 @@ public:
     // in the order it was saved in never needs the hash.
     const Entry* find(const QByteArray& bookmark, qsizetype& at) const;
     // The track an entry describes, with the id given (a fresh one).
-    static Track track(const Entry& entry, QString path, const QByteArray& bookmark,
-                       const QUuid& id);
+    static Track track(const Entry& entry, const QByteArray& bookmark, const QUuid& id);
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);
     // Keeps the entries of these bookmarks only, and writes them in this order (the stored
     // list's, repeats and all); a new order alone makes the cache dirty too.

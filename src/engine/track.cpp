@@ -1,6 +1,7 @@
 #include "engine/track.h"
 
 #include "core/localization.h"
+#include "engine/bookmark.h"
 #include "engine/filename.h"
 
 #include <taglib/aifffile.h>
@@ -28,16 +29,27 @@
 
 namespace orvane {
 
-Track::Track(QString path_, QString title_, QString artist_, double duration_, QByteArray artwork_,
+Track::Track(QString path, QString title_, QString artist_, double duration_, QByteArray artwork_,
              QString info_, std::optional<QByteArray> bookmark_)
     : id(QUuid::createUuid())
-    , path(std::move(path_))
     , title(std::move(title_))
     , artist(std::move(artist_))
     , duration(duration_)
     , artwork(std::move(artwork_))
     , info(std::move(info_))
-    , bookmark(std::move(bookmark_)) {}
+    , bookmark(std::move(bookmark_))
+    , path_(std::move(path)) {}
+
+QString Track::path() const {
+    if (path_.isNull() && bookmark)
+        return Bookmark::recordedPath(*bookmark).value_or(QString());
+    return path_;
+}
+
+QString Track::fileName() const {
+    const QString name = path();
+    return name.sliced(name.lastIndexOf(QLatin1Char('/')) + 1);
+}
 
 namespace {
 

@@ -17,9 +17,6 @@ struct Track {
 
     // Fresh random id per construction: two loads of one file give two ids. Never reassigned.
     QUuid id;
-    // The file, by its absolute name (every entry is a local file). Kept as a name, not a
-    // URL: a start makes tens of thousands of rows at once, and a URL costs a parse each.
-    QString path;
     QString title;
     QString artist;
     double duration = 0; // seconds; 0 when unknown
@@ -31,9 +28,14 @@ struct Track {
     int trackNumber = 0; // from the tags; 0 when unknown
     std::optional<QByteArray> bookmark;
 
-    QUrl url() const { return QUrl::fromLocalFile(path); }
+    // The file, by its absolute name (every entry is a local file). A track with a bookmark
+    // names the file there: the rows of a start (tens of thousands at once) keep no name, and
+    // no URL, of their own.
+    QString path() const;
+    void setPath(QString path) { path_ = std::move(path); }
+    QUrl url() const { return QUrl::fromLocalFile(path()); }
     // The file's name without its folder.
-    QString fileName() const { return path.sliced(path.lastIndexOf(QLatin1Char('/')) + 1); }
+    QString fileName() const;
 
     bool operator==(const Track& other) const { return id == other.id; }
 
@@ -56,6 +58,9 @@ struct Track {
     static QString technicalLine(const QString& extension, std::optional<qint64> fileSize,
                                  double duration, std::optional<double> sampleRate, int channels,
                                  const QString& lang);
+
+private:
+    QString path_; // null: the bookmark's
 };
 
 } // namespace orvane

@@ -352,7 +352,7 @@ private Q_SLOTS:
                     QUrl::fromLocalFile(dir.filePath("folder.mp3")),
                     QUrl::fromLocalFile(dir.filePath("missing.mp3")), QUrl::fromLocalFile(ok2)});
         QTRY_COMPARE_WITH_TIMEOUT(engine.playlist().size(), 2, 10000);
-        QCOMPARE(engine.playlist().at(1).path, ok2);
+        QCOMPARE(engine.playlist().at(1).path(), ok2);
         // What played goes on: no fade, no change of track.
         const double before = engine.progress();
         QTRY_VERIFY_WITH_TIMEOUT(engine.progress() > before + 1.0, 10000);
@@ -375,7 +375,7 @@ private Q_SLOTS:
         engine.play(tracks.at(0));
         QTRY_VERIFY_WITH_TIMEOUT(engine.progress() > 0.5, 10000);
         {
-            QFile file(tracks.at(0).path);
+            QFile file(tracks.at(0).path());
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
             file.write(QByteArray(100, '\x7f'));
         }
@@ -384,9 +384,9 @@ private Q_SLOTS:
 
         // Deleted and replaced by something that is not audio while waiting: both are passed
         // over when their turn comes.
-        QVERIFY(QFile::remove(tracks.at(2).path));
+        QVERIFY(QFile::remove(tracks.at(2).path()));
         {
-            QFile file(tracks.at(3).path);
+            QFile file(tracks.at(3).path());
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
             file.write("not a sound at all");
         }
@@ -394,9 +394,9 @@ private Q_SLOTS:
 
         // Deleted, and replaced by a new file under its name, while it plays: the open file
         // plays on to its end and the player moves on as usual.
-        QVERIFY(QFile::remove(tracks.at(4).path));
+        QVERIFY(QFile::remove(tracks.at(4).path()));
         QString error;
-        QVERIFY(writeSine(tracks.at(4).path, AudioFormat::Wav, 1.0, 880, 0.3, &error));
+        QVERIFY(writeSine(tracks.at(4).path(), AudioFormat::Wav, 1.0, 880, 0.3, &error));
         QTRY_VERIFY_WITH_TIMEOUT(engine.progress() > 2.5 && current() == "e", 10000);
         QTRY_COMPARE_WITH_TIMEOUT(current(), QStringLiteral("b"), 10000);
         QVERIFY(engine.isPlaying());

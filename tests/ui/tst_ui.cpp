@@ -250,9 +250,9 @@ private Q_SLOTS:
         list[2].artist = "Кино";
         list[3].artist = "КИНО";
         list[4].artist = "New Order";
-        list[4].path = "/music/Новый Порядок - Blue Monday.mp3";
+        list[4].setPath("/music/Новый Порядок - Blue Monday.mp3");
         list[5].artist = "Fauré";
-        list[5].path = "/music/élégie-op24.flac";
+        list[5].setPath("/music/élégie-op24.flac");
         w.e.setPlaylist(list);
         QListView* l = w.list();
         auto shown = [&] {
