@@ -98,6 +98,7 @@ int main(int argc, char* argv[]) {
     // The stored playlist is read on a thread of its own while the window is being built.
     orvane::PlaylistRestore restore(settingsFile, orvane::metadataCachePath());
     QApplication app(argc, argv);
+    restore.reached(orvane::PlaylistRestore::Stage::DisplayConnected);
     QApplication::setDesktopFileName(QStringLiteral("orvane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/orvane.svg")));
     QApplication::setQuitOnLastWindowClosed(false); // the tray keeps it alive

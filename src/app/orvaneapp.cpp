@@ -44,6 +44,8 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
     , ownReaders_(readers ? nullptr : AudioEngine::makeReaderPool())
     , readers_(readers ? readers : ownReaders_.get())
     , delegate_(std::make_unique<AppDelegate>()) {
+    if (restore)
+        restore->reached(PlaylistRestore::Stage::ServicesMade);
     ::orvaneInitResources();
     delegate_->setPool(readers_);
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);

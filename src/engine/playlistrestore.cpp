@@ -148,18 +148,20 @@ PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
         if (!file)
             return;
         const QByteArray& bytes = *file;
-        makeHeapRoom(bytes.size());
         // One thread, one step after another: the window is being built on the other core.
         // First what the window needs, then the stored list. Neither goes through QSettings
         // when the file allows it: it would parse the whole list at the first value asked for,
         // and hold every other QSettings on the file meanwhile.
         snapshot_ = SettingsSnapshot::parse(bytes, {kThemeKey, kLanguageKey, kStationsKey});
         releaseSnapshot();
+        waitFor(Stage::DisplayConnected);
+        makeHeapRoom(bytes.size());
         // The settings the app opens next share the file's state in this process: read here
         // (not parsed), the file is not read again there.
         if (snapshot_) {
             const QSettings settings(settingsPath, QSettings::IniFormat);
         }
+        waitFor(Stage::ServicesMade);
         Result r;
         QString lang;
         const std::optional<SettingsSnapshot> list = SettingsSnapshot::parse(bytes, {kPlaylistKey});
@@ -185,23 +187,36 @@ PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
 }
 
 void PlaylistRestore::releaseSnapshot() {
-    const std::lock_guard lock(snapshotMutex_);
+    const std::lock_guard lock(mutex_);
     snapshotDone_ = true;
-    snapshotReady_.notify_all();
+    changed_.notify_all();
 }
 
 const SettingsSnapshot* PlaylistRestore::snapshot() {
-    std::unique_lock lock(snapshotMutex_);
-    snapshotReady_.wait(lock, [&] { return snapshotDone_; });
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return snapshotDone_; });
     return snapshot_ ? &*snapshot_ : nullptr;
 }
 
+void PlaylistRestore::reached(Stage stage) {
+    const std::lock_guard lock(mutex_);
+    stage_ = std::max(stage_, stage);
+    changed_.notify_all();
+}
+
+void PlaylistRestore::waitFor(Stage stage) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return stage_ >= stage; });
+}
+
 PlaylistRestore::~PlaylistRestore() {
+    reached(Stage::ServicesMade);
     if (thread_.joinable())
         thread_.join();
 }
 
 std::optional<PlaylistRestore::Result> PlaylistRestore::take() {
+    reached(Stage::ServicesMade);
     if (thread_.joinable())
         thread_.join();
     return std::exchange(result_, std::nullopt);

@@ -52,8 +52,19 @@ public:
     // Starts reading at once on a thread of its own, from its own view of the settings file
     // (a file that is not a regular one is not read: the engine then reads its own settings).
     PlaylistRestore(QString settingsPath, QString cachePath);
-    // Waits for the read when it was not taken.
+    // Lets the read go on and waits for it when it was not taken.
     ~PlaylistRestore();
+
+    // How far the main thread has come in making the app. Past the quick first step (the
+    // values in snapshot()), the read waits for it, so as to keep the other core free while
+    // the main thread mostly waits on others: QApplication connecting to the display (each of
+    // its round trips needs the X server on a core), then the settings and the players'
+    // registry being opened. The window's widgets, built on the main thread's core alone,
+    // are made beside the rest of the read.
+    enum class Stage { Started, DisplayConnected, ServicesMade };
+    // Lets the read go on to the steps that wait for `stage` (or for an earlier one). take()
+    // and the destructor let it go on to the end.
+    void reached(Stage stage);
     PlaylistRestore(const PlaylistRestore&) = delete;
     PlaylistRestore& operator=(const PlaylistRestore&) = delete;
 
@@ -68,12 +79,14 @@ public:
 
 private:
     void releaseSnapshot();
+    void waitFor(Stage stage);
 
     QString cachePath_;
     std::optional<SettingsSnapshot> snapshot_; // set before snapshotDone_, then never changed
-    std::mutex snapshotMutex_;
-    std::condition_variable snapshotReady_;
+    std::mutex mutex_;                         // for what follows
+    std::condition_variable changed_;
     bool snapshotDone_ = false;
+    Stage stage_ = Stage::Started;
     std::optional<Result> result_;
     std::thread thread_; // last: starts once the rest is set up
 };
