@@ -8,7 +8,7 @@ Each player keeps its settings and cache between rounds, so every measured start
 tagged corpus of bench/library.py (2,500 files, a quarter with a cover), 20,000 distinct paths.
 The moment of mapping is the MapNotify that `xev -root -event substructure` reports.
 
-Usage: bench/startup.py [--rounds 7] [--also NAME=BINARY ...]
+Usage: bench/startup.py [--rounds 25] [--also NAME=BINARY ...]
   --also runs another Orvane binary in the same rounds (for instance an older build), with the
   same stored playlists.
 Needs: xvfb, x11-utils (xev), dbus; audacious for the reference (apt-get install them first)."""
@@ -17,7 +17,7 @@ import threading, time
 
 root = pathlib.Path(__file__).resolve().parent.parent
 ap = argparse.ArgumentParser()
-ap.add_argument("--rounds", type=int, default=7)
+ap.add_argument("--rounds", type=int, default=25)
 ap.add_argument("--also", action="append", default=[])
 ap.add_argument("--sizes", default="0,5000,20000")
 args = ap.parse_args()
@@ -122,12 +122,14 @@ class Player:
         if self.cache_file and self.size:
             # The first start reads every file in the background and keeps what it read: wait
             # until the cache has been written and left alone for a while.
+            # A build that keeps no cache (an older one given with --also) writes none: after
+            # 20 s without one, it is taken to keep none.
             last, since, deadline = None, time.monotonic(), time.monotonic() + 600
             while time.monotonic() < deadline:
                 stamp = self.cache_file.stat().st_mtime_ns if self.cache_file.exists() else None
                 if stamp != last:
                     last, since = stamp, time.monotonic()
-                elif stamp is not None and time.monotonic() - since > 4:
+                elif time.monotonic() - since > (4 if stamp is not None else 20):
                     break
                 time.sleep(0.2)
         else:
@@ -142,9 +144,7 @@ for also in args.also:
     orvanes.append((name, binary))
 for name, binary in orvanes:
     for size in sizes:
-        # Only this build's cache is waited for; another binary may keep none.
-        players.append(Player(f"{name} {size}", [binary], size,
-                              "orvane/playlist-metadata" if name == "orvane" else None))
+        players.append(Player(f"{name} {size}", [binary], size, "orvane/playlist-metadata"))
 if shutil.which("audacious"):
     players.append(Player("audacious-gtk", ["audacious", "-G"]))
 else:
