@@ -282,6 +282,29 @@ std::optional<QVariant> parseValue(QByteArrayView raw) {
     return QVariant(strings);
 }
 
+// Whether QSettings ends this line at its line break, as this reader does. It does not within
+// quotes (a value may span lines), after a backslash (which carries it on) or at a carriage
+// return (a break of its own). Its comments (from a ";") are not followed: a line with one and
+// a quote in it is taken as not whole, and QSettings reads that file.
+bool isWholeLine(QByteArrayView line) {
+    static constexpr std::array<bool, 256> kSpecial = [] {
+        std::array<bool, 256> special{};
+        special['"'] = special['\\'] = special['\r'] = true;
+        return special;
+    }();
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (!kSpecial[uchar(c)])
+            continue;
+        if (c == '\r' || (c == '\\' && (++i == line.size() || line[i] == '\r')))
+            return false;
+        if (c == '"')
+            quoted = !quoted;
+    }
+    return !quoted;
+}
+
 bool isPlainKey(QByteArrayView key) {
     return !key.isEmpty() && std::all_of(key.begin(), key.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -335,8 +358,12 @@ std::optional<SettingsSnapshot> SettingsSnapshot::parse(const QByteArray& file,
         if (equals < 0 || !isPlainKey(line.first(equals)))
             return std::nullopt;
         const QString key = QString::fromLatin1(line.first(equals));
-        if (!keys.contains(key))
+        if (!keys.contains(key)) {
+            // Not read, but its line must end where QSettings ends it too.
+            if (!isWholeLine(line))
+                return std::nullopt;
             continue;
+        }
         std::optional<QVariant> value = parseValue(line.sliced(equals + 1));
         if (!value || snapshot.values_.contains(key))
             return std::nullopt;

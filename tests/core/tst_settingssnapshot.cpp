@@ -130,6 +130,12 @@ private Q_SLOTS:
             "playlistBookmarks=@ByteArray(a), @ByteArray(b\n",
             "playlistBookmarks=@ByteArray(a),@ByteArray(b)\n",
             "playlistBookmarks=@ByteArray(\\x31), @ByteArray(\\x1\\x31)\n",
+            // Lines not asked for that QSettings does not end at their line break: a quote
+            // left open, a backslash before the break, a carriage return.
+            "[General]\nother=@ByteArray(a), \"@ByteArray(b,\nappTheme=dark\nx=\"\n",
+            "other=a\\\nappTheme=dark\n",
+            "other=a\rappTheme=light\nappLanguage=ru\n",
+            "other=\"a;\nappTheme=dark\n\"\n",
         };
         for (const QByteArray& text : others) {
             const std::optional<SettingsSnapshot> snapshot = SettingsSnapshot::parse(text, kKeys);
