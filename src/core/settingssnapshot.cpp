@@ -172,13 +172,16 @@ struct Text {
     QByteArray bytes; // Plain, Escaped ("@@…" without its first "@") and Bytes
 };
 
+constexpr std::string_view kBytesOpen("@ByteArray(");
+
 Text textOf(std::string_view text) {
     if (!startsWith(text, "@"))
         return {Text::Plain, QByteArray(text.data(), qsizetype(text.size()))};
     if (startsWith(text, "@@"))
         return {Text::Escaped, QByteArray(text.data() + 1, qsizetype(text.size() - 1))};
-    if (startsWith(text, "@ByteArray(") && text.back() == ')')
-        return {Text::Bytes, QByteArray(text.data() + 11, qsizetype(text.size() - 12))};
+    if (startsWith(text, kBytesOpen) && text.back() == ')')
+        return {Text::Bytes, QByteArray(text.data() + kBytesOpen.size(),
+                                        qsizetype(text.size() - kBytesOpen.size() - 1))};
     if (text == "@Invalid()")
         return {Text::Invalid, {}};
     return {Text::Other, {}};
@@ -223,22 +226,21 @@ bool nextString(QByteArrayView raw, qsizetype& at, std::string& text, std::strin
     return true;
 }
 
-constexpr std::string_view kBytesOpen("@ByteArray(");
-
 // A list made of byte arrays only (a stored playlist: thousands of them) straight into a list of
 // them, without a value each; nullopt for anything else.
 std::optional<QByteArrayList> byteArraysOf(QByteArrayView raw) {
     QByteArrayList list;
-    list.reserve(std::count(raw.begin(), raw.end(), ',') +
-                 1); // at most one string per comma, and one
+    // At most one string per comma, and one more.
+    list.reserve(std::count(raw.begin(), raw.end(), ',') + 1);
     std::string text, again;
     qsizetype at = 0;
     for (bool more = true; more;) {
-        if (!nextString(raw, at, text, again, more) || !startsWith(text, kBytesOpen) ||
-            text.back() != ')')
+        if (!nextString(raw, at, text, again, more))
             return std::nullopt;
-        list.append(QByteArray(text.data() + kBytesOpen.size(),
-                               qsizetype(text.size() - kBytesOpen.size() - 1)));
+        Text bytes = textOf(text);
+        if (bytes.kind != Text::Bytes)
+            return std::nullopt;
+        list.append(std::move(bytes.bytes));
     }
     if (list.size() < 2) // one string is a value of its own, not a list
         return std::nullopt;

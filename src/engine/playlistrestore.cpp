@@ -121,17 +121,23 @@ void showFrom(PlaylistRestore::Result& r) {
     }
 }
 
-} // namespace
-
-PlaylistRestore::Result PlaylistRestore::read(const QSettings& settings, const QString& cachePath) {
-    Result r;
-    r.stored = bookmarksIn(settings.value(kPlaylistKey));
+// The stored list with its rows, from the cache in `cachePath` (empty: none) in `lang`.
+PlaylistRestore::Result restoreFrom(QList<QByteArray> stored, const QString& lang,
+                                    const QString& cachePath) {
+    PlaylistRestore::Result r;
+    r.stored = std::move(stored);
     if (r.stored.isEmpty() || cachePath.isEmpty())
         return r;
-    r.cache = std::make_unique<MetadataCache>(cachePath, currentLang(settings));
+    r.cache = std::make_unique<MetadataCache>(cachePath, lang);
     r.cache->load(r.stored); // nothing usable: every file is read again
     showFrom(r);
     return r;
+}
+
+} // namespace
+
+PlaylistRestore::Result PlaylistRestore::read(const QSettings& settings, const QString& cachePath) {
+    return restoreFrom(bookmarksIn(settings.value(kPlaylistKey)), currentLang(settings), cachePath);
 }
 
 PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
@@ -162,27 +168,18 @@ PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
             const QSettings settings(settingsPath, QSettings::IniFormat);
         }
         waitFor(Stage::ServicesMade);
-        Result r;
-        QString lang;
         const std::optional<SettingsSnapshot> list = SettingsSnapshot::parse(bytes, {kPlaylistKey});
         if (snapshot_ && list) {
             std::optional<QByteArrayList> bookmarks = list->byteArrays(kPlaylistKey);
-            r.stored = bookmarks ? std::move(*bookmarks) : bookmarksIn(list->value(kPlaylistKey));
-            lang = snapshot_->value(kLanguageKey, QStringLiteral("system")).toString();
-        } else {
-            // A file of other forms: QSettings parses it all.
-            const QSettings settings(settingsPath, QSettings::IniFormat);
-            r.stored = bookmarksIn(settings.value(kPlaylistKey));
-            lang = currentLang(settings);
-            if (settings.status() != QSettings::NoError)
-                return;
+            result_ = restoreFrom(
+                bookmarks ? std::move(*bookmarks) : bookmarksIn(list->value(kPlaylistKey)),
+                snapshot_->value(kLanguageKey, QStringLiteral("system")).toString(), cachePath_);
+            return;
         }
-        if (!r.stored.isEmpty() && !cachePath_.isEmpty()) {
-            r.cache = std::make_unique<MetadataCache>(cachePath_, lang);
-            r.cache->load(r.stored); // nothing usable: every file is read again
-            showFrom(r);
-        }
-        result_ = std::move(r);
+        // A file of other forms: QSettings parses it all.
+        const QSettings settings(settingsPath, QSettings::IniFormat);
+        if (settings.status() == QSettings::NoError)
+            result_ = read(settings, cachePath_);
     });
 }
 
