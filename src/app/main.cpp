@@ -98,7 +98,6 @@ int main(int argc, char* argv[]) {
     // The stored playlist is read on a thread of its own while the window is being built.
     orvane::PlaylistRestore restore(settingsFile, orvane::metadataCachePath());
     QApplication app(argc, argv);
-    restore.reached(orvane::PlaylistRestore::Stage::DisplayConnected);
     QApplication::setDesktopFileName(QStringLiteral("orvane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/orvane.svg")));
     QApplication::setQuitOnLastWindowClosed(false); // the tray keeps it alive
@@ -111,7 +110,8 @@ int main(int argc, char* argv[]) {
     const std::unique_ptr<QThreadPool> readers = orvane::AudioEngine::makeReaderPool();
     int code = 0;
     {
-        orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile), readers.get(), &restore);
+        // The settings are opened only if the restore could not read what a start needs.
+        orvane::OrvaneApp orvane(nullptr, readers.get(), &restore);
         orvane.acceptLaunches(&instance);
         QList<QUrl> files;
         for (const QByteArray& path : command.paths())

@@ -33,8 +33,12 @@ namespace orvane {
 OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
                      PlaylistRestore* restore, QObject* parent)
     : QObject(parent)
-    , settings_(std::move(settings))
-    , writer_(std::make_unique<SettingsWriter>(settings_->fileName(), settings_->format()))
+    , settings_(settings || (restore && restore->snapshot())
+                    ? std::move(settings)
+                    : openUserSettings(restore ? restore->settingsPath() : userSettingsPath()))
+    , writer_(settings_
+                  ? std::make_unique<SettingsWriter>(settings_->fileName(), settings_->format())
+                  : std::make_unique<SettingsWriter>(restore->settingsPath(), QSettings::IniFormat))
     , clock_(std::make_unique<SystemClock>())
     , players_(std::make_unique<GstPlayerFactory>())
     , preferences_(std::make_unique<Preferences>(settings_.get(), writer_.get(),

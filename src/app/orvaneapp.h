@@ -37,6 +37,9 @@ public:
     // Files are read and folders walked on `readers` (which must outlive the application);
     // without one the application makes its own. `restore`, when given, is the stored playlist
     // already being read (from the same settings file); else the engine reads it itself.
+    // `settings` may be null with a `restore`: the settings file is then opened only when the
+    // restore could not read ahead what a start needs (the main thread never parses the stored
+    // playlist while the window is being built).
     explicit OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers = nullptr,
                        PlaylistRestore* restore = nullptr, QObject* parent = nullptr);
     ~OrvaneApp() override;
@@ -67,7 +70,7 @@ Q_SIGNALS:
     void playerOpened();
 
 private:
-    std::unique_ptr<QSettings> settings_;    // read at start; written through writer_
+    std::unique_ptr<QSettings> settings_;    // read at start, if at all; written through writer_
     std::unique_ptr<SettingsWriter> writer_; // goes after the engine, writing what it left
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<GstPlayerFactory> players_;

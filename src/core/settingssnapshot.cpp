@@ -1,10 +1,13 @@
 #include "core/settingssnapshot.h"
 
+#include "core/giveway.h"
+
 #include <QList>
 #include <QStringList>
 #include <QVariantList>
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -231,7 +234,11 @@ bool nextString(QByteArrayView raw, qsizetype& at, std::string& text, std::strin
 std::optional<QByteArrayList> byteArraysOf(QByteArrayView raw) {
     QByteArrayList list;
     // At most one string per comma, and one more.
-    list.reserve(std::count(raw.begin(), raw.end(), ',') + 1);
+    qsizetype commas = 0;
+    for (const char *p = raw.data(), *end = p + raw.size();
+         (p = static_cast<const char*>(std::memchr(p, ',', size_t(end - p)))); ++p)
+        ++commas;
+    list.reserve(commas + 1);
     std::string text, again;
     qsizetype at = 0;
     for (bool more = true; more;) {
@@ -241,6 +248,7 @@ std::optional<QByteArrayList> byteArraysOf(QByteArrayView raw) {
         if (bytes.kind != Text::Bytes)
             return std::nullopt;
         list.append(std::move(bytes.bytes));
+        giveWay();
     }
     if (list.size() < 2) // one string is a value of its own, not a list
         return std::nullopt;
@@ -289,6 +297,13 @@ std::optional<QVariant> parseValue(QByteArrayView raw) {
 // return (a break of its own). Its comments (from a ";") are not followed: a line with one and
 // a quote in it is taken as not whole, and QSettings reads that file.
 bool isWholeLine(QByteArrayView line) {
+    // Mostly the stored playlist's line, megabytes long, with neither quotes nor carriage
+    // returns: then only a backslash left alone at its end carries it on.
+    if (!line.contains('"') && !line.contains('\r')) {
+        const auto last =
+            std::find_if(line.rbegin(), line.rend(), [](char c) { return c != '\\'; });
+        return (last - line.rbegin()) % 2 == 0;
+    }
     static constexpr std::array<bool, 256> kSpecial = [] {
         std::array<bool, 256> special{};
         special['"'] = special['\\'] = special['\r'] = true;

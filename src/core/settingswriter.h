@@ -35,6 +35,7 @@ public:
     // How the last write went (QSettings::AccessError for a file that cannot be written).
     QSettings::Status status() const;
     QString fileName() const { return fileName_; }
+    QSettings::Format format() const { return format_; }
 
 private:
     void run();

@@ -28,7 +28,8 @@ namespace orvane {
 AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     : QObject(parent)
     , services_(std::move(services)) {
-    Q_ASSERT(services_.clock && services_.players && services_.settings);
+    Q_ASSERT(services_.clock && services_.players);
+    Q_ASSERT(services_.settings || (services_.restore && services_.settingsWriter));
     writer_ = services_.settingsWriter;
     if (!writer_) {
         ownWriter_ = std::make_unique<SettingsWriter>(services_.settings->fileName(),
@@ -46,7 +47,7 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     // The stored list (presets on a first start) goes through the normal setter, so it is
     // written back at once, unless it is already stored exactly so: a write rewrites the whole
     // settings file, stored playlist and all, while the window is being built.
-    QList<RadioStation> stations = loadStations(*services_.settings);
+    QList<RadioStation> stations = loadStations();
     if (isStoredAsIs(startValue(QStringLiteral("radioStations")), stations))
         stations_ = std::move(stations);
     else
@@ -59,9 +60,17 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     // Media keys are wired by the desktop integration through the public operations.
 }
 
-QVariant AudioEngine::startValue(const QString& key, const QVariant& fallback) const {
+QVariant AudioEngine::startValue(const QString& key, const QVariant& fallback) {
     const SettingsSnapshot* start = services_.restore ? services_.restore->snapshot() : nullptr;
-    return start ? start->value(key, fallback) : services_.settings->value(key, fallback);
+    return start ? start->value(key, fallback) : settings().value(key, fallback);
+}
+
+QSettings& AudioEngine::settings() {
+    if (services_.settings)
+        return *services_.settings;
+    if (!ownSettings_)
+        ownSettings_ = std::make_unique<QSettings>(writer_->fileName(), writer_->format());
+    return *ownSettings_;
 }
 
 AudioEngine::~AudioEngine() {

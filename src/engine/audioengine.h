@@ -44,9 +44,11 @@ using TrackLoader = std::function<Track(const QUrl& url, const QString& lang)>;
 
 // What the engine is built from. Everything is passed in, so each test gets its own.
 struct EngineServices {
-    Clock* clock = nullptr;                    // required
-    PlayerFactory* players = nullptr;          // required
-    QSettings* settings = nullptr;             // required
+    Clock* clock = nullptr;           // required
+    PlayerFactory* players = nullptr; // required
+    // Read at start; optional when `restore` and `settingsWriter` are given: the restore reads
+    // what a start needs ahead, and the settings are opened only for a value it did not read.
+    QSettings* settings = nullptr;
     NowPlayingPublisher* nowPlaying = nullptr; // optional: nothing is published without it
     Announcer* announcer = nullptr;            // optional: no toast without it
     TrackLoader loader;                        // optional: Track::load
@@ -280,13 +282,15 @@ private:
     QList<QByteArray> storedOrder() const;
     void saveMetadataCacheNow();
     void saveStations();
-    QList<RadioStation> loadStations(QSettings& settings);
+    QList<RadioStation> loadStations();
+    // The settings given, or, without them, the writer's file opened on first use.
+    QSettings& settings();
     // True when `stations` are what `stored` holds, in the form they are written in.
     static bool isStoredAsIs(const QVariant& stored, const QList<RadioStation>& stations);
     // A setting as the engine is made: from what the start read ahead when it could, else from
     // the settings (QSettings parses the whole section, stored playlist and all, at the first
     // value asked for).
-    QVariant startValue(const QString& key, const QVariant& fallback = {}) const;
+    QVariant startValue(const QString& key, const QVariant& fallback = {});
 
     EngineServices services_;
 
@@ -344,6 +348,7 @@ private:
     QList<KeptBookmark> unresolvedBookmarks_;
     std::shared_ptr<ArtworkCache> artworkCache_; // shared with the reads on the thread pool
     std::unique_ptr<SettingsWriter> ownWriter_;  // when none is passed in
+    std::unique_ptr<QSettings> ownSettings_;     // when none are passed in, and needed
     SettingsWriter* writer_ = nullptr;
     QString language_;
     std::unique_ptr<QThreadPool> ownPool_; // when none is passed in

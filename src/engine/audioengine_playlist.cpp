@@ -246,8 +246,7 @@ void AudioEngine::restorePlaylist() {
     std::optional<PlaylistRestore::Result> ahead =
         services_.restore ? std::exchange(services_.restore, nullptr)->take() : std::nullopt;
     PlaylistRestore::Result restored =
-        ahead ? std::move(*ahead)
-              : PlaylistRestore::read(*services_.settings, services_.metadataCachePath);
+        ahead ? std::move(*ahead) : PlaylistRestore::read(settings(), services_.metadataCachePath);
     metadataCache_ = std::move(restored.cache);
     if (!metadataCache_ && !services_.metadataCachePath.isEmpty())
         metadataCache_ = std::make_unique<MetadataCache>(services_.metadataCachePath, lang());

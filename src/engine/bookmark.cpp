@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,15 +70,40 @@ namespace {
 bool isCleanAbsolute(QByteArrayView p) {
     if (p.isEmpty() || p.front() != '/')
         return false;
-    qsizetype start = 1;
-    for (qsizetype i = 1; i <= p.size() && p.size() > 1; ++i) {
-        if (i < p.size() && p.at(i) != '/')
-            continue;
-        const qsizetype length = i - start;
-        if (length == 0 || (length == 1 && p.at(start) == '.') ||
-            (length == 2 && p.at(start) == '.' && p.at(start + 1) == '.'))
+    if (p.size() == 1)
+        return true;
+    // Segment by segment, each found with memchr: a start checks thousands of names.
+    const char* segment = p.data() + 1;
+    const char* const end = p.data() + p.size();
+    for (;;) {
+        const auto* slash =
+            static_cast<const char*>(std::memchr(segment, '/', size_t(end - segment)));
+        const char* segmentEnd = slash ? slash : end;
+        const qsizetype length = segmentEnd - segment;
+        if (length == 0 || (length == 1 && segment[0] == '.') ||
+            (length == 2 && segment[0] == '.' && segment[1] == '.'))
             return false;
-        start = i + 1;
+        if (!slash)
+            return true;
+        segment = slash + 1;
+    }
+}
+
+// True when every byte is ASCII other than NUL; eight at a time.
+bool isAsciiWithoutNul(QByteArrayView p) {
+    constexpr quint64 kLow = 0x0101010101010101, kHigh = 0x8080808080808080;
+    const char* s = p.data();
+    const qsizetype n = p.size();
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 w;
+        std::memcpy(&w, s + i, 8);
+        if ((w & kHigh) != 0 || ((w - kLow) & ~w & kHigh) != 0) // a high bit, or a zero byte
+            return false;
+    }
+    for (; i < n; ++i) {
+        if (s[i] == 0 || uchar(s[i]) >= 0x80)
+            return false;
     }
     return true;
 }
@@ -136,8 +162,7 @@ std::optional<QString> recordedPath(const QByteArray& bytes) {
 
 bool recordsPath(const QByteArray& bytes) {
     const std::optional<QByteArrayView> utf8 = body(bytes);
-    if (utf8 && !utf8->contains('\0') &&
-        std::all_of(utf8->cbegin(), utf8->cend(), [](char c) { return uchar(c) < 0x80; }))
+    if (utf8 && isAsciiWithoutNul(*utf8))
         return isCleanAbsolute(*utf8); // as pathOf() decides it
     return utf8 && pathOf(*utf8);
 }

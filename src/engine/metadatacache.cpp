@@ -1,5 +1,6 @@
 #include "engine/metadatacache.h"
 
+#include "core/giveway.h"
 #include "engine/filename.h"
 
 #include <QDataStream>
@@ -123,8 +124,10 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
         return false;
     QList<QString> texts;
     texts.reserve(textCount);
-    for (quint32 i = 0; i < textCount; ++i)
+    for (quint32 i = 0; i < textCount; ++i) {
         texts.append(in.string());
+        giveWay();
+    }
     const quint32 count = in.number<quint32>();
     if (!in.ok() || qint64(count) * kMinEntryBytes > in.remaining())
         return false;
@@ -160,6 +163,7 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
             e.artwork = covers.at(cover); // shared among the entries of one cover
         e.coverMissing = cover == kCoverNotKept;
         items.append(std::move(item));
+        giveWay();
     }
     if (!in.atEnd())
         return false;

@@ -58,10 +58,10 @@ public:
     // How far the main thread has come in making the app. Past the quick first step (the
     // values in snapshot()), the read waits for it, so as to keep the other core free while
     // the main thread mostly waits on others: QApplication connecting to the display (each of
-    // its round trips needs the X server on a core), then the settings and the players'
-    // registry being opened. The window's widgets, built on the main thread's core alone,
-    // are made beside the rest of the read.
-    enum class Stage { Started, DisplayConnected, ServicesMade };
+    // its round trips needs the X server on a core), then the players' registry being opened.
+    // The window's widgets, built on the main thread's core alone, are made beside the rest
+    // of the read.
+    enum class Stage { Started, ServicesMade };
     // Lets the read go on to the steps that wait for `stage` (or for an earlier one). take()
     // and the destructor let it go on to the end.
     void reached(Stage stage);
@@ -71,6 +71,7 @@ public:
     // Waits for the read and hands over its result; nullopt when the settings file could not
     // be read here, or on a second call.
     std::optional<Result> take();
+    const QString& settingsPath() const { return settingsPath_; }
     const QString& cachePath() const { return cachePath_; }
     // The values the window and the engine need as they are made (theme, language, stations),
     // read first and quickly (see SettingsSnapshot); null when the file is not of the forms
@@ -81,7 +82,7 @@ private:
     void releaseSnapshot();
     void waitFor(Stage stage);
 
-    QString cachePath_;
+    QString settingsPath_, cachePath_;
     std::optional<SettingsSnapshot> snapshot_; // set before snapshotDone_, then never changed
     std::mutex mutex_;                         // for what follows
     std::condition_variable changed_;

@@ -322,35 +322,61 @@ private Q_SLOTS:
 
         // As the program starts: the list is read while the application and its window are
         // made, and is on show when the window first appears, with the stored theme, language
-        // and stations.
-        PlaylistRestore restore(settingsPath, dir.filePath("cache/playlist-metadata"));
-        OrvaneApp app(std::make_unique<QSettings>(settingsPath, QSettings::IniFormat), nullptr,
-                      &restore);
-        QListView* list = nullptr;
-        for (QListView* view : app.mainWindow().findChildren<QListView*>()) {
-            if (qobject_cast<PlaylistModel*>(view->model()))
-                list = view;
+        // and stations. The app opens no settings of its own: what it changes goes to the file.
+        {
+            PlaylistRestore restore(settingsPath, dir.filePath("cache/playlist-metadata"));
+            OrvaneApp app(nullptr, nullptr, &restore);
+            QListView* list = nullptr;
+            for (QListView* view : app.mainWindow().findChildren<QListView*>()) {
+                if (qobject_cast<PlaylistModel*>(view->model()))
+                    list = view;
+            }
+            QVERIFY(list);
+            int rowsWhenShown = -1;
+            connect(&app.mainWindow(), &MainWindow::appeared, this,
+                    [&] { rowsWhenShown = list->model()->rowCount(); });
+            app.start(true);
+            QTRY_VERIFY(app.mainWindow().isVisible());
+            QCOMPARE(rowsWhenShown, 40);
+            QCOMPARE(list->model()->index(7, 0).data().toString(), QStringLiteral("stored 7"));
+            QCOMPARE(app.engine().playlist().size(), 40);
+            QCOMPARE(app.engine().stations(), stations);
+            QStringList trayTexts;
+            for (const QAction* action : app.tray().menu()->actions())
+                trayTexts.append(action->text());
+            QVERIFY2(trayTexts.contains(loc("open_player", "ru")), qPrintable(trayTexts.join('|')));
+            app.showSettings();
+            QVERIFY(app.settingsView()->findChild<QRadioButton*>());
+            int checkedDark = 0;
+            for (const QRadioButton* b : app.settingsView()->findChildren<QRadioButton*>())
+                checkedDark += b->isChecked() && b->text() == loc("dark", "ru");
+            QCOMPARE(checkedDark, 1);
+            for (QRadioButton* b : app.settingsView()->findChildren<QRadioButton*>()) {
+                if (b->text() == loc("light", "ru"))
+                    QTest::mouseClick(b, Qt::LeftButton);
+            }
         }
-        QVERIFY(list);
-        int rowsWhenShown = -1;
-        connect(&app.mainWindow(), &MainWindow::appeared, this,
-                [&] { rowsWhenShown = list->model()->rowCount(); });
-        app.start(true);
-        QTRY_VERIFY(app.mainWindow().isVisible());
-        QCOMPARE(rowsWhenShown, 40);
-        QCOMPARE(list->model()->index(7, 0).data().toString(), QStringLiteral("stored 7"));
-        QCOMPARE(app.engine().playlist().size(), 40);
-        QCOMPARE(app.engine().stations(), stations);
-        QStringList trayTexts;
-        for (const QAction* action : app.tray().menu()->actions())
-            trayTexts.append(action->text());
-        QVERIFY2(trayTexts.contains(loc("open_player", "ru")), qPrintable(trayTexts.join('|')));
-        app.showSettings();
-        QVERIFY(app.settingsView()->findChild<QRadioButton*>());
-        int checkedDark = 0;
-        for (const QRadioButton* b : app.settingsView()->findChildren<QRadioButton*>())
-            checkedDark += b->isChecked() && b->text() == loc("dark", "ru");
-        QCOMPARE(checkedDark, 1);
+        QSettings after(settingsPath, QSettings::IniFormat);
+        QCOMPARE(after.value("appTheme").toString(), QStringLiteral("light"));
+        QCOMPARE(after.value("playlistBookmarks").toList(), stored);
+
+        // A station list that cannot be read: the presets replace it, and it is kept aside
+        // under a name no earlier one has, which only the settings file itself can tell.
+        after.setValue("radioStations", QByteArray("[broken"));
+        after.setValue("radioStationsRejected", QByteArray("[older]"));
+        after.sync();
+        {
+            PlaylistRestore restore(settingsPath, dir.filePath("cache/playlist-metadata"));
+            OrvaneApp app(nullptr, nullptr, &restore);
+            app.start(true);
+            QTRY_VERIFY(app.mainWindow().isVisible());
+            QCOMPARE(app.engine().stations(), RadioStation::presets());
+            QCOMPARE(app.engine().playlist().size(), 40);
+        }
+        after.sync();
+        QCOMPARE(after.value("radioStationsRejected").toByteArray(), QByteArray("[older]"));
+        QCOMPARE(after.value("radioStationsRejected2").toByteArray(), QByteArray("[broken"));
+        QCOMPARE(after.value("playlistBookmarks").toList(), stored);
     }
 
     void relaunchBringsTheWindowBackAndHandsOverFiles() {

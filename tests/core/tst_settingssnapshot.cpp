@@ -134,6 +134,8 @@ private Q_SLOTS:
             // left open, a backslash before the break, a carriage return.
             "[General]\nother=@ByteArray(a), \"@ByteArray(b,\nappTheme=dark\nx=\"\n",
             "other=a\\\nappTheme=dark\n",
+            "other=a\\\\\\\nappTheme=dark\n", // an escaped backslash, then one before the break
+            "other=a\\\\\nappTheme=dark\n",   // an escaped backslash at the end: the line ends
             "other=a\rappTheme=light\nappLanguage=ru\n",
             "other=\"a;\nappTheme=dark\n\"\n",
         };
@@ -143,6 +145,11 @@ private Q_SLOTS:
                 continue;
             compareWithQSettings(*snapshot, text); // what is read is what QSettings reads
         }
+        // A line not asked for that ends in an escaped backslash ends at its break.
+        const std::optional<SettingsSnapshot> escaped =
+            SettingsSnapshot::parse("other=a\\\\\nappTheme=dark\n", kKeys);
+        QVERIFY(escaped);
+        QCOMPARE(escaped->value("appTheme").toString(), QStringLiteral("dark"));
         QVERIFY(!SettingsSnapshot::parse("[General]\nappTheme = dark\n", kKeys));
         QVERIFY(!SettingsSnapshot::parse("[Other]\nappTheme=dark\n", kKeys));
         // A list written the way QSettings writes one is read.

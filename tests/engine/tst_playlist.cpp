@@ -492,7 +492,18 @@ private Q_SLOTS:
         for (const QByteArray& bytes : std::as_const(refused))
             QVERIFY2(!Bookmark::resolve(bytes), bytes.constData());
         // The quick check a start makes of each stored row agrees with the whole decoding.
-        for (const QByteArray& bytes : refused + QList<QByteArray>{*bookmark, folder + "/é.mp3"})
+        // Names long enough to be checked eight bytes at a time, with a NUL, a byte from 0x80
+        // on or a "." segment at each place.
+        QList<QByteArray> quick = refused + QList<QByteArray>{*bookmark, folder + "/é.mp3"};
+        const QByteArray longName = QByteArray("ORVB\x01") + "/music/some folder/a song.mp3";
+        for (qsizetype at = 6; at < longName.size(); ++at) {
+            for (const char c : {'\0', '\x80', '\xff', '.', '/'}) {
+                QByteArray changed = longName;
+                changed[at] = c;
+                quick.append(changed);
+            }
+        }
+        for (const QByteArray& bytes : std::as_const(quick))
             QCOMPARE(Bookmark::recordsPath(bytes), Bookmark::recordedPath(bytes).has_value());
 
         // Resolved in a row (as a start does, keeping a folder open while its files follow one
