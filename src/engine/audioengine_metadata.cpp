@@ -31,7 +31,7 @@ void AudioEngine::restoreFromCache(PlaylistRestore::Result restored) {
     restoredChecks_ = std::move(restored.check);
     Q_EMIT objectWillChange();
     playlist_ = std::move(restored.tracks);
-    recountTotalDuration();
+    totalDuration_ = restored.totalDuration; // summed as the rows were made
     Q_EMIT playlistChanged();
     if (restored.dropped)
         savePlaylist(); // the stored list loses what no longer resolves

@@ -29,10 +29,11 @@ constexpr qint64 kMinEntryBytes = 4 + 16 + 4 * 4 + 4 + 8 + 4;
 // QDataStream, without its device calls per field. Any read past the end leaves `ok` false.
 class Reader {
 public:
-    explicit Reader(const QByteArray& bytes)
-        : p_(bytes.constData())
+    explicit Reader(const QByteArray& bytes, qsizetype from = 0)
+        : p_(bytes.constData() + from)
         , end_(bytes.constData() + bytes.size()) {}
     bool ok() const { return ok_; }
+    qsizetype position(const QByteArray& bytes) const { return p_ - bytes.constData(); }
     bool atEnd() const { return p_ == end_; }
     qint64 remaining() const { return end_ - p_; }
     template <typename T> T number() {
@@ -75,6 +76,37 @@ private:
     bool ok_ = true;
 };
 
+// One entry as written: its bookmark's bytes (left in the file's) and, checked against the
+// texts and covers before it, its fields into `out` when given. False for anything damaged.
+bool readEntry(Reader& in, const QList<QString>& texts, const QList<QByteArray>& covers,
+               QByteArrayView* bookmark, MetadataCache::Entry* out) {
+    *bookmark = in.bytes();
+    MetadataCache::Entry e;
+    e.stamp.size = in.number<qint64>();
+    e.stamp.mtimeNs = in.number<qint64>();
+    const quint32 title = in.number<quint32>(), artist = in.number<quint32>(),
+                  album = in.number<quint32>(), info = in.number<quint32>();
+    e.trackNumber = in.number<qint32>();
+    e.duration = in.real();
+    const qint32 cover = in.number<qint32>();
+    const auto count = quint32(texts.size());
+    if (!in.ok() || bookmark->isEmpty() || e.stamp.size < 0 || !std::isfinite(e.duration) ||
+        e.duration < 0 || cover < kCoverNotKept || cover >= qint64(covers.size()) ||
+        title >= count || artist >= count || album >= count || info >= count)
+        return false;
+    if (!out)
+        return true;
+    e.title = texts.at(title);
+    e.artist = texts.at(artist);
+    e.album = texts.at(album);
+    e.info = texts.at(info);
+    if (cover >= 0)
+        e.artwork = covers.at(cover); // shared among the entries of one cover
+    e.coverMissing = cover == kCoverNotKept;
+    *out = std::move(e);
+    return true;
+}
+
 } // namespace
 
 MetadataCache::MetadataCache(QString path, const QString& lang)
@@ -94,10 +126,11 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
     order_.clear();
     writtenOrder_.clear();
     dirty_ = false;
+    unread_ = {};
     if (path_.isEmpty())
         return false;
     // Read only when it is a regular file: a FIFO in its place must not hold up the start.
-    const std::optional<QByteArray> bytes = readRegularFile(path_, maxFileBytes);
+    std::optional<QByteArray> bytes = readRegularFile(path_, maxFileBytes);
     if (!bytes)
         return false;
     Reader in(*bytes);
@@ -110,69 +143,76 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
     const quint32 coverCount = in.number<quint32>();
     if (!in.ok() || qint64(coverCount) * 4 > in.remaining())
         return false;
-    QList<QByteArray> covers;
-    covers.reserve(coverCount);
+    Unread file;
+    file.covers.reserve(coverCount);
     for (quint32 i = 0; i < coverCount; ++i) {
         const QByteArrayView cover = in.bytes();
         if (!in.ok() || cover.isEmpty())
             return false;
-        covers.append(cover.toByteArray());
+        file.covers.append(cover.toByteArray());
     }
     // Each text once: the entries of an album share its artist, album and technical line.
     const quint32 textCount = in.number<quint32>();
     if (!in.ok() || qint64(textCount) * 4 > in.remaining())
         return false;
-    QList<QString> texts;
-    texts.reserve(textCount);
+    file.texts.reserve(textCount);
     for (quint32 i = 0; i < textCount; ++i) {
-        texts.append(in.string());
+        file.texts.append(in.string());
         giveWay();
     }
     const quint32 count = in.number<quint32>();
     if (!in.ok() || qint64(count) * kMinEntryBytes > in.remaining())
         return false;
-    auto text = [&](quint32 n, QString* out) {
-        if (n >= quint32(texts.size()))
-            return false;
-        *out = texts.at(n);
-        return true;
-    };
-    QList<Item> items;
-    items.reserve(count);
+    // Every entry is checked now (a damaged file is not used at all), but made only when
+    // asked for: a start makes its rows straight from the file.
+    file.entries.reserve(count);
     for (quint32 i = 0; i < count; ++i) {
-        Item item;
-        const QByteArrayView bookmark = in.bytes();
-        Entry& e = item.entry;
-        e.stamp.size = in.number<qint64>();
-        e.stamp.mtimeNs = in.number<qint64>();
-        const quint32 title = in.number<quint32>(), artist = in.number<quint32>(),
-                      album = in.number<quint32>(), info = in.number<quint32>();
-        e.trackNumber = in.number<qint32>();
-        e.duration = in.real();
-        const qint32 cover = in.number<qint32>();
-        if (!in.ok() || bookmark.isEmpty() || e.stamp.size < 0 || !std::isfinite(e.duration) ||
-            e.duration < 0 || cover < kCoverNotKept || cover >= qint64(covers.size()) ||
-            !text(title, &e.title) || !text(artist, &e.artist) || !text(album, &e.album) ||
-            !text(info, &e.info))
+        file.entries.append(in.position(*bytes));
+        QByteArrayView bookmark;
+        if (!readEntry(in, file.texts, file.covers, &bookmark, nullptr))
             return false;
-        // Where the stored list has it, its bytes are shared with that list.
-        item.bookmark = i < quint32(expected.size()) && expected.at(i) == bookmark
-                            ? expected.at(i)
-                            : bookmark.toByteArray();
-        if (cover >= 0)
-            e.artwork = covers.at(cover); // shared among the entries of one cover
-        e.coverMissing = cover == kCoverNotKept;
-        items.append(std::move(item));
         giveWay();
     }
     if (!in.atEnd())
         return false;
-    items_ = std::move(items);
+    file.bytes = std::move(*bytes);
+    unread_ = std::move(file);
     writtenOrder_ = expected; // as far as is known, what it was written for
     return true;
 }
 
-qsizetype MetadataCache::indexOf(const QByteArray& bookmark, qsizetype at) const {
+MetadataCache::Entry MetadataCache::entryAt(qsizetype i, QByteArrayView* bookmark) const {
+    Reader in(unread_.bytes, unread_.entries.at(i));
+    Entry e;
+    QByteArrayView bytes;
+    readEntry(in, unread_.texts, unread_.covers, &bytes, &e); // checked when loaded
+    if (bookmark)
+        *bookmark = bytes;
+    return e;
+}
+
+void MetadataCache::makeEntries() {
+    if (unread_.entries.isEmpty() && unread_.bytes.isEmpty())
+        return;
+    QList<Item> items;
+    items.reserve(unread_.entries.size());
+    for (qsizetype i = 0; i < unread_.entries.size(); ++i) {
+        QByteArrayView bookmark;
+        Entry e = entryAt(i, &bookmark);
+        // Where the stored list has it, its bytes are shared with that list.
+        items.append({i < writtenOrder_.size() && writtenOrder_.at(i) == bookmark
+                          ? writtenOrder_.at(i)
+                          : bookmark.toByteArray(),
+                      std::move(e)});
+    }
+    unread_ = {};
+    items_ = std::move(items);
+    index_.clear();
+    indexed_ = false;
+}
+
+qsizetype MetadataCache::indexOf(const QByteArray& bookmark, qsizetype at) {
+    makeEntries();
     if (at >= 0 && at < items_.size() && items_.at(at).bookmark == bookmark)
         return at;
     if (!indexed_) {
@@ -185,29 +225,40 @@ qsizetype MetadataCache::indexOf(const QByteArray& bookmark, qsizetype at) const
     return index_.value(bookmark, -1);
 }
 
-const MetadataCache::Entry* MetadataCache::find(const QByteArray& bookmark, qsizetype& at) const {
+std::optional<MetadataCache::Entry> MetadataCache::find(const QByteArray& bookmark, qsizetype& at) {
+    // Straight from the file while the look-ups follow its order.
+    if (at >= 0 && at < unread_.entries.size() &&
+        Reader(unread_.bytes, unread_.entries.at(at)).bytes() == bookmark) {
+        QByteArrayView bytes;
+        return entryAt(at++, &bytes);
+    }
     const qsizetype i = indexOf(bookmark, at);
     if (i < 0)
-        return nullptr;
+        return std::nullopt;
     at = i + 1;
-    return &items_.at(i).entry;
+    return items_.at(i).entry;
 }
 
-Track MetadataCache::track(const Entry& entry, const QByteArray& bookmark, const QUuid& id) {
+qsizetype MetadataCache::size() const {
+    return items_.size() + unread_.entries.size();
+}
+
+Track MetadataCache::track(Entry entry, const QByteArray& bookmark, const QUuid& id) {
     Track t; // no id of its own: that one is given
     t.id = id;
-    t.title = entry.title;
-    t.artist = entry.artist;
+    t.title = std::move(entry.title);
+    t.artist = std::move(entry.artist);
     t.duration = entry.duration;
-    t.artwork = entry.artwork;
-    t.info = entry.info;
+    t.artwork = std::move(entry.artwork);
+    t.info = std::move(entry.info);
     t.bookmark = bookmark;
-    t.album = entry.album;
+    t.album = std::move(entry.album);
     t.trackNumber = entry.trackNumber;
     return t;
 }
 
 void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track) {
+    makeEntries();
     Entry e;
     e.stamp = stamp;
     e.title = track.title;
@@ -227,6 +278,7 @@ void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, cons
 }
 
 void MetadataCache::retain(const QList<QByteArray>& order) {
+    makeEntries();
     // Which entries the list still has. Nothing is copied when it has them all (every save
     // while files come in); the order is the writer's business, off this thread.
     std::vector<bool> taken(size_t(items_.size()), false);
@@ -264,6 +316,7 @@ void MetadataCache::save() {
     if (path_.isEmpty())
         return;
     dirty_ = false;
+    makeEntries();
     if (!writer_) {
         writer_ = std::make_unique<QThreadPool>();
         writer_->setMaxThreadCount(1);

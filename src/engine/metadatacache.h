@@ -58,21 +58,23 @@ public:
     const QString& path() const { return path_; }
     // Reads the file, replacing what is held. False (and nothing held) when there is no usable
     // file. `expected`: the bookmarks about to be looked up, in order (the stored list); an
-    // entry found in its place there shares its bytes instead of a copy of its own.
+    // entry found in its place there shares its bytes instead of a copy of its own. Every entry
+    // is checked, but the file's bytes are kept and an entry is made from them only when asked
+    // for: a start makes its rows straight from them, and the first change makes them all.
     bool load(const QList<QByteArray>& expected = {});
     // The entry for this bookmark whatever its file is like now (its stamp says what it was
     // read with: whoever shows it checks the file against that). `at`: where to look first
     // in the order of the entries; it is moved past the entry found, so that looking up a list
-    // in the order it was saved in never needs the hash.
-    const Entry* find(const QByteArray& bookmark, qsizetype& at) const;
+    // in the order it was saved in never needs the hash (nor makes the other entries).
+    std::optional<Entry> find(const QByteArray& bookmark, qsizetype& at);
     // The track an entry describes, with the id given (a fresh one).
-    static Track track(const Entry& entry, const QByteArray& bookmark, const QUuid& id);
+    static Track track(Entry entry, const QByteArray& bookmark, const QUuid& id);
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);
     // Keeps the entries of these bookmarks only, and writes them in this order (the stored
     // list's, repeats and all); a new order alone makes the cache dirty too.
     void retain(const QList<QByteArray>& order);
     bool isDirty() const { return dirty_; }
-    qsizetype size() const { return items_.size(); }
+    qsizetype size() const;
     // Writes the file atomically (it is replaced whole or not at all) from a snapshot of the
     // entries, on a thread of its own so that thousands of entries never hold up the caller.
     // Writes happen in the order asked; a failure is reported on standard error.
@@ -86,18 +88,31 @@ private:
         QByteArray bookmark;
         Entry entry;
     };
-    qsizetype indexOf(const QByteArray& bookmark, qsizetype at) const;
+    qsizetype indexOf(const QByteArray& bookmark, qsizetype at);
+    // The entry at this place in the file read (checked when it was loaded).
+    Entry entryAt(qsizetype i, QByteArrayView* bookmark) const;
+    // Makes the entries the file read still holds, and lets its bytes go.
+    void makeEntries();
     static bool write(const QString& path, const QString& lang, const QList<Item>& items,
                       const QList<QByteArray>& order);
 
     QString path_;
     QString lang_;
-    QList<Item> items_; // as read, then as put (the writer puts them in order_)
+    // The file as read, until its entries are made: its bytes, its covers and texts, and
+    // where each entry starts.
+    struct Unread {
+        QByteArray bytes;
+        QList<QByteArray> covers;
+        QList<QString> texts;
+        QList<qsizetype> entries;
+    };
+    Unread unread_;
+    QList<Item> items_; // made from unread_, then as put (the writer puts them in order_)
     // The order of the next write, and the one the file has (as far as this process knows).
     QList<QByteArray> order_, writtenOrder_;
     // Bookmark to position in items_, made when a look-up first misses its expected place.
-    mutable QHash<QByteArray, qsizetype> index_;
-    mutable bool indexed_ = false;
+    QHash<QByteArray, qsizetype> index_;
+    bool indexed_ = false;
     bool dirty_ = false;
     std::unique_ptr<QThreadPool> writer_; // one thread: writes never overtake each other
 };

@@ -115,12 +115,15 @@ void showFrom(PlaylistRestore::Result& r) {
         }
         const QUuid id = ids.next();
         giveWay();
-        if (const MetadataCache::Entry* entry = r.cache->find(bytes, at)) {
-            r.tracks.append(MetadataCache::track(*entry, bytes, id));
-            if (entry->coverMissing)
+        if (std::optional<MetadataCache::Entry> entry = r.cache->find(bytes, at)) {
+            r.totalDuration += entry->duration;
+            const bool coverMissing = entry->coverMissing;
+            const FileStamp stamp = entry->stamp;
+            r.tracks.append(MetadataCache::track(std::move(*entry), bytes, id));
+            if (coverMissing)
                 r.reread.append({bytes, id, r.tracks.size() - 1, {}}); // its cover is to come
             else
-                r.check.append({bytes, id, r.tracks.size() - 1, entry->stamp});
+                r.check.append({bytes, id, r.tracks.size() - 1, stamp});
             continue;
         }
         Track shown;

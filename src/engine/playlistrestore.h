@@ -33,6 +33,7 @@ public:
         // names until then); and those shown from the cache, with the stamp their files had
         // when read, to be checked. Made here, so that showing them costs the window nothing.
         QList<Track> tracks;
+        double totalDuration = 0; // of `tracks`, summed in their order
         struct Row {
             QByteArray bookmark;
             QUuid id;

@@ -143,6 +143,10 @@ private Q_SLOTS:
         QCOMPARE(b2.trackNumber, 6);
         QCOMPARE(b2.duration, 106.0);
         QCOMPARE(b2.info, QStringLiteral("MP3 · 320 kbps"));
+        double total = 0;
+        for (const Track& t : e.playlist())
+            total += t.duration;
+        QCOMPARE(e.totalDuration(), total);
         QCOMPARE(b2.url(), QUrl::fromLocalFile(music_.filePath("b2.mp3")));
         QCOMPARE(*b2.bookmark, storedBefore.at(1).toByteArray());
         QCOMPARE(b2.artwork, pngCover(Qt::blue));
