@@ -41,8 +41,12 @@ QList<QByteArray> bookmarksIn(const QVariant& stored) {
     return bookmarks;
 }
 
+// Heap room is taken for settings files from this size on (some 3,000 tracks).
+constexpr qsizetype kRoomFromBytes = 256 * 1024;
+constexpr qsizetype kMostRoom = 24 * 1024 * 1024; // under glibc's 32 MB limit for the rise below
+
 // Room in this thread's heap, taken in one step, for what a restore of a long list makes (the
-// stored list, the cache's entries, the rows: some 17 MB for 20,000 tracks). glibc grows a
+// stored list, the cache file, the rows: some 10 MB for 20,000 tracks). glibc grows a
 // thread's own heap by just what each allocation needs, a page at a time, and each step is an
 // mprotect under the process's memory map lock: some 1,200 of them for 20,000 rows, each one
 // holding up the main thread as it maps the libraries and plugins of the window being built
@@ -51,15 +55,34 @@ QList<QByteArray> bookmarksIn(const QVariant& stored) {
 // size comes from this thread's heap, which grows once; freed, it stays there as room.
 void makeHeapRoom(qsizetype settingsBytes) {
 #ifdef __GLIBC__
-    constexpr qsizetype kFromBytes = 256 * 1024;      // some 3,000 tracks
-    constexpr qsizetype kMostRoom = 24 * 1024 * 1024; // under glibc's 32 MB limit for that rise
-    if (settingsBytes < kFromBytes)
+    if (settingsBytes < kRoomFromBytes)
         return;
     const auto room = size_t(std::min(16 * settingsBytes, kMostRoom));
     for (int i = 0; i < 2; ++i) {
         void* volatile block = std::malloc(room); // volatile: the pair is not optimized away
         std::free(block);
     }
+#else
+    Q_UNUSED(settingsBytes);
+#endif
+}
+
+// Faults in the part of that room the restore will fill, a page at a time, before it is
+// needed: while the main thread connects to the display and opens its players, this thread has
+// nothing else to do, and the same thousands of faults cost it twice as long (and the window
+// more) when taken beside the window's widgets being built. Freed, the pages stay in the heap
+// and the list, the cache and the rows are made in them.
+void touchHeapRoom(qsizetype settingsBytes) {
+#ifdef __GLIBC__
+    if (settingsBytes < kRoomFromBytes)
+        return;
+    const auto used = size_t(std::min(8 * settingsBytes, kMostRoom));
+    auto* const block = static_cast<volatile char*>(std::malloc(used)); // each write is made
+    for (size_t i = 0; block && i < used; i += 4096) {
+        block[i] = 0;
+        giveWay();
+    }
+    std::free(const_cast<char*>(block));
 #else
     Q_UNUSED(settingsBytes);
 #endif
@@ -180,6 +203,7 @@ PlaylistRestore::PlaylistRestore(QString settingsPath, QString cachePath)
         // and hold every other QSettings on the file meanwhile.
         snapshot_ = SettingsSnapshot::parse(*file, {kThemeKey, kLanguageKey, kStationsKey});
         releaseSnapshot();
+        touchHeapRoom(file->size());
         waitFor(Stage::ServicesMade);
         const std::optional<SettingsSnapshot> list = SettingsSnapshot::parse(*file, {kPlaylistKey});
         file.reset();

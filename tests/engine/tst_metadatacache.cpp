@@ -302,6 +302,51 @@ private Q_SLOTS:
         QCOMPARE(third.reads->load(), 0);
     }
 
+    void aLongListComesBackWholeAndInOrder() {
+        // Long enough (a settings file of over 256 KB) that the start takes room in its heap
+        // and faults it in ahead, and makes thousands of rows straight from the cache file.
+        Fixture f;
+        f.readAhead = true;
+        QStringList names;
+        for (int i = 0; i < 4000; ++i)
+            names << QStringLiteral("%1 a track with a rather long name.mp3")
+                         .arg(i, 4, 10, QLatin1Char('0'));
+        CountingLoader first;
+        first.mark = QStringLiteral("read:");
+        AudioEngine& e = f.startCached(first.loader());
+        e.add(files(names));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                f.clock.advance(0.3); // rows read in the background are published
+                return e.playlist().size() == names.size() &&
+                       std::all_of(e.playlist().cbegin(), e.playlist().cend(), [](const Track& t) {
+                           return t.title.startsWith(QLatin1String("read:"));
+                       });
+            }(),
+            60000);
+        f.engine.reset();
+        QVERIFY(QFileInfo(f.dir.filePath(QStringLiteral("orvane.ini"))).size() > 256 * 1024);
+
+        QStringList shown;
+        for (const QString& name : std::as_const(names))
+            shown << QStringLiteral("read:") + name;
+        CountingLoader second;
+        AudioEngine& again = f.startCached(second.loader());
+        QCOMPARE(titles(again), shown);
+        double total = 0;
+        for (const Track& t : again.playlist())
+            total += t.duration;
+        QCOMPARE(again.totalDuration(), total);
+        // A change makes the cache's entries from its file; they are written back whole.
+        again.remove({again.playlist().at(10).id});
+        f.engine.reset();
+        shown.removeAt(10);
+        AudioEngine& third = f.startCached(second.loader());
+        QCOMPARE(titles(third), shown);
+        f.engine.reset();
+        QCOMPARE(second.reads->load(), 0);
+    }
+
     void aListReadAheadIsShownOnceAndNotSavedBefore() {
         Fixture f;
         firstRun(f, {"x1.mp3", "x2.mp3", "x3.mp3"});
