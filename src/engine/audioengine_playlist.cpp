@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -110,6 +111,36 @@ struct AudioEngine::ArtworkCache {
     }
 };
 
+// Room for each item's result of a task, made by the reader that reads it. Thousands of empty
+// results made up front (some 270 bytes each) would cost the main thread a page fault every
+// few of them as a long add begins. A slot is made once its flag in `ready` is set, and goes
+// when the engine takes it.
+class LoadedSlots {
+public:
+    LoadedSlots() = default;
+    LoadedSlots(const LoadedSlots&) = delete;
+    LoadedSlots& operator=(const LoadedSlots&) = delete;
+    ~LoadedSlots() {
+        if (slots_)
+            std::allocator<Loaded>().deallocate(slots_, count_);
+    }
+    void reserve(size_t count) { // once, before the readers start
+        slots_ = std::allocator<Loaded>().allocate(count);
+        count_ = count;
+    }
+    void put(size_t i, Loaded loaded) { std::construct_at(slots_ + i, std::move(loaded)); }
+    Loaded take(size_t i) {
+        Loaded loaded = std::move(slots_[i]);
+        std::destroy_at(slots_ + i);
+        return loaded;
+    }
+    void drop(size_t i) { std::destroy_at(slots_ + i); }
+
+private:
+    Loaded* slots_ = nullptr;
+    size_t count_ = 0;
+};
+
 struct AudioEngine::AddTask {
     // A file to add (its bookmark is made on the way), or a stored bookmark to resolve.
     struct Item {
@@ -137,13 +168,20 @@ struct AudioEngine::AddTask {
 
     // Shared with the readers. They take the items in small runs in list order, so results
     // come in the order they are appended; each result is published by its flag.
-    std::vector<Loaded> results;
+    LoadedSlots results;
     std::unique_ptr<std::atomic<bool>[]> ready;
     std::atomic<qsizetype> claimed{0};
     std::atomic<bool> cancelled{false};
     std::atomic<bool> wakeQueued{false};
 
     bool isReady(qsizetype i) const { return ready[size_t(i)].load(std::memory_order_acquire); }
+    // The readers are done (each holds the task): what was read and not taken goes.
+    ~AddTask() {
+        for (qsizetype i = next; ready && i < items.size(); ++i) {
+            if (isReady(i))
+                results.drop(size_t(i));
+        }
+    }
 };
 
 // How the readers tell the engine that results are waiting. The engine clears `engine` when it
@@ -325,7 +363,7 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
         return loaded;
     };
     const auto count = size_t(task->items.size());
-    task->results.resize(count);
+    task->results.reserve(count);
     task->ready = std::make_unique<std::atomic<bool>[]>(count);
     // One reader per thread of the pool, each taking the next few items at a time: the items
     // are read roughly in list order and the first ones show at once, however long the list.
@@ -341,12 +379,13 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
             for (qsizetype i = begin; i < end; ++i) {
                 if (task->cancelled.load(std::memory_order_relaxed))
                     return;
-                task->results[size_t(i)] = read(task->items.at(i), resolver);
-                task->ready[size_t(i)].store(true, std::memory_order_release);
+                Loaded done = read(task->items.at(i), resolver);
                 // A file read shows at once; names only listed, and files found as they were,
                 // are told a run at a time.
-                const Loaded& done = task->results[size_t(i)];
-                if (!(done.unread || done.unchanged) || i + 1 == end)
+                const bool quiet = done.unread || done.unchanged;
+                task->results.put(size_t(i), std::move(done));
+                task->ready[size_t(i)].store(true, std::memory_order_release);
+                if (!quiet || i + 1 == end)
                     wakeup->post(task); // at most one wake-up waits at a time
             }
         }
@@ -427,7 +466,7 @@ void AudioEngine::readListed(AddTask& task) {
 }
 
 void AudioEngine::appendLoaded(AddTask& task) {
-    Loaded loaded = std::exchange(task.results[size_t(task.next)], {});
+    Loaded loaded = task.results.take(size_t(task.next));
     const AddTask::Item& item = task.items.at(task.next);
     ++task.next;
     if (metadataCache_ && loaded.track && loaded.track->bookmark && loaded.stamp)

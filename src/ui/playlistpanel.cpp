@@ -172,6 +172,14 @@ void PlaylistModel::setFilter(const QString& text) {
     endResetModel();
 }
 
+QModelIndex PlaylistModel::index(int row, int column, const QModelIndex& parent) const {
+    // Asked for every row as the view lays out a long list: without a round of virtual calls
+    // (hasIndex, rowCount, columnCount) for each.
+    return row >= 0 && row < shown_.size() && column == 0 && !parent.isValid()
+               ? createIndex(row, column)
+               : QModelIndex();
+}
+
 int PlaylistModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(shown_.size());
 }

@@ -23,6 +23,7 @@ public:
     static constexpr int PlaylistIndexRole = Qt::UserRole + 1;
 
     explicit PlaylistModel(AudioEngine* engine, QObject* parent = nullptr);
+    QModelIndex index(int row, int column = 0, const QModelIndex& parent = {}) const override;
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     // The shown row of this track; -1 when it is not in the playlist or filtered out.
