@@ -9,7 +9,6 @@ namespace orvane {
 namespace {
 
 constexpr qint64 kWorkNs = 10'000; // how long the thread works between yields
-constexpr unsigned kCallsPerLook = 16;
 
 struct State {
     bool on = false;
@@ -34,10 +33,14 @@ GiveWay::~GiveWay() {
     state.on = false;
 }
 
-void giveWay() {
+void giveWay(unsigned steps) {
     State& s = state;
-    if (!s.on || ++s.calls % kCallsPerLook != 0)
+    if (!s.on)
         return;
+    s.calls += steps;
+    if (s.calls < kGiveWayLongStep)
+        return;
+    s.calls = 0;
     if (nowNs() - s.since < kWorkNs)
         return;
     ::sched_yield();

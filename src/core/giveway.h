@@ -19,6 +19,10 @@ public:
 
 // A point in a long loop where the calling thread may give way. Costs a thread-local count on
 // threads that did not ask to (and a look at the clock every few calls on those that did).
-void giveWay();
+// `steps`: the work since the last call, in passes of a loop over one entry (a fraction of a
+// microsecond each); a loop over larger pieces (a file read) passes more.
+void giveWay(unsigned steps = 1);
+// Steps after which the clock is looked at: a piece of work at least this long passes it.
+inline constexpr unsigned kGiveWayLongStep = 16;
 
 } // namespace orvane

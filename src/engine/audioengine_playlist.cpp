@@ -1,5 +1,6 @@
 // The engine's playlist side: adding files (read off the main thread, appended on it in order),
 // removing and reordering tracks, and the stored bookmark list.
+#include "core/giveway.h"
 #include "core/localization.h"
 #include "core/settingswriter.h"
 #include "engine/audioengine.h"
@@ -369,6 +370,9 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
     // are read roughly in list order and the first ones show at once, however long the list.
     auto reader = [task, read, wakeup = wakeup_] {
         lowerThreadPriority();
+        // Each file read takes a tenth of a millisecond or more: the main thread, woken on
+        // this core, waits for one at most (see GiveWay).
+        const GiveWay courteous;
         const auto n = qsizetype(task->items.size());
         Bookmark::Resolver resolver; // stored entries come folder by folder; closed when done
         while (!task->cancelled.load(std::memory_order_relaxed)) {
@@ -387,6 +391,8 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                 task->ready[size_t(i)].store(true, std::memory_order_release);
                 if (!quiet || i + 1 == end)
                     wakeup->post(task); // at most one wake-up waits at a time
+                if (!quiet) // a file read; names listed and files found unchanged are quick
+                    giveWay(kGiveWayLongStep);
             }
         }
     };
