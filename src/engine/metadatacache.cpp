@@ -229,18 +229,13 @@ std::optional<MetadataCache::Entry> MetadataCache::find(const QByteArray& bookma
     // Straight from the file while the look-ups follow its order.
     if (at >= 0 && at < unread_.entries.size() &&
         Reader(unread_.bytes, unread_.entries.at(at)).bytes() == bookmark) {
-        QByteArrayView bytes;
-        return entryAt(at++, &bytes);
+        return entryAt(at++, nullptr);
     }
     const qsizetype i = indexOf(bookmark, at);
     if (i < 0)
         return std::nullopt;
     at = i + 1;
     return items_.at(i).entry;
-}
-
-qsizetype MetadataCache::size() const {
-    return items_.size() + unread_.entries.size();
 }
 
 Track MetadataCache::track(Entry entry, const QByteArray& bookmark, const QUuid& id) {

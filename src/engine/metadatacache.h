@@ -74,7 +74,6 @@ public:
     // list's, repeats and all); a new order alone makes the cache dirty too.
     void retain(const QList<QByteArray>& order);
     bool isDirty() const { return dirty_; }
-    qsizetype size() const;
     // Writes the file atomically (it is replaced whole or not at all) from a snapshot of the
     // entries, on a thread of its own so that thousands of entries never hold up the caller.
     // Writes happen in the order asked; a failure is reported on standard error.
@@ -89,7 +88,8 @@ private:
         Entry entry;
     };
     qsizetype indexOf(const QByteArray& bookmark, qsizetype at);
-    // The entry at this place in the file read (checked when it was loaded).
+    // The entry at this place in the file read (checked when it was loaded), and its bookmark's
+    // bytes when asked for.
     Entry entryAt(qsizetype i, QByteArrayView* bookmark) const;
     // Makes the entries the file read still holds, and lets its bytes go.
     void makeEntries();
