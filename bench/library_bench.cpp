@@ -18,6 +18,7 @@
 #include "engine/bookmark.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
+#include "engine/playliststore.h"
 #include "ui/contentview.h"
 #include "ui/mainwindow.h"
 
@@ -147,19 +148,20 @@ struct WriteCounter {
 int runEngine(const QString& mode, const QString& dir, int count) {
     QTemporaryDir settingsDir;
     const QString settingsPath = settingsDir.filePath("bench.ini");
+    const QString playlistPath = PlaylistStore::pathBeside(settingsPath);
     QStringList files = corpusFiles(dir);
     if (mode == "restore") {
-        QVariantList bookmarks;
+        QList<QByteArray> bookmarks;
         for (int i = 0; i < count; ++i)
             bookmarks.append(*Bookmark::make(files.at(i % files.size())));
-        QSettings seed(settingsPath, QSettings::IniFormat);
-        seed.setValue("playlistBookmarks", bookmarks);
+        QSettings seed(playlistPath, QSettings::IniFormat);
+        seed.setValue(PlaylistStore::key, PlaylistStore::encode(bookmarks));
         seed.sync();
     }
     QSettings settings(settingsPath, QSettings::IniFormat);
     SystemClock clock;
     GstPlayerFactory players;
-    WriteCounter counter{settingsPath};
+    WriteCounter counter{playlistPath};
     counter.sample();
 
     QElapsedTimer timer;

@@ -1,7 +1,10 @@
-// Writes a stored playlist into a settings file the way the player stores it, for
-// bench/startup.py.  Usage: startup_playlist SETTINGS_FILE LIST_FILE (one absolute path a line;
-// an empty list file stores no playlist at all).
+// Writes a stored playlist into a settings file the way versions before the playlist file
+// stored it, for bench/startup.py: an older build reads it there, and a current one moves it to
+// its playlist file at its first (unmeasured) start. The playlist file beside is removed.
+// Usage: startup_playlist SETTINGS_FILE LIST_FILE (one absolute path a line; an empty list
+// file stores no playlist at all).
 #include "engine/bookmark.h"
+#include "engine/playliststore.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -31,6 +34,7 @@ int main(int argc, char* argv[]) {
         bookmarks.append(*bookmark);
     }
     QSettings settings(QString::fromLocal8Bit(argv[1]), QSettings::IniFormat);
+    QFile::remove(orvane::PlaylistStore::pathBeside(settings.fileName()));
     settings.clear();
     if (!bookmarks.isEmpty())
         settings.setValue(QStringLiteral("playlistBookmarks"), bookmarks);

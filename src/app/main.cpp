@@ -10,6 +10,7 @@
 #include "engine/audioengine.h"
 #include "engine/filename.h"
 #include "engine/playlistrestore.h"
+#include "engine/playliststore.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -96,7 +97,8 @@ int main(int argc, char* argv[]) {
     }
 
     // The stored playlist is read on a thread of its own while the window is being built.
-    orvane::PlaylistRestore restore(settingsFile, orvane::metadataCachePath());
+    orvane::PlaylistRestore restore(orvane::PlaylistStore::pathBeside(settingsFile), settingsFile,
+                                    orvane::metadataCachePath());
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("orvane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/orvane.svg")));
@@ -110,8 +112,7 @@ int main(int argc, char* argv[]) {
     const std::unique_ptr<QThreadPool> readers = orvane::AudioEngine::makeReaderPool();
     int code = 0;
     {
-        // The settings are opened only if the restore could not read what a start needs.
-        orvane::OrvaneApp orvane(nullptr, readers.get(), &restore);
+        orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile), readers.get(), &restore);
         orvane.acceptLaunches(&instance);
         QList<QUrl> files;
         for (const QByteArray& path : command.paths())

@@ -33,23 +33,16 @@ namespace orvane {
 OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
                      PlaylistRestore* restore, QObject* parent)
     : QObject(parent)
-    , settings_(settings || (restore && restore->snapshot())
-                    ? std::move(settings)
-                    : openUserSettings(restore ? restore->settingsPath() : userSettingsPath()))
-    , writer_(settings_
-                  ? std::make_unique<SettingsWriter>(settings_->fileName(), settings_->format())
-                  : std::make_unique<SettingsWriter>(restore->settingsPath(), QSettings::IniFormat))
+    , settings_(settings ? std::move(settings) : openUserSettings())
+    , writer_(std::make_unique<SettingsWriter>(settings_->fileName(), settings_->format()))
     , clock_(std::make_unique<SystemClock>())
     , players_(std::make_unique<GstPlayerFactory>())
-    , preferences_(std::make_unique<Preferences>(settings_.get(), writer_.get(),
-                                                 restore ? restore->snapshot() : nullptr))
+    , preferences_(std::make_unique<Preferences>(settings_.get(), writer_.get()))
     , theme_(std::make_unique<Theme>())
     , appearance_(std::make_unique<Appearance>(theme_.get()))
     , ownReaders_(readers ? nullptr : AudioEngine::makeReaderPool())
     , readers_(readers ? readers : ownReaders_.get())
     , delegate_(std::make_unique<AppDelegate>()) {
-    if (restore)
-        restore->reached(PlaylistRestore::Stage::ServicesMade);
     ::orvaneInitResources();
     delegate_->setPool(readers_);
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);

@@ -34,12 +34,10 @@ class TrayMenu;
 class OrvaneApp : public QObject {
     Q_OBJECT
 public:
-    // Files are read and folders walked on `readers` (which must outlive the application);
-    // without one the application makes its own. `restore`, when given, is the stored playlist
-    // already being read (from the same settings file); else the engine reads it itself.
-    // `settings` may be null with a `restore`: the settings file is then opened only when the
-    // restore could not read ahead what a start needs (the main thread never parses the stored
-    // playlist while the window is being built).
+    // `settings`: the main settings file; null: the user's (openUserSettings). Files are read
+    // and folders walked on `readers` (which must outlive the application); without one the
+    // application makes its own. `restore`, when given, is the stored playlist already being
+    // read (beside the same settings file); else the engine reads it itself.
     explicit OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers = nullptr,
                        PlaylistRestore* restore = nullptr, QObject* parent = nullptr);
     ~OrvaneApp() override;

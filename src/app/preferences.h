@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/settingssnapshot.h"
 #include "core/settingswriter.h"
 
 #include <QObject>
@@ -17,15 +16,14 @@ namespace orvane {
 class Preferences : public QObject {
     Q_OBJECT
 public:
-    // Without a writer, changes go straight into `settings`. With `start` (what a start read
-    // ahead), the values are taken from there instead of `settings`.
+    // Without a writer, changes go straight into `settings`.
     explicit Preferences(QSettings* settings, SettingsWriter* writer = nullptr,
-                         const SettingsSnapshot* start = nullptr, QObject* parent = nullptr)
+                         QObject* parent = nullptr)
         : QObject(parent)
         , settings_(settings)
         , writer_(writer)
-        , theme_(read(QStringLiteral("appTheme"), start))
-        , language_(read(QStringLiteral("appLanguage"), start)) {}
+        , theme_(read(QStringLiteral("appTheme")))
+        , language_(read(QStringLiteral("appLanguage"))) {}
 
     QString theme() const { return theme_; }
     QString language() const { return language_; }
@@ -45,10 +43,8 @@ Q_SIGNALS:
     void languageChanged(const QString& language);
 
 private:
-    QString read(const QString& key, const SettingsSnapshot* start) const {
-        return (start ? start->value(key, QStringLiteral("system"))
-                      : settings_->value(key, QStringLiteral("system")))
-            .toString();
+    QString read(const QString& key) const {
+        return settings_->value(key, QStringLiteral("system")).toString();
     }
     void write(const QString& key, const QString& value) {
         if (writer_)

@@ -7,6 +7,7 @@
 #include "engine/metadatacache.h"
 #include "engine/playerfactory.h"
 #include "engine/playlistrestore.h"
+#include "engine/playliststore.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -28,16 +29,23 @@ namespace orvane {
 AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     : QObject(parent)
     , services_(std::move(services)) {
-    Q_ASSERT(services_.clock && services_.players);
-    Q_ASSERT(services_.settings || (services_.restore && services_.settingsWriter));
+    Q_ASSERT(services_.clock && services_.players && services_.settings);
+    QSettings& settings = *services_.settings;
     writer_ = services_.settingsWriter;
     if (!writer_) {
-        ownWriter_ = std::make_unique<SettingsWriter>(services_.settings->fileName(),
-                                                      services_.settings->format());
+        ownWriter_ = std::make_unique<SettingsWriter>(settings.fileName(), settings.format());
         writer_ = ownWriter_.get();
     }
     writer_->flush(); // what was asked to be written before is what is read now
-    language_ = startValue(QStringLiteral("appLanguage"), QStringLiteral("system")).toString();
+    SettingsWriter* playlistWriter = services_.playlistWriter;
+    if (!playlistWriter) {
+        ownPlaylistWriter_ = std::make_unique<SettingsWriter>(
+            PlaylistStore::pathBeside(settings.fileName()), QSettings::IniFormat);
+        playlistWriter = ownPlaylistWriter_.get();
+    }
+    playlistWriter->flush();
+    store_ = std::make_unique<PlaylistStore>(*services_.clock, *playlistWriter, playlist_);
+    language_ = currentLang(settings);
     if (!services_.loader)
         services_.loader = &Track::load;
     levels_ = QList<double>(levelCount, 0.05);
@@ -45,45 +53,29 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     startReaders();
 
     // The stored list (presets on a first start) goes through the normal setter, so it is
-    // written back at once, unless it is already stored exactly so: a write rewrites the whole
-    // settings file, stored playlist and all, while the window is being built.
+    // written back, unless it is already stored exactly so.
     QList<RadioStation> stations = loadStations();
-    if (isStoredAsIs(startValue(QStringLiteral("radioStations")), stations))
+    if (isStoredAsIs(settings.value(QStringLiteral("radioStations")), stations))
         stations_ = std::move(stations);
     else
         setStations(std::move(stations));
     if (services_.restore)
-        restoring_ = true; // saves wait until the stored list is shown
+        store_->holdUntilRestored(); // saves wait until the stored list is shown
     else
         restorePlaylist();
     tickTimer_ = services_.clock->every(clockPeriod, [this] { tick(); });
     // Media keys are wired by the desktop integration through the public operations.
 }
 
-QVariant AudioEngine::startValue(const QString& key, const QVariant& fallback) {
-    const SettingsSnapshot* start = services_.restore ? services_.restore->snapshot() : nullptr;
-    return start ? start->value(key, fallback) : settings().value(key, fallback);
-}
-
-QSettings& AudioEngine::settings() {
-    if (services_.settings)
-        return *services_.settings;
-    if (!ownSettings_)
-        ownSettings_ = std::make_unique<QSettings>(writer_->fileName(), writer_->format());
-    return *ownSettings_;
-}
-
 AudioEngine::~AudioEngine() {
-    if (services_.restore) {
-        savePending_ = false; // never shown: the stored list stays as it is
-        playlistSaveTimer_.reset();
-    }
-    savePlaylistNow(); // first, while the restore still knows what it has not read
-    saveMetadataCacheNow();
+    if (services_.restore)
+        store_->discardPending(); // never shown: the stored list stays as it is
+    store_->writeNow(); // first, while the restore still knows what it has not read
     refreshTimer_.reset();
     tickTimer_.reset();
     advanceTimer_.reset();
     stopReaders();
+    store_.reset(); // waits for the metadata cache's writer
     pauseFades_.clear(); // the engine is gone: pending pauses do nothing
     endCrossfadeOuts();  // cut short: their players stop now
     for (auto& c : radioObservers_)

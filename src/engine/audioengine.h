@@ -27,6 +27,7 @@ class AudioFilePlayer;
 class Clock;
 class MetadataCache;
 class PlaylistRestore;
+class PlaylistStore;
 class PlayerFactory;
 class SettingsWriter;
 class TimerHandle;
@@ -46,8 +47,7 @@ using TrackLoader = std::function<Track(const QUrl& url, const QString& lang)>;
 struct EngineServices {
     Clock* clock = nullptr;           // required
     PlayerFactory* players = nullptr; // required
-    // Read at start; optional when `restore` and `settingsWriter` are given: the restore reads
-    // what a start needs ahead, and the settings are opened only for a value it did not read.
+    // The main settings file (theme, language, stations), read at start; required.
     QSettings* settings = nullptr;
     NowPlayingPublisher* nowPlaying = nullptr; // optional: nothing is published without it
     Announcer* announcer = nullptr;            // optional: no toast without it
@@ -65,6 +65,9 @@ struct EngineServices {
     // AudioEngine::showRestoredPlaylist(); optional: the engine then reads and shows it itself
     // when it is made.
     PlaylistRestore* restore = nullptr;
+    // Where the playlist is written (a settings file of its own); optional: the engine then
+    // makes its own writer on PlaylistStore::pathBeside(the settings file).
+    SettingsWriter* playlistWriter = nullptr;
 };
 
 // The one model object: playlist, stations, transport state, volume, level bars and both
@@ -252,8 +255,7 @@ private:
     void endCrossfadeOuts(); // their players stop at once
     void startPauseFade(std::shared_ptr<AudioFilePlayer> fading);
 
-    void savePlaylist();
-    void savePlaylistNow();
+    void savePlaylist(); // the store writes it when due
     void restorePlaylist();
     void runAddTask(const std::shared_ptr<AddTask>& task);
     void drainAddTask(const std::shared_ptr<AddTask>& task);
@@ -275,22 +277,10 @@ private:
     void refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track);
     void publishRefreshed();
     qsizetype rowNear(const QUuid& id, qsizetype hint) const;
-    void saveMetadataCache();
-    void metadataSaveDue();
-    // The bookmarks of the stored list in their order: the playlist's, with those kept for a
-    // volume not mounted now in their places.
-    QList<QByteArray> storedOrder() const;
-    void saveMetadataCacheNow();
     void saveStations();
     QList<RadioStation> loadStations();
-    // The settings given, or, without them, the writer's file opened on first use.
-    QSettings& settings();
     // True when `stations` are what `stored` holds, in the form they are written in.
     static bool isStoredAsIs(const QVariant& stored, const QList<RadioStation>& stations);
-    // A setting as the engine is made: from what the start read ahead when it could, else from
-    // the settings (QSettings parses the whole section, stored playlist and all, at the first
-    // value asked for).
-    QVariant startValue(const QString& key, const QVariant& fallback = {});
 
     EngineServices services_;
 
@@ -331,36 +321,19 @@ private:
     std::list<FadeTask> crossfadeOuts_;
     std::list<FadeTask> pauseFades_;
     std::vector<std::shared_ptr<AddTask>> addTasks_;
-    // Playlist saves are coalesced: a burst of appends writes the settings file once.
-    std::unique_ptr<TimerHandle> playlistSaveTimer_;
-    // While the start-up restore reads, saves wait for it (an interruption must not shorten
-    // the stored list); a save asked for meanwhile is remembered, and a quit writes the list as
-    // shown followed by the entries not read yet.
-    bool restoring_ = false;
-    bool savePending_ = false;
-    std::weak_ptr<AddTask> restoreTask_;
-    // Stored entries on volumes not mounted now, each kept after the track it followed (none:
-    // at the start), so that they keep their place in the stored list.
-    struct KeptBookmark {
-        QUuid after;
-        QByteArray bytes;
-    };
-    QList<KeptBookmark> unresolvedBookmarks_;
     std::shared_ptr<ArtworkCache> artworkCache_; // shared with the reads on the thread pool
-    std::unique_ptr<SettingsWriter> ownWriter_;  // when none is passed in
-    std::unique_ptr<QSettings> ownSettings_;     // when none are passed in, and needed
+    std::unique_ptr<SettingsWriter> ownWriter_, ownPlaylistWriter_; // when none are passed in
     SettingsWriter* writer_ = nullptr;
     QString language_;
     std::unique_ptr<QThreadPool> ownPool_; // when none is passed in
     QThreadPool* pool_ = nullptr;
     struct Wakeup;
     std::shared_ptr<Wakeup> wakeup_; // how readers reach the engine while it exists
-    // What a start shows at once; rows whose files changed are read again and updated in place,
-    // published together (a pass over thousands of rows would otherwise repeat per row).
-    std::unique_ptr<MetadataCache> metadataCache_;
-    std::unique_ptr<TimerHandle> metadataSaveTimer_;
-    // Clock times of the first change not written yet, and of the last one.
-    double metadataChangedSince_ = 0, metadataChangedAt_ = 0;
+    // The stored list and the metadata cache; after the players' fields, before nothing that
+    // it outlives: its destructor writes what is due.
+    std::unique_ptr<PlaylistStore> store_;
+    // Rows a start showed whose files changed are read again and updated in place, published
+    // together (a pass over thousands of rows would otherwise repeat per row).
     std::unique_ptr<TimerHandle> refreshTimer_;
     // Rows a start showed, whose files are looked at (or read) once the window has appeared.
     QList<RereadRow> restoredChecks_, restoredReads_;

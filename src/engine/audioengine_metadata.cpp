@@ -5,6 +5,7 @@
 #include "engine/clock.h"
 #include "engine/metadatacache.h"
 #include "engine/playlistrestore.h"
+#include "engine/playliststore.h"
 
 #include <algorithm>
 #include <utility>
@@ -13,11 +14,6 @@ namespace orvane {
 
 namespace {
 
-// The metadata cache is written once changes have paused this long, or at the latest this long
-// after the first of them: a write hands the writer a snapshot, and the next change then copies
-// every entry on the main thread, which while thousands of files come in would stall it.
-constexpr double kMetadataSaveDelay = 2.0;
-constexpr double kMetadataSaveLatest = 15.0;
 // Rows read again at start are published together at most this often.
 constexpr double kRefreshDelay = 0.25;
 
@@ -56,7 +52,7 @@ void AudioEngine::refreshLoaded(const QUuid& id, qsizetype row, std::optional<Tr
     track->bookmark = shown.bookmark;
     shown = std::move(*track);
     refreshedCurrent_ = refreshedCurrent_ || id == currentID_;
-    saveMetadataCache();
+    store_->cacheChanged();
 }
 
 // Where the track is now: the row it was last seen at or, when the list has changed since,
@@ -85,39 +81,6 @@ void AudioEngine::publishRefreshed() {
     Q_EMIT playlistChanged();
     if (std::exchange(refreshedCurrent_, false))
         updateNowPlaying();
-}
-
-void AudioEngine::saveMetadataCache() {
-    if (!metadataCache_)
-        return;
-    metadataChangedAt_ = services_.clock->now();
-    if (!metadataSaveTimer_) {
-        metadataChangedSince_ = metadataChangedAt_;
-        metadataSaveTimer_ =
-            services_.clock->after(kMetadataSaveDelay, [this] { metadataSaveDue(); });
-    }
-}
-
-void AudioEngine::metadataSaveDue() {
-    const double due = std::min(metadataChangedAt_ + kMetadataSaveDelay,
-                                metadataChangedSince_ + kMetadataSaveLatest);
-    const double now = services_.clock->now();
-    if (due > now + 1e-6) { // changed since the timer was set: wait for the pause
-        metadataSaveTimer_ = services_.clock->after(due - now, [this] { metadataSaveDue(); });
-        return;
-    }
-    saveMetadataCacheNow();
-}
-
-void AudioEngine::saveMetadataCacheNow() {
-    metadataSaveTimer_.reset();
-    if (!metadataCache_)
-        return;
-    // Entries follow the stored list, in its order: the playlist's files and those kept for a
-    // later start.
-    metadataCache_->retain(storedOrder());
-    if (metadataCache_->isDirty())
-        metadataCache_->save();
 }
 
 } // namespace orvane

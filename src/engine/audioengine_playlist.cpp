@@ -1,6 +1,5 @@
 // The engine's playlist side: adding files (read off the main thread, appended on it in order),
 // removing and reordering tracks, and the stored bookmark list.
-#include "core/giveway.h"
 #include "core/localization.h"
 #include "core/settingswriter.h"
 #include "engine/audioengine.h"
@@ -9,6 +8,7 @@
 #include "engine/clock.h"
 #include "engine/metadatacache.h"
 #include "engine/playerfactory.h"
+#include "engine/playliststore.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -31,11 +31,8 @@ namespace orvane {
 
 namespace {
 
-const QString kPlaylistKey = QStringLiteral("playlistBookmarks");
 // Longest stretch of appends in one pass of the event loop, in milliseconds.
 constexpr qint64 kAppendBudgetMs = 4;
-// Appends within this window share one write of the settings file.
-constexpr double kSaveDelay = 0.25;
 // Items a reader takes at a time.
 constexpr qsizetype kReadRun = 8;
 // Adds of more files than this are listed first, by their file names, and read after, updating
@@ -112,36 +109,6 @@ struct AudioEngine::ArtworkCache {
     }
 };
 
-// Room for each item's result of a task, made by the reader that reads it. Thousands of empty
-// results made up front (some 270 bytes each) would cost the main thread a page fault every
-// few of them as a long add begins. A slot is made once its flag in `ready` is set, and goes
-// when the engine takes it.
-class LoadedSlots {
-public:
-    LoadedSlots() = default;
-    LoadedSlots(const LoadedSlots&) = delete;
-    LoadedSlots& operator=(const LoadedSlots&) = delete;
-    ~LoadedSlots() {
-        if (slots_)
-            std::allocator<Loaded>().deallocate(slots_, count_);
-    }
-    void reserve(size_t count) { // once, before the readers start
-        slots_ = std::allocator<Loaded>().allocate(count);
-        count_ = count;
-    }
-    void put(size_t i, Loaded loaded) { std::construct_at(slots_ + i, std::move(loaded)); }
-    Loaded take(size_t i) {
-        Loaded loaded = std::move(slots_[i]);
-        std::destroy_at(slots_ + i);
-        return loaded;
-    }
-    void drop(size_t i) { std::destroy_at(slots_ + i); }
-
-private:
-    Loaded* slots_ = nullptr;
-    size_t count_ = 0;
-};
-
 struct AudioEngine::AddTask {
     // A file to add (its bookmark is made on the way), or a stored bookmark to resolve.
     struct Item {
@@ -168,20 +135,23 @@ struct AudioEngine::AddTask {
     std::optional<Track> first;
 
     // Shared with the readers. They take the items in small runs in list order, so results
-    // come in the order they are appended; each result is published by its flag.
-    LoadedSlots results;
-    std::unique_ptr<std::atomic<bool>[]> ready;
+    // come in the order they are appended. A reader publishes item i's result by storing it in
+    // results[i] (release); the engine takes it (acquire) and owns it from then on.
+    std::unique_ptr<std::atomic<Loaded*>[]> results;
     std::atomic<qsizetype> claimed{0};
     std::atomic<bool> cancelled{false};
     std::atomic<bool> wakeQueued{false};
 
-    bool isReady(qsizetype i) const { return ready[size_t(i)].load(std::memory_order_acquire); }
+    bool isReady(qsizetype i) const {
+        return results[size_t(i)].load(std::memory_order_acquire) != nullptr;
+    }
+    std::unique_ptr<Loaded> take(qsizetype i) {
+        return std::unique_ptr<Loaded>(results[size_t(i)].exchange(nullptr));
+    }
     // The readers are done (each holds the task): what was read and not taken goes.
     ~AddTask() {
-        for (qsizetype i = next; ready && i < items.size(); ++i) {
-            if (isReady(i))
-                results.drop(size_t(i));
-        }
+        for (qsizetype i = next; results && i < items.size(); ++i)
+            delete results[size_t(i)].load(std::memory_order_acquire);
     }
 };
 
@@ -258,10 +228,8 @@ void AudioEngine::openExternal(const QList<QUrl>& urls) {
 void AudioEngine::showRestoredPlaylist() {
     if (!services_.restore)
         return;
-    restoring_ = false;
+    store_->restored();
     restorePlaylist();
-    if (!restoring_ && std::exchange(savePending_, false))
-        savePlaylist();
 }
 
 void AudioEngine::checkRestored() {
@@ -285,14 +253,18 @@ void AudioEngine::restorePlaylist() {
     std::optional<PlaylistRestore::Result> ahead =
         services_.restore ? std::exchange(services_.restore, nullptr)->take() : std::nullopt;
     PlaylistRestore::Result restored =
-        ahead ? std::move(*ahead) : PlaylistRestore::read(settings(), services_.metadataCachePath);
-    metadataCache_ = std::move(restored.cache);
-    if (!metadataCache_ && !services_.metadataCachePath.isEmpty())
-        metadataCache_ = std::make_unique<MetadataCache>(services_.metadataCachePath, lang());
+        ahead ? std::move(*ahead)
+              : PlaylistRestore::read(store_->path(), services_.settings->fileName(),
+                                      services_.metadataCachePath, lang());
+    std::unique_ptr<MetadataCache> cache = std::move(restored.cache);
+    if (!cache && !services_.metadataCachePath.isEmpty())
+        cache = std::make_unique<MetadataCache>(services_.metadataCachePath, lang());
+    const bool cached = cache != nullptr;
+    store_->setCache(std::move(cache));
     const QList<QByteArray> bookmarks = std::move(restored.stored);
     if (bookmarks.isEmpty())
         return;
-    if (metadataCache_) {
+    if (cached) {
         // Shown at once; then, in the background, each cached row's file is looked at (and read
         // again when it changed, dropped when it is gone), and the others are read. That waits
         // until the window has had time to appear and paint: thousands of look-ups and reads
@@ -309,8 +281,14 @@ void AudioEngine::restorePlaylist() {
     // Until every stored entry has been read, the stored list stays as it was: an interruption
     // must not shorten it.
     task->restoring = true;
-    restoring_ = true;
-    restoreTask_ = task;
+    store_->holdUntilRestored([weak = std::weak_ptr<AddTask>(task)] {
+        QList<QByteArray> unread;
+        if (const auto t = weak.lock()) {
+            for (qsizetype i = t->next; i < t->items.size(); ++i)
+                unread.append(t->items.at(i).stored);
+        }
+        return unread;
+    });
     addTasks_.push_back(task);
     runAddTask(task);
 }
@@ -363,16 +341,11 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
         covers->share(loaded.track->artwork);
         return loaded;
     };
-    const auto count = size_t(task->items.size());
-    task->results.reserve(count);
-    task->ready = std::make_unique<std::atomic<bool>[]>(count);
+    task->results = std::make_unique<std::atomic<Loaded*>[]>(size_t(task->items.size()));
     // One reader per thread of the pool, each taking the next few items at a time: the items
     // are read roughly in list order and the first ones show at once, however long the list.
     auto reader = [task, read, wakeup = wakeup_] {
         lowerThreadPriority();
-        // Each file read takes a tenth of a millisecond or more: the main thread, woken on
-        // this core, waits for one at most (see GiveWay).
-        const GiveWay courteous;
         const auto n = qsizetype(task->items.size());
         Bookmark::Resolver resolver; // stored entries come folder by folder; closed when done
         while (!task->cancelled.load(std::memory_order_relaxed)) {
@@ -383,16 +356,13 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
             for (qsizetype i = begin; i < end; ++i) {
                 if (task->cancelled.load(std::memory_order_relaxed))
                     return;
-                Loaded done = read(task->items.at(i), resolver);
+                auto done = std::make_unique<Loaded>(read(task->items.at(i), resolver));
                 // A file read shows at once; names only listed, and files found as they were,
                 // are told a run at a time.
-                const bool quiet = done.unread || done.unchanged;
-                task->results.put(size_t(i), std::move(done));
-                task->ready[size_t(i)].store(true, std::memory_order_release);
+                const bool quiet = done->unread || done->unchanged;
+                task->results[size_t(i)].store(done.release(), std::memory_order_release);
                 if (!quiet || i + 1 == end)
                     wakeup->post(task); // at most one wake-up waits at a time
-                if (!quiet) // a file read; names listed and files found unchanged are quick
-                    giveWay(kGiveWayLongStep);
             }
         }
     };
@@ -447,11 +417,8 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
         return; // more to come
     const std::shared_ptr<AddTask> keep = task;
     std::erase(addTasks_, task);
-    if (keep->restoring) {
-        restoring_ = false;
-        if (std::exchange(savePending_, false))
-            savePlaylist();
-    }
+    if (keep->restoring)
+        store_->restored();
     if (keep->startPlaying && keep->first) {
         setMode(PlayerMode::Library);
         play(*keep->first);
@@ -472,11 +439,12 @@ void AudioEngine::readListed(AddTask& task) {
 }
 
 void AudioEngine::appendLoaded(AddTask& task) {
-    Loaded loaded = task.results.take(size_t(task.next));
+    Loaded loaded = std::move(*task.take(task.next));
     const AddTask::Item& item = task.items.at(task.next);
     ++task.next;
-    if (metadataCache_ && loaded.track && loaded.track->bookmark && loaded.stamp)
-        metadataCache_->put(*loaded.track->bookmark, *loaded.stamp, *loaded.track);
+    if (MetadataCache* cache = store_->cache();
+        cache && loaded.track && loaded.track->bookmark && loaded.stamp)
+        cache->put(*loaded.track->bookmark, *loaded.stamp, *loaded.track);
     if (!loaded.track && !item.restore) {
         const QString name = item.url.isLocalFile() ? QFileInfo(item.url.toLocalFile()).fileName()
                                                     : item.url.toDisplayString();
@@ -491,8 +459,7 @@ void AudioEngine::appendLoaded(AddTask& task) {
             // Not mounted now: the row goes, its entry keeps its place for a later start.
             const qsizetype at = rowNear(row.id, row.row);
             if (at >= 0)
-                unresolvedBookmarks_.append(
-                    {at > 0 ? playlist_.at(at - 1).id : QUuid(), item.stored});
+                store_->keep(at > 0 ? playlist_.at(at - 1).id : QUuid(), item.stored);
             refreshLoaded(row.id, row.row, std::nullopt);
         } else {
             refreshLoaded(row.id, row.row, std::move(loaded.track));
@@ -505,8 +472,7 @@ void AudioEngine::appendLoaded(AddTask& task) {
     // a later start; one whose folder is there but file is gone is dropped.
     if (!loaded.track) {
         if (item.restore && Bookmark::isOnMissingVolume(item.stored))
-            unresolvedBookmarks_.append(
-                {playlist_.isEmpty() ? QUuid() : playlist_.last().id, item.stored});
+            store_->keep(playlist_.isEmpty() ? QUuid() : playlist_.last().id, item.stored);
         return;
     }
     Track& track = *loaded.track;
@@ -541,11 +507,7 @@ void AudioEngine::remove(const QSet<QUuid>& ids) {
             continue;
         }
         // Entries kept after a removed track now follow the track before it.
-        const QUuid before = kept.isEmpty() ? QUuid() : kept.last().id;
-        for (KeptBookmark& b : unresolvedBookmarks_) {
-            if (b.after == t.id)
-                b.after = before;
-        }
+        store_->trackLeaving(t.id, kept.isEmpty() ? QUuid() : kept.last().id);
     }
     setPlaylist(std::move(kept));
     artworkCache_->prune();
@@ -583,56 +545,7 @@ void AudioEngine::move(const QSet<QUuid>& ids, int toRow) {
 }
 
 void AudioEngine::savePlaylist() {
-    saveMetadataCache();
-    if (restoring_)
-        savePending_ = true;
-    else if (!playlistSaveTimer_)
-        playlistSaveTimer_ = services_.clock->after(kSaveDelay, [this] { savePlaylistNow(); });
-}
-
-void AudioEngine::savePlaylistNow() {
-    if (!playlistSaveTimer_ && !savePending_)
-        return;
-    playlistSaveTimer_.reset();
-    savePending_ = false;
-    const QList<QByteArray> order = storedOrder();
-    QVariantList bookmarks;
-    bookmarks.reserve(order.size());
-    for (const QByteArray& bytes : order)
-        bookmarks.append(bytes);
-    // Quitting during the start-up restore: the entries not read yet follow, as stored.
-    if (const auto task = restoreTask_.lock(); task && restoring_) {
-        for (qsizetype i = task->next; i < task->items.size(); ++i)
-            bookmarks.append(task->items.at(i).stored);
-    }
-    writer_->setValue(kPlaylistKey, bookmarks); // written off the main thread
-}
-
-QList<QByteArray> AudioEngine::storedOrder() const {
-    QList<QByteArray> bookmarks;
-    bookmarks.reserve(playlist_.size() + unresolvedBookmarks_.size());
-    QHash<QUuid, QList<QByteArray>> keptAfter;
-    for (const KeptBookmark& b : std::as_const(unresolvedBookmarks_))
-        keptAfter[b.after].append(b.bytes);
-    auto appendKept = [&](const QUuid& id) {
-        if (const auto it = keptAfter.constFind(id); it != keptAfter.cend()) {
-            for (const QByteArray& bytes : *it)
-                bookmarks.append(bytes);
-            keptAfter.erase(it);
-        }
-    };
-    appendKept(QUuid());
-    for (const Track& t : std::as_const(playlist_)) {
-        if (t.bookmark)
-            bookmarks.append(*t.bookmark);
-        appendKept(t.id);
-    }
-    // Those whose track left with a wholesale replacement of the list go last.
-    for (const KeptBookmark& b : std::as_const(unresolvedBookmarks_)) {
-        if (keptAfter.contains(b.after))
-            bookmarks.append(b.bytes);
-    }
-    return bookmarks;
+    store_->playlistChanged();
 }
 
 } // namespace orvane

@@ -181,7 +181,7 @@ void AudioEngine::removeStations(const QSet<QUuid>& ids) {
 }
 
 QList<RadioStation> AudioEngine::loadStations() {
-    const QVariant stored = startValue(kStationsKey);
+    const QVariant stored = services_.settings->value(kStationsKey);
     if (!stored.isValid())
         return RadioStation::presets(); // a first start
     if (stored.typeId() == QMetaType::QByteArray) {
@@ -191,7 +191,7 @@ QList<RadioStation> AudioEngine::loadStations() {
     // The whole list is rejected and the presets are written over it: the value is kept, as
     // found, under a key of its own first (never over an earlier one), so it can be recovered.
     QString key = kRejectedKey;
-    for (int n = 2; settings().contains(key); ++n)
+    for (int n = 2; services_.settings->contains(key); ++n)
         key = kRejectedKey + QString::number(n);
     writer_->setValue(key, stored);
     std::cerr << "The stored station list could not be read; it is kept as " << key.toStdString()

@@ -1,6 +1,5 @@
 #include "engine/metadatacache.h"
 
-#include "core/giveway.h"
 #include "engine/filename.h"
 
 #include <QDataStream>
@@ -158,7 +157,6 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
     file.texts.reserve(textCount);
     for (quint32 i = 0; i < textCount; ++i) {
         file.texts.append(in.string());
-        giveWay();
     }
     const quint32 count = in.number<quint32>();
     if (!in.ok() || qint64(count) * kMinEntryBytes > in.remaining())
@@ -171,7 +169,6 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
         QByteArrayView bookmark;
         if (!readEntry(in, file.texts, file.covers, &bookmark, nullptr))
             return false;
-        giveWay();
     }
     if (!in.atEnd())
         return false;

@@ -3,6 +3,7 @@
 #include "app/instancelock.h"
 #include "app/singleinstance.h"
 #include "engine/filename.h"
+#include "engine/playliststore.h"
 #include "support/tagwriter.h"
 #include "support/testaudio.h"
 
@@ -75,9 +76,13 @@ class TestLaunch : public QObject {
             qWarning("%s", qPrintable(error));
         return path;
     }
+    void forgetSettings() const {
+        QFile::remove(settingsFile_);
+        QFile::remove(PlaylistStore::pathBeside(settingsFile_));
+    }
     // The file names of the playlist the running instance stored.
     QStringList storedNames() const {
-        QSettings settings(settingsFile_, QSettings::IniFormat);
+        QSettings settings(PlaylistStore::pathBeside(settingsFile_), QSettings::IniFormat);
         QStringList names;
         for (const QVariant& v : settings.value("playlistBookmarks").toList()) {
             const QByteArray bytes = v.toByteArray();
@@ -190,7 +195,7 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::WriteOnly));
         QVERIFY(file.resize(qint64(4) << 30));
         file.close();
-        QFile::remove(settingsFile_);
+        forgetSettings();
         QProcess running;
         start(running, {big, big, big});
         const QString name = "org.mpris.MediaPlayer2.orvane";
@@ -234,7 +239,7 @@ private Q_SLOTS:
         QCOMPARE(::write(fd, audio.constData(), size_t(audio.size())), ssize_t(audio.size()));
         ::close(fd);
 
-        QFile::remove(settingsFile_);
+        forgetSettings();
         QProcess running;
         start(running, {});
         const QString service = "org.mpris.MediaPlayer2.orvane";
@@ -322,7 +327,7 @@ private Q_SLOTS:
             return shown;
         };
 
-        QFile::remove(settingsFile_);
+        forgetSettings();
         const QString song = wav("kept.wav");
         QVERIFY(writeWavInfo(song, "Alpha", "Artist"));
         QCOMPARE(launchAndPlay({song}, "Alpha"), QStringLiteral("Alpha"));
@@ -351,7 +356,7 @@ private Q_SLOTS:
     }
 
     void aSettingsFileThatIsNoFileDoesNotBlockStartUp() {
-        QFile::remove(settingsFile_);
+        forgetSettings();
         QCOMPARE(mkfifo(QFile::encodeName(settingsFile_).constData(), 0600), 0);
         QProcess running;
         const QString socket = SingleInstance::defaultSocketPath(settingsFile_);
@@ -363,7 +368,7 @@ private Q_SLOTS:
         QCOMPARE(again.code, 0);
         QCOMPARE(running.state(), QProcess::Running);
         stop(running);
-        QFile::remove(settingsFile_);
+        forgetSettings();
     }
 };
 

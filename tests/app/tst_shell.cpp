@@ -11,6 +11,7 @@
 #include "core/settingswriter.h"
 #include "engine/bookmark.h"
 #include "engine/playlistrestore.h"
+#include "engine/playliststore.h"
 #include "radio/stationstore.h"
 #include "support/busyglobalpool.h"
 #include "support/enginefixture.h"
@@ -322,10 +323,16 @@ private Q_SLOTS:
 
         // As the program starts: the list is read while the application and its window are
         // made, and is on show when the window first appears, with the stored theme, language
-        // and stations. The app opens no settings of its own: what it changes goes to the file.
-        {
-            PlaylistRestore restore(settingsPath, dir.filePath("cache/playlist-metadata"));
-            OrvaneApp app(nullptr, nullptr, &restore);
+        // and stations. The list an older version kept in the settings file moves to a file of
+        // its own.
+        const QString playlistPath = PlaylistStore::pathBeside(settingsPath);
+        auto launch = [&](auto&& check) {
+            PlaylistRestore restore(playlistPath, settingsPath, dir.filePath("cache/metadata"));
+            OrvaneApp app(std::make_unique<QSettings>(settingsPath, QSettings::IniFormat), nullptr,
+                          &restore);
+            check(app);
+        };
+        launch([&](OrvaneApp& app) {
             QListView* list = nullptr;
             for (QListView* view : app.mainWindow().findChildren<QListView*>()) {
                 if (qobject_cast<PlaylistModel*>(view->model()))
@@ -355,28 +362,30 @@ private Q_SLOTS:
                 if (b->text() == loc("light", "ru"))
                     QTest::mouseClick(b, Qt::LeftButton);
             }
-        }
+        });
         QSettings after(settingsPath, QSettings::IniFormat);
         QCOMPARE(after.value("appTheme").toString(), QStringLiteral("light"));
-        QCOMPARE(after.value("playlistBookmarks").toList(), stored);
+        QVERIFY(!after.contains("playlistBookmarks"));
+        QVERIFY2(QFileInfo(settingsPath).size() < 1024, "a theme change rewrites a small file");
+        QCOMPARE(QSettings(playlistPath, QSettings::IniFormat).value("playlistBookmarks").toList(),
+                 stored);
 
         // A station list that cannot be read: the presets replace it, and it is kept aside
         // under a name no earlier one has, which only the settings file itself can tell.
         after.setValue("radioStations", QByteArray("[broken"));
         after.setValue("radioStationsRejected", QByteArray("[older]"));
         after.sync();
-        {
-            PlaylistRestore restore(settingsPath, dir.filePath("cache/playlist-metadata"));
-            OrvaneApp app(nullptr, nullptr, &restore);
+        launch([&](OrvaneApp& app) {
             app.start(true);
             QTRY_VERIFY(app.mainWindow().isVisible());
             QCOMPARE(app.engine().stations(), RadioStation::presets());
             QCOMPARE(app.engine().playlist().size(), 40);
-        }
+        });
         after.sync();
         QCOMPARE(after.value("radioStationsRejected").toByteArray(), QByteArray("[older]"));
         QCOMPARE(after.value("radioStationsRejected2").toByteArray(), QByteArray("[broken"));
-        QCOMPARE(after.value("playlistBookmarks").toList(), stored);
+        QCOMPARE(QSettings(playlistPath, QSettings::IniFormat).value("playlistBookmarks").toList(),
+                 stored);
     }
 
     void relaunchBringsTheWindowBackAndHandsOverFiles() {

@@ -84,7 +84,8 @@ class TestMetadataCache : public QObject {
             }
             engine.reset();
             settings->sync();
-            ahead = std::make_unique<PlaylistRestore>(dir.filePath(QStringLiteral("orvane.ini")),
+            playlistWriter->flush();
+            ahead = std::make_unique<PlaylistRestore>(playlistPath(), settings->fileName(),
                                                       cachePath());
             restore = ahead.get();
             AudioEngine& e = start(std::move(loader));
@@ -242,7 +243,7 @@ private Q_SLOTS:
         // A file on a volume that is not mounted now keeps its place.
         const QByteArray unmounted("ORVB\x01/media/orvane-absent-volume/song.mp3");
         raw.insert(2, unmounted);
-        f.settings->setValue("playlistBookmarks", raw);
+        f.storePlaylist(raw);
         {
             QFile grown(music_.filePath("grown.mp3"));
             QVERIFY(grown.open(QIODevice::Append));
@@ -303,8 +304,8 @@ private Q_SLOTS:
     }
 
     void aLongListComesBackWholeAndInOrder() {
-        // Long enough (a settings file of over 256 KB) that the start takes room in its heap
-        // and faults it in ahead, and makes thousands of rows straight from the cache file.
+        // Thousands of rows made straight from the cache file, in a playlist file of its own
+        // (over 256 KB) while the settings file stays small.
         Fixture f;
         f.readAhead = true;
         QStringList names;
@@ -325,7 +326,10 @@ private Q_SLOTS:
             }(),
             60000);
         f.engine.reset();
-        QVERIFY(QFileInfo(f.dir.filePath(QStringLiteral("orvane.ini"))).size() > 256 * 1024);
+        f.playlistWriter->flush();
+        f.writer->flush();
+        QVERIFY(QFileInfo(f.playlistPath()).size() > 256 * 1024);
+        QVERIFY(QFileInfo(f.settings->fileName()).size() < 4096);
 
         QStringList shown;
         for (const QString& name : std::as_const(names))
@@ -355,7 +359,7 @@ private Q_SLOTS:
         CountingLoader second;
         {
             // An engine that goes before the list it was given is shown leaves it as stored.
-            PlaylistRestore ahead(f.dir.filePath(QStringLiteral("orvane.ini")), f.cachePath());
+            PlaylistRestore ahead(f.playlistPath(), f.settings->fileName(), f.cachePath());
             f.restore = &ahead;
             AudioEngine& e = f.start(second.loader());
             QVERIFY(e.playlist().isEmpty());
@@ -363,7 +367,7 @@ private Q_SLOTS:
             f.engine.reset();
             QCOMPARE(f.stored(), storedBefore);
         }
-        PlaylistRestore ahead(f.dir.filePath(QStringLiteral("orvane.ini")), f.cachePath());
+        PlaylistRestore ahead(f.playlistPath(), f.settings->fileName(), f.cachePath());
         f.restore = &ahead;
         AudioEngine& e = f.start(second.loader());
         f.restore = nullptr;

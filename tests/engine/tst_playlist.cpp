@@ -94,7 +94,7 @@ private Q_SLOTS:
         // A file on a volume that is not mounted now: not shown, but kept for a later start.
         const QByteArray unmounted("ORVB\x01/media/orvane-absent-volume/song.mp3");
         raw.insert(3, unmounted);
-        f.settings->setValue("playlistBookmarks", raw);
+        f.storePlaylist(raw);
 
         AudioEngine& again = f.start();
         QTRY_COMPARE(again.playlist().size(), 3);
@@ -271,6 +271,10 @@ private Q_SLOTS:
         const QVariant value = f.stored("playlistBookmarks");
         QVERIFY(value.isValid());
         QCOMPARE(value.toList().size(), 0);
+        // On disk too: QSettings writes an empty QVariantList as "no value".
+        QFile file(f.playlistPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(!file.readAll().contains("@Invalid()"), "an empty list is stored as a list");
         f.engine.reset();
         AudioEngine& empty = f.start();
         QTest::qWait(50);
@@ -278,7 +282,7 @@ private Q_SLOTS:
 
         // A value of the wrong type is ignored as a whole.
         f.engine.reset();
-        f.settings->setValue("playlistBookmarks", QStringLiteral("not a list"));
+        f.storePlaylist(QStringLiteral("not a list"));
         QVERIFY(f.start().playlist().isEmpty());
     }
 

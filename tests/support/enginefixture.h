@@ -2,6 +2,7 @@
 
 #include "core/settingswriter.h"
 #include "engine/audioengine.h"
+#include "engine/playliststore.h"
 #include "support/fakeplayers.h"
 #include "support/virtualclock.h"
 
@@ -54,8 +55,9 @@ inline QStringList titles(const AudioEngine& engine) {
 struct EngineFixture {
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings;
-    // The engine's settings writes go here; `stored()` waits for them.
-    std::unique_ptr<SettingsWriter> writer;
+    // The engine's settings writes go here, the playlist's to its own file beside them;
+    // `stored()` waits for them.
+    std::unique_ptr<SettingsWriter> writer, playlistWriter;
     VirtualClock clock;
     FakePlayerFactory players{clock};
     RecordingPublisher nowPlaying;
@@ -69,10 +71,21 @@ struct EngineFixture {
     EngineFixture() {
         settings = openSettings();
         writer = std::make_unique<SettingsWriter>(settings->fileName(), settings->format());
+        playlistWriter = std::make_unique<SettingsWriter>(playlistPath(), QSettings::IniFormat);
     }
-    // A setting as it is on disk now, after every write asked for so far.
+    QString playlistPath() const { return PlaylistStore::pathBeside(settings->fileName()); }
+    // Stores `value` as the playlist for the next start.
+    void storePlaylist(const QVariant& value) const {
+        playlistWriter->setValue(PlaylistStore::key, value);
+        playlistWriter->flush();
+    }
+    // A setting as it is on disk now, after every write asked for so far (the stored playlist
+    // from its own file).
     QVariant stored(const QString& key) const {
         writer->flush();
+        playlistWriter->flush();
+        if (key == PlaylistStore::key)
+            return QSettings(playlistPath(), QSettings::IniFormat).value(key);
         return openSettings()->value(key);
     }
     std::unique_ptr<QSettings> openSettings() const {
@@ -82,7 +95,7 @@ struct EngineFixture {
     AudioEngine& start(TrackLoader loader = {}) {
         engine = std::make_unique<AudioEngine>(EngineServices{
             &clock, &players, settings.get(), &nowPlaying, &announcer, std::move(loader),
-            pool.get(), metadataCachePath, writer.get(), restore});
+            pool.get(), metadataCachePath, writer.get(), restore, playlistWriter.get()});
         return *engine;
     }
     // A playlist of tracks "/music/<name>.mp3" titled <name>, set without going through files.

@@ -1,0 +1,243 @@
+#include "engine/playliststore.h"
+
+#include "core/settingswriter.h"
+#include "engine/clock.h"
+#include "engine/filename.h"
+#include "engine/metadatacache.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QSettings>
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvane {
+
+namespace {
+
+// Appends within this window share one write of the playlist file.
+constexpr double kListDelay = 0.25;
+// The metadata cache is written once changes have paused this long, or at the latest this long
+// after the first of them: a write hands the writer a snapshot, and the next change then copies
+// every entry on the main thread, which while thousands of files come in would stall it.
+constexpr double kCacheDelay = 2.0;
+constexpr double kCacheLatest = 15.0;
+
+// Puts what was written to `path` on the disk, and its name in its folder, before the caller
+// goes on (QSettings replaces the file by a rename but does not wait for the disk).
+void syncToDisk(const QString& path) {
+    for (const QString& name : {path, QFileInfo(path).absolutePath()}) {
+        const int fd = ::open(encodeFileName(name).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fsync(fd);
+            ::close(fd);
+        }
+    }
+}
+
+// Whether QSettings may open `path`: a regular file or nothing yet. Anything else (a FIFO, say)
+// could block the opening for good; such a file is not read.
+bool mayOpen(const QString& path) {
+    struct stat st {};
+    return ::stat(encodeFileName(path).constData(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
+} // namespace
+
+const QString PlaylistStore::key = QStringLiteral("playlistBookmarks");
+
+bool PlaylistStore::mayOpen(const QString& path) {
+    return orvane::mayOpen(path);
+}
+
+QString PlaylistStore::pathBeside(const QString& settingsPath) {
+    return QFileInfo(settingsPath).absoluteDir().filePath(QStringLiteral("playlist.conf"));
+}
+
+QVariant PlaylistStore::encode(const QList<QByteArray>& bookmarks) {
+    // QSettings writes an empty QVariantList to an INI file as "@Invalid()", which reads back
+    // as no value at all; an empty list of byte arrays keeps its type.
+    if (bookmarks.isEmpty())
+        return QVariant::fromValue(QByteArrayList());
+    QVariantList list;
+    list.reserve(bookmarks.size());
+    for (const QByteArray& bytes : bookmarks)
+        list.append(bytes);
+    return list;
+}
+
+QList<QByteArray> PlaylistStore::decode(const QVariant& stored) {
+    if (stored.typeId() == QMetaType::QByteArrayList)
+        return stored.value<QByteArrayList>();
+    if (stored.typeId() != QMetaType::QVariantList && stored.typeId() != QMetaType::QStringList)
+        return {};
+    const QVariantList values = stored.toList();
+    QList<QByteArray> bookmarks;
+    bookmarks.reserve(values.size());
+    for (const QVariant& v : values) {
+        if (v.typeId() != QMetaType::QByteArray)
+            return {};
+        bookmarks.append(v.toByteArray());
+    }
+    return bookmarks;
+}
+
+QList<QByteArray> PlaylistStore::readStored(const QString& playlistPath, const QString& mainPath,
+                                            const std::function<void()>& betweenSteps) {
+    if (!mayOpen(playlistPath))
+        return {};
+    QSettings playlist(playlistPath, QSettings::IniFormat);
+    if (!mayOpen(mainPath))
+        return decode(playlist.value(key));
+    QSettings main(mainPath, QSettings::IniFormat);
+    if (!main.contains(key))
+        return decode(playlist.value(key));
+    if (playlist.contains(key)) {
+        // A move cut short after its first step: the playlist file has the list, and any
+        // change since went there.
+        main.remove(key);
+        main.sync();
+        return decode(playlist.value(key));
+    }
+    const QVariant stored = main.value(key);
+    playlist.setValue(key, stored);
+    playlist.sync();
+    if (playlist.status() != QSettings::NoError)
+        return decode(stored); // it stays where it is, and is shown from there
+    syncToDisk(playlist.fileName());
+    if (betweenSteps)
+        betweenSteps();
+    main.remove(key);
+    main.sync();
+    return decode(stored);
+}
+
+PlaylistStore::PlaylistStore(Clock& clock, SettingsWriter& writer, const QList<Track>& playlist)
+    : clock_(clock)
+    , writer_(writer)
+    , playlist_(playlist) {}
+
+QString PlaylistStore::path() const {
+    return writer_.fileName();
+}
+
+void PlaylistStore::setCache(std::unique_ptr<MetadataCache> cache) {
+    cache_ = std::move(cache);
+}
+
+PlaylistStore::~PlaylistStore() {
+    writeNow();
+    cache_.reset(); // waits for its writer
+}
+
+void PlaylistStore::holdUntilRestored(std::function<QList<QByteArray>()> unread) {
+    holding_ = true;
+    unread_ = std::move(unread);
+}
+
+void PlaylistStore::restored() {
+    holding_ = false;
+    unread_ = {};
+    if (listPending_ && !listTimer_)
+        listTimer_ = clock_.after(kListDelay, [this] { writeList(); });
+}
+
+void PlaylistStore::discardPending() {
+    listPending_ = false;
+    listTimer_.reset();
+}
+
+void PlaylistStore::playlistChanged() {
+    cacheChanged();
+    listPending_ = true;
+    if (!holding_ && !listTimer_)
+        listTimer_ = clock_.after(kListDelay, [this] { writeList(); });
+}
+
+void PlaylistStore::cacheChanged() {
+    if (!cache_)
+        return;
+    cacheChangedAt_ = clock_.now();
+    if (!cacheTimer_) {
+        cacheChangedSince_ = cacheChangedAt_;
+        cacheTimer_ = clock_.after(kCacheDelay, [this] { cacheDue(); });
+    }
+}
+
+void PlaylistStore::writeNow() {
+    if (listPending_)
+        writeList();
+    writeCache();
+}
+
+void PlaylistStore::writeList() {
+    listTimer_.reset();
+    listPending_ = false;
+    QList<QByteArray> order = storedOrder();
+    if (holding_ && unread_)
+        order.append(unread_()); // quitting during the restore: what was not read follows
+    writer_.setValue(key, encode(order)); // written off the main thread
+}
+
+void PlaylistStore::cacheDue() {
+    const double due = std::min(cacheChangedAt_ + kCacheDelay, cacheChangedSince_ + kCacheLatest);
+    const double now = clock_.now();
+    if (due > now + 1e-6) { // changed since the timer was set: wait for the pause
+        cacheTimer_ = clock_.after(due - now, [this] { cacheDue(); });
+        return;
+    }
+    writeCache();
+}
+
+void PlaylistStore::writeCache() {
+    cacheTimer_.reset();
+    if (!cache_)
+        return;
+    // Entries follow the stored list, in its order: the playlist's files and those kept for a
+    // later start.
+    cache_->retain(storedOrder());
+    if (cache_->isDirty())
+        cache_->save();
+}
+
+void PlaylistStore::keep(const QUuid& after, const QByteArray& bookmark) {
+    kept_.append({after, bookmark});
+}
+
+void PlaylistStore::trackLeaving(const QUuid& id, const QUuid& before) {
+    for (Kept& k : kept_) {
+        if (k.after == id)
+            k.after = before;
+    }
+}
+
+QList<QByteArray> PlaylistStore::storedOrder() const {
+    QList<QByteArray> bookmarks;
+    bookmarks.reserve(playlist_.size() + kept_.size());
+    QHash<QUuid, QList<QByteArray>> keptAfter;
+    for (const Kept& k : kept_)
+        keptAfter[k.after].append(k.bookmark);
+    auto appendKept = [&](const QUuid& id) {
+        if (const auto it = keptAfter.constFind(id); it != keptAfter.cend()) {
+            bookmarks.append(*it);
+            keptAfter.erase(it);
+        }
+    };
+    appendKept(QUuid());
+    for (const Track& t : playlist_) {
+        if (t.bookmark)
+            bookmarks.append(*t.bookmark);
+        appendKept(t.id);
+    }
+    // Those whose track left with a wholesale replacement of the list go last.
+    for (const Kept& k : kept_) {
+        if (keptAfter.contains(k.after))
+            bookmarks.append(k.bookmark);
+    }
+    return bookmarks;
+}
+
+} // namespace orvane
