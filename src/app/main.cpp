@@ -32,15 +32,8 @@ void report(const QString& line) {
     std::fprintf(stderr, "orvane: %s\n", line.toLocal8Bit().constData());
 }
 
-} // namespace
-
-int main(int argc, char* argv[]) {
-    QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvane"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
-
-    const QString lang = QStringLiteral("system");
-    const orvane::CommandLine command = orvane::CommandLine::parse(argc, argv, lang);
+// Help, version or a command line in error: what to print, and the exit code; nullopt to run.
+std::optional<int> answerCommandLine(const orvane::CommandLine& command) {
     switch (command.action()) {
     case orvane::CommandLine::Action::Help:
     case orvane::CommandLine::Action::Version:
@@ -54,12 +47,14 @@ int main(int argc, char* argv[]) {
     }
     for (const QString& problem : command.problems())
         report(problem);
+    return std::nullopt;
+}
 
-    const QString settingsFile = orvane::userSettingsPath();
-    const QString socketPath = orvane::SingleInstance::defaultSocketPath(settingsFile);
-    orvane::SingleInstance instance(socketPath);
-    orvane::InstanceLock lock(orvane::InstanceLock::pathFor(settingsFile));
-    orvane::InstanceLock fallbackLock(socketPath + QStringLiteral(".lock"));
+// Takes the instance lock (nullopt: this process runs the player), or hands the paths to the
+// running Orvane and returns the exit code.
+std::optional<int> takeLockOrHandOver(orvane::InstanceLock& lock, orvane::InstanceLock& fallback,
+                                      orvane::SingleInstance& instance, const QString& socketPath,
+                                      const QList<QByteArray>& paths, const QString& lang) {
     const QDeadlineTimer deadline(kHandOverMs);
     for (;;) {
         orvane::InstanceLock::Result taken = lock.tryLock();
@@ -69,7 +64,7 @@ int main(int argc, char* argv[]) {
             QString error;
             taken = orvane::SingleInstance::preparePrivateFolder(
                         QFileInfo(socketPath).absolutePath(), &error)
-                        ? fallbackLock.tryLock()
+                        ? fallback.tryLock()
                         : orvane::InstanceLock::Result::Failed;
             if (taken == orvane::InstanceLock::Result::Failed) {
                 report(QStringLiteral("cannot take the instance lock (%1): %2")
@@ -78,9 +73,9 @@ int main(int argc, char* argv[]) {
             }
         }
         if (taken == orvane::InstanceLock::Result::Acquired)
-            break;
-        const auto handed = instance.handOver(
-            command.paths(), int(std::max<qint64>(deadline.remainingTime(), 1000)));
+            return std::nullopt;
+        const auto handed =
+            instance.handOver(paths, int(std::max<qint64>(deadline.remainingTime(), 1000)));
         if (handed == orvane::SingleInstance::Handover::Accepted)
             return 0;
         if (handed == orvane::SingleInstance::Handover::Refused) {
@@ -95,7 +90,12 @@ int main(int argc, char* argv[]) {
         }
         QThread::msleep(100); // it may be starting: its lock comes before its socket
     }
+}
 
+// The player itself, until it quits; returns the event loop's exit code.
+int runPlayer(int argc, char* argv[], const QString& settingsFile,
+              orvane::SingleInstance& instance, const QList<QByteArray>& paths,
+              QThreadPool& readers) {
     // The stored playlist is read on a thread of its own while the window is being built.
     orvane::PlaylistRestore restore(orvane::PlaylistStore::pathBeside(settingsFile), settingsFile,
                                     orvane::metadataCachePath());
@@ -103,24 +103,44 @@ int main(int argc, char* argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("orvane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/orvane.svg")));
     QApplication::setQuitOnLastWindowClosed(false); // the tray keeps it alive
-
     if (!instance.listen())
         report(
             QStringLiteral("later launches cannot reach this one: %1").arg(instance.errorString()));
 
+    orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile), &readers, &restore);
+    orvane.acceptLaunches(&instance);
+    QList<QUrl> files;
+    for (const QByteArray& path : paths)
+        files.append(QUrl::fromLocalFile(orvane::decodeFileName(path)));
+    orvane.openFiles(files); // they wait until the window has appeared
+    orvane.start();
+    return app.exec();
+} // the engine has written what it had to; the stored playlist is safe
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
+
+    const QString lang = QStringLiteral("system");
+    const orvane::CommandLine command = orvane::CommandLine::parse(argc, argv, lang);
+    if (const std::optional<int> code = answerCommandLine(command))
+        return *code;
+
+    const QString settingsFile = orvane::userSettingsPath();
+    const QString socketPath = orvane::SingleInstance::defaultSocketPath(settingsFile);
+    orvane::SingleInstance instance(socketPath);
+    orvane::InstanceLock lock(orvane::InstanceLock::pathFor(settingsFile));
+    orvane::InstanceLock fallbackLock(socketPath + QStringLiteral(".lock"));
+    if (const std::optional<int> code =
+            takeLockOrHandOver(lock, fallbackLock, instance, socketPath, command.paths(), lang))
+        return *code;
+
     // Files are read and folders walked here; it outlives the application (below).
     const std::unique_ptr<QThreadPool> readers = orvane::AudioEngine::makeReaderPool();
-    int code = 0;
-    {
-        orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile), readers.get(), &restore);
-        orvane.acceptLaunches(&instance);
-        QList<QUrl> files;
-        for (const QByteArray& path : command.paths())
-            files.append(QUrl::fromLocalFile(orvane::decodeFileName(path)));
-        orvane.openFiles(files); // they wait until the window has appeared
-        orvane.start();
-        code = app.exec();
-    } // the engine has written what it had to; the stored playlist is safe
+    const int code = runPlayer(argc, argv, settingsFile, instance, command.paths(), *readers);
     // Quit ends the process at once: reads still waiting are dropped, and one in flight (a file
     // being read or a folder being walked on the thread pool) is not waited for, as
     // ~QCoreApplication would.

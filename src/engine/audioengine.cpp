@@ -37,14 +37,9 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
         writer_ = ownWriter_.get();
     }
     writer_->flush(); // what was asked to be written before is what is read now
-    SettingsWriter* playlistWriter = services_.playlistWriter;
-    if (!playlistWriter) {
-        ownPlaylistWriter_ = std::make_unique<SettingsWriter>(
-            PlaylistStore::pathBeside(settings.fileName()), QSettings::IniFormat);
-        playlistWriter = ownPlaylistWriter_.get();
-    }
-    playlistWriter->flush();
-    store_ = std::make_unique<PlaylistStore>(*services_.clock, *playlistWriter, playlist_);
+    store_ = std::make_unique<PlaylistStore>(*services_.clock, services_.playlistWriter,
+                                             PlaylistStore::pathBeside(settings.fileName()),
+                                             playlist_);
     language_ = currentLang(settings);
     if (!services_.loader)
         services_.loader = &Track::load;

@@ -322,7 +322,7 @@ private:
     std::list<FadeTask> pauseFades_;
     std::vector<std::shared_ptr<AddTask>> addTasks_;
     std::shared_ptr<ArtworkCache> artworkCache_; // shared with the reads on the thread pool
-    std::unique_ptr<SettingsWriter> ownWriter_, ownPlaylistWriter_; // when none are passed in
+    std::unique_ptr<SettingsWriter> ownWriter_; // when none is passed in
     SettingsWriter* writer_ = nullptr;
     QString language_;
     std::unique_ptr<QThreadPool> ownPool_; // when none is passed in

@@ -115,10 +115,14 @@ QList<QByteArray> PlaylistStore::readStored(const QString& playlistPath, const Q
     return decode(stored);
 }
 
-PlaylistStore::PlaylistStore(Clock& clock, SettingsWriter& writer, const QList<Track>& playlist)
+PlaylistStore::PlaylistStore(Clock& clock, SettingsWriter* writer, const QString& path,
+                             const QList<Track>& playlist)
     : clock_(clock)
-    , writer_(writer)
-    , playlist_(playlist) {}
+    , ownWriter_(writer ? nullptr : std::make_unique<SettingsWriter>(path, QSettings::IniFormat))
+    , writer_(writer ? *writer : *ownWriter_)
+    , playlist_(playlist) {
+    writer_.flush(); // what was asked to be written before is what a start reads
+}
 
 QString PlaylistStore::path() const {
     return writer_.fileName();
@@ -130,7 +134,8 @@ void PlaylistStore::setCache(std::unique_ptr<MetadataCache> cache) {
 
 PlaylistStore::~PlaylistStore() {
     writeNow();
-    cache_.reset(); // waits for its writer
+    cache_.reset();     // waits for its writer
+    ownWriter_.reset(); // writes what is left
 }
 
 void PlaylistStore::holdUntilRestored(std::function<QList<QByteArray>()> unread) {

@@ -48,9 +48,10 @@ public:
     static QList<QByteArray> readStored(const QString& playlistPath, const QString& mainPath,
                                         const std::function<void()>& betweenSteps = {});
 
-    // Writes through `writer` (on the playlist file) and keeps `cache` (may be null) up to
-    // date with `playlist`, which the engine owns and changes.
-    PlaylistStore(Clock& clock, SettingsWriter& writer, const QList<Track>& playlist);
+    // Writes `playlist` (which the engine owns and changes) through `writer` on the playlist
+    // file, or, without one, through a writer of its own on `path`.
+    PlaylistStore(Clock& clock, SettingsWriter* writer, const QString& path,
+                  const QList<Track>& playlist);
     ~PlaylistStore(); // writes what is due, then waits for the cache's writer
     PlaylistStore(const PlaylistStore&) = delete;
     PlaylistStore& operator=(const PlaylistStore&) = delete;
@@ -89,6 +90,7 @@ private:
     void writeCache();
 
     Clock& clock_;
+    std::unique_ptr<SettingsWriter> ownWriter_;
     SettingsWriter& writer_;
     const QList<Track>& playlist_;
     std::unique_ptr<MetadataCache> cache_;
