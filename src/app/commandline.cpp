@@ -1,6 +1,6 @@
 #include "app/commandline.h"
 
-#include "app/localization.h"
+#include "core/localization.h"
 #include "engine/filename.h"
 #include "ui/contentview.h"
 

@@ -1,7 +1,7 @@
 #include "app/nowplayingtoast.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "engine/clock.h"
 #include "ui/theme.h"
 

@@ -1,7 +1,7 @@
 #include "ui/addstationsheet.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "radio/radiobrowser.h"
 #include "ui/elidedlabel.h"

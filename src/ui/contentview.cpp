@@ -1,7 +1,7 @@
 #include "ui/contentview.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "engine/filename.h"
 #include "ui/buttons.h"

@@ -1,7 +1,7 @@
 #include "ui/listpanel.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "ui/buttons.h"
 #include "ui/icons.h"
 #include "ui/theme.h"

@@ -1,7 +1,7 @@
 #include "ui/playerpanel.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "ui/buttons.h"
 #include "ui/elidedlabel.h"

@@ -1,5 +1,5 @@
 // The window's views, offscreen: rows, bars, the player panel, the add-station sheet, dropping.
-#include "app/preferences.h"
+#include "core/preferences.h"
 #include "engine/filename.h"
 #include "radio/radiobrowser.h"
 #include "support/enginefixture.h"
