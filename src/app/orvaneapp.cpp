@@ -16,6 +16,7 @@
 #include "engine/playlistrestore.h"
 #include "radio/radiobrowser.h"
 #include "ui/mainwindow.h"
+#include "ui/resources.h"
 #include "ui/theme.h"
 
 #include <QApplication>
@@ -25,8 +26,6 @@
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTimer>
-
-void orvaneInitResources();
 
 namespace orvane {
 

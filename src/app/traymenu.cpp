@@ -4,14 +4,13 @@
 #include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "ui/icons.h"
+#include "ui/resources.h"
 
 #include <QIcon>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
 #include <utility>
-
-void orvaneInitResources();
 
 namespace orvane {
 
