@@ -1,7 +1,7 @@
 // How long one keystroke in the playlist's filter field takes with 10,000 tracks: the filter
 // itself, the list's update and a paint of the rows on show, on the real window offscreen.
 // Usage: playlist_filter [TRACKS]   (prints median, 95th percentile and worst, in ms)
-#include "app/preferences.h"
+#include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"

@@ -1,8 +1,8 @@
 #include "app/appdelegate.h"
 
 #include "engine/audioengine.h"
+#include "engine/audiofiles.h"
 #include "engine/filename.h"
-#include "ui/contentview.h"
 
 #include <QFutureWatcher>
 #include <QThreadPool>
@@ -21,7 +21,7 @@ QList<QUrl> expand(const QList<QUrl>& urls) {
     QList<QUrl> out;
     for (const QUrl& url : urls) {
         if (isFolderUrl(url))
-            out.append(ContentView::collectDropped({url}));
+            out.append(AudioFiles::collect({url}));
         else
             out.append(url);
     }

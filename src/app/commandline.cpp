@@ -1,8 +1,8 @@
 #include "app/commandline.h"
 
-#include "app/localization.h"
+#include "core/localization.h"
+#include "engine/audiofiles.h"
 #include "engine/filename.h"
-#include "ui/contentview.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -107,8 +107,7 @@ CommandLine CommandLine::parse(int argc, const char* const* argv, const QString&
                 loc(QStringLiteral("cli_missing"), lang).replace(QLatin1String("%@"), shown(arg)));
             continue;
         }
-        if (!S_ISDIR(st.st_mode) && !ContentView::acceptedExtensions().contains(
-                                        QFileInfo(shown(path)).suffix().toLower())) {
+        if (!S_ISDIR(st.st_mode) && !AudioFiles::isAudioName(shown(path))) {
             result.problems_.append(loc(QStringLiteral("cli_not_audio"), lang)
                                         .replace(QLatin1String("%@"), shown(arg)));
             continue;

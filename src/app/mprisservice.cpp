@@ -1,6 +1,6 @@
 #include "app/mprisservice.h"
 
-#include "app/localization.h"
+#include "core/localization.h"
 #include "engine/audioengine.h"
 #include "radio/streamtitle.h"
 

@@ -1,8 +1,9 @@
 #include "app/nowplayingtoast.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "engine/clock.h"
+#include "ui/resources.h"
 #include "ui/theme.h"
 
 #include <QDBusConnection>
@@ -15,8 +16,6 @@
 #include <QPropertyAnimation>
 #include <QScreen>
 #include <QSvgRenderer>
-
-void orvaneInitResources();
 
 namespace orvane {
 

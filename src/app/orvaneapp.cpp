@@ -5,10 +5,10 @@
 #include "app/appsettings.h"
 #include "app/mprisservice.h"
 #include "app/nowplayingtoast.h"
-#include "app/preferences.h"
 #include "app/settingsview.h"
 #include "app/singleinstance.h"
 #include "app/traymenu.h"
+#include "core/preferences.h"
 #include "core/settingswriter.h"
 #include "engine/audioengine.h"
 #include "engine/clock.h"
@@ -16,6 +16,7 @@
 #include "engine/playlistrestore.h"
 #include "radio/radiobrowser.h"
 #include "ui/mainwindow.h"
+#include "ui/resources.h"
 #include "ui/theme.h"
 
 #include <QApplication>
@@ -25,8 +26,6 @@
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTimer>
-
-void orvaneInitResources();
 
 namespace orvane {
 

@@ -1,7 +1,7 @@
 #include "app/settingsview.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "ui/theme.h"
 
 #include <QApplication>

@@ -1,17 +1,16 @@
 #include "app/traymenu.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "ui/icons.h"
+#include "ui/resources.h"
 
 #include <QIcon>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
 #include <utility>
-
-void orvaneInitResources();
 
 namespace orvane {
 

@@ -1,7 +1,7 @@
 #include "ui/addstationsheet.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "radio/radiobrowser.h"
 #include "ui/elidedlabel.h"
@@ -104,7 +104,13 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     auto* title = new QLabel(loc(QStringLiteral("add_station"), lang));
     title->setFont(Theme::textStyle(font(), Theme::Title3, true));
     column->addWidget(title);
+    column->addWidget(buildManualBox(lang));
+    column->addWidget(buildSearchBox(lang));
+    column->addLayout(buildDoneRow(lang));
+    wireControls();
+}
 
+QWidget* AddStationSheet::buildManualBox(const QString& lang) {
     auto* manual = new QGroupBox(loc(QStringLiteral("manually"), lang));
     auto* manualColumn = new QVBoxLayout(manual);
     manualColumn->setSpacing(8);
@@ -119,8 +125,10 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     addRow->addStretch();
     addRow->addWidget(add_);
     manualColumn->addLayout(addRow);
-    column->addWidget(manual);
+    return manual;
+}
 
+QWidget* AddStationSheet::buildSearchBox(const QString& lang) {
     auto* search = new QGroupBox(loc(QStringLiteral("search_catalog"), lang));
     auto* searchColumn = new QVBoxLayout(search);
     searchColumn->setSpacing(8);
@@ -132,7 +140,12 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     queryRow->addWidget(query_, 1);
     queryRow->addWidget(find_);
     searchColumn->addLayout(queryRow);
+    buildResultArea(lang);
+    searchColumn->addWidget(resultArea_);
+    return search;
+}
 
+void AddStationSheet::buildResultArea(const QString& lang) {
     auto* progress = new QProgressBar;
     progress->setRange(0, 0); // busy
     progress->setMaximumHeight(8);
@@ -163,16 +176,18 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     resultArea_->addWidget(scroll);        // 0: results (empty before the first search)
     resultArea_->addWidget(progressPage);  // 1: searching
     resultArea_->addWidget(nothingFound_); // 2: nothing found
-    searchColumn->addWidget(resultArea_);
-    column->addWidget(search);
+}
 
+QLayout* AddStationSheet::buildDoneRow(const QString& lang) {
     auto* doneRow = new QHBoxLayout;
     doneRow->addStretch();
     done_->setText(loc(QStringLiteral("done"), lang));
     done_->setDefault(true); // Return outside the fields closes the sheet
     doneRow->addWidget(done_);
-    column->addLayout(doneRow);
+    return doneRow;
+}
 
+void AddStationSheet::wireControls() {
     connect(url_, &QLineEdit::textChanged, this, &AddStationSheet::updateButtons);
     connect(query_, &QLineEdit::textChanged, this, &AddStationSheet::updateButtons);
     connect(add_, &QPushButton::clicked, this, &AddStationSheet::addManual);

@@ -6,6 +6,7 @@
 
 class QGroupBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -65,6 +66,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The steps of the constructor, top to bottom, in the language on show when it opens.
+    QWidget* buildManualBox(const QString& lang); // name, address, Add
+    QWidget* buildSearchBox(const QString& lang); // query, Find and the result area
+    void buildResultArea(const QString& lang);    // results, busy bar, or "nothing found"
+    QLayout* buildDoneRow(const QString& lang);
+    void wireControls(); // the buttons, the fields' Return and the station list
+
     void addManual();
     void showResults();
     void updateButtons();

@@ -42,11 +42,6 @@ public:
     ContentView(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences, Theme* theme,
                 QWidget* parent = nullptr);
 
-    // The files a drop brings: the six extensions (any letter case), folders walked whole
-    // (hidden files too; a link back into a folder already walked is not followed; unreadable
-    // folders are skipped), sorted by file name as a file browser does. Any thread.
-    static QList<QUrl> collectDropped(const QList<QUrl>& dropped);
-    static const QStringList& acceptedExtensions();
     // The open dialog's choice, by default a QFileDialog for audio files; tests replace it.
     void setFileChooser(std::function<QList<QUrl>()> chooser) { chooser_ = std::move(chooser); }
     void openFiles();

@@ -1,10 +1,10 @@
 #include "ui/icons.h"
 
+#include "ui/resources.h"
+
 #include <QHash>
 #include <QPainter>
 #include <QSvgRenderer>
-
-void orvaneInitResources();
 
 namespace orvane::Icons {
 

@@ -1,7 +1,7 @@
 #include "ui/listpanel.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "ui/buttons.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
@@ -101,13 +101,31 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+    buildHeader();
+    column->addWidget(header_);
+    body_->addWidget(buildEmptyState());
+    buildList();
+    body_->addWidget(list_);
+    column->addWidget(body_, 1);
+    column->addLayout(buildFooter());
+    footer_->setFont(Theme::textStyle(font(), Theme::Caption));
 
+    scroll_->setDuration(350);
+    scroll_->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(scroll_, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& v) { list_->verticalScrollBar()->setValue(v.toInt()); });
+    connect(theme_, &Theme::changed, this, &ListPanel::applyColors);
+    applyColors();
+}
+
+void ListPanel::buildHeader() {
     QFont headline = Theme::textStyle(font(), Theme::Headline, true);
     headline.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
     header_->setFont(headline);
     header_->setContentsMargins(20, 20, 20, 20);
-    column->addWidget(header_);
+}
 
+QWidget* ListPanel::buildEmptyState() {
     auto* empty = new QWidget;
     auto* emptyColumn = new QVBoxLayout(empty);
     emptyColumn->addStretch();
@@ -118,8 +136,10 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
     emptyColumn->addWidget(emptyIcon_);
     emptyColumn->addWidget(emptyLabel_);
     emptyColumn->addStretch();
-    body_->addWidget(empty);
+    return empty;
+}
 
+void ListPanel::buildList() {
     list_->setFrameShape(QFrame::NoFrame);
     list_->setSelectionMode(QAbstractItemView::NoSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -135,9 +155,9 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
             [this](const QModelIndex& i) { doubleClickRow(i.row()); });
     list_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
     list_->installEventFilter(this);
-    body_->addWidget(list_);
-    column->addWidget(body_, 1);
+}
 
+QLayout* ListPanel::buildFooter() {
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(16, 16, 16, 16);
     footer->setSpacing(6);
@@ -149,53 +169,44 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
         b->setIconSize(QSize(14, 14));
         footer->addWidget(b);
     }
-    column->addLayout(footer);
-    footer_->setFont(Theme::textStyle(font(), Theme::Caption));
+    return footer;
+}
 
-    scroll_->setDuration(350);
-    scroll_->setEasingCurve(QEasingCurve::InOutQuad);
-    connect(scroll_, &QVariantAnimation::valueChanged, this,
-            [this](const QVariant& v) { list_->verticalScrollBar()->setValue(v.toInt()); });
-    auto recolor = [this] {
-        const QColor secondary = theme_->secondary();
-        for (QLabel* l : {emptyLabel_, footer_, header_}) {
-            QPalette p = l->palette();
-            p.setColor(QPalette::WindowText, l == header_ ? theme_->primary() : secondary);
-            l->setPalette(p);
-        }
-        emptyIcon_->setPixmap(Icons::pixmap(emptySymbol_, secondary, 34, devicePixelRatioF()));
-        add_->setIcon(
-            Icons::pixmap(QStringLiteral("plus"), theme_->primary(), 14, devicePixelRatioF()));
-        remove_->setIcon(Icons::pixmap(QStringLiteral("minus"),
-                                       theme_->primary(remove_->isEnabled() ? 1.0 : 0.3), 14,
-                                       devicePixelRatioF()));
-        list_->viewport()->update();
-        // The window's own look for the footer's buttons and the list's scroll bar.
-        const QString buttons =
-            QStringLiteral(
-                "QPushButton { background: %1; border: 1px solid %2; border-radius: 8px; }"
-                "QPushButton:hover { background: %3; }"
-                "QPushButton:pressed { background: %4; }"
-                "QPushButton:disabled { background: transparent; }"
-                "QPushButton:focus { border: 2px solid %5; }")
-                .arg(Theme::css(theme_->primary(0.06)), Theme::css(theme_->primary(0.12)),
-                     Theme::css(theme_->primary(0.10)), Theme::css(theme_->primary(0.16)),
-                     Theme::css(theme_->neon()));
-        for (QPushButton* b : {add_, remove_})
-            b->setStyleSheet(buttons);
-        list_->verticalScrollBar()->setStyleSheet(
-            QStringLiteral(
-                "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
-                "QScrollBar::handle:vertical { background: %1; border-radius: 3px;"
-                " min-height: 32px; }"
-                "QScrollBar::handle:vertical:hover { background: %2; }"
-                "QScrollBar::add-line, QScrollBar::sub-line { height: 0; border: none;"
-                " background: none; }"
-                "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
-                .arg(Theme::css(theme_->primary(0.25)), Theme::css(theme_->primary(0.4))));
-    };
-    connect(theme_, &Theme::changed, this, recolor);
-    recolor();
+void ListPanel::applyColors() {
+    const QColor secondary = theme_->secondary();
+    for (QLabel* l : {emptyLabel_, footer_, header_}) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, l == header_ ? theme_->primary() : secondary);
+        l->setPalette(p);
+    }
+    emptyIcon_->setPixmap(Icons::pixmap(emptySymbol_, secondary, 34, devicePixelRatioF()));
+    add_->setIcon(
+        Icons::pixmap(QStringLiteral("plus"), theme_->primary(), 14, devicePixelRatioF()));
+    remove_->setIcon(Icons::pixmap(QStringLiteral("minus"),
+                                   theme_->primary(remove_->isEnabled() ? 1.0 : 0.3), 14,
+                                   devicePixelRatioF()));
+    list_->viewport()->update();
+    // The window's own look for the footer's buttons and the list's scroll bar.
+    const QString buttons =
+        QStringLiteral("QPushButton { background: %1; border: 1px solid %2; border-radius: 8px; }"
+                       "QPushButton:hover { background: %3; }"
+                       "QPushButton:pressed { background: %4; }"
+                       "QPushButton:disabled { background: transparent; }"
+                       "QPushButton:focus { border: 2px solid %5; }")
+            .arg(Theme::css(theme_->primary(0.06)), Theme::css(theme_->primary(0.12)),
+                 Theme::css(theme_->primary(0.10)), Theme::css(theme_->primary(0.16)),
+                 Theme::css(theme_->neon()));
+    for (QPushButton* b : {add_, remove_})
+        b->setStyleSheet(buttons);
+    list_->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
+                       "QScrollBar::handle:vertical { background: %1; border-radius: 3px;"
+                       " min-height: 32px; }"
+                       "QScrollBar::handle:vertical:hover { background: %2; }"
+                       "QScrollBar::add-line, QScrollBar::sub-line { height: 0; border: none;"
+                       " background: none; }"
+                       "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
+            .arg(Theme::css(theme_->primary(0.25)), Theme::css(theme_->primary(0.4))));
 }
 
 bool ListPanel::eventFilter(QObject* watched, QEvent* event) {

@@ -8,6 +8,7 @@
 #include <QUuid>
 
 class QLabel;
+class QLayout;
 class QListView;
 class QPushButton;
 class QStackedWidget;
@@ -74,6 +75,13 @@ protected:
     Preferences* preferences_;
 
 private:
+    // The steps of the constructor, top to bottom, and the colours of the theme on show.
+    void buildHeader();
+    QWidget* buildEmptyState(); // symbol and text when the list has no rows
+    void buildList();           // the list view's look and clicks
+    QLayout* buildFooter();     // the count and the add and remove buttons
+    void applyColors();
+
     QLabel* header_;
     QStackedWidget* body_;
     QLabel* emptyLabel_;

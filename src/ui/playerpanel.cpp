@@ -1,7 +1,7 @@
 #include "ui/playerpanel.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "ui/buttons.h"
 #include "ui/elidedlabel.h"
@@ -108,8 +108,26 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(22, 22, 22, 22);
     column->setSpacing(18);
+    column->addLayout(buildHeader());
+    column->addWidget(buildProgress());
+    visualizer_ = new VisualizerView(theme_); // the level bars
+    column->addWidget(visualizer_);
+    column->addWidget(buildTransport());
+    column->addWidget(buildVolume());
+    column->addStretch(); // the mode switch at the bottom
+    column->addWidget(buildModeSwitch());
+    wireEngine();
+    followAppearance();
+    visualizer_->setLevels(engine_->levels());
+}
 
-    // 1. Header.
+QFont PlayerPanel::monoCaption() const {
+    QFont mono = Theme::textStyle(font(), Theme::Caption);
+    mono.setStyleHint(QFont::Monospace);
+    return mono;
+}
+
+QLayout* PlayerPanel::buildHeader() {
     artwork_ = new ArtworkView;
     // Each line shows what fits whole and ends in "…" when more is left.
     line1_ = new ElidedLabel(2);
@@ -129,9 +147,11 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     texts->addWidget(line3_);
     texts->addStretch();
     header->addLayout(texts, 1);
-    column->addLayout(header);
+    return header;
+}
 
-    // 2. Progress area: the bar with two times, or the LIVE row.
+QWidget* PlayerPanel::buildProgress() {
+    // The bar with two times, or the LIVE row.
     progressArea_ = new QStackedWidget;
     auto* trackPage = new QWidget;
     auto* trackLayout = new QVBoxLayout(trackPage);
@@ -164,19 +184,15 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     live->addWidget(liveStatus_);
     progressArea_->addWidget(trackPage);
     progressArea_->addWidget(livePage);
-    QFont mono = Theme::textStyle(font(), Theme::Caption);
-    mono.setStyleHint(QFont::Monospace);
     for (QLabel* l : {elapsed_, total_})
-        l->setFont(mono);
+        l->setFont(monoCaption());
     liveStatus_->setFont(Theme::textStyle(font(), Theme::Caption));
     progressArea_->setFixedHeight(40);
-    column->addWidget(progressArea_);
+    return progressArea_;
+}
 
-    // 3. Level bars.
-    visualizer_ = new VisualizerView(theme_);
-    column->addWidget(visualizer_);
-
-    // 4. Transport.
+QWidget* PlayerPanel::buildTransport() {
+    Theme* theme = theme_;
     auto outline = [theme] { return theme->primary(0.07); };
     shuffle_ = new SymbolButton(theme_, {48, 12, 1, outline, {}, false, 20});
     repeat_ = new SymbolButton(theme_, {48, 12, 1, outline, {}, false, 20});
@@ -197,7 +213,6 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     row->addWidget(next_);
     row->addStretch();
     row->addWidget(repeat_);
-    column->addWidget(controls);
     // The toggles show their state as checked (to a screen reader too); the engine decides it.
     // A click or a screen reader's toggle flips the check, which asks the engine.
     shuffle_->setCheckable(true);
@@ -215,8 +230,10 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     connect(previous_, &QAbstractButton::clicked, engine_, &AudioEngine::previous);
     connect(next_, &QAbstractButton::clicked, engine_, &AudioEngine::next);
     connect(play_, &QAbstractButton::clicked, engine_, &AudioEngine::togglePlay);
+    return controls;
+}
 
-    // 5. Volume.
+QWidget* PlayerPanel::buildVolume() {
     auto* volumeBox = new TintedBox(theme_, 14);
     volumeBox->setFixedHeight(40); // as tall as the mode buttons' rhythm suggests
     auto* volumeRow = new QHBoxLayout(volumeBox);
@@ -229,16 +246,16 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     volume_->setOnChange([this](double f) { engine_->setVolume(f); });
     volume_->setKeyStep(0.05);
     percent_ = new QLabel;
-    percent_->setFont(mono);
+    percent_->setFont(monoCaption());
     percent_->setFixedWidth(38);
     percent_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     volumeRow->addWidget(speaker_);
     volumeRow->addWidget(volume_, 1);
     volumeRow->addWidget(percent_);
-    column->addWidget(volumeBox);
+    return volumeBox;
+}
 
-    // 6, 7. The mode switch at the bottom.
-    column->addStretch();
+QWidget* PlayerPanel::buildModeSwitch() {
     library_ = new ModeButton(theme_, QStringLiteral("note"));
     radio_ = new ModeButton(theme_, QStringLiteral("radio-waves"));
     for (ModeButton* b : {library_, radio_})
@@ -249,12 +266,14 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     modes->setSpacing(10);
     modes->addWidget(library_);
     modes->addWidget(radio_);
-    column->addWidget(modeSwitch);
     connect(library_, &QAbstractButton::clicked, this,
             [this] { engine_->setMode(PlayerMode::Library); });
     connect(radio_, &QAbstractButton::clicked, this,
             [this] { engine_->setMode(PlayerMode::Radio); });
+    return modeSwitch;
+}
 
+void PlayerPanel::wireEngine() {
     // Each part redraws on the changes it shows; the 20 Hz ones touch only their widget.
     for (auto signal : {&AudioEngine::currentIDChanged, &AudioEngine::currentStationIDChanged,
                         &AudioEngine::radioStatusChanged, &AudioEngine::stationsChanged}) {
@@ -271,6 +290,9 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
         connect(engine_, signal, this, &PlayerPanel::refreshControls);
     connect(engine_, &AudioEngine::volumeChanged, this, &PlayerPanel::refreshVolume);
     connect(engine_, &AudioEngine::modeChanged, this, &PlayerPanel::refreshMode);
+}
+
+void PlayerPanel::followAppearance() {
     auto all = [this] {
         // Colours follow the appearance only; the 20 Hz refreshes leave them alone.
         setColor(line1_, theme_->primary());
@@ -287,7 +309,6 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     connect(preferences_, &Preferences::languageChanged, this, all);
     connect(theme_, &Theme::changed, this, all);
     all();
-    visualizer_->setLevels(engine_->levels());
 }
 
 void PlayerPanel::refreshHeader() {

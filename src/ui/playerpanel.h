@@ -6,6 +6,7 @@
 #include <QImage>
 
 class QLabel;
+class QLayout;
 class QStackedWidget;
 
 namespace orvane {
@@ -65,6 +66,16 @@ public:
     VisualizerView* visualizer() const { return visualizer_; }
 
 private:
+    // The column, top to bottom: the steps that build it, then what keeps it current.
+    QLayout* buildHeader();    // cover and three lines
+    QWidget* buildProgress();  // the bar with its times, or the LIVE row
+    QWidget* buildTransport(); // shuffle, previous, play, next, repeat
+    QWidget* buildVolume();
+    QWidget* buildModeSwitch();
+    void wireEngine();         // each part redraws on the engine's changes it shows
+    void followAppearance();   // colours and words follow the theme and the language
+    QFont monoCaption() const; // the times' and the volume's digits
+
     void refreshHeader();
     void refreshProgress();
     void refreshControls();

@@ -1,7 +1,7 @@
 #include "ui/playlistpanel.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "ui/theme.h"
 #include "ui/timestring.h"

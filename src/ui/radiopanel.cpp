@@ -1,7 +1,7 @@
 #include "ui/radiopanel.h"
 
-#include "app/localization.h"
-#include "app/preferences.h"
+#include "core/localization.h"
+#include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "ui/addstationsheet.h"
 #include "ui/theme.h"

@@ -1,8 +1,8 @@
 // What a station says is on the air, end to end: a loopback ICY stream, the real stream player
 // and engine, the player panel's header, the tray menu's first line and the media controls.
 #include "app/mprisservice.h"
-#include "app/preferences.h"
 #include "app/traymenu.h"
+#include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"

@@ -1,9 +1,9 @@
 // Renders the main window offscreen into PNG files for review: orvane_screenshots OUTDIR.
 // The engine runs on fake players in virtual time, so every picture is reproducible.
 #include "app/appearance.h"
-#include "app/preferences.h"
 #include "app/settingsview.h"
 #include "app/traymenu.h"
+#include "core/preferences.h"
 #include "radio/radiobrowser.h"
 #include "support/enginefixture.h"
 #include "support/httptestserver.h"

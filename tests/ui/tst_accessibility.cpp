@@ -1,7 +1,7 @@
 // The window as a screen reader sees it, through Qt's accessibility interfaces: every control
 // has a name and a role in the current language, the sliders tell their values, and the
 // actions a screen reader offers do what a click or a key would.
-#include "app/preferences.h"
+#include "core/preferences.h"
 #include "radio/radiobrowser.h"
 #include "support/enginefixture.h"
 #include "ui/contentview.h"

@@ -1,5 +1,6 @@
 // The window's views, offscreen: rows, bars, the player panel, the add-station sheet, dropping.
-#include "app/preferences.h"
+#include "core/preferences.h"
+#include "engine/audiofiles.h"
 #include "engine/filename.h"
 #include "radio/radiobrowser.h"
 #include "support/enginefixture.h"
@@ -864,7 +865,7 @@ private Q_SLOTS:
         const int fd = ::open((latin1 + "/\xe9t\xe9.mp3").constData(), O_WRONLY | O_CREAT, 0644);
         QVERIFY(fd >= 0);
         ::close(fd);
-        const QList<QUrl> found = ContentView::collectDropped({QUrl::fromLocalFile(folder)});
+        const QList<QUrl> found = AudioFiles::collect({QUrl::fromLocalFile(folder)});
         QStringList names;
         bool latin1Found = false;
         for (const QUrl& u : found) {
@@ -876,7 +877,7 @@ private Q_SLOTS:
         QCOMPARE(names, (QStringList{"A.flac", "b.mp3", "c.wav", "Z.m4a"}));
         QVERIFY(latin1Found);
 
-        const QList<QUrl> numbered = ContentView::collectDropped(
+        const QList<QUrl> numbered = AudioFiles::collect(
             {QUrl::fromLocalFile(touch("10 x.mp3")), QUrl::fromLocalFile(touch("9 x.mp3")),
              QUrl::fromLocalFile(touch("Song.MP3")), QUrl::fromLocalFile(touch("old.aif")),
              QUrl::fromLocalFile(touch("noext"))});
