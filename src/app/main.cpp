@@ -107,15 +107,28 @@ int runPlayer(int argc, char* argv[], const QString& settingsFile,
         report(
             QStringLiteral("later launches cannot reach this one: %1").arg(instance.errorString()));
 
-    orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile), &readers, &restore);
-    orvane.acceptLaunches(&instance);
-    QList<QUrl> files;
-    for (const QByteArray& path : paths)
-        files.append(QUrl::fromLocalFile(orvane::decodeFileName(path)));
-    orvane.openFiles(files); // they wait until the window has appeared
-    orvane.start();
-    return app.exec();
-} // the engine has written what it had to; the stored playlist is safe
+    int code = 0;
+    {
+        orvane::OrvaneApp orvane(orvane::openUserSettings(settingsFile), &readers, &restore);
+        orvane.acceptLaunches(&instance);
+        QList<QUrl> files;
+        for (const QByteArray& path : paths)
+            files.append(QUrl::fromLocalFile(orvane::decodeFileName(path)));
+        orvane.openFiles(files); // they wait until the window has appeared
+        orvane.start();
+        code = app.exec();
+    } // the engine has written what it had to; the stored playlist is safe
+    // Quit ends the process at once: reads still waiting are dropped, and one in flight (a file
+    // being read or a folder being walked on the thread pool) is not waited for, as
+    // ~QCoreApplication would.
+    readers.clear();
+    QThreadPool::globalInstance()->clear();
+    if (readers.activeThreadCount() > 0 || QThreadPool::globalInstance()->activeThreadCount() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(code); // the kernel releases the instance lock
+    }
+    return code;
+}
 
 } // namespace
 
@@ -140,16 +153,5 @@ int main(int argc, char* argv[]) {
 
     // Files are read and folders walked here; it outlives the application (below).
     const std::unique_ptr<QThreadPool> readers = orvane::AudioEngine::makeReaderPool();
-    const int code = runPlayer(argc, argv, settingsFile, instance, command.paths(), *readers);
-    // Quit ends the process at once: reads still waiting are dropped, and one in flight (a file
-    // being read or a folder being walked on the thread pool) is not waited for, as
-    // ~QCoreApplication would.
-    readers->clear();
-    QThreadPool::globalInstance()->clear();
-    if (readers->activeThreadCount() > 0 ||
-        QThreadPool::globalInstance()->activeThreadCount() > 0) {
-        std::fflush(nullptr);
-        std::_Exit(code); // the kernel releases the instance lock
-    }
-    return code;
+    return runPlayer(argc, argv, settingsFile, instance, command.paths(), *readers);
 }

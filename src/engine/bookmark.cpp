@@ -13,7 +13,9 @@ namespace orvane {
 namespace {
 
 FileStamp stampFrom(const struct stat& st) {
-    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec, quint64(st.st_ino),
+            quint64(st.st_dev)};
 }
 
 } // namespace

@@ -6,10 +6,17 @@
 
 namespace orvane {
 
-// What tells whether a file changed since it was read: its size and modification time.
+// What tells whether a file changed since it was read: its size, its modification time, its
+// change time and which file it is. Tag editors put the modification time back after rewriting
+// a file in place (often at the same size); the change time, which the kernel sets at every
+// write and no program can set, still moves. A file replaced under the same name is another
+// inode.
 struct FileStamp {
     qint64 size = -1;
     qint64 mtimeNs = 0; // nanoseconds since the epoch
+    qint64 ctimeNs = 0; // the same
+    quint64 inode = 0;
+    quint64 device = 0;
     bool operator==(const FileStamp&) const = default;
 };
 

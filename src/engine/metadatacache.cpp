@@ -1,16 +1,16 @@
 #include "engine/metadatacache.h"
 
+#include "core/localization.h"
 #include "engine/filename.h"
 
-#include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
-#include <QLocale>
 #include <QSaveFile>
 #include <QtEndian>
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <vector>
 
@@ -20,9 +20,79 @@ namespace {
 
 constexpr qint32 kNoCover = -1;
 constexpr qint32 kCoverNotKept = -2;
-// The least bytes one entry takes in the file: bookmark length, stamp, four text numbers,
-// track number, duration and cover number.
-constexpr qint64 kMinEntryBytes = 4 + 16 + 4 * 4 + 4 + 8 + 4;
+// The least bytes one entry takes in the file: bookmark length, stamp, four text numbers, bit
+// rate, sample rate, channels, track number, duration and cover number.
+constexpr qint64 kMinEntryBytes = 4 + 40 + 4 * 4 + 8 + 8 + 4 + 4 + 8 + 4;
+// The most channels a file can say it has (WAV's field is 16 bits).
+constexpr int kMaxChannels = 65535;
+
+// XXH64 (seed 0), fed in pieces: the file is written piece by piece, covers and all.
+class Hash64 {
+public:
+    void add(const char* data, qsizetype size) {
+        total_ += quint64(size);
+        if (buffered_ > 0) {
+            const qsizetype fill = std::min(size, kStripe - buffered_);
+            std::memcpy(buffer_ + buffered_, data, size_t(fill));
+            buffered_ += fill;
+            data += fill;
+            size -= fill;
+            if (buffered_ < kStripe)
+                return;
+            stripe(buffer_);
+            buffered_ = 0;
+        }
+        for (; size >= kStripe; data += kStripe, size -= kStripe)
+            stripe(data);
+        std::memcpy(buffer_, data, size_t(size));
+        buffered_ = size;
+    }
+    quint64 value() const {
+        quint64 h;
+        if (total_ >= quint64(kStripe)) {
+            h = std::rotl(v_[0], 1) + std::rotl(v_[1], 7) + std::rotl(v_[2], 12) +
+                std::rotl(v_[3], 18);
+            for (const quint64 v : v_)
+                h = (h ^ round(0, v)) * kP1 + kP4;
+        } else {
+            h = kP5;
+        }
+        h += total_;
+        const char* p = buffer_;
+        qsizetype left = buffered_;
+        for (; left >= 8; p += 8, left -= 8)
+            h = std::rotl(h ^ round(0, qFromLittleEndian<quint64>(p)), 27) * kP1 + kP4;
+        if (left >= 4) {
+            h = std::rotl(h ^ (quint64(qFromLittleEndian<quint32>(p)) * kP1), 23) * kP2 + kP3;
+            p += 4;
+            left -= 4;
+        }
+        for (; left > 0; ++p, --left)
+            h = std::rotl(h ^ (quint64(uchar(*p)) * kP5), 11) * kP1;
+        h ^= h >> 33;
+        h *= kP2;
+        h ^= h >> 29;
+        h *= kP3;
+        return h ^ (h >> 32);
+    }
+
+private:
+    static constexpr quint64 kP1 = 11400714785074694791ULL, kP2 = 14029467366897019727ULL,
+                             kP3 = 1609587929392839161ULL, kP4 = 9650029242287828579ULL,
+                             kP5 = 2870177450012600261ULL;
+    static constexpr qsizetype kStripe = 32;
+    static quint64 round(quint64 acc, quint64 input) {
+        return std::rotl(acc + input * kP2, 31) * kP1;
+    }
+    void stripe(const char* p) {
+        for (int i = 0; i < 4; ++i)
+            v_[i] = round(v_[i], qFromLittleEndian<quint64>(p + 8 * i));
+    }
+    std::array<quint64, 4> v_{kP1 + kP2, kP2, 0, 0 - kP1};
+    char buffer_[kStripe];
+    qsizetype buffered_ = 0;
+    quint64 total_ = 0;
+};
 
 // Reads QDataStream's forms (Qt 6.0, big-endian) straight from the bytes: the same values as
 // QDataStream, without its device calls per field. Any read past the end leaves `ok` false.
@@ -75,30 +145,112 @@ private:
     bool ok_ = true;
 };
 
+// Writes QDataStream's forms (Qt 6.0, big-endian) to a file in pieces of some 64 KB, and the
+// checksum of all it wrote after them. Covers go straight to the file, never copied.
+class Writer {
+public:
+    explicit Writer(QIODevice& file)
+        : file_(file) {
+        buffer_.reserve(kPiece + 64);
+    }
+    template <typename T> void number(T value) {
+        const qsizetype at = buffer_.size();
+        buffer_.resize(at + qsizetype(sizeof(T)));
+        qToBigEndian(value, buffer_.data() + at);
+        flushIfFull();
+    }
+    void real(double value) { number(std::bit_cast<quint64>(value)); }
+    void bytes(const QByteArray& bytes) {
+        if (bytes.isNull())
+            return number(quint32(0xFFFFFFFF));
+        number(quint32(bytes.size()));
+        if (bytes.size() < kPiece) {
+            buffer_.append(bytes);
+            return flushIfFull();
+        }
+        flush();
+        put(bytes.constData(), bytes.size());
+    }
+    void string(const QString& text) {
+        if (text.isNull())
+            return number(quint32(0xFFFFFFFF));
+        number(quint32(text.size() * 2));
+        const qsizetype at = buffer_.size();
+        buffer_.resize(at + text.size() * 2);
+        qToBigEndian<char16_t>(text.utf16(), text.size(), buffer_.data() + at);
+        flushIfFull();
+    }
+    // Ends the file with its checksum; false when a write failed.
+    bool finish() {
+        flush();
+        char sum[MetadataCache::checksumBytes];
+        qToBigEndian(hash_.value(), sum);
+        put(sum, sizeof(sum));
+        return ok_;
+    }
+
+private:
+    static constexpr qsizetype kPiece = 64 * 1024;
+    void flushIfFull() {
+        if (buffer_.size() >= kPiece)
+            flush();
+    }
+    void flush() {
+        put(buffer_.constData(), buffer_.size());
+        buffer_.resize(0); // keeps its room
+    }
+    void put(const char* data, qsizetype size) {
+        if (size == 0)
+            return;
+        hash_.add(data, size);
+        ok_ = ok_ && file_.write(data, size) == size;
+    }
+    QIODevice& file_;
+    QByteArray buffer_;
+    Hash64 hash_;
+    bool ok_ = true;
+};
+
+// A value a read of a file can give. A length past the bound, or not a number, would upset
+// everything that adds or compares lengths.
+bool isSound(const MetadataCache::Entry& e) {
+    return e.stamp.size >= 0 && std::isfinite(e.duration) && e.duration >= 0 &&
+           e.duration <= MetadataCache::maxDuration && e.technical.kbps >= -1 &&
+           e.technical.kHz >= -1 && e.technical.channels >= 0 &&
+           e.technical.channels <= kMaxChannels;
+}
+
 // One entry as written: its bookmark's bytes (left in the file's) and, checked against the
-// texts and covers before it, its fields into `out` when given. False for anything damaged.
+// texts and covers before it, its fields into `out` when given (but for `info`). False for
+// anything damaged.
 bool readEntry(Reader& in, const QList<QString>& texts, const QList<QByteArray>& covers,
                QByteArrayView* bookmark, MetadataCache::Entry* out) {
     *bookmark = in.bytes();
     MetadataCache::Entry e;
     e.stamp.size = in.number<qint64>();
     e.stamp.mtimeNs = in.number<qint64>();
+    e.stamp.ctimeNs = in.number<qint64>();
+    e.stamp.inode = in.number<quint64>();
+    e.stamp.device = in.number<quint64>();
     const quint32 title = in.number<quint32>(), artist = in.number<quint32>(),
-                  album = in.number<quint32>(), info = in.number<quint32>();
+                  album = in.number<quint32>(), type = in.number<quint32>();
+    e.technical.kbps = in.number<qint64>();
+    e.technical.kHz = in.number<qint64>();
+    e.technical.channels = in.number<qint32>();
     e.trackNumber = in.number<qint32>();
     e.duration = in.real();
     const qint32 cover = in.number<qint32>();
     const auto count = quint32(texts.size());
-    if (!in.ok() || bookmark->isEmpty() || e.stamp.size < 0 || !std::isfinite(e.duration) ||
-        e.duration < 0 || cover < kCoverNotKept || cover >= qint64(covers.size()) ||
-        title >= count || artist >= count || album >= count || info >= count)
+    if (!in.ok() || bookmark->isEmpty() || !isSound(e) || cover < kCoverNotKept ||
+        cover >= qint64(covers.size()) || title >= count || artist >= count || album >= count ||
+        type >= count)
         return false;
     if (!out)
         return true;
     e.title = texts.at(title);
     e.artist = texts.at(artist);
     e.album = texts.at(album);
-    e.info = texts.at(info);
+    e.technical.type = texts.at(type);
     if (cover >= 0)
         e.artwork = covers.at(cover); // shared among the entries of one cover
     e.coverMissing = cover == kCoverNotKept;
@@ -110,15 +262,16 @@ bool readEntry(Reader& in, const QList<QString>& texts, const QList<QByteArray>&
 
 MetadataCache::MetadataCache(QString path, const QString& lang)
     : path_(std::move(path))
-    , lang_(languageKey(lang)) {}
+    , stereo_(loc(QStringLiteral("stereo"), lang))
+    , mono_(loc(QStringLiteral("mono"), lang)) {}
 
-QString MetadataCache::languageKey(const QString& lang) {
-    if (lang != QLatin1String("en") && lang != QLatin1String("ru"))
-        return lang + QLatin1Char(':') + QLocale::system().uiLanguages().value(0);
-    return lang;
+quint64 MetadataCache::checksum(QByteArrayView bytes) {
+    Hash64 hash;
+    hash.add(bytes.data(), bytes.size());
+    return hash.value();
 }
 
-bool MetadataCache::load(const QList<QByteArray>& expected) {
+void MetadataCache::clear() {
     items_.clear();
     index_.clear();
     indexed_ = false;
@@ -126,17 +279,29 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
     writtenOrder_.clear();
     dirty_ = false;
     unread_ = {};
+}
+
+bool MetadataCache::load(const QList<QByteArray>& expected) {
+    clear();
     if (path_.isEmpty())
         return false;
     // Read only when it is a regular file: a FIFO in its place must not hold up the start.
     std::optional<QByteArray> bytes = readRegularFile(path_, maxFileBytes);
-    if (!bytes)
+    return bytes && parse(std::move(*bytes), expected);
+}
+
+bool MetadataCache::parse(QByteArray bytes, const QList<QByteArray>& expected) {
+    clear();
+    // The whole file first: a flipped bit anywhere, in a text as much as in a number, makes
+    // it another file.
+    const qsizetype body = bytes.size() - checksumBytes;
+    if (body < 0 || qFromBigEndian<quint64>(bytes.constData() + body) !=
+                        checksum(QByteArrayView(bytes).first(body)))
         return false;
-    Reader in(*bytes);
+    bytes.chop(checksumBytes); // its own: no copy
+    Reader in(bytes);
     const quint32 fileMagic = in.number<quint32>(), version = in.number<quint32>();
     if (!in.ok() || fileMagic != magic || version != formatVersion)
-        return false;
-    if (in.string() != lang_ || !in.ok())
         return false;
 
     const quint32 coverCount = in.number<quint32>();
@@ -150,7 +315,7 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
             return false;
         file.covers.append(cover.toByteArray());
     }
-    // Each text once: the entries of an album share its artist, album and technical line.
+    // Each text once: the entries of an album share its artist, album and type.
     const quint32 textCount = in.number<quint32>();
     if (!in.ok() || qint64(textCount) * 4 > in.remaining())
         return false;
@@ -165,14 +330,14 @@ bool MetadataCache::load(const QList<QByteArray>& expected) {
     // asked for: a start makes its rows straight from the file.
     file.entries.reserve(count);
     for (quint32 i = 0; i < count; ++i) {
-        file.entries.append(in.position(*bytes));
+        file.entries.append(in.position(bytes));
         QByteArrayView bookmark;
         if (!readEntry(in, file.texts, file.covers, &bookmark, nullptr))
             return false;
     }
     if (!in.atEnd())
         return false;
-    file.bytes = std::move(*bytes);
+    file.bytes = std::move(bytes);
     unread_ = std::move(file);
     writtenOrder_ = expected; // as far as is known, what it was written for
     return true;
@@ -223,16 +388,23 @@ qsizetype MetadataCache::indexOf(const QByteArray& bookmark, qsizetype at) {
 }
 
 std::optional<MetadataCache::Entry> MetadataCache::find(const QByteArray& bookmark, qsizetype& at) {
+    std::optional<Entry> found;
     // Straight from the file while the look-ups follow its order.
     if (at >= 0 && at < unread_.entries.size() &&
         Reader(unread_.bytes, unread_.entries.at(at)).bytes() == bookmark) {
-        return entryAt(at++, nullptr);
-    }
-    const qsizetype i = indexOf(bookmark, at);
-    if (i < 0)
+        found = entryAt(at++, nullptr);
+    } else if (const qsizetype i = indexOf(bookmark, at); i >= 0) {
+        at = i + 1;
+        found = items_.at(i).entry;
+    } else {
         return std::nullopt;
-    at = i + 1;
-    return items_.at(i).entry;
+    }
+    if (found->technical != lastTechnical_ || lastLine_.isNull()) {
+        lastTechnical_ = found->technical;
+        lastLine_ = lastTechnical_.line(stereo_, mono_);
+    }
+    found->info = lastLine_;
+    return found;
 }
 
 Track MetadataCache::track(Entry entry, const QByteArray& bookmark, const QUuid& id) {
@@ -243,6 +415,7 @@ Track MetadataCache::track(Entry entry, const QByteArray& bookmark, const QUuid&
     t.duration = entry.duration;
     t.artwork = std::move(entry.artwork);
     t.info = std::move(entry.info);
+    t.technical = std::move(entry.technical);
     t.bookmark = bookmark;
     t.album = std::move(entry.album);
     t.trackNumber = entry.trackNumber;
@@ -256,11 +429,22 @@ void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, cons
     e.title = track.title;
     e.artist = track.artist;
     e.album = track.album;
-    e.info = track.info;
+    e.technical = track.technical;
     e.trackNumber = track.trackNumber;
     e.duration = track.duration;
     e.artwork = track.artwork;
-    if (const qsizetype i = indexOf(bookmark, -1); i >= 0) {
+    const qsizetype i = indexOf(bookmark, -1);
+    if (!isSound(e)) {
+        // Not kept (a start would refuse the whole file): read at each start instead.
+        if (i >= 0) {
+            items_.removeAt(i);
+            index_.clear();
+            indexed_ = false;
+            dirty_ = true;
+        }
+        return;
+    }
+    if (i >= 0) {
         items_[i].entry = std::move(e);
     } else {
         index_.insert(bookmark, items_.size());
@@ -314,9 +498,8 @@ void MetadataCache::save() {
         writer_->setMaxThreadCount(1);
     }
     // A copy shares the entries until the next change here.
-    writer_->start([path = path_, lang = lang_, items = items_, order = order_] {
-        write(path, lang, items, order);
-    });
+    writer_->start(
+        [path = path_, items = items_, order = order_] { write(path, items, order); });
     writtenOrder_ = order_;
 }
 
@@ -325,7 +508,7 @@ void MetadataCache::waitForWrites() {
         writer_->waitForDone();
 }
 
-bool MetadataCache::write(const QString& path, const QString& lang, const QList<Item>& unordered,
+bool MetadataCache::write(const QString& path, const QList<Item>& unordered,
                           const QList<QByteArray>& order) {
     // The entries in the order given (each once), then any it does not name.
     QList<Item> items;
@@ -382,7 +565,8 @@ bool MetadataCache::write(const QString& path, const QString& lang, const QList<
             }
         }
         coverOf.append(index);
-        textsOf.append({textOf(e.title), textOf(e.artist), textOf(e.album), textOf(e.info)});
+        textsOf.append(
+            {textOf(e.title), textOf(e.artist), textOf(e.album), textOf(e.technical.type)});
     }
 
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -392,22 +576,35 @@ bool MetadataCache::write(const QString& path, const QString& lang, const QList<
                   << file.errorString().toStdString() << std::endl;
         return false;
     }
-    QDataStream out(&file);
-    out.setVersion(QDataStream::Qt_6_0);
-    out << magic << formatVersion << lang << quint32(covers.size());
+    Writer out(file);
+    out.number(magic);
+    out.number(formatVersion);
+    out.number(quint32(covers.size()));
     for (const QByteArray& cover : std::as_const(covers))
-        out << cover;
-    out << quint32(texts.size());
+        out.bytes(cover);
+    out.number(quint32(texts.size()));
     for (const QString& text : std::as_const(texts))
-        out << text;
-    out << quint32(items.size());
+        out.string(text);
+    out.number(quint32(items.size()));
     for (qsizetype i = 0; i < items.size(); ++i) {
         const Entry& e = items.at(i).entry;
         const std::array<quint32, 4>& t = textsOf.at(i);
-        out << items.at(i).bookmark << e.stamp.size << e.stamp.mtimeNs << t[0] << t[1] << t[2]
-            << t[3] << qint32(e.trackNumber) << e.duration << coverOf.at(i);
+        out.bytes(items.at(i).bookmark);
+        out.number(e.stamp.size);
+        out.number(e.stamp.mtimeNs);
+        out.number(e.stamp.ctimeNs);
+        out.number(e.stamp.inode);
+        out.number(e.stamp.device);
+        for (const quint32 text : t)
+            out.number(text);
+        out.number(e.technical.kbps);
+        out.number(e.technical.kHz);
+        out.number(qint32(e.technical.channels));
+        out.number(qint32(e.trackNumber));
+        out.real(e.duration);
+        out.number(coverOf.at(i));
     }
-    if (out.status() != QDataStream::Ok || !file.commit()) {
+    if (!out.finish() || !file.commit()) {
         std::cerr << "orvane: cannot write " << path.toStdString() << ": "
                   << file.errorString().toStdString() << std::endl;
         return false;

@@ -20,27 +20,37 @@ namespace orvane {
 // settings: losing it only costs a re-read.
 //
 // File form (QDataStream's forms, Qt 6.0 encoding, big-endian): magic, format version, the
-// language the technical lines were written in, the distinct covers, the distinct texts, then
-// the entries in the stored playlist's order, each naming its texts and cover by number. A
-// start looks its stored list up in that same order, so it finds each entry where it expects
-// it, without a hash. A file that is too large, damaged, of another version or another
-// language is ignored as a whole. One thread at a time (a start reads it on its own thread,
-// then hands it to the main thread).
+// distinct covers, the distinct texts, then the entries in the stored playlist's order, each
+// naming its texts and cover by number, and last a checksum of all that precedes it. A start
+// looks its stored list up in that same order, so it finds each entry where it expects it,
+// without a hash. The technical line is kept as what it says (type, bit rate, sample rate,
+// channels), not in words: the file is the same whatever the language. A file that is too
+// large, fails its checksum, is damaged or of another version, or holds a value no read gives
+// (a length that is not a number, negative or over maxDuration) is ignored as a whole. One
+// thread at a time (a start reads it on its own thread, then hands it to the main thread).
 class MetadataCache {
 public:
     static constexpr quint32 magic = 0x4F52564D; // "ORVM"
-    static constexpr quint32 formatVersion = 2;
+    static constexpr quint32 formatVersion = 3;
     // A file over this size is not read at all.
     static constexpr qint64 maxFileBytes = 256LL * 1024 * 1024;
     // Cover bytes kept in the file, all covers together. Entries whose cover does not fit are
     // marked as having one, and their files are read again at the next start.
     static constexpr qint64 maxCoverBytes = 32LL * 1024 * 1024;
+    // The longest length kept, in seconds (a week). A file said to last longer is not kept: it
+    // is read at each start.
+    static constexpr double maxDuration = 7 * 24 * 3600;
+    // The checksum's bytes at the end of the file.
+    static constexpr qsizetype checksumBytes = 8;
 
     struct Entry {
         FileStamp stamp;
         QString title;
         QString artist;
         QString album;
+        Track::Technical technical;
+        // The technical line as find() gives it: worded from `technical` in the language the
+        // cache was made with (the start's). Not kept.
         QString info;
         int trackNumber = 0;
         double duration = 0;
@@ -48,12 +58,12 @@ public:
         bool coverMissing = false; // the file has a cover this entry does not hold
     };
 
-    // `path` is the cache file; empty: nothing is read or written. `lang` is the language
-    // setting the technical lines are written in; a file written for another one is not used.
+    // `path` is the cache file; empty: nothing is read or written. `lang` is the language the
+    // technical lines of the entries found are worded in; the file does not depend on it.
     MetadataCache(QString path, const QString& lang);
-    // What tells one language from another in the file: the setting, and for "system" the
-    // desktop's language too.
-    static QString languageKey(const QString& lang);
+    // The checksum the file ends with, of the bytes before it (a 64-bit hash, XXH64 with seed
+    // 0, written big-endian).
+    static quint64 checksum(QByteArrayView bytes);
 
     const QString& path() const { return path_; }
     // Reads the file, replacing what is held. False (and nothing held) when there is no usable
@@ -62,6 +72,8 @@ public:
     // is checked, but the file's bytes are kept and an entry is made from them only when asked
     // for: a start makes its rows straight from them, and the first change makes them all.
     bool load(const QList<QByteArray>& expected = {});
+    // The same with the bytes of a file, checksum and all.
+    bool parse(QByteArray bytes, const QList<QByteArray>& expected = {});
     // The entry for this bookmark whatever its file is like now (its stamp says what it was
     // read with: whoever shows it checks the file against that). `at`: where to look first
     // in the order of the entries; it is moved past the entry found, so that looking up a list
@@ -69,6 +81,8 @@ public:
     std::optional<Entry> find(const QByteArray& bookmark, qsizetype& at);
     // The track an entry describes, with the id given (a fresh one).
     static Track track(Entry entry, const QByteArray& bookmark, const QUuid& id);
+    // A track with a value no start would take (a length over maxDuration, say) is not kept,
+    // and an entry it had goes.
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);
     // Keeps the entries of these bookmarks only, and writes them in this order (the stored
     // list's, repeats and all); a new order alone makes the cache dirty too.
@@ -87,17 +101,22 @@ private:
         QByteArray bookmark;
         Entry entry;
     };
+    void clear();
     qsizetype indexOf(const QByteArray& bookmark, qsizetype at);
     // The entry at this place in the file read (checked when it was loaded), and its bookmark's
     // bytes when asked for.
     Entry entryAt(qsizetype i, QByteArrayView* bookmark) const;
     // Makes the entries the file read still holds, and lets its bytes go.
     void makeEntries();
-    static bool write(const QString& path, const QString& lang, const QList<Item>& items,
+    static bool write(const QString& path, const QList<Item>& items,
                       const QList<QByteArray>& order);
 
     QString path_;
-    QString lang_;
+    // The channel words of this start's language, and the line worded last (the tracks of an
+    // album mostly share one, and then one string).
+    QString stereo_, mono_;
+    Track::Technical lastTechnical_;
+    QString lastLine_;
     // The file as read, until its entries are made: its bytes, its covers and texts, and
     // where each entry starts.
     struct Unread {

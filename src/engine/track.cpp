@@ -517,30 +517,85 @@ Track Track::load(const QUrl& url, const QString& lang) {
     }
 
     const std::optional<qint64> size = exists ? std::optional(qint64(st.st_size)) : std::nullopt;
-    const QString info = format ? technicalLine(extension, size, duration, format->sampleRate,
-                                                format->channels, lang)
-                                : technicalLine(extension, size, duration, std::nullopt, 0, lang);
-    Track track(path, title, artist, duration, artwork, info);
+    const Technical technical =
+        format ? Technical::of(extension, size, duration, format->sampleRate, format->channels)
+               : Technical::of(extension, size, duration, std::nullopt, 0);
+    Track track(path, title, artist, duration, artwork, technical.line(lang));
+    track.technical = technical;
     track.album = album;
     track.trackNumber = trackNumber;
     return track;
 }
 
-QString Track::technicalLine(const QString& extension, std::optional<qint64> fileSize,
-                             double duration, std::optional<double> sampleRate, int channels,
-                             const QString& lang) {
-    QStringList parts{extension.toUpper()};
+Track::Technical Track::Technical::of(const QString& extension, std::optional<qint64> fileSize,
+                                      double duration, std::optional<double> sampleRate,
+                                      int channels) {
+    Technical t;
+    t.type = extension.toUpper();
     // Bit rate from the size on disk, not the stream's nominal rate; quotients truncate.
     if (duration > 0 && fileSize) {
         const double kbps = double(*fileSize) * 8.0 / duration / 1000.0;
-        if (std::isfinite(kbps) && kbps < 9e18)
-            parts.append(QString::number(qint64(kbps)) + QStringLiteral(" kbps"));
+        if (std::isfinite(kbps) && kbps >= 0 && kbps < 9e18)
+            t.kbps = qint64(kbps);
     }
     if (sampleRate && std::isfinite(*sampleRate) && *sampleRate >= 0 && *sampleRate < 9e18) {
-        parts.append(QString::number(qint64(*sampleRate / 1000.0)) + QStringLiteral(" kHz"));
-        parts.append(loc(channels == 2 ? QStringLiteral("stereo") : QStringLiteral("mono"), lang));
+        t.kHz = qint64(*sampleRate / 1000.0);
+        t.channels = std::max(channels, 0);
     }
-    return parts.join(QStringLiteral(" · "));
+    return t;
+}
+
+QString Track::Technical::line(QStringView stereo, QStringView mono) const {
+    // Written straight into a string of the right length: a start words thousands of lines.
+    constexpr QStringView separator = u" · ";
+    const auto digits = [](qint64 n) {
+        int count = 1;
+        for (; n >= 10; n /= 10)
+            ++count;
+        return count;
+    };
+    const QStringView channelWord = channels == 2 ? stereo : mono;
+    qsizetype length = type.size();
+    if (kbps >= 0)
+        length += separator.size() + digits(kbps) + 5;
+    if (kHz >= 0)
+        length += 2 * separator.size() + digits(kHz) + 4 + channelWord.size();
+    QString text(length, Qt::Uninitialized);
+    QChar* out = text.data();
+    const auto put = [&](QStringView part) {
+        std::copy(part.begin(), part.end(), out);
+        out += part.size();
+    };
+    const auto number = [&](qint64 n) {
+        QChar* end = out + digits(n);
+        for (QChar* p = end; p != out; n /= 10)
+            *--p = QChar(char16_t(u'0' + n % 10));
+        out = end;
+    };
+    put(type);
+    if (kbps >= 0) {
+        put(separator);
+        number(kbps);
+        put(u" kbps");
+    }
+    if (kHz >= 0) {
+        put(separator);
+        number(kHz);
+        put(u" kHz");
+        put(separator);
+        put(channelWord);
+    }
+    return text;
+}
+
+QString Track::Technical::line(const QString& lang) const {
+    return line(loc(QStringLiteral("stereo"), lang), loc(QStringLiteral("mono"), lang));
+}
+
+QString Track::technicalLine(const QString& extension, std::optional<qint64> fileSize,
+                             double duration, std::optional<double> sampleRate, int channels,
+                             const QString& lang) {
+    return Technical::of(extension, fileSize, duration, sampleRate, channels).line(lang);
 }
 
 } // namespace orvane

@@ -23,7 +23,25 @@ struct Track {
     // Encoded cover picture (JPEG, PNG…) as found in the file; empty when none. QByteArray is
     // implicitly shared, so copies of a track share the bytes; views decode a scaled image.
     QByteArray artwork;
-    QString info;        // technical line, e.g. "MP3 · 320 kbps · 44 kHz · Stereo"
+    // What the technical line says, kept apart from its words: the metadata cache keeps these,
+    // and a start words its rows' lines from them in the language then in force.
+    struct Technical {
+        QString type;     // the upper-cased extension ("MP3"); empty for a name without one
+        qint64 kbps = -1; // -1: no bit-rate part
+        qint64 kHz = -1;  // -1: no sample-rate part (nor channel word)
+        int channels = 0;
+        bool operator==(const Technical&) const = default;
+        // The parts a read of a file with these properties gives (see technicalLine).
+        static Technical of(const QString& extension, std::optional<qint64> fileSize,
+                            double duration, std::optional<double> sampleRate, int channels);
+        // "MP3 · 320 kbps · 44 kHz · Stereo", with the channel word given.
+        QString line(QStringView stereo, QStringView mono) const;
+        QString line(const QString& lang) const;
+    };
+    // The technical line in the language in force when the file was read ("MP3 · 320 kbps ·
+    // 44 kHz · Stereo"); a later change of language leaves it as it is. Worded from `technical`.
+    QString info;
+    Technical technical;
     QString album;       // from the tags; empty when none
     int trackNumber = 0; // from the tags; 0 when unknown
     std::optional<QByteArray> bookmark;

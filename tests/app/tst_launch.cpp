@@ -333,8 +333,11 @@ private Q_SLOTS:
         QCOMPARE(launchAndPlay({song}, "Alpha"), QStringLiteral("Alpha"));
         QVERIFY(QFileInfo::exists(dir_.filePath("cache/orvane/playlist-metadata")));
 
-        // Another title of the same length inside the file, with its time put back: as far as
-        // size and time tell, the file did not change, and a relaunch shows it as it was read.
+        // Unchanged: a relaunch shows it as it was read.
+        QCOMPARE(launchAndPlay({}, "Alpha"), QStringLiteral("Alpha"));
+
+        // Another title of the same length inside the file, with its time put back (as tag
+        // editors do): its change time still tells, and a relaunch reads it again.
         struct stat before {};
         QCOMPARE(::stat(QFile::encodeName(song).constData(), &before), 0);
         QFile file(song);
@@ -347,10 +350,6 @@ private Q_SLOTS:
         file.close();
         const struct timespec kept[2] = {before.st_atim, before.st_mtim};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(song).constData(), kept, 0), 0);
-        QCOMPARE(launchAndPlay({}, "Alpha"), QStringLiteral("Alpha"));
-
-        // A new time: read again.
-        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(song).constData(), nullptr, 0), 0);
         QCOMPARE(launchAndPlay({}, "Bravo"), QStringLiteral("Bravo"));
         QCOMPARE(storedNames(), QStringList{"kept.wav"});
     }

@@ -4,6 +4,7 @@
 #include "engine/metadatacache.h"
 #include "engine/playlistrestore.h"
 #include "support/enginefixture.h"
+#include "support/testaudio.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -15,7 +16,10 @@
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
+#include <QtEndian>
 #include <atomic>
+#include <cmath>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace orvane;
@@ -48,10 +52,12 @@ struct CountingLoader {
                 QThread::msleep(2);
             reads->fetch_add(1);
             const QString name = url.fileName();
+            // A file named "endless…" says it lasts some 30 years.
             Track t(url.toLocalFile(), mark + name, QStringLiteral("Artist ") + name,
-                    100 + name.size(),
+                    name.startsWith(QLatin1String("endless")) ? 1e9 : 100 + name.size(),
                     name.startsWith(QLatin1Char('b')) ? pngCover(Qt::blue) : QByteArray(),
                     QStringLiteral("MP3 · 320 kbps"));
+            t.technical = {QStringLiteral("MP3"), 320, -1, 0};
             t.album = QStringLiteral("Album");
             t.trackNumber = int(name.size());
             return t;
@@ -303,6 +309,89 @@ private Q_SLOTS:
         QCOMPARE(third.reads->load(), 0);
     }
 
+    void aFileEditedInPlaceWithItsTimePutBackIsReadAgain() {
+        Fixture f;
+        firstRun(f, {"e1.mp3", "edited.mp3"});
+        const QString path = music_.filePath("edited.mp3");
+        const QByteArray name = QFile::encodeName(path);
+        struct stat before {};
+        QCOMPARE(::stat(name.constData(), &before), 0);
+        // As a tag editor does: other bytes of the same length in place, then the modification
+        // time put back. Only the change time tells; it moves with the kernel's coarse clock, so
+        // the edit is made until it has moved.
+        const auto edit = [&] {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadWrite) || file.write("NOT REALLY AUDIO") != 16)
+                return false;
+            file.close();
+            const timespec times[2] = {before.st_atim, before.st_mtim};
+            struct stat after {};
+            return ::utimensat(AT_FDCWD, name.constData(), times, 0) == 0 &&
+                   ::stat(name.constData(), &after) == 0 && after.st_size == before.st_size &&
+                   after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+                   after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+                   (after.st_ctim.tv_sec != before.st_ctim.tv_sec ||
+                    after.st_ctim.tv_nsec != before.st_ctim.tv_nsec);
+        };
+        QTRY_VERIFY(edit());
+        CountingLoader second;
+        second.mark = QStringLiteral("again:");
+        AudioEngine& e = f.startCached(second.loader());
+        QTRY_COMPARE(titles(e), (QStringList{"read:e1.mp3", "again:edited.mp3"}));
+        f.engine.reset();
+        QCOMPARE(second.reads->load(), 1);
+    }
+
+    void aLengthNoStartWouldTakeIsNotKept() {
+        // Kept, it would cost every start the whole cache; left out, it costs its own read.
+        Fixture f;
+        firstRun(f, {"n1.mp3", "endless.mp3"});
+        CountingLoader second;
+        second.mark = QStringLiteral("again:");
+        AudioEngine& e = f.startCached(second.loader());
+        QTRY_COMPARE(titles(e), (QStringList{"read:n1.mp3", "again:endless.mp3"}));
+        f.engine.reset();
+        QCOMPARE(second.reads->load(), 1);
+    }
+
+    void theTechnicalLineIsInTheLanguageOfEachStart_data() { eitherWay(); }
+    void theTechnicalLineIsInTheLanguageOfEachStart() {
+        Fixture f;
+        QFETCH(bool, readAhead);
+        f.readAhead = readAhead;
+        const QString path = music_.filePath(readAhead ? "ahead.wav" : "lines.wav");
+        QString error;
+        QVERIFY2(writeSine(path, AudioFormat::Wav, 0.5, 440, 0.3, &error), qPrintable(error));
+        const QUrl url = QUrl::fromLocalFile(path);
+        const QString english = Track::load(url, "en").info, russian = Track::load(url, "ru").info;
+        QVERIFY2(english.endsWith(" · 44 kHz · Stereo"), qPrintable(english));
+        QCOMPARE(russian, english.chopped(6) + QStringLiteral("Стерео"));
+        auto reads = std::make_shared<std::atomic<int>>(0);
+        const TrackLoader loader = [reads](const QUrl& u, const QString& lang) {
+            reads->fetch_add(1);
+            return Track::load(u, lang);
+        };
+        // Read while the window is in Russian; a line read stays as it was read.
+        f.settings->setValue("appLanguage", "en");
+        AudioEngine& e = f.startCached(loader);
+        e.setLanguage("ru");
+        e.add({url});
+        QTRY_COMPARE(e.playlist().size(), 1);
+        QCOMPARE(e.playlist().at(0).info, russian);
+        e.setLanguage("en");
+        QCOMPARE(e.playlist().at(0).info, russian);
+        f.engine.reset();
+        // Each start words it in its own language, from the cache.
+        for (const auto& [lang, line] : {std::pair{"en", english}, std::pair{"ru", russian}}) {
+            f.settings->setValue("appLanguage", lang);
+            AudioEngine& again = f.startCached(loader);
+            QCOMPARE(again.playlist().size(), 1);
+            QCOMPARE(again.playlist().at(0).info, line);
+            f.engine.reset();
+        }
+        QCOMPARE(reads->load(), 1);
+    }
+
     void aLongListComesBackWholeAndInOrder() {
         // Thousands of rows made straight from the cache file, in a playlist file of its own
         // (over 256 KB) while the settings file stays small.
@@ -389,8 +478,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("damage");
         QTest::addColumn<bool>("readAhead");
         for (const bool ahead : {false, true}) {
-            for (const char* damage : {"missing", "truncated", "garbage", "version", "language",
-                                       "count", "cover", "large", "fifo"})
+            for (const char* damage : {"missing", "truncated", "garbage", "version", "count",
+                                       "cover", "large", "fifo", "bit", "huge length",
+                                       "no length"})
                 QTest::addRow("%s%s", damage, ahead ? ", read ahead" : "") << damage << ahead;
         }
     }
@@ -406,36 +496,58 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::ReadWrite));
         const QByteArray good = file.readAll();
         QByteArray bad = good;
-        auto header = [](quint32 version, const QString& lang) {
+        auto header = [](quint32 version) {
             QByteArray bytes;
             QDataStream out(&bytes, QIODevice::WriteOnly);
             out.setVersion(QDataStream::Qt_6_0);
-            out << MetadataCache::magic << version << lang;
+            out << MetadataCache::magic << version;
             return bytes;
         };
-        const QByteArray ours =
-            header(MetadataCache::formatVersion, MetadataCache::languageKey("system"));
-        QVERIFY(good.startsWith(ours));
+        QVERIFY(good.startsWith(header(MetadataCache::formatVersion)));
+        // Damage behind a checksum that still matches, for the reader's own checks.
+        bad.chop(MetadataCache::checksumBytes);
+        const auto seal = [&] {
+            QByteArray sum(MetadataCache::checksumBytes, Qt::Uninitialized);
+            qToBigEndian(MetadataCache::checksum(bad), sum.data());
+            bad += sum;
+        };
         if (damage == "truncated") {
-            bad.truncate(good.size() - 7);
+            bad = good.chopped(7);
         } else if (damage == "garbage") {
+            bad = good;
             for (qsizetype i = 12; i < bad.size(); i += 3)
                 bad[i] = char(bad[i] ^ 0x5a);
         } else if (damage == "version") {
-            bad.replace(
-                0, ours.size(),
-                header(MetadataCache::formatVersion + 1, MetadataCache::languageKey("system")));
-        } else if (damage == "language") {
-            bad.replace(0, ours.size(), header(MetadataCache::formatVersion, "xx"));
+            bad.replace(0, 8, header(MetadataCache::formatVersion + 1));
+            seal();
         } else if (damage == "count") {
             QDataStream out(&bad, QIODevice::WriteOnly);
             out.setVersion(QDataStream::Qt_6_0);
-            out << MetadataCache::magic << MetadataCache::formatVersion
-                << MetadataCache::languageKey("system") << quint32(0) << quint32(0xffffffff);
+            out << MetadataCache::magic << MetadataCache::formatVersion << quint32(0)
+                << quint32(0xffffffff);
+            seal();
         } else if (damage == "cover") {
             bad.chop(4); // the last entry's cover index
             QDataStream out(&bad, QIODevice::Append);
             out << qint32(7);
+            seal();
+        } else if (damage == "bit") {
+            // One bit of a title ("read:d3.mp3" would read "reed:d3.mp3").
+            bad = good;
+            const QString title = QStringLiteral("read:d3.mp3");
+            QByteArray text(title.size() * 2, Qt::Uninitialized);
+            qToBigEndian<char16_t>(title.utf16(), title.size(), text.data());
+            const qsizetype at = bad.indexOf(text);
+            QVERIFY(at > 0);
+            bad[at + 5] = char(bad[at + 5] ^ 0x04);
+        } else if (damage.endsWith("length")) {
+            // A length no file has, in an otherwise sound file.
+            QByteArray length(8, Qt::Uninitialized);
+            qToBigEndian(106.0, length.data()); // d1.mp3's
+            const qsizetype at = bad.indexOf(length);
+            QVERIFY(at > 0);
+            qToBigEndian(damage == "huge length" ? 1e300 : std::nan(""), bad.data() + at);
+            seal();
         }
         QVERIFY(file.resize(0));
         QVERIFY(file.seek(0));
