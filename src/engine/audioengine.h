@@ -266,6 +266,9 @@ private:
     void appendLoaded(AddTask& task);
     void readListed(AddTask& task);
     void recountTotalDuration();
+    // remove(); `keepUnmounted`: rows found on a volume not mounted keep their stored entries
+    // (the user's removal drops them).
+    void removeTracks(const QSet<QUuid>& ids, bool keepUnmounted);
     // A stored entry shown at start before its file has been read again.
     using RereadRow = PlaylistRestore::Result::Row;
     // Shows what was read of the stored list at once; rows to read go to `restoredReads_`, rows

@@ -76,7 +76,7 @@ void AudioEngine::publishRefreshed() {
         return;
     refreshTimer_.reset();
     if (!refreshRemovals_.isEmpty())
-        remove(std::exchange(refreshRemovals_, {}));
+        removeTracks(std::exchange(refreshRemovals_, {}), true);
     recountTotalDuration(); // lengths read again
     Q_EMIT playlistChanged();
     if (std::exchange(refreshedCurrent_, false))

@@ -457,9 +457,8 @@ void AudioEngine::appendLoaded(AddTask& task) {
             // As shown.
         } else if (!loaded.track && item.restore && Bookmark::isOnMissingVolume(item.stored)) {
             // Not mounted now: the row goes, its entry keeps its place for a later start.
-            const qsizetype at = rowNear(row.id, row.row);
-            if (at >= 0)
-                store_->keep(at > 0 ? playlist_.at(at - 1).id : QUuid(), item.stored);
+            if (rowNear(row.id, row.row) >= 0) // not removed meanwhile
+                store_->keepWhenGone(row.id, item.stored);
             refreshLoaded(row.id, row.row, std::nullopt);
         } else {
             refreshLoaded(row.id, row.row, std::move(loaded.track));
@@ -490,6 +489,10 @@ void AudioEngine::appendLoaded(AddTask& task) {
 }
 
 void AudioEngine::remove(const QSet<QUuid>& ids) {
+    removeTracks(ids, false);
+}
+
+void AudioEngine::removeTracks(const QSet<QUuid>& ids, bool keepUnmounted) {
     const bool current = !currentID_.isNull() && ids.contains(currentID_);
     if (current) {
         if (player_)
@@ -507,7 +510,7 @@ void AudioEngine::remove(const QSet<QUuid>& ids) {
             continue;
         }
         // Entries kept after a removed track now follow the track before it.
-        store_->trackLeaving(t.id, kept.isEmpty() ? QUuid() : kept.last().id);
+        store_->trackLeaving(t.id, kept.isEmpty() ? QUuid() : kept.last().id, keepUnmounted);
     }
     setPlaylist(std::move(kept));
     artworkCache_->prune();

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QSettings>
 #include <algorithm>
 #include <fcntl.h>
@@ -212,11 +213,28 @@ void PlaylistStore::keep(const QUuid& after, const QByteArray& bookmark) {
     kept_.append({after, bookmark});
 }
 
-void PlaylistStore::trackLeaving(const QUuid& id, const QUuid& before) {
-    for (Kept& k : kept_) {
-        if (k.after == id)
-            k.after = before;
+void PlaylistStore::keepWhenGone(const QUuid& id, const QByteArray& bookmark) {
+    keepWhenGone_.insert(id, bookmark);
+}
+
+void PlaylistStore::trackLeaving(const QUuid& id, const QUuid& before, bool keepOwn) {
+    // In the stored order the track's own entry comes first, then those kept after it: all
+    // now follow `before`, after the entries already kept there.
+    QList<Kept> moved;
+    if (const auto own = keepWhenGone_.constFind(id); own != keepWhenGone_.cend()) {
+        if (keepOwn)
+            moved.append({before, *own});
+        keepWhenGone_.erase(own);
     }
+    for (auto it = kept_.begin(); it != kept_.end();) {
+        if (it->after == id) {
+            moved.append({before, it->bookmark});
+            it = kept_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    kept_.append(moved);
 }
 
 QList<QByteArray> PlaylistStore::storedOrder() const {
@@ -241,6 +259,15 @@ QList<QByteArray> PlaylistStore::storedOrder() const {
     for (const Kept& k : kept_) {
         if (keptAfter.contains(k.after))
             bookmarks.append(k.bookmark);
+    }
+    if (!keepWhenGone_.isEmpty()) {
+        QSet<QUuid> shown;
+        for (const Track& t : playlist_)
+            shown.insert(t.id);
+        for (auto it = keepWhenGone_.cbegin(); it != keepWhenGone_.cend(); ++it) {
+            if (!shown.contains(it.key()))
+                bookmarks.append(it.value());
+        }
     }
     return bookmarks;
 }

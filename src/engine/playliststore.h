@@ -3,6 +3,7 @@
 #include "engine/track.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QUuid>
@@ -79,8 +80,13 @@ public:
     // A stored entry whose file is on a volume not mounted now: it keeps its place in the
     // stored list, after the track with id `after` (none: at the start).
     void keep(const QUuid& after, const QByteArray& bookmark);
-    // The track `id` leaves the list: entries kept after it follow `before` instead.
-    void trackLeaving(const QUuid& id, const QUuid& before);
+    // A row whose file turned out to be on a volume not mounted now, about to leave the list:
+    // while it is still shown its entry is stored as the row's, and once it goes the entry is
+    // kept in the row's place. One state: never stored twice, never lost.
+    void keepWhenGone(const QUuid& id, const QByteArray& bookmark);
+    // The track `id` leaves the list: entries kept after it follow `before` instead, and so
+    // does its own entry when it was to be kept and `keepOwn` (a removal by the user drops it).
+    void trackLeaving(const QUuid& id, const QUuid& before, bool keepOwn);
     // The bookmarks as stored: the playlist's in order, with those kept in their places.
     QList<QByteArray> storedOrder() const;
 
@@ -104,6 +110,7 @@ private:
         QByteArray bookmark;
     };
     QList<Kept> kept_;
+    QHash<QUuid, QByteArray> keepWhenGone_;
 };
 
 } // namespace orvane

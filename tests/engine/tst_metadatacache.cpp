@@ -309,6 +309,32 @@ private Q_SLOTS:
         QCOMPARE(third.reads->load(), 0);
     }
 
+    void rowsOnAVolumeNotMountedAreStoredOnceWheneverTheQuitComes() {
+        // Rows shown from the cache whose folder has gone (a volume not mounted): they leave
+        // the list a moment after they are found, and their entries keep their places. A quit
+        // in between stores each entry once.
+        Fixture f;
+        QVERIFY(QDir(music_.path()).mkpath(QStringLiteral("volume")));
+        firstRun(f, {"m1.mp3", "volume/v1.mp3", "volume/v2.mp3", "m2.mp3"});
+        const QVariantList storedBefore = f.stored();
+        QVERIFY(QDir(music_.filePath(QStringLiteral("volume"))).removeRecursively());
+        for (const bool quitEarly : {true, false}) {
+            f.metadataCachePath = f.cachePath();
+            CountingLoader again;
+            AudioEngine& e = f.start(again.loader());
+            QCOMPARE(e.playlist().size(), 4);
+            QSignalSpy changes(&e, &AudioEngine::objectWillChange);
+            f.clock.advance(0.3); // the files are looked at
+            QTRY_VERIFY(!changes.isEmpty()); // the rows found gone are to leave
+            if (!quitEarly) {
+                f.clock.advance(1); // they leave
+                QCOMPARE(e.playlist().size(), 2);
+            }
+            f.engine.reset();
+            QCOMPARE(f.stored(), storedBefore);
+        }
+    }
+
     void aFileEditedInPlaceWithItsTimePutBackIsReadAgain() {
         Fixture f;
         firstRun(f, {"e1.mp3", "edited.mp3"});
