@@ -1,24 +1,16 @@
 // What a station says is on the air, end to end: a loopback ICY stream, the real stream player
 // and engine, the player panel's header, the tray menu's first line and the media controls.
 #include "app/mprisservice.h"
-#include "app/preferences.h"
 #include "app/traymenu.h"
-#include "engine/audioengine.h"
-#include "engine/clock.h"
-#include "engine/gstplayerfactory.h"
-#include "radio/radiobrowser.h"
-#include "support/enginefixture.h"
 #include "support/httptestserver.h"
 #include "support/playerctl.h"
+#include "support/realengine.h"
 #include "support/testaudio.h"
-#include "ui/contentview.h"
+#include "support/windowfixture.h"
 #include "ui/playerpanel.h"
-#include "ui/theme.h"
 
 #include <QDBusConnection>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -44,22 +36,13 @@ private Q_SLOTS:
         server.route("/icy", {200, "audio/mpeg", file.readAll(), HttpTestServer::Mode::Endless});
         server.icy("/icy", title);
 
-        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
-        SystemClock clock;
-        GstPlayerFactory players;
         RecordingAnnouncer announcer;
-        AudioEngine engine({&clock, &players, &settings, nullptr, &announcer, {}, {}, {}});
+        RealEngine real(nullptr, &announcer);
+        AudioEngine& engine = *real.engine;
         MprisService mpris(&engine, {[] {}, [] {}}, dir.filePath("covers"));
         engine.setNowPlayingPublisher(&mpris);
         QVERIFY(mpris.start());
-        Preferences prefs(&settings);
-        prefs.setLanguage("en");
-        Theme theme;
-        QNetworkAccessManager network;
-        RadioBrowser catalog(&network, {QUrl("http://127.0.0.1:9")});
-        ContentView view(&engine, &catalog, &prefs, &theme);
-        view.resize(860, 560);
-        view.show();
+        WindowViews window(engine, &real.settings);
 
         const RadioStation station{QUuid::createUuid(), "Тестовое радио", server.url("/icy")};
         engine.setStations({station});
@@ -67,7 +50,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(engine.streamTitle(), QStringLiteral("Кино - Группа крови"),
                                   15000);
         QCOMPARE(engine.radioStatus(), QStringLiteral("on_air"));
-        PlayerPanel* panel = view.playerPanel();
+        PlayerPanel* panel = window.view.playerPanel();
         QCOMPARE(panel->headerLines().mid(0, 2),
                  (QStringList{"Тестовое радио", "Кино - Группа крови"}));
         QCOMPARE(TrayMenu::entries(engine, "en").first().text,
