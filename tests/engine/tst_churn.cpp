@@ -51,14 +51,11 @@ private Q_SLOTS:
             QVERIFY2(writeSine(files.last(), AudioFormat::Wav, 0.5, 300 + 100 * i, 0.3, &error),
                      qPrintable(error));
         }
-        const QString stream = dir.filePath("s.mp3");
-        QVERIFY(writeSine(stream, AudioFormat::Mp3, 2, 500, 0.3, &error));
-        QFile streamFile(stream);
-        QVERIFY(streamFile.open(QIODevice::ReadOnly));
+        const QByteArray mp3 = mp3Tone(dir.filePath("s.mp3"), 2, 500);
+        QVERIFY(!mp3.isEmpty());
         HttpTestServer server;
         QVERIFY(server.listen());
-        server.route("/live",
-                     {200, "audio/mpeg", streamFile.readAll(), HttpTestServer::Mode::Endless});
+        server.route("/live", {200, "audio/mpeg", mp3, HttpTestServer::Mode::Endless});
 
         QList<Track> list;
         for (const QString& f : files)

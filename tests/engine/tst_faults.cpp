@@ -85,12 +85,8 @@ private Q_SLOTS:
 
     void misbehavingStreamsEndInAStateAndPlayReconnects() {
         QTemporaryDir dir;
-        QString error;
-        const QString tone = dir.filePath("tone.mp3");
-        QVERIFY2(writeSine(tone, AudioFormat::Mp3, 3.0, 440, 0.3, &error), qPrintable(error));
-        QFile toneFile(tone);
-        QVERIFY(toneFile.open(QIODevice::ReadOnly));
-        const QByteArray mp3 = toneFile.readAll();
+        const QByteArray mp3 = mp3Tone(dir.filePath("tone.mp3"), 3.0);
+        QVERIFY(!mp3.isEmpty());
 
         HttpTestServer server;
         QVERIFY(server.listen());

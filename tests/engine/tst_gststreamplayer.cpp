@@ -5,7 +5,6 @@
 #include "support/testaudio.h"
 #include "support/waits.h"
 
-#include <QFile>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -32,12 +31,8 @@ class TestGstStreamPlayer : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        QString error;
-        const QString path = dir_.filePath("tone.mp3");
-        QVERIFY2(writeSine(path, AudioFormat::Mp3, 4.0, 440, 0.3, &error), qPrintable(error));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        mp3_ = file.readAll();
+        mp3_ = mp3Tone(dir_.filePath("tone.mp3"), 4.0);
+        QVERIFY(!mp3_.isEmpty());
         QVERIFY(server_.listen());
         server_.route("/file.mp3", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::Normal});
         server_.route("/live", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::Endless});

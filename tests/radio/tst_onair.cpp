@@ -10,7 +10,6 @@
 #include "ui/playerpanel.h"
 
 #include <QDBusConnection>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,15 +24,12 @@ private Q_SLOTS:
         QVERIFY2(QDBusConnection::sessionBus().isConnected(),
                  "no session bus: run the tests through scripts/test (dbus-run-session)");
         QTemporaryDir dir;
-        QString error;
-        const QString path = dir.filePath("tone.mp3");
-        QVERIFY2(writeSine(path, AudioFormat::Mp3, 4.0, 440, 0.3, &error), qPrintable(error));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray mp3 = mp3Tone(dir.filePath("tone.mp3"), 4.0);
+        QVERIFY(!mp3.isEmpty());
         HttpTestServer server;
         QVERIFY(server.listen());
         auto title = std::make_shared<QByteArray>("Кино - Группа крови");
-        server.route("/icy", {200, "audio/mpeg", file.readAll(), HttpTestServer::Mode::Endless});
+        server.route("/icy", {200, "audio/mpeg", mp3, HttpTestServer::Mode::Endless});
         server.icy("/icy", title);
 
         RecordingAnnouncer announcer;
