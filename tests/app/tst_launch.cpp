@@ -31,6 +31,8 @@ using namespace orvane::test;
 class TestLaunch : public QObject {
     Q_OBJECT
 
+    static constexpr const char* kService = "org.mpris.MediaPlayer2.orvane";
+
     QTemporaryDir dir_;
     QProcessEnvironment env_;
     QString settingsFile_;
@@ -79,6 +81,32 @@ class TestLaunch : public QObject {
     void forgetSettings() const {
         QFile::remove(settingsFile_);
         QFile::remove(PlaylistStore::pathBeside(settingsFile_));
+    }
+    // Waits for the running instance's media controls.
+    static bool playerAppears() {
+        return QTest::qWaitFor(
+            [] {
+                return QDBusConnection::sessionBus()
+                    .interface()
+                    ->isServiceRegistered(kService)
+                    .value();
+            },
+            60000);
+    }
+    static QDBusMessage call(const QString& interface, const QString& method,
+                             const QVariantList& arguments = {}) {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(kService, "/org/mpris/MediaPlayer2", interface, method);
+        message.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(message);
+    }
+    // A property of the player, as the media controls publish it.
+    static QVariant playerProperty(const QString& name) {
+        const QDBusMessage reply =
+            call("org.freedesktop.DBus.Properties", "Get", {"org.mpris.MediaPlayer2.Player", name});
+        return reply.arguments().isEmpty()
+                   ? QVariant()
+                   : reply.arguments().first().value<QDBusVariant>().variant();
     }
     // The file names of the playlist the running instance stored.
     QStringList storedNames() const {
@@ -129,8 +157,9 @@ private Q_SLOTS:
         QCOMPARE(bad.code, 2);
         QVERIFY(bad.err.contains("shuffle-all"));
         QVERIFY(bad.err.contains("Usage: orvane"));
-        QTest::qWait(200);
-        QCOMPARE(opened.count() + raised.count(), 0); // the running one never heard of them
+        // The running one never heard of them: a hand-over is answered before the launch ends,
+        // so one would have shown by now (and the next launch's shows after it, below).
+        QCOMPARE(opened.count() + raised.count(), 0);
 
         // Folders go as they are (the running one expands them); what cannot be played is
         // reported and left out.
@@ -142,6 +171,7 @@ private Q_SLOTS:
         QVERIFY(files.err.contains("gone.mp3: no such file or folder"));
         QVERIFY(files.err.contains("notes.txt: not an audio file"));
         QCOMPARE(opened.count(), 1);
+        QCOMPARE(raised.count(), 0);
         QCOMPARE(opened.first().first().toStringList(),
                  (QStringList{dir_.filePath("music"), dir_.filePath("one.wav")}));
 
@@ -197,20 +227,22 @@ private Q_SLOTS:
         file.close();
         forgetSettings();
         QProcess running;
-        start(running, {big, big, big});
-        const QString name = "org.mpris.MediaPlayer2.orvane";
+        start(running, QStringList(60, big)); // each read takes a fraction of a second: many
+        QVERIFY(playerAppears());
+        // The reads are under way: the file is open in the player.
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(running.processId());
+        const QString target = QFileInfo(big).canonicalFilePath();
         QVERIFY(QTest::qWaitFor(
             [&] {
-                return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value();
+                for (const QString& fd : QDir(fds).entryList(QDir::AllEntries | QDir::System))
+                    if (QFile::symLinkTarget(fds + '/' + fd) == target)
+                        return true;
+                return false;
             },
             60000));
-        QTest::qWait(500); // the reads are under way
         QElapsedTimer quitting;
         quitting.start();
-        const QDBusMessage reply =
-            QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-                name, "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2", "Quit"));
-        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(call("org.mpris.MediaPlayer2", "Quit").type(), QDBusMessage::ReplyMessage);
         QVERIFY(QTest::qWaitFor([&] { return running.state() == QProcess::NotRunning; }, 60000));
         qInfo("the process ended %lld ms after Quit", quitting.elapsed());
         QVERIFY(quitting.elapsed() < 3000); // 1 s unloaded; the sanitizers and a busy machine
@@ -242,15 +274,7 @@ private Q_SLOTS:
         forgetSettings();
         QProcess running;
         start(running, {});
-        const QString service = "org.mpris.MediaPlayer2.orvane";
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return QDBusConnection::sessionBus()
-                    .interface()
-                    ->isServiceRegistered(service)
-                    .value();
-            },
-            60000));
+        QVERIFY(playerAppears());
         // Through a shell, so that the argument is exactly those bytes.
         QProcess second;
         second.setProcessEnvironment(env_);
@@ -260,38 +284,17 @@ private Q_SLOTS:
         const QByteArray err = second.readAllStandardError();
         QVERIFY2(second.exitCode() == 0, err.constData());
         QVERIFY2(!err.contains("no such file"), err.constData());
-        auto property = [&](const QString& name) {
-            QDBusMessage get = QDBusMessage::createMethodCall(
-                service, "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties", "Get");
-            get << "org.mpris.MediaPlayer2.Player" << name;
-            const QDBusMessage reply = QDBusConnection::sessionBus().call(get);
-            return reply.arguments().isEmpty()
-                       ? QVariant()
-                       : reply.arguments().first().value<QDBusVariant>().variant();
-        };
         // It plays, and its length was read from the file.
-        QVERIFY(QTest::qWaitFor([&] { return property("PlaybackStatus") == "Playing"; }, 30000));
-        const QVariantMap metadata = qdbus_cast<QVariantMap>(property("Metadata"));
+        QVERIFY(
+            QTest::qWaitFor([&] { return playerProperty("PlaybackStatus") == "Playing"; }, 30000));
+        const QVariantMap metadata = qdbus_cast<QVariantMap>(playerProperty("Metadata"));
         QCOMPARE(metadata.value("mpris:length").toLongLong(), 1000000);
         stop(running);
     }
 
     void aRelaunchShowsWhatWasReadUnlessTheFileChanged() {
-        const QString service = "org.mpris.MediaPlayer2.orvane";
-        auto call = [&](const QString& interface, const QString& method,
-                        const QVariantList& arguments = {}) {
-            QDBusMessage message = QDBusMessage::createMethodCall(
-                service, "/org/mpris/MediaPlayer2", interface, method);
-            message.setArguments(arguments);
-            return QDBusConnection::sessionBus().call(message);
-        };
-        auto title = [&] {
-            const QDBusMessage reply = call("org.freedesktop.DBus.Properties", "Get",
-                                            {"org.mpris.MediaPlayer2.Player", "Metadata"});
-            if (reply.arguments().isEmpty())
-                return QString();
-            return qdbus_cast<QVariantMap>(
-                       reply.arguments().first().value<QDBusVariant>().variant())
+        auto title = [] {
+            return qdbus_cast<QVariantMap>(playerProperty("Metadata"))
                 .value("xesam:title")
                 .toString();
         };
@@ -300,14 +303,7 @@ private Q_SLOTS:
         auto launchAndPlay = [&](const QStringList& args, const QString& expected) {
             QProcess running;
             start(running, args);
-            if (!QTest::qWaitFor(
-                    [&] {
-                        return QDBusConnection::sessionBus()
-                            .interface()
-                            ->isServiceRegistered(service)
-                            .value();
-                    },
-                    60000))
+            if (!playerAppears())
                 return QStringLiteral("(no media controls)");
             if (args.isEmpty())
                 call("org.mpris.MediaPlayer2.Player", "Play");

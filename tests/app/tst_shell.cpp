@@ -16,6 +16,7 @@
 #include "support/busyglobalpool.h"
 #include "support/enginefixture.h"
 #include "support/testaudio.h"
+#include "support/waits.h"
 #include "ui/mainwindow.h"
 #include "ui/playlistpanel.h"
 #include "ui/theme.h"
@@ -395,7 +396,7 @@ private Q_SLOTS:
         QVERIFY(instance.listen());
         app.acceptLaunches(&instance);
         app.openFiles(files({"early.mp3"})); // before the window: waits
-        QTest::qWait(100);
+        QVERIFY(settle(app.engine()));       // a read it had asked for would have shown
         QVERIFY(app.engine().playlist().isEmpty());
         app.start(true); // a desktop with a tray
         QTRY_VERIFY(app.mainWindow().isVisible());

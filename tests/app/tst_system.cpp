@@ -137,23 +137,8 @@ private Q_SLOTS:
         QVERIFY(waitFor({"status"}, "Playing"));
         QCOMPARE(playerctl({"metadata", "--format", "{{title}}|{{mpris:length}}"}),
                  QStringLiteral("One|30000000"));
-
-        playerctl({"next"});
-        QVERIFY(waitFor({"metadata", "title"}, "Two"));
-        playerctl({"previous"}); // within its first seconds: the track before
-        QVERIFY(waitFor({"metadata", "title"}, "One"));
-
-        playerctl({"position", "12"});
-        // Heard at full volume for a while (the first play of it was cut short: a change during
-        // a crossfade stops the older fade at once).
-        QVERIFY(QTest::qWaitFor([] { return position() >= 13.5 && position() < 20; }, 15000));
-
-        playerctl({"pause"});
-        QVERIFY(waitFor({"status"}, "Paused"));
-        const double pausedAt = position();
-        playerctl({"play"}); // during the fade: it rises again
-        QVERIFY(waitFor({"status"}, "Playing"));
-        QVERIFY(QTest::qWaitFor([&] { return position() > pausedAt + 1; }, 15000));
+        // Heard at full volume for a while.
+        QVERIFY(QTest::qWaitFor([] { return position() >= 1.5; }, 15000));
         QVERIFY(quit(app));
 
         // The playlist comes back in its order: play starts the first, next walks on.

@@ -380,22 +380,6 @@ private Q_SLOTS:
         QVERIFY(e.isPlaying());
     }
 
-    void removingTheCurrentItemPublishesIt() {
-        EngineFixture f;
-        AudioEngine& e = f.start();
-        e.setPlaylist(f.tracks({"a", "b"}));
-        e.play(e.playlist().at(0));
-        QCOMPARE(f.nowPlaying.published.back().kind, NowPlayingInfo::Kind::Track);
-        e.remove({e.playlist().at(0).id});
-        QCOMPARE(f.nowPlaying.published.back().kind, NowPlayingInfo::Kind::Nothing);
-        QVERIFY(!f.nowPlaying.published.back().playing);
-
-        e.play(e.stations().at(0));
-        QCOMPARE(f.nowPlaying.published.back().kind, NowPlayingInfo::Kind::Station);
-        e.removeStations({e.stations().at(0).id});
-        QCOMPARE(f.nowPlaying.published.back().kind, NowPlayingInfo::Kind::Nothing);
-    }
-
     void invalidStationOverALocalTrackSaysSo() {
         EngineFixture f;
         AudioEngine& e = f.start();

@@ -1,46 +1,22 @@
-// Faults from outside: a damaged or unwritable settings store, a process killed while saving,
-// and streams that misbehave.
+// Faults from outside, with the real players: a damaged or unwritable settings store, streams
+// that misbehave, files replaced or deleted as they play; and no clock with nothing shown.
 #include "core/settingswriter.h"
-#include "engine/audioengine.h"
-#include "engine/clock.h"
-#include "engine/gstplayerfactory.h"
 #include "engine/gstsupport.h"
-#include "radio/stationstore.h"
 #include "support/enginefixture.h"
 #include "support/httptestserver.h"
+#include "support/realengine.h"
 #include "support/testaudio.h"
+#include "support/waits.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
-#include <csignal>
 
 using namespace orvane;
 using namespace orvane::test;
-
-namespace {
-
-// The stored list a writer process alternates between: every entry "A" or every entry "B".
-QVariantList bookmarks(char fill, int count) {
-    QVariantList list;
-    for (int i = 0; i < count; ++i)
-        list.append(QByteArray("ORVB\x01/music/") + QByteArray(40, fill) + QByteArray::number(i));
-    return list;
-}
-
-int runWriter(const QString& path) {
-    QSettings settings(path, QSettings::IniFormat);
-    for (int round = 0;; ++round) {
-        settings.setValue("playlistBookmarks", bookmarks(round % 2 ? 'B' : 'A', 5000));
-        settings.sync();
-    }
-}
-
-} // namespace
 
 class TestFaults : public QObject {
     Q_OBJECT
@@ -67,7 +43,7 @@ private Q_SLOTS:
             FakePlayerFactory players(clock);
             AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
             QCOMPARE(engine.stations().size(), 6); // the presets
-            QTest::qWait(20);
+            QVERIFY(settle(engine));
             QVERIFY(engine.playlist().isEmpty());
             engine.play(engine.stations().at(0)); // and it works
             QCOMPARE(engine.radioStatus(), QStringLiteral("buffering"));
@@ -107,37 +83,10 @@ private Q_SLOTS:
         }
     }
 
-    void killedWhileSavingLeavesOldOrNew() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("orvane.ini");
-        {
-            QSettings seed(path, QSettings::IniFormat);
-            seed.setValue("playlistBookmarks", bookmarks('A', 5000));
-        }
-        QRandomGenerator rng(3);
-        for (int attempt = 0; attempt < 8; ++attempt) {
-            QProcess writer;
-            writer.start(QCoreApplication::applicationFilePath(), {"--writer", path});
-            QVERIFY(writer.waitForStarted());
-            QTest::qWait(int(rng.bounded(80, 400)));
-            ::kill(pid_t(writer.processId()), SIGKILL);
-            QVERIFY(writer.waitForFinished());
-            QSettings reader(path, QSettings::IniFormat);
-            const QVariantList stored = reader.value("playlistBookmarks").toList();
-            QCOMPARE(stored.size(), 5000);
-            const bool allA = stored == bookmarks('A', 5000), allB = stored == bookmarks('B', 5000);
-            QVERIFY2(allA || allB, "a torn playlist");
-        }
-    }
-
     void misbehavingStreamsEndInAStateAndPlayReconnects() {
         QTemporaryDir dir;
-        QString error;
-        const QString tone = dir.filePath("tone.mp3");
-        QVERIFY2(writeSine(tone, AudioFormat::Mp3, 3.0, 440, 0.3, &error), qPrintable(error));
-        QFile toneFile(tone);
-        QVERIFY(toneFile.open(QIODevice::ReadOnly));
-        const QByteArray mp3 = toneFile.readAll();
+        const QByteArray mp3 = mp3Tone(dir.filePath("tone.mp3"), 3.0);
+        QVERIFY(!mp3.isEmpty());
 
         HttpTestServer server;
         QVERIFY(server.listen());
@@ -149,10 +98,8 @@ private Q_SLOTS:
         server.route("/loop", {200, "audio/mpeg", mp3, Mode::RedirectLoop});
         const QStringList paths = {"/silent", "/stall", "/drop", "/header", "/loop"};
 
-        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
-        SystemClock clock;
-        GstPlayerFactory players;
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
         QList<RadioStation> stations;
         for (const QString& path : paths)
             stations.append({QUuid::createUuid(), path, server.url(path)});
@@ -211,69 +158,11 @@ private Q_SLOTS:
         QVERIFY2(longestStall < 1000, qPrintable(QString::number(longestStall)));
     }
 
-    void shortFilesPlayWholeAndInOrder() {
-        QTemporaryDir dir;
-        const QList<Track> tracks = sineTracks(dir.path(), {"a", "b", "c"}, 2.0);
-        QCOMPARE(tracks.size(), 3);
-        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
-        SystemClock clock;
-        GstPlayerFactory players;
-        auto engine = std::make_unique<AudioEngine>(
-            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
-        engine->setPlaylist(tracks);
-        QStringList order;
-        QList<qint64> changedAt;
-        QElapsedTimer since;
-        since.start();
-        connect(engine.get(), &AudioEngine::currentIDChanged, this, [&] {
-            order.append(engine->currentTrack() ? engine->currentTrack()->title : "");
-            changedAt.append(since.elapsed());
-        });
-        int mostPipelines = 0;
-        double furthest = 0;
-        QTimer sample;
-        connect(&sample, &QTimer::timeout, this, [&] {
-            mostPipelines = std::max(mostPipelines, gst::livePipelines());
-            furthest = std::max(furthest, engine->livePosition());
-        });
-        sample.start(5);
-
-        // Three 2 s files: each once, in order, each for about half its length before the next
-        // rises over its second half.
-        engine->play(tracks.at(0));
-        QTRY_VERIFY_WITH_TIMEOUT(order.size() >= 4, 20000);
-        QCOMPARE(order.mid(0, 4), QStringList({"a", "b", "c", "a"}));
-        for (int i = 1; i < 4; ++i)
-            QVERIFY2(changedAt.at(i) - changedAt.at(i - 1) >= 900,
-                     qPrintable(QString::number(changedAt.at(i) - changedAt.at(i - 1))));
-        QVERIFY2(mostPipelines <= 2, qPrintable(QString::number(mostPipelines)));
-        QVERIFY(furthest >= 0.9);
-
-        // One short file alone, repeat off: it wraps at its own pace.
-        engine->remove({tracks.at(1).id, tracks.at(2).id});
-        engine->play(engine->playlist().at(0));
-        order.clear();
-        changedAt.clear();
-        mostPipelines = 0;
-        furthest = 0;
-        QTRY_VERIFY_WITH_TIMEOUT(order.size() >= 3, 20000);
-        QVERIFY2(changedAt.last() - changedAt.first() >= 1800,
-                 qPrintable(QString::number(changedAt.last() - changedAt.first())));
-        QVERIFY(furthest >= 0.9);
-        QVERIFY2(mostPipelines <= 2, qPrintable(QString::number(mostPipelines)));
-        engine.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
-    }
-
     void withNothingShownTracksStillHandOverBeforeTheirEnd() {
-        QTemporaryDir dir;
-        const QList<Track> tracks = sineTracks(dir.path(), {"a", "b", "c"}, 6.0);
+        RealEngine real;
+        const QList<Track> tracks = sineTracks(real.dir.path(), {"a", "b", "c"}, 6.0);
         QCOMPARE(tracks.size(), 3);
-        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
-        SystemClock clock;
-        GstPlayerFactory players;
-        auto engine = std::make_unique<AudioEngine>(
-            EngineServices{&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
+        auto& engine = real.engine;
         engine->setPlaylist(tracks);
         engine->setViewsShown(false); // the window closed: no clock ticks at all
         QStringList order;
@@ -296,78 +185,14 @@ private Q_SLOTS:
             QVERIFY2(gap >= 2900 && gap < 5000, qPrintable(QString::number(gap)));
         }
         QCOMPARE(progressed.size(), 3); // set to 0 by each start, never by a tick
-        engine.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
-    }
-
-    void anInvalidStationOverAPlayingFileClaimsNothing() {
-        QTemporaryDir dir;
-        QString error;
-        const QString path = dir.filePath("song.wav");
-        QVERIFY2(writeSine(path, AudioFormat::Wav, 30.0, 440, 0.3, &error), qPrintable(error));
-        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
-        SystemClock clock;
-        GstPlayerFactory players;
-        RecordingPublisher published;
-        AudioEngine engine({&clock, &players, &settings, &published, nullptr, {}, {}, {}});
-        engine.setPlaylist({Track::load(QUrl::fromLocalFile(path), "en")});
-        engine.setStations({{QUuid::createUuid(), "Broken", "htp:/nowhere"}});
-        engine.play(engine.playlist().at(0));
-        QTRY_VERIFY_WITH_TIMEOUT(engine.progress() > 0.3, 10000);
-        engine.play(engine.stations().at(0));
-        // The music stops, and nothing says it plays: not the engine, not the desktop.
-        QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
-        QVERIFY(!engine.isPlaying());
-        QVERIFY(!published.published.back().playing);
-        // The station is current, so its row and the player panel show why.
-        QCOMPARE(engine.currentStationID(), engine.stations().at(0).id);
-        QCOMPARE(engine.radioStatus(), QStringLiteral("invalid_url"));
-        QCOMPARE(published.published.back().title, QStringLiteral("Broken"));
-    }
-
-    void filesThatCannotBeOpenedAreNotAdded() {
-        QTemporaryDir dir;
-        QString error;
-        const QString ok = dir.filePath("ok.wav");
-        QVERIFY2(writeSine(ok, AudioFormat::Wav, 30.0, 440, 0.3, &error), qPrintable(error));
-        QFile notes(dir.filePath("notes.txt"));
-        QVERIFY(notes.open(QIODevice::WriteOnly));
-        notes.write("shopping: milk, bread\n");
-        notes.close();
-        QFile empty(dir.filePath("empty.mp3"));
-        QVERIFY(empty.open(QIODevice::WriteOnly));
-        empty.close();
-        QVERIFY(QDir(dir.path()).mkdir("folder.mp3"));
-
-        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
-        SystemClock clock;
-        GstPlayerFactory players;
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
-        engine.add({QUrl::fromLocalFile(ok)}, true);
-        QTRY_VERIFY_WITH_TIMEOUT(engine.isPlaying() && engine.progress() > 0.3, 10000);
-        const QUuid playing = engine.currentID();
-        const QString ok2 = dir.filePath("ok2.wav");
-        QVERIFY2(writeSine(ok2, AudioFormat::Wav, 1.0, 660, 0.3, &error), qPrintable(error));
-        engine.add({QUrl::fromLocalFile(notes.fileName()), QUrl::fromLocalFile(empty.fileName()),
-                    QUrl::fromLocalFile(dir.filePath("folder.mp3")),
-                    QUrl::fromLocalFile(dir.filePath("missing.mp3")), QUrl::fromLocalFile(ok2)});
-        QTRY_COMPARE_WITH_TIMEOUT(engine.playlist().size(), 2, 10000);
-        QCOMPARE(engine.playlist().at(1).path(), ok2);
-        // What played goes on: no fade, no change of track.
-        const double before = engine.progress();
-        QTRY_VERIFY_WITH_TIMEOUT(engine.progress() > before + 1.0, 10000);
-        QCOMPARE(engine.currentID(), playing);
-        QVERIFY(engine.isPlaying());
+        QVERIFY(real.end());
     }
 
     void filesDeletedOrReplacedMoveOn() {
-        QTemporaryDir dir;
-        const QList<Track> tracks = sineTracks(dir.path(), {"a", "b", "c", "d", "e"}, 6.0);
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
+        const QList<Track> tracks = sineTracks(real.dir.path(), {"a", "b", "c", "d", "e"}, 6.0);
         QCOMPARE(tracks.size(), 5);
-        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
-        SystemClock clock;
-        GstPlayerFactory players;
-        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
         engine.setPlaylist(tracks);
         auto current = [&] { return engine.currentTrack() ? engine.currentTrack()->title : ""; };
 
@@ -403,11 +228,5 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char* argv[]) {
-    if (argc == 3 && QByteArray(argv[1]) == "--writer")
-        return runWriter(QString::fromLocal8Bit(argv[2]));
-    QCoreApplication app(argc, argv);
-    TestFaults test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(TestFaults)
 #include "tst_faults.moc"

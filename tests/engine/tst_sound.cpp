@@ -1,13 +1,10 @@
 // What actually leaves the player: the engine on the real GStreamer players plays into a private
 // PulseAudio server's null sink, whose monitor is recorded and measured tone by tone.
-#include "engine/audioengine.h"
-#include "engine/clock.h"
-#include "engine/gstplayerfactory.h"
+#include "support/realengine.h"
 #include "support/soundserver.h"
 #include "support/testaudio.h"
 
 #include <QFile>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -67,22 +64,26 @@ size_t onset(const std::vector<double>& a, double threshold) {
     return a.size();
 }
 
-// The engine on the real players at full volume, playing the first of `paths`.
-struct RealEngine {
-    explicit RealEngine(const QStringList& paths) {
-        QList<Track> tracks;
-        for (const QString& path : paths)
-            tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
-        engine.setVolume(1.0);
-        engine.setPlaylist(tracks);
-        engine.play(engine.playlist().at(0));
-    }
-    QTemporaryDir settingsDir;
-    QSettings settings{settingsDir.filePath("s.ini"), QSettings::IniFormat};
-    SystemClock clock;
-    GstPlayerFactory players;
-    AudioEngine engine{{&clock, &players, &settings, nullptr, nullptr, {}, {}, {}}};
-};
+// Whether the last second recorded in `path` holds `frequency` below `amplitude` throughout.
+bool silentSecond(const QString& path, double frequency, double amplitude) {
+    QFile file(path);
+    const qint64 second = 4 * SoundServer::kRate; // s16le stereo
+    if (!file.open(QIODevice::ReadOnly) || file.size() < second ||
+        !file.seek(file.size() / 4 * 4 - second))
+        return false;
+    const auto heard = toneAmplitudes(file.read(second), frequency);
+    return std::all_of(heard.begin(), heard.end(), [&](double a) { return a < amplitude; });
+}
+
+// At full volume, the first of `paths` playing.
+void playFirst(AudioEngine& engine, const QStringList& paths) {
+    QList<Track> tracks;
+    for (const QString& path : paths)
+        tracks.append(Track::load(QUrl::fromLocalFile(path), "en"));
+    engine.setVolume(1.0);
+    engine.setPlaylist(tracks);
+    engine.play(engine.playlist().at(0));
+}
 
 } // namespace
 
@@ -115,8 +116,9 @@ private Q_SLOTS:
     void crossfadeIsLinearAndGapless() {
         const QString rec = dir_.filePath("crossfade.raw");
         QVERIFY(server_.record(rec));
-        RealEngine real({first_, second_});
-        AudioEngine& engine = real.engine;
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
+        playFirst(engine, {first_, second_});
         const bool done = QTest::qWaitFor(
             [&] {
                 return engine.currentTrack() && engine.currentTrack()->title == "b1000" &&
@@ -173,14 +175,17 @@ private Q_SLOTS:
         const QString rec = dir_.filePath("pause.raw");
         QVERIFY(server_.start());
         QVERIFY(server_.record(rec));
-        RealEngine real({quiet, hush});
-        AudioEngine& engine = real.engine;
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
+        playFirst(engine, {quiet, hush});
         QVERIFY(QTest::qWaitFor([&] { return engine.progress() > 2.5; }, 20000));
         const double level = engine.levels().first();
         QVERIFY2(std::abs(level - 35.0 / 55.0) < 0.02, qPrintable(QString::number(level)));
         engine.togglePlay();
         const double pausedAt = engine.progress();
-        QTest::qWait(2500); // the scenario: the 1.5 s fade, then a second of silence
+        // Paused through the 1.5 s fade and then a second of silence (below 2 % of the tone) as
+        // the server hears it.
+        QVERIFY(QTest::qWaitFor([&] { return silentSecond(rec, 440, 0.003); }, 20000));
         engine.togglePlay();
         QVERIFY(QTest::qWaitFor([&] { return engine.progress() > pausedAt + 4.5; }, 20000));
         // Silence gives empty bars.

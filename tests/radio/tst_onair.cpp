@@ -2,23 +2,14 @@
 // and engine, the player panel's header, the tray menu's first line and the media controls.
 #include "app/mprisservice.h"
 #include "app/traymenu.h"
-#include "core/preferences.h"
-#include "engine/audioengine.h"
-#include "engine/clock.h"
-#include "engine/gstplayerfactory.h"
-#include "radio/radiobrowser.h"
-#include "support/enginefixture.h"
 #include "support/httptestserver.h"
 #include "support/playerctl.h"
+#include "support/realengine.h"
 #include "support/testaudio.h"
-#include "ui/contentview.h"
+#include "support/windowfixture.h"
 #include "ui/playerpanel.h"
-#include "ui/theme.h"
 
 #include <QDBusConnection>
-#include <QFile>
-#include <QNetworkAccessManager>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -33,33 +24,21 @@ private Q_SLOTS:
         QVERIFY2(QDBusConnection::sessionBus().isConnected(),
                  "no session bus: run the tests through scripts/test (dbus-run-session)");
         QTemporaryDir dir;
-        QString error;
-        const QString path = dir.filePath("tone.mp3");
-        QVERIFY2(writeSine(path, AudioFormat::Mp3, 4.0, 440, 0.3, &error), qPrintable(error));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray mp3 = mp3Tone(dir.filePath("tone.mp3"), 4.0);
+        QVERIFY(!mp3.isEmpty());
         HttpTestServer server;
         QVERIFY(server.listen());
         auto title = std::make_shared<QByteArray>("Кино - Группа крови");
-        server.route("/icy", {200, "audio/mpeg", file.readAll(), HttpTestServer::Mode::Endless});
+        server.route("/icy", {200, "audio/mpeg", mp3, HttpTestServer::Mode::Endless});
         server.icy("/icy", title);
 
-        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
-        SystemClock clock;
-        GstPlayerFactory players;
         RecordingAnnouncer announcer;
-        AudioEngine engine({&clock, &players, &settings, nullptr, &announcer, {}, {}, {}});
+        RealEngine real(nullptr, &announcer);
+        AudioEngine& engine = *real.engine;
         MprisService mpris(&engine, {[] {}, [] {}}, dir.filePath("covers"));
         engine.setNowPlayingPublisher(&mpris);
         QVERIFY(mpris.start());
-        Preferences prefs(&settings);
-        prefs.setLanguage("en");
-        Theme theme;
-        QNetworkAccessManager network;
-        RadioBrowser catalog(&network, {QUrl("http://127.0.0.1:9")});
-        ContentView view(&engine, &catalog, &prefs, &theme);
-        view.resize(860, 560);
-        view.show();
+        WindowViews window(engine, &real.settings);
 
         const RadioStation station{QUuid::createUuid(), "Тестовое радио", server.url("/icy")};
         engine.setStations({station});
@@ -67,7 +46,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(engine.streamTitle(), QStringLiteral("Кино - Группа крови"),
                                   15000);
         QCOMPARE(engine.radioStatus(), QStringLiteral("on_air"));
-        PlayerPanel* panel = view.playerPanel();
+        PlayerPanel* panel = window.view.playerPanel();
         QCOMPARE(panel->headerLines().mid(0, 2),
                  (QStringList{"Тестовое радио", "Кино - Группа крови"}));
         QCOMPARE(TrayMenu::entries(engine, "en").first().text,

@@ -2,6 +2,8 @@
 
 #include "engine/gstsupport.h"
 
+#include <QFile>
+
 namespace orvane::test {
 
 QString extension(AudioFormat format) {
@@ -68,6 +70,17 @@ bool writeSine(const QString& path, AudioFormat format, double seconds, double f
         return false;
     }
     return true;
+}
+
+QByteArray mp3Tone(const QString& path, double seconds, double frequency) {
+    QString error;
+    QFile file(path);
+    if (!writeSine(path, AudioFormat::Mp3, seconds, frequency, 0.3, &error) ||
+        !file.open(QIODevice::ReadOnly)) {
+        qWarning("%s: %s", qPrintable(path), qPrintable(error));
+        return {};
+    }
+    return file.readAll();
 }
 
 QList<Track> sineTracks(const QString& folder, const QStringList& names, double seconds) {

@@ -18,6 +18,10 @@ QString extension(AudioFormat format);
 bool writeSine(const QString& path, AudioFormat format, double seconds, double frequency,
                double amplitude, QString* error, int channels = 2);
 
+// A 0.3-peak MP3 sine written to `path`, as served to a stream player; empty (with a warning)
+// when it cannot be written.
+QByteArray mp3Tone(const QString& path, double seconds, double frequency = 440);
+
 // One `seconds`-long 440 Hz WAV per name ("<folder>/<name>.wav"), each read as a track titled
 // by its name; empty (with a warning) when one cannot be written.
 QList<Track> sineTracks(const QString& folder, const QStringList& names, double seconds);

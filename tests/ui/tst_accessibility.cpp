@@ -1,16 +1,11 @@
 // The window as a screen reader sees it, through Qt's accessibility interfaces: every control
 // has a name and a role in the current language, the sliders tell their values, and the
 // actions a screen reader offers do what a click or a key would.
-#include "core/preferences.h"
-#include "radio/radiobrowser.h"
-#include "support/enginefixture.h"
-#include "ui/contentview.h"
+#include "support/windowfixture.h"
 #include "ui/playerpanel.h"
-#include "ui/theme.h"
 #include "ui/visualizerview.h"
 
 #include <QAccessible>
-#include <QNetworkAccessManager>
 #include <QTest>
 
 using namespace orvane;
@@ -18,20 +13,13 @@ using namespace orvane::test;
 
 namespace {
 
-struct Window {
-    EngineFixture f;
-    AudioEngine& e = f.start();
-    Preferences prefs{f.settings.get()};
-    Theme theme;
-    QNetworkAccessManager network;
-    RadioBrowser catalog{&network, {QUrl("http://127.0.0.1:9")}};
-    ContentView view{&e, &catalog, &prefs, &theme};
+// The window on two tracks of 4:07, "Band – Song" and "Other".
+struct Window : WindowFixture {
     Window() {
-        prefs.setLanguage("en");
-        view.resize(860, 560);
-        view.show();
+        QList<Track> list = f.tracks({"Song", "Other"}, 247);
+        list[0].artist = "Band";
+        e.setPlaylist(list);
     }
-    QAccessibleInterface* root() { return QAccessible::queryAccessibleInterface(&view); }
 };
 
 // The shown element with this role and name under `node`, or null.
@@ -81,10 +69,7 @@ class TestAccessibility : public QObject {
 private Q_SLOTS:
     void playerControlsHaveNamesValuesAndActions() {
         Window w;
-        QList<Track> list = w.f.tracks({"Song", "Other"}, 247);
-        list[0].artist = "Band";
-        w.e.setPlaylist(list);
-        QAccessibleInterface* root = w.root();
+        QAccessibleInterface* root = QAccessible::queryAccessibleInterface(&w.view);
         QVERIFY(root);
 
         // The transport: named by what a press does now.
@@ -183,10 +168,7 @@ private Q_SLOTS:
 
     void rowsTellTheirTextAndWhatPlays() {
         Window w;
-        QList<Track> tracks = w.f.tracks({"Song", "Other"}, 247);
-        tracks[0].artist = "Band";
-        w.e.setPlaylist(tracks);
-        QAccessibleInterface* root = w.root();
+        QAccessibleInterface* root = QAccessible::queryAccessibleInterface(&w.view);
 
         QAccessibleInterface* playlist = find(root, QAccessible::List, "PLAYLIST");
         QVERIFY(playlist);
@@ -212,7 +194,6 @@ private Q_SLOTS:
         QVERIFY(find(root, QAccessible::EditableText, "Find in playlist"));
 
         // The stations, with the playing one's state.
-        w.prefs.setLanguage("en");
         w.e.setMode(PlayerMode::Radio);
         QAccessibleInterface* stations = find(root, QAccessible::List, "RADIO");
         QVERIFY(stations);

@@ -3,8 +3,9 @@
 #include "engine/audiofiles.h"
 #include "engine/filename.h"
 #include "radio/radiobrowser.h"
-#include "support/enginefixture.h"
 #include "support/httptestserver.h"
+#include "support/waits.h"
+#include "support/windowfixture.h"
 #include "ui/addstationsheet.h"
 #include "ui/buttons.h"
 #include "ui/contentview.h"
@@ -15,6 +16,7 @@
 #include "ui/playlistpanel.h"
 #include "ui/radiopanel.h"
 #include "ui/theme.h"
+#include "ui/timestring.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -33,6 +35,7 @@
 #include <QTimer>
 #include <cmath>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,30 +43,6 @@ using namespace orvane;
 using namespace orvane::test;
 
 namespace {
-
-// An engine, the settings views read, and the window's content around them.
-struct Window {
-    EngineFixture f;
-    AudioEngine& e = f.start();
-    Preferences prefs{f.settings.get()};
-    Theme theme;
-    QNetworkAccessManager network;
-    RadioBrowser catalog{&network, {QUrl("http://127.0.0.1:9")}};
-    ContentView view{&e, &catalog, &prefs, &theme};
-    Window() {
-        prefs.setLanguage("en");
-        view.resize(860, 560);
-        view.show();
-    }
-    QListView* list() { return view.playlistPanel()->list(); }
-    void click(int row, bool twice = false) {
-        QListView* l = list();
-        const QPoint at = l->visualRect(l->model()->index(row, 0)).center();
-        QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, at);
-        if (twice) // the second press of a double click
-            QTest::mouseDClick(l->viewport(), Qt::LeftButton, {}, at);
-    }
-};
 
 void press(GlowBar& bar, double xFromLeadingEdge) {
     const int x = int(bar.barRect().left() + xFromLeadingEdge);
@@ -88,7 +67,7 @@ class TestUi : public QObject {
 
 private Q_SLOTS:
     void playlistRowsSelectPlayAndRemove() {
-        Window w;
+        WindowFixture w;
         PlaylistPanel* panel = w.view.playlistPanel();
         QVERIFY(panel->showsEmptyState());
         QCOMPARE(panel->footerText(), QStringLiteral("0 tracks · 0:00"));
@@ -137,7 +116,7 @@ private Q_SLOTS:
     }
 
     void playlistRowsDragAndAltArrowsReorder() {
-        Window w;
+        WindowFixture w;
         w.view.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w.view));
         QList<Track> list = w.f.tracks({"A", "B", "C", "D", "E"});
@@ -238,7 +217,7 @@ private Q_SLOTS:
     }
 
     void playlistFilterFindsAcrossScriptsAndActsOnWhatIsShown() {
-        Window w;
+        WindowFixture w;
         w.view.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w.view));
         PlaylistPanel* panel = w.view.playlistPanel();
@@ -373,21 +352,15 @@ private Q_SLOTS:
     }
 
     void stationRowsSelectPlayAndRemove() {
-        Window w;
+        WindowFixture w;
         w.e.setMode(PlayerMode::Radio);
         RadioPanel* panel = w.view.radioPanel();
         QListView* list = panel->list();
-        auto click = [&](int row, bool twice) {
-            const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-            if (twice)
-                QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-        };
         QVERIFY(!panel->removeButton()->isEnabled());
-        click(3, false);
+        clickRow(list, 3);
         QCOMPARE(panel->selection(), QSet<QUuid>{w.e.stations().at(3).id});
         QVERIFY(panel->removeButton()->isEnabled());
-        click(1, true);
+        clickRow(list, 1, true);
         QCOMPARE(w.e.currentStationID(), w.e.stations().at(1).id);
         RowLook look = RadioRow::look(w.e.stations().at(1), 1, true, false, "Buffering…");
         QCOMPARE(look.markSymbol, QStringLiteral("radio-waves"));
@@ -446,8 +419,27 @@ private Q_SLOTS:
         }
     }
 
+    void timesAreTruncatedToMinutesOrHours() {
+        const std::pair<double, const char*> cases[] = {
+            {0, "0:00"},
+            {0.99, "0:00"},
+            {59.999, "0:59"},
+            {61, "1:01"},
+            {600, "10:00"},
+            {3599, "59:59"},
+            {3600, "1:00:00"},
+            {3725.4, "1:02:05"},
+            {90000, "25:00:00"},
+            {std::nan(""), "0:00"},
+            {std::numeric_limits<double>::infinity(), "0:00"},
+            {-std::numeric_limits<double>::infinity(), "0:00"}};
+        for (const auto& [seconds, text] : cases)
+            QCOMPARE(timeString(seconds), QString::fromUtf8(text));
+        timeString(1e300); // out of range: any text, no crash
+    }
+
     void playerPanelShowsTrackStationAndVolume() {
-        Window w;
+        WindowFixture w;
         PlayerPanel* panel = w.view.playerPanel();
         QCOMPARE(panel->headerLines(), (QStringList{"Orvane", "Select a track", ""}));
         QCOMPARE(panel->progressTexts(), (QStringList{"0:00", "0:00"})); // nothing loaded
@@ -509,12 +501,8 @@ private Q_SLOTS:
     void closedOrMinimizedWindowRestsTheClockAndTheMeter() {
         EngineFixture f;
         AudioEngine& e = f.start();
-        Preferences prefs{f.settings.get()};
-        prefs.setLanguage("en");
-        Theme theme;
-        QNetworkAccessManager network;
-        RadioBrowser catalog{&network, {QUrl("http://127.0.0.1:9")}};
-        MainWindow window(&e, &catalog, &prefs, &theme);
+        ViewServices s(f.settings.get());
+        MainWindow window(&e, &s.catalog, &s.prefs, &s.theme);
         PlayerPanel* panel = window.content()->playerPanel();
         QVERIFY(!e.viewsShown()); // made, not yet shown
         e.setPlaylist(f.tracks({"a"}, 600));
@@ -563,7 +551,7 @@ private Q_SLOTS:
     }
 
     void modeSwitchKeepsPlayback() {
-        Window w;
+        WindowFixture w;
         w.e.setPlaylist(w.f.tracks({"a"}));
         w.e.play(w.e.playlist().at(0));
         QTest::mouseClick(w.view.playerPanel()->radioButton(), Qt::LeftButton);
@@ -577,7 +565,7 @@ private Q_SLOTS:
     }
 
     void windowKeysDriveTheEngine() {
-        Window w;
+        WindowFixture w;
         w.view.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w.view));
         w.e.setPlaylist(w.f.tracks({"a", "b", "c"}, 100));
@@ -625,7 +613,7 @@ private Q_SLOTS:
         QCOMPARE(w.e.currentID(), w.e.playlist().at(1).id);
         QVERIFY(w.e.isPlaying());
 
-        // Space pauses and plays, Left/Right seek by 5 s, Ctrl+arrows change tracks.
+        // Space pauses and plays, Left/Right seek by 5 s.
         key(Qt::Key_Space);
         QVERIFY(!w.e.isPlaying());
         w.f.clock.advance(2); // the pause fade
@@ -638,17 +626,6 @@ private Q_SLOTS:
         QCOMPARE(w.f.lastFile()->seeks.back(), at + 10);
         key(Qt::Key_Left);
         QCOMPARE(w.f.lastFile()->seeks.back(), at + 5);
-        key(Qt::Key_Right, Qt::ControlModifier);
-        QCOMPARE(w.e.currentID(), w.e.playlist().at(2).id);
-        key(Qt::Key_Left, Qt::ControlModifier);
-        QCOMPARE(w.e.currentID(), w.e.playlist().at(1).id);
-
-        // Delete removes the selected row.
-        key(Qt::Key_Up);
-        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(0).id});
-        key(Qt::Key_Delete);
-        QCOMPARE(w.e.playlist().size(), 2);
-        QCOMPARE(w.e.playlist().at(0).title, QStringLiteral("b"));
 
         // Ctrl+O opens the dialog.
         int asked = 0;
@@ -658,7 +635,7 @@ private Q_SLOTS:
         });
         key(Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(asked, 1);
-        QTRY_COMPARE(w.e.playlist().size(), 3);
+        QTRY_COMPARE(w.e.playlist().size(), 4);
 
         // Ctrl+R and Ctrl+L switch between radio and library; the station list works the same.
         key(Qt::Key_R, Qt::ControlModifier);
@@ -697,7 +674,7 @@ private Q_SLOTS:
     }
 
     void playerColumnAndListsShareTheWindowsLook() {
-        Window w;
+        WindowFixture w;
         PlayerPanel* panel = w.view.playerPanel();
         QTRY_VERIFY(panel->progressBar()->isVisible());
         // The bars line up with the artwork and the boxes: the pointer's margin lies above and
@@ -748,7 +725,7 @@ private Q_SLOTS:
 
         HttpTestServer server;
         QVERIFY(server.listen());
-        Window w;
+        WindowFixture w;
         RadioBrowser catalog(&w.network, {QUrl(server.url(""))});
         AddStationSheet sheet(&w.e, &catalog, &w.prefs, &w.theme);
         sheet.show();
@@ -886,9 +863,9 @@ private Q_SLOTS:
             names << QFileInfo(u.toLocalFile()).fileName();
         QCOMPARE(names, (QStringList{"9 x.mp3", "10 x.mp3", "Song.MP3"}));
 
-        Window w;
+        WindowFixture w;
         QVERIFY(!w.view.handleDrop({QUrl::fromLocalFile(touch("notes.txt"))}));
-        QTest::qWait(50);
+        QVERIFY(settle(w.e)); // a walk or a read it had started would have shown by now
         QVERIFY(w.e.playlist().isEmpty());
 
         w.e.setMode(PlayerMode::Radio);
@@ -912,7 +889,7 @@ private Q_SLOTS:
     }
 
     void openDialogAddsInItsOwnOrder() {
-        Window w;
+        WindowFixture w;
         const QList<QUrl> chosen{QUrl::fromLocalFile(touch("z.mp3")),
                                  QUrl::fromLocalFile(touch("a.aif"))};
         w.view.setFileChooser([chosen] { return chosen; });

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "core/preferences.h"
+#include "radio/radiobrowser.h"
+#include "support/enginefixture.h"
+#include "ui/contentview.h"
+#include "ui/playlistpanel.h"
+#include "ui/theme.h"
+
+#include <QListView>
+#include <QNetworkAccessManager>
+#include <QTest>
+
+namespace orvane::test {
+
+// A click on a row of `list`; with `twice`, a double click.
+inline void clickRow(QListView* list, int row, bool twice = false) {
+    const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    if (twice) // the second press of a double click
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+// What the window's views need besides the engine: the settings they read (in English), the
+// appearance, and a catalog that answers nothing.
+struct ViewServices {
+    explicit ViewServices(QSettings* settings)
+        : prefs(settings) {
+        prefs.setLanguage(QStringLiteral("en"));
+    }
+    Preferences prefs;
+    Theme theme;
+    QNetworkAccessManager network;
+    RadioBrowser catalog{&network, {QUrl(QStringLiteral("http://127.0.0.1:9"))}};
+};
+
+// The window's content on `engine`, shown (offscreen) at the window's usual size.
+struct WindowViews : ViewServices {
+    WindowViews(AudioEngine& engine, QSettings* settings)
+        : ViewServices(settings)
+        , view(&engine, &catalog, &prefs, &theme) {
+        view.resize(860, 560);
+        view.show();
+    }
+    QListView* list() { return view.playlistPanel()->list(); } // the playlist's rows
+    void click(int row, bool twice = false) { clickRow(list(), row, twice); }
+
+    ContentView view;
+};
+
+struct FakeEngine {
+    EngineFixture f;
+    AudioEngine& e = f.start();
+};
+
+// The window's content on an engine of fakes in virtual time.
+struct WindowFixture : FakeEngine, WindowViews {
+    WindowFixture()
+        : WindowViews(e, f.settings.get()) {}
+};
+
+} // namespace orvane::test
