@@ -1,0 +1,2 @@
+// Above everything: may include any folder.
+#include "ui/view.h"
