@@ -5,6 +5,7 @@
 #include "app/commandline.h"
 #include "app/instancelock.h"
 #include "app/orvaneapp.h"
+#include "app/quitsignals.h"
 #include "app/singleinstance.h"
 #include "core/localization.h"
 #include "engine/audioengine.h"
@@ -106,6 +107,11 @@ int runPlayer(int argc, char* argv[], const QString& settingsFile,
     if (!instance.listen())
         report(
             QStringLiteral("later launches cannot reach this one: %1").arg(instance.errorString()));
+
+    // A logout, `systemctl --user stop` or Ctrl+C quits as the Quit command does, so what is
+    // due gets written on the way out.
+    orvane::QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &orvane::QuitSignals::received, &app, &orvane::OrvaneApp::quit);
 
     int code = 0;
     {

@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QNetworkAccessManager>
+#include <QSessionManager>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -86,6 +87,16 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
     connect(preferences_.get(), &Preferences::languageChanged, engine_.get(),
             &AudioEngine::setLanguage);
     appearance_->applyLanguage(preferences_->language());
+
+    // The session is ending (a logout): what is due is written now, without quitting; the
+    // session manager may still cancel.
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this] { saveNow(); });
+}
+
+void OrvaneApp::saveNow() {
+    engine_->saveNow();
+    writer_->flush();
 }
 
 OrvaneApp::~OrvaneApp() {

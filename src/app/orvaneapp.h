@@ -56,7 +56,10 @@ public:
     // The settings window, one for the process: asking again raises it.
     void showSettings();
     SettingsView* settingsView() const { return settingsView_.get(); }
-    // Ends the process (the tray's and the media controls' Quit).
+    // Writes the playlist, the metadata cache and the settings that are due, and waits for
+    // them (the session manager's commit request).
+    void saveNow();
+    // Ends the process (the tray's and the media controls' Quit; SIGTERM, SIGINT and SIGHUP).
     static void quit();
 
     AudioEngine& engine() { return *engine_; }

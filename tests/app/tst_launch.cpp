@@ -21,6 +21,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -352,6 +353,64 @@ private Q_SLOTS:
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(song).constData(), kept, 0), 0);
         QCOMPARE(launchAndPlay({}, "Bravo"), QStringLiteral("Bravo"));
         QCOMPARE(storedNames(), QStringList{"kept.wav"});
+    }
+
+    void quitSignalsKeepTheLastAdd() {
+        // A logout (SIGTERM), Ctrl+C in a terminal (SIGINT) or a closed terminal (SIGHUP) right
+        // after an add, before the playlist's save was due: the process quits as Quit does,
+        // and the file is stored.
+        const QString service = "org.mpris.MediaPlayer2.orvane";
+        auto call = [&](const QString& interface, const QString& method,
+                        const QVariantList& arguments = {}) {
+            QDBusMessage message = QDBusMessage::createMethodCall(
+                service, "/org/mpris/MediaPlayer2", interface, method);
+            message.setArguments(arguments);
+            return QDBusConnection::sessionBus().call(message);
+        };
+        auto title = [&] {
+            const QDBusMessage reply = call("org.freedesktop.DBus.Properties", "Get",
+                                            {"org.mpris.MediaPlayer2.Player", "Metadata"});
+            if (reply.arguments().isEmpty())
+                return QString();
+            return qdbus_cast<QVariantMap>(
+                       reply.arguments().first().value<QDBusVariant>().variant())
+                .value("xesam:title")
+                .toString();
+        };
+        for (const auto& [signal, name] :
+             {std::pair{SIGTERM, "term"}, std::pair{SIGINT, "int"}, std::pair{SIGHUP, "hup"}}) {
+            const QString song = wav(QStringLiteral("signal-%1.wav").arg(name));
+            QVERIFY(writeWavInfo(song, QStringLiteral("Last %1").arg(name), "Artist"));
+            forgetSettings();
+            QProcess running;
+            start(running, {});
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return QDBusConnection::sessionBus()
+                        .interface()
+                        ->isServiceRegistered(service)
+                        .value();
+                },
+                60000));
+            QCOMPARE(call("org.mpris.MediaPlayer2.Player", "OpenUri",
+                          {QUrl::fromLocalFile(song).toString()})
+                         .type(),
+                     QDBusMessage::ReplyMessage);
+            // As soon as it plays (it is in the list), well inside the 0.25 s the save waits.
+            QElapsedTimer since;
+            since.start();
+            while (title() != QStringLiteral("Last %1").arg(name) && since.elapsed() < 30000)
+                QTest::qWait(5);
+            QVERIFY2(since.elapsed() < 30000, name);
+            QCOMPARE(::kill(pid_t(running.processId()), signal), 0);
+            QVERIFY(
+                QTest::qWaitFor([&] { return running.state() == QProcess::NotRunning; }, 60000));
+            const QByteArray said = running.readAllStandardError();
+            QVERIFY2(running.exitStatus() == QProcess::NormalExit, said.right(4000).constData());
+            QVERIFY2(running.exitCode() == 0, said.right(4000).constData());
+            QCOMPARE(storedNames(), QStringList{QFileInfo(song).fileName()});
+        }
+        forgetSettings();
     }
 
     void aSettingsFileThatIsNoFileDoesNotBlockStartUp() {
