@@ -413,6 +413,80 @@ private Q_SLOTS:
         forgetSettings();
     }
 
+    void oneInstanceHoldsWhateverHappensToTheLock() {
+        const QString lockPath = InstanceLock::pathFor(settingsFile_);
+        auto inode = [](const QString& path) {
+            struct stat st {};
+            return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+        };
+        {
+            // The holder notices a deleted lock file and takes a new one at the path.
+            InstanceLock held(dir_.filePath("held.lock"));
+            QCOMPARE(held.tryLock(), InstanceLock::Result::Acquired);
+            QVERIFY(held.keepHeld());
+            QVERIFY(QFile::remove(held.path()));
+            QVERIFY(held.keepHeld());
+            QVERIFY(inode(held.path()) != 0);
+            InstanceLock other(held.path());
+            QCOMPARE(other.tryLock(), InstanceLock::Result::HeldElsewhere);
+        }
+        {
+            // A lock file that is there but cannot be opened is not a folder that cannot hold
+            // one: no other lock is taken instead.
+            QVERIFY(QDir().mkpath(dir_.filePath("blocked.lock")));
+            InstanceLock blocked(dir_.filePath("blocked.lock"));
+            QCOMPARE(blocked.tryLock(), InstanceLock::Result::Unusable);
+            QFile regular(dir_.filePath("regular"));
+            QVERIFY(regular.open(QIODevice::WriteOnly));
+            InstanceLock cannotBeMade(dir_.filePath("regular/sub.lock"));
+            QCOMPARE(cannotBeMade.tryLock(), InstanceLock::Result::Failed);
+        }
+
+        forgetSettings();
+        QFile::remove(lockPath);
+        const QString service = "org.mpris.MediaPlayer2.orvane";
+        QProcess running;
+        start(running, {});
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return QDBusConnection::sessionBus()
+                    .interface()
+                    ->isServiceRegistered(service)
+                    .value();
+            },
+            60000));
+        // Its lock file deleted: a later launch still hands its file to it and ends.
+        const ino_t first = inode(lockPath);
+        QVERIFY(first != 0);
+        QVERIFY(QFile::remove(lockPath));
+        Run handed = run({wav("after-unlink.wav")}, 30000);
+        QVERIFY2(handed.code == 0, handed.err.constData());
+        QVERIFY(QTest::qWaitFor([&] { return storedNames() == QStringList{"after-unlink.wav"}; },
+                                60000));
+        QCOMPARE(running.state(), QProcess::Running);
+        // And it holds the lock file at the path again.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                InstanceLock probe(lockPath);
+                return probe.tryLock() == InstanceLock::Result::HeldElsewhere;
+            },
+            30000));
+        QVERIFY(inode(lockPath) != first);
+        stop(running);
+        QCOMPARE(running.exitStatus(), QProcess::NormalExit);
+
+        // A lock file that cannot be opened (a folder here; made unreadable by another user,
+        // the same): the launch says so and runs nothing, rather than take another lock.
+        forgetSettings();
+        QVERIFY(QFile::remove(lockPath));
+        QVERIFY(QDir().mkpath(lockPath));
+        Run blocked = run({wav("blocked.wav")}, 30000);
+        QCOMPARE(blocked.code, 1);
+        QVERIFY2(blocked.err.contains("cannot take the instance lock"), blocked.err.constData());
+        QVERIFY(!QFileInfo::exists(PlaylistStore::pathBeside(settingsFile_)));
+        QVERIFY(QDir().rmdir(lockPath));
+    }
+
     void aSettingsFileThatIsNoFileDoesNotBlockStartUp() {
         forgetSettings();
         QCOMPARE(mkfifo(QFile::encodeName(settingsFile_).constData(), 0600), 0);
