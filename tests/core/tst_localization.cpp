@@ -72,8 +72,9 @@ private Q_SLOTS:
                                   "stereo",
                                   "mono",
                                   "tracks_filtered_footer",
-                                  "filter_placeholder"};
-        QCOMPARE(keys.size(), 43);
+                                  "filter_placeholder",
+                                  "settings_not_saved"};
+        QCOMPARE(keys.size(), 44);
         for (const QString& key : keys) {
             QVERIFY2(loc(key, "en") != key, qPrintable(key));
             QVERIFY2(loc(key, "ru") != key, qPrintable(key));
