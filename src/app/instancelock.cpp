@@ -29,19 +29,48 @@ QString InstanceLock::pathFor(const QString& settingsFile) {
 InstanceLock::Result InstanceLock::tryLock() {
     if (fd_ >= 0)
         return Result::Acquired;
+    int fd = -1;
+    const Result result = lockFile(&fd);
+    if (result == Result::Acquired)
+        fd_ = fd;
+    return result;
+}
+
+bool InstanceLock::keepHeld() {
+    if (fd_ < 0)
+        return false;
+    struct stat held {
+    }, atPath{};
+    if (::fstat(fd_, &held) == 0 && ::lstat(QFile::encodeName(path_).constData(), &atPath) == 0 &&
+        held.st_dev == atPath.st_dev && held.st_ino == atPath.st_ino)
+        return true;
+    // The old lock is kept until the new one is taken: no moment without one.
+    int fd = -1;
+    if (lockFile(&fd) != Result::Acquired)
+        return false;
+    ::close(fd_);
+    fd_ = fd;
+    return true;
+}
+
+InstanceLock::Result InstanceLock::lockFile(int* lockedFd) {
     QDir().mkpath(QFileInfo(path_).absolutePath());
     const QByteArray name = QFile::encodeName(path_);
     const int fd =
         ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
-        error_ = QString::fromLocal8Bit(std::strerror(errno));
-        return Result::Failed;
+        const int err = errno;
+        error_ = QString::fromLocal8Bit(std::strerror(err));
+        struct stat st {};
+        // Something there that cannot be opened (no permission, a folder, a link): not the same
+        // as a folder that cannot hold the file.
+        return ::lstat(name.constData(), &st) == 0 ? Result::Unusable : Result::Failed;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         error_ = QStringLiteral("not a regular file");
-        return Result::Failed;
+        return Result::Unusable;
     }
     int rc;
     do {
@@ -55,7 +84,7 @@ InstanceLock::Result InstanceLock::tryLock() {
         error_ = QString::fromLocal8Bit(std::strerror(err));
         return Result::Failed;
     }
-    fd_ = fd;
+    *lockedFd = fd;
     return Result::Acquired;
 }
 

@@ -14,9 +14,15 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    enum class Result { Acquired, HeldElsewhere, Failed };
-    // Tries once, without waiting. Failed: the lock file cannot be made or is not a regular file.
+    enum class Result { Acquired, HeldElsewhere, Unusable, Failed };
+    // Tries once, without waiting. Unusable: something is at the path but cannot be opened or
+    // is not a regular file (another lock must not be taken instead: the running instance may
+    // hold this one). Failed: the lock file cannot be made (a read-only folder, say).
     Result tryLock();
+    // While held: whether the locked file is still the one at the path. When it is not (it was
+    // deleted or replaced, and a later launch would take a new one), the file at the path is
+    // made if need be and locked, and the old one let go; false when that failed this time.
+    bool keepHeld();
     bool isLocked() const { return fd_ >= 0; }
     const QString& path() const { return path_; }
     QString errorString() const { return error_; }
@@ -25,6 +31,8 @@ public:
     static QString pathFor(const QString& settingsFile);
 
 private:
+    Result lockFile(int* lockedFd);
+
     QString path_;
     QString error_;
     int fd_ = -1;

@@ -5,6 +5,7 @@
 #include "app/commandline.h"
 #include "app/instancelock.h"
 #include "app/orvaneapp.h"
+#include "app/quitsignals.h"
 #include "app/singleinstance.h"
 #include "core/localization.h"
 #include "engine/audioengine.h"
@@ -19,14 +20,18 @@
 #include <QIcon>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
 
 namespace {
 
 // How long a second launch keeps trying to reach the running instance (which may be starting).
 constexpr int kHandOverMs = 10000;
+// How often the running instance makes sure its lock file is still the one at its path.
+constexpr int kLockCheckMs = 2000;
 
 void report(const QString& line) {
     std::fprintf(stderr, "orvane: %s\n", line.toLocal8Bit().constData());
@@ -50,29 +55,44 @@ std::optional<int> answerCommandLine(const orvane::CommandLine& command) {
     return std::nullopt;
 }
 
-// Takes the instance lock (nullopt: this process runs the player), or hands the paths to the
-// running Orvane and returns the exit code.
+// Whether the hand-over socket is there: an instance may listen on it, or one that ended left it.
+bool socketExists(const QString& socketPath) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(socketPath).constData(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+// Takes the instance lock (nullopt: this process runs the player, and `*held` is the lock it
+// holds), or hands the paths to the running Orvane and returns the exit code.
 std::optional<int> takeLockOrHandOver(orvane::InstanceLock& lock, orvane::InstanceLock& fallback,
-                                      orvane::SingleInstance& instance, const QString& socketPath,
-                                      const QList<QByteArray>& paths, const QString& lang) {
+                                      orvane::InstanceLock** held, orvane::SingleInstance& instance,
+                                      const QString& socketPath, const QList<QByteArray>& paths,
+                                      const QString& lang) {
     const QDeadlineTimer deadline(kHandOverMs);
     for (;;) {
+        *held = &lock;
         orvane::InstanceLock::Result taken = lock.tryLock();
         if (taken == orvane::InstanceLock::Result::Failed) {
             // The settings' folder cannot hold the lock (read-only, say): the private runtime
-            // folder still keeps one instance per user.
+            // folder still keeps one instance per user. Not when the lock file is there but
+            // cannot be used: the running instance may hold it.
             QString error;
+            *held = &fallback;
             taken = orvane::SingleInstance::preparePrivateFolder(
                         QFileInfo(socketPath).absolutePath(), &error)
                         ? fallback.tryLock()
                         : orvane::InstanceLock::Result::Failed;
-            if (taken == orvane::InstanceLock::Result::Failed) {
-                report(QStringLiteral("cannot take the instance lock (%1): %2")
-                           .arg(lock.path(), lock.errorString()));
-                return 1;
-            }
         }
-        if (taken == orvane::InstanceLock::Result::Acquired)
+        if (taken == orvane::InstanceLock::Result::Failed ||
+            taken == orvane::InstanceLock::Result::Unusable) {
+            report(QStringLiteral("cannot take the instance lock (%1): %2")
+                       .arg(lock.path(), lock.errorString()));
+            return 1;
+        }
+        // Taken, but an instance may still run whose lock file was deleted or replaced (it
+        // takes the new one within seconds): if one answers on the socket, it gets the files.
+        const bool runningElsewhere =
+            taken == orvane::InstanceLock::Result::Acquired && socketExists(socketPath);
+        if (taken == orvane::InstanceLock::Result::Acquired && !runningElsewhere)
             return std::nullopt;
         const auto handed =
             instance.handOver(paths, int(std::max<qint64>(deadline.remainingTime(), 1000)));
@@ -83,6 +103,8 @@ std::optional<int> takeLockOrHandOver(orvane::InstanceLock& lock, orvane::Instan
                        .replace(QLatin1String("%@"), instance.errorString()));
             return 1;
         }
+        if (runningElsewhere)
+            return std::nullopt; // a socket left behind by an instance that ended
         if (deadline.hasExpired()) {
             report(orvane::loc(QStringLiteral("cli_no_answer"), lang)
                        .replace(QLatin1String("%@"), instance.errorString()));
@@ -93,7 +115,7 @@ std::optional<int> takeLockOrHandOver(orvane::InstanceLock& lock, orvane::Instan
 }
 
 // The player itself, until it quits; returns the event loop's exit code.
-int runPlayer(int argc, char* argv[], const QString& settingsFile,
+int runPlayer(int argc, char* argv[], const QString& settingsFile, orvane::InstanceLock& lock,
               orvane::SingleInstance& instance, const QList<QByteArray>& paths,
               QThreadPool& readers) {
     // The stored playlist is read on a thread of its own while the window is being built.
@@ -106,6 +128,20 @@ int runPlayer(int argc, char* argv[], const QString& settingsFile,
     if (!instance.listen())
         report(
             QStringLiteral("later launches cannot reach this one: %1").arg(instance.errorString()));
+
+    // A logout, `systemctl --user stop` or Ctrl+C quits as the Quit command does, so what is
+    // due gets written on the way out.
+    orvane::QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &orvane::QuitSignals::received, &app, &orvane::OrvaneApp::quit);
+
+    // The lock must stay the file at its path: deleted or replaced, a later launch would take a
+    // new one and run beside this one. Looked at every few seconds and at every hand-over.
+    QTimer lockCheck;
+    QObject::connect(&lockCheck, &QTimer::timeout, [&lock] { lock.keepHeld(); });
+    lockCheck.start(kLockCheckMs);
+    QObject::connect(&instance, &orvane::SingleInstance::filesOpened, [&lock] { lock.keepHeld(); });
+    QObject::connect(&instance, &orvane::SingleInstance::raiseRequested,
+                     [&lock] { lock.keepHeld(); });
 
     int code = 0;
     {
@@ -147,11 +183,12 @@ int main(int argc, char* argv[]) {
     orvane::SingleInstance instance(socketPath);
     orvane::InstanceLock lock(orvane::InstanceLock::pathFor(settingsFile));
     orvane::InstanceLock fallbackLock(socketPath + QStringLiteral(".lock"));
-    if (const std::optional<int> code =
-            takeLockOrHandOver(lock, fallbackLock, instance, socketPath, command.paths(), lang))
+    orvane::InstanceLock* held = nullptr;
+    if (const std::optional<int> code = takeLockOrHandOver(lock, fallbackLock, &held, instance,
+                                                           socketPath, command.paths(), lang))
         return *code;
 
     // Files are read and folders walked here; it outlives the application (below).
     const std::unique_ptr<QThreadPool> readers = orvane::AudioEngine::makeReaderPool();
-    return runPlayer(argc, argv, settingsFile, instance, command.paths(), *readers);
+    return runPlayer(argc, argv, settingsFile, *held, instance, command.paths(), *readers);
 }

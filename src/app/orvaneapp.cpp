@@ -8,20 +8,26 @@
 #include "app/settingsview.h"
 #include "app/singleinstance.h"
 #include "app/traymenu.h"
+#include "core/localization.h"
 #include "core/preferences.h"
 #include "core/settingswriter.h"
 #include "engine/audioengine.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
 #include "engine/playlistrestore.h"
+#include "engine/playliststore.h"
 #include "radio/radiobrowser.h"
+#include "ui/contentview.h"
 #include "ui/mainwindow.h"
+#include "ui/noticebar.h"
+#include "ui/playlistpanel.h"
 #include "ui/resources.h"
 #include "ui/theme.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QNetworkAccessManager>
+#include <QSessionManager>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -34,6 +40,8 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
     : QObject(parent)
     , settings_(settings ? std::move(settings) : openUserSettings())
     , writer_(std::make_unique<SettingsWriter>(settings_->fileName(), settings_->format()))
+    , playlistWriter_(std::make_unique<SettingsWriter>(
+          PlaylistStore::pathBeside(settings_->fileName()), QSettings::IniFormat))
     , clock_(std::make_unique<SystemClock>())
     , players_(std::make_unique<GstPlayerFactory>())
     , preferences_(std::make_unique<Preferences>(settings_.get(), writer_.get()))
@@ -55,7 +63,8 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
                        readers_,
                        restore ? restore->cachePath() : metadataCachePath(),
                        writer_.get(),
-                       restore});
+                       restore,
+                       playlistWriter_.get()});
     toast_ = std::make_unique<NowPlayingToast>(clock_.get(), preferences_.get(), theme_.get());
     engine_->setAnnouncer(toast_.get());
 
@@ -86,9 +95,40 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
     connect(preferences_.get(), &Preferences::languageChanged, engine_.get(),
             &AudioEngine::setLanguage);
     appearance_->applyLanguage(preferences_->language());
+    watchWriter(writer_.get());
+    watchWriter(playlistWriter_.get());
+
+    // The session is ending (a logout): what is due is written now, without quitting; the
+    // session manager may still cancel.
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this] { saveNow(); });
+}
+
+void OrvaneApp::watchWriter(SettingsWriter* writer) {
+    // Tried again every few seconds; the notice comes when writing starts to fail, and again if
+    // it fails after having worked once more.
+    writer->setStatusObserver([this](QSettings::Status status) {
+        if (status == QSettings::NoError)
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (window_)
+                    window_->content()->playlistPanel()->noticeBar()->showNotice(
+                        loc(QStringLiteral("settings_not_saved"), preferences_->language()));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void OrvaneApp::saveNow() {
+    engine_->saveNow();
+    writer_->flush();
 }
 
 OrvaneApp::~OrvaneApp() {
+    writer_->setStatusObserver({});
+    playlistWriter_->setStatusObserver({});
     // The window and the tray go first; the engine flushes a pending playlist save last.
     settingsView_.reset();
     tray_.reset();

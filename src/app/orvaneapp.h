@@ -56,7 +56,10 @@ public:
     // The settings window, one for the process: asking again raises it.
     void showSettings();
     SettingsView* settingsView() const { return settingsView_.get(); }
-    // Ends the process (the tray's and the media controls' Quit).
+    // Writes the playlist, the metadata cache and the settings that are due, and waits for
+    // them (the session manager's commit request).
+    void saveNow();
+    // Ends the process (the tray's and the media controls' Quit; SIGTERM, SIGINT and SIGHUP).
     static void quit();
 
     AudioEngine& engine() { return *engine_; }
@@ -68,8 +71,12 @@ Q_SIGNALS:
     void playerOpened();
 
 private:
+    // A settings writer's status changed (from its thread): a failure shows a notice.
+    void watchWriter(SettingsWriter* writer);
+
     std::unique_ptr<QSettings> settings_;    // read at start, if at all; written through writer_
     std::unique_ptr<SettingsWriter> writer_; // goes after the engine, writing what it left
+    std::unique_ptr<SettingsWriter> playlistWriter_; // the playlist's file, the same way
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<GstPlayerFactory> players_;
     std::unique_ptr<Preferences> preferences_;

@@ -3,7 +3,9 @@
 #include <QSettings>
 #include <QString>
 #include <QVariant>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -21,6 +23,12 @@ namespace orvane {
 // and by other processes once written. Qt locks that state for the length of each write, so a
 // thread reading settings meanwhile waits for the write; the main thread therefore reads them
 // at start only, and keeps what it needs (Preferences, the engine's language).
+//
+// A write never puts an incomplete file in place (QSettings' own atomic replace renames a
+// partly written file over the real one when the disk is full): every key goes to a new file in
+// the same folder, which is read back and compared key by key, synced, and only then renamed
+// over the settings file. When that fails the old file stays, the values stay asked for, and
+// the write is tried again with the next value and every few seconds.
 class SettingsWriter {
 public:
     SettingsWriter(QString fileName, QSettings::Format format);
@@ -34,11 +42,19 @@ public:
     void flush();
     // How the last write went (QSettings::AccessError for a file that cannot be written).
     QSettings::Status status() const;
+    // Called on the writer's thread whenever the status changes (a write failed after one
+    // that went, or went after one that failed), and here at once when the status is already
+    // a failure. Replaces the previous one; {} for none.
+    void setStatusObserver(std::function<void(QSettings::Status)> observer);
+    // How long a failed write waits before it is tried again.
+    static constexpr std::chrono::milliseconds retryDelay{3000};
     QString fileName() const { return fileName_; }
     QSettings::Format format() const { return format_; }
 
 private:
     void run();
+    // Writes the file with `batch` over what it holds; NoError once it is in place.
+    QSettings::Status write(const std::vector<std::pair<QString, QVariant>>& batch) const;
 
     const QString fileName_;
     const QSettings::Format format_;
@@ -48,6 +64,7 @@ private:
     quint64 asked_ = 0, done_ = 0; // counts of values asked for and written
     bool stopping_ = false;
     QSettings::Status status_ = QSettings::NoError;
+    std::function<void(QSettings::Status)> observer_;
     std::thread thread_; // last: starts once the rest is set up
 };
 

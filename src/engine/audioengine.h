@@ -179,6 +179,10 @@ public:
     // the reading is done; the views are built meanwhile. Until then the playlist is empty and
     // nothing is saved. Does nothing without one or when called again.
     void showRestoredPlaylist();
+    // Writes the playlist (and the metadata cache) now if a write is due, and waits for the
+    // list to be written: the session is ending. Before the restored list is shown nothing is
+    // due.
+    void saveNow();
 
     // Playlist editing.
     void add(const QList<QUrl>& urls, bool startPlaying = false);

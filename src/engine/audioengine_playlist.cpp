@@ -232,6 +232,13 @@ void AudioEngine::showRestoredPlaylist() {
     restorePlaylist();
 }
 
+void AudioEngine::saveNow() {
+    if (services_.restore)
+        return; // never shown: the stored list stays as it is
+    store_->writeNow();
+    store_->waitWritten();
+}
+
 void AudioEngine::checkRestored() {
     checkTimer_.reset();
     for (QList<RereadRow>* rows : {&restoredChecks_, &restoredReads_}) {

@@ -179,6 +179,10 @@ void PlaylistStore::writeNow() {
     writeCache();
 }
 
+void PlaylistStore::waitWritten() {
+    writer_.flush();
+}
+
 void PlaylistStore::writeList() {
     listTimer_.reset();
     listPending_ = false;

@@ -76,6 +76,8 @@ public:
     void cacheChanged();
     // Writes now what is due (at quit).
     void writeNow();
+    // Waits until what was handed to the list's writer is written (or failed to be).
+    void waitWritten();
 
     // A stored entry whose file is on a volume not mounted now: it keeps its place in the
     // stored list, after the track with id `after` (none: at the start).

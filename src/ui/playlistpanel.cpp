@@ -3,6 +3,7 @@
 #include "core/localization.h"
 #include "core/preferences.h"
 #include "engine/audioengine.h"
+#include "ui/noticebar.h"
 #include "ui/theme.h"
 #include "ui/timestring.h"
 
@@ -276,6 +277,7 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
     , selection_(selection)
     , model_(new PlaylistModel(engine, this))
     , filter_(new QLineEdit)
+    , notice_(new NoticeBar(theme))
     , dropLine_(new QWidget(list()->viewport())) {
     model_->setPreferences(preferences_);
     list()->setModel(model_);
@@ -291,6 +293,11 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
     row->setContentsMargins(12, 0, 12, 8); // in line with the rows
     row->addWidget(filter_);
     static_cast<QVBoxLayout*>(layout())->insertLayout(1, row);
+    // Notices go above it, at the top of the panel under its header.
+    auto* noticeRow = new QHBoxLayout;
+    noticeRow->setContentsMargins(12, 0, 12, 8);
+    noticeRow->addWidget(notice_);
+    static_cast<QVBoxLayout*>(layout())->insertLayout(1, noticeRow);
     filter_->setClearButtonEnabled(true);
     filter_->setFont(Theme::textStyle(font(), Theme::Callout));
     filter_->installEventFilter(this);

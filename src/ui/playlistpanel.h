@@ -11,6 +11,7 @@ class QLineEdit;
 namespace orvane {
 
 class AudioEngine;
+class NoticeBar;
 
 // The engine's playlist as a list model: one row per shown track, identity by id. Appends
 // arrive as row insertions, so thousands of tracks stream in without rebuilding the view; a
@@ -86,6 +87,8 @@ public:
 
     // The filter field above the list; typing in it narrows the rows.
     QLineEdit* filterField() const { return filter_; }
+    // Notices for the user (a save that failed), above the filter field.
+    NoticeBar* noticeBar() const { return notice_; }
     void focusFilter();
     void clearFilter();
     // Alt+Up / Alt+Down: the selected tracks go one shown row up or down.
@@ -111,6 +114,7 @@ private:
     QSet<QUuid>* selection_;
     PlaylistModel* model_;
     QLineEdit* filter_;
+    NoticeBar* notice_;
     QWidget* dropLine_;
     std::function<void()> onImport_;
     QUuid anchor_;                         // the last row clicked, for Shift

@@ -21,6 +21,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -348,6 +349,138 @@ private Q_SLOTS:
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(song).constData(), kept, 0), 0);
         QCOMPARE(launchAndPlay({}, "Bravo"), QStringLiteral("Bravo"));
         QCOMPARE(storedNames(), QStringList{"kept.wav"});
+    }
+
+    void quitSignalsKeepTheLastAdd() {
+        // A logout (SIGTERM), Ctrl+C in a terminal (SIGINT) or a closed terminal (SIGHUP) right
+        // after an add, before the playlist's save was due: the process quits as Quit does,
+        // and the file is stored.
+        const QString service = "org.mpris.MediaPlayer2.orvane";
+        auto call = [&](const QString& interface, const QString& method,
+                        const QVariantList& arguments = {}) {
+            QDBusMessage message = QDBusMessage::createMethodCall(
+                service, "/org/mpris/MediaPlayer2", interface, method);
+            message.setArguments(arguments);
+            return QDBusConnection::sessionBus().call(message);
+        };
+        auto title = [&] {
+            const QDBusMessage reply = call("org.freedesktop.DBus.Properties", "Get",
+                                            {"org.mpris.MediaPlayer2.Player", "Metadata"});
+            if (reply.arguments().isEmpty())
+                return QString();
+            return qdbus_cast<QVariantMap>(
+                       reply.arguments().first().value<QDBusVariant>().variant())
+                .value("xesam:title")
+                .toString();
+        };
+        for (const auto& [signal, name] :
+             {std::pair{SIGTERM, "term"}, std::pair{SIGINT, "int"}, std::pair{SIGHUP, "hup"}}) {
+            const QString song = wav(QStringLiteral("signal-%1.wav").arg(name));
+            QVERIFY(writeWavInfo(song, QStringLiteral("Last %1").arg(name), "Artist"));
+            forgetSettings();
+            QProcess running;
+            start(running, {});
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return QDBusConnection::sessionBus()
+                        .interface()
+                        ->isServiceRegistered(service)
+                        .value();
+                },
+                60000));
+            QCOMPARE(call("org.mpris.MediaPlayer2.Player", "OpenUri",
+                          {QUrl::fromLocalFile(song).toString()})
+                         .type(),
+                     QDBusMessage::ReplyMessage);
+            // As soon as it plays (it is in the list), well inside the 0.25 s the save waits.
+            QElapsedTimer since;
+            since.start();
+            while (title() != QStringLiteral("Last %1").arg(name) && since.elapsed() < 30000)
+                QTest::qWait(5);
+            QVERIFY2(since.elapsed() < 30000, name);
+            QCOMPARE(::kill(pid_t(running.processId()), signal), 0);
+            QVERIFY(
+                QTest::qWaitFor([&] { return running.state() == QProcess::NotRunning; }, 60000));
+            const QByteArray said = running.readAllStandardError();
+            QVERIFY2(running.exitStatus() == QProcess::NormalExit, said.right(4000).constData());
+            QVERIFY2(running.exitCode() == 0, said.right(4000).constData());
+            QCOMPARE(storedNames(), QStringList{QFileInfo(song).fileName()});
+        }
+        forgetSettings();
+    }
+
+    void oneInstanceHoldsWhateverHappensToTheLock() {
+        const QString lockPath = InstanceLock::pathFor(settingsFile_);
+        auto inode = [](const QString& path) {
+            struct stat st {};
+            return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+        };
+        {
+            // The holder notices a deleted lock file and takes a new one at the path.
+            InstanceLock held(dir_.filePath("held.lock"));
+            QCOMPARE(held.tryLock(), InstanceLock::Result::Acquired);
+            QVERIFY(held.keepHeld());
+            QVERIFY(QFile::remove(held.path()));
+            QVERIFY(held.keepHeld());
+            QVERIFY(inode(held.path()) != 0);
+            InstanceLock other(held.path());
+            QCOMPARE(other.tryLock(), InstanceLock::Result::HeldElsewhere);
+        }
+        {
+            // A lock file that is there but cannot be opened is not a folder that cannot hold
+            // one: no other lock is taken instead.
+            QVERIFY(QDir().mkpath(dir_.filePath("blocked.lock")));
+            InstanceLock blocked(dir_.filePath("blocked.lock"));
+            QCOMPARE(blocked.tryLock(), InstanceLock::Result::Unusable);
+            QFile regular(dir_.filePath("regular"));
+            QVERIFY(regular.open(QIODevice::WriteOnly));
+            InstanceLock cannotBeMade(dir_.filePath("regular/sub.lock"));
+            QCOMPARE(cannotBeMade.tryLock(), InstanceLock::Result::Failed);
+        }
+
+        forgetSettings();
+        QFile::remove(lockPath);
+        const QString service = "org.mpris.MediaPlayer2.orvane";
+        QProcess running;
+        start(running, {});
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return QDBusConnection::sessionBus()
+                    .interface()
+                    ->isServiceRegistered(service)
+                    .value();
+            },
+            60000));
+        // Its lock file deleted: a later launch still hands its file to it and ends.
+        const ino_t first = inode(lockPath);
+        QVERIFY(first != 0);
+        QVERIFY(QFile::remove(lockPath));
+        Run handed = run({wav("after-unlink.wav")}, 30000);
+        QVERIFY2(handed.code == 0, handed.err.constData());
+        QVERIFY(QTest::qWaitFor([&] { return storedNames() == QStringList{"after-unlink.wav"}; },
+                                60000));
+        QCOMPARE(running.state(), QProcess::Running);
+        // And it holds the lock file at the path again.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                InstanceLock probe(lockPath);
+                return probe.tryLock() == InstanceLock::Result::HeldElsewhere;
+            },
+            30000));
+        QVERIFY(inode(lockPath) != first);
+        stop(running);
+        QCOMPARE(running.exitStatus(), QProcess::NormalExit);
+
+        // A lock file that cannot be opened (a folder here; made unreadable by another user,
+        // the same): the launch says so and runs nothing, rather than take another lock.
+        forgetSettings();
+        QVERIFY(QFile::remove(lockPath));
+        QVERIFY(QDir().mkpath(lockPath));
+        Run blocked = run({wav("blocked.wav")}, 30000);
+        QCOMPARE(blocked.code, 1);
+        QVERIFY2(blocked.err.contains("cannot take the instance lock"), blocked.err.constData());
+        QVERIFY(!QFileInfo::exists(PlaylistStore::pathBeside(settingsFile_)));
+        QVERIFY(QDir().rmdir(lockPath));
     }
 
     void aSettingsFileThatIsNoFileDoesNotBlockStartUp() {

@@ -17,7 +17,9 @@
 #include "support/enginefixture.h"
 #include "support/testaudio.h"
 #include "support/waits.h"
+#include "ui/contentview.h"
 #include "ui/mainwindow.h"
+#include "ui/noticebar.h"
 #include "ui/playlistpanel.h"
 #include "ui/theme.h"
 
@@ -29,6 +31,7 @@
 #include <QDBusVariant>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -416,6 +419,39 @@ private Q_SLOTS:
         });
         QTRY_VERIFY(withFile.isFinished());
         QTRY_COMPARE(app.engine().playlist().size(), 2);
+    }
+
+    void settingsThatCannotBeSavedShowANotice() {
+        QTemporaryDir dir;
+        // Its folder is a file: nothing can be written there, not even by root.
+        QFile notAFolder(dir.filePath("config"));
+        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+        notAFolder.close();
+        OrvaneApp app(
+            std::make_unique<QSettings>(dir.filePath("config/Orvane.conf"), QSettings::IniFormat));
+        app.start(true);
+        QTRY_VERIFY(app.mainWindow().isVisible());
+        NoticeBar* notice = app.mainWindow().content()->playlistPanel()->noticeBar();
+        // The first start writes the preset stations: that fails, and the window says so.
+        QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 20000);
+        QVERIFY(notice->text() == "Settings could not be saved" ||
+                notice->text() == QStringLiteral("Не удалось сохранить настройки"));
+        PlaylistPanel* panel = app.mainWindow().content()->playlistPanel();
+        QCOMPARE(notice->parentWidget(), panel);
+        QTRY_VERIFY(notice->y() < panel->height() / 4); // at the top, under the header
+        // A click puts it away; no dialog came.
+        QTest::mouseClick(notice, Qt::LeftButton);
+        QVERIFY(!notice->isVisible());
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        // The session manager's commit request: the writes still fail, and no notice comes for
+        // each try.
+        app.saveNow();
+        QCoreApplication::processEvents();
+        QVERIFY(!notice->isVisible());
+        // Unclicked, a notice goes by itself.
+        notice->showNotice(loc("settings_not_saved", "ru"));
+        QCOMPARE(notice->text(), QStringLiteral("Не удалось сохранить настройки"));
+        QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), NoticeBar::shownMs + 5000);
     }
 
     void trayMenuFollowsStateAndLanguage() {

@@ -3,6 +3,7 @@
 #include "app/appearance.h"
 #include "app/settingsview.h"
 #include "app/traymenu.h"
+#include "core/localization.h"
 #include "core/preferences.h"
 #include "radio/radiobrowser.h"
 #include "support/enginefixture.h"
@@ -10,6 +11,7 @@
 #include "ui/addstationsheet.h"
 #include "ui/buttons.h"
 #include "ui/contentview.h"
+#include "ui/noticebar.h"
 #include "ui/playerpanel.h"
 #include "ui/playlistpanel.h"
 #include "ui/radiopanel.h"
@@ -179,6 +181,19 @@ int main(int argc, char* argv[]) {
                   for (Track& t : list)
                       t.artist = longArtist;
                   e.setPlaylist(list);
+              });
+    }
+    // A notice at the top of the playlist at the minimum size, a long Russian one.
+    for (const QString theme : {"dark", "light"}) {
+        shoot("minimum-notice-" + theme, theme, "ru",
+              [&](EngineFixture& f, AudioEngine& e, ContentView& view) {
+                  QList<Track> list = f.tracks({longTitle, "Вокализ", "Прелюдия № 1"}, 1234);
+                  for (Track& t : list)
+                      t.artist = longArtist;
+                  e.setPlaylist(list);
+                  view.playlistPanel()->noticeBar()->showNotice(
+                      loc("settings_not_saved", "ru") +
+                      QStringLiteral(": на диске не осталось места для файла настроек"));
               });
     }
     // Rows being dragged: the line where they will land.
