@@ -67,6 +67,7 @@ const Table& enStrings() {
         {"cli_not_audio", "%@: not an audio file (MP3, M4A, AAC, WAV, AIFF or FLAC)"},
         {"cli_no_answer", "Orvane is already running but does not answer: %@"},
         {"cli_refused", "The running Orvane refused the files: %@"},
+        {"open_failed", "Could not open %1: %2"},
     };
     return table;
 }
@@ -129,6 +130,7 @@ const Table& ruStrings() {
         {"cli_not_audio", "%@: не аудиофайл (MP3, M4A, AAC, WAV, AIFF или FLAC)"},
         {"cli_no_answer", "Orvane уже запущен, но не отвечает: %@"},
         {"cli_refused", "Запущенный Orvane не принял файлы: %@"},
+        {"open_failed", "Не удалось открыть %1: %2"},
     };
     return table;
 }
