@@ -31,7 +31,8 @@ namespace orvane {
 class MetadataCache {
 public:
     static constexpr quint32 magic = 0x4F52564D; // "ORVM"
-    static constexpr quint32 formatVersion = 3;
+    // 4: texts as Track::load cleans them; a file of an older version held tags as they were.
+    static constexpr quint32 formatVersion = 4;
     // A file over this size is not read at all.
     static constexpr qint64 maxFileBytes = 256LL * 1024 * 1024;
     // Cover bytes kept in the file, all covers together. Entries whose cover does not fit are

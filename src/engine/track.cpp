@@ -1,5 +1,6 @@
 #include "engine/track.h"
 
+#include "core/displaytext.h"
 #include "core/localization.h"
 #include "engine/bookmark.h"
 #include "engine/filename.h"
@@ -69,12 +70,13 @@ QByteArray toBytes(const TagLib::ByteVector& v) {
     return QByteArray(v.data(), int(v.size()));
 }
 
-// The last value of a tag field, when the field is present (an empty value counts).
+// The last value of a tag field, when the field is present (an empty value counts), cleaned
+// like a station's titles: a tag goes to the window and the desktop as it is read.
 std::optional<QString> lastValue(const TagLib::PropertyMap& map, const char* key) {
     const auto it = map.find(key);
     if (it == map.end())
         return std::nullopt;
-    return it->second.isEmpty() ? QString() : toQString(it->second.back());
+    return it->second.isEmpty() ? QString() : cleanDisplayText(toQString(it->second.back()));
 }
 
 std::optional<QByteArray> lastPicture(const TagLib::ID3v2::Tag* tag) {
