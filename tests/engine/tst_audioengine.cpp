@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <iostream>
+#include <limits>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -421,6 +422,21 @@ private Q_SLOTS:
         e.next(); // the next station plays
         QCOMPARE(e.currentStationID(), e.stations().first().id);
         QCOMPARE(e.radioStatus(), QStringLiteral("buffering"));
+    }
+
+    void theSystemClockWaitsLongerThanAnIntOfMilliseconds() {
+        // A handover aimed at the end of a track that claims weeks: the timer must not fire
+        // at once (and again and again).
+        SystemClock clock;
+        int far = 0, farRepeating = 0;
+        bool near = false;
+        const auto a = clock.after(30 * 86400.0, [&] { ++far; });
+        const auto b = clock.every(1e9, [&] { ++farRepeating; });
+        const auto c = clock.after(std::numeric_limits<double>::infinity(), [&] { ++far; });
+        const auto d = clock.after(0.3, [&] { near = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(near, 10000);
+        QCOMPARE(far, 0);
+        QCOMPARE(farRepeating, 0);
     }
 
     void aFileThatCannotBeOpenedIsReportedInTheInterfaceLanguage() {

@@ -60,6 +60,23 @@ private Q_SLOTS:
         QVERIFY(load(path).id != t.id); // every load is a new track
     }
 
+    void aHeaderClaimingAbsurdLengthsIsHeldToTheBound() {
+        // 2^32 - 1 frames of 1152 samples: 3.5 years, past what an int of milliseconds holds.
+        const QString years = generate(AudioFormat::Mp3, "years", 1);
+        QVERIFY(claimFrameCount(years, 0xffffffffu));
+        const Track t = load(years);
+        QCOMPARE(t.duration, Track::maxDuration);
+        QVERIFY2(t.info.startsWith(QStringLiteral("MP3 · 0 kbps")), qPrintable(t.info));
+        // 10 days, within an int of milliseconds: the same bound.
+        const QString days = generate(AudioFormat::Mp3, "days", 1);
+        QVERIFY(claimFrameCount(days, quint32(10 * 86400 * 44100.0 / 1152)));
+        QCOMPARE(load(days).duration, Track::maxDuration);
+        // An honest header is taken as it is: 100 frames.
+        const QString honest = generate(AudioFormat::Mp3, "honest", 1);
+        QVERIFY(claimFrameCount(honest, 100));
+        QVERIFY(qAbs(load(honest).duration - 100 * 1152 / 44100.0) < 1e-6);
+    }
+
     void tagsAreCleanedAndCappedLikeStationTitles_data() {
         QTest::addColumn<AudioFormat>("format");
         QTest::newRow("mp3") << AudioFormat::Mp3;

@@ -18,6 +18,11 @@ QString extension(AudioFormat format);
 bool writeSine(const QString& path, AudioFormat format, double seconds, double frequency,
                double amplitude, QString* error, int channels = 2);
 
+// Puts an MPEG frame with a Xing header claiming `frames` frames before the first frame of a
+// (constant bit rate, MPEG-1) mp3 written by writeSine: a header that lies about the length,
+// as readers and GStreamer take it. False when the file has no frame where expected.
+bool claimFrameCount(const QString& path, quint32 frames);
+
 // One `seconds`-long 440 Hz WAV per name ("<folder>/<name>.wav"), each read as a track titled
 // by its name; empty (with a warning) when one cannot be written.
 QList<Track> sineTracks(const QString& folder, const QStringList& names, double seconds);
