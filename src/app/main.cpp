@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -166,9 +167,21 @@ int runPlayer(int argc, char* argv[], const QString& settingsFile, orvane::Insta
     return code;
 }
 
+// Every hand-over connection, file being read, pipeline and bus connection takes descriptors,
+// and GLib aborts when a new thread's event loop finds none: the soft limit (often 1,024) is
+// raised to what the system allows this process.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    raiseDescriptorLimit();
     QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
     QCoreApplication::setOrganizationName(QStringLiteral("Orvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));

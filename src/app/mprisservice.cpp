@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -148,7 +149,11 @@ QVariantMap MprisService::metadata() const {
     if (info_.trackNumber > 0)
         map.insert(QStringLiteral("xesam:trackNumber"), info_.trackNumber);
     if (!station) {
-        map.insert(QStringLiteral("mpris:length"), qlonglong(std::llround(info_.duration * 1e6)));
+        // Microseconds in 64 bits, from a length kept within Track's bound.
+        const double length = std::isfinite(info_.duration)
+                                  ? std::clamp(info_.duration, 0.0, Track::maxDuration)
+                                  : 0.0;
+        map.insert(QStringLiteral("mpris:length"), qlonglong(std::llround(length * 1e6)));
         if (!info_.artwork.isEmpty()) {
             const QString url = const_cast<MprisService*>(this)->coverUrl(info_.artwork);
             if (!url.isEmpty())

@@ -228,6 +228,20 @@ void SingleInstance::resumeAccepting() {
 }
 
 void SingleInstance::serve(QLocalSocket* socket) {
+    if (connections_.size() >= maxConnections) {
+        // The oldest has had the longest to send its message: it is told and its descriptor
+        // freed now.
+        QLocalSocket* oldest = connections_.takeFirst();
+        if (!oldest->property("answered").toBool()) {
+            oldest->setProperty("answered", true);
+            oldest->write("ERR busy\n");
+            oldest->flush();
+        }
+        oldest->abort();
+        oldest->deleteLater();
+    }
+    connections_.append(socket);
+    connect(socket, &QObject::destroyed, this, [this, socket] { connections_.removeOne(socket); });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     auto answer = [socket](const QByteArray& line) {
         socket->setProperty("answered", true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayList>
+#include <QList>
 #include <QObject>
 #include <QStringList>
 
@@ -48,6 +49,10 @@ public:
     static bool isPrivateFolder(const QString& folder, QString* error);
 
     static constexpr qint64 maxPayloadBytes = 16 * 1024 * 1024;
+    // Connections served at once. A new one past this closes the oldest, with an error answer
+    // ("ERR busy"): idle connections never hold more descriptors than this, and a launch that
+    // sends its message at once is still served.
+    static constexpr int maxConnections = 64;
     static constexpr qint64 maxPathBytes = 64 * 1024;
 
 Q_SIGNALS:
@@ -63,6 +68,8 @@ private:
     QString error_;
     int listenFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
+    // The connections being served, oldest first (each leaves the list when it is destroyed).
+    QList<QLocalSocket*> connections_;
     // Out of descriptors: the notifier is off, the log was told once, and a timer retries.
     bool acceptStalled_ = false;
 };

@@ -68,6 +68,7 @@ const Table& enStrings() {
         {"cli_no_answer", "Orvane is already running but does not answer: %@"},
         {"cli_refused", "The running Orvane refused the files: %@"},
         {"settings_not_saved", "Settings could not be saved"},
+        {"open_failed", "Could not open %1: %2"},
     };
     return table;
 }
@@ -131,6 +132,7 @@ const Table& ruStrings() {
         {"cli_no_answer", "Orvane уже запущен, но не отвечает: %@"},
         {"cli_refused", "Запущенный Orvane не принял файлы: %@"},
         {"settings_not_saved", "Не удалось сохранить настройки"},
+        {"open_failed", "Не удалось открыть %1: %2"},
     };
     return table;
 }

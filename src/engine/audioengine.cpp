@@ -215,6 +215,12 @@ QString AudioEngine::lang() const {
     return language_;
 }
 
+void AudioEngine::reportUnopened(const QString& name, const QString& error) const {
+    // Both at once: a name holding "%2" is not filled in again.
+    std::cerr << loc(QStringLiteral("open_failed"), lang()).arg(name, error).toStdString()
+              << std::endl;
+}
+
 // ---- now playing ----
 
 void AudioEngine::updateNowPlaying() {
@@ -275,8 +281,7 @@ bool AudioEngine::startTrack(const Track& track) {
     if (!incoming) {
         if (error.isEmpty())
             error = QStringLiteral("not a local file");
-        std::cerr << "Не удалось открыть " << QFileInfo(path).fileName().toStdString() << ": "
-                  << error.toStdString() << std::endl;
+        reportUnopened(QFileInfo(path).fileName(), error);
         lastFailedTrack_ = track.id;
         return false;
     }

@@ -231,6 +231,8 @@ private:
 
     std::optional<int> currentIndex() const;
     QString lang() const;
+    // One console line for a file that could not be opened, in the interface language.
+    void reportUnopened(const QString& name, const QString& error) const;
     void updateNowPlaying();
     void announce(const QString& title, const QString& subtitle, const QByteArray& artwork);
 

@@ -455,8 +455,7 @@ void AudioEngine::appendLoaded(AddTask& task) {
     if (!loaded.track && !item.restore) {
         const QString name = item.url.isLocalFile() ? QFileInfo(item.url.toLocalFile()).fileName()
                                                     : item.url.toDisplayString();
-        std::cerr << "Не удалось открыть " << name.toStdString() << ": "
-                  << loaded.error.toStdString() << std::endl;
+        reportUnopened(name, loaded.error);
     }
     if (!task.replaces.isEmpty()) {
         const RereadRow& row = task.replaces.at(task.next - 1);

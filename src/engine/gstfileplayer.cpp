@@ -412,7 +412,9 @@ void GstFilePlayer::retireFinishedRamp() {
         retireTimer_->setSingleShot(true);
         QObject::connect(retireTimer_.get(), &QTimer::timeout, [this] { retireFinishedRamp(); });
     }
-    retireTimer_->start(std::max(20, int(std::ceil(left * 1000))));
+    // In int milliseconds: a ramp's end far off (after a seek back in a very long file) is
+    // looked at again within the range a QTimer takes.
+    retireTimer_->start(int(std::clamp(std::ceil(left * 1000), 20.0, 1e9)));
 }
 
 void GstFilePlayer::setVolume(float volume) {

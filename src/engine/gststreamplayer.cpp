@@ -1,5 +1,5 @@
 #include "engine/gststreamplayer.h"
-#include "radio/streamtitle.h"
+#include "core/displaytext.h"
 
 #include <QCoreApplication>
 
@@ -146,7 +146,7 @@ void GstStreamPlayer::readTitle(GstMessage* message) {
         QString text = QString::fromUtf8(title); // invalid bytes become U+FFFD
         if (artist && *artist)
             text = QString::fromUtf8(artist) + QStringLiteral(" - ") + text;
-        text = cleanStreamTitle(text);
+        text = cleanDisplayText(text);
         if (text != streamTitle_) {
             streamTitle_ = text;
             Q_EMIT streamTitleChanged(text);

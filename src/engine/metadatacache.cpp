@@ -215,9 +215,8 @@ private:
 // everything that adds or compares lengths.
 bool isSound(const MetadataCache::Entry& e) {
     return e.stamp.size >= 0 && std::isfinite(e.duration) && e.duration >= 0 &&
-           e.duration <= MetadataCache::maxDuration && e.technical.kbps >= -1 &&
-           e.technical.kHz >= -1 && e.technical.channels >= 0 &&
-           e.technical.channels <= kMaxChannels;
+           e.duration <= Track::maxDuration && e.technical.kbps >= -1 && e.technical.kHz >= -1 &&
+           e.technical.channels >= 0 && e.technical.channels <= kMaxChannels;
 }
 
 // One entry as written: its bookmark's bytes (left in the file's) and, checked against the

@@ -26,20 +26,18 @@ namespace orvane {
 // without a hash. The technical line is kept as what it says (type, bit rate, sample rate,
 // channels), not in words: the file is the same whatever the language. A file that is too
 // large, fails its checksum, is damaged or of another version, or holds a value no read gives
-// (a length that is not a number, negative or over maxDuration) is ignored as a whole. One
-// thread at a time (a start reads it on its own thread, then hands it to the main thread).
+// (a length that is not a number, negative or over Track::maxDuration) is ignored as a whole.
+// One thread at a time (a start reads it on its own thread, then hands it to the main thread).
 class MetadataCache {
 public:
     static constexpr quint32 magic = 0x4F52564D; // "ORVM"
-    static constexpr quint32 formatVersion = 3;
+    // 4: texts as Track::load cleans them; a file of an older version held tags as they were.
+    static constexpr quint32 formatVersion = 4;
     // A file over this size is not read at all.
     static constexpr qint64 maxFileBytes = 256LL * 1024 * 1024;
     // Cover bytes kept in the file, all covers together. Entries whose cover does not fit are
     // marked as having one, and their files are read again at the next start.
     static constexpr qint64 maxCoverBytes = 32LL * 1024 * 1024;
-    // The longest length kept, in seconds (a week). A file said to last longer is not kept: it
-    // is read at each start.
-    static constexpr double maxDuration = 7 * 24 * 3600;
     // The checksum's bytes at the end of the file.
     static constexpr qsizetype checksumBytes = 8;
 
@@ -81,8 +79,8 @@ public:
     std::optional<Entry> find(const QByteArray& bookmark, qsizetype& at);
     // The track an entry describes, with the id given (a fresh one).
     static Track track(Entry entry, const QByteArray& bookmark, const QUuid& id);
-    // A track with a value no start would take (a length over maxDuration, say) is not kept,
-    // and an entry it had goes.
+    // A track with a value no start would take (a length over Track::maxDuration, say) is not
+    // kept, and an entry it had goes.
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);
     // Keeps the entries of these bookmarks only, and writes them in this order (the stored
     // list's, repeats and all); a new order alone makes the cache dirty too.

@@ -1,5 +1,6 @@
 #include "engine/track.h"
 
+#include "core/displaytext.h"
 #include "core/localization.h"
 #include "engine/bookmark.h"
 #include "engine/filename.h"
@@ -12,8 +13,10 @@
 #include <taglib/infotag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
+#include <taglib/mpegproperties.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/wavfile.h>
+#include <taglib/xingheader.h>
 
 #include <QBuffer>
 #include <QFile>
@@ -69,12 +72,13 @@ QByteArray toBytes(const TagLib::ByteVector& v) {
     return QByteArray(v.data(), int(v.size()));
 }
 
-// The last value of a tag field, when the field is present (an empty value counts).
+// The last value of a tag field, when the field is present (an empty value counts), cleaned
+// like a station's titles: a tag goes to the window and the desktop as it is read.
 std::optional<QString> lastValue(const TagLib::PropertyMap& map, const char* key) {
     const auto it = map.find(key);
     if (it == map.end())
         return std::nullopt;
-    return it->second.isEmpty() ? QString() : toQString(it->second.back());
+    return it->second.isEmpty() ? QString() : cleanDisplayText(toQString(it->second.back()));
 }
 
 std::optional<QByteArray> lastPicture(const TagLib::ID3v2::Tag* tag) {
@@ -499,6 +503,17 @@ Track Track::load(const QUrl& url, const QString& lang) {
                 artwork = validPicture(*picture);
             if (const TagLib::AudioProperties* audio = ref.audioProperties()) {
                 duration = audio->lengthInMilliseconds() / 1000.0;
+                // TagLib's milliseconds are an int, which a Xing header's frame count can
+                // overflow (past 24.8 days it reads as negative): counted again in seconds.
+                if (const auto* mp = dynamic_cast<const TagLib::MPEG::Properties*>(audio);
+                    mp && mp->xingHeader() && mp->xingHeader()->totalFrames() > 0 &&
+                    mp->sampleRate() > 0) {
+                    const bool mpeg1 = mp->version() == TagLib::MPEG::Header::Version1;
+                    const double samples =
+                        mp->layer() == 1 ? 384 : (mp->layer() == 2 || mpeg1 ? 1152 : 576);
+                    duration = double(mp->xingHeader()->totalFrames()) * samples /
+                               double(mp->sampleRate());
+                }
                 if (audio->sampleRate() > 0)
                     format = Format{double(audio->sampleRate()), audio->channels()};
             }
@@ -515,6 +530,9 @@ Track Track::load(const QUrl& url, const QString& lang) {
                 format = adts;
         }
     }
+
+    // A header's claim past the bound is taken as the bound; one that is no length as unknown.
+    duration = std::isfinite(duration) && duration > 0 ? std::min(duration, maxDuration) : 0.0;
 
     const std::optional<qint64> size = exists ? std::optional(qint64(st.st_size)) : std::nullopt;
     const Technical technical =

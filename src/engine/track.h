@@ -20,6 +20,9 @@ struct Track {
     QString title;
     QString artist;
     double duration = 0; // seconds; 0 when unknown
+    // The longest length taken from a file's header or the metadata cache, in seconds (a
+    // week): a header may claim anything, and timers and sums of lengths must stay sane.
+    static constexpr double maxDuration = 7 * 24 * 3600;
     // Encoded cover picture (JPEG, PNG…) as found in the file; empty when none. QByteArray is
     // implicitly shared, so copies of a track share the bytes; views decode a scaled image.
     QByteArray artwork;

@@ -173,14 +173,17 @@ void RadioBrowser::attempt(const std::shared_ptr<Search>& search) {
     });
     deadline->start(
         int(std::clamp<qint64>(search->deadline.remainingTime(), 0, requestDeadlineMs)));
+    // The size cap, as data arrives: the reply holds at most one byte past it (its network
+    // thread stops reading there), and each arrival is looked at (downloadProgress comes at
+    // most ten times a second, while a fast server sends megabytes meanwhile).
     auto tooLarge = std::make_shared<bool>(false);
-    connect(reply, &QNetworkReply::downloadProgress, reply,
-            [this, reply, tooLarge](qint64 received, qint64) {
-                if (received > maxAnswerBytes && !*tooLarge) {
-                    *tooLarge = true;
-                    reply->abort();
-                }
-            });
+    reply->setReadBufferSize(maxAnswerBytes + 1);
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, tooLarge, limit = maxAnswerBytes] {
+        if (reply->bytesAvailable() > limit && !*tooLarge) {
+            *tooLarge = true;
+            reply->abort();
+        }
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply, search, tooLarge, timedOut] {
         reply->deleteLater();
         if (*tooLarge) {

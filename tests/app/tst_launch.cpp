@@ -21,9 +21,13 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace orvane;
@@ -252,6 +256,59 @@ private Q_SLOTS:
         QVERIFY2(running.exitCode() == 0, said.right(4000).constData());
         stop(running);
         QFile::remove(big);
+    }
+
+    void manyIdleConnectionsAndALowDescriptorLimitStopNothing() {
+        forgetSettings();
+        // Started with a low soft limit on descriptors: it raises it to the hard one.
+        QProcess running;
+        running.setChildProcessModifier([] {
+            rlimit limit{};
+            ::getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 512);
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+        start(running, {});
+        QVERIFY(running.waitForStarted(10000));
+        const auto openFiles = [&running] {
+            QFile limits(QStringLiteral("/proc/%1/limits").arg(running.processId()));
+            if (!limits.open(QIODevice::ReadOnly))
+                return QStringList();
+            for (const QByteArray& line : limits.readAll().split('\n')) {
+                if (line.startsWith("Max open files"))
+                    return QString::fromLatin1(line.mid(26)).split(' ', Qt::SkipEmptyParts);
+            }
+            return QStringList();
+        };
+        rlimit ours{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &ours), 0);
+        if (ours.rlim_max > 512 && ours.rlim_max != RLIM_INFINITY)
+            QTRY_COMPARE_WITH_TIMEOUT(openFiles().value(0), QString::number(ours.rlim_max), 20000);
+
+        // 100 connections to its socket that never say anything, then a launch.
+        const QByteArray socket =
+            QFile::encodeName(SingleInstance::defaultSocketPath(settingsFile_));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, socket.constData(), sizeof address.sun_path);
+        std::vector<int> idle;
+        for (int i = 0; i < 100; ++i) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) ==
+                           0;
+                },
+                60000));
+            idle.push_back(fd);
+        }
+        Run through = run({wav("through.wav")});
+        QCOMPARE(through.code, 0);
+        QVERIFY(QTest::qWaitFor([&] { return storedNames().contains("through.wav"); }, 60000));
+        QCOMPARE(running.state(), QProcess::Running);
+        for (int fd : idle)
+            ::close(fd);
+        stop(running);
     }
 
     void anyFileNameOpensFromTheCommandLine() {

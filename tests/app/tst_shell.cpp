@@ -249,6 +249,68 @@ private Q_SLOTS:
         QVERIFY(!nobody.forwardToRunning({"/x.mp3"}, 300));
     }
 
+    void idleConnectionsHoldFewDescriptorsAndALaunchStillGetsThrough() {
+        const QString socket = dir_.filePath("run/idle.sock");
+        SingleInstance running(socket);
+        QVERIFY(running.listen());
+        QSignalSpy opened(&running, &SingleInstance::filesOpened);
+        const auto openDescriptors = [] { return QDir("/proc/self/fd").count(); };
+        const qsizetype before = openDescriptors();
+
+        // 100 connections that never say anything.
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(socket).constData(), sizeof address.sun_path);
+        struct Idle {
+            int fd;
+            QByteArray answer;
+            bool closed = false;
+        };
+        std::vector<Idle> idle;
+        for (int i = 0; i < 100; ++i) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            idle.push_back({fd, {}, false});
+        }
+        // Those past the cap close the oldest at once, with an answer (before the time-out
+        // for a message that never comes would answer them all).
+        const auto closedCount = [&idle] {
+            int closed = 0;
+            for (Idle& c : idle) {
+                char buffer[64];
+                ssize_t n;
+                while (!c.closed && (n = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0) {
+                    if (n == 0)
+                        c.closed = true;
+                    else
+                        c.answer.append(buffer, n);
+                }
+                closed += c.closed ? 1 : 0;
+            }
+            return closed;
+        };
+        const int past = 100 - SingleInstance::maxConnections;
+        QTRY_COMPARE_WITH_TIMEOUT(closedCount(), past, 8000);
+        for (const Idle& c : idle)
+            QVERIFY(!c.closed || c.answer == "ERR busy\n");
+        // Ours and the server's ends of those kept, no more.
+        QVERIFY2(openDescriptors() - before <= 100 + SingleInstance::maxConnections + 2,
+                 qPrintable(QString::number(openDescriptors() - before)));
+
+        // A launch is served meanwhile; it takes the place of the oldest idle one.
+        auto launch = QtConcurrent::run([socket] {
+            return SingleInstance(socket).forwardToRunning({"/music/through.mp3"}, 20000);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(launch.isFinished(), 20000);
+        QVERIFY(launch.result());
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(opened.first().first().toStringList(), QStringList{"/music/through.mp3"});
+        QVERIFY(running.isListening());
+        for (const Idle& c : idle)
+            ::close(c.fd);
+    }
+
     void theSocketFolderIsPrivateAndNeverTakenOver() {
         QTemporaryDir dir;
         QString error;

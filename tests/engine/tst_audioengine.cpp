@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <iostream>
+#include <limits>
+#include <sstream>
 #include <sys/stat.h>
 
 using namespace orvane;
@@ -403,6 +406,50 @@ private Q_SLOTS:
         e.next(); // the next station plays
         QCOMPARE(e.currentStationID(), e.stations().first().id);
         QCOMPARE(e.radioStatus(), QStringLiteral("buffering"));
+    }
+
+    void theSystemClockWaitsLongerThanAnIntOfMilliseconds() {
+        // A handover aimed at the end of a track that claims weeks: the timer must not fire
+        // at once (and again and again).
+        SystemClock clock;
+        int far = 0, farRepeating = 0;
+        bool near = false;
+        const auto a = clock.after(30 * 86400.0, [&] { ++far; });
+        const auto b = clock.every(1e9, [&] { ++farRepeating; });
+        const auto c = clock.after(std::numeric_limits<double>::infinity(), [&] { ++far; });
+        const auto d = clock.after(0.3, [&] { near = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(near, 10000);
+        QCOMPARE(far, 0);
+        QCOMPARE(farRepeating, 0);
+    }
+
+    void aFileThatCannotBeOpenedIsReportedInTheInterfaceLanguage() {
+        EngineFixture f;
+        AudioEngine& e = f.start();
+        const QList<QUrl> urls = placeholderFiles(f.dir, {"bad.mp3"});
+        f.players.unopenable.insert(urls.at(0).toLocalFile());
+        e.setPlaylist(f.tracks({"gone"}));
+        f.players.unopenable.insert("/music/gone.mp3");
+        std::ostringstream console;
+        struct Restore {
+            std::streambuf* saved;
+            ~Restore() { std::cerr.rdbuf(saved); }
+        } restore{std::cerr.rdbuf(console.rdbuf())};
+        const auto lines = [&] {
+            std::string text = console.str();
+            console.str({});
+            return QString::fromStdString(text);
+        };
+        const std::pair<QString, QString> cases[] = {{"en", "Could not open "},
+                                                     {"ru", "Не удалось открыть "}};
+        for (const auto& [language, words] : cases) {
+            e.setLanguage(language);
+            e.play(e.playlist().at(0)); // played
+            QCOMPARE(lines(), words + "gone.mp3: cannot open\n");
+            e.add({urls.at(0)}); // added
+            QTRY_VERIFY(!console.str().empty());
+            QCOMPARE(lines(), words + "bad.mp3: cannot open\n");
+        }
     }
 
     void unopenableFileIsSkippedNotRetriedAtEveryTick() {

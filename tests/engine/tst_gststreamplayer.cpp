@@ -1,4 +1,5 @@
 // The real stream player against servers this test runs on 127.0.0.1.
+#include "core/displaytext.h"
 #include "engine/gststreamplayer.h"
 #include "radio/streamtitle.h"
 #include "support/httptestserver.h"
@@ -107,17 +108,25 @@ private Q_SLOTS:
         // Meanwhile the first title came again and again, in every metadata block, and the
         // station's own name (icy-name) too: neither was reported again.
         QCOMPARE(titles.size(), 2);
-        QVERIFY2(last().startsWith(QStringLiteral("Artist [31m - Song ")), qPrintable(last()));
+        QVERIFY2(last().startsWith(QStringLiteral("Artist - Song ")), qPrintable(last()));
         for (const QChar c : last())
             QVERIFY(c.category() != QChar::Other_Control);
     }
 
     void streamTitlesAreCleaned() {
-        QCOMPARE(cleanStreamTitle(QStringLiteral("  a\u0007b \n\t c\u202e ")),
+        QCOMPARE(cleanDisplayText(QStringLiteral("  a\u0007b \n\t c\u202e ")),
                  QStringLiteral("ab c"));
-        const QString longest = QString(kMaxStreamTitleLength - 1, QLatin1Char('x'));
+        // A line break is a space; an escape sequence goes whole, not just its ESC.
+        QCOMPARE(cleanDisplayText(QStringLiteral("One\r\nTwo\nThree")),
+                 QStringLiteral("One Two Three"));
+        QCOMPARE(cleanDisplayText(QStringLiteral("\x1b[1;31mRed\x1b[0m \x1b(BSong\x1b]2;t\x1b\\!")),
+                 QStringLiteral("Red Song!"));
+        QCOMPARE(cleanDisplayText(QStringLiteral("\u009b31mRed\x1b")), QStringLiteral("Red"));
+        const QString longest = QString(kMaxDisplayTextLength - 1, QLatin1Char('x'));
         // A character outside the basic plane is never cut in half.
-        QCOMPARE(cleanStreamTitle(longest + QStringLiteral("\U0001F3B5tail")), longest);
+        QCOMPARE(cleanDisplayText(longest + QStringLiteral("\U0001F3B5tail")), longest);
+        // Nor does the cap leave a space at the end.
+        QCOMPARE(cleanDisplayText(longest + QStringLiteral(" tail")), longest);
         QCOMPARE(splitStreamTitle(QStringLiteral("Кино - Группа крови")).artist,
                  QStringLiteral("Кино"));
         QCOMPARE(splitStreamTitle(QStringLiteral("Кино - Группа крови")).title,

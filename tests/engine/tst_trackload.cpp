@@ -1,4 +1,5 @@
 // Reading tracks from files the test generates and tags with TagLib, and from hostile files.
+#include "core/displaytext.h"
 #include "engine/gstfileplayer.h"
 #include "engine/gstsupport.h"
 #include "engine/track.h"
@@ -57,6 +58,44 @@ private Q_SLOTS:
                              .arg(kbps));
         QVERIFY(!t.bookmark);
         QVERIFY(load(path).id != t.id); // every load is a new track
+    }
+
+    void aHeaderClaimingAbsurdLengthsIsHeldToTheBound() {
+        // 2^32 - 1 frames of 1152 samples: 3.5 years, past what an int of milliseconds holds.
+        const QString years = generate(AudioFormat::Mp3, "years", 1);
+        QVERIFY(claimFrameCount(years, 0xffffffffu));
+        const Track t = load(years);
+        QCOMPARE(t.duration, Track::maxDuration);
+        QVERIFY2(t.info.startsWith(QStringLiteral("MP3 · 0 kbps")), qPrintable(t.info));
+        // 10 days, within an int of milliseconds: the same bound.
+        const QString days = generate(AudioFormat::Mp3, "days", 1);
+        QVERIFY(claimFrameCount(days, quint32(10 * 86400 * 44100.0 / 1152)));
+        QCOMPARE(load(days).duration, Track::maxDuration);
+        // An honest header is taken as it is: 100 frames.
+        const QString honest = generate(AudioFormat::Mp3, "honest", 1);
+        QVERIFY(claimFrameCount(honest, 100));
+        QVERIFY(qAbs(load(honest).duration - 100 * 1152 / 44100.0) < 1e-6);
+    }
+
+    void tagsAreCleanedAndCappedLikeStationTitles_data() {
+        QTest::addColumn<AudioFormat>("format");
+        QTest::newRow("mp3") << AudioFormat::Mp3;
+        QTest::newRow("flac") << AudioFormat::Flac;
+        QTest::newRow("m4a") << AudioFormat::M4a;
+    }
+    void tagsAreCleanedAndCappedLikeStationTitles() {
+        QFETCH(AudioFormat, format);
+        const QString path = generate(format, "hostile", 1);
+        // A terminal's colour and title sequences, a bell, a right-to-left override, line
+        // breaks, and an artist of two million characters.
+        const QString title = QStringLiteral("\x1b[31mRed\x1b[0m\u0007 Song\r\nLine\u202eTwo"
+                                             "\x1b]0;pwned\u0007!");
+        const QString artist = QStringLiteral("Band ") + QString(2'000'000, QLatin1Char('x'));
+        QVERIFY(writeTags(path, {title, artist, {}}));
+        const Track t = load(path);
+        QCOMPARE(t.title, QStringLiteral("Red Song LineTwo!"));
+        QCOMPARE(t.artist.size(), kMaxDisplayTextLength);
+        QVERIFY(t.artist.startsWith(QStringLiteral("Band xxx")));
     }
 
     void monoAacInMp4ReadsItsOwnConfiguration() {

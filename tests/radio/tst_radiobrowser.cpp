@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QTest>
+#include <QThread>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -156,6 +157,39 @@ private Q_SLOTS:
         QVERIFY(search(browser, "big").size() > 1000);
         browser.maxAnswerBytes = 1024 * 1024;
         QVERIFY(search(browser, "big").isEmpty());
+    }
+
+    void readingStopsAtTheSizeCap() {
+        // 50 MB of answer from a server on a thread of its own, which keeps sending while this
+        // thread is busy: the search ends having taken little more than the cap.
+        QThread thread;
+        QObject there;
+        there.moveToThread(&thread);
+        thread.start();
+        const auto onThread = [&there](auto fn) {
+            QMetaObject::invokeMethod(&there, fn, Qt::BlockingQueuedConnection);
+        };
+        HttpTestServer* flood = nullptr;
+        onThread([&] {
+            flood = new HttpTestServer;
+            QVERIFY(flood->listen());
+            flood->route(apiPath("flood").toUtf8(),
+                         {200, "application/json", QByteArray(50'000'000, ' '),
+                          HttpTestServer::Mode::Paced});
+        });
+        RadioBrowser browser(&network_, {QUrl(flood->url(""))});
+        QVERIFY(search(browser, "flood").isEmpty());
+        qint64 sent = 0;
+        onThread([&] {
+            sent = flood->bodyBytesSent;
+            delete flood;
+        });
+        thread.quit();
+        thread.wait();
+        qInfo("%lld bytes sent for a cap of %lld", sent, browser.maxAnswerBytes);
+        // (The system's socket buffers hold a few megabytes more of what was sent.)
+        QVERIFY2(sent < browser.maxAnswerBytes + 4 * 1024 * 1024,
+                 qPrintable(QString::number(sent)));
     }
 
     void emptyQueryAsksNothing() {

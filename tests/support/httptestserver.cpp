@@ -3,6 +3,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
+#include <memory>
 
 namespace orvane::test {
 
@@ -54,7 +55,8 @@ void HttpTestServer::onConnection() {
             }
             QByteArray head = "HTTP/1.0 " + QByteArray::number(route.status) + " X\r\n" +
                               "Content-Type: " + route.contentType + "\r\n";
-            if (route.mode != Mode::Endless && route.mode != Mode::StallLater)
+            if (route.mode != Mode::Endless && route.mode != Mode::StallLater &&
+                route.mode != Mode::Paced)
                 head += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
             const std::shared_ptr<QByteArray> icyTitle = icyTitles_.value(path);
             if (icyTitle)
@@ -114,6 +116,33 @@ void HttpTestServer::onConnection() {
                             socket->write(chunk);
                         });
                 timer->start(20);
+                break;
+            }
+            case Mode::Paced: {
+                // A small send buffer, so what counts as sent is close to what the client read.
+                socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 64 * 1024);
+                auto* timer = new QTimer(socket);
+                auto offset = std::make_shared<qsizetype>(0);
+                connect(socket, &QTcpSocket::bytesWritten, this, [this, socket](qint64 n) {
+                    // Header bytes came first: only what follows the head is the body.
+                    const qint64 head = socket->property("head").toLongLong();
+                    const qint64 body = std::max<qint64>(0, n - head);
+                    socket->setProperty("head", std::max<qint64>(0, head - n));
+                    bodyBytesSent += body;
+                });
+                socket->setProperty("head", qint64(head.size()));
+                connect(timer, &QTimer::timeout, socket, [socket, route, offset] {
+                    if (socket->bytesToWrite() > 0)
+                        return;
+                    if (*offset >= route.body.size()) {
+                        socket->disconnectFromHost(); // the end of an answer without a length
+                        return;
+                    }
+                    const QByteArray piece = route.body.mid(*offset, 256 * 1024);
+                    *offset += piece.size();
+                    socket->write(piece);
+                });
+                timer->start(1);
                 break;
             }
             case Mode::HeadersStall:

@@ -23,6 +23,8 @@ public:
         RedirectLoop,  // 302 to the same path, every time
         Trickle,       // status and headers with the length, then the body a byte at a time
         HeadersStall,  // status and headers with the length, then nothing, connection kept
+        Paced,         // status and headers without a length, then the body in 256 KiB pieces,
+                       // one a millisecond while the client keeps up; counted in bodyBytesSent
     };
     struct Route {
         int status = 200;
@@ -45,6 +47,8 @@ public:
     }
     // Request lines and headers received, in order.
     QList<QByteArray> requests;
+    // Body bytes of Paced routes the system took from the server's sockets.
+    qint64 bodyBytesSent = 0;
 
 private:
     void onConnection();

@@ -83,6 +83,41 @@ QByteArray mp3Tone(const QString& path, double seconds, double frequency) {
     return file.readAll();
 }
 
+bool claimFrameCount(const QString& path, quint32 frames) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray audio = file.readAll();
+    file.close();
+    // The encoder's first frame: MPEG-1 Layer III, no CRC, so the side information (32 bytes
+    // in stereo, 17 in mono) comes right after the 4-byte header, and the Xing header after it.
+    if (audio.size() < 4 || uchar(audio[0]) != 0xff || (uchar(audio[1]) & 0xfe) != 0xfa)
+        return false;
+    QByteArray header = audio.left(4);
+    header[2] = char(uchar(header[2]) & ~0x02); // no padding byte
+    static const int kbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static const int rates[] = {44100, 48000, 32000};
+    const int bitrateIndex = uchar(header[2]) >> 4, rateIndex = (uchar(header[2]) >> 2) & 3;
+    if (bitrateIndex < 1 || bitrateIndex > 14 || rateIndex > 2)
+        return false;
+    const int frameBytes = 144 * kbps[bitrateIndex] * 1000 / rates[rateIndex];
+    const bool mono = (uchar(header[3]) >> 6) == 3;
+    QByteArray frame(frameBytes, '\0');
+    frame.replace(0, 4, header);
+    const auto putBigEndian = [&frame](int at, quint32 value) {
+        for (int i = 0; i < 4; ++i)
+            frame[at + i] = char(value >> (24 - 8 * i));
+    };
+    const int at = 4 + (mono ? 17 : 32);
+    frame.replace(at, 4, "Xing");
+    putBigEndian(at + 4, 0x3);                    // frame count and byte count present
+    putBigEndian(at + 8, frames);                 // frames
+    putBigEndian(at + 12, quint32(audio.size())); // bytes
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(frame + audio) == frame.size() + audio.size() && file.flush();
+}
+
 QList<Track> sineTracks(const QString& folder, const QStringList& names, double seconds) {
     QList<Track> tracks;
     for (const QString& name : names) {

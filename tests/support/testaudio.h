@@ -21,6 +21,10 @@ bool writeSine(const QString& path, AudioFormat format, double seconds, double f
 // A 0.3-peak MP3 sine written to `path`, as served to a stream player; empty (with a warning)
 // when it cannot be written.
 QByteArray mp3Tone(const QString& path, double seconds, double frequency = 440);
+// Puts an MPEG frame with a Xing header claiming `frames` frames before the first frame of a
+// (constant bit rate, MPEG-1) mp3 written by writeSine: a header that lies about the length,
+// as readers and GStreamer take it. False when the file has no frame where expected.
+bool claimFrameCount(const QString& path, quint32 frames);
 
 // One `seconds`-long 440 Hz WAV per name ("<folder>/<name>.wav"), each read as a track titled
 // by its name; empty (with a warning) when one cannot be written.
