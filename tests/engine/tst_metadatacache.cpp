@@ -4,14 +4,13 @@
 #include "engine/metadatacache.h"
 #include "engine/playlistrestore.h"
 #include "support/enginefixture.h"
+#include "support/tagwriter.h"
 #include "support/testaudio.h"
 
-#include <QBuffer>
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -26,16 +25,6 @@ using namespace orvane;
 using namespace orvane::test;
 
 namespace {
-
-QByteArray pngCover(Qt::GlobalColor color) {
-    QImage image(8, 8, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 // Reads nothing from the files: each track says which read made it, and the reads are counted.
 struct CountingLoader {
@@ -57,7 +46,7 @@ struct CountingLoader {
             // A file named "endless…" says it lasts some 30 years.
             Track t(url.toLocalFile(), mark + name, QStringLiteral("Artist ") + name,
                     name.startsWith(QLatin1String("endless")) ? 1e9 : 100 + name.size(),
-                    name.startsWith(QLatin1Char('b')) ? pngCover(Qt::blue) : QByteArray(),
+                    name.startsWith(QLatin1Char('b')) ? pngBytes(8, 8) : QByteArray(),
                     QStringLiteral("MP3 · 320 kbps"));
             t.technical = {QStringLiteral("MP3"), 320, -1, 0};
             t.album = QStringLiteral("Album");
@@ -154,7 +143,7 @@ private Q_SLOTS:
         QCOMPARE(e.totalDuration(), durationSum(e));
         QCOMPARE(b2.url(), QUrl::fromLocalFile(music_.filePath("b2.mp3")));
         QCOMPARE(*b2.bookmark, storedBefore.at(1).toByteArray());
-        QCOMPARE(b2.artwork, pngCover(Qt::blue));
+        QCOMPARE(b2.artwork, pngBytes(8, 8));
         // One cover, one buffer.
         QCOMPARE(e.playlist().at(2).artwork.constData(), b2.artwork.constData());
         QVERIFY(e.playlist().at(0).artwork.isEmpty());
@@ -573,7 +562,7 @@ private Q_SLOTS:
         QCOMPARE(e.playlist().size(), 3); // by their names until read
         QTRY_COMPARE(titles(e), (QStringList{"again:d1.mp3", "again:b2.mp3", "again:d3.mp3"}));
         QCOMPARE(second.reads->load(), 3);
-        QCOMPARE(e.playlist().at(1).artwork, pngCover(Qt::blue));
+        QCOMPARE(e.playlist().at(1).artwork, pngBytes(8, 8));
         f.engine.reset();
         QCOMPARE(f.stored(), storedBefore);
 
