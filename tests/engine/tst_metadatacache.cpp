@@ -4,14 +4,13 @@
 #include "engine/metadatacache.h"
 #include "engine/playlistrestore.h"
 #include "support/enginefixture.h"
+#include "support/tagwriter.h"
 #include "support/testaudio.h"
 
-#include <QBuffer>
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -27,18 +26,10 @@ using namespace orvane::test;
 
 namespace {
 
-QByteArray pngCover(Qt::GlobalColor color) {
-    QImage image(8, 8, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 // Reads nothing from the files: each track says which read made it, and the reads are counted.
 struct CountingLoader {
+    explicit CountingLoader(const QString& mark = {})
+        : mark(mark) {}
     std::shared_ptr<std::atomic<int>> reads = std::make_shared<std::atomic<int>>(0);
     QString mark;
     // Reads of files named `hold` wait until released.
@@ -55,7 +46,7 @@ struct CountingLoader {
             // A file named "endless…" says it lasts some 30 years.
             Track t(url.toLocalFile(), mark + name, QStringLiteral("Artist ") + name,
                     name.startsWith(QLatin1String("endless")) ? 1e9 : 100 + name.size(),
-                    name.startsWith(QLatin1Char('b')) ? pngCover(Qt::blue) : QByteArray(),
+                    name.startsWith(QLatin1Char('b')) ? pngBytes(8, 8) : QByteArray(),
                     QStringLiteral("MP3 · 320 kbps"));
             t.technical = {QStringLiteral("MP3"), 320, -1, 0};
             t.album = QStringLiteral("Album");
@@ -106,8 +97,7 @@ class TestMetadataCache : public QObject {
     QList<QUrl> files(const QStringList& names) { return placeholderFiles(music_, names); }
     // A first run that adds these files and quits, leaving the stored list and the cache.
     void firstRun(Fixture& f, const QStringList& names) {
-        CountingLoader first;
-        first.mark = QStringLiteral("read:");
+        CountingLoader first{QStringLiteral("read:")};
         AudioEngine& e = f.startCached(first.loader());
         e.add(files(names));
         QTRY_COMPARE(e.playlist().size(), names.size());
@@ -150,13 +140,10 @@ private Q_SLOTS:
         QCOMPARE(b2.trackNumber, 6);
         QCOMPARE(b2.duration, 106.0);
         QCOMPARE(b2.info, QStringLiteral("MP3 · 320 kbps"));
-        double total = 0;
-        for (const Track& t : e.playlist())
-            total += t.duration;
-        QCOMPARE(e.totalDuration(), total);
+        QCOMPARE(e.totalDuration(), durationSum(e));
         QCOMPARE(b2.url(), QUrl::fromLocalFile(music_.filePath("b2.mp3")));
         QCOMPARE(*b2.bookmark, storedBefore.at(1).toByteArray());
-        QCOMPARE(b2.artwork, pngCover(Qt::blue));
+        QCOMPARE(b2.artwork, pngBytes(8, 8));
         // One cover, one buffer.
         QCOMPARE(e.playlist().at(2).artwork.constData(), b2.artwork.constData());
         QVERIFY(e.playlist().at(0).artwork.isEmpty());
@@ -172,8 +159,7 @@ private Q_SLOTS:
         QCOMPARE(f.stored(), storedBefore);
 
         // Reordered, with one file in it twice: the next start shows it so, still unread.
-        CountingLoader third;
-        third.mark = QStringLiteral("third:");
+        CountingLoader third{QStringLiteral("third:")};
         AudioEngine& reordered = f.startCached(third.loader());
         reordered.move({reordered.playlist().at(3).id}, 0);
         reordered.add(files({"b2.mp3"}));
@@ -229,7 +215,6 @@ private Q_SLOTS:
         QCOMPARE(e.playlist().size(), names.size());
         for (qsizetype i = 0; i < names.size(); ++i) {
             const QUrl url = e.playlist().at(i).url();
-            QCOMPARE(url, QUrl::fromLocalFile(music_.filePath(names.at(i))));
             QCOMPARE(url.toEncoded(),
                      QUrl::fromLocalFile(music_.filePath(names.at(i))).toEncoded());
             e.play(e.playlist().at(i));
@@ -260,8 +245,7 @@ private Q_SLOTS:
         setMtime(touched, QFileInfo(touched).lastModified().toSecsSinceEpoch() - 1000);
         QFile::remove(music_.filePath("gone.mp3"));
 
-        CountingLoader second;
-        second.mark = QStringLiteral("again:");
+        CountingLoader second{QStringLiteral("again:")};
         second.hold = QStringLiteral("grown.mp3");
         AudioEngine& e = f.startCached(second.loader());
         // Shown at once as last read (a file never read by its name); then each file is looked
@@ -336,8 +320,10 @@ private Q_SLOTS:
     }
 
     void aFileEditedInPlaceWithItsTimePutBackIsReadAgain() {
+        // Read again as well: a file whose length no start would take (kept, it would cost
+        // every start the whole cache; left out, it costs its own read).
         Fixture f;
-        firstRun(f, {"e1.mp3", "edited.mp3"});
+        firstRun(f, {"e1.mp3", "edited.mp3", "endless.mp3"});
         const QString path = music_.filePath("edited.mp3");
         const QByteArray name = QFile::encodeName(path);
         struct stat before {};
@@ -360,24 +346,12 @@ private Q_SLOTS:
                     after.st_ctim.tv_nsec != before.st_ctim.tv_nsec);
         };
         QTRY_VERIFY(edit());
-        CountingLoader second;
-        second.mark = QStringLiteral("again:");
+        CountingLoader second{QStringLiteral("again:")};
         AudioEngine& e = f.startCached(second.loader());
-        QTRY_COMPARE(titles(e), (QStringList{"read:e1.mp3", "again:edited.mp3"}));
+        QTRY_COMPARE(titles(e),
+                     (QStringList{"read:e1.mp3", "again:edited.mp3", "again:endless.mp3"}));
         f.engine.reset();
-        QCOMPARE(second.reads->load(), 1);
-    }
-
-    void aLengthNoStartWouldTakeIsNotKept() {
-        // Kept, it would cost every start the whole cache; left out, it costs its own read.
-        Fixture f;
-        firstRun(f, {"n1.mp3", "endless.mp3"});
-        CountingLoader second;
-        second.mark = QStringLiteral("again:");
-        AudioEngine& e = f.startCached(second.loader());
-        QTRY_COMPARE(titles(e), (QStringList{"read:n1.mp3", "again:endless.mp3"}));
-        f.engine.reset();
-        QCOMPARE(second.reads->load(), 1);
+        QCOMPARE(second.reads->load(), 2);
     }
 
     void theTechnicalLineIsInTheLanguageOfEachStart_data() { eitherWay(); }
@@ -427,8 +401,7 @@ private Q_SLOTS:
         for (int i = 0; i < 4000; ++i)
             names << QStringLiteral("%1 a track with a rather long name.mp3")
                          .arg(i, 4, 10, QLatin1Char('0'));
-        CountingLoader first;
-        first.mark = QStringLiteral("read:");
+        CountingLoader first{QStringLiteral("read:")};
         AudioEngine& e = f.startCached(first.loader());
         e.add(files(names));
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -452,10 +425,7 @@ private Q_SLOTS:
         CountingLoader second;
         AudioEngine& again = f.startCached(second.loader());
         QCOMPARE(titles(again), shown);
-        double total = 0;
-        for (const Track& t : again.playlist())
-            total += t.duration;
-        QCOMPARE(again.totalDuration(), total);
+        QCOMPARE(again.totalDuration(), durationSum(again));
         // A change makes the cache's entries from its file; they are written back whole.
         again.remove({again.playlist().at(10).id});
         f.engine.reset();
@@ -587,13 +557,12 @@ private Q_SLOTS:
         if (damage == "fifo") // nothing ever writes to it: opening it to read would wait forever
             QCOMPARE(::mkfifo(QFile::encodeName(f.cachePath()).constData(), 0600), 0);
 
-        CountingLoader second;
-        second.mark = QStringLiteral("again:");
+        CountingLoader second{QStringLiteral("again:")};
         AudioEngine& e = f.startCached(second.loader());
         QCOMPARE(e.playlist().size(), 3); // by their names until read
         QTRY_COMPARE(titles(e), (QStringList{"again:d1.mp3", "again:b2.mp3", "again:d3.mp3"}));
         QCOMPARE(second.reads->load(), 3);
-        QCOMPARE(e.playlist().at(1).artwork, pngCover(Qt::blue));
+        QCOMPARE(e.playlist().at(1).artwork, pngBytes(8, 8));
         f.engine.reset();
         QCOMPARE(f.stored(), storedBefore);
 

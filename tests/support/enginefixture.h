@@ -43,7 +43,6 @@ inline QList<QUrl> placeholderFiles(const QTemporaryDir& dir, const QStringList&
     return urls;
 }
 
-// An engine on fake players, a virtual clock and a private settings file.
 // The playlist's titles, in order.
 inline QStringList titles(const AudioEngine& engine) {
     QStringList list;
@@ -51,6 +50,16 @@ inline QStringList titles(const AudioEngine& engine) {
         list.append(t.title);
     return list;
 }
+
+// The playlist's lengths added up, track by track in order.
+inline double durationSum(const AudioEngine& engine) {
+    double total = 0;
+    for (const Track& t : engine.playlist())
+        total += t.duration;
+    return total;
+}
+
+// An engine on fake players, a virtual clock and a private settings file.
 
 struct EngineFixture {
     QTemporaryDir dir;
@@ -107,6 +116,13 @@ struct EngineFixture {
             list.append(Track(path, name, QString(), duration, {}, "MP3"));
         }
         return list;
+    }
+    // Started, with `tracks(names, duration)` as the playlist and the one at `row` playing.
+    AudioEngine& startPlaying(const QStringList& names, double duration = 180, int row = 0) {
+        AudioEngine& e = start();
+        e.setPlaylist(tracks(names, duration));
+        e.play(e.playlist().at(row));
+        return e;
     }
     std::shared_ptr<FakeFilePlayer> lastFile() const { return players.files.back(); }
     std::shared_ptr<FakeStreamPlayer> lastStream() const { return players.streams.back(); }

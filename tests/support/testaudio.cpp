@@ -3,46 +3,31 @@
 #include "engine/gstsupport.h"
 
 #include <QFile>
+#include <utility>
 
 namespace orvane::test {
 
+namespace {
+
+// Each format's file name extension and the encoding that writes it, in AudioFormat's order.
+constexpr std::pair<const char*, const char*> kFormats[] = {
+    {"wav", "audio/x-raw,format=S16LE ! wavenc"},
+    {"flac", "flacenc"},
+    {"mp3", "lamemp3enc target=bitrate bitrate=320 cbr=true"},
+    {"m4a", "avenc_aac ! mp4mux"},
+    {"aiff", "audio/x-raw,format=S16BE ! avmux_aiff"},
+};
+
+} // namespace
+
 QString extension(AudioFormat format) {
-    switch (format) {
-    case AudioFormat::Wav:
-        return QStringLiteral("wav");
-    case AudioFormat::Flac:
-        return QStringLiteral("flac");
-    case AudioFormat::Mp3:
-        return QStringLiteral("mp3");
-    case AudioFormat::M4a:
-        return QStringLiteral("m4a");
-    case AudioFormat::Aiff:
-        return QStringLiteral("aiff");
-    }
-    return {};
+    return QString::fromLatin1(kFormats[int(format)].first);
 }
 
 bool writeSine(const QString& path, AudioFormat format, double seconds, double frequency,
                double amplitude, QString* error, int channels) {
     gst::ensureInitialized();
-    const char* encoder = "";
-    switch (format) {
-    case AudioFormat::Wav:
-        encoder = "audio/x-raw,format=S16LE ! wavenc";
-        break;
-    case AudioFormat::Flac:
-        encoder = "flacenc";
-        break;
-    case AudioFormat::Mp3:
-        encoder = "lamemp3enc target=bitrate bitrate=320 cbr=true";
-        break;
-    case AudioFormat::M4a:
-        encoder = "avenc_aac ! mp4mux";
-        break;
-    case AudioFormat::Aiff:
-        encoder = "audio/x-raw,format=S16BE ! avmux_aiff";
-        break;
-    }
+    const char* encoder = kFormats[int(format)].second;
     const int buffers = int(seconds * 100 + 0.5); // 441 samples each
     const QString launch =
         QStringLiteral("audiotestsrc wave=sine freq=%1 volume=%2 num-buffers=%3 "

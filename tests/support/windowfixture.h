@@ -21,6 +21,14 @@ inline void clickRow(QListView* list, int row, bool twice = false) {
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
 }
 
+// The child of `parent` of type W (a button, a label) showing `text`, or null.
+template <class W> W* childWithText(const QObject* parent, const QString& text) {
+    for (W* child : parent->findChildren<W*>())
+        if (child->text() == text)
+            return child;
+    return nullptr;
+}
+
 // What the window's views need besides the engine: the settings they read (in English), the
 // appearance, and a catalog that answers nothing.
 struct ViewServices {
