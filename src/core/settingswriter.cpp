@@ -202,6 +202,10 @@ SettingsWriter::write(const std::vector<std::pair<QString, QVariant>>& batch) co
         return QSettings::AccessError;
     check.setAutoRemove(false); // it is the settings file now
     syncPath(QFile::encodeName(folder), O_RDONLY | O_DIRECTORY);
+    // Qt keeps one view of a settings file per process, shared by every QSettings on it, and
+    // looks at the file again only when one of them syncs: this process's readers see what
+    // was written from here on.
+    QSettings(fileName_, format_).sync();
     return QSettings::NoError;
 }
 
