@@ -222,7 +222,7 @@ int runWindow(const QString& dir, int count) {
     qint64 lastBeat = 0, longestGap = 0, listedAt = -1, readAt = -1;
     // The main thread's own CPU time in the longest gap: near the gap, the thread was busy;
     // far below it, it was ready but waited for a core (other processes, the readers).
-    qint64 lastCpu = threadCpuNs(), longestGapCpu = 0;
+    qint64 lastCpu = threadCpuNs(), longestGapCpu = 0, longestGapAt = 0;
     QTimer heartbeat;
     heartbeat.setTimerType(Qt::PreciseTimer);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
@@ -230,6 +230,7 @@ int runWindow(const QString& dir, int count) {
         if (now - lastBeat > longestGap) {
             longestGap = now - lastBeat;
             longestGapCpu = cpu - lastCpu;
+            longestGapAt = lastBeat;
         }
         lastBeat = now;
         lastCpu = cpu;
@@ -264,9 +265,9 @@ int runWindow(const QString& dir, int count) {
     const qint64 end = clock.nsecsElapsed();
     longestGap = std::max(longestGap, end - lastBeat);
     std::printf("window %s %d: listed in %.3f s, all read in %.3f s, longest main-thread stall "
-                "until then %.1f ms (%.1f ms of it on the CPU)\n",
+                "until then %.1f ms (%.1f ms of it on the CPU, from %.3f s)\n",
                 count > 0 ? "add" : "drop", expected, listedAt / 1e9, readAt / 1e9,
-                longestGap / 1e6, longestGapCpu / 1e6);
+                longestGap / 1e6, longestGapCpu / 1e6, longestGapAt / 1e9);
     return readAt >= 0 ? 0 : 1;
 }
 
