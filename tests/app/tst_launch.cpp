@@ -412,23 +412,8 @@ private Q_SLOTS:
         // A logout (SIGTERM), Ctrl+C in a terminal (SIGINT) or a closed terminal (SIGHUP) right
         // after an add, before the playlist's save was due: the process quits as Quit does,
         // and the file is stored.
-        const QString service = "org.mpris.MediaPlayer2.orvane";
-        auto call = [&](const QString& interface, const QString& method,
-                        const QVariantList& arguments = {}) {
-            QDBusMessage message = QDBusMessage::createMethodCall(
-                service, "/org/mpris/MediaPlayer2", interface, method);
-            message.setArguments(arguments);
-            return QDBusConnection::sessionBus().call(message);
-        };
-        auto title = [&] {
-            const QDBusMessage reply = call("org.freedesktop.DBus.Properties", "Get",
-                                            {"org.mpris.MediaPlayer2.Player", "Metadata"});
-            if (reply.arguments().isEmpty())
-                return QString();
-            return qdbus_cast<QVariantMap>(
-                       reply.arguments().first().value<QDBusVariant>().variant())
-                .value("xesam:title")
-                .toString();
+        auto title = [] {
+            return qdbus_cast<QVariantMap>(playerProperty("Metadata")).value("xesam:title").toString();
         };
         for (const auto& [signal, name] :
              {std::pair{SIGTERM, "term"}, std::pair{SIGINT, "int"}, std::pair{SIGHUP, "hup"}}) {
@@ -437,14 +422,7 @@ private Q_SLOTS:
             forgetSettings();
             QProcess running;
             start(running, {});
-            QVERIFY(QTest::qWaitFor(
-                [&] {
-                    return QDBusConnection::sessionBus()
-                        .interface()
-                        ->isServiceRegistered(service)
-                        .value();
-                },
-                60000));
+            QVERIFY(playerAppears());
             QCOMPARE(call("org.mpris.MediaPlayer2.Player", "OpenUri",
                           {QUrl::fromLocalFile(song).toString()})
                          .type(),
@@ -497,17 +475,9 @@ private Q_SLOTS:
 
         forgetSettings();
         QFile::remove(lockPath);
-        const QString service = "org.mpris.MediaPlayer2.orvane";
         QProcess running;
         start(running, {});
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return QDBusConnection::sessionBus()
-                    .interface()
-                    ->isServiceRegistered(service)
-                    .value();
-            },
-            60000));
+        QVERIFY(playerAppears());
         // Its lock file deleted: a later launch still hands its file to it and ends.
         const ino_t first = inode(lockPath);
         QVERIFY(first != 0);

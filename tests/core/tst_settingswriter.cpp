@@ -1,5 +1,6 @@
 // The settings writer on a disk that fills up: the file in place is always a whole one.
 #include "core/settingswriter.h"
+#include "support/child.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,21 +16,10 @@
 #include <unistd.h>
 
 using namespace orvane;
+using namespace orvane::test;
 
 class TestSettingsWriter : public QObject {
     Q_OBJECT
-
-    // Runs `step` in a child process and returns its exit status (-1: it did not exit).
-    template <typename Step> static int inChild(Step step) {
-        std::fflush(nullptr);
-        const pid_t pid = fork();
-        if (pid == 0)
-            _exit(step());
-        int status = 0;
-        if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-            return -1;
-        return WEXITSTATUS(status);
-    }
 
     static int failAt(int line) {
         std::fprintf(stderr, "the check at line %d failed\n", line);

@@ -2,6 +2,7 @@
 // without ever being lost, whatever stops the move.
 #include "engine/bookmark.h"
 #include "engine/playliststore.h"
+#include "support/child.h"
 
 #include <QFile>
 #include <QSettings>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 using namespace orvane;
+using namespace orvane::test;
 
 class TestPlaylistStore : public QObject {
     Q_OBJECT
@@ -51,18 +53,6 @@ class TestPlaylistStore : public QObject {
             return PlaylistStore::decode(QSettings(path, QSettings::IniFormat).value(PlaylistStore::key));
         }
     };
-
-    // Runs `step` in a child process and returns its exit status (-1: it did not exit).
-    template <typename Step>
-    static int inChild(Step step) {
-        const pid_t pid = fork();
-        if (pid == 0)
-            _exit(step());
-        int status = 0;
-        if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-            return -1;
-        return WEXITSTATUS(status);
-    }
 
 private Q_SLOTS:
     void anOlderListMovesOverOnceEvenWhenKilledMidway() {
