@@ -160,7 +160,7 @@ private Q_SLOTS:
         QVERIFY(!raised && !quitAsked);
     }
 
-    void propertiesMeanWhatTheSpecificationSays() {
+    void propertiesMeanWhatMprisSays() {
         EngineFixture f;
         AudioEngine& e = f.start();
         QTemporaryDir cache;
