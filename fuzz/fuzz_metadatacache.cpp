@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!entry)
             continue;
         if (!std::isfinite(entry->duration) || entry->duration < 0 ||
-            entry->duration > Track::maxDuration || entry->stamp.size < 0 ||
+            entry->duration > orvane::Track::maxDuration || entry->stamp.size < 0 ||
             entry->info != entry->technical.line(QStringLiteral("en")) ||
             (entry->coverMissing && !entry->artwork.isEmpty()))
             std::abort();
