@@ -39,19 +39,13 @@ void syncToDisk(const QString& path) {
     }
 }
 
-// Whether QSettings may open `path`: a regular file or nothing yet. Anything else (a FIFO, say)
-// could block the opening for good; such a file is not read.
-bool mayOpen(const QString& path) {
-    struct stat st {};
-    return ::stat(encodeFileName(path).constData(), &st) != 0 || S_ISREG(st.st_mode);
-}
-
 } // namespace
 
 const QString PlaylistStore::key = QStringLiteral("playlistBookmarks");
 
 bool PlaylistStore::mayOpen(const QString& path) {
-    return orvane::mayOpen(path);
+    struct stat st {};
+    return ::stat(encodeFileName(path).constData(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
 QString PlaylistStore::pathBeside(const QString& settingsPath) {

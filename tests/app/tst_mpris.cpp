@@ -60,6 +60,16 @@ private:
     std::function<void(const QVariantMap&)> fn_;
 };
 
+// An engine on fakes publishing through the media controls, covers in a folder of its own.
+struct Published {
+    EngineFixture f;
+    AudioEngine& e = f.start();
+    QTemporaryDir cache;
+    MprisService mpris{&e, {}, cache.path()};
+    Published() { e.setNowPlayingPublisher(&mpris); }
+    ~Published() { e.setNowPlayingPublisher(nullptr); }
+};
+
 class TestMpris : public QObject {
     Q_OBJECT
 
@@ -161,12 +171,10 @@ private Q_SLOTS:
     }
 
     void propertiesMeanWhatMprisSays() {
-        EngineFixture f;
-        AudioEngine& e = f.start();
-        QTemporaryDir cache;
-        MprisService mpris(&e, {}, cache.path());
-        e.setNowPlayingPublisher(&mpris);
-        QVERIFY(mpris.start());
+        Published p;
+        EngineFixture& f = p.f;
+        AudioEngine& e = p.e;
+        QVERIFY(p.mpris.start());
         // A second connection listens as a desktop's media widget would.
         QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "w");
         QVERIFY(other.isConnected());
@@ -240,12 +248,10 @@ private Q_SLOTS:
     }
 
     void aFileClaimingWeeksHasASaneLength() {
-        EngineFixture f;
-        AudioEngine& e = f.start();
-        QTemporaryDir cache;
-        MprisService mpris(&e, {}, cache.path());
-        e.setNowPlayingPublisher(&mpris);
-        QVERIFY(mpris.start());
+        Published p;
+        EngineFixture& f = p.f;
+        AudioEngine& e = p.e;
+        QVERIFY(p.mpris.start());
         // Its header claims 3.5 years, and so does its player: the length is held to a week.
         const QString path = f.dir.filePath("years.mp3");
         QString error;
