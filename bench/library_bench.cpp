@@ -223,6 +223,9 @@ int runWindow(const QString& dir, int count) {
     // The main thread's own CPU time in the longest gap: near the gap, the thread was busy;
     // far below it, it was ready but waited for a core (other processes, the readers).
     qint64 lastCpu = threadCpuNs(), longestGapCpu = 0, longestGapAt = 0;
+    // The most CPU the main thread spent between two beats, wherever it was: the longest step it
+    // took, which a loaded machine only stretches, never hides.
+    qint64 busiestStepCpu = 0, busiestStepAt = 0;
     QTimer heartbeat;
     heartbeat.setTimerType(Qt::PreciseTimer);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
@@ -231,6 +234,10 @@ int runWindow(const QString& dir, int count) {
             longestGap = now - lastBeat;
             longestGapCpu = cpu - lastCpu;
             longestGapAt = lastBeat;
+        }
+        if (cpu - lastCpu > busiestStepCpu) {
+            busiestStepCpu = cpu - lastCpu;
+            busiestStepAt = lastBeat;
         }
         lastBeat = now;
         lastCpu = cpu;
@@ -254,6 +261,8 @@ int runWindow(const QString& dir, int count) {
     });
     readCheck.start(50);
     clock.restart();
+    timespec started{}; // for lining the figures up with a profiler's monotonic timestamps
+    clock_gettime(CLOCK_MONOTONIC, &started);
     heartbeat.start(10);
     if (count > 0)
         engine.add(urls);
@@ -265,9 +274,11 @@ int runWindow(const QString& dir, int count) {
     const qint64 end = clock.nsecsElapsed();
     longestGap = std::max(longestGap, end - lastBeat);
     std::printf("window %s %d: listed in %.3f s, all read in %.3f s, longest main-thread stall "
-                "until then %.1f ms (%.1f ms of it on the CPU, from %.3f s)\n",
+                "until then %.1f ms (%.1f ms of it on the CPU, from %.3f s; monotonic start "
+                "%ld.%09ld); busiest step %.1f ms on the CPU from %.3f s\n",
                 count > 0 ? "add" : "drop", expected, listedAt / 1e9, readAt / 1e9,
-                longestGap / 1e6, longestGapCpu / 1e6, longestGapAt / 1e9);
+                longestGap / 1e6, longestGapCpu / 1e6, longestGapAt / 1e9, long(started.tv_sec),
+                started.tv_nsec, busiestStepCpu / 1e6, busiestStepAt / 1e9);
     return readAt >= 0 ? 0 : 1;
 }
 
