@@ -210,6 +210,9 @@ void AudioEngine::add(const QList<QUrl>& urls, bool startPlaying) {
     task->startPlaying = startPlaying;
     task->lang = lang();
     task->items.reserve(urls.size());
+    // Room for every row now, while nothing is in it: growing the list as rows arrive would
+    // move all of them to fresh memory at each doubling, in one step of the main thread.
+    playlist_.reserve(playlist_.size() + urls.size());
     // What an open from outside plays first is announced with its tags: the first few are
     // read at once.
     const bool listFirst = urls.size() > kListFirstAbove;
@@ -484,6 +487,10 @@ void AudioEngine::appendLoaded(AddTask& task) {
     if (!task.first)
         task.first = track;
     if (loaded.unread) {
+        if (task.unreadItems.isEmpty()) { // the same reason: room for the rest of the pass
+            task.unreadItems.reserve(task.items.size() - task.next + 1);
+            task.unreadRows.reserve(task.items.size() - task.next + 1);
+        }
         task.unreadItems.append({item.url, {}, false, false, std::nullopt});
         task.unreadRows.append({*track.bookmark, track.id, playlist_.size(), std::nullopt});
     }
