@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -175,6 +176,13 @@ struct AudioEngine::Wakeup {
             },
             Qt::QueuedConnection);
     }
+    // Runs `f` on the main thread, unless the engine is gone by then.
+    void deliver(std::function<void(AudioEngine*)> f) {
+        const std::lock_guard lock(mutex);
+        if (engine)
+            QMetaObject::invokeMethod(
+                engine, [e = engine, f = std::move(f)] { f(e); }, Qt::QueuedConnection);
+    }
 };
 
 std::unique_ptr<QThreadPool> AudioEngine::makeReaderPool() {
@@ -183,6 +191,39 @@ std::unique_ptr<QThreadPool> AudioEngine::makeReaderPool() {
     pool->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     pool->setExpiryTimeout(10000);
     return pool;
+}
+
+void AudioEngine::readCurrentCover() {
+    if (!currentArtwork_.isEmpty()) {
+        Q_EMIT objectWillChange();
+        currentArtwork_.clear();
+        Q_EMIT currentArtworkChanged();
+    }
+    const std::optional<Track> track = currentTrack();
+    if (!track || track->artwork.isEmpty())
+        return; // no cover when the file was read
+    // Read on a thread of its own, never here (a 5 MB picture takes tens of milliseconds), and
+    // not on the readers' pool, whose threads a long add keeps busy.
+    if (!coverPool_) {
+        coverPool_ = std::make_unique<QThreadPool>();
+        coverPool_->setObjectName(QStringLiteral("orvane-cover"));
+        coverPool_->setMaxThreadCount(1);
+        coverPool_->setExpiryTimeout(5000);
+    }
+    coverPool_->clear(); // a cover not read yet is no longer wanted
+    coverPool_->start([id = track->id, path = track->path(), wakeup = wakeup_] {
+        QByteArray cover = Track::loadCover(path);
+        if (cover.isEmpty())
+            return;
+        wakeup->deliver([id, cover = std::move(cover)](AudioEngine* e) {
+            if (e->currentID_ != id)
+                return; // another track became current meanwhile
+            Q_EMIT e->objectWillChange();
+            e->currentArtwork_ = cover;
+            Q_EMIT e->currentArtworkChanged();
+            e->updateNowPlaying();
+        });
+    });
 }
 
 void AudioEngine::startReaders() {
@@ -202,6 +243,9 @@ void AudioEngine::stopReaders() {
         wakeup_->engine = nullptr;
     }
     cancelAddTasks();
+    if (coverPool_)
+        coverPool_->clear();
+    coverPool_.reset(); // waits for a cover read in flight
     ownPool_.reset(); // waits for the reads in flight; the rest were cancelled
 }
 

@@ -474,9 +474,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("damage");
         QTest::addColumn<bool>("readAhead");
         for (const bool ahead : {false, true}) {
-            for (const char* damage : {"missing", "truncated", "garbage", "version", "count",
-                                       "cover", "large", "fifo", "bit", "huge length",
-                                       "no length"})
+            for (const char* damage : {"missing", "truncated", "garbage", "older version",
+                                       "newer version", "count", "cover", "big cover", "large",
+                                       "fifo", "bit", "huge length", "no length"})
                 QTest::addRow("%s%s", damage, ahead ? ", read ahead" : "") << damage << ahead;
         }
     }
@@ -513,8 +513,20 @@ private Q_SLOTS:
             bad = good;
             for (qsizetype i = 12; i < bad.size(); i += 3)
                 bad[i] = char(bad[i] ^ 0x5a);
-        } else if (damage == "version") {
-            bad.replace(0, 8, header(MetadataCache::formatVersion + 1));
+        } else if (damage.endsWith("version")) {
+            // An older file held whole covers where thumbnails are now.
+            bad.replace(0, 8, header(MetadataCache::formatVersion +
+                                     (damage == "older version" ? -1 : 1)));
+            seal();
+        } else if (damage == "big cover") {
+            // A whole picture where a thumbnail belongs.
+            const QByteArray cover = pngBytes(8, 8);
+            const qsizetype at = bad.indexOf(cover);
+            QVERIFY(at > 8);
+            const QByteArray big(Track::maxThumbnailBytes + 1, 'x');
+            QByteArray size(4, Qt::Uninitialized);
+            qToBigEndian(quint32(big.size()), size.data());
+            bad.replace(at - 4, 4 + cover.size(), size + big);
             seal();
         } else if (damage == "count") {
             QDataStream out(&bad, QIODevice::WriteOnly);
