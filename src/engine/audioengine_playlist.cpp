@@ -445,6 +445,14 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
     // From here on a reader's new result asks for another pass (the exchange also makes the
     // results it announced visible here).
     task->wakeQueued.exchange(false, std::memory_order_acq_rel);
+    // Files opened from outside (a launch's hand-over, the desktop's open-with) come as one
+    // block in their order: an open waits until the opens before it have appended all theirs.
+    if (task->startPlaying) {
+        const auto it = std::find_if(addTasks_.begin(), addTasks_.end(),
+                                     [](const auto& t) { return t->startPlaying; });
+        if (it != addTasks_.end() && *it != task)
+            return; // drained when the one before it is done
+    }
     // Appends happen here, on the main thread, one by one in the order of the list; a pass
     // stops after a few milliseconds so the window keeps drawing while thousands arrive.
     QElapsedTimer pass;
@@ -468,6 +476,16 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
         return; // more to come
     const std::shared_ptr<AddTask> keep = task;
     std::erase(addTasks_, task);
+    if (keep->startPlaying) {
+        // The next open from outside, which may have waited with everything read.
+        const auto it = std::find_if(addTasks_.begin(), addTasks_.end(),
+                                     [](const auto& t) { return t->startPlaying; });
+        if (it != addTasks_.end())
+            QTimer::singleShot(0, this, [this, weak = std::weak_ptr<AddTask>(*it)] {
+                if (const auto t = weak.lock())
+                    drainAddTask(t);
+            });
+    }
     if (keep->restoring)
         store_->restored();
     if (keep->startPlaying && keep->first) {
