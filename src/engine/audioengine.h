@@ -359,6 +359,7 @@ private:
     std::unique_ptr<TimerHandle> refreshTimer_;
     // Rows a start showed, whose files are looked at (or read) once the window has appeared.
     QList<RereadRow> restoredChecks_, restoredReads_;
+    qsizetype restoredNext_ = 0; // the next row of the first of them not empty
     std::unique_ptr<TimerHandle> checkTimer_;
     bool refreshedCurrent_ = false;
     QSet<QUuid> refreshRemovals_; // rows read again that are to go

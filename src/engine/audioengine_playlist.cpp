@@ -43,6 +43,8 @@ constexpr qsizetype kReadRun = 8;
 constexpr qsizetype kListFirstAbove = 200;
 // How long after a start has shown its stored list its files are looked at, in seconds.
 constexpr double kCheckDelay = 0.3;
+// Rows of a start handed to the readers per pass of the event loop (a millisecond or two).
+constexpr qsizetype kCheckSlice = 20000;
 
 // Reading yields to the window: a reader thread runs a little nicer than the rest.
 void lowerThreadPriority() {
@@ -285,18 +287,29 @@ void AudioEngine::saveNow() {
 
 void AudioEngine::checkRestored() {
     checkTimer_.reset();
-    for (QList<RereadRow>* rows : {&restoredChecks_, &restoredReads_}) {
-        if (rows->isEmpty())
-            continue;
-        auto task = std::make_shared<AddTask>();
-        task->lang = lang();
-        task->items.reserve(rows->size());
-        for (const RereadRow& r : std::as_const(*rows))
-            task->items.append({{}, r.bookmark, true, false, r.unlessStamp});
-        task->replaces = std::exchange(*rows, {});
-        addTasks_.push_back(task);
-        runAddTask(task);
+    // A slice of rows per pass of the event loop, each slice a task of its own: however long
+    // the list, no step here walks all of it. The cached rows' checks first, then the reads.
+    QList<RereadRow>* rows = !restoredChecks_.isEmpty() ? &restoredChecks_ : &restoredReads_;
+    if (rows->isEmpty())
+        return;
+    const qsizetype from = restoredNext_;
+    const qsizetype n = std::min(rows->size() - from, kCheckSlice);
+    auto task = std::make_shared<AddTask>();
+    task->lang = lang();
+    task->replaces = rows->mid(from, n);
+    task->items.reserve(n);
+    for (const RereadRow& r : std::as_const(task->replaces))
+        task->items.append({{}, r.bookmark, true, false, r.unlessStamp});
+    restoredNext_ = from + n;
+    if (restoredNext_ == rows->size()) {
+        restoredNext_ = 0;
+        // Let go on the pool: a million rows take a while to free.
+        pool_->start([done = std::exchange(*rows, {})]() mutable { done.clear(); });
     }
+    addTasks_.push_back(task);
+    runAddTask(task);
+    if (!restoredChecks_.isEmpty() || !restoredReads_.isEmpty())
+        QTimer::singleShot(0, this, [this] { checkRestored(); });
 }
 
 void AudioEngine::restorePlaylist() {
