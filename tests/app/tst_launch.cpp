@@ -221,14 +221,14 @@ private Q_SLOTS:
         QCOMPARE(storedNames().mid(3), (QStringList{"A.wav", "new\nline.wav", "B.wav", "C.wav"}));
         QCOMPARE(running.state(), QProcess::Running);
 
-        // Many launches at once, two or three files each: each launch's files stay together,
-        // in the order given, whatever the order the launches are taken in.
-        constexpr int kLaunches = 40;
+        // Many launches at once, several files each: each launch's files stay together, in
+        // the order given, whatever the order the launches are taken in.
+        constexpr int kLaunches = 30, kFiles = 10;
         std::vector<QStringList> given(kLaunches);
         std::vector<std::unique_ptr<QProcess>> launches;
         QStringList paths;
         for (int i = 0; i < kLaunches; ++i) {
-            for (int j = 0; j < 2 + i % 2; ++j) {
+            for (int j = 0; j < kFiles; ++j) {
                 const QString name = QStringLiteral("L%1-%2.wav").arg(i).arg(j);
                 QVERIFY(QFile::copy(wav("A.wav"), dir_.filePath(name)));
                 given[size_t(i)].append(name);
@@ -246,7 +246,7 @@ private Q_SLOTS:
                                     60000));
             QCOMPARE(launch->exitCode(), 0);
         }
-        const qsizetype total = 7 + 5 * kLaunches / 2;
+        const qsizetype total = 7 + kLaunches * kFiles;
         QVERIFY(QTest::qWaitFor([&] { return storedNames().size() == total; }, 60000));
         const QStringList names = storedNames();
         for (const QStringList& launch : given) {
