@@ -9,6 +9,18 @@
 //                                            repeated) added as the open dialog does; reports
 //                                            the longest gap of a 10 ms main-thread heartbeat
 //                                            and the time until all are listed
+//   library_bench covers DIR TEMPLATE COUNT  resident memory with COUNT tracks each with a
+//                                            distinct 2-5 MB cover (copies of TEMPLATE, made
+//                                            once in DIR: about COUNT x 3.5 MB of disk): after
+//                                            the add, after 50 of them were made current in
+//                                            turn, and after a restart from the metadata cache
+//                                            (with how many files that start read again)
+//   library_bench unmounted COUNT            a start of the whole application (window shown)
+//                                            whose stored playlist holds COUNT entries on a
+//                                            volume not mounted now, all in the metadata cache
+//                                            from when it was: the longest gap of a 10 ms
+//                                            main-thread heartbeat from start until 3 s after
+//                                            the window appeared
 //   library_bench audacious DIR COUNT        the same for a running Audacious (on this session
 //                                            bus), seen from outside: the longest gap between
 //                                            answers to media-control calls made every 10 ms,
@@ -18,6 +30,8 @@
 #include "engine/bookmark.h"
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
+#include "engine/metadatacache.h"
+#include "engine/playlistrestore.h"
 #include "engine/playliststore.h"
 #include "ui/contentview.h"
 #include "ui/mainwindow.h"
@@ -42,7 +56,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <ctime>
 
 using namespace orvane;
@@ -106,6 +123,140 @@ int makeCorpus(const QString& dir, const QString& templ, int count) {
     }
     std::printf("corpus: %d files, cover %lld bytes\n", count,
                 static_cast<long long>(cover.size()));
+    return 0;
+}
+
+long rssKb() {
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return 0;
+}
+
+// Random noise as a JPEG `side` pixels square: noise hardly compresses, so its size follows its
+// area (1500, 1950 and 2350 pixels give about 2, 3.5 and 5 MB).
+QByteArray bigNoiseJpeg(int side, quint32 seed) {
+    QImage image(side, side, QImage::Format_RGB32);
+    QRandomGenerator rng(seed);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            image.setPixel(x, y, rng.generate() | 0xff000000);
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 90);
+    return out;
+}
+
+// COUNT copies of TEMPLATE, each with a cover of its own: one of three big noise pictures
+// made distinct by a comment segment naming the file (distinct bytes: no two tracks share a
+// cover), the same size every run.
+QStringList makeCoverCorpus(const QString& dir, const QString& templ, int count) {
+    QDir().mkpath(dir);
+    QList<QByteArray> bases;
+    QStringList files;
+    for (int i = 0; i < count; ++i) {
+        const QString path =
+            QDir(dir).filePath(QStringLiteral("cover%1.mp3").arg(i, 5, 10, QLatin1Char('0')));
+        files.append(path);
+        if (QFileInfo(path).size() > 1'500'000)
+            continue; // made by an earlier run
+        if (bases.isEmpty())
+            for (int side : {1500, 1950, 2350})
+                bases.append(bigNoiseJpeg(side, quint32(side)));
+        const QByteArray tag = QStringLiteral("cover %1").arg(i).toLatin1();
+        QByteArray comment("\xff\xfe", 2);
+        comment.append(char((tag.size() + 2) >> 8)).append(char((tag.size() + 2) & 0xff));
+        comment.append(tag);
+        QByteArray cover = bases.at(i % 3);
+        cover.insert(2, comment); // after the start-of-image marker
+        QFile::remove(path);
+        QFile::copy(templ, path);
+        TagLib::MPEG::File f(QFile::encodeName(path).constData());
+        TagLib::ID3v2::Tag* tag3 = f.ID3v2Tag(true);
+        tag3->setTitle(TagLib::String(QStringLiteral("Song %1").arg(i).toStdString()));
+        tag3->setArtist(TagLib::String("Bench Band"));
+        auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
+        frame->setMimeType("image/jpeg");
+        frame->setPicture(TagLib::ByteVector(cover.constData(), uint(cover.size())));
+        tag3->addFrame(frame);
+        f.save(TagLib::MPEG::File::ID3v2);
+    }
+    return files;
+}
+
+int runCovers(const QString& dir, const QString& templ, int count) {
+    const QStringList files = makeCoverCorpus(dir, templ, count);
+    std::printf("covers: %d files, %.1f MB on disk\n", count, [&] {
+        qint64 total = 0;
+        for (const QString& f : files)
+            total += QFileInfo(f).size();
+        return total / 1e6;
+    }());
+    QTemporaryDir settingsDir;
+    const QString settingsPath = settingsDir.filePath("bench.ini");
+    const QString cachePath = settingsDir.filePath("playlist-metadata");
+    SystemClock clock;
+    GstPlayerFactory players;
+    auto reads = std::make_shared<std::atomic<int>>(0);
+    // Thumbnails as the application makes them for a screen of device pixel ratio 1.
+    const TrackLoader counting = [reads](const QUrl& url, const QString& lang) {
+        reads->fetch_add(1);
+        return Track::load(url, lang, Track::thumbnailSideFor(1));
+    };
+    const long before = rssKb();
+    auto runUntil = [](const std::function<bool()>& done, int ms) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        return done();
+    };
+    {
+        QSettings settings(settingsPath, QSettings::IniFormat);
+        EngineServices services{&clock, &players, &settings, nullptr, nullptr, counting, {}, {}};
+        services.metadataCachePath = cachePath;
+        AudioEngine engine(services);
+        QList<QUrl> urls;
+        for (const QString& f : files)
+            urls.append(QUrl::fromLocalFile(f));
+        QElapsedTimer timer;
+        timer.start();
+        engine.add(urls);
+        if (!runUntil([&] { return engine.playlist().size() == count && reads->load() == count; },
+                      3'600'000))
+            return 1;
+        const double addSeconds = timer.nsecsElapsed() / 1e9;
+        qint64 thumbnails = 0;
+        for (const Track& t : engine.playlist())
+            thumbnails += t.artwork.size();
+        std::printf("covers: %d added in %.1f s, thumbnails %.1f MB, RSS %.1f MB (%.1f MB at "
+                    "start)\n",
+                    count, addSeconds, thumbnails / 1e6, rssKb() / 1024.0, before / 1024.0);
+        const int current = std::min(count, 50);
+        for (int i = 0; i < current; ++i) {
+            engine.play(engine.playlist().at(i));
+            runUntil([&] { return !engine.currentArtwork().isEmpty(); }, 30000);
+        }
+        std::printf("covers: %d made current in turn, RSS %.1f MB\n", current, rssKb() / 1024.0);
+    } // written: the list and the metadata cache
+    reads->store(0);
+    {
+        QSettings settings(settingsPath, QSettings::IniFormat);
+        EngineServices services{&clock, &players, &settings, nullptr, nullptr, counting, {}, {}};
+        services.metadataCachePath = cachePath;
+        AudioEngine engine(services);
+        runUntil([&] { return false; }, 3000); // the look at the files after start
+        std::printf("covers: restart from a cache of %.1f MB: %lld rows, %d files read again, "
+                    "RSS %.1f MB\n",
+                    QFileInfo(cachePath).size() / 1e6,
+                    static_cast<long long>(engine.playlist().size()), reads->load(),
+                    rssKb() / 1024.0);
+    }
+    std::printf("covers: peak RSS %.1f MB\n", peakRssKb() / 1024.0);
     return 0;
 }
 
@@ -282,6 +433,75 @@ int runWindow(const QString& dir, int count) {
     return readAt >= 0 ? 0 : 1;
 }
 
+int runUnmounted(int count) {
+    QTemporaryDir home;
+    const QString settingsPath = home.filePath("bench.ini");
+    const QString cachePath = home.filePath("playlist-metadata");
+    {
+        // What a start finds: the list, and the cache written when the volume was there.
+        QList<QByteArray> bookmarks;
+        bookmarks.reserve(count);
+        MetadataCache cache(cachePath, QStringLiteral("en"));
+        for (int i = 0; i < count; ++i) {
+            const QByteArray path = QStringLiteral("/media/orvane-absent-volume/%1/track%2.mp3")
+                                        .arg(i / 12)
+                                        .arg(i)
+                                        .toUtf8();
+            const QByteArray bookmark = QByteArray("ORVB\x01", 5) + path;
+            bookmarks.append(bookmark);
+            Track track(QString::fromUtf8(path), QStringLiteral("Song %1").arg(i),
+                        QStringLiteral("Bench Band"), 180, {}, {});
+            track.technical.type = QStringLiteral("MP3");
+            FileStamp stamp;
+            stamp.size = 4'000'000;
+            stamp.inode = quint64(i) + 1;
+            cache.put(bookmark, stamp, track);
+        }
+        cache.retain(bookmarks);
+        cache.save();
+        cache.waitForWrites();
+        QSettings list(PlaylistStore::pathBeside(settingsPath), QSettings::IniFormat);
+        list.setValue(PlaylistStore::key, PlaylistStore::encode(bookmarks));
+        list.sync();
+    }
+    std::printf("unmounted %d: cache %.1f MB\n", count, QFileInfo(cachePath).size() / 1e6);
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastBeat = 0, longestGap = 0, longestGapAt = 0, shownAt = -1;
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (now - lastBeat > longestGap) {
+            longestGap = now - lastBeat;
+            longestGapAt = lastBeat;
+        }
+        lastBeat = now;
+    });
+    heartbeat.start(10);
+    PlaylistRestore restore(PlaylistStore::pathBeside(settingsPath), settingsPath, cachePath);
+    auto settings = std::make_unique<QSettings>(settingsPath, QSettings::IniFormat);
+    settings->setValue("appLanguage", "en");
+    OrvaneApp orvane(std::move(settings), nullptr, &restore);
+    orvane.start(true);
+    const qint64 startedAt = clock.nsecsElapsed(); // before the event loop, as main() does
+    lastBeat = startedAt;
+    while (clock.elapsed() < 120000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (shownAt < 0 && orvane.mainWindow().isVisible())
+            shownAt = clock.nsecsElapsed();
+        if (shownAt >= 0 && clock.nsecsElapsed() - shownAt > 3'000'000'000)
+            break;
+    }
+    heartbeat.stop();
+    std::printf("unmounted %d: start (list shown) %.3f s, %lld rows, longest main-thread stall "
+                "after it %.1f ms (from %.3f s), peak RSS %.1f MB\n",
+                count, startedAt / 1e9, static_cast<long long>(orvane.engine().playlist().size()),
+                longestGap / 1e6, longestGapAt / 1e9, peakRssKb() / 1024.0);
+    return 0;
+}
+
 int runAudacious(const QString& dir, int count) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     auto call = [&](const QString& method, const QVariantList& args = {}) {
@@ -344,6 +564,10 @@ int main(int argc, char* argv[]) {
         return runWindow(args.at(2), args.size() > 3 ? args.at(3).toInt() : 0);
     if (args.size() >= 5 && args.at(1) == "corpus")
         return makeCorpus(args.at(2), args.at(3), args.at(4).toInt());
+    if (args.size() >= 3 && args.at(1) == "unmounted")
+        return runUnmounted(args.at(2).toInt());
+    if (args.size() >= 5 && args.at(1) == "covers")
+        return runCovers(args.at(2), args.at(3), args.at(4).toInt());
     if (args.size() >= 3 && args.at(1) == "floor")
         return floorLoop(args.at(2));
     if (args.size() >= 3 && (args.at(1) == "ingest" || args.at(1) == "restore"))

@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!std::isfinite(entry->duration) || entry->duration < 0 ||
             entry->duration > orvane::Track::maxDuration || entry->stamp.size < 0 ||
             entry->info != entry->technical.line(QStringLiteral("en")) ||
-            (entry->coverMissing && !entry->artwork.isEmpty()))
+            (entry->coverMissing && !entry->artwork.isEmpty()) ||
+            entry->artwork.size() > orvane::Track::maxThumbnailBytes)
             std::abort();
         MetadataCache::track(*entry, bookmark, {});
     }

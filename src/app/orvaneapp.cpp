@@ -27,13 +27,27 @@
 #include <QApplication>
 #include <QDir>
 #include <QNetworkAccessManager>
+#include <QScreen>
 #include <QSessionManager>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <algorithm>
 
 namespace orvane {
+
+namespace {
+
+// The rows' cover thumbnails are made for the sharpest screen there is at start.
+int thumbnailSide() {
+    double ratio = 1;
+    for (const QScreen* screen : QGuiApplication::screens())
+        ratio = std::max(ratio, screen->devicePixelRatio());
+    return Track::thumbnailSideFor(ratio);
+}
+
+} // namespace
 
 OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
                      PlaylistRestore* restore, QObject* parent)
@@ -64,7 +78,8 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
                        restore ? restore->cachePath() : metadataCachePath(),
                        writer_.get(),
                        restore,
-                       playlistWriter_.get()});
+                       playlistWriter_.get(),
+                       thumbnailSide()});
     toast_ = std::make_unique<NowPlayingToast>(clock_.get(), preferences_.get(), theme_.get());
     engine_->setAnnouncer(toast_.get());
 

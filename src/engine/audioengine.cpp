@@ -42,7 +42,9 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
                                              playlist_);
     language_ = currentLang(settings);
     if (!services_.loader)
-        services_.loader = &Track::load;
+        services_.loader = [side = services_.thumbnailSide](const QUrl& url, const QString& l) {
+            return Track::load(url, l, side);
+        };
     levels_ = QList<double>(levelCount, 0.05);
     artworkCache_ = makeArtworkCache();
     startReaders();
@@ -99,7 +101,10 @@ void AudioEngine::recountTotalDuration() {
 }
 
 void AudioEngine::setCurrentID(const QUuid& id) {
+    const bool changed = id != currentID_;
     ORVANE_PUBLISH(currentID_, id, currentIDChanged);
+    if (changed)
+        readCurrentCover();
 }
 
 void AudioEngine::setProgress(double progress) {
@@ -239,7 +244,8 @@ void AudioEngine::updateNowPlaying() {
         info.trackNumber = track->trackNumber;
         info.duration = track->duration;
         info.elapsed = progress_;
-        info.artwork = track->artwork;
+        // The full cover once it is read; the row's thumbnail until then.
+        info.artwork = currentArtwork_.isEmpty() ? track->artwork : currentArtwork_;
     } else if (const auto station = currentStation()) {
         info.kind = NowPlayingInfo::Kind::Station;
         info.itemId = station->id.toString(QUuid::WithoutBraces);

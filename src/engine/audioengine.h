@@ -68,6 +68,9 @@ struct EngineServices {
     // Where the playlist is written (a settings file of its own); optional: the engine then
     // makes its own writer on PlaylistStore::pathBeside(the settings file).
     SettingsWriter* playlistWriter = nullptr;
+    // The side of the rows' cover thumbnails in pixels, for the screens' device pixel ratio
+    // (Track::thumbnailSideFor); used by the default loader.
+    int thumbnailSide = Track::thumbnailSide;
 };
 
 // The one model object: playlist, stations, transport state, volume, level bars and both
@@ -78,6 +81,7 @@ class AudioEngine : public QObject {
     Q_PROPERTY(orvane::PlayerMode mode READ mode WRITE setMode NOTIFY modeChanged)
     Q_PROPERTY(QList<orvane::Track> playlist READ playlist WRITE setPlaylist NOTIFY playlistChanged)
     Q_PROPERTY(QUuid currentID READ currentID NOTIFY currentIDChanged)
+    Q_PROPERTY(QByteArray currentArtwork READ currentArtwork NOTIFY currentArtworkChanged)
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
     Q_PROPERTY(
         QList<orvane::RadioStation> stations READ stations WRITE setStations NOTIFY stationsChanged)
@@ -105,6 +109,10 @@ public:
     const QList<Track>& playlist() const { return playlist_; }
     void setPlaylist(QList<Track> playlist); // saves
     QUuid currentID() const { return currentID_; }
+    // The current track's cover at full size (encoded), read again from its file on a thread
+    // of its own each time a track becomes current; empty until it is read, when the file has
+    // none and while no track is current. Rows keep only a thumbnail (Track::artwork).
+    const QByteArray& currentArtwork() const { return currentArtwork_; }
     double progress() const { return progress_; }
     const QList<RadioStation>& stations() const { return stations_; }
     void setStations(QList<RadioStation> stations); // saves
@@ -198,6 +206,7 @@ Q_SIGNALS:
     void modeChanged();
     void playlistChanged();
     void currentIDChanged();
+    void currentArtworkChanged();
     void progressChanged();
     void stationsChanged();
     void currentStationIDChanged();
@@ -220,6 +229,8 @@ private:
     };
 
     void setCurrentID(const QUuid& id);
+    // Drops the previous track's full cover and starts the read of the new current track's.
+    void readCurrentCover();
     void setProgress(double progress);
     void setCurrentStationID(const QUuid& id);
     void setRadioStatus(const QString& status);
@@ -298,6 +309,7 @@ private:
     double totalDuration_ = 0;           // the sum of the playlist's durations, in its order
     mutable qsizetype currentHint_ = -1; // where currentID_ was last found in the playlist
     QUuid currentID_;
+    QByteArray currentArtwork_;
     double progress_ = 0;
     QList<RadioStation> stations_;
     QUuid currentStationID_;
@@ -338,6 +350,7 @@ private:
     QThreadPool* pool_ = nullptr;
     struct Wakeup;
     std::shared_ptr<Wakeup> wakeup_; // how readers reach the engine while it exists
+    std::unique_ptr<QThreadPool> coverPool_; // reads the current track's full cover
     // The stored list and the metadata cache; after the players' fields, before nothing that
     // it outlives: its destructor writes what is due.
     std::unique_ptr<PlaylistStore> store_;
@@ -346,6 +359,7 @@ private:
     std::unique_ptr<TimerHandle> refreshTimer_;
     // Rows a start showed, whose files are looked at (or read) once the window has appeared.
     QList<RereadRow> restoredChecks_, restoredReads_;
+    qsizetype restoredNext_ = 0; // the next row of the first of them not empty
     std::unique_ptr<TimerHandle> checkTimer_;
     bool refreshedCurrent_ = false;
     QSet<QUuid> refreshRemovals_; // rows read again that are to go

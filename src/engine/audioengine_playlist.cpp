@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,8 @@ constexpr qsizetype kReadRun = 8;
 constexpr qsizetype kListFirstAbove = 200;
 // How long after a start has shown its stored list its files are looked at, in seconds.
 constexpr double kCheckDelay = 0.3;
+// Rows of a start handed to the readers per pass of the event loop (a millisecond or two).
+constexpr qsizetype kCheckSlice = 20000;
 
 // Reading yields to the window: a reader thread runs a little nicer than the rest.
 void lowerThreadPriority() {
@@ -175,6 +178,13 @@ struct AudioEngine::Wakeup {
             },
             Qt::QueuedConnection);
     }
+    // Runs `f` on the main thread, unless the engine is gone by then.
+    void deliver(std::function<void(AudioEngine*)> f) {
+        const std::lock_guard lock(mutex);
+        if (engine)
+            QMetaObject::invokeMethod(
+                engine, [e = engine, f = std::move(f)] { f(e); }, Qt::QueuedConnection);
+    }
 };
 
 std::unique_ptr<QThreadPool> AudioEngine::makeReaderPool() {
@@ -183,6 +193,39 @@ std::unique_ptr<QThreadPool> AudioEngine::makeReaderPool() {
     pool->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     pool->setExpiryTimeout(10000);
     return pool;
+}
+
+void AudioEngine::readCurrentCover() {
+    if (!currentArtwork_.isEmpty()) {
+        Q_EMIT objectWillChange();
+        currentArtwork_.clear();
+        Q_EMIT currentArtworkChanged();
+    }
+    const std::optional<Track> track = currentTrack();
+    if (!track || track->artwork.isEmpty())
+        return; // no cover when the file was read
+    // Read on a thread of its own, never here (a 5 MB picture takes tens of milliseconds), and
+    // not on the readers' pool, whose threads a long add keeps busy.
+    if (!coverPool_) {
+        coverPool_ = std::make_unique<QThreadPool>();
+        coverPool_->setObjectName(QStringLiteral("orvane-cover"));
+        coverPool_->setMaxThreadCount(1);
+        coverPool_->setExpiryTimeout(5000);
+    }
+    coverPool_->clear(); // a cover not read yet is no longer wanted
+    coverPool_->start([id = track->id, path = track->path(), wakeup = wakeup_] {
+        QByteArray cover = Track::loadCover(path);
+        if (cover.isEmpty())
+            return;
+        wakeup->deliver([id, cover = std::move(cover)](AudioEngine* e) {
+            if (e->currentID_ != id)
+                return; // another track became current meanwhile
+            Q_EMIT e->objectWillChange();
+            e->currentArtwork_ = cover;
+            Q_EMIT e->currentArtworkChanged();
+            e->updateNowPlaying();
+        });
+    });
 }
 
 void AudioEngine::startReaders() {
@@ -202,6 +245,9 @@ void AudioEngine::stopReaders() {
         wakeup_->engine = nullptr;
     }
     cancelAddTasks();
+    if (coverPool_)
+        coverPool_->clear();
+    coverPool_.reset(); // waits for a cover read in flight
     ownPool_.reset(); // waits for the reads in flight; the rest were cancelled
 }
 
@@ -244,18 +290,29 @@ void AudioEngine::saveNow() {
 
 void AudioEngine::checkRestored() {
     checkTimer_.reset();
-    for (QList<RereadRow>* rows : {&restoredChecks_, &restoredReads_}) {
-        if (rows->isEmpty())
-            continue;
-        auto task = std::make_shared<AddTask>();
-        task->lang = lang();
-        task->items.reserve(rows->size());
-        for (const RereadRow& r : std::as_const(*rows))
-            task->items.append({{}, r.bookmark, true, false, r.unlessStamp});
-        task->replaces = std::exchange(*rows, {});
-        addTasks_.push_back(task);
-        runAddTask(task);
+    // A slice of rows per pass of the event loop, each slice a task of its own: however long
+    // the list, no step here walks all of it. The cached rows' checks first, then the reads.
+    QList<RereadRow>* rows = !restoredChecks_.isEmpty() ? &restoredChecks_ : &restoredReads_;
+    if (rows->isEmpty())
+        return;
+    const qsizetype from = restoredNext_;
+    const qsizetype n = std::min(rows->size() - from, kCheckSlice);
+    auto task = std::make_shared<AddTask>();
+    task->lang = lang();
+    task->replaces = rows->mid(from, n);
+    task->items.reserve(n);
+    for (const RereadRow& r : std::as_const(task->replaces))
+        task->items.append({{}, r.bookmark, true, false, r.unlessStamp});
+    restoredNext_ = from + n;
+    if (restoredNext_ == rows->size()) {
+        restoredNext_ = 0;
+        // Let go on the pool: a million rows take a while to free.
+        pool_->start([done = std::exchange(*rows, {})]() mutable { done.clear(); });
     }
+    addTasks_.push_back(task);
+    runAddTask(task);
+    if (!restoredChecks_.isEmpty() || !restoredReads_.isEmpty())
+        QTimer::singleShot(0, this, [this] { checkRestored(); });
 }
 
 void AudioEngine::restorePlaylist() {
@@ -404,6 +461,14 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
     // From here on a reader's new result asks for another pass (the exchange also makes the
     // results it announced visible here).
     task->wakeQueued.exchange(false, std::memory_order_acq_rel);
+    // Files opened from outside (a launch's hand-over, the desktop's open-with) come as one
+    // block in their order: an open waits until the opens before it have appended all theirs.
+    if (task->startPlaying) {
+        const auto it = std::find_if(addTasks_.begin(), addTasks_.end(),
+                                     [](const auto& t) { return t->startPlaying; });
+        if (it != addTasks_.end() && *it != task)
+            return; // drained when the one before it is done
+    }
     // Appends happen here, on the main thread, one by one in the order of the list; a pass
     // stops after a few milliseconds so the window keeps drawing while thousands arrive.
     QElapsedTimer pass;
@@ -427,6 +492,16 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
         return; // more to come
     const std::shared_ptr<AddTask> keep = task;
     std::erase(addTasks_, task);
+    if (keep->startPlaying) {
+        // The next open from outside, which may have waited with everything read.
+        const auto it = std::find_if(addTasks_.begin(), addTasks_.end(),
+                                     [](const auto& t) { return t->startPlaying; });
+        if (it != addTasks_.end())
+            QTimer::singleShot(0, this, [this, weak = std::weak_ptr<AddTask>(*it)] {
+                if (const auto t = weak.lock())
+                    drainAddTask(t);
+            });
+    }
     if (keep->restoring)
         store_->restored();
     if (keep->startPlaying && keep->first) {

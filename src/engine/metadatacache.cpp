@@ -308,12 +308,15 @@ bool MetadataCache::parse(QByteArray bytes, const QList<QByteArray>& expected) {
         return false;
     Unread file;
     file.covers.reserve(coverCount);
+    const qsizetype coversFrom = in.position(bytes);
     for (quint32 i = 0; i < coverCount; ++i) {
+        // A cover is a row's thumbnail: one larger than any read makes is no file of ours.
         const QByteArrayView cover = in.bytes();
-        if (!in.ok() || cover.isEmpty())
+        if (!in.ok() || cover.isEmpty() || cover.size() > Track::maxThumbnailBytes)
             return false;
         file.covers.append(cover.toByteArray());
     }
+    const qsizetype coversTo = in.position(bytes);
     // Each text once: the entries of an album share its artist, album and type.
     const quint32 textCount = in.number<quint32>();
     if (!in.ok() || qint64(textCount) * 4 > in.remaining())
@@ -336,6 +339,14 @@ bool MetadataCache::parse(QByteArray bytes, const QList<QByteArray>& expected) {
     }
     if (!in.atEnd())
         return false;
+    // The covers are held as read above: their bytes leave the file's, which are kept until
+    // the entries are made (tens of megabytes of thumbnails would otherwise be held twice).
+    if (const qsizetype cut = coversTo - coversFrom; cut > 0) {
+        bytes.remove(coversFrom, cut);
+        bytes.squeeze();
+        for (qsizetype& entry : file.entries)
+            entry -= cut;
+    }
     file.bytes = std::move(bytes);
     unread_ = std::move(file);
     writtenOrder_ = expected; // as far as is known, what it was written for
@@ -554,7 +565,8 @@ bool MetadataCache::write(const QString& path, const QList<Item>& unordered,
         if (!e.artwork.isEmpty()) {
             if (const auto it = coverIndex.constFind(e.artwork); it != coverIndex.cend()) {
                 index = *it;
-            } else if (coverBytes + e.artwork.size() <= maxCoverBytes) {
+            } else if (e.artwork.size() <= Track::maxThumbnailBytes &&
+                       coverBytes + e.artwork.size() <= maxCoverBytes) {
                 index = qint32(covers.size());
                 coverIndex.insert(e.artwork, index);
                 covers.append(e.artwork);

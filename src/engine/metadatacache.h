@@ -32,12 +32,15 @@ class MetadataCache {
 public:
     static constexpr quint32 magic = 0x4F52564D; // "ORVM"
     // 4: texts as Track::load cleans them; a file of an older version held tags as they were.
-    static constexpr quint32 formatVersion = 4;
+    // 5: covers are the rows' thumbnails (Track::thumbnailSide); an older file held whole
+    // pictures, up to a megabyte each, and is not read (its files are read again once).
+    static constexpr quint32 formatVersion = 5;
     // A file over this size is not read at all.
     static constexpr qint64 maxFileBytes = 256LL * 1024 * 1024;
-    // Cover bytes kept in the file, all covers together. Entries whose cover does not fit are
-    // marked as having one, and their files are read again at the next start.
-    static constexpr qint64 maxCoverBytes = 32LL * 1024 * 1024;
+    // Cover bytes kept in the file, all covers together: thumbnails of a few kilobytes each, so
+    // tens of thousands of distinct covers fit. Entries whose cover does not fit are marked as
+    // having one, and their files are read again at the next start.
+    static constexpr qint64 maxCoverBytes = 64LL * 1024 * 1024;
     // The checksum's bytes at the end of the file.
     static constexpr qsizetype checksumBytes = 8;
 

@@ -4,6 +4,7 @@
 #include "engine/bookmark.h"
 #include "engine/playliststore.h"
 
+#include <QHash>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <algorithm>
@@ -31,13 +32,27 @@ void showFrom(PlaylistRestore::Result& r) {
     r.check.reserve(r.stored.size());
     QRandomGenerator random = QRandomGenerator::securelySeeded();
     qsizetype at = 0;
+    // Whether each folder is missing, looked at once: the entries of an album share one.
+    QHash<QString, bool> missingFolders;
+    QUuid last; // the id of the last row shown
     for (const QByteArray& bytes : std::as_const(r.stored)) {
         // A row names its file by its bookmark: no name of its own is made here.
-        if (!Bookmark::recordsPath(bytes)) {
+        const std::optional<QString> path = Bookmark::recordedPath(bytes);
+        if (!path) {
             r.dropped = true; // not one of ours: it never resolves
             continue;
         }
+        const QString folder = path->left(path->lastIndexOf(QLatin1Char('/')));
+        auto missing = missingFolders.constFind(folder);
+        if (missing == missingFolders.cend())
+            missing = missingFolders.insert(folder, Bookmark::isOnMissingVolume(bytes));
+        if (*missing) {
+            r.kept.add(last, {bytes});
+            r.cache->find(bytes, at); // passed in order: the next one is where it is expected
+            continue;
+        }
         const QUuid id = nextId(random);
+        last = id;
         if (std::optional<MetadataCache::Entry> entry = r.cache->find(bytes, at)) {
             r.totalDuration += entry->duration;
             const bool coverMissing = entry->coverMissing;

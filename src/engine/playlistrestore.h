@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/metadatacache.h"
+#include "engine/playliststore.h"
 #include "engine/track.h"
 
 #include <QByteArray>
@@ -14,8 +15,10 @@ namespace orvane {
 
 // The stored playlist as a start shows it: the playlist file's list of bookmarks, each shown
 // from the metadata cache as its file was last read, else by its file name until it has been
-// read. No file is looked at here: the engine checks each cached row's file afterwards, in the
-// background, and reads again (or drops) those that changed. Reading the list and the cache
+// read. No file is looked at here, only each folder once: an entry whose folder is not there
+// (a volume not mounted) is not shown but kept in its place for a later start, so a start
+// never shows, then takes out again, a million rows. The engine checks each cached row's file
+// afterwards, in the background, and reads again (or drops) those that changed. Reading the list and the cache
 // takes a while with thousands of tracks, so a start begins it on a thread of its own before
 // the window is built, and the engine takes the result when it shows the window.
 class PlaylistRestore {
@@ -41,6 +44,8 @@ public:
         };
         QList<Row> reread, check;
         bool dropped = false; // entries that are not bookmarks of ours
+        // Entries whose folder is not there, each after the row it followed (not shown).
+        PlaylistStore::Kept kept;
     };
 
     // Reads on the calling thread: the stored list from the playlist file (moved there from

@@ -207,8 +207,29 @@ void PlaylistStore::writeCache() {
         cache_->save();
 }
 
+void PlaylistStore::Kept::add(const QUuid& id, QList<QByteArray> bookmarks) {
+    if (bookmarks.isEmpty())
+        return;
+    QList<QByteArray>& list = after[id];
+    if (list.isEmpty()) {
+        order.append(id);
+        list = std::move(bookmarks);
+    } else {
+        list.append(std::move(bookmarks));
+    }
+}
+
 void PlaylistStore::keep(const QUuid& after, const QByteArray& bookmark) {
-    kept_.append({after, bookmark});
+    kept_.add(after, {bookmark});
+}
+
+void PlaylistStore::keepAll(Kept kept) {
+    if (kept_.isEmpty()) {
+        kept_ = std::move(kept);
+        return;
+    }
+    for (const QUuid& id : std::as_const(kept.order))
+        kept_.add(id, kept.after.take(id));
 }
 
 void PlaylistStore::keepWhenGone(const QUuid& id, const QByteArray& bookmark) {
@@ -218,45 +239,43 @@ void PlaylistStore::keepWhenGone(const QUuid& id, const QByteArray& bookmark) {
 void PlaylistStore::trackLeaving(const QUuid& id, const QUuid& before, bool keepOwn) {
     // In the stored order the track's own entry comes first, then those kept after it: all
     // now follow `before`, after the entries already kept there.
-    QList<Kept> moved;
+    QList<QByteArray> moved;
     if (const auto own = keepWhenGone_.constFind(id); own != keepWhenGone_.cend()) {
         if (keepOwn)
-            moved.append({before, *own});
+            moved.append(*own);
         keepWhenGone_.erase(own);
     }
-    for (auto it = kept_.begin(); it != kept_.end();) {
-        if (it->after == id) {
-            moved.append({before, it->bookmark});
-            it = kept_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    kept_.append(moved);
+    if (!kept_.isEmpty())
+        moved.append(kept_.after.take(id));
+    kept_.add(before, std::move(moved));
 }
 
 QList<QByteArray> PlaylistStore::storedOrder() const {
     QList<QByteArray> bookmarks;
-    bookmarks.reserve(playlist_.size() + kept_.size());
-    QHash<QUuid, QList<QByteArray>> keptAfter;
-    for (const Kept& k : kept_)
-        keptAfter[k.after].append(k.bookmark);
+    qsizetype keptCount = 0;
+    for (const QList<QByteArray>& list : kept_.after)
+        keptCount += list.size();
+    bookmarks.reserve(playlist_.size() + keptCount);
+    QSet<QUuid> placed;
     auto appendKept = [&](const QUuid& id) {
-        if (const auto it = keptAfter.constFind(id); it != keptAfter.cend()) {
+        if (const auto it = kept_.after.constFind(id); it != kept_.after.cend()) {
             bookmarks.append(*it);
-            keptAfter.erase(it);
+            placed.insert(id);
         }
     };
     appendKept(QUuid());
     for (const Track& t : playlist_) {
         if (t.bookmark)
             bookmarks.append(*t.bookmark);
-        appendKept(t.id);
+        if (!kept_.isEmpty())
+            appendKept(t.id);
     }
     // Those whose track left with a wholesale replacement of the list go last.
-    for (const Kept& k : kept_) {
-        if (keptAfter.contains(k.after))
-            bookmarks.append(k.bookmark);
+    for (const QUuid& id : kept_.order) {
+        if (!placed.contains(id)) {
+            appendKept(id);
+            placed.insert(id);
+        }
     }
     if (!keepWhenGone_.isEmpty()) {
         QSet<QUuid> shown;

@@ -79,9 +79,20 @@ public:
     // Waits until what was handed to the list's writer is written (or failed to be).
     void waitWritten();
 
+    // Stored entries whose files are on a volume not mounted now, each kept in its place in the
+    // stored list: after the track with the id it is filed under (none: at the start). Found
+    // by id, so a track that leaves hands its entries on in one step however many are kept.
+    struct Kept {
+        QHash<QUuid, QList<QByteArray>> after;
+        QList<QUuid> order; // the ids as first filed under (some may no longer be there)
+        void add(const QUuid& id, QList<QByteArray> bookmarks);
+        bool isEmpty() const { return after.isEmpty(); }
+    };
     // A stored entry whose file is on a volume not mounted now: it keeps its place in the
     // stored list, after the track with id `after` (none: at the start).
     void keep(const QUuid& after, const QByteArray& bookmark);
+    // The same for all those a start found (PlaylistRestore), in one step.
+    void keepAll(Kept kept);
     // A row whose file turned out to be on a volume not mounted now, about to leave the list:
     // while it is still shown its entry is stored as the row's, and once it goes the entry is
     // kept in the row's place. One state: never stored twice, never lost.
@@ -107,11 +118,7 @@ private:
     std::function<QList<QByteArray>()> unread_;
     // Clock times of the first cache change not written yet, and of the last one.
     double cacheChangedSince_ = 0, cacheChangedAt_ = 0;
-    struct Kept {
-        QUuid after;
-        QByteArray bookmark;
-    };
-    QList<Kept> kept_;
+    Kept kept_;
     QHash<QUuid, QByteArray> keepWhenGone_;
 };
 

@@ -27,6 +27,7 @@
 #include <cmath>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,34 +117,47 @@ std::optional<QByteArray> lastPicture(TagLib::File* file) {
     return std::nullopt;
 }
 
-// Pictures are kept encoded; only their header is checked here (decoding every cover of a
-// large collection would cost more than reading its tags). Bytes that are no image give none,
-// and so does a picture over Track::maxPictureBytes. One over Track::maxKeptPictureBytes is
-// kept as a smaller copy (at most Track::maxPictureSide pixels a side), so that what stays in
-// memory for display is bounded.
-QByteArray validPicture(const QByteArray& bytes) {
+// A reader of an encoded picture whose header says it is an image of some size; null when it
+// is none, or over Track::maxPictureBytes.
+std::unique_ptr<QImageReader> pictureReader(QBuffer& buffer, const QByteArray& bytes) {
     if (bytes.size() > Track::maxPictureBytes)
-        return {};
-    QBuffer buffer;
+        return nullptr;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    const QSize size = reader.size();
-    if (!reader.canRead() || !size.isValid() || size.isEmpty())
+    auto reader = std::make_unique<QImageReader>(&buffer);
+    reader->setDecideFormatFromContent(true);
+    const QSize size = reader->size();
+    if (!reader->canRead() || !size.isValid() || size.isEmpty())
+        return nullptr;
+    return reader;
+}
+
+QByteArray encoded(const QImage& image, int quality) {
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, image.hasAlphaChannel() ? "PNG" : "JPEG", quality);
+    return out;
+}
+
+// The full cover as the current track's header shows it. Only its header is checked (the
+// header's view decodes it). One over Track::maxKeptPictureBytes is re-encoded at most
+// Track::maxPictureSide pixels a side, so that what is held for display stays bounded.
+QByteArray fullPicture(const QByteArray& bytes) {
+    QBuffer buffer;
+    const auto reader = pictureReader(buffer, bytes);
+    if (!reader)
         return {};
     if (bytes.size() <= Track::maxKeptPictureBytes)
         return bytes;
+    const QSize size = reader->size();
     if (size.width() > Track::maxPictureSide || size.height() > Track::maxPictureSide)
-        reader.setScaledSize(
+        reader->setScaledSize(
             size.scaled(Track::maxPictureSide, Track::maxPictureSide, Qt::KeepAspectRatio));
-    const QImage image = reader.read();
+    const QImage image = reader->read();
     if (image.isNull())
         return {};
-    QByteArray smaller;
-    QBuffer out(&smaller);
-    out.open(QIODevice::WriteOnly);
-    image.save(&out, image.hasAlphaChannel() ? "PNG" : "JPEG", 90);
+    const QByteArray smaller = encoded(image, 90);
     return smaller.size() <= Track::maxKeptPictureBytes ? smaller : QByteArray();
 }
 
@@ -437,6 +451,18 @@ Mp4Facts readMp4Facts(const QString& path) {
     return facts;
 }
 
+// TagLib's picture of a file that is worth opening: an MP3 without frames near both ends is
+// not given to TagLib (it would scan the whole file).
+std::optional<QByteArray> pictureOfFile(const QByteArray& encodedName) {
+    const qsizetype slash = encodedName.lastIndexOf('/');
+    const qsizetype dot = encodedName.lastIndexOf('.');
+    const bool mpeg = dot > slash && encodedName.mid(dot + 1).toLower() == "mp3";
+    if (mpeg && !mpegFramesNearBothEnds(encodedName))
+        return std::nullopt;
+    TagLib::FileRef ref(encodedName.constData(), false);
+    return ref.isNull() ? std::nullopt : lastPicture(ref.file());
+}
+
 } // namespace
 
 QString Track::titleFromName(const QString& path) {
@@ -445,7 +471,7 @@ QString Track::titleFromName(const QString& path) {
     return path.mid(slash + 1, dot > slash ? dot - slash - 1 : path.size() - slash - 1);
 }
 
-Track Track::load(const QUrl& url, const QString& lang) {
+Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide) {
     const QString path = url.toLocalFile();
     const QByteArray encoded = encodeFileName(path);
     struct stat st {};
@@ -500,7 +526,7 @@ Track Track::load(const QUrl& url, const QString& lang) {
             if (auto value = lastValue(properties, "TRACKNUMBER"))
                 trackNumber = std::max(0, value->section(QLatin1Char('/'), 0, 0).trimmed().toInt());
             if (auto picture = lastPicture(file))
-                artwork = validPicture(*picture);
+                artwork = thumbnail(*picture, thumbnailSide);
             if (const TagLib::AudioProperties* audio = ref.audioProperties()) {
                 duration = audio->lengthInMilliseconds() / 1000.0;
                 // TagLib's milliseconds are an int, which a Xing header's frame count can
@@ -543,6 +569,43 @@ Track Track::load(const QUrl& url, const QString& lang) {
     track.album = album;
     track.trackNumber = trackNumber;
     return track;
+}
+
+int Track::thumbnailSideFor(double devicePixelRatio) {
+    const double ratio = std::isfinite(devicePixelRatio) ? std::clamp(devicePixelRatio, 1.0, 4.0)
+                                                         : 1.0;
+    return int(std::ceil(toastCoverSide * ratio));
+}
+
+QByteArray Track::thumbnail(const QByteArray& picture, int side) {
+    QBuffer buffer;
+    const auto reader = pictureReader(buffer, picture);
+    if (!reader)
+        return {};
+    const QSize size = reader->size();
+    if (size.width() <= side && size.height() <= side)
+        return picture.size() <= maxThumbnailBytes ? picture : QByteArray();
+    // Scaled as it is decoded (a JPEG decodes straight at a fraction of its size), then the
+    // centre square: header and toast both show a cover cropped to fill a square.
+    const QSize scaled = size.scaled(side, side, Qt::KeepAspectRatioByExpanding);
+    reader->setScaledSize(scaled);
+    reader->setScaledClipRect(QRect((scaled.width() - side) / 2, (scaled.height() - side) / 2,
+                                    std::min(side, scaled.width()),
+                                    std::min(side, scaled.height())));
+    const QImage image = reader->read();
+    if (image.isNull())
+        return {};
+    const QByteArray small = encoded(image, 85);
+    return small.size() <= maxThumbnailBytes ? small : QByteArray();
+}
+
+QByteArray Track::loadCover(const QString& path) {
+    const QByteArray name = encodeFileName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    const std::optional<QByteArray> picture = pictureOfFile(name);
+    return picture ? fullPicture(*picture) : QByteArray();
 }
 
 Track::Technical Track::Technical::of(const QString& extension, std::optional<qint64> fileSize,

@@ -23,8 +23,10 @@ struct Track {
     // The longest length taken from a file's header or the metadata cache, in seconds (a
     // week): a header may claim anything, and timers and sums of lengths must stay sane.
     static constexpr double maxDuration = 7 * 24 * 3600;
-    // Encoded cover picture (JPEG, PNG…) as found in the file; empty when none. QByteArray is
-    // implicitly shared, so copies of a track share the bytes; views decode a scaled image.
+    // The cover as a row keeps it: an encoded thumbnail (see thumbnailSide), made when the file
+    // is read; empty when the file has none. The full picture is read again from the file for
+    // the current track only (loadCover). QByteArray is implicitly shared: copies of a track,
+    // and tracks with the same cover, share the bytes.
     QByteArray artwork;
     // What the technical line says, kept apart from its words: the metadata cache keeps these,
     // and a start words its rows' lines from them in the language then in force.
@@ -68,10 +70,28 @@ struct Track {
     static constexpr qsizetype maxKeptPictureBytes = 1024 * 1024;
     static constexpr int maxPictureSide = 1200;
     static constexpr qint64 maxFrameSearchBytes = 4 * 1024 * 1024;
+    // A track's thumbnail: the centre square of its cover, so many pixels a side (a smaller
+    // cover is kept as it is). The largest place a cover is drawn from a track's own bytes is
+    // the toast's 48-pixel square: the side is that at the screens' device pixel ratio
+    // (thumbnailSideFor; thumbnailSide, the default, is for a ratio of 2). The header's
+    // 96-pixel square shows it only until the current track's full cover is read. Ten thousand
+    // of them take a few tens of megabytes. A thumbnail over maxThumbnailBytes counts as none
+    // (the metadata cache refuses such a cover too).
+    static constexpr int toastCoverSide = 48;
+    static constexpr int thumbnailSide = 2 * toastCoverSide;
+    static int thumbnailSideFor(double devicePixelRatio);
+    static constexpr qsizetype maxThumbnailBytes = 64 * 1024;
 
     // Reads tags, duration and format of a local file. Never fails: what cannot be read keeps
-    // its default. Safe to call from any thread. `lang` decides the channel word.
-    static Track load(const QUrl& url, const QString& lang);
+    // its default. Safe to call from any thread. `lang` decides the channel word; the cover is
+    // kept as a thumbnail `thumbnailSide` pixels a side.
+    static Track load(const QUrl& url, const QString& lang, int thumbnailSide = Track::thumbnailSide);
+    // The file's cover at full size, encoded (bounded like every picture read: see
+    // maxPictureBytes); empty when it has none or it cannot be read. Any thread: the engine
+    // calls it on its readers' pool for the track that becomes current.
+    static QByteArray loadCover(const QString& path);
+    // The thumbnail a track keeps of this encoded picture; empty when it is no image.
+    static QByteArray thumbnail(const QByteArray& picture, int side = Track::thumbnailSide);
     // The title a file has until its tags say otherwise: its name without the extension.
     static QString titleFromName(const QString& path);
     // "MP3 · 320 kbps · 44 kHz · Stereo": the upper-cased extension, the bit rate when the

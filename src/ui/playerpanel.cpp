@@ -11,7 +11,9 @@
 #include "ui/timestring.h"
 #include "ui/visualizerview.h"
 
+#include <QBuffer>
 #include <QHBoxLayout>
+#include <QImageReader>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -66,8 +68,16 @@ void ArtworkView::show(Kind kind, const QByteArray& artwork) {
     kind_ = kind;
     if (kind == Kind::Cover && (artwork.constData() != bytes_.constData() || cover_.isNull())) {
         bytes_ = artwork;
-        // Decoded only here, for the track on show, at twice the frame for sharp scaling.
-        QImage image = QImage::fromData(artwork);
+        // Decoded only here, for the track on show, at twice the frame for sharp scaling: a
+        // JPEG decodes straight at a fraction of its size, so a big cover costs little here.
+        QBuffer buffer;
+        buffer.setData(artwork);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        pictureSize_ = reader.size();
+        if (pictureSize_.width() > 192 && pictureSize_.height() > 192)
+            reader.setScaledSize(pictureSize_.scaled(192, 192, Qt::KeepAspectRatioByExpanding));
+        const QImage image = reader.read();
         cover_ = image.isNull() ? QImage()
                                 : image.scaled(192, 192, Qt::KeepAspectRatioByExpanding,
                                                Qt::SmoothTransformation);
@@ -282,6 +292,7 @@ void PlayerPanel::wireEngine() {
     }
     connect(engine_, &AudioEngine::playlistChanged, this, [this] { playlistRefresh_.request(); });
     connect(engine_, &AudioEngine::streamTitleChanged, this, &PlayerPanel::refreshHeader);
+    connect(engine_, &AudioEngine::currentArtworkChanged, this, &PlayerPanel::refreshHeader);
     connect(engine_, &AudioEngine::progressChanged, this, &PlayerPanel::refreshProgress);
     connect(engine_, &AudioEngine::levelsChanged, this,
             [this] { visualizer_->setLevels(engine_->levels()); });
@@ -324,9 +335,11 @@ void PlayerPanel::refreshHeader() {
         line3_->setFullText(engine_->radioStatus().isEmpty() ? QString()
                                                              : loc(engine_->radioStatus(), lang));
     } else {
-        artwork_->show(track && !track->artwork.isEmpty() ? ArtworkView::Kind::Cover
-                                                          : ArtworkView::Kind::Note,
-                       track ? track->artwork : QByteArray());
+        // The full cover once the engine has read it, the row's thumbnail until then.
+        const QByteArray& full = engine_->currentArtwork();
+        const QByteArray cover = !track ? QByteArray() : full.isEmpty() ? track->artwork : full;
+        artwork_->show(cover.isEmpty() ? ArtworkView::Kind::Note : ArtworkView::Kind::Cover,
+                       cover);
         line1_->setFullText(track ? track->artist : QStringLiteral("Orvane"));
         line2_->setFullText(track ? track->title : loc(QStringLiteral("select_track"), lang));
         line3_->setFullText(track ? track->info : QString());

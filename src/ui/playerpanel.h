@@ -20,7 +20,8 @@ class SymbolButton;
 class VisualizerView;
 
 // The cover in the player's header: the radio placeholder while a station is loaded, the
-// track's cover when it has one, else the note placeholder.
+// current track's full cover once it is read (its thumbnail until then), else the note
+// placeholder.
 class ArtworkView : public QWidget {
     Q_OBJECT
 public:
@@ -28,6 +29,8 @@ public:
     explicit ArtworkView(QWidget* parent = nullptr);
     void show(Kind kind, const QByteArray& artwork);
     Kind kind() const { return kind_; }
+    // The size of the picture shown, as it was encoded (before it is scaled to the frame).
+    QSize pictureSize() const { return kind_ == Kind::Cover ? pictureSize_ : QSize(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -36,6 +39,7 @@ private:
     Kind kind_ = Kind::Note;
     QByteArray bytes_;
     QImage cover_;
+    QSize pictureSize_;
 };
 
 // The left column: what plays, the position (or LIVE), the level bars, the transport, the

@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <memory>
+#include <vector>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -218,6 +220,40 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return storedNames().size() == 7; }, 60000));
         QCOMPARE(storedNames().mid(3), (QStringList{"A.wav", "new\nline.wav", "B.wav", "C.wav"}));
         QCOMPARE(running.state(), QProcess::Running);
+
+        // Many launches at once, several files each: each launch's files stay together, in
+        // the order given, whatever the order the launches are taken in.
+        constexpr int kLaunches = 30, kFiles = 10;
+        std::vector<QStringList> given(kLaunches);
+        std::vector<std::unique_ptr<QProcess>> launches;
+        QStringList paths;
+        for (int i = 0; i < kLaunches; ++i) {
+            for (int j = 0; j < kFiles; ++j) {
+                const QString name = QStringLiteral("L%1-%2.wav").arg(i).arg(j);
+                QVERIFY(QFile::copy(wav("A.wav"), dir_.filePath(name)));
+                given[size_t(i)].append(name);
+            }
+        }
+        for (int i = 0; i < kLaunches; ++i) {
+            QStringList args;
+            for (const QString& name : given[size_t(i)])
+                args.append(dir_.filePath(name));
+            launches.push_back(std::make_unique<QProcess>());
+            start(*launches.back(), args);
+        }
+        for (auto& launch : launches) {
+            QVERIFY(QTest::qWaitFor([&] { return launch->state() == QProcess::NotRunning; },
+                                    60000));
+            QCOMPARE(launch->exitCode(), 0);
+        }
+        const qsizetype total = 7 + kLaunches * kFiles;
+        QVERIFY(QTest::qWaitFor([&] { return storedNames().size() == total; }, 60000));
+        const QStringList names = storedNames();
+        for (const QStringList& launch : given) {
+            const qsizetype at = names.indexOf(launch.first());
+            QVERIFY(at >= 7);
+            QCOMPARE(names.mid(at, launch.size()), launch);
+        }
         stop(running);
     }
 

@@ -266,24 +266,30 @@ private Q_SLOTS:
         // A real MP3 still reads in full.
         QVERIFY(load(generate(AudioFormat::Mp3, "real")).duration > 1.5);
 
-        // Covers: over 16 MB counts as none; over 1 MB is kept as a smaller copy.
+        // Covers: over 16 MB counts as none. A row keeps a thumbnail, the centre square of the
+        // cover; the full cover (over 1 MB: a smaller copy) is read again for the current track.
         const QByteArray png = pngBytes(3000, 2000);
         const QString huge = generate(AudioFormat::Flac, "hugecover");
         QVERIFY(writeTags(huge, {"T", "A", png + QByteArray(17 * 1024 * 1024, '\0')}));
         QVERIFY(load(huge).artwork.isEmpty());
+        QVERIFY(Track::loadCover(huge).isEmpty());
         const QString large = generate(AudioFormat::Flac, "largecover");
         const QByteArray padded = png + QByteArray(3 * 1024 * 1024, '\0');
         QVERIFY(writeTags(large, {"T", "A", padded}));
-        const QByteArray kept = load(large).artwork;
+        const QByteArray thumbnail = load(large).artwork;
+        QVERIFY(thumbnail.size() <= Track::maxThumbnailBytes);
+        QCOMPARE(QImage::fromData(thumbnail).size(),
+                 QSize(Track::thumbnailSide, Track::thumbnailSide));
+        const QByteArray kept = Track::loadCover(large);
         QVERIFY(!kept.isEmpty());
         QVERIFY(kept.size() <= Track::maxKeptPictureBytes);
-        const QImage image = QImage::fromData(kept);
-        QVERIFY(!image.isNull());
-        QCOMPARE(image.size(), QSize(1200, 800));
-        // A small one is kept as it is.
+        QCOMPARE(QImage::fromData(kept).size(), QSize(1200, 800));
+        // A full cover under 1 MB is kept as it is.
         const QString small = generate(AudioFormat::Flac, "smallcover");
         QVERIFY(writeTags(small, {"T", "A", pngBytes(300, 300)}));
-        QCOMPARE(load(small).artwork, pngBytes(300, 300));
+        QCOMPARE(Track::loadCover(small), pngBytes(300, 300));
+        QCOMPARE(QImage::fromData(load(small).artwork).size(),
+                 QSize(Track::thumbnailSide, Track::thumbnailSide));
     }
 
     void rawAacIsMeasuredFromItsFrames() {

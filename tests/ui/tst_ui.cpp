@@ -4,6 +4,8 @@
 #include "engine/filename.h"
 #include "radio/radiobrowser.h"
 #include "support/httptestserver.h"
+#include "support/tagwriter.h"
+#include "support/testaudio.h"
 #include "support/waits.h"
 #include "support/windowfixture.h"
 #include "ui/addstationsheet.h"
@@ -20,6 +22,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -419,6 +422,32 @@ private Q_SLOTS:
         for (const auto& [seconds, text] : cases)
             QCOMPARE(timeString(seconds), QString::fromUtf8(text));
         timeString(1e300); // out of range: any text, no crash
+    }
+
+    void aRowKeepsAThumbnailAndTheCurrentHeaderTheFullCover() {
+        // A cover far larger than anything a row shows.
+        const QString path = dir_.filePath("cover.wav");
+        QString error;
+        QVERIFY2(writeSine(path, AudioFormat::Wav, 1, 440, 0.3, &error), qPrintable(error));
+        QVERIFY(writeTags(path, {"Song", "Band", pngBytes(1000, 800)}));
+        WindowFixture w;
+        w.e.add({QUrl::fromLocalFile(path)});
+        QTRY_COMPARE(w.e.playlist().size(), 1);
+        const QSize thumbnail(Track::thumbnailSide, Track::thumbnailSide);
+        QCOMPARE(QImage::fromData(w.e.playlist().at(0).artwork).size(), thumbnail);
+
+        // Played, the header shows the picture itself, read again from the file; the row
+        // still holds its thumbnail.
+        w.e.play(w.e.playlist().at(0));
+        PlayerPanel* panel = w.view.playerPanel();
+        QCOMPARE(panel->artwork()->kind(), ArtworkView::Kind::Cover);
+        QTRY_COMPARE(panel->artwork()->pictureSize(), QSize(1000, 800));
+        QCOMPARE(w.e.currentArtwork(), pngBytes(1000, 800));
+        QCOMPARE(QImage::fromData(w.e.playlist().at(0).artwork).size(), thumbnail);
+        // Another item current: the full cover is let go.
+        w.e.play(w.e.stations().at(0));
+        QVERIFY(w.e.currentArtwork().isEmpty());
+        QCOMPARE(panel->artwork()->pictureSize(), QSize());
     }
 
     void playerPanelShowsTrackStationAndVolume() {
