@@ -235,6 +235,10 @@ void AddStationSheet::editStation(const RadioStation& station) {
     title_->setText(loc(QStringLiteral("edit_station_title"), lang));
     name_->setText(station.name);
     url_->setText(station.url);
+    for (QLineEdit* field : {name_, url_})
+        field->setCursorPosition(0); // a long name shows its beginning
+    if (auto* box = qobject_cast<QGroupBox*>(name_->parentWidget()))
+        box->setTitle(QString()); // not "Manually": there is no other way here
     add_->setText(loc(QStringLiteral("save"), lang));
     done_->setText(loc(QStringLiteral("close"), lang));
     searchBox_->hide();
