@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -167,6 +168,77 @@ private Q_SLOTS:
             QVERIFY2(loudest > 0.2,
                      qPrintable(QStringLiteral("%1 Hz at most %2").arg(frequency).arg(loudest)));
         }
+    }
+
+    // Under a window manager: the title it shows follows what plays, and the window comes
+    // back where it was left, at the size it had.
+    void theWindowManagerSeesTheTitleAndThePlaceIsKept() {
+        for (const char* tool : {"openbox", "xdotool", "xprop"}) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                QFAIL("openbox, xdotool and xprop are needed (scripts/test installs them)");
+        }
+        auto run = [this](const QString& program, const QStringList& args) {
+            QProcess p;
+            p.setProcessEnvironment(env_);
+            p.start(program, args);
+            p.waitForFinished(20000);
+            return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+        };
+        QProcess wm;
+        wm.setProcessEnvironment(env_);
+        wm.start("openbox", {"--sm-disable"});
+        QVERIFY(wm.waitForStarted(10000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"); },
+            30000));
+        // The visible main window, by the title the window manager reads.
+        auto windowNamed = [&](const QString& title) {
+            QString id;
+            (void)QTest::qWaitFor( // no window by then: the caller fails on the empty id
+                [&] {
+                    id = run("xdotool", {"search", "--onlyvisible", "--name",
+                                         "^" + QRegularExpression::escape(title) + "$"})
+                             .section('\n', 0, 0);
+                    return !id.isEmpty();
+                },
+                60000);
+            return id;
+        };
+        auto geometry = [&](const QString& id) {
+            return run("xdotool", {"getwindowgeometry", id}).section('\n', 1);
+        };
+
+        QProcess app;
+        launch(app, {files_.at(1)});
+        const QString id = windowNamed("Two");
+        QVERIFY2(!id.isEmpty(), "no window titled after the track");
+        QCOMPARE(run("xprop", {"-id", id, "_NET_WM_NAME"}),
+                 QStringLiteral("_NET_WM_NAME(UTF8_STRING) = \"Two\""));
+        run("xdotool", {"windowsize", "--sync", id, "1000", "640"});
+        run("xdotool", {"windowmove", "--sync", id, "150", "90"});
+        // Settled: the same size and place read three times over.
+        QString placed;
+        int same = 0;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QString now = geometry(id);
+                same = now == placed ? same + 1 : 0;
+                placed = now;
+                return same >= 3 && placed.contains("1000x640");
+            },
+            20000));
+        QVERIFY(quit(app));
+
+        // Nothing plays at the next start: the title is the program's; the place is the same.
+        QProcess again;
+        launch(again, {});
+        const QString next = windowNamed("Orvane");
+        QVERIFY2(!next.isEmpty(), "no window titled Orvane");
+        QVERIFY2(QTest::qWaitFor([&] { return geometry(next) == placed; }, 20000),
+                 qPrintable(geometry(next) + " is not " + placed));
+        QVERIFY(quit(again));
+        wm.terminate();
+        QVERIFY(wm.waitForFinished(10000));
     }
 
     // A screen reader's way in: over AT-SPI (the accessibility bus the session bus starts on
