@@ -4,6 +4,7 @@
 #include "core/preferences.h"
 #include "ui/theme.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -58,10 +59,19 @@ void AboutView::retranslate() {
     version_->setText(loc(QStringLiteral("about_version"), lang).arg(QStringLiteral(ORVANE_VERSION)));
     text_->setText(loc(QStringLiteral("about_text"), lang));
     licence_->setText(loc(QStringLiteral("about_licence"), lang));
-    link_->setText(QStringLiteral("<a href=\"%1\">%2</a>")
-                       .arg(QString::fromLatin1(homepage), loc(QStringLiteral("about_link"), lang)));
+    // The link in the accent: the stock link blue does not read on the dark appearance.
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    link_->setText(QStringLiteral("<a href=\"%1\" style=\"color: %3\">%2</a>")
+                       .arg(QString::fromLatin1(homepage), loc(QStringLiteral("about_link"), lang),
+                            Theme::neon(dark).name()));
     link_->setToolTip(QString::fromLatin1(homepage));
     close_->setText(loc(QStringLiteral("close"), lang));
+}
+
+void AboutView::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        retranslate(); // the link's colour follows the appearance
 }
 
 QStringList AboutView::texts() const {

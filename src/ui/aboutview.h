@@ -21,6 +21,9 @@ public:
     // The texts on show, top to bottom (the link as its address).
     QStringList texts() const;
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void retranslate();
 

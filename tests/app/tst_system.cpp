@@ -170,12 +170,14 @@ private Q_SLOTS:
         }
     }
 
-    // Under a window manager: the title it shows follows what plays, and the window comes
-    // back where it was left, at the size it had.
+    // Under a window manager: the title it shows follows what plays, the window comes back
+    // where it was left, at the size it had, and the toast is shaped only where nothing
+    // composites.
     void theWindowManagerSeesTheTitleAndThePlaceIsKept() {
-        for (const char* tool : {"openbox", "xdotool", "xprop"}) {
+        for (const char* tool : {"openbox", "xdotool", "xprop", "xwininfo", "xcompmgr"}) {
             if (QStandardPaths::findExecutable(tool).isEmpty())
-                QFAIL("openbox, xdotool and xprop are needed (scripts/test installs them)");
+                QFAIL("openbox, xdotool, xprop, xwininfo and xcompmgr are needed (scripts/test "
+                      "installs them)");
         }
         auto run = [this](const QString& program, const QStringList& args) {
             QProcess p;
@@ -208,8 +210,36 @@ private Q_SLOTS:
             return run("xdotool", {"getwindowgeometry", id}).section('\n', 1);
         };
 
+        // The toast's window while it shows (320 × 76): its shape's extents as the X server has
+        // them, "none" when it is not shaped.
+        auto toastShape = [&] {
+            QString shape;
+            (void)QTest::qWaitFor( // none by then: the caller fails on the empty answer
+                [&] {
+                    const QStringList ids =
+                        run("xdotool", {"search", "--onlyvisible", "--class", "orvane"})
+                            .split('\n', Qt::SkipEmptyParts);
+                    for (const QString& window : ids) {
+                        const QString info = run("xwininfo", {"-id", window, "-shape"});
+                        if (!info.contains("Width: 320") || !info.contains("Height: 76"))
+                            continue;
+                        shape = info.contains("Window shape extents:")
+                                    ? info.section("Window shape extents:", 1)
+                                          .section('\n', 0, 0)
+                                          .trimmed()
+                                    : QStringLiteral("none");
+                        return true;
+                    }
+                    return false;
+                },
+                20000);
+            return shape;
+        };
+
+        // No compositor: the toast is shaped to its rounded panel (2 px in from each side).
         QProcess app;
         launch(app, {files_.at(1)});
+        QCOMPARE(toastShape(), QStringLiteral("316x72+2+2"));
         const QString id = windowNamed("Two");
         QVERIFY2(!id.isEmpty(), "no window titled after the track");
         QCOMPARE(run("xprop", {"-id", id, "_NET_WM_NAME"}),
@@ -229,16 +259,26 @@ private Q_SLOTS:
             20000));
         QVERIFY(quit(app));
 
-        // Nothing plays at the next start: the title is the program's; the place is the same.
+        // The next start, with a compositor: the window is where it was left, at its size, and
+        // the toast keeps its soft edge (no shape).
+        QProcess compositor;
+        compositor.setProcessEnvironment(env_);
+        compositor.start("xcompmgr", {});
+        QVERIFY(compositor.waitForStarted(10000));
+        QVERIFY(QTest::qWaitFor( // its window owns the compositing selection once it is there
+            [&] { return !run("xdotool", {"search", "--name", "^xcompmgr$"}).isEmpty(); }, 20000));
         QProcess again;
-        launch(again, {});
-        const QString next = windowNamed("Orvane");
-        QVERIFY2(!next.isEmpty(), "no window titled Orvane");
+        launch(again, {files_.at(2)});
+        QCOMPARE(toastShape(), QStringLiteral("none"));
+        const QString next = windowNamed("Three");
+        QVERIFY2(!next.isEmpty(), "no window titled after the track");
         QVERIFY2(QTest::qWaitFor([&] { return geometry(next) == placed; }, 20000),
                  qPrintable(geometry(next) + " is not " + placed));
         QVERIFY(quit(again));
-        wm.terminate();
-        QVERIFY(wm.waitForFinished(10000));
+        for (QProcess* process : {&compositor, &wm}) {
+            process->terminate();
+            QVERIFY(process->waitForFinished(10000));
+        }
     }
 
     // A screen reader's way in: over AT-SPI (the accessibility bus the session bus starts on
