@@ -11,6 +11,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QGuiApplication>
+#include <cstdlib>
+#include <xcb/xcb.h>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPropertyAnimation>
@@ -20,18 +22,24 @@
 namespace orvane {
 
 ToastView::ToastView(QString title, QString subtitle, const QByteArray& artwork, QString nowPlaying,
-                     bool dark, QWidget* parent)
+                     bool dark, bool composited, QWidget* parent)
     : QWidget(parent, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                           Qt::WindowDoesNotAcceptFocus)
     , title_(std::move(title))
     , subtitle_(std::move(subtitle))
     , nowPlaying_(std::move(nowPlaying))
-    , dark_(dark) {
+    , dark_(dark)
+    , composited_(composited) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_DeleteOnClose);
     setFocusPolicy(Qt::NoFocus);
     setFixedSize(NowPlayingToast::width, NowPlayingToast::height);
+    if (!composited_) {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()).adjusted(2, 2, -2, -2), 14, 14);
+        setMask(QRegion(shape.toFillPolygon().toPolygon()));
+    }
     if (!artwork.isEmpty()) {
         QImage image = QImage::fromData(artwork);
         if (!image.isNull())
@@ -52,7 +60,9 @@ void ToastView::paintEvent(QPaintEvent*) {
     const QRectF panel = QRectF(rect()).adjusted(2, 2, -2, -2);
     QPainterPath shape;
     shape.addRoundedRect(panel, 14, 14);
-    p.fillPath(shape, dark_ ? QColor(28, 26, 44, 225) : QColor(246, 247, 250, 230));
+    // Opaque where the window is shaped instead: nothing behind it would show through.
+    const int alpha = composited_ ? (dark_ ? 225 : 230) : 255;
+    p.fillPath(shape, dark_ ? QColor(28, 26, 44, alpha) : QColor(246, 247, 250, alpha));
     p.setPen(QPen(withAlpha(primary, 0.12), 1));
     p.drawPath(shape);
 
@@ -141,8 +151,8 @@ void NowPlayingToast::show(const QString& title, const QString& subtitle,
     const bool dark = theme == QLatin1String("dark")    ? true
                       : theme == QLatin1String("light") ? false
                                                         : theme_->isDark();
-    auto* view =
-        new ToastView(title, subtitle, artwork, loc(QStringLiteral("now_playing"), lang), dark);
+    auto* view = new ToastView(title, subtitle, artwork, loc(QStringLiteral("now_playing"), lang),
+                               dark, compositorCheck_());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         view->move(area.right() + 1 - width - 16, area.top() + 12);
@@ -155,6 +165,32 @@ void NowPlayingToast::show(const QString& title, const QString& subtitle,
     fadeIn->start(QAbstractAnimation::DeleteWhenStopped);
     panel_ = view;
     hideTask_ = clock_->after(3.0, [this] { dismiss(); });
+}
+
+bool NowPlayingToast::compositorRunning() {
+    // The offscreen platform answers for X11 too, without a connection.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return true;
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return true;
+    // The screen is the number after the display's ".", 0 when it has none.
+    const QByteArray display = qgetenv("DISPLAY");
+    const qsizetype dot = display.lastIndexOf('.');
+    const int screen = dot > display.lastIndexOf(':') ? display.mid(dot + 1).toInt() : 0;
+    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(screen);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, quint16(name.size()), name.constData()),
+        nullptr);
+    if (!atom)
+        return false;
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
+    const bool owned = owner && owner->owner != XCB_NONE;
+    std::free(owner);
+    std::free(atom);
+    return owned;
 }
 
 void NowPlayingToast::dismiss() {

@@ -97,6 +97,10 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
         delegate_->setEngine(engine_.get()); // hands over every waiting file
         appearance_->applyAppTheme(preferences_->theme());
     });
+    // The window's size, place and maximized state as it was last left (window state only:
+    // what played is not kept).
+    window_->restoreGeometry(settings_->value(QStringLiteral("windowGeometry")).toByteArray());
+    connect(window_.get(), &MainWindow::hidden, this, &OrvaneApp::keepWindowGeometry);
     connect(window_.get(), &MainWindow::settingsRequested, this, &OrvaneApp::showSettings);
     connect(window_.get(), &MainWindow::quitRequested, this, &OrvaneApp::quit);
     tray_ = std::make_unique<TrayMenu>(
@@ -145,6 +149,8 @@ OrvaneApp::~OrvaneApp() {
     writer_->setStatusObserver({});
     playlistWriter_->setStatusObserver({});
     // The window and the tray go first; the engine flushes a pending playlist save last.
+    if (window_->isVisible())
+        keepWindowGeometry();
     settingsView_.reset();
     tray_.reset();
     window_.reset();
@@ -202,9 +208,25 @@ void OrvaneApp::openPlayer() {
     });
 }
 
+void OrvaneApp::keepWindowGeometry() {
+    const QByteArray geometry = window_->saveGeometry();
+    if (geometry != keptGeometry_) {
+        keptGeometry_ = geometry;
+        writer_->setValue(QStringLiteral("windowGeometry"), geometry);
+    }
+}
+
 void OrvaneApp::showSettings() {
     if (!settingsView_)
         settingsView_ = std::make_unique<SettingsView>(preferences_.get());
+    if (!settingsView_->isVisible()) {
+        // Centred over the main window when it is on show, else on its screen.
+        settingsView_->adjustSize();
+        const QRect over = window_->isVisible() ? window_->frameGeometry()
+                                                : window_->screen()->availableGeometry();
+        settingsView_->move(over.center() -
+                            QPoint(settingsView_->width() / 2, settingsView_->height() / 2));
+    }
     settingsView_->show();
     settingsView_->raise();
     settingsView_->activateWindow();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QUrl>
@@ -73,6 +74,8 @@ Q_SIGNALS:
 private:
     // A settings writer's status changed (from its thread): a failure shows a notice.
     void watchWriter(SettingsWriter* writer);
+    // Writes the main window's geometry (size, place, maximized) when it changed.
+    void keepWindowGeometry();
 
     std::unique_ptr<QSettings> settings_;    // read at start, if at all; written through writer_
     std::unique_ptr<SettingsWriter> writer_; // goes after the engine, writing what it left
@@ -93,6 +96,7 @@ private:
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<TrayMenu> tray_;
     std::unique_ptr<SettingsView> settingsView_;
+    QByteArray keptGeometry_;
 };
 
 } // namespace orvane

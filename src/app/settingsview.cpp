@@ -8,6 +8,7 @@
 #include <QButtonGroup>
 #include <QEvent>
 #include <QFormLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -38,7 +39,6 @@ SettingsView::SettingsView(Preferences* preferences, QWidget* parent)
     , dark_(new QRadioButton)
     , systemTheme_(new QRadioButton)
     , systemLanguage_(new QRadioButton) {
-    setWindowTitle(QStringLiteral("Orvane"));
     setFixedWidth(340);
     auto* russian = new QRadioButton(QStringLiteral("Русский"));
     auto* english = new QRadioButton(QStringLiteral("English"));
@@ -100,8 +100,17 @@ void SettingsView::restyle() {
         setStyleSheet(sheet);
 }
 
+void SettingsView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void SettingsView::retranslate() {
     const QString lang = preferences_->language();
+    setWindowTitle(loc(QStringLiteral("settings_title"), lang));
     themeLabel_->setText(loc(QStringLiteral("theme_label"), lang));
     languageLabel_->setText(loc(QStringLiteral("language_label"), lang));
     light_->setText(loc(QStringLiteral("light"), lang));

@@ -11,7 +11,8 @@ namespace orvane {
 class Preferences;
 
 // The settings window: appearance (Light, Dark, System) and language (Русский, English,
-// System) as radio groups; a choice is written and takes effect at once.
+// System) as radio groups; a choice is written and takes effect at once. Titled "Settings";
+// Escape closes it.
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
@@ -19,6 +20,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void restyle();

@@ -4,6 +4,7 @@
 #include "core/preferences.h"
 #include "engine/audioengine.h"
 #include "ui/icons.h"
+#include "ui/mainwindow.h"
 #include "ui/resources.h"
 
 #include <QIcon>
@@ -45,6 +46,7 @@ TrayMenu::TrayMenu(AudioEngine* engine, Preferences* preferences, Actions action
     , actions_(std::move(actions))
     , menu_(std::make_unique<QMenu>()) {
     ::orvaneInitResources();
+    menu_->setToolTipsVisible(true);
     for (auto signal : {&AudioEngine::isPlayingChanged, &AudioEngine::currentIDChanged,
                         &AudioEngine::currentStationIDChanged, &AudioEngine::playlistChanged,
                         &AudioEngine::stationsChanged, &AudioEngine::streamTitleChanged})
@@ -85,7 +87,7 @@ bool TrayMenu::show(bool available) {
     if (!icon_) {
         icon_ = std::make_unique<QSystemTrayIcon>();
         icon_->setContextMenu(menu_.get());
-        icon_->setToolTip(QStringLiteral("Orvane"));
+        icon_->setToolTip(MainWindow::titleFor(*engine_));
         connect(icon_.get(), &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     if (reason == QSystemTrayIcon::Trigger) // a left click opens the player
@@ -109,6 +111,11 @@ void TrayMenu::rebuild() {
     QStringList signature;
     for (const Entry& e : list)
         signature << QString::number(int(e.kind)) + e.text;
+    if (icon_) {
+        const QString tip = MainWindow::titleFor(*engine_);
+        if (icon_->toolTip() != tip)
+            icon_->setToolTip(tip);
+    }
     if (icon != iconName_) {
         iconName_ = icon;
         if (icon_)
@@ -120,9 +127,17 @@ void TrayMenu::rebuild() {
     menu_->clear();
     for (const Entry& e : list) {
         switch (e.kind) {
-        case Entry::Kind::Label:
-            menu_->addAction(e.text)->setEnabled(false);
+        case Entry::Kind::Label: {
+            // A long title would make the menu as wide as the screen: one line of at most
+            // labelWidth, whole in its tooltip.
+            const QString shown =
+                menu_->fontMetrics().elidedText(e.text, Qt::ElideRight, labelWidth);
+            QAction* label = menu_->addAction(shown);
+            label->setEnabled(false);
+            if (shown != e.text)
+                label->setToolTip(e.text);
             break;
+        }
         case Entry::Kind::Separator:
             menu_->addSeparator();
             break;

@@ -19,7 +19,7 @@ class Preferences;
 
 // The tray icon and its menu: now-playing line, Play/Pause, Next, Previous, Open Player,
 // Settings…, Quit. It stays while the main window is closed. Texts follow the language setting
-// at once.
+// at once; the icon's tooltip says what plays, like the window's title.
 class TrayMenu : public QObject {
     Q_OBJECT
 public:
@@ -29,6 +29,8 @@ public:
         QString text;
         bool operator==(const Entry&) const = default;
     };
+    // The now-playing line's widest, in pixels; longer texts end in "…".
+    static constexpr int labelWidth = 360;
     // The menu for the engine's state, top to bottom.
     static QList<Entry> entries(const AudioEngine& engine, const QString& lang);
 

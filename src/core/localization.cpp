@@ -69,6 +69,20 @@ const Table& enStrings() {
         {"cli_refused", "The running Orvane refused the files: %@"},
         {"settings_not_saved", "Settings could not be saved"},
         {"open_failed", "Could not open %1: %2"},
+        {"menu", "Menu"},
+        {"open_files", "Open Files…"},
+        {"open_folder", "Open Folder…"},
+        {"about", "About Orvane"},
+        {"about_version", "Version %1"},
+        {"about_text", "A music player for local files and internet radio."},
+        {"about_licence", "Licence: GNU General Public License, version 3 or later"},
+        {"about_link", "Project page"},
+        {"close", "Close"},
+        {"settings_title", "Settings"},
+        {"show_in_folder", "Show in Folder"},
+        {"edit_station", "Edit…"},
+        {"edit_station_title", "Edit Station"},
+        {"save", "Save"},
     };
     return table;
 }
@@ -133,6 +147,20 @@ const Table& ruStrings() {
         {"cli_refused", "Запущенный Orvane не принял файлы: %@"},
         {"settings_not_saved", "Не удалось сохранить настройки"},
         {"open_failed", "Не удалось открыть %1: %2"},
+        {"menu", "Меню"},
+        {"open_files", "Открыть файлы…"},
+        {"open_folder", "Открыть папку…"},
+        {"about", "О программе Orvane"},
+        {"about_version", "Версия %1"},
+        {"about_text", "Музыкальный плеер для локальных файлов и интернет-радио."},
+        {"about_licence", "Лицензия: GNU General Public License версии 3 или более поздней"},
+        {"about_link", "Страница проекта"},
+        {"close", "Закрыть"},
+        {"settings_title", "Настройки"},
+        {"show_in_folder", "Показать в папке"},
+        {"edit_station", "Изменить…"},
+        {"edit_station_title", "Изменить станцию"},
+        {"save", "Сохранить"},
     };
     return table;
 }

@@ -84,6 +84,8 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     , catalog_(catalog)
     , preferences_(preferences)
     , theme_(theme)
+    , title_(new QLabel)
+    , searchBox_(nullptr)
     , name_(new QLineEdit)
     , url_(new QLineEdit)
     , query_(new QLineEdit)
@@ -101,11 +103,12 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(14);
 
-    auto* title = new QLabel(loc(QStringLiteral("add_station"), lang));
-    title->setFont(Theme::textStyle(font(), Theme::Title3, true));
-    column->addWidget(title);
+    title_->setText(loc(QStringLiteral("add_station"), lang));
+    title_->setFont(Theme::textStyle(font(), Theme::Title3, true));
+    column->addWidget(title_);
     column->addWidget(buildManualBox(lang));
-    column->addWidget(buildSearchBox(lang));
+    searchBox_ = buildSearchBox(lang);
+    column->addWidget(searchBox_);
     column->addLayout(buildDoneRow(lang));
     wireControls();
 }
@@ -225,11 +228,41 @@ void AddStationSheet::updateButtons() {
     find_->setEnabled(!isBlank(query_->text()));
 }
 
+void AddStationSheet::editStation(const RadioStation& station) {
+    const QString lang = preferences_->language();
+    editing_ = station;
+    setWindowTitle(loc(QStringLiteral("edit_station_title"), lang));
+    title_->setText(loc(QStringLiteral("edit_station_title"), lang));
+    name_->setText(station.name);
+    url_->setText(station.url);
+    for (QLineEdit* field : {name_, url_})
+        field->setCursorPosition(0); // a long name shows its beginning
+    if (auto* box = qobject_cast<QGroupBox*>(name_->parentWidget()))
+        box->setTitle(QString()); // not "Manually": there is no other way here
+    add_->setText(loc(QStringLiteral("save"), lang));
+    done_->setText(loc(QStringLiteral("close"), lang));
+    searchBox_->hide();
+    adjustSize();
+}
+
 void AddStationSheet::addManual() {
     if (!acceptsAddress(url_->text()))
         return;
     const QString address = url_->text();
     const QString name = name_->text().isEmpty() ? address : name_->text();
+    if (editing_) {
+        // The same station (id, place in the list) under its new name and address.
+        QList<RadioStation> stations = engine_->stations();
+        for (RadioStation& s : stations) {
+            if (s.id == editing_->id) {
+                s.name = name;
+                s.url = address;
+            }
+        }
+        engine_->setStations(stations);
+        accept();
+        return;
+    }
     engine_->setStations(engine_->stations() +
                          QList<RadioStation>{{QUuid::createUuid(), name, address}});
     name_->clear();

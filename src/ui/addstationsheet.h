@@ -3,6 +3,7 @@
 #include "radio/radiostation.h"
 
 #include <QDialog>
+#include <optional>
 
 class QGroupBox;
 class QLabel;
@@ -46,6 +47,10 @@ public:
     AddStationSheet(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences,
                     Theme* theme, QWidget* parent = nullptr);
 
+    // Turns the sheet into the editor of `station`: its name and address in the manual fields,
+    // Save in place of Add (it replaces the station, same id, and closes), no catalog search.
+    void editStation(const RadioStation& station);
+
     // The manual address test: parses, has a scheme, and the scheme begins with "http".
     static bool acceptsAddress(const QString& text);
 
@@ -81,6 +86,9 @@ private:
     RadioBrowser* catalog_;
     Preferences* preferences_;
     Theme* theme_;
+    QLabel* title_;
+    QWidget* searchBox_;
+    std::optional<RadioStation> editing_; // the station being edited, in edit mode
     QLineEdit* name_;
     QLineEdit* url_;
     QLineEdit* query_;

@@ -5,12 +5,15 @@
 #include "engine/audioengine.h"
 #include "engine/audiofiles.h"
 #include "engine/filename.h"
+#include "ui/aboutview.h"
+#include "ui/appmenu.h"
 #include "ui/buttons.h"
 #include "ui/glowbar.h"
 #include "ui/icons.h"
 #include "ui/playerpanel.h"
 #include "ui/playlistpanel.h"
 #include "ui/radiopanel.h"
+#include "ui/rowmenus.h"
 #include "ui/theme.h"
 
 #include <QAbstractButton>
@@ -89,16 +92,90 @@ ContentView::ContentView(AudioEngine* engine, RadioBrowser* catalog, Preferences
     connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
     showMode();
     installKeys();
+    buildMenu();
+    rowMenus_ = new RowMenus(engine_, playlist_, &selection_, radio_, preferences_, this);
     // Tab goes down the player, then through the list on show and its footer.
     QWidget* chain[] = {
         player_->progressBar(),    player_->shuffleButton(), player_->previousButton(),
         player_->playButton(),     player_->nextButton(),    player_->repeatButton(),
         player_->volumeBar(),      player_->libraryButton(), player_->radioButton(),
+        menuButton_,
         playlist_->filterField(),  playlist_->list(),        playlist_->addButton(),
         playlist_->removeButton(), radio_->list(),           radio_->addButton(),
         radio_->removeButton()};
     for (size_t i = 1; i < std::size(chain); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+void ContentView::buildMenu() {
+    // Over the list panel's header, at its right; it serves both lists.
+    menuButton_ = new SymbolButton(
+        theme_, {30, 8, 1, [this] { return theme_->primary(0.10); }, {}, false, 18}, this);
+    menuButton_->setFocusPolicy(Qt::TabFocus);
+    appMenu_ = new AppMenu(preferences_, this);
+    auto recolor = [this] {
+        menuButton_->setSymbol(QStringLiteral("menu"), theme_->primary());
+        menuButton_->setAccessibleName(loc(QStringLiteral("menu"), preferences_->language()));
+        menuButton_->setToolTip(menuButton_->accessibleName());
+    };
+    connect(theme_, &Theme::changed, this, recolor);
+    connect(preferences_, &Preferences::languageChanged, this, recolor);
+    recolor();
+    connect(menuButton_, &QAbstractButton::clicked, this, [this] {
+        // Right-aligned under the button.
+        const QSize size = appMenu_->sizeHint();
+        appMenu_->popup(menuButton_->mapToGlobal(
+            QPoint(menuButton_->width() - size.width(), menuButton_->height() + 4)));
+    });
+    connect(appMenu_->action(AppMenu::OpenFiles), &QAction::triggered, this,
+            &ContentView::openFiles);
+    connect(appMenu_->action(AppMenu::OpenFolder), &QAction::triggered, this,
+            &ContentView::openFolder);
+    connect(appMenu_->action(AppMenu::Settings), &QAction::triggered, this,
+            &ContentView::settingsRequested);
+    connect(appMenu_->action(AppMenu::About), &QAction::triggered, this, &ContentView::showAbout);
+    connect(appMenu_->action(AppMenu::Quit), &QAction::triggered, this,
+            &ContentView::quitRequested);
+    right_->installEventFilter(this); // the button follows the panel's corner
+    placeMenuButton();
+}
+
+void ContentView::placeMenuButton() {
+    // In line with the header's text: the header has 20 of padding around one headline line.
+    const QRect panel = right_->geometry();
+    const int headline = QFontMetrics(Theme::textStyle(font(), Theme::Headline, true)).height();
+    menuButton_->move(panel.right() - 14 - menuButton_->width() + 1,
+                      panel.top() + 20 + (headline - menuButton_->height()) / 2);
+    menuButton_->raise();
+}
+
+bool ContentView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == right_ && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        placeMenuButton();
+    return QWidget::eventFilter(watched, event);
+}
+
+void ContentView::showAbout() {
+    if (!about_)
+        about_ = new AboutView(preferences_, window());
+    if (!about_->isVisible()) {
+        about_->adjustSize();
+        const QRect over = window()->frameGeometry();
+        about_->move(over.center() - QPoint(about_->width() / 2, about_->height() / 2));
+    }
+    about_->show();
+    about_->raise();
+    about_->activateWindow();
+}
+
+void ContentView::openFolder() {
+    QUrl folder;
+    if (folderChooser_)
+        folder = folderChooser_();
+    else
+        folder = QFileDialog::getExistingDirectoryUrl(this);
+    if (folder.isLocalFile())
+        handleDrop({folder}); // walked off the main thread like a dropped folder
 }
 
 void ContentView::installKeys() {

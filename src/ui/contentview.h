@@ -12,12 +12,16 @@ class QStackedWidget;
 
 namespace orvane {
 
+class AboutView;
+class AppMenu;
 class AudioEngine;
 class PlaylistPanel;
 class PlayerPanel;
 class Preferences;
 class RadioBrowser;
 class RadioPanel;
+class RowMenus;
+class SymbolButton;
 class Theme;
 
 // The dashed accent frame with the hint, over the window while files are dragged over it.
@@ -45,6 +49,12 @@ public:
     // The open dialog's choice, by default a QFileDialog for audio files; tests replace it.
     void setFileChooser(std::function<QList<QUrl>()> chooser) { chooser_ = std::move(chooser); }
     void openFiles();
+    // The folder chooser of "Open Folder…", by default a QFileDialog; tests replace it. The
+    // folder is walked like a dropped one.
+    void setFolderChooser(std::function<QUrl()> chooser) { folderChooser_ = std::move(chooser); }
+    void openFolder();
+    // "About Orvane", made on first use and centred over the window.
+    void showAbout();
     // What a drop does: the walk runs off the main thread, then the files go to the engine.
     // Returns false (rejected) when nothing dropped can be a track, judged without walking.
     bool handleDrop(const QList<QUrl>& urls);
@@ -57,6 +67,11 @@ public:
     PlayerPanel* playerPanel() const { return player_; }
     PlaylistPanel* playlistPanel() const { return playlist_; }
     RadioPanel* radioPanel() const { return radio_; }
+    // The "☰" button at the top right of the list panel and the menu it opens.
+    SymbolButton* menuButton() const { return menuButton_; }
+    AppMenu* appMenu() const { return appMenu_; }
+    AboutView* aboutView() const { return about_; }
+    RowMenus* rowMenus() const { return rowMenus_; }
     bool isDropTargeted() const { return dropTargeted_; }
     void setDropTargeted(bool on);
     const QSet<QUuid>& selection() const { return selection_; }
@@ -64,6 +79,9 @@ public:
 Q_SIGNALS:
     // A drop's files were handed to the engine (after the walk).
     void dropAdded(const QList<QUrl>& urls);
+    // The menu's Settings… and Quit.
+    void settingsRequested();
+    void quitRequested();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -71,10 +89,13 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void showMode();
     void installKeys();
+    void buildMenu();
+    void placeMenuButton();
 
     AudioEngine* engine_;
     Preferences* preferences_;
@@ -89,6 +110,11 @@ private:
     QPixmap background_; // the gradient, redrawn on resize and on a change of appearance
     bool backgroundDark_ = false;
     std::function<QList<QUrl>()> chooser_;
+    std::function<QUrl()> folderChooser_;
+    SymbolButton* menuButton_ = nullptr;
+    AppMenu* appMenu_ = nullptr;
+    AboutView* about_ = nullptr;
+    RowMenus* rowMenus_ = nullptr;
 };
 
 } // namespace orvane

@@ -14,7 +14,6 @@ MainWindow::MainWindow(AudioEngine* engine, RadioBrowser* catalog, Preferences* 
     : QWidget(parent)
     , engine_(engine)
     , content_(new ContentView(engine, catalog, preferences, theme)) {
-    setWindowTitle(QStringLiteral("Orvane"));
     setObjectName(QStringLiteral("main"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -27,7 +26,32 @@ MainWindow::MainWindow(AudioEngine* engine, RadioBrowser* catalog, Preferences* 
     connect(quit, &QShortcut::activated, this, &MainWindow::quitRequested);
     auto* settings = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), this);
     connect(settings, &QShortcut::activated, this, &MainWindow::settingsRequested);
+    connect(content_, &ContentView::settingsRequested, this, &MainWindow::settingsRequested);
+    connect(content_, &ContentView::quitRequested, this, &MainWindow::quitRequested);
+    for (auto signal : {&AudioEngine::currentIDChanged, &AudioEngine::currentStationIDChanged,
+                        &AudioEngine::playlistChanged, &AudioEngine::stationsChanged,
+                        &AudioEngine::streamTitleChanged})
+        connect(engine_, signal, this, &MainWindow::updateTitle);
+    updateTitle();
     tellEngineWhetherShown(); // not yet: nothing shows the bars until the window appears
+}
+
+QString MainWindow::titleFor(const AudioEngine& engine) {
+    if (const auto track = engine.currentTrack()) {
+        if (!track->title.isEmpty())
+            return track->artist.isEmpty() ? track->title
+                                           : track->title + QStringLiteral(" — ") + track->artist;
+    } else if (const auto station = engine.currentStation()) {
+        const QString song = engine.streamTitle();
+        return song.isEmpty() ? station->name : song + QStringLiteral(" — ") + station->name;
+    }
+    return QStringLiteral("Orvane");
+}
+
+void MainWindow::updateTitle() {
+    const QString title = titleFor(*engine_);
+    if (windowTitle() != title) // a long add publishes the playlist once per track
+        setWindowTitle(title);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -39,6 +63,7 @@ void MainWindow::showEvent(QShowEvent* event) {
 void MainWindow::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     engine_->setViewsShown(false);
+    Q_EMIT hidden();
 }
 
 void MainWindow::changeEvent(QEvent* event) {

@@ -118,13 +118,17 @@ PlayerPanel::PlayerPanel(AudioEngine* engine, Preferences* preferences, Theme* t
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(22, 22, 22, 22);
     column->setSpacing(18);
+    // A tall panel (a maximized window) centres the block above the mode switch: the two
+    // stretches take all the spare height (the header, whose text column ends in a stretch of
+    // its own, would otherwise grow and open a gap under the cover).
+    column->addStretch(1);
     column->addLayout(buildHeader());
     column->addWidget(buildProgress());
     visualizer_ = new VisualizerView(theme_); // the level bars
     column->addWidget(visualizer_);
     column->addWidget(buildTransport());
     column->addWidget(buildVolume());
-    column->addStretch(); // the mode switch at the bottom
+    column->addStretch(1); // the mode switch at the bottom, whatever the height
     column->addWidget(buildModeSwitch());
     wireEngine();
     followAppearance();
@@ -308,7 +312,7 @@ void PlayerPanel::followAppearance() {
         // Colours follow the appearance only; the 20 Hz refreshes leave them alone.
         setColor(line1_, theme_->primary());
         setColor(line2_, theme_->secondary());
-        setColor(line3_, theme_->tertiary());
+        setColor(line3_, theme_->technical());
         for (QLabel* label : {liveStatus_, elapsed_, total_, percent_})
             setColor(label, theme_->secondary());
         refreshHeader();

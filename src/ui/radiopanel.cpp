@@ -135,6 +135,15 @@ void RadioPanel::showAddSheet() {
     sheet.exec();
 }
 
+void RadioPanel::editStation(int row) {
+    if (row < 0 || row >= engine_->stations().size())
+        return;
+    auto* sheet = new AddStationSheet(engine_, catalog_, preferences_, theme_, window());
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->editStation(engine_->stations().at(row));
+    sheet->open();
+}
+
 void RadioPanel::showEvent(QShowEvent* event) {
     ListPanel::showEvent(event);
     selection_.clear(); // a fresh selection each time the panel appears

@@ -53,6 +53,9 @@ public:
     const QSet<QUuid>& selection() const { return selection_; }
     // Opens the add-station sheet (modal over the window).
     void showAddSheet();
+    // Opens the same sheet as the editor of the station on this row (window-modal; returns at
+    // once).
+    void editStation(int row);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -25,6 +25,9 @@ public:
     QColor primary(double opacity = 1.0) const;
     QColor secondary() const { return primary(0.55); }
     QColor tertiary() const { return primary(0.30); }
+    // Small text meant to be read (the technical line): at least 4.5:1 on the panels in both
+    // appearances, where the tertiary form reaches only about 2:1.
+    QColor technical() const { return primary(0.60); }
 
     static QColor neon(bool dark);
     // A colour as a style sheet's "rgba(r, g, b, a)".

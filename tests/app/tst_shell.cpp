@@ -18,6 +18,7 @@
 #include "support/testaudio.h"
 #include "support/waits.h"
 #include "support/windowfixture.h"
+#include "ui/buttons.h"
 #include "ui/contentview.h"
 #include "ui/mainwindow.h"
 #include "ui/noticebar.h"
@@ -535,10 +536,12 @@ private Q_SLOTS:
         QCOMPARE(en.at(1).text, QStringLiteral("Pause"));
         e.play(e.playlist().at(1));
         QCOMPARE(TrayMenu::entries(e, "en").first().text, QStringLiteral("Band – Song"));
+        QCOMPARE(MainWindow::titleFor(e), QStringLiteral("Song — Band"));
         e.togglePlay();
         QCOMPARE(TrayMenu::entries(e, "en").at(1).text, QStringLiteral("Play"));
         e.play(e.stations().at(3));
         QCOMPARE(TrayMenu::entries(e, "en").first().text, QStringLiteral("Хит FM"));
+        QCOMPARE(MainWindow::titleFor(e), QStringLiteral("Хит FM"));
 
         // The live menu follows a change of language at once, and its actions work.
         Preferences prefs(f.settings.get());
@@ -565,6 +568,17 @@ private Q_SLOTS:
         tray.menu()->actions().at(2)->trigger(); // Next: the following station
         QCOMPARE(e.currentStationID(), e.stations().at(4).id);
         QCOMPARE(tray.iconName(), QStringLiteral("note-list"));
+
+        // A long title is cut to one line of about 360 pixels, whole in its tooltip.
+        QList<Track> longOne = f.tracks({QString(20, QChar(0x416)) + " " + QString(200, 'w')});
+        longOne[0].artist = QStringLiteral("Государственный академический оркестр");
+        e.setPlaylist(longOne);
+        e.play(e.playlist().at(0));
+        QTRY_VERIFY(tray.menu()->actions().first()->text().endsWith(QChar(0x2026)));
+        const QAction* label = tray.menu()->actions().first();
+        QVERIFY(tray.menu()->fontMetrics().horizontalAdvance(label->text()) <= TrayMenu::labelWidth);
+        QCOMPARE(label->toolTip(), TrayMenu::entries(e, "ru").first().text);
+        QVERIFY(tray.menu()->sizeHint().width() < TrayMenu::labelWidth + 120);
     }
 
     void settingsQuitAndTheTrayAreWithinReach() {
@@ -617,6 +631,20 @@ private Q_SLOTS:
             QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
             QTRY_VERIFY(first && first->isVisible());
             QCOMPARE(app.settingsView(), first.data());
+            // Titled for what it is, centred over the main window; Escape closes it.
+            QCOMPARE(first->windowTitle(), QStringLiteral("Settings"));
+            QVERIFY((first->frameGeometry().center() - window.frameGeometry().center())
+                        .manhattanLength() < 8);
+            first->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(first));
+            QWidget* focus = QApplication::focusWidget(); // a radio button, as a person left it
+            QTest::keyClick(focus ? focus : first.data(), Qt::Key_Escape);
+            QVERIFY(!first->isVisible());
+            // The window's menu reaches it too.
+            QTest::mouseClick(window.content()->menuButton(), Qt::LeftButton);
+            QTRY_VERIFY(openMenu());
+            QVERIFY(chooseEntry(openMenu(), "Settings…"));
+            QTRY_VERIFY(first && first->isVisible());
             actions.at(actions.size() - 2)->trigger();
             QCOMPARE(app.settingsView(), first.data());
 
@@ -651,10 +679,15 @@ private Q_SLOTS:
                 return QString();
             };
             choose("Русский");
+            QCOMPARE(first->windowTitle(), QStringLiteral("Настройки"));
+            QCOMPARE(window.windowTitle(), QStringLiteral("Orvane"));
             app.engine().add(files({"untagged.mp3"}));
             QTRY_COMPARE(app.engine().playlist().size(), 1);
             app.engine().play(app.engine().playlist().at(0));
             QTRY_COMPARE(toastSubtitle(), QStringLiteral("Локальный файл"));
+            // The window's title and the tray's tooltip say what plays.
+            QCOMPARE(window.windowTitle(), QStringLiteral("untagged"));
+            QTRY_COMPARE(app.tray().trayIcon()->toolTip(), QStringLiteral("untagged"));
             app.engine().togglePlay();
             choose("English");
             QTRY_VERIFY(!app.engine().isPlaying());
@@ -680,6 +713,38 @@ private Q_SLOTS:
         }
     }
 
+    void theWindowKeepsItsStateAcrossStarts() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("s.ini");
+        auto start = [&](auto&& check) {
+            OrvaneApp app(std::make_unique<QSettings>(path, QSettings::IniFormat));
+            app.start(true);
+            QTRY_VERIFY(app.mainWindow().isVisible());
+            check(app.mainWindow(), app.engine());
+        };
+        // The place is the window manager's to honour (tst_system checks it under one); the
+        // offscreen screen keeps a window inside it.
+        const QSize placed(900, 580);
+        double volume = -1;
+        start([&](MainWindow& window, AudioEngine& engine) {
+            window.resize(placed);
+            volume = engine.volume();
+            engine.setVolume(volume / 2); // playback state is not kept
+        });
+        start([&](MainWindow& window, AudioEngine& engine) {
+            QCOMPARE(window.size(), placed);
+            QCOMPARE(engine.volume(), volume);
+            window.showMaximized();
+            QTRY_VERIFY(window.isMaximized());
+            window.close(); // to the tray: kept then too
+        });
+        start([&](MainWindow& window, AudioEngine&) {
+            QTRY_VERIFY(window.isMaximized());
+            window.showNormal(); // the size it had before, beneath
+            QTRY_COMPARE(window.size(), placed);
+        });
+    }
+
     void toastReplacesItselfAndGoesAfterThreeSeconds() {
         QTemporaryDir dir;
         QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
@@ -703,6 +768,24 @@ private Q_SLOTS:
         clock.advance(0.2);
         QVERIFY(!toast.panel()); // fading out
         QTRY_VERIFY(!second);    // closed once the fade ended
+
+        // With nothing compositing the screen the window takes the panel's rounded shape, and
+        // the panel is opaque; with a compositor it keeps its soft, translucent edge.
+        for (const bool composited : {false, true}) {
+            toast.setCompositorCheck([composited] { return composited; });
+            toast.show("Shaped", "Band", {});
+            ToastView* view = toast.panel();
+            const QImage image = view->grab().toImage();
+            const QPoint centre(160, 38), corner(3, 3), plain(290, 10);
+            QCOMPARE(image.pixelColor(plain).alpha(), composited ? 225 : 255);
+            if (composited) {
+                QVERIFY(view->mask().isEmpty());
+            } else {
+                QVERIFY(view->mask().contains(centre) && view->mask().contains(QPoint(160, 3)));
+                QVERIFY(!view->mask().contains(corner) && !view->mask().contains(QPoint(316, 72)));
+            }
+        }
+        clock.advance(3.1);
     }
 
     void systemAppearanceFollowsTheDesktopPortal() {

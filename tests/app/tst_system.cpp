@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -183,6 +184,117 @@ private Q_SLOTS:
             const double loudest = a.empty() ? 0 : *std::max_element(a.begin(), a.end());
             QVERIFY2(loudest > 0.2,
                      qPrintable(QStringLiteral("%1 Hz at most %2").arg(frequency).arg(loudest)));
+        }
+    }
+
+    // Under a window manager: the title it shows follows what plays, the window comes back
+    // where it was left, at the size it had, and the toast is shaped only where nothing
+    // composites.
+    void theWindowManagerSeesTheTitleAndThePlaceIsKept() {
+        for (const char* tool : {"openbox", "xdotool", "xprop", "xwininfo", "xcompmgr"}) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                QFAIL("openbox, xdotool, xprop, xwininfo and xcompmgr are needed (scripts/test "
+                      "installs them)");
+        }
+        auto run = [this](const QString& program, const QStringList& args) {
+            QProcess p;
+            p.setProcessEnvironment(env_);
+            p.start(program, args);
+            p.waitForFinished(20000);
+            return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+        };
+        QProcess wm;
+        wm.setProcessEnvironment(env_);
+        wm.start("openbox", {"--sm-disable"});
+        QVERIFY(wm.waitForStarted(10000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"); },
+            30000));
+        // The visible main window, by the title the window manager reads.
+        auto windowNamed = [&](const QString& title) {
+            QString id;
+            (void)QTest::qWaitFor( // no window by then: the caller fails on the empty id
+                [&] {
+                    id = run("xdotool", {"search", "--onlyvisible", "--name",
+                                         "^" + QRegularExpression::escape(title) + "$"})
+                             .section('\n', 0, 0);
+                    return !id.isEmpty();
+                },
+                60000);
+            return id;
+        };
+        auto geometry = [&](const QString& id) {
+            return run("xdotool", {"getwindowgeometry", id}).section('\n', 1);
+        };
+
+        // The toast's window while it shows (320 × 76): its shape's extents as the X server has
+        // them, "none" when it is not shaped.
+        auto toastShape = [&] {
+            QString shape;
+            (void)QTest::qWaitFor( // none by then: the caller fails on the empty answer
+                [&] {
+                    const QStringList ids =
+                        run("xdotool", {"search", "--onlyvisible", "--class", "orvane"})
+                            .split('\n', Qt::SkipEmptyParts);
+                    for (const QString& window : ids) {
+                        const QString info = run("xwininfo", {"-id", window, "-shape"});
+                        if (!info.contains("Width: 320") || !info.contains("Height: 76"))
+                            continue;
+                        shape = info.contains("Window shape extents:")
+                                    ? info.section("Window shape extents:", 1)
+                                          .section('\n', 0, 0)
+                                          .trimmed()
+                                    : QStringLiteral("none");
+                        return true;
+                    }
+                    return false;
+                },
+                20000);
+            return shape;
+        };
+
+        // No compositor: the toast is shaped to its rounded panel (2 px in from each side).
+        QProcess app;
+        launch(app, {files_.at(1)});
+        QCOMPARE(toastShape(), QStringLiteral("316x72+2+2"));
+        const QString id = windowNamed("Two");
+        QVERIFY2(!id.isEmpty(), "no window titled after the track");
+        QCOMPARE(run("xprop", {"-id", id, "_NET_WM_NAME"}),
+                 QStringLiteral("_NET_WM_NAME(UTF8_STRING) = \"Two\""));
+        run("xdotool", {"windowsize", "--sync", id, "1000", "640"});
+        run("xdotool", {"windowmove", "--sync", id, "150", "90"});
+        // Settled: the same size and place read three times over.
+        QString placed;
+        int same = 0;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QString now = geometry(id);
+                same = now == placed ? same + 1 : 0;
+                placed = now;
+                return same >= 3 && placed.contains("1000x640");
+            },
+            20000));
+        QVERIFY(quit(app));
+
+        // The next start, with a compositor: the window is where it was left, at its size, and
+        // the toast keeps its soft edge (no shape).
+        QProcess compositor;
+        compositor.setProcessEnvironment(env_);
+        compositor.start("xcompmgr", {});
+        QVERIFY(compositor.waitForStarted(10000));
+        QVERIFY(QTest::qWaitFor( // its window owns the compositing selection once it is there
+            [&] { return !run("xdotool", {"search", "--name", "^xcompmgr$"}).isEmpty(); }, 20000));
+        QProcess again;
+        launch(again, {files_.at(2)});
+        QCOMPARE(toastShape(), QStringLiteral("none"));
+        const QString next = windowNamed("Three");
+        QVERIFY2(!next.isEmpty(), "no window titled after the track");
+        QVERIFY2(QTest::qWaitFor([&] { return geometry(next) == placed; }, 20000),
+                 qPrintable(geometry(next) + " is not " + placed));
+        QVERIFY(quit(again));
+        for (QProcess* process : {&compositor, &wm}) {
+            process->terminate();
+            QVERIFY(process->waitForFinished(10000));
         }
     }
 

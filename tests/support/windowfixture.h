@@ -7,9 +7,12 @@
 #include "ui/playlistpanel.h"
 #include "ui/theme.h"
 
+#include <QApplication>
 #include <QListView>
+#include <QMenu>
 #include <QNetworkAccessManager>
 #include <QTest>
+#include <QWindow>
 
 namespace orvane::test {
 
@@ -19,6 +22,38 @@ inline void clickRow(QListView* list, int row, bool twice = false) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
     if (twice) // the second press of a double click
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+// A right-click on a row of `list`, through the window as the pointer gives it (the context
+// menu comes from the press, as on X11).
+inline void rightClickRow(QListView* list, int row) {
+    const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
+    QTest::mouseClick(list->window()->windowHandle(), Qt::RightButton, {},
+                      list->viewport()->mapTo(list->window(), at));
+}
+
+// The popup menu open now, or null.
+inline QMenu* openMenu() {
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+// The entries of `menu` as shown ("—" for a separator).
+inline QStringList menuTexts(const QMenu* menu) {
+    QStringList texts;
+    for (const QAction* a : menu->actions())
+        texts.append(a->isSeparator() ? QStringLiteral("—") : a->text());
+    return texts;
+}
+
+// Clicks the entry of the open `menu` showing `text`; false when there is none.
+inline bool chooseEntry(QMenu* menu, const QString& text) {
+    for (QAction* a : menu->actions()) {
+        if (a->text() == text) {
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+            return true;
+        }
+    }
+    return false;
 }
 
 // The child of `parent` of type W (a button, a label) showing `text`, or null.

@@ -1,6 +1,7 @@
 // Renders the main window offscreen into PNG files for review: orvane_screenshots OUTDIR.
 // The engine runs on fake players in virtual time, so every picture is reproducible.
 #include "app/appearance.h"
+#include "app/nowplayingtoast.h"
 #include "app/settingsview.h"
 #include "app/traymenu.h"
 #include "core/localization.h"
@@ -8,7 +9,10 @@
 #include "radio/radiobrowser.h"
 #include "support/enginefixture.h"
 #include "support/httptestserver.h"
+#include "engine/clock.h"
+#include "ui/aboutview.h"
 #include "ui/addstationsheet.h"
+#include "ui/appmenu.h"
 #include "ui/buttons.h"
 #include "ui/contentview.h"
 #include "ui/noticebar.h"
@@ -16,6 +20,7 @@
 #include "ui/playlistpanel.h"
 #include "ui/radiopanel.h"
 #include "ui/theme.h"
+#include "support/windowfixture.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -58,7 +63,38 @@ void save(QWidget& w, const QString& dir, const QString& name) {
     settle.start();
     while (settle.elapsed() < 150)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
-    w.grab().save(QDir(dir).filePath(name + ".png"));
+    QPixmap shot = w.grab();
+    // A menu open over the window is drawn where it stands.
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        const QPoint at = popup->pos() - w.mapToGlobal(QPoint(0, 0));
+        QPixmap both(shot.size().expandedTo(QSize(at.x() + popup->width(), at.y() + popup->height())));
+        both.fill(QColor(40, 40, 40));
+        QPainter p(&both);
+        p.drawPixmap(0, 0, shot);
+        p.drawPixmap(at, popup->grab());
+        p.end();
+        shot = both;
+        popup->close();
+    }
+    shot.save(QDir(dir).filePath(name + ".png"));
+}
+
+// The toast as it shows on a desktop: over a patterned backdrop, through its mask when it has
+// one (no compositor), else blended.
+void saveToast(ToastView& toast, const QString& dir, const QString& name) {
+    QApplication::processEvents();
+    QImage backdrop(toast.width() + 40, toast.height() + 40, QImage::Format_ARGB32);
+    QPainter p(&backdrop);
+    QLinearGradient g(0, 0, backdrop.width(), backdrop.height());
+    g.setColorAt(0, QColor(200, 120, 60));
+    g.setColorAt(1, QColor(40, 90, 160));
+    p.fillRect(backdrop.rect(), g);
+    p.translate(20, 20);
+    if (!toast.mask().isEmpty())
+        p.setClipRegion(toast.mask());
+    p.drawPixmap(0, 0, toast.grab());
+    p.end();
+    backdrop.save(QDir(dir).filePath(name + ".png"));
 }
 
 } // namespace
@@ -220,18 +256,96 @@ int main(int argc, char* argv[]) {
               });
     }
 
+    // The window's menu, the rows' menus and the station editor at the minimum size with long
+    // Cyrillic names, in both appearances and both languages; a maximized window.
+    auto longPlaylist = [&](EngineFixture& f, AudioEngine& e) {
+        QStringList names{longTitle, "Вокализ", longTitle + " — " + longTitle};
+        for (int i = 1; i <= 30; ++i)
+            names.append(QStringLiteral("Прелюдия № %1").arg(i));
+        QList<Track> list = f.tracks(names, 1234);
+        for (Track& t : list) {
+            t.artist = longArtist;
+            t.info = "FLAC · 1411 kbps · 44 kHz · Стерео";
+        }
+        e.setPlaylist(list);
+        e.play(e.playlist().at(0));
+    };
+    for (const QString theme : {"dark", "light"}) {
+        for (const QString lang : {"en", "ru"}) {
+            const QString tag = theme + "-" + lang;
+            shoot("minimum-menu-" + tag, theme, lang, [&](EngineFixture& f, AudioEngine& e, ContentView& view) {
+                longPlaylist(f, e);
+                view.activateWindow();
+                QTest::mouseClick(view.menuButton(), Qt::LeftButton);
+            });
+            shoot("minimum-row-menu-" + tag, theme, lang, [&](EngineFixture& f, AudioEngine& e, ContentView& view) {
+                longPlaylist(f, e);
+                view.activateWindow();
+                rightClickRow(view.playlistPanel()->list(), 2);
+            });
+            shoot("minimum-station-menu-" + tag, theme, lang, [&](EngineFixture&, AudioEngine& e, ContentView& view) {
+                QList<RadioStation> stations = e.stations();
+                stations[1].name = QStringLiteral(
+                    "Радио «Маяк» — Первая государственная радиостанция страны, прямой эфир");
+                e.setStations(stations);
+                e.setMode(PlayerMode::Radio);
+                view.activateWindow();
+                rightClickRow(view.radioPanel()->list(), 1);
+            });
+            shoot("minimum-edit-station-" + tag, theme, lang, [&](EngineFixture&, AudioEngine& e, ContentView& view) {
+                QList<RadioStation> stations = e.stations();
+                stations[1].name = QStringLiteral(
+                    "Радио «Маяк» — Первая государственная радиостанция страны, прямой эфир");
+                e.setStations(stations);
+                e.setMode(PlayerMode::Radio);
+                view.radioPanel()->editStation(1);
+                QApplication::processEvents();
+                if (auto* sheet = qobject_cast<AddStationSheet*>(QApplication::activeModalWidget()))
+                    save(*sheet, out, "edit-station-" + theme + "-" + lang);
+            });
+            shoot("minimum-about-" + tag, theme, lang, [&](EngineFixture&, AudioEngine&, ContentView& view) {
+                view.showAbout();
+                save(*view.aboutView(), out, "about-" + theme + "-" + lang);
+                view.aboutView()->close();
+            });
+            // The toast without a compositor (shaped) and with one.
+            {
+                EngineFixture f;
+                f.settings->setValue("appLanguage", lang);
+                f.settings->setValue("appTheme", theme);
+                Preferences prefs(f.settings.get());
+                Theme t;
+                Appearance appearance(&t);
+                appearance.applyAppTheme(theme);
+                NowPlayingToast toast(&f.clock, &prefs, &t);
+                for (const bool composited : {false, true}) {
+                    toast.setCompositorCheck([composited] { return composited; });
+                    toast.show(longTitle, longArtist, coverArt());
+                    saveToast(*toast.panel(), out,
+                              QStringLiteral("toast-%1-%2").arg(composited ? "composited" : "shaped", tag));
+                }
+            }
+        }
+        shoot("maximized-" + theme, theme, "ru", [&](EngineFixture& f, AudioEngine& e, ContentView& view) {
+            longPlaylist(f, e);
+            view.resize(1600, 1000);
+        });
+    }
+
     // The settings window in both appearances.
     for (const QString theme : {"dark", "light"}) {
-        EngineFixture f;
-        f.settings->setValue("appLanguage", "ru");
-        f.settings->setValue("appTheme", theme);
-        Preferences prefs(f.settings.get());
-        Theme t;
-        Appearance appearance(&t);
-        appearance.applyAppTheme(theme);
-        SettingsView view(&prefs);
-        view.show();
-        save(view, out, "settings-" + theme);
+        for (const QString lang : {"en", "ru"}) {
+            EngineFixture f;
+            f.settings->setValue("appLanguage", lang);
+            f.settings->setValue("appTheme", theme);
+            Preferences prefs(f.settings.get());
+            Theme t;
+            Appearance appearance(&t);
+            appearance.applyAppTheme(theme);
+            SettingsView view(&prefs);
+            view.show();
+            save(view, out, "settings-" + theme + "-" + lang);
+        }
     }
 
     // The tray menu and its icon on a dark and a light panel.
@@ -239,7 +353,10 @@ int main(int argc, char* argv[]) {
         EngineFixture f;
         f.settings->setValue("appLanguage", "ru");
         AudioEngine& e = f.start();
-        e.setPlaylist(f.tracks({"Кукушка"}));
+        QList<Track> tracks = f.tracks({QStringLiteral(
+            "Концерт для фортепиано с оркестром № 2 до минор, соч. 18: II. Adagio sostenuto")});
+        tracks[0].artist = QStringLiteral("Государственный академический симфонический оркестр");
+        e.setPlaylist(tracks);
         e.play(e.playlist().at(0));
         Preferences prefs(f.settings.get());
         Theme t;
