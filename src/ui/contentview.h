@@ -54,6 +54,9 @@ public:
     void removeSelection();      // Delete: the selected rows go
     void seekBy(double seconds); // Left/Right: within the loaded track
 
+    // A notice at the top of the list panel on show (never a dialog).
+    void showNotice(const QString& text);
+
     PlayerPanel* playerPanel() const { return player_; }
     PlaylistPanel* playlistPanel() const { return playlist_; }
     RadioPanel* radioPanel() const { return radio_; }
@@ -67,6 +70,7 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
@@ -75,6 +79,7 @@ protected:
 private:
     void showMode();
     void installKeys();
+    void wireNotices(); // the engine's failures, told in the window
 
     AudioEngine* engine_;
     Preferences* preferences_;
@@ -89,6 +94,8 @@ private:
     QPixmap background_; // the gradient, redrawn on resize and on a change of appearance
     bool backgroundDark_ = false;
     std::function<QList<QUrl>()> chooser_;
+    QStringList unopened_;   // the names the files notice on show tells of
+    QString unopenedNotice_; // that notice's text, while it is the one shown
 };
 
 } // namespace orvane
