@@ -4,6 +4,7 @@
 #include "radio/radiobrowser.h"
 #include "support/enginefixture.h"
 #include "ui/contentview.h"
+#include "ui/glowbar.h"
 #include "ui/playlistpanel.h"
 #include "ui/theme.h"
 
@@ -19,6 +20,13 @@ inline void clickRow(QListView* list, int row, bool twice = false) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
     if (twice) // the second press of a double click
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+// A press and release on `bar`, `xFromLeadingEdge` from the start of its bar.
+inline void pressBar(GlowBar& bar, double xFromLeadingEdge) {
+    const int x = int(bar.barRect().left() + xFromLeadingEdge);
+    QTest::mousePress(&bar, Qt::LeftButton, {}, QPoint(x, bar.height() / 2));
+    QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(x, bar.height() / 2));
 }
 
 // The child of `parent` of type W (a button, a label) showing `text`, or null.
