@@ -122,7 +122,7 @@ const Table& ruStrings() {
         {"stream_refused", "соединение отклонено"},
         {"stream_not_audio", "это не аудио"},
         {"stream_timed_out", "нет ответа"},
-        {"stream_server_error", "ошибка сервера %1"},
+        {"stream_server_error", "сервер вернул код %1"},
         {"stream_failed", "%1 — %2"},
         {"file_not_opened", "Не удалось открыть %1"},
         {"files_not_opened", "Не удалось открыть файлы (%1): %2"},
