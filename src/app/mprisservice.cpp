@@ -117,6 +117,11 @@ QString MprisService::playbackStatus() const {
         return QStringLiteral("Playing");
     if (engine_->isStopped())
         return QStringLiteral("Stopped");
+    // A station whose stream failed or whose address is wrong is not paused: nothing resumes.
+    const QString radio = engine_->radioStatus();
+    if (engine_->isRadioActive() &&
+        (radio == QLatin1String("stream_error") || radio == QLatin1String("invalid_url")))
+        return QStringLiteral("Stopped");
     if (engine_->currentTrack() || engine_->currentStation())
         return QStringLiteral("Paused");
     return QStringLiteral("Stopped");

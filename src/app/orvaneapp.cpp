@@ -8,6 +8,7 @@
 #include "app/settingsview.h"
 #include "app/singleinstance.h"
 #include "app/traymenu.h"
+#include "app/traywatcher.h"
 #include "core/localization.h"
 #include "core/preferences.h"
 #include "core/settingswriter.h"
@@ -133,7 +134,7 @@ void OrvaneApp::watchWriter(SettingsWriter* writer) {
             this,
             [this] {
                 if (window_)
-                    window_->content()->playlistPanel()->noticeBar()->showNotice(
+                    window_->content()->showNotice(
                         loc(QStringLiteral("settings_not_saved"), preferences_->language()));
             },
             Qt::QueuedConnection);
@@ -173,7 +174,10 @@ void OrvaneApp::acceptLaunches(SingleInstance* instance) {
 }
 
 void OrvaneApp::start() {
-    start(QSystemTrayIcon::isSystemTrayAvailable());
+    trayWatcher_ = std::make_unique<TrayWatcher>();
+    connect(trayWatcher_.get(), &TrayWatcher::availabilityChanged, this,
+            &OrvaneApp::setTrayAvailable);
+    start(trayWatcher_->isAvailable());
 }
 
 void OrvaneApp::start(bool trayAvailable) {
@@ -181,6 +185,13 @@ void OrvaneApp::start(bool trayAvailable) {
     window_->setQuitOnClose(!tray_->show(trayAvailable));
     engine_->showRestoredPlaylist(); // read meanwhile; the window shows it as it appears
     openPlayer();
+}
+
+void OrvaneApp::setTrayAvailable(bool available) {
+    window_->setQuitOnClose(!tray_->show(available));
+    // The tray was the way back to a hidden window: with it gone, the window comes back.
+    if (!available && !window_->isVisible())
+        openPlayer();
 }
 
 void OrvaneApp::quit() {

@@ -28,6 +28,7 @@ class SettingsWriter;
 class SingleInstance;
 class Theme;
 class TrayMenu;
+class TrayWatcher;
 
 // The application: one engine for the process, the file delegate, the main window, the tray
 // menu, the media controls, the toast and the settings window. It builds and wires them;
@@ -49,8 +50,11 @@ public:
     void acceptLaunches(SingleInstance* instance);
     // Shows the tray icon (where the desktop has a tray) and the main window for the first
     // time. Without a tray, closing the main window ends the program.
+    // start() follows the tray while running: an icon when a tray appears, and the window
+    // back when the tray goes while it is hidden.
     void start();
     void start(bool trayAvailable);
+    void setTrayAvailable(bool available);
     // Show, raise and activate the main window, keeping it maximized or full screen (only a
     // minimized window is restored); once more 0.2 s later.
     void openPlayer();
@@ -95,6 +99,7 @@ private:
     std::unique_ptr<MprisService> mpris_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<TrayMenu> tray_;
+    std::unique_ptr<TrayWatcher> trayWatcher_;
     std::unique_ptr<SettingsView> settingsView_;
     QByteArray keptGeometry_;
 };

@@ -82,8 +82,11 @@ QIcon TrayMenu::symbolIcon(const QString& name) {
 }
 
 bool TrayMenu::show(bool available) {
-    if (!available)
-        return false; // the window then ends the program when closed
+    if (!available) {
+        if (icon_)
+            icon_->hide(); // the tray went; shown again when one comes
+        return false;      // the window then ends the program when closed
+    }
     if (!icon_) {
         icon_ = std::make_unique<QSystemTrayIcon>();
         icon_->setContextMenu(menu_.get());

@@ -41,7 +41,8 @@ public:
              QObject* parent = nullptr);
     ~TrayMenu() override;
 
-    // Shows the icon when the desktop has a tray (`available`); returns whether it did.
+    // Shows the icon when the desktop has a tray (`available`), hides it when it has none any
+    // more; returns whether it is shown.
     bool show(bool available);
     QMenu* menu() const { return menu_.get(); }
     // The icon in the tray, once shown.

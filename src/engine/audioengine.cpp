@@ -220,10 +220,16 @@ QString AudioEngine::lang() const {
     return language_;
 }
 
-void AudioEngine::reportUnopened(const QString& name, const QString& error) const {
+void AudioEngine::reportUnopened(const QString& name, const QString& error) {
     // Both at once: a name holding "%2" is not filled in again.
     std::cerr << loc(QStringLiteral("open_failed"), lang()).arg(name, error).toStdString()
               << std::endl;
+    // The window hears of them together: once per pass, however many a pass found.
+    if (unopened_.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this] { Q_EMIT filesNotOpened(std::exchange(unopened_, {})); },
+            Qt::QueuedConnection);
+    unopened_.append(name);
 }
 
 // ---- now playing ----
@@ -266,7 +272,10 @@ void AudioEngine::announce(const QString& title, const QString& subtitle,
 // ---- transport ----
 
 void AudioEngine::play(const Track& track) {
-    startTrack(track);
+    // A file gone from the disk is passed over for the next one, as the end of a track would.
+    if (!startTrack(track) && track.path().startsWith(QLatin1Char('/')) &&
+        !QFileInfo::exists(track.path()))
+        startAfter(track.id);
 }
 
 double AudioEngine::handoverFade(double duration) {
@@ -287,7 +296,12 @@ bool AudioEngine::startTrack(const Track& track) {
     if (!incoming) {
         if (error.isEmpty())
             error = QStringLiteral("not a local file");
-        reportUnopened(QFileInfo(path).fileName(), error);
+        std::cerr << loc(QStringLiteral("open_failed"), lang())
+                         .arg(QFileInfo(path).fileName(), error)
+                         .toStdString()
+                  << std::endl;
+        if (path.startsWith(QLatin1Char('/')) && !QFileInfo::exists(path))
+            Q_EMIT trackSkipped(track.title.isEmpty() ? track.fileName() : track.title);
         lastFailedTrack_ = track.id;
         return false;
     }
@@ -405,8 +419,9 @@ void AudioEngine::stop() {
     if (isRadioActive()) {
         if (radioPlayer_) { // also while it buffers: it must not start by itself afterwards
             radioPlayer_->pause();
+            clearStreamTitle(); // what was on the air is no longer shown
             setIsPlaying(false);
-            setRadioStatus(QStringLiteral("paused"));
+            setRadioStatus(QStringLiteral("stopped"));
         }
     } else if (player_) {
         player_->pause();
@@ -645,19 +660,25 @@ void AudioEngine::advance() {
         return;
     // The chosen file would not open. Rather than retrying it at every tick, move on through the
     // tracks after it; when none opens, playback ends.
+    if (startAfter(lastFailedTrack_))
+        return;
+    setIsPlaying(false);
+    updateNowPlaying();
+}
+
+bool AudioEngine::startAfter(const QUuid& failedId) {
     const qsizetype n = playlist_.size();
     qsizetype failed = -1;
     for (qsizetype i = 0; i < n && failed < 0; ++i) {
-        if (playlist_.at(i).id == lastFailedTrack_)
+        if (playlist_.at(i).id == failedId)
             failed = i;
     }
     for (qsizetype step = 1; failed >= 0 && step < n; ++step) {
         const Track candidate = playlist_.at((failed + step) % n);
         if (candidate.id != currentID_ && startTrack(candidate))
-            return;
+            return true;
     }
-    setIsPlaying(false);
-    updateNowPlaying();
+    return false;
 }
 
 } // namespace orvane

@@ -121,6 +121,8 @@ public:
     // What the playing station says is on the air ("Artist - Song"); empty when it says nothing,
     // and cleared when the station changes or stops. Published at most twice a second.
     QString streamTitle() const { return streamTitle_; }
+    // Why the current station's stream failed ("stream_error"); none otherwise.
+    StreamPlayer::FailureReason radioFailure() const { return radioFailure_; }
     bool isPlaying() const { return isPlaying_; }
     bool isShuffle() const { return isShuffle_; }
     void setIsShuffle(bool on);
@@ -219,6 +221,13 @@ Q_SIGNALS:
     void volumeChanged();
     // After seek(to:) moved the position (for the media controls' Seeked signal).
     void seeked(double seconds);
+    // Failures the window tells the user about. Files given to add or openExternal that could
+    // not be opened, by name, gathered once per pass of the event loop:
+    void filesNotOpened(const QStringList& names);
+    // A track to be played whose file is no longer on disk; the next one that opens plays.
+    void trackSkipped(const QString& title);
+    // The current station's stream failed (radioFailure() says why).
+    void streamFailed();
 
 private:
     struct AddTask;
@@ -243,7 +252,9 @@ private:
     std::optional<int> currentIndex() const;
     QString lang() const;
     // One console line for a file that could not be opened, in the interface language.
-    void reportUnopened(const QString& name, const QString& error) const;
+    void reportUnopened(const QString& name, const QString& error);
+    // Starts the first track after `failed` in the list that opens (not the current one).
+    bool startAfter(const QUuid& failed);
     void updateNowPlaying();
     void announce(const QString& title, const QString& subtitle, const QByteArray& artwork);
 
@@ -328,6 +339,8 @@ private:
     std::vector<QMetaObject::Connection> radioObservers_;
     quint64 radioObserverGeneration_ = 0;
     QString streamTitle_;
+    StreamPlayer::FailureReason radioFailure_;
+    QStringList unopened_; // names not yet told through filesNotOpened
     QString pendingStreamTitle_;  // the latest title while the next publication waits
     double streamTitleAt_ = -1e9; // clock time of the last publication
     std::unique_ptr<TimerHandle> streamTitleTimer_;

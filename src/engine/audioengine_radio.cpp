@@ -47,6 +47,7 @@ void AudioEngine::play(const RadioStation& station) {
     if (radioPlayer_)
         radioPlayer_->pause();
     clearStreamTitle();
+    radioFailure_ = {};
     radioPlayer_ = services_.players->openStream(*url);
     radioPlayer_->setVolume(float(volume_));
     radioPlayer_->play();
@@ -62,6 +63,7 @@ void AudioEngine::stopRadio() {
         radioPlayer_->pause();
     radioPlayer_.reset();
     clearStreamTitle();
+    radioFailure_ = {};
     setCurrentStationID(QUuid());
     for (auto& c : radioObservers_)
         QObject::disconnect(c);
@@ -158,8 +160,13 @@ void AudioEngine::onTimeControlStatus(StreamPlayer::TimeControlStatus status) {
 
 void AudioEngine::onItemStatus(StreamPlayer::ItemStatus status) {
     if (status == StreamPlayer::ItemStatus::Failed) {
+        // The song the station last named is not on the air any more.
+        radioFailure_ = radioPlayer_ ? radioPlayer_->failureReason() : StreamPlayer::FailureReason{};
+        clearStreamTitle();
         setIsPlaying(false);
         setRadioStatus(QStringLiteral("stream_error"));
+        updateNowPlaying();
+        Q_EMIT streamFailed();
     }
 }
 

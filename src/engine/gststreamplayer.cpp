@@ -75,6 +75,7 @@ void GstStreamPlayer::play() {
     if (itemStatus_ == ItemStatus::Failed) {
         // Reconnect: a fresh pipeline from NULL.
         teardown();
+        failure_ = {};
         setItemStatus(ItemStatus::Unknown);
         build();
     }
@@ -98,9 +99,11 @@ void GstStreamPlayer::onBusMessage(GstMessage* message, void* self) {
 void GstStreamPlayer::handle(GstMessage* message) {
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ERROR:
+        failure_ = classify(message);
         fail(gst::errorText(message));
         break;
     case GST_MESSAGE_EOS:
+        failure_ = {Failure::Other, 0};
         fail(QStringLiteral("the stream ended"));
         break;
     case GST_MESSAGE_BUFFERING: {
@@ -132,6 +135,37 @@ void GstStreamPlayer::handle(GstMessage* message) {
     }
 }
 
+StreamPlayer::FailureReason GstStreamPlayer::classify(GstMessage* message) {
+    GError* error = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    FailureReason reason{Failure::Other, 0};
+    // The HTTP source names the server's status in the error's details.
+    const GstStructure* details = nullptr;
+    gst_message_parse_error_details(message, &details);
+    guint status = 0;
+    if (details && gst_structure_get_uint(details, "http-status-code", &status) && status >= 400)
+        reason = {Failure::ServerError, int(status)};
+    else if (error) {
+        const QString text = QString::fromUtf8(error->message).toLower();
+        if (text.contains(QLatin1String("timed out")) || text.contains(QLatin1String("timeout")))
+            reason.kind = Failure::TimedOut;
+        else if (error->domain == GST_RESOURCE_ERROR && error->code == GST_RESOURCE_ERROR_NOT_FOUND)
+            reason.kind = Failure::NotFound; // the host name did not resolve
+        else if (error->domain == GST_RESOURCE_ERROR &&
+                 (error->code == GST_RESOURCE_ERROR_OPEN_READ ||
+                  error->code == GST_RESOURCE_ERROR_OPEN_READ_WRITE))
+            reason.kind = Failure::Refused; // no connection to the server
+        else if (error->domain == GST_STREAM_ERROR ||
+                 (error->domain == GST_CORE_ERROR &&
+                  error->code == GST_CORE_ERROR_MISSING_PLUGIN))
+            reason.kind = Failure::NotAudio; // what came is no audio that can be decoded
+    }
+    g_clear_error(&error);
+    g_free(debug);
+    return reason;
+}
+
 void GstStreamPlayer::readTitle(GstMessage* message) {
     GstTagList* tags = nullptr;
     gst_message_parse_tag(message, &tags);
@@ -141,9 +175,13 @@ void GstStreamPlayer::readTitle(GstMessage* message) {
     // about the song. The station's name comes as "organization" and is not the song either.
     gchar* title = nullptr;
     gchar* artist = nullptr;
-    if (gst_tag_list_get_string(tags, GST_TAG_TITLE, &title)) {
+    // Read as it is: gst_tag_list_get_string() passes over an empty title, and an empty title is
+    // a station saying that no song is on now.
+    const GValue* titleValue = gst_tag_list_get_value_index(tags, GST_TAG_TITLE, 0);
+    if (titleValue && G_VALUE_HOLDS_STRING(titleValue)) {
+        title = g_value_dup_string(titleValue);
         gst_tag_list_get_string(tags, GST_TAG_ARTIST, &artist);
-        QString text = QString::fromUtf8(title); // invalid bytes become U+FFFD
+        QString text = QString::fromUtf8(title ? title : ""); // invalid bytes become U+FFFD
         if (artist && *artist)
             text = QString::fromUtf8(artist) + QStringLiteral(" - ") + text;
         text = cleanDisplayText(text);
@@ -191,6 +229,8 @@ void GstStreamPlayer::updateTimeControl() {
 
 void GstStreamPlayer::fail(const QString& why) {
     lastError_ = why;
+    if (failure_.kind == Failure::None)
+        failure_.kind = Failure::Other;
     if (pipeline_)
         gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
     reachedPlaying_ = false;

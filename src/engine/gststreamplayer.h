@@ -24,6 +24,9 @@ public:
     void pause() override;
     TimeControlStatus timeControlStatus() const override { return timeControl_; }
     ItemStatus itemStatus() const override { return itemStatus_; }
+    FailureReason failureReason() const override { return failure_; }
+    // What an error message from the pipeline says went wrong.
+    static FailureReason classify(GstMessage* error);
 
     // The text of the last failure, for diagnostics.
     QString lastError() const { return lastError_; }
@@ -55,6 +58,7 @@ private:
     TimeControlStatus timeControl_ = TimeControlStatus::Paused;
     ItemStatus itemStatus_ = ItemStatus::Unknown;
     QString lastError_;
+    FailureReason failure_;
     QString streamTitle_;
 };
 

@@ -24,6 +24,17 @@ public:
     virtual TimeControlStatus timeControlStatus() const = 0;
     virtual ItemStatus itemStatus() const = 0;
 
+    // Why the item failed, as far as the player can tell; read when it reports Failed.
+    enum class Failure { None, Other, NotFound, Refused, NotAudio, TimedOut, ServerError };
+    struct FailureReason {
+        Failure kind = Failure::None;
+        int httpStatus = 0; // with ServerError
+        bool operator==(const FailureReason&) const = default;
+    };
+    virtual FailureReason failureReason() const { return {}; }
+    // The reason in words ("address not found", "server error 503"); empty for none or other.
+    static QString describe(const FailureReason& reason, const QString& lang);
+
 Q_SIGNALS:
     void timeControlStatusChanged(orvane::StreamPlayer::TimeControlStatus status);
     void itemStatusChanged(orvane::StreamPlayer::ItemStatus status);

@@ -133,7 +133,7 @@ void RadioBrowser::search(const QString& query, QObject* context, Done done) {
     search->done = std::move(done);
     search->deadline = QDeadlineTimer(searchDeadlineMs);
     if (search->encoded.isEmpty()) {
-        QTimer::singleShot(0, this, [this, search] { finish(search, {}); });
+        QTimer::singleShot(0, this, [this, search] { finish(search, {}, true); });
         return;
     }
     QTimer::singleShot(0, this, [this, search] {
@@ -146,7 +146,7 @@ void RadioBrowser::search(const QString& query, QObject* context, Done done) {
 
 void RadioBrowser::attempt(const std::shared_ptr<Search>& search) {
     if (search->next >= search->servers.size() || search->deadline.hasExpired()) {
-        finish(search, {});
+        finish(search, {}, false);
         return;
     }
     const QUrl base = search->servers.at(search->next++);
@@ -155,7 +155,7 @@ void RadioBrowser::attempt(const std::shared_ptr<Search>& search) {
                "?limit=25&hidebroken=true&order=votes&reverse=true";
     const QUrl url = QUrl::fromEncoded(address, QUrl::StrictMode);
     if (!url.isValid()) {
-        finish(search, {});
+        finish(search, {}, false);
         return;
     }
     QNetworkRequest request(url);
@@ -187,7 +187,7 @@ void RadioBrowser::attempt(const std::shared_ptr<Search>& search) {
     connect(reply, &QNetworkReply::finished, this, [this, reply, search, tooLarge, timedOut] {
         reply->deleteLater();
         if (*tooLarge) {
-            finish(search, {});
+            finish(search, {}, false);
             return;
         }
         // A transport failure (refused, unreachable, closed midway, timed out at any stage,
@@ -203,14 +203,15 @@ void RadioBrowser::attempt(const std::shared_ptr<Search>& search) {
             attempt(search);
             return;
         }
-        const QByteArray body = reply->readAll();
-        finish(search, decodeAnswer(body).value_or(QList<RadioStation>()));
+        std::optional<QList<RadioStation>> stations = decodeAnswer(reply->readAll());
+        finish(search, stations.value_or(QList<RadioStation>()), stations.has_value());
     });
 }
 
-void RadioBrowser::finish(const std::shared_ptr<Search>& search, QList<RadioStation> stations) {
+void RadioBrowser::finish(const std::shared_ptr<Search>& search, QList<RadioStation> stations,
+                          bool reached) {
     if (search->context && search->done)
-        search->done(std::move(stations));
+        search->done(std::move(stations), reached);
 }
 
 } // namespace orvane

@@ -13,7 +13,7 @@ class QNetworkAccessManager;
 namespace orvane {
 
 // Station search in the public Radio Browser catalog. One GET per search on the first server
-// that answers; every failure ends in an empty list. Main thread only; results are delivered
+// that answers; every failure ends in an empty list, told apart from an answer without matches. Main thread only; results are delivered
 // there, always after search() has returned.
 class RadioBrowser : public QObject {
     Q_OBJECT
@@ -23,7 +23,9 @@ public:
     explicit RadioBrowser(QNetworkAccessManager* network, QList<QUrl> servers = {},
                           QObject* parent = nullptr);
 
-    using Done = std::function<void(QList<RadioStation>)>;
+    // `reached`: an answer came and was read (empty when nothing matched); false when every
+    // server failed (no connection, time-outs, a page that is not the catalog's answer).
+    using Done = std::function<void(QList<RadioStation> stations, bool reached)>;
     void search(const QString& query, QObject* context, Done done);
 
     // Percent-encoding for a path segment: letters, digits and !$&'()*+,-./:=@_~ stay, every
@@ -47,7 +49,8 @@ private:
     struct Search;
     void withServers(std::function<void(QList<QUrl>)> then);
     void attempt(const std::shared_ptr<Search>& search);
-    void finish(const std::shared_ptr<Search>& search, QList<RadioStation> stations);
+    void finish(const std::shared_ptr<Search>& search, QList<RadioStation> stations,
+                bool reached);
 
     QNetworkAccessManager* network_;
     QList<QUrl> servers_;

@@ -96,7 +96,7 @@ AddStationSheet::AddStationSheet(AudioEngine* engine, RadioBrowser* catalog,
     , nothingFound_(new QLabel)
     , resultList_(new QVBoxLayout) {
     const QString lang = preferences_->language();
-    setModal(true);
+    setWindowModality(Qt::WindowModal); // over the main window; the settings window stays free
     setWindowTitle(loc(QStringLiteral("add_station"), lang));
     setFixedWidth(480);
     auto* column = new QVBoxLayout(this);
@@ -159,6 +159,7 @@ void AddStationSheet::buildResultArea(const QString& lang) {
     progressLayout->addWidget(progress);
     progressLayout->addStretch();
     nothingFound_->setText(loc(QStringLiteral("nothing_found"), lang));
+    nothingFound_->setWordWrap(true);
     QPalette secondary = nothingFound_->palette();
     secondary.setColor(QPalette::WindowText, theme_->secondary());
     nothingFound_->setPalette(secondary);
@@ -276,12 +277,16 @@ void AddStationSheet::runSearch() {
     resultArea_->setCurrentIndex(1);
     QPointer<AddStationSheet> self(this);
     // The untrimmed query; a search is never cancelled, each writes its own results.
-    catalog_->search(query_->text(), this, [self](QList<RadioStation> stations) {
+    catalog_->search(query_->text(), this, [self](QList<RadioStation> stations, bool reached) {
         if (!self)
             return;
         self->results_ = std::move(stations);
         self->searching_ = false;
         self->didSearch_ = true;
+        // No server answered: that is said, not shown as an answer without matches.
+        self->nothingFound_->setText(loc(reached ? QStringLiteral("nothing_found")
+                                                 : QStringLiteral("catalog_unreachable"),
+                                         self->preferences_->language()));
         self->showResults();
     });
 }
@@ -318,6 +323,10 @@ void AddStationSheet::showResults() {
 
 bool AddStationSheet::showsNothingFound() const {
     return resultArea_->currentIndex() == 2;
+}
+
+QString AddStationSheet::resultNote() const {
+    return nothingFound_->text();
 }
 
 QList<SearchResultRow*> AddStationSheet::resultRows() const {

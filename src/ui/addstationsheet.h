@@ -63,6 +63,8 @@ public:
     const QList<RadioStation>& results() const { return results_; }
     bool isSearching() const { return searching_; }
     bool showsNothingFound() const;
+    // What shows in place of results: "Nothing found", or that no server answered.
+    QString resultNote() const;
     QList<SearchResultRow*> resultRows() const;
 
     void runSearch();

@@ -10,6 +10,7 @@
 #include "ui/buttons.h"
 #include "ui/glowbar.h"
 #include "ui/icons.h"
+#include "ui/noticebar.h"
 #include "ui/playerpanel.h"
 #include "ui/playlistpanel.h"
 #include "ui/radiopanel.h"
@@ -94,6 +95,7 @@ ContentView::ContentView(AudioEngine* engine, RadioBrowser* catalog, Preferences
     installKeys();
     buildMenu();
     rowMenus_ = new RowMenus(engine_, playlist_, &selection_, radio_, preferences_, this);
+    wireNotices();
     // Tab goes down the player, then through the list on show and its footer.
     QWidget* chain[] = {
         player_->progressBar(),    player_->shuffleButton(), player_->previousButton(),
@@ -105,6 +107,20 @@ ContentView::ContentView(AudioEngine* engine, RadioBrowser* catalog, Preferences
         radio_->removeButton()};
     for (size_t i = 1; i < std::size(chain); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
+    // A button pressed with the pointer never keeps the keyboard (one reached by Tab and then
+    // clicked lets it go), so the next key is the window's, not another press.
+    for (QAbstractButton* b : findChildren<QAbstractButton*>())
+        b->installEventFilter(this);
+}
+
+bool ContentView::eventFilter(QObject* watched, QEvent* event) {
+    // At the press, before the button is down: losing the focus later would cancel the click.
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (button && button->hasFocus())
+            button->clearFocus();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ContentView::buildMenu() {
@@ -183,17 +199,12 @@ void ContentView::installKeys() {
         auto* shortcut = new QShortcut(sequence, this);
         connect(shortcut, &QShortcut::activated, this, std::move(action));
     };
-    // A focused button keeps its own Space and Return (the desktop's way to press it); text
-    // fields keep theirs by themselves.
+    // Space is play/pause wherever the focus is (a text field keeps it by itself, for typing);
+    // a focused button is pressed with Return.
     auto focusedButton = [this]() -> QAbstractButton* {
         return qobject_cast<QAbstractButton*>(window()->focusWidget());
     };
-    key(Qt::Key_Space, [this, focusedButton] {
-        if (QAbstractButton* b = focusedButton())
-            b->click();
-        else
-            engine_->togglePlay();
-    });
+    key(Qt::Key_Space, [this] { engine_->togglePlay(); });
     for (const int k : {Qt::Key_Return, Qt::Key_Enter}) {
         key(k, [this, focusedButton] {
             if (QAbstractButton* b = focusedButton())
@@ -222,6 +233,10 @@ void ContentView::installKeys() {
             playlist_->list()->setFocus(Qt::OtherFocusReason);
         }
     });
+    key(QKeySequence::SelectAll, [this] {
+        if (engine_->mode() == PlayerMode::Library)
+            playlist_->selectAll();
+    });
     key(Qt::ALT | Qt::Key_Up, [this] {
         if (engine_->mode() == PlayerMode::Library)
             playlist_->moveSelection(-1);
@@ -229,6 +244,65 @@ void ContentView::installKeys() {
     key(Qt::ALT | Qt::Key_Down, [this] {
         if (engine_->mode() == PlayerMode::Library)
             playlist_->moveSelection(1);
+    });
+}
+
+void ContentView::showNotice(const QString& text) {
+    ListPanel* panel = engine_->mode() == PlayerMode::Library ? static_cast<ListPanel*>(playlist_)
+                                                              : static_cast<ListPanel*>(radio_);
+    playlist_->noticeBar()->hide();
+    radio_->noticeBar()->hide();
+    panel->noticeBar()->showNotice(text);
+}
+
+namespace {
+
+// A name as a notice lists it: a very long one is cut in its middle, keeping its extension.
+QString shortName(const QString& name) {
+    constexpr qsizetype kMax = 40;
+    return name.size() <= kMax ? name
+                               : name.left(kMax / 2) + QChar(0x2026) + name.right(kMax / 2 - 1);
+}
+
+} // namespace
+
+void ContentView::wireNotices() {
+    connect(engine_, &AudioEngine::filesNotOpened, this, [this](const QStringList& names) {
+        // Files of one add arrive over several passes: while its notice shows, it grows.
+        const NoticeBar* shown = engine_->mode() == PlayerMode::Library ? playlist_->noticeBar()
+                                                                        : radio_->noticeBar();
+        if (!shown->isVisible() || shown->text() != unopenedNotice_)
+            unopened_.clear();
+        unopened_ += names;
+        const QString lang = preferences_->language();
+        if (unopened_.size() == 1) {
+            unopenedNotice_ = loc(QStringLiteral("file_not_opened"), lang)
+                                  .arg(shortName(unopened_.constFirst()));
+        } else {
+            QStringList listed;
+            for (qsizetype i = 0; i < std::min<qsizetype>(unopened_.size(), 3); ++i)
+                listed.append(shortName(unopened_.at(i)));
+            if (unopened_.size() > 3)
+                listed.append(QString(QChar(0x2026)));
+            unopenedNotice_ = loc(QStringLiteral("files_not_opened"), lang)
+                                  .arg(QString::number(unopened_.size()),
+                                       listed.join(QStringLiteral(", ")));
+        }
+        showNotice(unopenedNotice_);
+    });
+    connect(engine_, &AudioEngine::trackSkipped, this, [this](const QString& title) {
+        showNotice(loc(QStringLiteral("file_gone"), preferences_->language())
+                       .arg(shortName(title)));
+    });
+    connect(engine_, &AudioEngine::streamFailed, this, [this] {
+        const auto station = engine_->currentStation();
+        const QString lang = preferences_->language();
+        QString what = loc(QStringLiteral("stream_error"), lang);
+        const QString why = StreamPlayer::describe(engine_->radioFailure(), lang);
+        if (!why.isEmpty())
+            what += QStringLiteral(": ") + why;
+        showNotice(station ? loc(QStringLiteral("stream_failed"), lang).arg(station->name, what)
+                           : what);
     });
 }
 

@@ -64,6 +64,9 @@ public:
     void removeSelection();      // Delete: the selected rows go
     void seekBy(double seconds); // Left/Right: within the loaded track
 
+    // A notice at the top of the list panel on show (never a dialog).
+    void showNotice(const QString& text);
+
     PlayerPanel* playerPanel() const { return player_; }
     PlaylistPanel* playlistPanel() const { return playlist_; }
     RadioPanel* radioPanel() const { return radio_; }
@@ -85,6 +88,7 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
@@ -96,6 +100,7 @@ private:
     void installKeys();
     void buildMenu();
     void placeMenuButton();
+    void wireNotices(); // the engine's failures, told in the window
 
     AudioEngine* engine_;
     Preferences* preferences_;
@@ -115,6 +120,8 @@ private:
     AppMenu* appMenu_ = nullptr;
     AboutView* about_ = nullptr;
     RowMenus* rowMenus_ = nullptr;
+    QStringList unopened_;   // the names the files notice on show tells of
+    QString unopenedNotice_; // that notice's text, while it is the one shown
 };
 
 } // namespace orvane

@@ -53,6 +53,10 @@ void ElidedLabel::refit() {
         setText(shown);
         updateGeometry();
     }
+    // What "…" cut off shows whole in a tooltip.
+    const bool cut = lines.size() > 0 && lines.constLast().endsWith(QChar(0x2026)) &&
+                     !full_.simplified().endsWith(QChar(0x2026));
+    setToolTip(cut ? full_.simplified() : QString());
     const int count = full_.simplified().isEmpty() ? 1 : int(lines.size());
     const int height =
         fontMetrics().lineSpacing() * count + contentsMargins().top() + contentsMargins().bottom();

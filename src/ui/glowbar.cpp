@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -20,7 +21,9 @@ GlowBar::GlowBar(Theme* theme, QWidget* parent)
     setFixedHeight(barHeight + 2 * margin);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::TabFocus);
+    // A click gives the keyboard too (the arrows then move this bar); the ring shows only for
+    // focus that came from the keyboard.
+    setFocusPolicy(Qt::StrongFocus);
     installAccessibleWidgets();
     connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
 }
@@ -162,6 +165,27 @@ void GlowBar::mousePressEvent(QMouseEvent* event) {
 void GlowBar::mouseMoveEvent(QMouseEvent* event) {
     if ((event->buttons() & Qt::LeftButton) && onChange_)
         onChange_(fractionAt(event->position().x()));
+}
+
+} // namespace orvane
+
+namespace orvane {
+
+void GlowBar::wheelEvent(QWheelEvent* event) {
+    if (keyStep_ <= 0 || !onChange_) {
+        event->ignore();
+        return;
+    }
+    // 120 eighths of a degree are one notch; a touchpad sends them a few at a time.
+    const QPoint delta = event->angleDelta();
+    wheelRest_ += delta.y() != 0 ? delta.y() : -delta.x();
+    const int notches = wheelRest_ / 120;
+    wheelRest_ -= notches * 120;
+    if (notches != 0) {
+        const double v = std::isnan(value_) ? 0.0 : value_;
+        request(v + notches * keyStep_);
+    }
+    event->accept();
 }
 
 } // namespace orvane

@@ -18,8 +18,8 @@ public:
     double value() const { return value_; }
     void setValue(double value);
     void setOnChange(std::function<void(double)> onChange) { onChange_ = std::move(onChange); }
-    // The fraction Left/Right (Down/Up) move by while the bar has the keyboard focus; 0: the
-    // keys are left to the window.
+    // The fraction Left/Right (Down/Up) move by while the bar has the keyboard focus, and one
+    // notch of the mouse wheel over it; 0: the keys and the wheel are left to the window.
     void setKeyStep(double step) { keyStep_ = step; }
     double keyStep() const { return keyStep_; }
 
@@ -49,6 +49,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -62,6 +63,7 @@ private:
     QString valueText_;
     int side_ = margin;
     bool ring_ = false;
+    int wheelRest_ = 0; // eighths of a degree not yet a whole notch (fine-grained wheels)
     std::function<void(double)> onChange_;
 };
 

@@ -4,9 +4,12 @@
 #include "core/preferences.h"
 #include "ui/buttons.h"
 #include "ui/icons.h"
+#include "ui/noticebar.h"
 #include "ui/theme.h"
 
 #include <QFocusEvent>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -23,6 +26,44 @@ namespace orvane {
 
 QSize ListRow::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
     return {option.rect.width(), QFontMetrics(option.font).height() + 20};
+}
+
+namespace {
+
+// Where a row's name goes, between its mark and its trailing text.
+std::pair<int, int> nameSpan(const QRect& cell, const RowLook& look, const QFont& font) {
+    const QRect inner = cell.adjusted(11 + 14, 10, -11 - 14, -10);
+    const QFont callout = Theme::textStyle(font, Theme::Callout);
+    const QFontMetrics mc(callout);
+    const int two = mc.horizontalAdvance(QStringLiteral("00"));
+    int x = inner.left() + 14 +
+            (look.markSymbol.isEmpty() ? std::max(mc.horizontalAdvance(look.mark), two)
+                                       : std::max(18, two));
+    int right = inner.right();
+    if (!look.trailing.isEmpty()) {
+        const QFont trailingFont = look.trailingAccent && look.markSymbol == QLatin1String("radio-waves")
+                                       ? Theme::textStyle(font, Theme::Caption)
+                                       : callout;
+        right -= QFontMetrics(trailingFont).horizontalAdvance(look.trailing) + 14;
+    }
+    return {x, right};
+}
+
+} // namespace
+
+bool ListRow::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                        const QStyleOptionViewItem& option, const QModelIndex& index) {
+    if (event->type() != QEvent::ToolTip || !index.isValid())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    // A name cut with "…" shows whole.
+    const std::optional<RowLook> look = rowLook(index);
+    const QString name = look ? look->name.simplified() : QString();
+    const auto [x, right] = look ? nameSpan(option.rect, *look, option.font) : std::pair{0, 0};
+    if (!name.isEmpty() && QFontMetrics(option.font).horizontalAdvance(name) > right - x)
+        QToolTip::showText(event->globalPos(), name, view);
+    else
+        QToolTip::hideText();
+    return true;
 }
 
 void paintRow(QPainter& p, const QRect& cell, const RowLook& look, const Theme& theme,
@@ -89,6 +130,7 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
     : GlassPanel(theme, parent)
     , preferences_(preferences)
     , header_(new QLabel)
+    , notice_(new NoticeBar(theme))
     , body_(new QStackedWidget)
     , emptyLabel_(new QLabel)
     , emptyIcon_(new QLabel)
@@ -103,6 +145,10 @@ ListPanel::ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol
     column->setSpacing(0);
     buildHeader();
     column->addWidget(header_);
+    auto* noticeRow = new QHBoxLayout;
+    noticeRow->setContentsMargins(12, 0, 12, 8); // in line with the rows
+    noticeRow->addWidget(notice_);
+    column->addLayout(noticeRow);
     body_->addWidget(buildEmptyState());
     buildList();
     body_->addWidget(list_);

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QStyledItemDelegate>
 #include <QUuid>
+#include <optional>
 
 class QLabel;
 class QLayout;
@@ -16,6 +17,7 @@ class QVariantAnimation;
 
 namespace orvane {
 
+class NoticeBar;
 class Preferences;
 
 // One row's look, shared by the playlist and the station list: a leading mark (the position
@@ -40,6 +42,11 @@ class ListRow : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // A name the row cuts short shows whole in a tooltip.
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+    // What the row at `index` shows; none outside the list.
+    virtual std::optional<RowLook> rowLook(const QModelIndex& index) const = 0;
 };
 
 // The frame both list panels share: a header, the list or an empty state, and a footer with a
@@ -51,6 +58,9 @@ public:
     ListPanel(Theme* theme, Preferences* preferences, QString emptySymbol, QWidget* parent);
 
     QListView* list() const { return list_; }
+    // Notices for the user (a save that failed, files that would not open, a stream's failure),
+    // at the top of the panel under its header.
+    NoticeBar* noticeBar() const { return notice_; }
     QPushButton* addButton() const { return add_; }
     QPushButton* removeButton() const { return remove_; }
     QString headerText() const;
@@ -83,6 +93,7 @@ private:
     void applyColors();
 
     QLabel* header_;
+    NoticeBar* notice_;
     QStackedWidget* body_;
     QLabel* emptyLabel_;
     QLabel* emptyIcon_;

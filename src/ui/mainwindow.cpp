@@ -3,6 +3,7 @@
 #include "engine/audioengine.h"
 #include "ui/contentview.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -22,10 +23,15 @@ MainWindow::MainWindow(AudioEngine* engine, RadioBrowser* catalog, Preferences* 
     // The desktop's usual "close window" keys (Ctrl+W): the window goes, playback stays.
     auto* close = new QShortcut(QKeySequence::Close, this);
     connect(close, &QShortcut::activated, this, &QWidget::close);
-    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
-    connect(quit, &QShortcut::activated, this, &MainWindow::quitRequested);
-    auto* settings = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), this);
-    connect(settings, &QShortcut::activated, this, &MainWindow::settingsRequested);
+    // Quit and Settings are the window's actions: a sheet over it takes them too
+    // (QWidget::actions()), so they work while it is open.
+    auto* quit = new QAction(this);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, this, &MainWindow::quitRequested);
+    auto* settings = new QAction(this);
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    connect(settings, &QAction::triggered, this, &MainWindow::settingsRequested);
+    addActions({quit, settings});
     connect(content_, &ContentView::settingsRequested, this, &MainWindow::settingsRequested);
     connect(content_, &ContentView::quitRequested, this, &MainWindow::quitRequested);
     for (auto signal : {&AudioEngine::currentIDChanged, &AudioEngine::currentStationIDChanged,

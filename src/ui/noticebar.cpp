@@ -12,6 +12,7 @@ NoticeBar::NoticeBar(Theme* theme, QWidget* parent)
     , theme_(theme)
     , hideTimer_(new QTimer(this)) {
     setWordWrap(true); // a long wording at the narrowest window takes two lines, not an ellipsis
+    setTextFormat(Qt::PlainText); // file and station names are shown as they are, never as markup
     setFont(Theme::textStyle(font(), Theme::Callout));
     setCursor(Qt::PointingHandCursor);
     hideTimer_->setSingleShot(true);

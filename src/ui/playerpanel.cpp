@@ -253,8 +253,19 @@ QWidget* PlayerPanel::buildVolume() {
     auto* volumeRow = new QHBoxLayout(volumeBox);
     volumeRow->setContentsMargins(14, 0, 14, 0);
     volumeRow->setSpacing(12);
-    speaker_ = new QLabel;
-    speaker_->setFixedSize(18, 18);
+    speaker_ = new SymbolButton(theme_, {18, 0, 0, {}, {}, false, 18});
+    speaker_->setFocusPolicy(Qt::NoFocus); // the keyboard has the bar's arrows
+    connect(speaker_, &QAbstractButton::clicked, this, [this] {
+        const double v = engine_->volume();
+        if (v > 0) {
+            unmuted_ = v;
+            engine_->setVolume(0);
+        } else {
+            // Back to what it was; a volume set to 0 on the bar comes back at half.
+            engine_->setVolume(unmuted_ > 0 ? unmuted_ : 0.5);
+            unmuted_ = 0;
+        }
+    });
     volume_ = new GlowBar(theme_);
     volume_->setSideMargin(0);
     volume_->setOnChange([this](double f) { engine_->setVolume(f); });
@@ -336,18 +347,38 @@ void PlayerPanel::refreshHeader() {
         // What the station says is on the air, when it says it.
         const QString song = engine_->streamTitle();
         line2_->setFullText(song.isEmpty() ? loc(QStringLiteral("internet_radio"), lang) : song);
-        line3_->setFullText(engine_->radioStatus().isEmpty() ? QString()
-                                                             : loc(engine_->radioStatus(), lang));
+        line3_->setFullText(statusText());
     } else {
         // The full cover once the engine has read it, the row's thumbnail until then.
         const QByteArray& full = engine_->currentArtwork();
         const QByteArray cover = !track ? QByteArray() : full.isEmpty() ? track->artwork : full;
         artwork_->show(cover.isEmpty() ? ArtworkView::Kind::Note : ArtworkView::Kind::Cover,
                        cover);
-        line1_->setFullText(track ? track->artist : QStringLiteral("Orvane"));
-        line2_->setFullText(track ? track->title : loc(QStringLiteral("select_track"), lang));
+        if (track && !track->album.isEmpty()) {
+            // With an album: the title, then "Artist — Album".
+            line1_->setFullText(track->title);
+            line2_->setFullText(track->artist.isEmpty()
+                                    ? track->album
+                                    : track->artist + QStringLiteral(" — ") + track->album);
+        } else {
+            line1_->setFullText(track ? track->artist : QStringLiteral("Orvane"));
+            line2_->setFullText(track ? track->title : loc(QStringLiteral("select_track"), lang));
+        }
         line3_->setFullText(track ? track->info : QString());
     }
+}
+
+QString PlayerPanel::statusText() const {
+    const QString status = engine_->radioStatus();
+    if (status.isEmpty())
+        return {};
+    const QString lang = preferences_->language();
+    QString text = loc(status, lang);
+    // A failed stream says why, when it can be told.
+    const QString why = status == QLatin1String("stream_error")
+                            ? StreamPlayer::describe(engine_->radioFailure(), lang)
+                            : QString();
+    return why.isEmpty() ? text : text + QStringLiteral(": ") + why;
 }
 
 double PlayerPanel::scale() const {
@@ -358,8 +389,7 @@ double PlayerPanel::scale() const {
 void PlayerPanel::refreshProgress() {
     if (engine_->isRadioActive()) {
         progressArea_->setCurrentIndex(1);
-        const QString status = engine_->radioStatus();
-        liveStatus_->setText(status.isEmpty() ? QString() : loc(status, preferences_->language()));
+        liveStatus_->setText(statusText());
         return;
     }
     progressArea_->setCurrentIndex(0);
@@ -399,8 +429,11 @@ void PlayerPanel::refreshControls() {
 void PlayerPanel::refreshVolume() {
     const double v = engine_->volume();
     speakerSymbol_ = v == 0.0 ? QStringLiteral("speaker-slash") : QStringLiteral("speaker-waves");
-    speaker_->setPixmap(
-        Icons::pixmap(speakerSymbol_, theme_->secondary(), 18, devicePixelRatioF()));
+    speaker_->setSymbol(speakerSymbol_, theme_->secondary());
+    if (v > 0)
+        unmuted_ = 0; // raised again by other means: nothing to restore
+    setName(speaker_, loc(v == 0.0 ? QStringLiteral("unmute") : QStringLiteral("mute"),
+                          preferences_->language()));
     volume_->setValue(v);
     percent_->setText(QString::number(qint64(v * 100)) + QLatin1Char('%'));
     volume_->setAccessibleValue(100, percent_->text());

@@ -60,6 +60,8 @@ public:
     ElidedLabel* titleLabel() const { return line1_; }
     GlowBar* progressBar() const { return progress_; }
     GlowBar* volumeBar() const { return volume_; }
+    // A click mutes, and restores the volume it took away.
+    SymbolButton* speakerButton() const { return speaker_; }
     SymbolButton* shuffleButton() const { return shuffle_; }
     SymbolButton* repeatButton() const { return repeat_; }
     SymbolButton* playButton() const { return play_; }
@@ -86,6 +88,7 @@ private:
     void refreshVolume();
     void refreshMode();
     double scale() const; // the progress bar's length in seconds, at least 1
+    QString statusText() const; // the station's state in words, with a failure's reason
 
     AudioEngine* engine_;
     Preferences* preferences_;
@@ -104,7 +107,8 @@ private:
     SymbolButton* play_;
     SymbolButton* next_;
     SymbolButton* repeat_;
-    QLabel* speaker_;
+    SymbolButton* speaker_;
+    double unmuted_ = 0; // the volume before the speaker muted it; 0: not muted by it
     GlowBar* volume_;
     QLabel* percent_;
     ModeButton* library_;

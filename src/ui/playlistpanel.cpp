@@ -3,7 +3,6 @@
 #include "core/localization.h"
 #include "core/preferences.h"
 #include "engine/audioengine.h"
-#include "ui/noticebar.h"
 #include "ui/theme.h"
 #include "ui/timestring.h"
 
@@ -256,15 +255,22 @@ RowLook PlaylistRow::look(const Track& track, int index, bool isCurrent, bool is
     return look;
 }
 
-void PlaylistRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                        const QModelIndex& index) const {
+std::optional<RowLook> PlaylistRow::rowLook(const QModelIndex& index) const {
     const QVariant at = index.data(PlaylistModel::PlaylistIndexRole);
     const int i = at.isValid() ? at.toInt() : -1;
     if (i < 0 || i >= engine_->playlist().size())
-        return;
+        return std::nullopt;
     const Track& track = engine_->playlist().at(i);
     // The number is the track's place in the whole playlist, filtered or not.
-    RowLook l = look(track, i, track.id == engine_->currentID(), selection_->contains(track.id));
+    return look(track, i, track.id == engine_->currentID(), selection_->contains(track.id));
+}
+
+void PlaylistRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const {
+    std::optional<RowLook> shown = rowLook(index);
+    if (!shown)
+        return;
+    RowLook& l = *shown;
     l.focused = (option.state & QStyle::State_HasFocus) && option.widget &&
                 option.widget->property("keyboardFocus").toBool();
     paintRow(*painter, option.rect, l, *theme_, option.font);
@@ -277,7 +283,6 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
     , selection_(selection)
     , model_(new PlaylistModel(engine, this))
     , filter_(new QLineEdit)
-    , notice_(new NoticeBar(theme))
     , dropLine_(new QWidget(list()->viewport())) {
     model_->setPreferences(preferences_);
     list()->setModel(model_);
@@ -288,16 +293,11 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
     dropLine_->setAttribute(Qt::WA_TransparentForMouseEvents);
     dropLine_->hide();
 
-    // The filter field sits between the header and the list.
+    // The filter field sits between the header (and its notices) and the list.
     auto* row = new QHBoxLayout;
     row->setContentsMargins(12, 0, 12, 8); // in line with the rows
     row->addWidget(filter_);
-    static_cast<QVBoxLayout*>(layout())->insertLayout(1, row);
-    // Notices go above it, at the top of the panel under its header.
-    auto* noticeRow = new QHBoxLayout;
-    noticeRow->setContentsMargins(12, 0, 12, 8);
-    noticeRow->addWidget(notice_);
-    static_cast<QVBoxLayout*>(layout())->insertLayout(1, noticeRow);
+    static_cast<QVBoxLayout*>(layout())->insertLayout(2, row);
     filter_->setClearButtonEnabled(true);
     filter_->setFont(Theme::textStyle(font(), Theme::Callout));
     filter_->installEventFilter(this);
@@ -324,11 +324,7 @@ PlaylistPanel::PlaylistPanel(AudioEngine* engine, QSet<QUuid>* selection, Prefer
         if (onImport_)
             onImport_();
     });
-    connect(removeButton(), &QPushButton::clicked, this, [this] {
-        engine_->remove(*selection_);
-        selection_->clear();
-        refresh();
-    });
+    connect(removeButton(), &QPushButton::clicked, this, &PlaylistPanel::removeSelected);
     connect(engine_, &AudioEngine::playlistChanged, this, &PlaylistPanel::playlistChanged);
     connect(engine_, &AudioEngine::currentIDChanged, this, [this] {
         list()->viewport()->update();
@@ -431,6 +427,53 @@ void PlaylistPanel::doubleClickRow(int row) {
     engine_->play(Track(engine_->playlist().at(i)));
 }
 
+void PlaylistPanel::removeSelected() {
+    // The row below the selection takes its place (above it at the end of the list), so that
+    // Delete again goes on down.
+    int last = -1, first = -1;
+    for (int r = 0; r < model_->rowCount(); ++r) {
+        if (selection_->contains(model_->idAt(r))) {
+            last = r;
+            if (first < 0)
+                first = r;
+        }
+    }
+    QUuid next;
+    for (int r = last + 1; last >= 0 && r < model_->rowCount() && next.isNull(); ++r) {
+        if (!selection_->contains(model_->idAt(r)))
+            next = model_->idAt(r);
+    }
+    for (int r = first - 1; first >= 0 && r >= 0 && next.isNull(); --r) {
+        if (!selection_->contains(model_->idAt(r)))
+            next = model_->idAt(r);
+    }
+    engine_->remove(*selection_);
+    selection_->clear();
+    selectOnly(model_->rowOf(next));
+    refresh();
+}
+
+void PlaylistPanel::selectOnly(int row) {
+    const QUuid id = model_->idAt(row);
+    if (id.isNull())
+        return;
+    *selection_ = {id};
+    anchor_ = id;
+    quietCursor_ = true;
+    list()->selectionModel()->setCurrentIndex(model_->index(row), QItemSelectionModel::NoUpdate);
+    quietCursor_ = false;
+    list()->scrollTo(model_->index(row));
+    setRemoveEnabled(true);
+    list()->viewport()->update();
+}
+
+void PlaylistPanel::selectAll() {
+    for (int r = 0; r < model_->rowCount(); ++r)
+        selection_->insert(model_->idAt(r));
+    setRemoveEnabled(!selection_->isEmpty());
+    list()->viewport()->update();
+}
+
 QUuid PlaylistPanel::firstSelected() const {
     for (const Track& t : engine_->playlist()) {
         if (selection_->contains(t.id))
@@ -518,6 +561,23 @@ bool PlaylistPanel::eventFilter(QObject* watched, QEvent* event) {
             list()->selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
             clickRow(at.row());
             return true;
+        }
+    }
+    if (watched == list() && event->type() == QEvent::KeyPress) {
+        // Shift with the cursor keys extends the selection from the row it started at: the
+        // cursor's move selects as a Shift+click would.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            clickModifiers_ = key->modifiers() & Qt::ShiftModifier;
+            break;
+        default:
+            break;
         }
     }
     if (watched == list()->viewport()) {

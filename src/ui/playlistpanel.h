@@ -11,7 +11,6 @@ class QLineEdit;
 namespace orvane {
 
 class AudioEngine;
-class NoticeBar;
 
 // The engine's playlist as a list model: one row per shown track, identity by id. Appends
 // arrive as row insertions, so thousands of tracks stream in without rebuilding the view; a
@@ -62,6 +61,7 @@ class PlaylistRow : public ListRow {
 public:
     PlaylistRow(AudioEngine* engine, const QSet<QUuid>* selection, Theme* theme, QObject* parent);
     static RowLook look(const Track& track, int index, bool isCurrent, bool isSelected);
+    std::optional<RowLook> rowLook(const QModelIndex& index) const override;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
 
@@ -87,14 +87,14 @@ public:
 
     // The filter field above the list; typing in it narrows the rows.
     QLineEdit* filterField() const { return filter_; }
-    // Notices for the user (a save that failed), above the filter field.
-    NoticeBar* noticeBar() const { return notice_; }
     void focusFilter();
     void clearFilter();
     // Alt+Up / Alt+Down: the selected tracks go one shown row up or down.
     void moveSelection(int step);
     // The selected track that comes first in the playlist; null when none.
     QUuid firstSelected() const;
+    // Ctrl+A: every shown row.
+    void selectAll();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -107,6 +107,9 @@ private:
     // first tracks, removals, moves) show at once.
     void playlistChanged();
     void applyFilter();
+    void removeSelected();
+    // The row the list's cursor and the selection move to, quietly (not as a user's click).
+    void selectOnly(int row);
     int dropGap(const QPoint& at) const;
     void showDropLine(int gap);
     void drop(int gap);
@@ -114,7 +117,6 @@ private:
     QSet<QUuid>* selection_;
     PlaylistModel* model_;
     QLineEdit* filter_;
-    NoticeBar* notice_;
     QWidget* dropLine_;
     std::function<void()> onImport_;
     QUuid anchor_;                         // the last row clicked, for Shift

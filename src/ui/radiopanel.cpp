@@ -66,18 +66,25 @@ RowLook RadioRow::look(const RadioStation& station, int index, bool isCurrent, b
     return look;
 }
 
-void RadioRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                     const QModelIndex& index) const {
+std::optional<RowLook> RadioRow::rowLook(const QModelIndex& index) const {
     const int row = index.row();
     if (row < 0 || row >= engine_->stations().size())
-        return;
+        return std::nullopt;
     const RadioStation& station = engine_->stations().at(row);
     const bool isCurrent = station.id == engine_->currentStationID();
     // Only the current row shows the stream's state.
     const QString status = !isCurrent || engine_->radioStatus().isEmpty()
                                ? QString()
                                : loc(engine_->radioStatus(), preferences_->language());
-    RowLook l = look(station, row, isCurrent, selection_->contains(station.id), status);
+    return look(station, row, isCurrent, selection_->contains(station.id), status);
+}
+
+void RadioRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) const {
+    std::optional<RowLook> shown = rowLook(index);
+    if (!shown)
+        return;
+    RowLook& l = *shown;
     l.focused = (option.state & QStyle::State_HasFocus) && option.widget &&
                 option.widget->property("keyboardFocus").toBool();
     paintRow(*painter, option.rect, l, *theme_, option.font);
@@ -132,6 +139,8 @@ void RadioPanel::doubleClickRow(int row) {
 
 void RadioPanel::showAddSheet() {
     AddStationSheet sheet(engine_, catalog_, preferences_, theme_, window());
+    // The window's commands (Quit, Settings) work over the sheet too.
+    sheet.addActions(window()->actions());
     sheet.exec();
 }
 

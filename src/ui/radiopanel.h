@@ -32,6 +32,7 @@ public:
              Theme* theme, QObject* parent);
     static RowLook look(const RadioStation& station, int index, bool isCurrent, bool isSelected,
                         const QString& status);
+    std::optional<RowLook> rowLook(const QModelIndex& index) const override;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
 

@@ -167,6 +167,25 @@ private Q_SLOTS:
 
         const QString id = playerctl({"metadata", "mpris:trackid"});
         QVERIFY2(id.startsWith("'/org/orvane/Station/"), qPrintable(id));
+
+        // Stop on a station: "Stopped", and the song it named is gone from the metadata.
+        f.lastStream()->report(StreamPlayer::TimeControlStatus::Playing);
+        f.lastStream()->reportTitle("Band - Song");
+        QTRY_COMPARE(playerctl({"metadata", "title"}), QStringLiteral("Song"));
+        playerctl({"stop"});
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
+        QCOMPARE(e.radioStatus(), QStringLiteral("stopped"));
+        QCOMPARE(playerctl({"metadata", "title"}), e.stations().at(0).name);
+        // A stream that fails reads "Stopped", not "Paused", without its last song either.
+        playerctl({"play"});
+        f.lastStream()->report(StreamPlayer::TimeControlStatus::Playing);
+        f.clock.advance(1); // titles are published at most twice a second
+        f.lastStream()->reportTitle("Band - Other");
+        QTRY_COMPARE(playerctl({"metadata", "title"}), QStringLiteral("Other"));
+        f.lastStream()->fail({StreamPlayer::Failure::Refused, 0});
+        QTRY_COMPARE(e.radioStatus(), QStringLiteral("stream_error"));
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
+        QCOMPARE(playerctl({"metadata", "title"}), e.stations().at(0).name);
         QVERIFY(!raised && !quitAsked);
     }
 

@@ -298,6 +298,79 @@ private Q_SLOTS:
         }
     }
 
+    // A tray host that starts after the player gets its icon; closing the window then keeps
+    // the music; the host going away while the window is hidden brings the window back.
+    void trayComesAndGoes() {
+        for (const char* tool : {"trayer", "xdotool", "xwininfo"}) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                QFAIL("trayer, xdotool and xwininfo (x11-utils) are needed (scripts/deps test)");
+        }
+        auto run = [&](const QString& program, const QStringList& args) {
+            QProcess p;
+            p.setProcessEnvironment(env_);
+            p.start(program, args);
+            p.waitForFinished(30000);
+            return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+        };
+        // The main window, while it is mapped.
+        auto windowShown = [&] {
+            return !run("xdotool", {"search", "--onlyvisible", "--name", "^Orvane$"}).isEmpty();
+        };
+        // The player's icon sits in the tray host's window: a window of orvane's below it.
+        auto iconInTray = [&] {
+            const QStringList tree = run("xwininfo", {"-root", "-tree"}).split('\n');
+            auto indent = [](const QString& line) {
+                qsizetype n = 0;
+                while (n < line.size() && line.at(n) == QLatin1Char(' '))
+                    ++n;
+                return n;
+            };
+            for (qsizetype i = 0; i < tree.size(); ++i) {
+                if (!tree.at(i).contains(QLatin1String("\"trayer\")")))
+                    continue; // trayer's panel window, ("panel" "trayer")
+                for (qsizetype j = i + 1; j < tree.size() && indent(tree.at(j)) > indent(tree.at(i));
+                     ++j) {
+                    if (tree.at(j).contains(QLatin1String("(\"orvane\""), Qt::CaseInsensitive))
+                        return true;
+                }
+            }
+            return false;
+        };
+
+        QProcess app;
+        launch(app, {files_.first()});
+        QVERIFY(waitFor({"status"}, "Playing", 60000));
+        QVERIFY(QTest::qWaitFor(windowShown, 30000));
+        QVERIFY(!iconInTray());
+
+        QProcess tray;
+        tray.setProcessEnvironment(env_);
+        tray.start("trayer", {"--edge", "top", "--align", "right", "--expand", "false",
+                              "--width", "10", "--height", "24"});
+        QVERIFY(tray.waitForStarted(10000));
+        QVERIFY2(QTest::qWaitFor(iconInTray, 30000), qPrintable(run("xwininfo", {"-root", "-tree"})));
+
+        // Closed with Ctrl+W: the window hides, the music goes on.
+        // (Pressed again while the window has not taken the keyboard yet: no window manager
+        // hands it over here.)
+        const QString window = run("xdotool", {"search", "--onlyvisible", "--name", "^Orvane$"});
+        bool hidden = false;
+        for (int attempt = 0; attempt < 10 && !hidden; ++attempt) {
+            run("xdotool", {"windowfocus", "--sync", window.section('\n', 0, 0), "key", "ctrl+w"});
+            hidden = QTest::qWaitFor([&] { return !windowShown(); }, 3000);
+        }
+        QVERIFY(hidden);
+        QVERIFY(app.state() == QProcess::Running);
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Playing"));
+
+        // The tray host goes: the window is the way back, so it comes back.
+        tray.kill();
+        tray.waitForFinished(10000);
+        QVERIFY(QTest::qWaitFor(windowShown, 30000));
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Playing"));
+        QVERIFY(quit(app));
+    }
+
     // A screen reader's way in: over AT-SPI (the accessibility bus the session bus starts on
     // demand), a client finds the play button by its name and presses it; the name follows.
     void screenReaderPressesPlayAndPause() {

@@ -440,11 +440,25 @@ private Q_SLOTS:
     void unopenableFileIsSkippedNotRetriedAtEveryTick() {
         EngineFixture f;
         AudioEngine& e = f.start();
-        e.setPlaylist(f.tracks({"a", "gone", "c"}, 10));
+        QList<Track> list = f.tracks({"a", "gone", "c"}, 10);
+        // A file on disk that does not open: the user's own play changes nothing.
+        const QUrl bad = placeholderFiles(f.dir, {"bad.mp3"}).at(0);
+        Track unplayable = list.at(0);
+        unplayable.id = QUuid::createUuid();
+        unplayable.setPath(bad.toLocalFile());
+        list.append(unplayable);
+        e.setPlaylist(list);
+        f.players.unopenable.insert(bad.toLocalFile());
         f.players.unopenable.insert("/music/gone.mp3");
-        e.play(e.playlist().at(1)); // the user's own play: nothing changes
+        e.play(e.playlist().at(3));
         QVERIFY(e.currentID().isNull());
         QVERIFY(f.players.files.empty());
+        // One no longer on disk is told of and passed over for the next.
+        QSignalSpy skipped(&e, &AudioEngine::trackSkipped);
+        e.play(e.playlist().at(1));
+        QCOMPARE(skipped.size(), 1);
+        QCOMPARE(skipped.at(0).at(0).toString(), QStringLiteral("gone"));
+        QCOMPARE(e.currentID(), e.playlist().at(2).id);
         e.play(e.playlist().at(0));
         f.clock.advance(7.05);
         QCOMPARE(e.currentID(), e.playlist().at(2).id); // "gone" skipped once

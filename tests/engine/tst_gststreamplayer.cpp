@@ -7,6 +7,7 @@
 #include "support/waits.h"
 
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,6 +15,7 @@ using namespace orvane;
 using namespace orvane::test;
 using Status = StreamPlayer::TimeControlStatus;
 using Item = StreamPlayer::ItemStatus;
+Q_DECLARE_METATYPE(orvane::StreamPlayer::FailureReason)
 
 class TestGstStreamPlayer : public QObject {
     Q_OBJECT
@@ -135,18 +137,39 @@ private Q_SLOTS:
     }
 
     void brokenStreamsFail_data() {
+        // The reason the player gives (the window says it); Failure::None: not looked at.
+        using F = StreamPlayer::Failure;
         QTest::addColumn<QString>("path");
-        QTest::newRow("404") << "/missing";
-        QTest::newRow("non-audio body") << "/page";
-        QTest::newRow("closed mid-stream") << "/drop";
-        QTest::newRow("finite file ends") << "/file.mp3";
+        QTest::addColumn<StreamPlayer::FailureReason>("reason");
+        QTest::newRow("404") << "/missing" << StreamPlayer::FailureReason{F::ServerError, 404};
+        QTest::newRow("503") << "/busy" << StreamPlayer::FailureReason{F::ServerError, 503};
+        QTest::newRow("non-audio body") << "/page" << StreamPlayer::FailureReason{F::NotAudio, 0};
+        QTest::newRow("refused") << "refused" << StreamPlayer::FailureReason{F::Refused, 0};
+        QTest::newRow("closed mid-stream") << "/drop" << StreamPlayer::FailureReason{};
+        QTest::newRow("finite file ends") << "/file.mp3" << StreamPlayer::FailureReason{};
     }
     void brokenStreamsFail() {
         QFETCH(QString, path);
-        auto player = start(path);
+        QFETCH(StreamPlayer::FailureReason, reason);
+        server_.route("/busy", {503, "text/plain", "try later"});
+        std::unique_ptr<GstStreamPlayer> player;
+        if (path == QLatin1String("refused")) {
+            QTcpServer probe; // a port nothing listens on any more
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            const QUrl url(QStringLiteral("http://127.0.0.1:%1/live").arg(probe.serverPort()));
+            probe.close();
+            player = std::make_unique<GstStreamPlayer>(url);
+            player->play();
+        } else {
+            player = start(path);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(player->itemStatus(), Item::Failed, 15000);
         QCOMPARE(player->timeControlStatus(), Status::Paused);
         QVERIFY(!player->lastError().isEmpty());
+        if (reason.kind != StreamPlayer::Failure::None)
+            QVERIFY2(player->failureReason() == reason, qPrintable(player->lastError()));
+        else
+            QVERIFY(player->failureReason().kind != StreamPlayer::Failure::None);
     }
 
     void aFailedPlayerReconnectsWhenAskedToPlay() {

@@ -20,12 +20,14 @@ class TestRadioBrowser : public QObject {
         return "/json/stations/byname/" + encoded +
                "?limit=25&hidebroken=true&order=votes&reverse=true";
     }
+    bool reached_ = false; // whether the last search got an answer
     // Runs one search and waits for its answer.
     QList<RadioStation> search(RadioBrowser& browser, const QString& query) {
         bool done = false;
         QList<RadioStation> result;
-        browser.search(query, this, [&](QList<RadioStation> stations) {
+        browser.search(query, this, [&](QList<RadioStation> stations, bool reached) {
             result = std::move(stations);
+            reached_ = reached;
             done = true;
         });
         if (!QTest::qWaitFor([&] { return done; }, 20000))
@@ -86,7 +88,9 @@ private Q_SLOTS:
               QByteArray("{\"name\":\"A\",\"url_resolved\":\"http://a/\"}"),
               QByteArray("[{\"name\":\"A\",\"url_resolved\":\"http://a/\"}, 7]"),
               QByteArray("<html><body>502 Bad Gateway</body></html>")})
-            QVERIFY2(answer(bad).isEmpty(), bad.constData());
+            QVERIFY2(answer(bad).isEmpty() && !reached_, bad.constData());
+        // A real answer without matches is told apart from a failure.
+        QVERIFY(answer("[]").isEmpty() && reached_);
         // The status is not examined: a 500 with a valid body still counts.
         QCOMPARE(answer("[{\"name\":\"A\",\"url_resolved\":\"http://a/\"}]", 500).size(), 1);
     }
@@ -105,10 +109,17 @@ private Q_SLOTS:
         RadioBrowser failover(&network_, {refused, QUrl(silent.url("")), QUrl(server_.url(""))});
         failover.timeoutMs = 500;
         QCOMPARE(search(failover, "x").size(), 1);
+        QVERIFY(reached_);
+        // Every server failing (refused, silent) is not an empty answer.
+        RadioBrowser unreachable(&network_, {refused, QUrl(silent.url(""))});
+        unreachable.timeoutMs = 500;
+        QVERIFY(search(unreachable, "x").isEmpty());
+        QVERIFY(!reached_);
 
         RadioBrowser hopeless(&network_, {QUrl(silent.url(""))});
         hopeless.timeoutMs = 500;
         QVERIFY(search(hopeless, "x").isEmpty());
+        QVERIFY(!reached_);
     }
 
     void everyStageHasADeadlineAndATimeOutTriesTheNextServer() {

@@ -93,8 +93,15 @@ public:
         Q_EMIT itemStatusChanged(status);
     }
     void reportTitle(const QString& title) { Q_EMIT streamTitleChanged(title); }
+    // Fails the item for this reason.
+    void fail(FailureReason why) {
+        failure = why;
+        report(ItemStatus::Failed);
+    }
+    FailureReason failureReason() const override { return failure; }
 
     const QUrl url;
+    FailureReason failure;
     float volume = -1;
     int playCalls = 0, pauseCalls = 0;
 

@@ -4,6 +4,7 @@
 #include "radio/radiobrowser.h"
 #include "support/enginefixture.h"
 #include "ui/contentview.h"
+#include "ui/glowbar.h"
 #include "ui/playlistpanel.h"
 #include "ui/theme.h"
 
@@ -54,6 +55,13 @@ inline bool chooseEntry(QMenu* menu, const QString& text) {
         }
     }
     return false;
+}
+
+// A press and release on `bar`, `xFromLeadingEdge` from the start of its bar.
+inline void pressBar(GlowBar& bar, double xFromLeadingEdge) {
+    const int x = int(bar.barRect().left() + xFromLeadingEdge);
+    QTest::mousePress(&bar, Qt::LeftButton, {}, QPoint(x, bar.height() / 2));
+    QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(x, bar.height() / 2));
 }
 
 // The child of `parent` of type W (a button, a label) showing `text`, or null.

@@ -219,18 +219,42 @@ int main(int argc, char* argv[]) {
                   e.setPlaylist(list);
               });
     }
-    // A notice at the top of the playlist at the minimum size, a long Russian one.
+    // Notices at the top of the list at the minimum size: files that would not open (long
+    // Cyrillic names), and a station's failure with its reason, in both languages.
     for (const QString theme : {"dark", "light"}) {
-        shoot("minimum-notice-" + theme, theme, "ru",
-              [&](EngineFixture& f, AudioEngine& e, ContentView& view) {
-                  QList<Track> list = f.tracks({longTitle, "Вокализ", "Прелюдия № 1"}, 1234);
-                  for (Track& t : list)
-                      t.artist = longArtist;
-                  e.setPlaylist(list);
-                  view.playlistPanel()->noticeBar()->showNotice(
-                      loc("settings_not_saved", "ru") +
-                      QStringLiteral(": на диске не осталось места для файла настроек"));
-              });
+        for (const QString lang : {"ru", "en"}) {
+            shoot("minimum-notice-files-" + theme + "-" + lang, theme, lang,
+                  [&](EngineFixture& f, AudioEngine& e, ContentView& view) {
+                      QList<Track> list = f.tracks({longTitle, "Вокализ", "Прелюдия № 1"}, 1234);
+                      for (Track& t : list)
+                          t.artist = longArtist;
+                      e.setPlaylist(list);
+                      const QList<QUrl> bad = placeholderFiles(
+                          f.dir, {longTitle + QStringLiteral(".mp3"),
+                                  QStringLiteral("Рахманинов_Концерт_№2_до_минор_соч18.flac"),
+                                  QStringLiteral("обложка.txt"), QStringLiteral("ещё.wav")});
+                      for (const QUrl& url : bad)
+                          f.players.unopenable.insert(url.toLocalFile());
+                      e.add(bad);
+                      QElapsedTimer waited;
+                      waited.start();
+                      while (!view.playlistPanel()->noticeBar()->isVisible() &&
+                             waited.elapsed() < 5000)
+                          QApplication::processEvents(QEventLoop::AllEvents, 20);
+                  });
+            shoot("minimum-notice-stream-" + theme + "-" + lang, theme, lang,
+                  [&](EngineFixture& f, AudioEngine& e, auto&) {
+                      QList<RadioStation> stations = e.stations();
+                      stations[0].name = longTitle;
+                      e.setStations(stations);
+                      e.setMode(PlayerMode::Radio);
+                      e.play(e.stations().at(0));
+                      f.lastStream()->report(StreamPlayer::TimeControlStatus::Playing);
+                      f.lastStream()->fail({StreamPlayer::Failure::ServerError, 503});
+                      QApplication::processEvents();
+                      QApplication::processEvents();
+                  });
+        }
     }
     // Rows being dragged: the line where they will land.
     shoot("drag-rows-dark", "dark", "en", [](EngineFixture& f, AudioEngine& e, ContentView& view) {
