@@ -114,6 +114,8 @@ ContentView::ContentView(AudioEngine* engine, RadioBrowser* catalog, Preferences
 }
 
 bool ContentView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == right_ && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        placeMenuButton(); // the menu button follows the panel's corner
     // At the press, before the button is down: losing the focus later would cancel the click.
     if (event->type() == QEvent::MouseButtonPress) {
         auto* button = qobject_cast<QAbstractButton*>(watched);
@@ -165,11 +167,6 @@ void ContentView::placeMenuButton() {
     menuButton_->raise();
 }
 
-bool ContentView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == right_ && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
-        placeMenuButton();
-    return QWidget::eventFilter(watched, event);
-}
 
 void ContentView::showAbout() {
     if (!about_)
