@@ -98,12 +98,14 @@ BusWatch::~BusWatch() {
 
 namespace {
 std::atomic<int> pipelines{0};
+std::atomic<int> held{0};
 } // namespace
 
 PipelinePtr adopt(GstElement* pipeline) {
     if (!pipeline)
         return PipelinePtr();
     ++pipelines;
+    ++held;
     return PipelinePtr(GST_ELEMENT(gst_object_ref_sink(pipeline)));
 }
 
@@ -111,7 +113,25 @@ int livePipelines() {
     return pipelines.load();
 }
 
+GstElement* letGo(PipelinePtr& pipeline) {
+    GstElement* raw = pipeline.release();
+    if (raw)
+        --held;
+    return raw;
+}
+
+int heldPipelines() {
+    return held.load();
+}
+
 void PipelineRelease::operator()(GstElement* pipeline) const {
+    if (!pipeline)
+        return;
+    --held;
+    tearDown(pipeline);
+}
+
+void tearDown(GstElement* pipeline) {
     if (!pipeline)
         return;
     gst_element_set_state(pipeline, GST_STATE_NULL);

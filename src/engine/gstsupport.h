@@ -66,6 +66,11 @@ using PipelinePtr = std::unique_ptr<GstElement, PipelineRelease>;
 PipelinePtr adopt(GstElement* pipeline);
 // Pipelines alive in the process, for leak checks.
 int livePipelines();
+// Takes the pipeline from its owner for a teardown elsewhere (on a player's worker), which
+// `tearDown` then does: `heldPipelines` counts those still held, not those going down.
+GstElement* letGo(PipelinePtr& pipeline);
+void tearDown(GstElement* pipeline);
+int heldPipelines();
 
 double toSeconds(gint64 ns);
 gint64 toNanoseconds(double seconds);
