@@ -81,6 +81,9 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
     connect(window_.get(), &MainWindow::appeared, this, [this] {
         delegate_->setEngine(engine_.get()); // hands over every waiting file
         appearance_->applyAppTheme(preferences_->theme());
+        // The first pipeline's plugins load on a thread of their own now, not at the first
+        // press of Play (once; nothing waits for it).
+        players_->warmUp();
     });
     connect(window_.get(), &MainWindow::settingsRequested, this, &OrvaneApp::showSettings);
     connect(window_.get(), &MainWindow::quitRequested, this, &OrvaneApp::quit);
