@@ -1,11 +1,14 @@
 #include "app/appdelegate.h"
 
+#include "core/descriptors.h"
 #include "engine/audioengine.h"
 #include "engine/audiofiles.h"
 #include "engine/filename.h"
 
 #include <QFutureWatcher>
+#include <QPointer>
 #include <QThreadPool>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace orvane {
@@ -57,7 +60,19 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
         ownPool_ = AudioEngine::makeReaderPool();
         pool_ = ownPool_.get();
     }
-    watcher->setFuture(QtConcurrent::run(pool_, expand, urls));
+    startWhenPossible([this, watcher = QPointer(watcher), urls] {
+        if (watcher)
+            watcher->setFuture(QtConcurrent::run(pool_, expand, urls));
+    });
+}
+
+void AppDelegate::startWhenPossible(std::function<void()> start) {
+    if (!descriptorsLeft()) {
+        QTimer::singleShot(500, this,
+                           [this, start = std::move(start)] { startWhenPossible(start); });
+        return;
+    }
+    start();
 }
 
 void AppDelegate::drain() {

@@ -5,6 +5,7 @@
 #include <QThreadPool>
 #include <QUrl>
 #include <deque>
+#include <functional>
 #include <memory>
 
 namespace orvane {
@@ -39,6 +40,9 @@ private:
     struct Batch;
     void drain();
     void flush();
+    // Runs `start` (a walk on the pool) now, or while no descriptor is left for a new pool
+    // thread's event loop (GLib aborts without one), again every half second until there is.
+    void startWhenPossible(std::function<void()> start);
 
     AudioEngine* engine_ = nullptr;
     QList<QUrl> pending_;

@@ -10,6 +10,7 @@
 #include "core/localization.h"
 #include "engine/audioengine.h"
 #include "engine/filename.h"
+#include "engine/playerworker.h"
 #include "engine/playlistrestore.h"
 #include "engine/playliststore.h"
 
@@ -33,6 +34,8 @@ namespace {
 constexpr int kHandOverMs = 10000;
 // How often the running instance makes sure its lock file is still the one at its path.
 constexpr int kLockCheckMs = 2000;
+// How long quit waits, once everything is saved, for the pipelines to go down.
+constexpr int kTeardownMs = 1000;
 
 void report(const QString& line) {
     std::fprintf(stderr, "orvane: %s\n", line.toLocal8Bit().constData());
@@ -155,12 +158,16 @@ int runPlayer(int argc, char* argv[], const QString& settingsFile, orvane::Insta
         orvane.start();
         code = app.exec();
     } // the engine has written what it had to; the stored playlist is safe
+    // The pipelines go down on their players' workers; one that waits on a sound server that
+    // stopped answering is not waited for past a second.
+    const bool pipelinesDown = orvane::PlayerWorker::waitForAll(kTeardownMs);
     // Quit ends the process at once: reads still waiting are dropped, and one in flight (a file
     // being read or a folder being walked on the thread pool) is not waited for, as
     // ~QCoreApplication would.
     readers.clear();
     QThreadPool::globalInstance()->clear();
-    if (readers.activeThreadCount() > 0 || QThreadPool::globalInstance()->activeThreadCount() > 0) {
+    if (!pipelinesDown || readers.activeThreadCount() > 0 ||
+        QThreadPool::globalInstance()->activeThreadCount() > 0) {
         std::fflush(nullptr);
         std::_Exit(code); // the kernel releases the instance lock
     }

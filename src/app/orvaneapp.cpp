@@ -97,6 +97,9 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
     connect(window_.get(), &MainWindow::appeared, this, [this] {
         delegate_->setEngine(engine_.get()); // hands over every waiting file
         appearance_->applyAppTheme(preferences_->theme());
+        // The first pipeline's plugins load on a thread of their own now, not at the first
+        // press of Play (once; nothing waits for it).
+        players_->warmUp();
     });
     // The window's size, place and maximized state as it was last left (window state only:
     // what played is not kept).

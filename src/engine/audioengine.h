@@ -288,6 +288,11 @@ private:
     void runAddTask(const std::shared_ptr<AddTask>& task);
     void drainAddTask(const std::shared_ptr<AddTask>& task);
     void cancelAddTasks();
+    // Starts `count` copies of `job` on the readers' pool for `owner`, or, while no descriptor
+    // is left for a new thread, again every kDescriptorRetryMs until there is one.
+    void startOnPool(std::function<void()> job, int count, const std::weak_ptr<AddTask>& owner);
+    static constexpr int kDescriptorRetryMs = 500;
+    bool descriptorsShort_ = false; // told on standard error once per shortage
     void startReaders();
     void stopReaders();
     static std::shared_ptr<ArtworkCache> makeArtworkCache();

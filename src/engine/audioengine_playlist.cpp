@@ -1,5 +1,6 @@
 // The engine's playlist side: adding files (read off the main thread, appended on it in order),
 // removing and reordering tracks, and the stored bookmark list.
+#include "core/descriptors.h"
 #include "core/localization.h"
 #include "core/settingswriter.h"
 #include "engine/audioengine.h"
@@ -20,6 +21,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -434,9 +436,7 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
         }
     };
     const qsizetype runs = (task->items.size() + kReadRun - 1) / kReadRun;
-    const int readers = int(std::min<qsizetype>(pool_->maxThreadCount(), runs));
-    for (int i = 0; i < readers; ++i)
-        pool_->start(reader);
+    startOnPool(reader, int(std::min<qsizetype>(pool_->maxThreadCount(), runs)), task);
     if (task->items.isEmpty()) {
         std::weak_ptr<AddTask> weak = task;
         QTimer::singleShot(0, this, [this, weak] {
@@ -444,6 +444,29 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                 drainAddTask(t);
         });
     }
+}
+
+void AudioEngine::startOnPool(std::function<void()> job, int count,
+                              const std::weak_ptr<AddTask>& owner) {
+    const auto task = owner.lock();
+    if (!task || task->cancelled.load() || count <= 0)
+        return;
+    // The pool may start a thread for the job, and a thread that finds no descriptor for its
+    // event loop aborts the process: out of descriptors (connections held open by others, say),
+    // the reads wait, and the files with them, until some are free again.
+    if (!descriptorsLeft()) {
+        if (!descriptorsShort_)
+            std::fprintf(stderr, "orvane: %s\n",
+                         qPrintable(loc(QStringLiteral("no_descriptors"), lang())));
+        descriptorsShort_ = true;
+        QTimer::singleShot(kDescriptorRetryMs, this, [this, job = std::move(job), count, owner] {
+            startOnPool(job, count, owner);
+        });
+        return;
+    }
+    descriptorsShort_ = false;
+    for (int i = 0; i < count; ++i)
+        pool_->start(job);
 }
 
 std::shared_ptr<AudioEngine::ArtworkCache> AudioEngine::makeArtworkCache() {

@@ -240,6 +240,7 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
     const gst::SinkBin sink = gst::makeSinkBin(true, &sinkError);
     if (!sink.bin)
         return fail(sinkError);
+    self->output_ = sink.bin;
     self->level_ = sink.level;
     self->meter_->level = sink.level;
     self->volumeElement_ = sink.volume;
@@ -275,16 +276,50 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
                              [](gpointer p) { delete static_cast<std::shared_ptr<Meter>*>(p); });
     self->watch_ =
         std::make_unique<gst::BusWatch>(playbin, &GstFilePlayer::onBusMessage, self.get());
-    if (gst_element_set_state(playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
-        return fail(QStringLiteral("the audio output cannot be opened"));
+    // Prerolls on the worker: opening the audio output may wait on the sound server. An output
+    // that cannot be opened makes the player fail as a decoding error does.
+    self->requestState(GST_STATE_PAUSED);
     return self;
 }
 
 GstFilePlayer::~GstFilePlayer() {
     watch_.reset(); // no callback after this point
-    pipeline_.reset();
-    if (fd_ >= 0)
-        ::close(fd_); // the source has let go of it: the pipeline is down
+    releasePipeline();
+}
+
+void GstFilePlayer::requestState(GstState state) {
+    if (!pipeline_)
+        return;
+    GstElement* pipeline = pipeline_.get(); // alive until the release, queued after this
+    worker_->post(
+        [this, pipeline, state, deliver = worker_->deliverer(), generation = generation_] {
+            if (gst_element_set_state(pipeline, state) != GST_STATE_CHANGE_FAILURE)
+                return;
+            // Runs on the main thread, and only while this player (its worker) exists.
+            deliver([this, generation] {
+                if (generation != generation_ || failed_)
+                    return;
+                failed_ = true;
+                playing_ = false;
+                notifyChange();
+            });
+        });
+}
+
+void GstFilePlayer::releasePipeline() {
+    ++generation_;
+    GstElement* pipeline = gst::letGo(pipeline_);
+    const int fd = std::exchange(fd_, -1);
+    output_ = nullptr;
+    level_ = nullptr;
+    volumeElement_ = nullptr;
+    if (!pipeline && fd < 0)
+        return;
+    worker_->post([pipeline, fd] {
+        gst::tearDown(pipeline); // NULL state: may wait on the sound server
+        if (fd >= 0)
+            ::close(fd); // the source has let go of it: the pipeline is down
+    });
 }
 
 void GstFilePlayer::onBusMessage(GstMessage* message, void* self) {
@@ -356,7 +391,8 @@ void GstFilePlayer::onLevel(GstMessage* message) {
 
 void GstFilePlayer::setMeteringEnabled(bool enabled) {
     metering_ = enabled;
-    g_object_set(level_, "post-messages", gboolean(enabled), nullptr);
+    if (level_)
+        g_object_set(level_, "post-messages", gboolean(enabled), nullptr);
 }
 
 // ---- volume ----
@@ -400,7 +436,8 @@ void GstFilePlayer::retireFinishedRamp() {
     if (left < 0) {
         const float target = ramp_->to;
         clearRamp();
-        g_object_set(volumeElement_, "volume", double(target), nullptr);
+        if (volumeElement_)
+            g_object_set(volumeElement_, "volume", double(target), nullptr);
         return;
     }
     // Not there yet: looked at again when it should be (no clock tick is needed for it). A paused
@@ -424,7 +461,8 @@ void GstFilePlayer::setVolume(float volume) {
     }
     clearRamp();
     staticVolume_ = volume;
-    g_object_set(volumeElement_, "volume", double(volume), nullptr);
+    if (volumeElement_)
+        g_object_set(volumeElement_, "volume", double(volume), nullptr);
 }
 
 void GstFilePlayer::requestRamp(bool attach, std::vector<std::pair<double, float>> points) {
@@ -439,6 +477,8 @@ void GstFilePlayer::requestRamp(bool attach, std::vector<std::pair<double, float
 
 void GstFilePlayer::startRamp(double from, float fromVolume, double to, float target) {
     clearRamp();
+    if (!volumeElement_)
+        return;
     // Samples before `from` are already on their way to the speaker; the curve holds the present
     // volume until there, so nothing jumps.
     g_object_set(volumeElement_, "volume", double(fromVolume), nullptr);
@@ -485,7 +525,7 @@ void GstFilePlayer::play() {
         setCurrentTime(0);
     }
     finishDeferredPause(false);
-    gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING);
+    requestState(GST_STATE_PLAYING);
     playing_ = true;
     retireFinishedRamp();
 }
@@ -508,7 +548,7 @@ void GstFilePlayer::pause() {
         }
         return;
     }
-    gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
+    requestState(GST_STATE_PAUSED);
 }
 
 void GstFilePlayer::finishDeferredPause(bool pauseNow, bool fromTimer) {
@@ -519,7 +559,7 @@ void GstFilePlayer::finishDeferredPause(bool pauseNow, bool fromTimer) {
     else
         deferredPause_.reset();
     if (pauseNow)
-        gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
+        requestState(GST_STATE_PAUSED);
     if (const auto volume = std::exchange(volumeAfterPause_, std::nullopt))
         setVolume(*volume);
 }
@@ -530,7 +570,7 @@ void GstFilePlayer::stop() {
     lastPosition_ = currentTime();
     finishDeferredPause(false);
     watch_.reset();
-    pipeline_.reset(); // NULL state: threads and the audio device are released now
+    releasePipeline(); // threads and the audio device are released on the worker
     playing_ = false;
 }
 
@@ -554,7 +594,7 @@ double GstFilePlayer::heardPosition() const {
     if (now - positionQueriedAt_ < 2000)
         return lastPosition_;
     gint64 position = 0;
-    if (gst_element_query_position(pipeline_.get(), GST_FORMAT_TIME, &position) && position >= 0) {
+    if (gst_element_query_position(output_, GST_FORMAT_TIME, &position) && position >= 0) {
         lastPosition_ = gst::toSeconds(position);
         positionQueriedAt_ = now;
     }
@@ -602,17 +642,22 @@ void GstFilePlayer::setCurrentTime(double seconds) {
 }
 
 void GstFilePlayer::applyPendingSeek() {
-    if (!pendingSeek_)
+    if (!pendingSeek_ || !pipeline_)
         return;
-    gst_element_seek_simple(pipeline_.get(), GST_FORMAT_TIME,
-                            GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                            gst::toNanoseconds(*pendingSeek_));
+    // On the worker: the flush pauses the output, which may wait on the sound server. The
+    // position reads as the target until the seek's preroll is done (pendingSeek_).
+    GstElement* pipeline = pipeline_.get();
+    const gint64 target = gst::toNanoseconds(*pendingSeek_);
+    worker_->post([pipeline, target] {
+        gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
+                                GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), target);
+    });
 }
 
 double GstFilePlayer::duration() const {
     if (duration_ <= 0 && pipeline_) {
         gint64 length = 0;
-        if (gst_element_query_duration(pipeline_.get(), GST_FORMAT_TIME, &length) && length > 0)
+        if (gst_element_query_duration(output_, GST_FORMAT_TIME, &length) && length > 0)
             duration_ = gst::toSeconds(length);
     }
     return duration_;

@@ -2,6 +2,7 @@
 
 #include "engine/audiofileplayer.h"
 #include "engine/gstsupport.h"
+#include "engine/playerworker.h"
 
 #include <QString>
 #include <QTimer>
@@ -15,7 +16,8 @@ namespace orvane {
 
 // The audio-file player on GStreamer: one playbin (audio only) whose audio sink is
 // "audioconvert ! level ! volume ! output". Main thread only, except the pad probe, which runs
-// on the streaming thread and touches only the atomic `front_`.
+// on the streaming thread and touches only the atomic `front_`, and the calls that may wait on
+// the sound server (state changes, seeks, the teardown), which run on the player's worker.
 class GstFilePlayer final : public AudioFilePlayer {
 public:
     // The volume stage's control curve. The main thread only states what it wants; the
@@ -75,6 +77,10 @@ private:
     // applies a volume assigned meanwhile.
     void finishDeferredPause(bool pauseNow, bool fromTimer = false);
     void startRamp(double from, float fromVolume, double to, float target);
+    // On the worker: a state change, whose failure comes back as a decoding error would.
+    void requestState(GstState state);
+    // The pipeline (and then the file) goes down on the worker; nothing of it is used after.
+    void releasePipeline();
 
     struct Ramp {
         double start = 0, end = 0; // stream time, seconds
@@ -94,8 +100,15 @@ private:
     static GstBusSyncReply onSyncMessage(GstBus* bus, GstMessage* message, gpointer meter);
 
     int fd_ = -1; // the file, opened once; the pipeline reads it through its /proc link
+    // Where the calls that may wait on the sound server go; before the pipeline, which it
+    // outlives. `generation_` is bumped when the pipeline goes: reports of an older one drop.
+    std::unique_ptr<PlayerWorker> worker_ = std::make_unique<PlayerWorker>();
+    quint64 generation_ = 0;
     gst::PipelinePtr pipeline_;
     std::unique_ptr<gst::BusWatch> watch_;
+    // Owned by the pipeline. Position and length are asked of the output bin, not of playbin,
+    // whose queries wait for its lock, held by a state change waiting on the sound server.
+    GstElement* output_ = nullptr;
     GstElement* level_ = nullptr; // owned by the pipeline
     GstElement* volumeElement_ = nullptr;
     std::shared_ptr<RampControl> rampControl_;

@@ -2,6 +2,7 @@
 
 #include "engine/gstfileplayer.h"
 #include "engine/gststreamplayer.h"
+#include "engine/gstsupport.h"
 
 namespace orvane {
 
@@ -11,6 +12,16 @@ std::shared_ptr<AudioFilePlayer> GstPlayerFactory::openFile(const QString& path,
 
 std::shared_ptr<StreamPlayer> GstPlayerFactory::openStream(const QUrl& url) {
     return std::make_shared<GstStreamPlayer>(url);
+}
+
+void GstPlayerFactory::warmUp() {
+    if (warmer_)
+        return;
+    warmer_ = std::make_unique<PlayerWorker>();
+    warmer_->post([warm = warm_] {
+        gst::warmUp();
+        warm->store(true);
+    });
 }
 
 PlayerFactory::FileCheck GstPlayerFactory::fileCheck() const {

@@ -1,6 +1,10 @@
 #pragma once
 
 #include "engine/playerfactory.h"
+#include "engine/playerworker.h"
+
+#include <atomic>
+#include <memory>
 
 namespace orvane {
 
@@ -10,6 +14,17 @@ public:
     std::shared_ptr<AudioFilePlayer> openFile(const QString& path, QString* error) override;
     std::shared_ptr<StreamPlayer> openStream(const QUrl& url) override;
     FileCheck fileCheck() const override;
+
+    // Starts loading, on a thread of its own, what the first pipeline needs (GStreamer's
+    // registry and plugins), so that the first play answers like every later one. Once; the
+    // caller never waits for it.
+    void warmUp();
+    // Whether that loading is done.
+    bool isWarm() const { return warm_->load(); }
+
+private:
+    std::shared_ptr<std::atomic<bool>> warm_ = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<PlayerWorker> warmer_; // counted with the players' workers at quit
 };
 
 } // namespace orvane

@@ -61,8 +61,30 @@ void GstStreamPlayer::build() {
 
 void GstStreamPlayer::teardown() {
     watch_.reset();
-    pipeline_.reset();
+    ++generation_;
+    stateRequested_ = false;
     volumeElement_ = nullptr;
+    if (GstElement* pipeline = gst::letGo(pipeline_))
+        worker_->post([pipeline] { gst::tearDown(pipeline); });
+}
+
+void GstStreamPlayer::requestState(GstState state) {
+    stateRequested_ = true;
+    GstElement* pipeline = pipeline_.get(); // alive until the release, queued after this
+    worker_->post(
+        [this, pipeline, state, deliver = worker_->deliverer(), generation = generation_] {
+            const GstStateChangeReturn result = gst_element_set_state(pipeline, state);
+            // Runs on the main thread, and only while this player (its worker) exists.
+            deliver([this, generation, result] {
+                if (generation != generation_)
+                    return;
+                stateRequested_ = false;
+                if (result == GST_STATE_CHANGE_FAILURE)
+                    fail(QStringLiteral("the stream cannot be started"));
+                else
+                    reconcile();
+            });
+        });
 }
 
 void GstStreamPlayer::setVolume(float volume) {
@@ -201,20 +223,16 @@ void GstStreamPlayer::reconcile() {
     // Every state request goes through here, and only while the pipeline has settled. A request
     // made during an asynchronous change (a preroll, or the continuation a bin runs after its
     // preroll) can be lost: the pipeline then sits in PAUSED with a pending state that nothing
-    // will ever complete, and the station never starts. While a change is under way the request
-    // waits; the pipeline's next state message brings us back here.
+    // will ever complete, and the station never starts. While a change is under way (or still
+    // being asked for on the worker) the request waits; the pipeline's next state message, or
+    // the worker's answer, brings us back here.
     GstState current = GST_STATE_VOID_PENDING, pending = GST_STATE_VOID_PENDING;
     gst_element_get_state(pipeline_.get(), &current, &pending, 0);
     const GstState target = wantPlaying_ && !buffering_ ? GST_STATE_PLAYING : GST_STATE_PAUSED;
     const bool mayStart = wantPlaying_ || current >= GST_STATE_PAUSED; // a paused, unstarted
                                                                        // stream stays unopened
-    if (pending == GST_STATE_VOID_PENDING && current != target && mayStart) {
-        if (gst_element_set_state(pipeline_.get(), target) == GST_STATE_CHANGE_FAILURE) {
-            fail(QStringLiteral("the stream cannot be started"));
-            return;
-        }
-        gst_element_get_state(pipeline_.get(), &current, &pending, 0);
-    }
+    if (!stateRequested_ && pending == GST_STATE_VOID_PENDING && current != target && mayStart)
+        requestState(target); // done, it brings us back here
     reachedPlaying_ = current == GST_STATE_PLAYING;
     updateTimeControl();
 }
@@ -231,8 +249,11 @@ void GstStreamPlayer::fail(const QString& why) {
     lastError_ = why;
     if (failure_.kind == Failure::None)
         failure_.kind = Failure::Other;
-    if (pipeline_)
-        gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    if (pipeline_) {
+        ++generation_; // what was asked of it no longer matters
+        requestState(GST_STATE_NULL);
+        stateRequested_ = false;
+    }
     reachedPlaying_ = false;
     buffering_ = false;
     setItemStatus(ItemStatus::Failed);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/gstsupport.h"
+#include "engine/playerworker.h"
 #include "engine/streamplayer.h"
 
 #include <QUrl>
@@ -12,7 +13,8 @@ namespace orvane {
 // the user paused). A live stream that ends has dropped: end-of-stream reports a failed item.
 // play() on a failed player reconnects with a fresh pipeline. The stream's title tags (ICY
 // StreamTitle, or an Ogg stream's title and artist) are reported as its stream title. Main
-// thread only.
+// thread only, except its state changes and teardown, which may wait on the sound server: they
+// run on the player's worker, and their results come back through the event loop.
 class GstStreamPlayer final : public StreamPlayer {
     Q_OBJECT
 public:
@@ -46,8 +48,15 @@ private:
     void reconcile();
     void updateTimeControl();
     void readTitle(GstMessage* message);
+    // On the worker; `reconcile` runs again when it is done.
+    void requestState(GstState state);
 
     QUrl url_;
+    // Before the pipeline, which it outlives. `generation_` is bumped whenever the pipeline goes
+    // or fails: the result of a state change asked of it then drops.
+    std::unique_ptr<PlayerWorker> worker_ = std::make_unique<PlayerWorker>();
+    quint64 generation_ = 0;
+    bool stateRequested_ = false; // a state change is under way on the worker
     float volume_ = 1.0f;
     gst::PipelinePtr pipeline_;
     std::unique_ptr<gst::BusWatch> watch_;

@@ -1,5 +1,7 @@
 #include "engine/gstsupport.h"
 
+#include <gst/base/gsttypefindhelper.h>
+
 #include <QByteArray>
 #include <atomic>
 #include <mutex>
@@ -9,6 +11,25 @@ namespace orvane::gst {
 void ensureInitialized() {
     static std::once_flag once;
     std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+void warmUp() {
+    ensureInitialized(); // the registry: with a cold one, gst-plugin-scanner runs now
+    // The players' own elements and the output (makeSinkBin), and what playbin makes as it
+    // opens a file or a stream; creating each loads its plugin.
+    QString error;
+    const SinkBin sink = makeSinkBin(false, &error);
+    if (sink.bin)
+        gst_object_unref(gst_object_ref_sink(sink.bin));
+    for (const char* name :
+         {"playbin", "uridecodebin", "decodebin", "typefind", "filesrc", "queue2", "souphttpsrc"}) {
+        if (GstElement* element = gst_element_factory_make(name, nullptr))
+            gst_object_unref(gst_object_ref_sink(element));
+    }
+    // Every type finder, as the file player's check over a file's first bytes runs them.
+    const guint8 bytes[256] = {};
+    if (GstCaps* caps = gst_type_find_helper_for_data(nullptr, bytes, sizeof bytes, nullptr))
+        gst_caps_unref(caps);
 }
 
 QString sinkDescription() {
@@ -98,12 +119,14 @@ BusWatch::~BusWatch() {
 
 namespace {
 std::atomic<int> pipelines{0};
+std::atomic<int> held{0};
 } // namespace
 
 PipelinePtr adopt(GstElement* pipeline) {
     if (!pipeline)
         return PipelinePtr();
     ++pipelines;
+    ++held;
     return PipelinePtr(GST_ELEMENT(gst_object_ref_sink(pipeline)));
 }
 
@@ -111,7 +134,25 @@ int livePipelines() {
     return pipelines.load();
 }
 
+GstElement* letGo(PipelinePtr& pipeline) {
+    GstElement* raw = pipeline.release();
+    if (raw)
+        --held;
+    return raw;
+}
+
+int heldPipelines() {
+    return held.load();
+}
+
 void PipelineRelease::operator()(GstElement* pipeline) const {
+    if (!pipeline)
+        return;
+    --held;
+    tearDown(pipeline);
+}
+
+void tearDown(GstElement* pipeline) {
     if (!pipeline)
         return;
     gst_element_set_state(pipeline, GST_STATE_NULL);

@@ -28,6 +28,11 @@ using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
 // gst_init once per process; safe to call from any player constructor.
 void ensureInitialized();
 
+// Loads what building a file's and a stream's pipeline loads (GStreamer's registry, the
+// plugins of their elements and the type finders), so that the first pipeline built on the main
+// thread finds it done. Any thread; meant for one of its own.
+void warmUp();
+
 // The output: ORVANE_AUDIO_SINK (a gst-launch description, e.g. "fakesink sync=true") when set,
 // else autoaudiosink.
 QString sinkDescription();
@@ -66,6 +71,11 @@ using PipelinePtr = std::unique_ptr<GstElement, PipelineRelease>;
 PipelinePtr adopt(GstElement* pipeline);
 // Pipelines alive in the process, for leak checks.
 int livePipelines();
+// Takes the pipeline from its owner for a teardown elsewhere (on a player's worker), which
+// `tearDown` then does: `heldPipelines` counts those still held, not those going down.
+GstElement* letGo(PipelinePtr& pipeline);
+void tearDown(GstElement* pipeline);
+int heldPipelines();
 
 double toSeconds(gint64 ns);
 gint64 toNanoseconds(double seconds);

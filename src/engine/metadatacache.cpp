@@ -1,5 +1,6 @@
 #include "engine/metadatacache.h"
 
+#include "core/descriptors.h"
 #include "core/localization.h"
 #include "engine/filename.h"
 
@@ -499,7 +500,9 @@ MetadataCache::~MetadataCache() {
 }
 
 void MetadataCache::save() {
-    if (path_.isEmpty())
+    // The writer's thread would need a descriptor for its event loop (GLib aborts the process
+    // without one): out of them, the cache stays due and goes with the next save.
+    if (path_.isEmpty() || !descriptorsLeft())
         return;
     dirty_ = false;
     makeEntries();

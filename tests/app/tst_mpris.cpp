@@ -307,7 +307,7 @@ private Q_SLOTS:
         int mostPipelines = 0;
         QTimer sample;
         connect(&sample, &QTimer::timeout, this,
-                [&] { mostPipelines = std::max(mostPipelines, gst::livePipelines()); });
+                [&] { mostPipelines = std::max(mostPipelines, gst::heldPipelines()); });
         sample.start(5);
         QDBusConnection client =
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, "burst");

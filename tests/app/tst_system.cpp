@@ -136,6 +136,66 @@ private Q_SLOTS:
         }
     }
 
+    // A sound server that stops answering (SIGSTOP) holds nothing up: MPRIS answers while Next
+    // starts the next track, Quit ends the process at once, and the next launch runs a player of
+    // its own instead of handing its file to a stuck one.
+    void aStoppedSoundServerHoldsNothingUp() {
+        QProcess app;
+        launch(app, files_);
+        QVERIFY(waitFor({"status"}, "Playing", 60000));
+        QVERIFY(QTest::qWaitFor([] { return position() >= 0.5; }, 15000));
+
+        sound_.suspend();
+        const auto resume = qScopeGuard([&] { sound_.resume(); });
+        // Each call gets 5 s: one that waits on the stopped server fails instead of hanging.
+        auto call = [](const QString& interface, const QString& method,
+                       const QList<QVariant>& args = {}) {
+            QDBusInterface target("org.mpris.MediaPlayer2.orvane", "/org/mpris/MediaPlayer2",
+                                  interface);
+            target.setTimeout(5000);
+            const QDBusMessage reply = target.callWithArgumentList(QDBus::Block, method, args);
+            if (reply.type() == QDBusMessage::ErrorMessage)
+                qWarning("%s: %s", qPrintable(method), qPrintable(reply.errorMessage()));
+            return reply.type() == QDBusMessage::ReplyMessage;
+        };
+        auto answers = [&] {
+            return call("org.freedesktop.DBus.Properties", "Get",
+                        {"org.mpris.MediaPlayer2.Player", "PlaybackStatus"});
+        };
+        QVERIFY(call("org.mpris.MediaPlayer2.Player", "Next"));
+        QVERIFY(answers());
+        QVERIFY(waitFor({"metadata", "title"}, "Two", 15000));
+        QVERIFY(answers());
+        QVERIFY(call("org.mpris.MediaPlayer2.Player", "Pause"));
+        QVERIFY(answers());
+
+        QElapsedTimer quitting;
+        quitting.start();
+        QVERIFY(call("org.mpris.MediaPlayer2", "Quit"));
+        const bool ended =
+            QTest::qWaitFor([&] { return app.state() == QProcess::NotRunning; }, 10000);
+        if (!ended) {
+            app.kill();
+            app.waitForFinished();
+        }
+        QVERIFY2(ended, "still running 10 s after Quit");
+        qInfo("ended %lld ms after Quit", quitting.elapsed());
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+
+        // The lock went with it: this launch plays (into the stopped server) and quits too.
+        QProcess again;
+        launch(again, {files_.last()});
+        QVERIFY(waitFor({"metadata", "title"}, "Three", 60000));
+        QVERIFY(answers());
+        QVERIFY(call("org.mpris.MediaPlayer2", "Quit"));
+        QVERIFY(QTest::qWaitFor([&] { return again.state() == QProcess::NotRunning; }, 10000));
+        QCOMPARE(again.exitCode(), 0);
+        // The next case starts from an empty playlist.
+        QVERIFY(QDir(dir_.filePath("config/Orvane")).removeRecursively());
+        QVERIFY(QDir(dir_.filePath("cache/orvane")).removeRecursively());
+    }
+
     void playsDrivesQuitsAndComesBack() {
         const QString recording = dir_.filePath("session.raw");
         QVERIFY(sound_.record(recording));

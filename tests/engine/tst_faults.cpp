@@ -14,6 +14,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -22,6 +26,46 @@ class TestFaults : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Out of descriptors, files to add wait instead of the process aborting (a new reader
+    // thread's event loop would find none): they come in once descriptors are free again.
+    void filesAddedWithNoDescriptorLeftWaitForOne() {
+        EngineFixture f;
+        AudioEngine& engine = f.start([](const QUrl& url, const QString&) {
+            return Track(url.toLocalFile(), QFileInfo(url.toLocalFile()).baseName(), {}, 1, {},
+                         "WAV");
+        });
+        // One add as usual first (settle's wait then ends the pool's threads): the path is
+        // the same, and the sanitizers have seen its types while they can still look.
+        engine.add(placeholderFiles(f.dir, {"first.wav"}));
+        QVERIFY(settle(engine));
+        const QList<QUrl> files = placeholderFiles(f.dir, {"held.wav"});
+
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        rlimit low = saved;
+        low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 1024);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+        std::vector<int> held{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
+        QVERIFY(held.front() >= 0);
+        for (int fd; (fd = ::fcntl(held.front(), F_DUPFD_CLOEXEC, 0)) >= 0;)
+            held.push_back(fd);
+        const int exhausted = errno;
+        auto release = [&] {
+            for (const int fd : held)
+                ::close(fd);
+            held.clear();
+            ::setrlimit(RLIMIT_NOFILE, &saved);
+        };
+        engine.add(files);
+        const bool settled = settle(engine);
+        const qsizetype whileShort = engine.playlist().size();
+        release();
+        QCOMPARE(exhausted, EMFILE);
+        QVERIFY(settled);
+        QCOMPARE(whileShort, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(titles(engine), (QStringList{"first", "held"}), 10000);
+    }
+
     void damagedSettingsStartWithDefaults() {
         QTemporaryDir dir;
         QByteArray noise(8192, Qt::Uninitialized);

@@ -7,6 +7,7 @@
 #include "support/waits.h"
 
 #include <QDeadlineTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtConcurrent/QtConcurrentRun>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cmath>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -65,6 +67,49 @@ private Q_SLOTS:
         // The player's meter is before the volume stage; this one is after it.
         qputenv("ORVANE_AUDIO_SINK",
                 "level name=after interval=50000000 post-messages=true ! fakesink sync=true");
+    }
+
+    // First, while this process has loaded no plugin: the warm-up loads on a thread of its own
+    // what a player needs, so that opening and prerolling the first one loads none on the main
+    // thread (where it would stall the window at the first press of Play).
+    void theFirstPlayerLoadsNoPluginOnTheMainThread() {
+        const QString path = make(AudioFormat::Mp3, 1.0); // made with plugins of its own
+        struct Loads {
+            GThread* main = g_thread_self();
+            std::mutex mutex;
+            QStringList onMain;
+        } loads;
+        const GstLogFunction log = [](GstDebugCategory* category, GstDebugLevel, const gchar*,
+                                      const gchar*, gint, GObject*, GstDebugMessage* message,
+                                      gpointer data) {
+            auto* loads = static_cast<Loads*>(data);
+            const QString text = QString::fromUtf8(gst_debug_message_get(message));
+            if (g_thread_self() == loads->main &&
+                qstrcmp(gst_debug_category_get_name(category), "GST_PLUGIN_LOADING") == 0 &&
+                text.startsWith("plugin \"") && text.endsWith("\" loaded")) {
+                const std::lock_guard lock(loads->mutex);
+                loads->onMain.append(text);
+            }
+        };
+        gst_debug_set_active(TRUE);
+        gst_debug_set_threshold_for_name("GST_PLUGIN_LOADING", GST_LEVEL_LOG);
+        gst_debug_remove_log_function(gst_debug_log_default);
+        gst_debug_add_log_function(log, &loads, nullptr);
+        const auto restore = qScopeGuard([&] {
+            gst_debug_remove_log_function_by_data(&loads);
+            gst_debug_add_log_function(gst_debug_log_default, nullptr, nullptr);
+            gst_debug_unset_threshold_for_name("GST_PLUGIN_LOADING");
+        });
+
+        GstPlayerFactory factory;
+        factory.warmUp();
+        QTRY_VERIFY_WITH_TIMEOUT(factory.isWarm(), 60000);
+        auto player = open(path);
+        QVERIFY(player);
+        player->play();
+        QTRY_VERIFY_WITH_TIMEOUT(player->currentTime() > 0.1, 10000);
+        const std::lock_guard lock(loads.mutex);
+        QVERIFY2(loads.onMain.isEmpty(), qPrintable(loads.onMain.join("; ")));
     }
 
     void everyFormatPlaysToItsEndAndMeters_data() {
@@ -317,7 +362,8 @@ private Q_SLOTS:
                              "a stream buffer reads the file");
             }
         }
-        QCOMPARE(gst::livePipelines(), 0);
+        // Pipelines go down on their players' workers.
+        QTRY_COMPARE_WITH_TIMEOUT(gst::livePipelines(), 0, 10000);
         QVERIFY(busesDrained()); // nothing of them is still on its way to the main thread
         const int fds = count("/proc/self/fd");
         const int threads = count("/proc/self/task");

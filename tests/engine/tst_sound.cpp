@@ -1,5 +1,6 @@
 // What actually leaves the player: the engine on the real GStreamer players plays into a private
 // PulseAudio server's null sink, whose monitor is recorded and measured tone by tone.
+#include "engine/playerworker.h"
 #include "support/realengine.h"
 #include "support/soundserver.h"
 #include "support/testaudio.h"
@@ -7,7 +8,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <thread>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -84,6 +91,38 @@ void playFirst(AudioEngine& engine, const QStringList& paths) {
     engine.setPlaylist(tracks);
     engine.play(engine.playlist().at(0));
 }
+
+// Lets a stopped process go on (SIGCONT) unless done() comes within `ms`: a call that waits on
+// it then returns instead of hanging the test, and fired() tells that one did.
+class Watchdog {
+public:
+    Watchdog(qint64 pid, int ms)
+        : thread_([this, pid, ms] {
+            std::unique_lock lock(mutex_);
+            if (!wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done_; })) {
+                fired_ = true;
+                ::kill(pid_t(pid), SIGCONT);
+            }
+        }) {}
+    ~Watchdog() { done(); }
+    void done() {
+        {
+            const std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool fired() const { return fired_; }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::atomic<bool> fired_{false};
+    std::thread thread_; // last: starts once the rest is set up
+};
 
 } // namespace
 
@@ -217,6 +256,48 @@ private Q_SLOTS:
                  qPrintable(QString::number(rise->second - rise->first)));
         qInfo("pause: fall %.3f s, rise %.3f s, bars %.4f for -20 dBFS", fall->second - fall->first,
               rise->second - rise->first, level);
+    }
+
+    // A sound server that stops answering: whatever is pressed meanwhile returns at once and
+    // the event loop goes on turning (nothing on the main thread waits on the server), and the
+    // engine goes away without waiting; its pipelines go down once the server answers again.
+    void aStoppedServerHoldsNothingUp() {
+        QVERIFY(server_.start());
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
+        playFirst(engine, {first_, second_});
+        QVERIFY(QTest::qWaitFor([&] { return engine.progress() > 0.5; }, 20000));
+        engine.setPlaylist(engine.playlist() + engine.playlist());
+        engine.setStations({RadioStation{QUuid::createUuid(), "Nowhere", "http://127.0.0.1:9/"}});
+
+        server_.suspend();
+        Watchdog watchdog(server_.pid(), 15000);
+        int turns = 0;
+        QTimer turn;
+        connect(&turn, &QTimer::timeout, [&] { ++turns; });
+        turn.start(20);
+        engine.next(); // a crossfade: the new player opens the output, the old one fades
+        QVERIFY(QTest::qWaitFor([&] { return turns >= 10; }, 10000));
+        engine.togglePlay(); // pause fade
+        engine.seek(1.0);
+        engine.togglePlay();
+        engine.next();
+        QVERIFY(QTest::qWaitFor([&] { return turns >= 20; }, 10000));
+        engine.stop();
+        engine.play(engine.stations().first());
+        engine.togglePlay();
+        engine.play(engine.playlist().first());
+        // Five seconds of turns: past the end of the fades, whose players then stop.
+        QVERIFY(QTest::qWaitFor([&] { return turns >= 250; }, 30000));
+        real.engine.reset();
+        QVERIFY(QTest::qWaitFor([&] { return turns >= 260; }, 10000));
+        watchdog.done();
+        QVERIFY2(!watchdog.fired(), "the main thread waited on the stopped sound server");
+
+        server_.resume();
+        QVERIFY(real.end());
+        QVERIFY(PlayerWorker::waitForAll(30000));
+        server_.stop();
     }
 };
 

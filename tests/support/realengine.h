@@ -4,6 +4,7 @@
 #include "engine/clock.h"
 #include "engine/gstplayerfactory.h"
 #include "engine/gstsupport.h"
+#include "engine/playerworker.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -19,6 +20,14 @@ struct RealEngine {
         : engine(std::make_unique<AudioEngine>(EngineServices{
               clock ? clock : &systemClock, &players, &settings, nullptr, announcer, {}, {}, {}})) {
     }
+    // The pipelines go down on their players' workers: none is left running past the test.
+    ~RealEngine() {
+        engine.reset();
+        PlayerWorker::waitForAll(10000);
+    }
+    RealEngine(const RealEngine&) = delete;
+    RealEngine& operator=(const RealEngine&) = delete;
+
     // Drops the engine; true once every pipeline it made is gone.
     bool end() {
         engine.reset(); // stops every player it holds or fades out

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 
 namespace orvane::test {
 
@@ -47,7 +48,18 @@ bool SoundServer::record(const QString& path) {
     return QTest::qWaitFor([&] { return QFileInfo(path).size() > 4 * kRate; }, 15000);
 }
 
+void SoundServer::suspend() {
+    if (daemon_.state() == QProcess::Running)
+        ::kill(pid_t(daemon_.processId()), SIGSTOP);
+}
+
+void SoundServer::resume() {
+    if (daemon_.state() == QProcess::Running)
+        ::kill(pid_t(daemon_.processId()), SIGCONT);
+}
+
 void SoundServer::stop() {
+    resume(); // a stopped server would not take its SIGTERM
     for (QProcess* p : {&recorder_, &daemon_}) {
         if (p->state() != QProcess::NotRunning) {
             p->terminate();

@@ -24,6 +24,10 @@ public:
     bool record(const QString& path);
     // Stops the recorder and the server.
     void stop();
+    // SIGSTOP and SIGCONT the server: a sound server that stops answering, and again.
+    void suspend();
+    void resume();
+    qint64 pid() const { return daemon_.processId(); }
     // "unix:<socket>", for child processes.
     QString address() const { return address_; }
 
