@@ -1,7 +1,9 @@
 #include "engine/gststreamplayer.h"
 #include "core/displaytext.h"
+#include "radio/streamlookup.h"
 
 #include <QCoreApplication>
+#include <QNetworkAccessManager>
 
 namespace orvane {
 
@@ -24,19 +26,79 @@ QByteArray GstStreamPlayer::userAgent() {
     return QByteArrayLiteral("Orvane/") + QByteArray(ORVANE_VERSION);
 }
 
-GstStreamPlayer::GstStreamPlayer(const QUrl& url, QObject* parent)
+GstStreamPlayer::GstStreamPlayer(const QUrl& url, QNetworkAccessManager* network, QObject* parent)
     : StreamPlayer(parent)
-    , url_(url) {
+    , url_(url)
+    , network_(network) {
     gst::ensureInitialized();
-    build();
+    if (!network_) {
+        ownNetwork_ = std::make_unique<QNetworkAccessManager>();
+        network_ = ownNetwork_.get();
+    }
 }
 
 GstStreamPlayer::~GstStreamPlayer() {
+    delete lookup_.data();
     teardown();
 }
 
-void GstStreamPlayer::build() {
-    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+void GstStreamPlayer::lookUp(const QUrl& address) {
+    if (++attempts_ > kMaxAttempts) {
+        playlists_.clear();
+        fail(QStringLiteral("no entry of the playlist plays in %1 tries: %2")
+                 .arg(kMaxAttempts)
+                 .arg(lastError_));
+        return;
+    }
+    auto* lookup =
+        new StreamLookup(network_, address, userAgent(), int(kNetworkTimeoutSeconds) * 1000, this);
+    lookup_ = lookup;
+    connect(
+        lookup, &StreamLookup::finished, this, [this, lookup](const StreamLookup::Result& result) {
+            lookup->deleteLater();
+            lookup_ = nullptr;
+            switch (result.type) {
+            case StreamLookup::Result::Type::Stream:
+                build(result.url, result.adaptive);
+                if (!pipeline_)
+                    return;
+                trying_ = !playlists_.empty();
+                reconcile();
+                break;
+            case StreamLookup::Result::Type::Playlist:
+                if (int(playlists_.size()) >= kMaxPlaylistDepth) {
+                    tryNext(
+                        QStringLiteral("playlists nest more than %1 deep").arg(kMaxPlaylistDepth));
+                } else {
+                    playlists_.push_back({result.entries, 0});
+                    tryNext(QString());
+                }
+                break;
+            case StreamLookup::Result::Type::Failed:
+                tryNext(result.reason);
+                break;
+            }
+        });
+    lookup->start();
+}
+
+void GstStreamPlayer::tryNext(const QString& why) {
+    if (!why.isEmpty())
+        lastError_ = why;
+    while (!playlists_.empty()) {
+        Playlist& top = playlists_.back();
+        if (top.next < top.entries.size()) {
+            lookUp(top.entries.at(top.next++));
+            return;
+        }
+        playlists_.pop_back();
+    }
+    fail(attempts_ > 1 ? QStringLiteral("no entry of the playlist plays: %1").arg(lastError_)
+                       : lastError_);
+}
+
+void GstStreamPlayer::build(const QUrl& address, bool adaptive) {
+    GstElement* playbin = gst_element_factory_make(adaptive ? "playbin3" : "playbin", nullptr);
     if (!playbin) {
         fail(QStringLiteral("GStreamer's playbin is missing"));
         return;
@@ -51,12 +113,13 @@ void GstStreamPlayer::build() {
     }
     volumeElement_ = sink.volume;
     g_object_set(volumeElement_, "volume", double(volume_), nullptr);
-    g_object_set(playbin, "uri", url_.toEncoded().constData(), "flags", kPlayFlagAudio,
+    g_object_set(playbin, "uri", address.toEncoded().constData(), "flags", kPlayFlagAudio,
                  "audio-sink", sink.bin, nullptr);
     g_signal_connect(playbin, "source-setup", G_CALLBACK(setupSource), nullptr);
     watch_ = std::make_unique<gst::BusWatch>(playbin, &GstStreamPlayer::onBusMessage, this);
     buffering_ = false;
     reachedPlaying_ = false;
+    abandoned_ = false;
 }
 
 void GstStreamPlayer::teardown() {
@@ -73,15 +136,18 @@ void GstStreamPlayer::setVolume(float volume) {
 
 void GstStreamPlayer::play() {
     if (itemStatus_ == ItemStatus::Failed) {
-        // Reconnect: a fresh pipeline from NULL.
+        // Reconnect: the address looked at again, a fresh pipeline from NULL.
         teardown();
         setItemStatus(ItemStatus::Unknown);
-        build();
     }
     wantPlaying_ = true;
-    if (!pipeline_)
-        return;
     setTimeControl(TimeControlStatus::WaitingToPlayAtSpecifiedRate);
+    if (!pipeline_ && !lookup_) {
+        playlists_.clear();
+        attempts_ = 0;
+        lookUp(url_);
+        return;
+    }
     reconcile();
 }
 
@@ -96,12 +162,32 @@ void GstStreamPlayer::onBusMessage(GstMessage* message, void* self) {
 }
 
 void GstStreamPlayer::handle(GstMessage* message) {
+    if (abandoned_)
+        return;
+    // An entry of a playlist that fails before it plays gives way to the next one; the
+    // pipeline is dropped from the event loop, not from inside its own bus watch.
+    const auto failed = [this](const QString& why) {
+        if (!trying_) {
+            fail(why);
+            return;
+        }
+        trying_ = false;
+        abandoned_ = true;
+        gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+        QMetaObject::invokeMethod(
+            this,
+            [this, why] {
+                teardown();
+                tryNext(why);
+            },
+            Qt::QueuedConnection);
+    };
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ERROR:
-        fail(gst::errorText(message));
+        failed(gst::errorText(message));
         break;
     case GST_MESSAGE_EOS:
-        fail(QStringLiteral("the stream ended"));
+        failed(QStringLiteral("the stream ended"));
         break;
     case GST_MESSAGE_BUFFERING: {
         gint percent = 100;
@@ -178,6 +264,10 @@ void GstStreamPlayer::reconcile() {
         gst_element_get_state(pipeline_.get(), &current, &pending, 0);
     }
     reachedPlaying_ = current == GST_STATE_PLAYING;
+    if (reachedPlaying_ && trying_) { // this entry plays: the rest of the playlist is not needed
+        trying_ = false;
+        playlists_.clear();
+    }
     updateTimeControl();
 }
 
@@ -191,6 +281,8 @@ void GstStreamPlayer::updateTimeControl() {
 
 void GstStreamPlayer::fail(const QString& why) {
     lastError_ = why;
+    playlists_.clear();
+    trying_ = false;
     if (pipeline_)
         gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
     reachedPlaying_ = false;
