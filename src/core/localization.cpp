@@ -70,6 +70,11 @@ const Table& enStrings() {
         {"cli_refused", "The running Orvane refused the files: %@"},
         {"settings_not_saved", "Settings could not be saved"},
         {"open_failed", "Could not open %1: %2"},
+        {"add_stations_question", "Add %1 stations?"},
+        {"cancel", "Cancel"},
+        {"save_playlist", "Save Playlist…"},
+        {"playlist_files", "Playlists"},
+        {"playlist_not_saved", "The playlist could not be saved: %1"},
     };
     return table;
 }
@@ -134,6 +139,11 @@ const Table& ruStrings() {
         {"cli_refused", "Запущенный Orvane не принял файлы: %@"},
         {"settings_not_saved", "Не удалось сохранить настройки"},
         {"open_failed", "Не удалось открыть %1: %2"},
+        {"add_stations_question", "Добавить станции (%1)?"},
+        {"cancel", "Отмена"},
+        {"save_playlist", "Сохранить плейлист…"},
+        {"playlist_files", "Плейлисты"},
+        {"playlist_not_saved", "Не удалось сохранить плейлист: %1"},
     };
     return table;
 }

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <functional>
 
+class QAction;
 class QStackedWidget;
 
 namespace orvane {
@@ -16,6 +17,7 @@ class AudioEngine;
 class PlaylistPanel;
 class PlayerPanel;
 class Preferences;
+class QuestionBar;
 class RadioBrowser;
 class RadioPanel;
 class Theme;
@@ -47,7 +49,18 @@ public:
     void openFiles();
     // What a drop does: the walk runs off the main thread, then the files go to the engine.
     // Returns false (rejected) when nothing dropped can be a track, judged without walking.
+    // Playlist files add their entries in their order; the stream addresses they hold become
+    // stations once the question above the content is answered yes.
     bool handleDrop(const QList<QUrl>& urls);
+
+    // "Save Playlist…" (Ctrl+S): the playlist written as .m3u8 or .xspf, by the name chosen.
+    // The action is the window's (its shortcut works wherever the focus is); menus add it as
+    // it is. A failure is told in the playlist panel's notice bar.
+    QAction* savePlaylistAction() const { return savePlaylist_; }
+    void savePlaylist();
+    // The save dialog's choice (a path, empty for none); tests replace it.
+    void setSaveChooser(std::function<QString()> chooser) { saveChooser_ = std::move(chooser); }
+    QuestionBar* questionBar() const { return question_; }
 
     // What the window's keys do.
     void playSelection();        // Return: the selected track or station plays
@@ -64,6 +77,8 @@ public:
 Q_SIGNALS:
     // A drop's files were handed to the engine (after the walk).
     void dropAdded(const QList<QUrl>& urls);
+    // A drop's or an open's playlist named stream addresses: the question is shown.
+    void stationsOffered(int count);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -75,6 +90,9 @@ protected:
 private:
     void showMode();
     void installKeys();
+    // Drops and the open dialog's choice: folders walked and playlists read on the pool.
+    void addExpanded(const QList<QUrl>& urls);
+    void retitle();
 
     AudioEngine* engine_;
     Preferences* preferences_;
@@ -89,6 +107,9 @@ private:
     QPixmap background_; // the gradient, redrawn on resize and on a change of appearance
     bool backgroundDark_ = false;
     std::function<QList<QUrl>()> chooser_;
+    std::function<QString()> saveChooser_;
+    QAction* savePlaylist_;
+    QuestionBar* question_;
 };
 
 } // namespace orvane
