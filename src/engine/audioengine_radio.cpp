@@ -159,6 +159,7 @@ void AudioEngine::onTimeControlStatus(StreamPlayer::TimeControlStatus status) {
 void AudioEngine::onItemStatus(StreamPlayer::ItemStatus status) {
     if (status == StreamPlayer::ItemStatus::Failed) {
         setIsPlaying(false);
+        streamError_ = radioPlayer_ ? radioPlayer_->lastError() : QString();
         setRadioStatus(QStringLiteral("stream_error"));
     }
 }

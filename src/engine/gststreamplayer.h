@@ -41,7 +41,7 @@ public:
     ItemStatus itemStatus() const override { return itemStatus_; }
 
     // The text of the last failure, for diagnostics.
-    QString lastError() const { return lastError_; }
+    QString lastError() const override { return lastError_; }
 
     static QByteArray userAgent();
 

@@ -23,6 +23,9 @@ public:
 
     virtual TimeControlStatus timeControlStatus() const = 0;
     virtual ItemStatus itemStatus() const = 0;
+    // Why the item failed, in plain words ("the playlist lists no streams"); empty when it has
+    // not or the player does not say.
+    virtual QString lastError() const { return {}; }
 
 Q_SIGNALS:
     void timeControlStatusChanged(orvane::StreamPlayer::TimeControlStatus status);

@@ -323,6 +323,7 @@ void PlayerPanel::refreshHeader() {
         line2_->setFullText(song.isEmpty() ? loc(QStringLiteral("internet_radio"), lang) : song);
         line3_->setFullText(engine_->radioStatus().isEmpty() ? QString()
                                                              : loc(engine_->radioStatus(), lang));
+        line3_->setToolTip(engine_->streamError()); // "Stream error": why, on hover
     } else {
         artwork_->show(track && !track->artwork.isEmpty() ? ArtworkView::Kind::Cover
                                                           : ArtworkView::Kind::Note,
@@ -330,6 +331,7 @@ void PlayerPanel::refreshHeader() {
         line1_->setFullText(track ? track->artist : QStringLiteral("Orvane"));
         line2_->setFullText(track ? track->title : loc(QStringLiteral("select_track"), lang));
         line3_->setFullText(track ? track->info : QString());
+        line3_->setToolTip(QString());
     }
 }
 
