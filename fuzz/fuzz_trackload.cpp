@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 QTemporaryDir* scratch = nullptr;
@@ -18,8 +19,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const char* extensions[] = {"mp3", "m4a", "aac", "wav", "aiff", "flac"};
-    const char* ext = extensions[size ? data[0] % 6 : 0];
+    static const char* extensions[] = {"mp3",  "m4a", "aac",  "wav", "aiff",
+                                       "flac", "ogg", "opus", "wv"};
+    const char* ext = extensions[size ? data[0] % std::size(extensions) : 0];
     const QString path = scratch->filePath(QStringLiteral("input.%1").arg(ext));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))

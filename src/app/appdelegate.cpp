@@ -4,6 +4,7 @@
 #include "engine/audioengine.h"
 #include "engine/audiofiles.h"
 #include "engine/filename.h"
+#include "engine/playlistfile.h"
 
 #include <QFutureWatcher>
 #include <QPointer>
@@ -19,12 +20,21 @@ bool isFolderUrl(const QUrl& url) {
     return url.isLocalFile() && isFolder(url.toLocalFile());
 }
 
-// Each folder in place of its audio files; everything else as it was given.
+bool needsReading(const QUrl& url) {
+    return isFolderUrl(url) ||
+           (url.isLocalFile() && PlaylistFile::isPlaylistName(url.toLocalFile()));
+}
+
+// Each folder in place of its audio files, each playlist file in place of its entries (the
+// stream addresses it holds are left out: stations are added from the window); everything
+// else as it was given.
 QList<QUrl> expand(const QList<QUrl>& urls) {
     QList<QUrl> out;
     for (const QUrl& url : urls) {
         if (isFolderUrl(url))
             out.append(AudioFiles::collect({url}));
+        else if (url.isLocalFile() && PlaylistFile::isPlaylistName(url.toLocalFile()))
+            out.append(PlaylistFile::read(url.toLocalFile()).files);
         else
             out.append(url);
     }
@@ -44,7 +54,7 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
     auto batch = std::make_shared<Batch>();
     batch->urls = urls;
     batches_.push_back(batch);
-    if (std::none_of(urls.begin(), urls.end(), isFolderUrl)) {
+    if (std::none_of(urls.begin(), urls.end(), needsReading)) {
         batch->ready = true;
         drain();
         return;

@@ -3,6 +3,7 @@
 #include "core/localization.h"
 #include "engine/audiofiles.h"
 #include "engine/filename.h"
+#include "engine/playlistfile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -107,7 +108,8 @@ CommandLine CommandLine::parse(int argc, const char* const* argv, const QString&
                 loc(QStringLiteral("cli_missing"), lang).replace(QLatin1String("%@"), shown(arg)));
             continue;
         }
-        if (!S_ISDIR(st.st_mode) && !AudioFiles::isAudioName(shown(path))) {
+        if (!S_ISDIR(st.st_mode) && !AudioFiles::isAudioName(shown(path)) &&
+            !PlaylistFile::isPlaylistName(shown(path))) {
             result.problems_.append(loc(QStringLiteral("cli_not_audio"), lang)
                                         .replace(QLatin1String("%@"), shown(arg)));
             continue;

@@ -329,9 +329,11 @@ MprisRootAdaptor::MprisRootAdaptor(QObject* object, MprisService* service)
     , service_(service) {}
 
 QStringList MprisRootAdaptor::supportedMimeTypes() const {
-    return {QStringLiteral("audio/mpeg"),   QStringLiteral("audio/mp4"),
-            QStringLiteral("audio/aac"),    QStringLiteral("audio/x-wav"),
-            QStringLiteral("audio/x-aiff"), QStringLiteral("audio/flac")};
+    return {QStringLiteral("audio/mpeg"),     QStringLiteral("audio/mp4"),
+            QStringLiteral("audio/aac"),      QStringLiteral("audio/x-wav"),
+            QStringLiteral("audio/x-aiff"),   QStringLiteral("audio/flac"),
+            QStringLiteral("audio/ogg"),      QStringLiteral("audio/x-opus+ogg"),
+            QStringLiteral("audio/x-wavpack")};
 }
 
 void MprisRootAdaptor::Raise() {

@@ -77,7 +77,8 @@ const Table& enStrings() {
         {"stereo", "Stereo"},
         {"mono", "Mono"},
         {"cli_missing", "%@: no such file or folder"},
-        {"cli_not_audio", "%@: not an audio file (MP3, M4A, AAC, WAV, AIFF or FLAC)"},
+        {"cli_not_audio",
+         "%@: not an audio file (MP3, M4A, AAC, WAV, AIFF, FLAC, OGG, OPUS or WV)"},
         {"cli_no_answer", "Orvane is already running but does not answer: %@"},
         {"no_descriptors", "No file descriptor is left: files are read once some are free again"},
         {"cli_refused", "The running Orvane refused the files: %@"},
@@ -97,6 +98,11 @@ const Table& enStrings() {
         {"edit_station", "Edit…"},
         {"edit_station_title", "Edit Station"},
         {"save", "Save"},
+        {"add_stations_question", "Add %1 stations?"},
+        {"cancel", "Cancel"},
+        {"save_playlist", "Save Playlist…"},
+        {"playlist_files", "Playlists"},
+        {"playlist_not_saved", "The playlist could not be saved: %1"},
     };
     return table;
 }
@@ -169,7 +175,7 @@ const Table& ruStrings() {
         {"stereo", "Стерео"},
         {"mono", "Моно"},
         {"cli_missing", "%@: нет такого файла или папки"},
-        {"cli_not_audio", "%@: не аудиофайл (MP3, M4A, AAC, WAV, AIFF или FLAC)"},
+        {"cli_not_audio", "%@: не аудиофайл (MP3, M4A, AAC, WAV, AIFF, FLAC, OGG, OPUS или WV)"},
         {"cli_no_answer", "Orvane уже запущен, но не отвечает: %@"},
         {"no_descriptors",
          "Не осталось файловых дескрипторов: файлы будут прочитаны, когда они освободятся"},
@@ -190,6 +196,11 @@ const Table& ruStrings() {
         {"edit_station", "Изменить…"},
         {"edit_station_title", "Изменить станцию"},
         {"save", "Сохранить"},
+        {"add_stations_question", "Добавить станции (%1)?"},
+        {"cancel", "Отмена"},
+        {"save_playlist", "Сохранить плейлист…"},
+        {"playlist_files", "Плейлисты"},
+        {"playlist_not_saved", "Не удалось сохранить плейлист: %1"},
     };
     return table;
 }

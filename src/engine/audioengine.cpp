@@ -121,6 +121,8 @@ void AudioEngine::setCurrentStationID(const QUuid& id) {
 }
 
 void AudioEngine::setRadioStatus(const QString& status) {
+    if (status != QLatin1String("stream_error"))
+        streamError_.clear();
     ORVANE_PUBLISH(radioStatus_, status, radioStatusChanged);
 }
 

@@ -118,6 +118,9 @@ public:
     void setStations(QList<RadioStation> stations); // saves
     QUuid currentStationID() const { return currentStationID_; }
     QString radioStatus() const { return radioStatus_; }
+    // Why the stream failed while radioStatus is "stream_error" (the player's words, changing
+    // with radioStatus); empty otherwise.
+    QString streamError() const { return streamError_; }
     // What the playing station says is on the air ("Artist - Song"); empty when it says nothing,
     // and cleared when the station changes or stops. Published at most twice a second.
     QString streamTitle() const { return streamTitle_; }
@@ -330,6 +333,7 @@ private:
     QList<RadioStation> stations_;
     QUuid currentStationID_;
     QString radioStatus_;
+    QString streamError_;
     bool isPlaying_ = false;
     bool isShuffle_ = false;
     bool isRepeat_ = false;

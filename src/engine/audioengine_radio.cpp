@@ -164,6 +164,7 @@ void AudioEngine::onItemStatus(StreamPlayer::ItemStatus status) {
         radioFailure_ = radioPlayer_ ? radioPlayer_->failureReason() : StreamPlayer::FailureReason{};
         clearStreamTitle();
         setIsPlaying(false);
+        streamError_ = radioPlayer_ ? radioPlayer_->lastError() : QString();
         setRadioStatus(QStringLiteral("stream_error"));
         updateNowPlaying();
         Q_EMIT streamFailed();

@@ -56,7 +56,8 @@ int naturalCompare(const QString& a, const QString& b, const QCollator& collator
 } // namespace
 
 const QStringList& extensions() {
-    static const QStringList list{"mp3", "m4a", "aac", "wav", "aiff", "flac"};
+    static const QStringList list{"mp3",  "m4a", "aac", "wav",  "aiff",
+                                  "flac", "ogg", "oga", "opus", "wv"};
     return list;
 }
 

@@ -11,7 +11,8 @@ namespace orvane {
 // dialog, a drop on the window, files opened from outside and the command line. Any thread.
 namespace AudioFiles {
 
-// The six extensions, lower case: "mp3", "m4a", "aac", "wav", "aiff", "flac".
+// The extensions, lower case: "mp3", "m4a", "aac", "wav", "aiff", "flac", and Ogg Vorbis
+// ("ogg", "oga"), Opus ("opus") and WavPack ("wv").
 const QStringList& extensions();
 
 // Whether the file name at the end of `path` ends in one of them, in any letter case.

@@ -6,11 +6,19 @@
 #include <atomic>
 #include <memory>
 
+#include <memory>
+
+class QNetworkAccessManager;
+
 namespace orvane {
 
-// The real players, on GStreamer.
+// The real players, on GStreamer. Stream players share one network access manager (made on
+// the first station, on the main thread) for the look at a station's address.
 class GstPlayerFactory final : public PlayerFactory {
 public:
+    GstPlayerFactory();
+    ~GstPlayerFactory() override;
+
     std::shared_ptr<AudioFilePlayer> openFile(const QString& path, QString* error) override;
     std::shared_ptr<StreamPlayer> openStream(const QUrl& url) override;
     FileCheck fileCheck() const override;
@@ -23,6 +31,7 @@ public:
     bool isWarm() const { return warm_->load(); }
 
 private:
+    std::unique_ptr<QNetworkAccessManager> network_;
     std::shared_ptr<std::atomic<bool>> warm_ = std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<PlayerWorker> warmer_; // counted with the players' workers at quit
 };

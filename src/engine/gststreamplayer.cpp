@@ -1,7 +1,9 @@
 #include "engine/gststreamplayer.h"
 #include "core/displaytext.h"
+#include "radio/streamlookup.h"
 
 #include <QCoreApplication>
+#include <QNetworkAccessManager>
 
 namespace orvane {
 
@@ -18,25 +20,105 @@ void setupSource(GstElement*, GstElement* source, gpointer) {
         g_object_set(source, "timeout", kNetworkTimeoutSeconds, nullptr);
 }
 
+// What the look at the address found, as the window tells it.
+StreamPlayer::FailureReason failureOf(const StreamLookup::Result& result) {
+    using Cause = StreamLookup::Result::Cause;
+    using Failure = StreamPlayer::Failure;
+    switch (result.cause) {
+    case Cause::NotFound:
+        return {Failure::NotFound, 0};
+    case Cause::Refused:
+        return {Failure::Refused, 0};
+    case Cause::TimedOut:
+        return {Failure::TimedOut, 0};
+    case Cause::ServerError:
+        return {Failure::ServerError, result.httpStatus};
+    case Cause::Other:
+        break;
+    }
+    return {Failure::Other, 0};
+}
+
 } // namespace
 
 QByteArray GstStreamPlayer::userAgent() {
     return QByteArrayLiteral("Orvane/") + QByteArray(ORVANE_VERSION);
 }
 
-GstStreamPlayer::GstStreamPlayer(const QUrl& url, QObject* parent)
+GstStreamPlayer::GstStreamPlayer(const QUrl& url, QNetworkAccessManager* network, QObject* parent)
     : StreamPlayer(parent)
-    , url_(url) {
+    , url_(url)
+    , network_(network) {
     gst::ensureInitialized();
-    build();
+    if (!network_) {
+        ownNetwork_ = std::make_unique<QNetworkAccessManager>();
+        network_ = ownNetwork_.get();
+    }
 }
 
 GstStreamPlayer::~GstStreamPlayer() {
+    delete lookup_.data();
     teardown();
 }
 
-void GstStreamPlayer::build() {
-    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+void GstStreamPlayer::lookUp(const QUrl& address) {
+    if (++attempts_ > kMaxAttempts) {
+        playlists_.clear();
+        fail(QStringLiteral("no entry of the playlist plays in %1 tries: %2")
+                 .arg(kMaxAttempts)
+                 .arg(lastError_));
+        return;
+    }
+    auto* lookup =
+        new StreamLookup(network_, address, userAgent(), int(kNetworkTimeoutSeconds) * 1000, this);
+    lookup_ = lookup;
+    connect(
+        lookup, &StreamLookup::finished, this, [this, lookup](const StreamLookup::Result& result) {
+            lookup->deleteLater();
+            lookup_ = nullptr;
+            switch (result.type) {
+            case StreamLookup::Result::Type::Stream:
+                build(result.url, result.adaptive);
+                if (!pipeline_)
+                    return;
+                trying_ = !playlists_.empty();
+                reconcile();
+                break;
+            case StreamLookup::Result::Type::Playlist:
+                if (int(playlists_.size()) >= kMaxPlaylistDepth) {
+                    tryNext(
+                        QStringLiteral("playlists nest more than %1 deep").arg(kMaxPlaylistDepth));
+                } else {
+                    playlists_.push_back({result.entries, 0});
+                    tryNext(QString());
+                }
+                break;
+            case StreamLookup::Result::Type::Failed:
+                failure_ = failureOf(result);
+                tryNext(result.reason);
+                break;
+            }
+        });
+    lookup->start();
+}
+
+void GstStreamPlayer::tryNext(const QString& why) {
+    if (!why.isEmpty())
+        lastError_ = why;
+    while (!playlists_.empty()) {
+        Playlist& top = playlists_.back();
+        if (top.next < top.entries.size()) {
+            lookUp(top.entries.at(top.next++));
+            return;
+        }
+        playlists_.pop_back();
+    }
+    fail(attempts_ > 1 ? QStringLiteral("no entry of the playlist plays: %1").arg(lastError_)
+                       : lastError_);
+}
+
+void GstStreamPlayer::build(const QUrl& address, bool adaptive) {
+    GstElement* playbin = gst_element_factory_make(adaptive ? "playbin3" : "playbin", nullptr);
     if (!playbin) {
         fail(QStringLiteral("GStreamer's playbin is missing"));
         return;
@@ -51,12 +133,13 @@ void GstStreamPlayer::build() {
     }
     volumeElement_ = sink.volume;
     g_object_set(volumeElement_, "volume", double(volume_), nullptr);
-    g_object_set(playbin, "uri", url_.toEncoded().constData(), "flags", kPlayFlagAudio,
+    g_object_set(playbin, "uri", address.toEncoded().constData(), "flags", kPlayFlagAudio,
                  "audio-sink", sink.bin, nullptr);
     g_signal_connect(playbin, "source-setup", G_CALLBACK(setupSource), nullptr);
     watch_ = std::make_unique<gst::BusWatch>(playbin, &GstStreamPlayer::onBusMessage, this);
     buffering_ = false;
     reachedPlaying_ = false;
+    abandoned_ = false;
 }
 
 void GstStreamPlayer::teardown() {
@@ -95,16 +178,19 @@ void GstStreamPlayer::setVolume(float volume) {
 
 void GstStreamPlayer::play() {
     if (itemStatus_ == ItemStatus::Failed) {
-        // Reconnect: a fresh pipeline from NULL.
+        // Reconnect: the address looked at again, a fresh pipeline from NULL.
         teardown();
         failure_ = {};
         setItemStatus(ItemStatus::Unknown);
-        build();
     }
     wantPlaying_ = true;
-    if (!pipeline_)
-        return;
     setTimeControl(TimeControlStatus::WaitingToPlayAtSpecifiedRate);
+    if (!pipeline_ && !lookup_) {
+        playlists_.clear();
+        attempts_ = 0;
+        lookUp(url_);
+        return;
+    }
     reconcile();
 }
 
@@ -119,14 +205,33 @@ void GstStreamPlayer::onBusMessage(GstMessage* message, void* self) {
 }
 
 void GstStreamPlayer::handle(GstMessage* message) {
+    if (abandoned_)
+        return;
+    // An entry of a playlist that fails before it plays gives way to the next one; the
+    // pipeline is dropped from the event loop, not from inside its own bus watch.
+    const auto failed = [this](const QString& why) {
+        if (!trying_) {
+            fail(why);
+            return;
+        }
+        trying_ = false;
+        abandoned_ = true; // its later messages are ignored; its worker takes it down
+        QMetaObject::invokeMethod(
+            this,
+            [this, why] {
+                teardown();
+                tryNext(why);
+            },
+            Qt::QueuedConnection);
+    };
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ERROR:
         failure_ = classify(message);
-        fail(gst::errorText(message));
+        failed(gst::errorText(message));
         break;
     case GST_MESSAGE_EOS:
         failure_ = {Failure::Other, 0};
-        fail(QStringLiteral("the stream ended"));
+        failed(QStringLiteral("the stream ended"));
         break;
     case GST_MESSAGE_BUFFERING: {
         gint percent = 100;
@@ -234,6 +339,10 @@ void GstStreamPlayer::reconcile() {
     if (!stateRequested_ && pending == GST_STATE_VOID_PENDING && current != target && mayStart)
         requestState(target); // done, it brings us back here
     reachedPlaying_ = current == GST_STATE_PLAYING;
+    if (reachedPlaying_ && trying_) { // this entry plays: the rest of the playlist is not needed
+        trying_ = false;
+        playlists_.clear();
+    }
     updateTimeControl();
 }
 
@@ -249,6 +358,8 @@ void GstStreamPlayer::fail(const QString& why) {
     lastError_ = why;
     if (failure_.kind == Failure::None)
         failure_.kind = Failure::Other;
+    playlists_.clear();
+    trying_ = false;
     if (pipeline_) {
         ++generation_; // what was asked of it no longer matters
         requestState(GST_STATE_NULL);

@@ -23,6 +23,9 @@ public:
 
     virtual TimeControlStatus timeControlStatus() const = 0;
     virtual ItemStatus itemStatus() const = 0;
+    // Why the item failed, in plain words ("the playlist lists no streams"); empty when it has
+    // not or the player does not say.
+    virtual QString lastError() const { return {}; }
 
     // Why the item failed, as far as the player can tell; read when it reports Failed.
     enum class Failure { None, Other, NotFound, Refused, NotAudio, TimedOut, ServerError };

@@ -6,6 +6,7 @@
 #include "engine/filename.h"
 
 #include <taglib/aifffile.h>
+#include <taglib/apetag.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
@@ -16,7 +17,9 @@
 #include <taglib/mpegproperties.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/wavfile.h>
+#include <taglib/wavpackfile.h>
 #include <taglib/xingheader.h>
+#include <taglib/xiphcomment.h>
 
 #include <QBuffer>
 #include <QFile>
@@ -104,6 +107,27 @@ std::optional<QByteArray> lastPicture(TagLib::File* file) {
         const auto pictures = flac->pictureList();
         if (!pictures.isEmpty())
             return toBytes(pictures.back()->data());
+        return std::nullopt;
+    }
+    // Ogg Vorbis and Opus: METADATA_BLOCK_PICTURE in the Vorbis comment.
+    if (auto* xiph = dynamic_cast<TagLib::Ogg::XiphComment*>(file->tag())) {
+        const auto pictures = xiph->pictureList();
+        if (!pictures.isEmpty())
+            return toBytes(pictures.back()->data());
+        return std::nullopt;
+    }
+    // WavPack: an APE binary item, the picture's description and a NUL before the bytes.
+    if (auto* wv = dynamic_cast<TagLib::WavPack::File*>(file)) {
+        if (const TagLib::APE::Tag* ape = wv->APETag(false)) {
+            const auto& items = ape->itemListMap();
+            const auto it = items.find("COVER ART (FRONT)");
+            if (it != items.end() && it->second.type() == TagLib::APE::Item::Binary) {
+                const TagLib::ByteVector value = it->second.binaryData();
+                const int nul = value.find('\0');
+                if (nul >= 0)
+                    return toBytes(value.mid(uint(nul) + 1));
+            }
+        }
         return std::nullopt;
     }
     if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file)) {
@@ -561,9 +585,13 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide) {
     duration = std::isfinite(duration) && duration > 0 ? std::min(duration, maxDuration) : 0.0;
 
     const std::optional<qint64> size = exists ? std::optional(qint64(st.st_size)) : std::nullopt;
+    // .oga is Ogg Vorbis too, and named so.
+    const QString type = extension.compare(QLatin1String("oga"), Qt::CaseInsensitive) == 0
+                             ? QStringLiteral("ogg")
+                             : extension;
     const Technical technical =
-        format ? Technical::of(extension, size, duration, format->sampleRate, format->channels)
-               : Technical::of(extension, size, duration, std::nullopt, 0);
+        format ? Technical::of(type, size, duration, format->sampleRate, format->channels)
+               : Technical::of(type, size, duration, std::nullopt, 0);
     Track track(path, title, artist, duration, artwork, technical.line(lang));
     track.technical = technical;
     track.album = album;

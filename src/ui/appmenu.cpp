@@ -16,6 +16,7 @@ AppMenu::AppMenu(Preferences* preferences, QWidget* parent)
     // Shown beside the entries; as shortcuts they act only while the menu has the keyboard, so
     // they never compete with the window's own.
     const std::pair<Item, QKeySequence> keys[] = {{OpenFiles, QKeySequence(QKeySequence::Open)},
+                                                  {SavePlaylist, QKeySequence(QKeySequence::Save)},
                                                   {Settings, QKeySequence(Qt::CTRL | Qt::Key_Comma)},
                                                   {Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)}};
     for (const auto& [item, key] : keys) {
@@ -28,7 +29,8 @@ AppMenu::AppMenu(Preferences* preferences, QWidget* parent)
 
 void AppMenu::retranslate() {
     const QString lang = preferences_->language();
-    const char* keys[] = {"open_files", "open_folder", "settings", "about", "quit"};
+    const char* keys[] = {"open_files", "open_folder", "save_playlist", "settings", "about",
+                          "quit"};
     for (int i = OpenFiles; i <= Quit; ++i)
         actions_[i]->setText(loc(QString::fromLatin1(keys[i]), lang));
     setAccessibleName(loc(QStringLiteral("menu"), lang));

@@ -6,13 +6,13 @@ namespace orvane {
 
 class Preferences;
 
-// The window's "☰" menu: Open Files… (Ctrl+O), Open Folder…, Settings… (Ctrl+,), About
-// Orvane, Quit (Ctrl+Q). Its texts follow the language; the keys it shows are the window's own
+// The window's "☰" menu: Open Files… (Ctrl+O), Open Folder…, Save Playlist… (Ctrl+S),
+// Settings… (Ctrl+,), About Orvane, Quit (Ctrl+Q). Its texts follow the language; the keys it shows are the window's own
 // (they work while the menu is open too).
 class AppMenu : public QMenu {
     Q_OBJECT
 public:
-    enum Item { OpenFiles, OpenFolder, Settings, About, Quit };
+    enum Item { OpenFiles, OpenFolder, SavePlaylist, Settings, About, Quit };
     explicit AppMenu(Preferences* preferences, QWidget* parent = nullptr);
     QAction* action(Item item) const { return actions_[item]; }
 

@@ -7,17 +7,20 @@
 #include "engine/filename.h"
 #include "ui/aboutview.h"
 #include "ui/appmenu.h"
+#include "engine/playlistfile.h"
 #include "ui/buttons.h"
 #include "ui/glowbar.h"
 #include "ui/icons.h"
 #include "ui/noticebar.h"
 #include "ui/playerpanel.h"
 #include "ui/playlistpanel.h"
+#include "ui/questionbar.h"
 #include "ui/radiopanel.h"
 #include "ui/rowmenus.h"
 #include "ui/theme.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFutureWatcher>
@@ -89,6 +92,14 @@ ContentView::ContentView(AudioEngine* engine, RadioBrowser* catalog, Preferences
     playlist_->setOnImport([this] { openFiles(); });
     highlight_ = new DropHighlight(theme_, preferences_, this);
     highlight_->hide();
+    question_ = new QuestionBar(theme_, this);
+    savePlaylist_ = new QAction(this);
+    savePlaylist_->setShortcut(QKeySequence::Save);
+    savePlaylist_->setShortcutContext(Qt::WindowShortcut);
+    connect(savePlaylist_, &QAction::triggered, this, &ContentView::savePlaylist);
+    addAction(savePlaylist_);
+    connect(preferences_, &Preferences::languageChanged, this, &ContentView::retitle);
+    retitle();
     connect(engine_, &AudioEngine::modeChanged, this, &ContentView::showMode);
     connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
     showMode();
@@ -149,6 +160,8 @@ void ContentView::buildMenu() {
             &ContentView::openFiles);
     connect(appMenu_->action(AppMenu::OpenFolder), &QAction::triggered, this,
             &ContentView::openFolder);
+    connect(appMenu_->action(AppMenu::SavePlaylist), &QAction::triggered, this,
+            &ContentView::savePlaylist);
     connect(appMenu_->action(AppMenu::Settings), &QAction::triggered, this,
             &ContentView::settingsRequested);
     connect(appMenu_->action(AppMenu::About), &QAction::triggered, this, &ContentView::showAbout);
@@ -350,12 +363,14 @@ void ContentView::openFiles() {
     if (chooser_) {
         urls = chooser_();
     } else {
-        // The six kinds a drop takes, named once, and a way out for odd names; several files
+        // The kinds a drop takes, named once, and a way out for odd names; several files
         // at once, no folders.
         const QString lang = preferences_->language();
         QStringList globs;
         for (const QString& ext : AudioFiles::extensions())
             globs.append(QStringLiteral("*.") + ext);
+        for (const char* ext : {"m3u", "m3u8", "pls", "xspf"})
+            globs.append(QStringLiteral("*.") + QLatin1String(ext));
         QFileDialog dialog(this);
         dialog.setFileMode(QFileDialog::ExistingFiles);
         dialog.setNameFilters({loc(QStringLiteral("audio_files"), lang) +
@@ -364,8 +379,15 @@ void ContentView::openFiles() {
         if (dialog.exec() == QDialog::Accepted)
             urls = dialog.selectedUrls();
     }
-    if (!urls.isEmpty())
+    if (urls.isEmpty())
+        return;
+    if (std::none_of(urls.begin(), urls.end(), [](const QUrl& url) {
+            return url.isLocalFile() && PlaylistFile::isPlaylistName(url.toLocalFile());
+        })) {
         engine_->add(urls, false); // in the dialog's order, unsorted
+        return;
+    }
+    addExpanded(urls);
 }
 
 bool ContentView::handleDrop(const QList<QUrl>& urls) {
@@ -374,23 +396,68 @@ bool ContentView::handleDrop(const QList<QUrl>& urls) {
     bool possible = false;
     for (const QUrl& url : urls) {
         if (url.isLocalFile() &&
-            (isFolder(url.toLocalFile()) || AudioFiles::isAudioName(url.toLocalFile())))
+            (isFolder(url.toLocalFile()) || AudioFiles::isAudioName(url.toLocalFile()) ||
+             PlaylistFile::isPlaylistName(url.toLocalFile())))
             possible = true;
     }
     if (!possible)
         return false;
+    addExpanded(urls);
+    return true;
+}
+
+void ContentView::addExpanded(const QList<QUrl>& urls) {
     // Walking a large tree takes time: it runs on the pool and the window goes on drawing.
-    auto* watcher = new QFutureWatcher<QList<QUrl>>(this);
+    auto* watcher = new QFutureWatcher<PlaylistFile::Contents>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         watcher->deleteLater();
-        const QList<QUrl> files = watcher->result();
-        if (files.isEmpty())
+        const PlaylistFile::Contents found = watcher->result();
+        if (!found.files.isEmpty()) {
+            engine_->add(found.files, false);
+            Q_EMIT dropAdded(found.files);
+        }
+        if (found.streams.isEmpty())
             return;
-        engine_->add(files, false);
-        Q_EMIT dropAdded(files);
+        const QList<PlaylistFile::Stream> streams = found.streams;
+        const QString lang = preferences_->language();
+        question_->ask(loc(QStringLiteral("add_stations_question"), lang).arg(streams.size()),
+                       loc(QStringLiteral("add"), lang), loc(QStringLiteral("cancel"), lang),
+                       [this, streams] {
+                           QList<RadioStation> stations = engine_->stations();
+                           for (const PlaylistFile::Stream& stream : streams)
+                               stations.append({QUuid::createUuid(), stream.name, stream.url});
+                           engine_->setStations(std::move(stations));
+                       });
+        question_->setGeometry(60, 24, width() - 120, question_->sizeHint().height());
+        Q_EMIT stationsOffered(int(streams.size()));
     });
-    watcher->setFuture(QtConcurrent::run(engine_->readerPool(), &AudioFiles::collect, urls));
-    return true;
+    watcher->setFuture(QtConcurrent::run(engine_->readerPool(), &PlaylistFile::expand, urls));
+}
+
+void ContentView::savePlaylist() {
+    const QString lang = preferences_->language();
+    QString path;
+    if (saveChooser_) {
+        path = saveChooser_();
+    } else {
+        QFileDialog dialog(this);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilters(
+            {loc(QStringLiteral("playlist_files"), lang) + QStringLiteral(" (*.m3u8 *.xspf)")});
+        dialog.setDefaultSuffix(QStringLiteral("m3u8"));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().constFirst();
+    }
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!PlaylistFile::save(path, engine_->playlist(), &error))
+        playlist_->noticeBar()->showNotice(
+            loc(QStringLiteral("playlist_not_saved"), lang).arg(error));
+}
+
+void ContentView::retitle() {
+    savePlaylist_->setText(loc(QStringLiteral("save_playlist"), preferences_->language()));
 }
 
 void ContentView::setDropTargeted(bool on) {
@@ -421,6 +488,8 @@ void ContentView::paintEvent(QPaintEvent* event) {
 void ContentView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     highlight_->setGeometry(rect().adjusted(10, 10, -10, -10));
+    if (question_->isVisible())
+        question_->setGeometry(60, 24, width() - 120, question_->sizeHint().height());
 }
 
 void ContentView::dragEnterEvent(QDragEnterEvent* event) {

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <functional>
 
+class QAction;
 class QStackedWidget;
 
 namespace orvane {
@@ -18,6 +19,7 @@ class AudioEngine;
 class PlaylistPanel;
 class PlayerPanel;
 class Preferences;
+class QuestionBar;
 class RadioBrowser;
 class RadioPanel;
 class RowMenus;
@@ -57,7 +59,18 @@ public:
     void showAbout();
     // What a drop does: the walk runs off the main thread, then the files go to the engine.
     // Returns false (rejected) when nothing dropped can be a track, judged without walking.
+    // Playlist files add their entries in their order; the stream addresses they hold become
+    // stations once the question above the content is answered yes.
     bool handleDrop(const QList<QUrl>& urls);
+
+    // "Save Playlist…" (Ctrl+S): the playlist written as .m3u8 or .xspf, by the name chosen.
+    // The action is the window's (its shortcut works wherever the focus is); menus add it as
+    // it is. A failure is told in the playlist panel's notice bar.
+    QAction* savePlaylistAction() const { return savePlaylist_; }
+    void savePlaylist();
+    // The save dialog's choice (a path, empty for none); tests replace it.
+    void setSaveChooser(std::function<QString()> chooser) { saveChooser_ = std::move(chooser); }
+    QuestionBar* questionBar() const { return question_; }
 
     // What the window's keys do.
     void playSelection();        // Return: the selected track or station plays
@@ -85,6 +98,8 @@ Q_SIGNALS:
     // The menu's Settings… and Quit.
     void settingsRequested();
     void quitRequested();
+    // A drop's or an open's playlist named stream addresses: the question is shown.
+    void stationsOffered(int count);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -100,6 +115,9 @@ private:
     void buildMenu();
     void placeMenuButton();
     void wireNotices(); // the engine's failures, told in the window
+    // Drops and the open dialog's choice: folders walked and playlists read on the pool.
+    void addExpanded(const QList<QUrl>& urls);
+    void retitle();
 
     AudioEngine* engine_;
     Preferences* preferences_;
@@ -121,6 +139,9 @@ private:
     RowMenus* rowMenus_ = nullptr;
     QStringList unopened_;   // the names the files notice on show tells of
     QString unopenedNotice_; // that notice's text, while it is the one shown
+    std::function<QString()> saveChooser_;
+    QAction* savePlaylist_;
+    QuestionBar* question_;
 };
 
 } // namespace orvane

@@ -365,6 +365,7 @@ void PlayerPanel::refreshHeader() {
             line2_->setFullText(track ? track->title : loc(QStringLiteral("select_track"), lang));
         }
         line3_->setFullText(track ? track->info : QString());
+        line3_->setToolTip(QString());
     }
 }
 

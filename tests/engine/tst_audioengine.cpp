@@ -604,12 +604,17 @@ private Q_SLOTS:
         old->report(StreamPlayer::ItemStatus::Failed);
         processQueued();
         QCOMPARE(e.radioStatus(), QStringLiteral("buffering"));
+        f.lastStream()->error = QStringLiteral("the playlist lists no streams");
         f.lastStream()->report(StreamPlayer::ItemStatus::Failed);
         processQueued();
         QCOMPARE(e.radioStatus(), QStringLiteral("stream_error"));
+        QCOMPARE(e.streamError(), QStringLiteral("the playlist lists no streams")); // the reason
         QVERIFY(!e.isPlaying());
         e.togglePlay(); // after an error the same player is asked to play again
         QCOMPARE(f.lastStream()->playCalls, 2);
+        f.lastStream()->report(StreamPlayer::TimeControlStatus::WaitingToPlayAtSpecifiedRate);
+        processQueued();
+        QCOMPARE(e.streamError(), QString()); // gone with the status
     }
 
     void invalidAddressNeverReachesTheStreamPlayer() {

@@ -119,6 +119,9 @@ private Q_SLOTS:
         QTest::newRow("mp3") << AudioFormat::Mp3;
         QTest::newRow("m4a") << AudioFormat::M4a;
         QTest::newRow("aiff") << AudioFormat::Aiff;
+        QTest::newRow("ogg") << AudioFormat::Ogg;
+        QTest::newRow("opus") << AudioFormat::Opus;
+        QTest::newRow("wv") << AudioFormat::Wv;
     }
     void everyFormatPlaysToItsEndAndMeters() {
         QFETCH(AudioFormat, format);

@@ -172,6 +172,115 @@ private Q_SLOTS:
             QVERIFY(player->failureReason().kind != StreamPlayer::Failure::None);
     }
 
+    // Station links that answer with a playlist: its entries are tried in order (the first a
+    // dead one) until one plays; HLS goes to GStreamer's adaptive demuxer.
+    void playlistAnswersPlayTheirStreams_data() {
+        const QByteArray live = server_.url("/live").toUtf8();
+        const QByteArray dead = server_.url("/gone").toUtf8();
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("pls") << QByteArray("audio/x-scpls") << QByteArray("/listen")
+                             << "[playlist]\nNumberOfEntries=2\nFile2=" + live + "\nFile1=" + dead +
+                                    "\nTitle1=Dead\n";
+        QTest::newRow("m3u") << QByteArray("audio/x-mpegurl") << QByteArray("/listen")
+                             << "#EXTM3U\n#EXTINF:-1,Gone\n" + dead + "\n#EXTINF:-1,Live\n" + live +
+                                    "\n";
+        QTest::newRow("xspf") << QByteArray("application/xspf+xml") << QByteArray("/listen")
+                              << "<?xml version=\"1.0\"?><playlist version=\"1\" "
+                                 "xmlns=\"http://xspf.org/ns/0/\"><trackList><track><location>" +
+                                     dead +
+                                     "</location></track><track><location>/live"
+                                     "</location></track></trackList></playlist>";
+        QTest::newRow("asx") << QByteArray("video/x-ms-asf") << QByteArray("/listen")
+                             << "<ASX version=\"3.0\"><Entry><Ref HREF=\"" + dead +
+                                    "\"/></Entry><ENTRY><REF href='" + live + "'/></ENTRY></ASX>";
+        QTest::newRow("pls by its name") << QByteArray("text/plain") << QByteArray("/listen.pls")
+                                         << "[playlist]\nFile1=" + dead + "\nFile2=/live\n";
+        QTest::newRow("nested") << QByteArray("audio/x-mpegurl") << QByteArray("/outer.m3u")
+                                << server_.url("/listen.pls").toUtf8() + "\n";
+        QByteArray hls = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:4\n"
+                         "#EXT-X-MEDIA-SEQUENCE:0\n";
+        for (int i = 0; i < 3; ++i)
+            hls += "#EXTINF:4.0,\nsegment" + QByteArray::number(i) + ".mp3\n";
+        QTest::newRow("hls") << QByteArray("application/vnd.apple.mpegurl")
+                             << QByteArray("/hls/index.m3u8") << hls + "#EXT-X-ENDLIST\n";
+    }
+    void playlistAnswersPlayTheirStreams() {
+        QFETCH(QByteArray, contentType);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, body);
+        server_.route(path, {200, contentType, body});
+        server_.route("/listen.pls", {200, "text/plain", "[playlist]\nFile1=/gone\nFile2=/live\n"});
+        // HLS segments of packed audio (MPEG-TS needs plugins this machine may lack): each the
+        // MP3 after an ID3 tag with its start on the 90 kHz clock, as HLS wants it.
+        for (int i = 0; i < 3; ++i) {
+            const auto syncsafe = [](quint32 n) {
+                QByteArray b(4, 0);
+                for (int k = 0; k < 4; ++k)
+                    b[k] = char(n >> (21 - 7 * k) & 0x7f);
+                return b;
+            };
+            QByteArray priv("com.apple.streaming.transportStreamTimestamp", 45);
+            const quint64 start = quint64(i) * 4 * 90000;
+            for (int shift = 56; shift >= 0; shift -= 8)
+                priv += char(start >> shift & 0xff);
+            const QByteArray frame =
+                "PRIV" + syncsafe(quint32(priv.size())) + QByteArray(2, 0) + priv;
+            const QByteArray tag =
+                "ID3\x04" + QByteArray(2, 0) + syncsafe(quint32(frame.size())) + frame;
+            server_.route("/hls/segment" + QByteArray::number(i) + ".mp3",
+                          {200, "audio/mpeg", tag + mp3_});
+        }
+        const qsizetype before = server_.requests.size();
+        auto player = start(QString::fromUtf8(path));
+        QTRY_COMPARE_WITH_TIMEOUT(player->timeControlStatus(), Status::Playing, 20000);
+        QCOMPARE(player->itemStatus(), Item::ReadyToPlay);
+        // The dead entry was asked first (HLS has none).
+        const QList<QByteArray> asked = server_.requests.mid(before);
+        const auto index = [&](const QByteArray& what) {
+            for (qsizetype i = 0; i < asked.size(); ++i) {
+                if (asked.at(i).startsWith("GET " + what + " "))
+                    return i;
+            }
+            return qsizetype(-1);
+        };
+        if (path.startsWith("/hls")) {
+            QVERIFY(index("/hls/segment0.mp3") > 0);
+        } else {
+            QVERIFY(index("/gone") >= 0);
+            QVERIFY(index("/gone") < index("/live"));
+        }
+    }
+
+    // Playlists that lead nowhere end in a failed item with a reason, never in waiting forever.
+    void playlistsLeadingNowhereFail_data() {
+        QTest::addColumn<QByteArray>("path");
+        QTest::newRow("redirect loop") << QByteArray("/loop");
+        QTest::newRow("nested more than 3 deep") << QByteArray("/self.pls");
+        QTest::newRow("empty playlist") << QByteArray("/empty.m3u");
+        QTest::newRow("50 MB playlist") << QByteArray("/huge.pls");
+        QTest::newRow("endless playlist") << QByteArray("/endless.pls");
+        QTest::newRow("every entry fails") << QByteArray("/dead.pls");
+    }
+    void playlistsLeadingNowhereFail() {
+        QFETCH(QByteArray, path);
+        server_.route("/loop", {302, "text/plain", {}, HttpTestServer::Mode::RedirectLoop});
+        server_.route("/self.pls", {200, "audio/x-scpls", "[playlist]\nFile1=/self.pls\n"});
+        server_.route("/empty.m3u", {200, "audio/x-mpegurl", "#EXTM3U\n# nothing\n"});
+        server_.route("/huge.pls",
+                      {200, "audio/x-scpls", "[playlist]\n" + QByteArray(50'000'000, '\n')});
+        server_.route("/endless.pls",
+                      {200, "audio/x-scpls", "File1=/live\n", HttpTestServer::Mode::Endless});
+        server_.route("/dead.pls",
+                      {200, "audio/x-scpls", "[playlist]\nFile1=/gone\nFile2=/page\n"});
+        auto player = start(QString::fromUtf8(path));
+        QTRY_COMPARE_WITH_TIMEOUT(player->itemStatus(), Item::Failed, 20000);
+        QCOMPARE(player->timeControlStatus(), Status::Paused);
+        QVERIFY(!player->lastError().isEmpty());
+        qInfo("%s", qPrintable(player->lastError()));
+    }
+
     void aFailedPlayerReconnectsWhenAskedToPlay() {
         // The same player, asked to play again after a failure, connects again from scratch.
         server_.route("/flaky", {404, "text/plain", "gone"});

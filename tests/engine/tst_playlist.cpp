@@ -1,6 +1,7 @@
 // Adding, removing and storing the playlist, and the bookmarks it is stored as.
 #include "engine/bookmark.h"
 #include "engine/filename.h"
+#include "engine/playlistfile.h"
 #include "support/busyglobalpool.h"
 #include "support/enginefixture.h"
 #include "support/tagwriter.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace orvane;
@@ -31,6 +33,37 @@ class TestPlaylist : public QObject {
     static QVariantList stored(EngineFixture& f) { return f.stored("playlistBookmarks").toList(); }
 
 private Q_SLOTS:
+    void hostilePlaylistFilesAreBounded() {
+        const auto write = [this](const QString& name, const QByteArray& bytes) {
+            QFile f(music_.filePath(name));
+            if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+                qFatal("cannot write %s", qPrintable(name));
+            return f.fileName();
+        };
+        // More entries than anyone keeps: the first 100,000.
+        QByteArray many;
+        for (int i = 0; i < 150'000; ++i)
+            many += "f" + QByteArray::number(i) + ".mp3\n";
+        const PlaylistFile::Contents bounded = PlaylistFile::read(write("many.m3u", many));
+        QCOMPARE(bounded.files.size(), PlaylistFile::kMaxEntries);
+        QCOMPARE(bounded.files.first(), QUrl::fromLocalFile(music_.filePath("f0.mp3")));
+        QCOMPARE(bounded.files.last(), QUrl::fromLocalFile(music_.filePath("f99999.mp3")));
+        // One line of 20 MB, NUL bytes and all: read up to 16 MiB, one entry.
+        QByteArray line(20 * 1024 * 1024, 'x');
+        line[100] = '\0';
+        QCOMPARE(PlaylistFile::read(write("line.m3u", line)).files.size(), 1);
+        // Two playlists naming each other (and themselves): each read once, in order.
+        write("one.m3u", "one.m3u\ntwo.pls\na.mp3\n");
+        write("two.pls", "[playlist]\nFile1=one.m3u\nFile2=b.mp3\nFile3=two.pls\n");
+        const PlaylistFile::Contents loop = PlaylistFile::read(music_.filePath("one.m3u"));
+        QCOMPARE(loop.files, (QList<QUrl>{QUrl::fromLocalFile(music_.filePath("b.mp3")),
+                                          QUrl::fromLocalFile(music_.filePath("a.mp3"))}));
+        // A FIFO named like a playlist is not waited on.
+        const QString fifo = music_.filePath("fifo.m3u");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QCOMPARE(PlaylistFile::read(fifo).files, QList<QUrl>{QUrl::fromLocalFile(fifo)});
+    }
+
     void addAppendsInOrderAndOpenExternalPlaysTheFirst() {
         EngineFixture f;
         AudioEngine& e = f.start();

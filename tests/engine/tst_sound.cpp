@@ -133,10 +133,11 @@ class TestSound : public QObject {
     SoundServer server_;
     QString first_, second_;
 
-    QString tone(const QString& name, double seconds, double frequency, double amplitude) {
+    QString tone(const QString& name, double seconds, double frequency, double amplitude,
+                 AudioFormat format = AudioFormat::Wav) {
         const QString path = dir_.filePath(name);
         QString error;
-        if (!writeSine(path, AudioFormat::Wav, seconds, frequency, amplitude, &error))
+        if (!writeSine(path, format, seconds, frequency, amplitude, &error))
             qFatal("%s", qPrintable(error));
         return path;
     }
@@ -145,19 +146,33 @@ private Q_SLOTS:
     void initTestCase() {
         if (!SoundServer::available())
             QFAIL("pulseaudio and parec are needed (scripts/test installs them)");
-        QVERIFY(server_.start());
         qputenv("ORVANE_AUDIO_SINK", "pulsesink");
         first_ = tone("a440.wav", 8, 440, 0.5);
         second_ = tone("b1000.wav", 10, 1000, 0.5);
     }
     void cleanupTestCase() { server_.stop(); }
 
+    void crossfadeIsLinearAndGapless_data() {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<double>("tolerance"); // of the two tones' sum during the fade
+        QTest::newRow("wav to wav") << first_ << second_ << 0.05;
+        // Lossy, and decoded at 48 kHz and at 44.1 kHz: the same fades. The MP3 begins with
+        // its encoder's priming silence (a few tens of milliseconds, played as it is), which
+        // shows as a dip of a few per cent where the fade starts.
+        QTest::newRow("opus to mp3") << tone("a440.opus", 8, 440, 0.5, AudioFormat::Opus)
+                                     << tone("b1000.mp3", 10, 1000, 0.5, AudioFormat::Mp3) << 0.08;
+    }
     void crossfadeIsLinearAndGapless() {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(double, tolerance);
         const QString rec = dir_.filePath("crossfade.raw");
+        QVERIFY(server_.start()); // each recording on a fresh server
         QVERIFY(server_.record(rec));
         RealEngine real;
         AudioEngine& engine = *real.engine;
-        playFirst(engine, {first_, second_});
+        playFirst(engine, {first, second});
         const bool done = QTest::qWaitFor(
             [&] {
                 return engine.currentTrack() && engine.currentTrack()->title == "b1000" &&
@@ -200,7 +215,7 @@ private Q_SLOTS:
         for (size_t i = size_t(fall->first / 0.05) + 2; i + 2 < size_t(fall->second / 0.05); ++i) {
             const double sum = a[i] / steadyA + b[i] / steadyB;
             worst = std::max(worst, std::abs(sum - 1.0));
-            QVERIFY2(std::abs(sum - 1.0) < 0.05,
+            QVERIFY2(std::abs(sum - 1.0) < tolerance,
                      qPrintable(QStringLiteral("sum %1 at %2 s").arg(sum).arg(i * 0.05)));
         }
         qInfo("crossfade: fall %.3f s, rise %.3f s, handover %.3f s before the end, sum within "

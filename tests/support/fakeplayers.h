@@ -83,6 +83,7 @@ public:
     void pause() override { ++pauseCalls; }
     TimeControlStatus timeControlStatus() const override { return status_; }
     ItemStatus itemStatus() const override { return item_; }
+    QString lastError() const override { return error; }
 
     void report(TimeControlStatus status) {
         status_ = status;
@@ -104,6 +105,7 @@ public:
     FailureReason failure;
     float volume = -1;
     int playCalls = 0, pauseCalls = 0;
+    QString error; // what lastError() says
 
 private:
     TimeControlStatus status_ = TimeControlStatus::Paused;

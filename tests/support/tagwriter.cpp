@@ -1,14 +1,18 @@
 #include "support/tagwriter.h"
 
 #include <taglib/aifffile.h>
+#include <taglib/apetag.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
+#include <taglib/opusfile.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
+#include <taglib/wavpackfile.h>
 #include <taglib/xiphcomment.h>
 
 #include <QBuffer>
@@ -37,6 +41,21 @@ void fillId3(TagLib::ID3v2::Tag* tag, const Tags& tags) {
         frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
         frame->setPicture(bytes(tags.picture));
         tag->addFrame(frame);
+    }
+}
+
+// Vorbis comments, the cover as METADATA_BLOCK_PICTURE.
+void fillXiph(TagLib::Ogg::XiphComment* tag, const Tags& tags) {
+    if (tags.writeTitle)
+        tag->setTitle(str(tags.title));
+    if (tags.writeArtist)
+        tag->setArtist(str(tags.artist));
+    if (!tags.picture.isEmpty()) {
+        auto* picture = new TagLib::FLAC::Picture;
+        picture->setMimeType("image/png");
+        picture->setType(TagLib::FLAC::Picture::FrontCover);
+        picture->setData(bytes(tags.picture));
+        tag->addPicture(picture);
     }
 }
 
@@ -72,6 +91,27 @@ bool writeTags(const QString& path, const Tags& tags) {
             picture->setData(bytes(tags.picture));
             f.addPicture(picture);
         }
+        return f.save();
+    }
+    if (path.endsWith(".ogg")) {
+        TagLib::Ogg::Vorbis::File f(name.constData());
+        fillXiph(f.tag(), tags);
+        return f.save();
+    }
+    if (path.endsWith(".opus")) {
+        TagLib::Ogg::Opus::File f(name.constData());
+        fillXiph(f.tag(), tags);
+        return f.save();
+    }
+    if (path.endsWith(".wv")) {
+        TagLib::WavPack::File f(name.constData());
+        TagLib::APE::Tag* tag = f.APETag(true);
+        if (tags.writeTitle)
+            tag->setTitle(str(tags.title));
+        if (tags.writeArtist)
+            tag->setArtist(str(tags.artist));
+        if (!tags.picture.isEmpty())
+            tag->setData("COVER ART (FRONT)", bytes(QByteArray("cover.png", 10) + tags.picture));
         return f.save();
     }
     if (path.endsWith(".m4a")) {

@@ -16,6 +16,9 @@ constexpr std::pair<const char*, const char*> kFormats[] = {
     {"mp3", "lamemp3enc target=bitrate bitrate=320 cbr=true"},
     {"m4a", "avenc_aac ! mp4mux"},
     {"aiff", "audio/x-raw,format=S16BE ! avmux_aiff"},
+    {"ogg", "vorbisenc ! oggmux"},
+    {"opus", "audioresample ! audio/x-raw,rate=48000 ! opusenc ! oggmux"},
+    {"wv", "wavpackenc"},
 };
 
 } // namespace

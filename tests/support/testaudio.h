@@ -8,7 +8,7 @@
 
 namespace orvane::test {
 
-enum class AudioFormat { Wav, Flac, Mp3, M4a, Aiff };
+enum class AudioFormat { Wav, Flac, Mp3, M4a, Aiff, Ogg, Opus, Wv };
 
 QString extension(AudioFormat format);
 

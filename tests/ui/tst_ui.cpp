@@ -14,12 +14,15 @@
 #include "ui/elidedlabel.h"
 #include "ui/glowbar.h"
 #include "ui/mainwindow.h"
+#include "ui/noticebar.h"
 #include "ui/playerpanel.h"
 #include "ui/playlistpanel.h"
+#include "ui/questionbar.h"
 #include "ui/radiopanel.h"
 #include "ui/theme.h"
 #include "ui/timestring.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFileDialog>
 #include <QImage>
@@ -771,6 +774,80 @@ private Q_SLOTS:
         QVERIFY(!w.view.isDropTargeted());
     }
 
+    void playlistFilesAddInOrderOfferStationsAndSaveRoundTrip() {
+        const QString a = touch("lists/a.mp3"), b = touch("lists/sub/b.flac");
+        const QString c = touch("lists/c d.ogg"), elsewhere = touch("other/é.opus");
+        const QString m3u = dir_.filePath("lists/mix.m3u8");
+        QFile file(m3u);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        // An absolute path, a relative one, a file:// URL with percent-encoding, one that is
+        // gone, three streams, the playlist itself (a loop) and a line with a NUL.
+        file.write("\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:12,Artist - A\r\n" + a.toUtf8() +
+                   "\r\nsub/b.flac\n" + QUrl::fromLocalFile(c).toEncoded() +
+                   "\ngone.mp3\n#EXTINF:-1,Radio One\nhttp://127.0.0.1:9/one\n"
+                   "https://127.0.0.1:9/two\nhttp://127.0.0.1:9/three.pls\nmix.m3u8\n" +
+                   QByteArray("x\0y.mp3\n", 8) + elsewhere.toUtf8() + "\n");
+        file.close();
+
+        WindowFixture w;
+        const qsizetype stations = w.e.stations().size();
+        QSignalSpy offered(&w.view, &ContentView::stationsOffered);
+        QVERIFY(w.view.handleDrop({QUrl::fromLocalFile(m3u)}));
+        QTRY_COMPARE(offered.count(), 1);
+        QTRY_COMPARE(w.e.playlist().size(), 4);
+        QStringList paths;
+        for (const Track& t : w.e.playlist())
+            paths << t.path();
+        QCOMPARE(paths, (QStringList{a, b, c, elsewhere}));
+        // The streams wait for the question's answer, asked in the window.
+        QCOMPARE(w.e.stations().size(), stations);
+        QVERIFY(w.view.questionBar()->isVisible());
+        QCOMPARE(w.view.questionBar()->text(), QStringLiteral("Add 3 stations?"));
+        QTest::mouseClick(w.view.questionBar()->yesButton(), Qt::LeftButton);
+        QCOMPARE(w.e.stations().size(), stations + 3);
+        QCOMPARE(w.e.stations().at(stations).name, QStringLiteral("Radio One"));
+        QCOMPARE(w.e.stations().last().url, QStringLiteral("http://127.0.0.1:9/three.pls"));
+        QVERIFY(!w.view.questionBar()->isVisible());
+
+        // Saved (Ctrl+S) as .m3u8 and as .xspf, cleared, opened again: the same files in the
+        // same order.
+        for (const char* name : {"lists/saved.m3u8", "lists/saved.xspf"}) {
+            const QString saved = dir_.filePath(name);
+            w.view.setSaveChooser([saved] { return saved; });
+            w.view.savePlaylistAction()->trigger();
+            QFile written(saved);
+            QVERIFY(written.open(QIODevice::ReadOnly));
+            const QByteArray text = written.readAll();
+            if (saved.endsWith(".m3u8")) {
+                QVERIFY2(text.startsWith("#EXTM3U\n#EXTINF:-1,a\na.mp3\n"), text.constData());
+                QVERIFY2(text.contains("\nsub/b.flac\n") && text.contains("\nc d.ogg\n") &&
+                             text.contains("\n" + elsewhere.toUtf8() + "\n"),
+                         text.constData());
+            } else {
+                QVERIFY2(text.contains("<location>sub/b.flac</location>") &&
+                             text.contains("<location>c%20d.ogg</location>"),
+                         text.constData());
+            }
+            QSet<QUuid> all;
+            for (const Track& t : w.e.playlist())
+                all.insert(t.id);
+            w.e.remove(all);
+            QVERIFY(w.e.playlist().isEmpty());
+            w.view.setFileChooser([saved] { return QList<QUrl>{QUrl::fromLocalFile(saved)}; });
+            w.view.openFiles();
+            QTRY_COMPARE(w.e.playlist().size(), 4);
+            QStringList again;
+            for (const Track& t : w.e.playlist())
+                again << t.path();
+            QCOMPARE(again, paths);
+        }
+
+        // A save that cannot be written says so in the window.
+        w.view.setSaveChooser([this] { return dir_.filePath("no/such/folder/x.m3u8"); });
+        w.view.savePlaylistAction()->trigger();
+        QVERIFY(w.view.playlistPanel()->noticeBar()->isVisible());
+    }
+
     void openDialogAddsInItsOwnOrder() {
         WindowFixture w;
         const QList<QUrl> chosen{QUrl::fromLocalFile(touch("z.mp3")),
@@ -795,7 +872,8 @@ private Q_SLOTS:
         poll.start(20);
         QTest::mouseClick(w.view.playlistPanel()->addButton(), Qt::LeftButton);
         poll.stop();
-        QCOMPARE(filters, (QStringList{"Аудиофайлы (*.mp3 *.m4a *.aac *.wav *.aiff *.flac)",
+        QCOMPARE(filters, (QStringList{"Аудиофайлы (*.mp3 *.m4a *.aac *.wav *.aiff *.flac *.ogg "
+                                       "*.oga *.opus *.wv *.m3u *.m3u8 *.pls *.xspf)",
                                        "Все файлы (*)"}));
         QCOMPARE(w.e.playlist().size(), 2);
     }

@@ -87,8 +87,9 @@ private Q_SLOTS:
             return QTest::qWaitFor([&] { return openMenu() == w.view.appMenu(); }, 5000);
         };
         QVERIFY(open());
-        QCOMPARE(menuTexts(openMenu()), (QStringList{"Open Files…", "Open Folder…", "—", "Settings…",
-                                                 "About Orvane", "—", "Quit"}));
+        QCOMPARE(menuTexts(openMenu()),
+                 (QStringList{"Open Files…", "Open Folder…", "Save Playlist…", "—", "Settings…",
+                              "About Orvane", "—", "Quit"}));
         // The menu shows the window's keys.
         QCOMPARE(w.view.appMenu()->action(AppMenu::OpenFiles)->shortcut(),
                  QKeySequence(QKeySequence::Open));
@@ -111,6 +112,15 @@ private Q_SLOTS:
         QTRY_COMPARE(w.e.playlist().size(), 3);
         QCOMPARE(w.e.playlist().at(1).title, QStringLiteral("a"));
         QCOMPARE(w.e.playlist().at(2).title, QStringLiteral("b"));
+        // Save Playlist… writes what is listed.
+        const QString saved = dir_.filePath("menu/saved.m3u8");
+        w.view.setSaveChooser([saved] { return saved; });
+        QVERIFY(open() && chooseEntry(openMenu(), "Save Playlist…"));
+        QTRY_VERIFY(QFile::exists(saved));
+        QFile written(saved);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray text = written.readAll();
+        QVERIFY2(text.startsWith("#EXTM3U") && text.contains("folder/sub/a.flac"), text.constData());
 
         QSignalSpy settings(&w.view, &ContentView::settingsRequested);
         QSignalSpy quit(&w.view, &ContentView::quitRequested);
@@ -137,9 +147,9 @@ private Q_SLOTS:
         // In Russian, at once; Escape closes the menu.
         w.prefs.setLanguage("ru");
         QVERIFY(open());
-        QCOMPARE(menuTexts(openMenu()), (QStringList{"Открыть файлы…", "Открыть папку…", "—",
-                                                 "Настройки…", "О программе Orvane", "—",
-                                                 "Завершить"}));
+        QCOMPARE(menuTexts(openMenu()),
+                 (QStringList{"Открыть файлы…", "Открыть папку…", "Сохранить плейлист…", "—",
+                              "Настройки…", "О программе Orvane", "—", "Завершить"}));
         QTest::keyClick(openMenu(), Qt::Key_Escape);
         QTRY_VERIFY(!openMenu());
         QCOMPARE(button->accessibleName(), QStringLiteral("Меню"));
