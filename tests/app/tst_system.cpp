@@ -372,9 +372,9 @@ private Q_SLOTS:
             p.waitForFinished(30000);
             return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
         };
-        // The main window, while it is mapped.
+        // The main window, while it is mapped (titled after what plays).
         auto windowShown = [&] {
-            return !run("xdotool", {"search", "--onlyvisible", "--name", "^Orvane$"}).isEmpty();
+            return !run("xdotool", {"search", "--onlyvisible", "--name", "^One$"}).isEmpty();
         };
         // The player's icon sits in the tray host's window: a window of orvane's below it.
         auto iconInTray = [&] {
@@ -413,7 +413,7 @@ private Q_SLOTS:
         // Closed with Ctrl+W: the window hides, the music goes on.
         // (Pressed again while the window has not taken the keyboard yet: no window manager
         // hands it over here.)
-        const QString window = run("xdotool", {"search", "--onlyvisible", "--name", "^Orvane$"});
+        const QString window = run("xdotool", {"search", "--onlyvisible", "--name", "^One$"});
         bool hidden = false;
         for (int attempt = 0; attempt < 10 && !hidden; ++attempt) {
             run("xdotool", {"windowfocus", "--sync", window.section('\n', 0, 0), "key", "ctrl+w"});
