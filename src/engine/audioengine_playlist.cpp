@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <sys/resource.h>
@@ -125,14 +126,25 @@ struct AudioEngine::AddTask {
         // longer this one.
         std::optional<FileStamp> unlessStamp;
     };
-    QList<Item> items; // not changed once the reading has started
+    // An add's files as they were given: the caller's list, shared, not copied item by item
+    // (20,000 items made one by one cost the main thread milliseconds in one step). Those from
+    // `listFrom` on are listed by their names first and read later.
+    QList<QUrl> urls;
+    qsizetype listFrom = std::numeric_limits<qsizetype>::max();
+    // Stored entries to resolve (a start, its checks); empty for an add. Neither list changes
+    // once the reading has started.
+    QList<Item> items;
+    qsizetype size() const { return urls.isEmpty() ? items.size() : urls.size(); }
+    Item item(qsizetype i) const {
+        return urls.isEmpty() ? items.at(i) : Item{urls.at(i), {}, false, i >= listFrom, {}};
+    }
     // For a start shown from the metadata cache: per item, the row it updates in place. Empty
     // for a task that appends.
     QList<RereadRow> replaces;
     bool startPlaying = false;
     bool restoring = false;
     // Rows listed by their file names in this pass, to be read by a task of their own.
-    QList<Item> unreadItems;
+    QList<QUrl> unreadUrls;
     QList<RereadRow> unreadRows;
     QString lang;
     qsizetype next = 0; // the next item to append
@@ -153,9 +165,14 @@ struct AudioEngine::AddTask {
     std::unique_ptr<Loaded> take(qsizetype i) {
         return std::unique_ptr<Loaded>(results[size_t(i)].exchange(nullptr));
     }
+    // Results taken, emptied, and not freed yet: a reader made each in its own malloc arena, and
+    // freeing it here would take that arena's lock, which the readers hold as they go. Hundreds
+    // of such waits in a row stalled the window for tens of milliseconds; they are freed on the
+    // pool instead, a pass at a time.
+    std::vector<std::unique_ptr<Loaded>> spent;
     // The readers are done (each holds the task): what was read and not taken goes.
     ~AddTask() {
-        for (qsizetype i = next; results && i < items.size(); ++i)
+        for (qsizetype i = next; results && i < size(); ++i)
             delete results[size_t(i)].load(std::memory_order_acquire);
     }
 };
@@ -257,17 +274,14 @@ void AudioEngine::add(const QList<QUrl>& urls, bool startPlaying) {
     auto task = std::make_shared<AddTask>();
     task->startPlaying = startPlaying;
     task->lang = lang();
-    task->items.reserve(urls.size());
+    task->urls = urls;
     // Room for every row now, while nothing is in it: growing the list as rows arrive would
     // move all of them to fresh memory at each doubling, in one step of the main thread.
     playlist_.reserve(playlist_.size() + urls.size());
     // What an open from outside plays first is announced with its tags: the first few are
     // read at once.
-    const bool listFirst = urls.size() > kListFirstAbove;
-    const qsizetype readFirst = startPlaying ? kReadRun : 0;
-    for (const QUrl& url : urls)
-        task->items.append(
-            {url, {}, false, listFirst && task->items.size() >= readFirst, std::nullopt});
+    if (urls.size() > kListFirstAbove)
+        task->listFrom = startPlaying ? kReadRun : 0;
     addTasks_.push_back(task);
     runAddTask(task);
 }
@@ -410,12 +424,12 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
         covers->share(loaded.track->artwork);
         return loaded;
     };
-    task->results = std::make_unique<std::atomic<Loaded*>[]>(size_t(task->items.size()));
+    task->results = std::make_unique<std::atomic<Loaded*>[]>(size_t(task->size()));
     // One reader per thread of the pool, each taking the next few items at a time: the items
     // are read roughly in list order and the first ones show at once, however long the list.
     auto reader = [task, read, wakeup = wakeup_] {
         lowerThreadPriority();
-        const auto n = qsizetype(task->items.size());
+        const qsizetype n = task->size();
         Bookmark::Resolver resolver; // stored entries come folder by folder; closed when done
         while (!task->cancelled.load(std::memory_order_relaxed)) {
             const qsizetype begin = task->claimed.fetch_add(kReadRun, std::memory_order_relaxed);
@@ -425,7 +439,7 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
             for (qsizetype i = begin; i < end; ++i) {
                 if (task->cancelled.load(std::memory_order_relaxed))
                     return;
-                auto done = std::make_unique<Loaded>(read(task->items.at(i), resolver));
+                auto done = std::make_unique<Loaded>(read(task->item(i), resolver));
                 // A file read shows at once; names only listed, and files found as they were,
                 // are told a run at a time.
                 const bool quiet = done->unread || done->unchanged;
@@ -435,9 +449,9 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
             }
         }
     };
-    const qsizetype runs = (task->items.size() + kReadRun - 1) / kReadRun;
+    const qsizetype runs = (task->size() + kReadRun - 1) / kReadRun;
     startOnPool(reader, int(std::min<qsizetype>(pool_->maxThreadCount(), runs)), task);
-    if (task->items.isEmpty()) {
+    if (task->size() == 0) {
         std::weak_ptr<AddTask> weak = task;
         QTimer::singleShot(0, this, [this, weak] {
             if (const auto t = weak.lock())
@@ -496,7 +510,7 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
     // stops after a few milliseconds so the window keeps drawing while thousands arrive.
     QElapsedTimer pass;
     pass.start();
-    while (task->next < task->items.size() && task->isReady(task->next)) {
+    while (task->next < task->size() && task->isReady(task->next)) {
         if (pass.elapsed() >= kAppendBudgetMs) {
             if (!task->drainQueued) {
                 task->drainQueued = true;
@@ -510,8 +524,13 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
         }
         appendLoaded(*task);
     }
+    if (!task->spent.empty()) {
+        auto spent = std::make_shared<std::vector<std::unique_ptr<Loaded>>>(std::move(task->spent));
+        task->spent.clear();
+        pool_->start([spent] { spent->clear(); });
+    }
     readListed(*task);
-    if (task->next < task->items.size())
+    if (task->next < task->size())
         return; // more to come
     const std::shared_ptr<AddTask> keep = task;
     std::erase(addTasks_, task);
@@ -536,19 +555,21 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
 // The rows a pass listed by their file names are read by a task of their own, which updates
 // them in place as it goes (and drops those that do not open).
 void AudioEngine::readListed(AddTask& task) {
-    if (task.unreadItems.isEmpty())
+    if (task.unreadUrls.isEmpty())
         return;
     auto reads = std::make_shared<AddTask>();
     reads->lang = task.lang;
-    reads->items = std::exchange(task.unreadItems, {});
+    reads->urls = std::exchange(task.unreadUrls, {});
     reads->replaces = std::exchange(task.unreadRows, {});
     addTasks_.push_back(reads);
     runAddTask(reads);
 }
 
 void AudioEngine::appendLoaded(AddTask& task) {
-    Loaded loaded = std::move(*task.take(task.next));
-    const AddTask::Item& item = task.items.at(task.next);
+    std::unique_ptr<Loaded> shell = task.take(task.next);
+    Loaded loaded = std::move(*shell);
+    task.spent.push_back(std::move(shell));
+    const AddTask::Item item = task.item(task.next);
     ++task.next;
     if (MetadataCache* cache = store_->cache();
         cache && loaded.track && loaded.track->bookmark && loaded.stamp)
@@ -570,7 +591,7 @@ void AudioEngine::appendLoaded(AddTask& task) {
         } else {
             refreshLoaded(row.id, row.row, std::move(loaded.track));
         }
-        if (task.next == task.items.size() && item.restore)
+        if (task.next == task.size() && item.restore)
             publishRefreshed(); // the start's last one: shown now
         return;
     }
@@ -585,11 +606,11 @@ void AudioEngine::appendLoaded(AddTask& task) {
     if (!task.first)
         task.first = track;
     if (loaded.unread) {
-        if (task.unreadItems.isEmpty()) { // the same reason: room for the rest of the pass
-            task.unreadItems.reserve(task.items.size() - task.next + 1);
-            task.unreadRows.reserve(task.items.size() - task.next + 1);
+        if (task.unreadUrls.isEmpty()) { // the same reason: room for the rest of the pass
+            task.unreadUrls.reserve(task.size() - task.next + 1);
+            task.unreadRows.reserve(task.size() - task.next + 1);
         }
-        task.unreadItems.append({item.url, {}, false, false, std::nullopt});
+        task.unreadUrls.append(item.url);
         task.unreadRows.append({*track.bookmark, track.id, playlist_.size(), std::nullopt});
     }
     Q_EMIT objectWillChange();
