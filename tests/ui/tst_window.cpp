@@ -201,6 +201,18 @@ private Q_SLOTS:
         QVERIFY(chooseEntry(openMenu(), "Remove"));
         QCOMPARE(w.e.playlist().size(), 2);
         QCOMPARE(w.e.playlist().at(1).title, QStringLiteral("Кино два"));
+        // A right-click inside a selection of several keeps them all: Remove takes them all.
+        w.e.setPlaylist(w.f.tracks({"One", "Кино два", "Three", "Four"}));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualRect(list->model()->index(1, 0)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                          list->visualRect(list->model()->index(2, 0)).center());
+        QCOMPARE(w.view.selection().size(), 2);
+        rightClickRow(list, 2);
+        QTRY_VERIFY(openMenu());
+        QCOMPARE(w.view.selection().size(), 2);
+        QVERIFY(chooseEntry(openMenu(), "Remove"));
+        QCOMPARE(titles(w.e), (QStringList{"One", "Four"}));
 
         // Stations: Play, Edit… (the add-station sheet's fields), Remove.
         w.e.setMode(PlayerMode::Radio);
