@@ -9,6 +9,9 @@
 #include "ui/theme.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QListView>
 #include <QMenu>
 #include <QNetworkAccessManager>
@@ -18,6 +21,15 @@
 namespace orvane::test {
 
 // A click on a row of `list`; with `twice`, a double click.
+// An empty file at `relative` below `dir`, its folders made; its path.
+inline QString touchFile(const QTemporaryDir& dir, const QString& relative) {
+    const QString path = dir.filePath(relative);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    return path;
+}
+
 inline void clickRow(QListView* list, int row, bool twice = false) {
     const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);

@@ -34,12 +34,7 @@ class TestKeys : public QObject {
 
     QTemporaryDir dir_;
 
-    QString touch(const QString& relative) {
-        const QString path = dir_.filePath(relative);
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        return path;
-    }
+    QString touch(const QString& relative) { return touchFile(dir_, relative); }
 
 private Q_SLOTS:
     void windowKeysDriveTheEngine() {

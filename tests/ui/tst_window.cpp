@@ -55,13 +55,7 @@ class TestWindow : public QObject {
 
     QTemporaryDir dir_;
 
-    QString touch(const QString& relative) {
-        const QString path = dir_.filePath(relative);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        return path;
-    }
+    QString touch(const QString& relative) { return touchFile(dir_, relative); }
 
 private Q_SLOTS:
     void theWindowMenuOpensFilesFoldersSettingsAboutAndQuit() {
