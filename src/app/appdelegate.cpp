@@ -25,18 +25,21 @@ bool needsReading(const QUrl& url) {
            (url.isLocalFile() && PlaylistFile::isPlaylistName(url.toLocalFile()));
 }
 
-// Each folder in place of its audio files, each playlist file in place of its entries (the
-// stream addresses it holds are left out: stations are added from the window); everything
-// else as it was given.
-QList<QUrl> expand(const QList<QUrl>& urls) {
-    QList<QUrl> out;
+// Each folder in place of its audio files, each playlist file in place of its entries (its
+// stream addresses apart: they are offered as stations in the window); everything else as it
+// was given.
+PlaylistFile::Contents expand(const QList<QUrl>& urls) {
+    PlaylistFile::Contents out;
     for (const QUrl& url : urls) {
-        if (isFolderUrl(url))
-            out.append(AudioFiles::collect({url}));
-        else if (url.isLocalFile() && PlaylistFile::isPlaylistName(url.toLocalFile()))
-            out.append(PlaylistFile::read(url.toLocalFile()).files);
-        else
-            out.append(url);
+        if (isFolderUrl(url)) {
+            out.files.append(AudioFiles::collect({url}));
+        } else if (url.isLocalFile() && PlaylistFile::isPlaylistName(url.toLocalFile())) {
+            const PlaylistFile::Contents read = PlaylistFile::read(url.toLocalFile());
+            out.files.append(read.files);
+            out.streams.append(read.streams);
+        } else {
+            out.files.append(url);
+        }
     }
     return out;
 }
@@ -45,6 +48,7 @@ QList<QUrl> expand(const QList<QUrl>& urls) {
 
 struct AppDelegate::Batch {
     QList<QUrl> urls;
+    QList<PlaylistFile::Stream> streams;
     bool ready = false;
 };
 
@@ -59,9 +63,11 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
         drain();
         return;
     }
-    auto* watcher = new QFutureWatcher<QList<QUrl>>(this);
-    connect(watcher, &QFutureWatcher<QList<QUrl>>::finished, this, [this, watcher, batch] {
-        batch->urls = watcher->result();
+    auto* watcher = new QFutureWatcher<PlaylistFile::Contents>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, batch] {
+        const PlaylistFile::Contents found = watcher->result();
+        batch->urls = found.files;
+        batch->streams = found.streams;
         batch->ready = true;
         watcher->deleteLater();
         drain();
@@ -88,6 +94,7 @@ void AppDelegate::startWhenPossible(std::function<void()> start) {
 void AppDelegate::drain() {
     while (!batches_.empty() && batches_.front()->ready) {
         pending_.append(batches_.front()->urls);
+        pendingStreams_.append(batches_.front()->streams);
         batches_.pop_front();
     }
     flush();
@@ -99,10 +106,12 @@ void AppDelegate::setEngine(AudioEngine* engine) {
 }
 
 void AppDelegate::flush() {
-    if (!engine_ || pending_.isEmpty())
+    if (!engine_)
         return;
-    const QList<QUrl> urls = std::exchange(pending_, {});
-    engine_->openExternal(urls);
+    if (!pending_.isEmpty())
+        engine_->openExternal(std::exchange(pending_, {}));
+    if (!pendingStreams_.isEmpty())
+        Q_EMIT stationsFound(std::exchange(pendingStreams_, {}));
 }
 
 } // namespace orvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/playlistfile.h"
+
 #include <QList>
 #include <QObject>
 #include <QThreadPool>
@@ -34,6 +36,11 @@ public:
     // True while a folder is being walked.
     bool isExpanding() const { return !batches_.empty(); }
 
+Q_SIGNALS:
+    // A playlist file among the opened files named stream addresses: stations to offer, in the
+    // window, once the engine has the files.
+    void stationsFound(const QList<orvane::PlaylistFile::Stream>& streams);
+
 private:
     std::unique_ptr<QThreadPool> ownPool_;
     QThreadPool* pool_ = nullptr;
@@ -46,6 +53,7 @@ private:
 
     AudioEngine* engine_ = nullptr;
     QList<QUrl> pending_;
+    QList<PlaylistFile::Stream> pendingStreams_;
     std::deque<std::shared_ptr<Batch>> batches_;
 };
 

@@ -94,6 +94,10 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
     catalog_ = std::make_unique<RadioBrowser>(network_.get());
     window_ = std::make_unique<MainWindow>(engine_.get(), catalog_.get(), preferences_.get(),
                                            theme_.get());
+    // Stream addresses in a playlist file opened from outside are offered as stations in the
+    // window, like a dropped one's.
+    connect(delegate_.get(), &AppDelegate::stationsFound, window_->content(),
+            &ContentView::offerStations);
     connect(window_.get(), &MainWindow::appeared, this, [this] {
         delegate_->setEngine(engine_.get()); // hands over every waiting file
         appearance_->applyAppTheme(preferences_->theme());

@@ -416,22 +416,25 @@ void ContentView::addExpanded(const QList<QUrl>& urls) {
             engine_->add(found.files, false);
             Q_EMIT dropAdded(found.files);
         }
-        if (found.streams.isEmpty())
-            return;
-        const QList<PlaylistFile::Stream> streams = found.streams;
-        const QString lang = preferences_->language();
-        question_->ask(loc(QStringLiteral("add_stations_question"), lang).arg(streams.size()),
-                       loc(QStringLiteral("add"), lang), loc(QStringLiteral("cancel"), lang),
-                       [this, streams] {
-                           QList<RadioStation> stations = engine_->stations();
-                           for (const PlaylistFile::Stream& stream : streams)
-                               stations.append({QUuid::createUuid(), stream.name, stream.url});
-                           engine_->setStations(std::move(stations));
-                       });
-        question_->setGeometry(60, 24, width() - 120, question_->sizeHint().height());
-        Q_EMIT stationsOffered(int(streams.size()));
+        offerStations(found.streams);
     });
     watcher->setFuture(QtConcurrent::run(engine_->readerPool(), &PlaylistFile::expand, urls));
+}
+
+void ContentView::offerStations(const QList<PlaylistFile::Stream>& streams) {
+    if (streams.isEmpty())
+        return;
+    const QString lang = preferences_->language();
+    question_->ask(loc(QStringLiteral("add_stations_question"), lang).arg(streams.size()),
+                   loc(QStringLiteral("add"), lang), loc(QStringLiteral("cancel"), lang),
+                   [this, streams] {
+                       QList<RadioStation> stations = engine_->stations();
+                       for (const PlaylistFile::Stream& stream : streams)
+                           stations.append({QUuid::createUuid(), stream.name, stream.url});
+                       engine_->setStations(std::move(stations));
+                   });
+    question_->setGeometry(60, 24, width() - 120, question_->sizeHint().height());
+    Q_EMIT stationsOffered(int(streams.size()));
 }
 
 void ContentView::savePlaylist() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/playlistfile.h"
+
 #include <QList>
 #include <QPixmap>
 #include <QSet>
@@ -71,6 +73,9 @@ public:
     // The save dialog's choice (a path, empty for none); tests replace it.
     void setSaveChooser(std::function<QString()> chooser) { saveChooser_ = std::move(chooser); }
     QuestionBar* questionBar() const { return question_; }
+    // Stream addresses from a playlist file become stations once the question above the content
+    // is answered yes (for drops, the open dialog and files opened from outside alike).
+    void offerStations(const QList<PlaylistFile::Stream>& streams);
 
     // What the window's keys do.
     void playSelection();        // Return: the selected track or station plays

@@ -23,6 +23,7 @@
 #include "ui/mainwindow.h"
 #include "ui/noticebar.h"
 #include "ui/playlistpanel.h"
+#include "ui/questionbar.h"
 #include "ui/theme.h"
 
 #include <QAction>
@@ -39,6 +40,7 @@
 #include <QLocalSocket>
 #include <QMenu>
 #include <QRadioButton>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -478,6 +480,30 @@ private Q_SLOTS:
         });
         QTRY_VERIFY(withFile.isFinished());
         QTRY_COMPARE(app.engine().playlist().size(), 2);
+
+        // A playlist file handed over: its file joins the list, its stream address is offered as
+        // a station in the window.
+        const QString listed = files({"listed.mp3"}).first().toLocalFile();
+        const QString m3u = dir.filePath("mix.m3u8");
+        QFile playlist(m3u);
+        QVERIFY(playlist.open(QIODevice::WriteOnly));
+        playlist.write("#EXTM3U\n" + QFile::encodeName(listed) +
+                       "\n#EXTINF:-1,Loopback FM\nhttp://127.0.0.1:9/stream\n");
+        playlist.close();
+        const qsizetype stations = app.engine().stations().size();
+        auto withPlaylist = QtConcurrent::run([&dir, m3u] {
+            return SingleInstance(dir.filePath("orvane.sock")).forwardToRunning({m3u});
+        });
+        QTRY_VERIFY(withPlaylist.isFinished());
+        QTRY_COMPARE(app.engine().playlist().size(), 3);
+        QCOMPARE(app.engine().playlist().last().path(), listed);
+        QuestionBar* question = app.mainWindow().content()->questionBar();
+        QTRY_VERIFY(question->isVisible());
+        QCOMPARE(question->text(), QStringLiteral("Add 1 stations?"));
+        QTest::mouseClick(question->yesButton(), Qt::LeftButton);
+        QTRY_COMPARE(app.engine().stations().size(), stations + 1);
+        QCOMPARE(app.engine().stations().last().name, QStringLiteral("Loopback FM"));
+        QCOMPARE(app.engine().stations().last().url, QStringLiteral("http://127.0.0.1:9/stream"));
     }
 
     void settingsThatCannotBeSavedShowANotice() {
