@@ -7,9 +7,13 @@
 #include "support/realengine.h"
 #include "support/testaudio.h"
 #include "support/windowfixture.h"
+#include "ui/addstationsheet.h"
 #include "ui/playerpanel.h"
+#include "ui/radiopanel.h"
 
 #include <QDBusConnection>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -70,6 +74,43 @@ private Q_SLOTS:
         QVERIFY(engine.streamTitle().isEmpty());
         QCOMPARE(panel->headerLines().at(0), QStringLiteral("Orvane"));
         QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
+    }
+
+    void aSearchResultWhoseAddressIsAPlaylistPlays() {
+        // The catalog's answer names a .pls (as it does for many stations); the station is added
+        // from the search results with its button, and played, on the real stream player.
+        QTemporaryDir dir;
+        const QByteArray mp3 = mp3Tone(dir.filePath("tone.mp3"), 4.0);
+        QVERIFY(!mp3.isEmpty());
+        HttpTestServer server;
+        QVERIFY(server.listen());
+        server.route("/live", {200, "audio/mpeg", mp3, HttpTestServer::Mode::Endless});
+        server.route("/listen.pls", {200, "audio/x-scpls",
+                                     "[playlist]\nFile1=" + server.url("/live").toUtf8() +
+                                         "\nTitle1=Live\nNumberOfEntries=1\nVersion=2\n"});
+        server.route("/json/stations/byname/loop?limit=25&hidebroken=true&order=votes&reverse=true",
+                     {200, "application/json",
+                      "[{\"name\":\"Loop FM\",\"url_resolved\":\"" +
+                          server.url("/listen.pls").toUtf8() + "\"}]"});
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
+        WindowViews window(engine, &real.settings);
+        RadioBrowser catalog(&window.network, {QUrl(server.url(""))});
+        AddStationSheet sheet(&engine, &catalog, &window.prefs, &window.theme);
+        sheet.show();
+        sheet.queryField()->setText("loop");
+        QTest::keyClick(sheet.queryField(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.resultRows().size() == 1, 15000);
+        QTest::mouseClick(sheet.resultRows().first()->addButton(), Qt::LeftButton);
+        QCOMPARE(engine.stations().last().name, QStringLiteral("Loop FM"));
+        QCOMPARE(engine.stations().last().url, server.url("/listen.pls"));
+        // Played as a person does: a double click on its row.
+        engine.setMode(PlayerMode::Radio);
+        clickRow(window.view.radioPanel()->list(), int(engine.stations().size()) - 1, true);
+        QTRY_COMPARE_WITH_TIMEOUT(engine.radioStatus(), QStringLiteral("on_air"), 20000);
+        QCOMPARE(engine.currentStationID(), engine.stations().last().id);
+        QVERIFY(engine.isPlaying());
+        QCOMPARE(engine.stations().last().url, server.url("/listen.pls")); // kept as given
     }
 };
 
