@@ -85,6 +85,7 @@ private Q_SLOTS:
         HttpTestServer server;
         QVERIFY(server.listen());
         server.route("/live", {200, "audio/mpeg", mp3, HttpTestServer::Mode::Endless});
+        server.icy("/live", std::make_shared<QByteArray>("Loop Band - Live Song"));
         server.route("/listen.pls", {200, "audio/x-scpls",
                                      "[playlist]\nFile1=" + server.url("/live").toUtf8() +
                                          "\nTitle1=Live\nNumberOfEntries=1\nVersion=2\n"});
@@ -110,6 +111,9 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(engine.radioStatus(), QStringLiteral("on_air"), 20000);
         QCOMPARE(engine.currentStationID(), engine.stations().last().id);
         QVERIFY(engine.isPlaying());
+        // The stream behind the playlist names its songs as any station's does.
+        QTRY_COMPARE_WITH_TIMEOUT(engine.streamTitle(), QStringLiteral("Loop Band - Live Song"),
+                                  15000);
         QCOMPARE(engine.stations().last().url, server.url("/listen.pls")); // kept as given
     }
 };
