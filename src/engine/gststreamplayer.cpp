@@ -39,6 +39,40 @@ StreamPlayer::FailureReason failureOf(const StreamLookup::Result& result) {
     return {Failure::Other, 0};
 }
 
+// A station clears its title with an empty StreamTitle: the ICY demuxer then sends a tag list
+// with no title in it, which decoders merge into theirs, so no message on the bus tells it from
+// a decoder's own list (bitrate, codec). It is caught where it leaves the demuxer and told on
+// the bus as a message of its own. Streaming thread.
+constexpr const char* kIcyTitleCleared = "orvane-icy-title-cleared";
+
+GstPadProbeReturn watchIcyTags(GstPad*, GstPadProbeInfo* info, gpointer element) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (!event || GST_EVENT_TYPE(event) != GST_EVENT_TAG)
+        return GST_PAD_PROBE_OK;
+    GstTagList* tags = nullptr;
+    gst_event_parse_tag(event, &tags);
+    // A block that named only the station's address (StreamUrl) says nothing of the song.
+    if (tags && gst_tag_list_get_tag_size(tags, GST_TAG_TITLE) == 0 &&
+        gst_tag_list_get_tag_size(tags, GST_TAG_HOMEPAGE) == 0)
+        gst_element_post_message(
+            GST_ELEMENT(element),
+            gst_message_new_application(GST_OBJECT(element),
+                                        gst_structure_new_empty(kIcyTitleCleared)));
+    return GST_PAD_PROBE_OK;
+}
+
+void icyPadAdded(GstElement* element, GstPad* pad, gpointer) {
+    if (GST_PAD_DIRECTION(pad) == GST_PAD_SRC)
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, watchIcyTags, element,
+                          nullptr);
+}
+
+void elementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (factory && g_strcmp0(GST_OBJECT_NAME(factory), "icydemux") == 0)
+        g_signal_connect(element, "pad-added", G_CALLBACK(icyPadAdded), nullptr);
+}
+
 } // namespace
 
 QByteArray GstStreamPlayer::userAgent() {
@@ -136,6 +170,7 @@ void GstStreamPlayer::build(const QUrl& address, bool adaptive) {
     g_object_set(playbin, "uri", address.toEncoded().constData(), "flags", kPlayFlagAudio,
                  "audio-sink", sink.bin, nullptr);
     g_signal_connect(playbin, "source-setup", G_CALLBACK(setupSource), nullptr);
+    g_signal_connect(playbin, "deep-element-added", G_CALLBACK(elementAdded), nullptr);
     watch_ = std::make_unique<gst::BusWatch>(playbin, &GstStreamPlayer::onBusMessage, this);
     buffering_ = false;
     reachedPlaying_ = false;
@@ -242,6 +277,12 @@ void GstStreamPlayer::handle(GstMessage* message) {
     }
     case GST_MESSAGE_TAG:
         readTitle(message);
+        break;
+    case GST_MESSAGE_APPLICATION:
+        if (gst_message_has_name(message, kIcyTitleCleared) && !streamTitle_.isEmpty()) {
+            streamTitle_.clear(); // no song on the air now
+            Q_EMIT streamTitleChanged(streamTitle_);
+        }
         break;
     case GST_MESSAGE_ASYNC_DONE:
         if (itemStatus_ == ItemStatus::Unknown)

@@ -22,6 +22,7 @@ class TestGstStreamPlayer : public QObject {
 
     QTemporaryDir dir_;
     QByteArray mp3_;
+    qint64 mp3BytesPerSecond_ = 0; // its bytes over its length
     HttpTestServer server_;
 
     std::unique_ptr<GstStreamPlayer> start(const QString& path) {
@@ -34,6 +35,7 @@ class TestGstStreamPlayer : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         mp3_ = mp3Tone(dir_.filePath("tone.mp3"), 4.0);
+        mp3BytesPerSecond_ = mp3_.size() / 4;
         QVERIFY(!mp3_.isEmpty());
         QVERIFY(server_.listen());
         server_.route("/file.mp3", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::Normal});
@@ -91,7 +93,9 @@ private Q_SLOTS:
 
     void icyTitlesAreReadCleanedAndFollowed() {
         auto title = std::make_shared<QByteArray>("Кино - Группа крови");
-        server_.route("/icy", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::Endless});
+        // Sent at twice the speed it plays: a title sent now is heard a few seconds later.
+        server_.route("/icy", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::Endless,
+                               2 * mp3BytesPerSecond_});
         server_.icy("/icy", title);
         auto player = start("/icy");
         QSignalSpy titles(player.get(), &StreamPlayer::streamTitleChanged);
@@ -112,6 +116,10 @@ private Q_SLOTS:
         QVERIFY2(last().startsWith(QStringLiteral("Artist - Song ")), qPrintable(last()));
         for (const QChar c : last())
             QVERIFY(c.category() != QChar::Other_Control);
+        // An empty title: no song on the air now, and the last one is no longer reported.
+        *title = "";
+        QTRY_COMPARE_WITH_TIMEOUT(last(), QString(), 30000);
+        QCOMPARE(titles.size(), 3);
     }
 
     void streamTitlesAreCleaned() {

@@ -96,8 +96,13 @@ void HttpTestServer::onConnection() {
                                 return;
                             QByteArray chunk;
                             qsizetype audio = 0;
-                            while (audio < 16 * 1024) {
-                                qsizetype want = 16 * 1024 - audio;
+                            // A tick is 20 ms.
+                            const qsizetype perTick =
+                                route.bytesPerSecond > 0
+                                    ? std::max<qsizetype>(1, route.bytesPerSecond / 50)
+                                    : 16 * 1024;
+                            while (audio < perTick) {
+                                qsizetype want = perTick - audio;
                                 if (icyTitle)
                                     want = std::min(want, kIcyInterval - sinceMeta);
                                 const QByteArray piece = route.body.mid(offset, want);

@@ -31,6 +31,9 @@ public:
         QByteArray contentType = "application/octet-stream";
         QByteArray body;
         Mode mode = Mode::Normal;
+        // Endless: at most so many body bytes a second (0: as fast as the client takes them),
+        // so that what the client holds ahead of its playing stays a few seconds.
+        qint64 bytesPerSecond = 0;
     };
     static constexpr int kIcyInterval = 8192;
 
