@@ -256,6 +256,19 @@ int main(int argc, char* argv[]) {
                   });
         }
     }
+    // A playlist file's stream addresses offered as stations, at the minimum size.
+    for (const QString theme : {"dark", "light"}) {
+        for (const QString lang : {"ru", "en"}) {
+            shoot("minimum-stations-question-" + theme + "-" + lang, theme, lang,
+                  [&](EngineFixture& f, AudioEngine& e, ContentView& view) {
+                      e.setPlaylist(f.tracks({longTitle, "Вокализ", "Прелюдия № 1"}, 1234));
+                      view.offerStations({{longTitle, "http://127.0.0.1:9/a"},
+                                          {"Радио Б", "http://127.0.0.1:9/b"},
+                                          {"Радио В", "http://127.0.0.1:9/c"}});
+                      QApplication::processEvents();
+                  });
+        }
+    }
     // Rows being dragged: the line where they will land.
     shoot("drag-rows-dark", "dark", "en", [](EngineFixture& f, AudioEngine& e, ContentView& view) {
         e.setPlaylist(f.tracks({"First", "Second", "Third", "Fourth", "Fifth"}));
