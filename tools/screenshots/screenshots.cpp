@@ -320,21 +320,21 @@ int main(int argc, char* argv[]) {
                 view.activateWindow();
                 rightClickRow(view.playlistPanel()->list(), 2);
             });
-            shoot("minimum-station-menu-" + tag, theme, lang, [&](EngineFixture&, AudioEngine& e, ContentView& view) {
+            // The second station with a long Cyrillic name, the radio list on show.
+            const auto longStation = [](AudioEngine& e) {
                 QList<RadioStation> stations = e.stations();
                 stations[1].name = QStringLiteral(
                     "Радио «Маяк» — Первая государственная радиостанция страны, прямой эфир");
                 e.setStations(stations);
                 e.setMode(PlayerMode::Radio);
+            };
+            shoot("minimum-station-menu-" + tag, theme, lang, [&](EngineFixture&, AudioEngine& e, ContentView& view) {
+                longStation(e);
                 view.activateWindow();
                 rightClickRow(view.radioPanel()->list(), 1);
             });
             shoot("minimum-edit-station-" + tag, theme, lang, [&](EngineFixture&, AudioEngine& e, ContentView& view) {
-                QList<RadioStation> stations = e.stations();
-                stations[1].name = QStringLiteral(
-                    "Радио «Маяк» — Первая государственная радиостанция страны, прямой эфир");
-                e.setStations(stations);
-                e.setMode(PlayerMode::Radio);
+                longStation(e);
                 view.radioPanel()->editStation(1);
                 QApplication::processEvents();
                 if (auto* sheet = qobject_cast<AddStationSheet*>(QApplication::activeModalWidget()))
