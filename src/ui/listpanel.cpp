@@ -51,6 +51,16 @@ std::pair<int, int> nameSpan(const QRect& cell, const RowLook& look, const QFont
 
 } // namespace
 
+void ListRow::paintLook(QPainter* painter, const QStyleOptionViewItem& option,
+                        const QModelIndex& index, const Theme& theme) const {
+    std::optional<RowLook> shown = rowLook(index);
+    if (!shown)
+        return;
+    shown->focused = (option.state & QStyle::State_HasFocus) && option.widget &&
+                     option.widget->property("keyboardFocus").toBool();
+    paintRow(*painter, option.rect, *shown, theme, option.font);
+}
+
 bool ListRow::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                         const QStyleOptionViewItem& option, const QModelIndex& index) {
     if (event->type() != QEvent::ToolTip || !index.isValid())

@@ -47,6 +47,11 @@ public:
                    const QModelIndex& index) override;
     // What the row at `index` shows; none outside the list.
     virtual std::optional<RowLook> rowLook(const QModelIndex& index) const = 0;
+
+protected:
+    // Paints rowLook(index), with the cursor ring while the list has the keyboard.
+    void paintLook(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index,
+                   const Theme& theme) const;
 };
 
 // The frame both list panels share: a header, the list or an empty state, and a footer with a

@@ -81,13 +81,7 @@ std::optional<RowLook> RadioRow::rowLook(const QModelIndex& index) const {
 
 void RadioRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
                      const QModelIndex& index) const {
-    std::optional<RowLook> shown = rowLook(index);
-    if (!shown)
-        return;
-    RowLook& l = *shown;
-    l.focused = (option.state & QStyle::State_HasFocus) && option.widget &&
-                option.widget->property("keyboardFocus").toBool();
-    paintRow(*painter, option.rect, l, *theme_, option.font);
+    paintLook(painter, option, index, *theme_);
 }
 
 RadioPanel::RadioPanel(AudioEngine* engine, RadioBrowser* catalog, Preferences* preferences,

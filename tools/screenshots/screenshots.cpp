@@ -164,18 +164,22 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Государственный академический симфонический оркестр имени Светланова");
     const QString longTitle = QStringLiteral(
         "Концерт для фортепиано с оркестром № 2 до минор, соч. 18: II. Adagio sostenuto");
+    // A long playlist (enough to scroll) of long Cyrillic names, the first playing.
+    auto longPlaylist = [&](EngineFixture& f, AudioEngine& e) {
+        QStringList names{longTitle, "Вокализ", longTitle + " — " + longTitle};
+        for (int i = 1; i <= 30; ++i)
+            names.append(QStringLiteral("Прелюдия № %1").arg(i));
+        QList<Track> list = f.tracks(names, 1234);
+        for (Track& t : list) {
+            t.artist = longArtist;
+            t.info = "FLAC · 1411 kbps · 44 kHz · Стерео";
+        }
+        e.setPlaylist(list);
+        e.play(e.playlist().at(0));
+    };
     for (const QString theme : {"dark", "light"}) {
         shoot("minimum-long-" + theme, theme, "ru", [&](EngineFixture& f, AudioEngine& e, auto&) {
-            QStringList names{longTitle, "Вокализ", longTitle + " — " + longTitle};
-            for (int i = 1; i <= 30; ++i) // enough to scroll
-                names.append(QStringLiteral("Прелюдия № %1").arg(i));
-            QList<Track> list = f.tracks(names, 1234);
-            for (Track& t : list) {
-                t.artist = longArtist;
-                t.info = "FLAC · 1411 kbps · 44 kHz · Стерео";
-            }
-            e.setPlaylist(list);
-            e.play(e.playlist().at(0));
+            longPlaylist(f, e);
             f.clock.advance(65);
         });
         shoot("minimum-radio-long-" + theme, theme, "ru",
@@ -295,18 +299,6 @@ int main(int argc, char* argv[]) {
 
     // The window's menu, the rows' menus and the station editor at the minimum size with long
     // Cyrillic names, in both appearances and both languages; a maximized window.
-    auto longPlaylist = [&](EngineFixture& f, AudioEngine& e) {
-        QStringList names{longTitle, "Вокализ", longTitle + " — " + longTitle};
-        for (int i = 1; i <= 30; ++i)
-            names.append(QStringLiteral("Прелюдия № %1").arg(i));
-        QList<Track> list = f.tracks(names, 1234);
-        for (Track& t : list) {
-            t.artist = longArtist;
-            t.info = "FLAC · 1411 kbps · 44 kHz · Стерео";
-        }
-        e.setPlaylist(list);
-        e.play(e.playlist().at(0));
-    };
     for (const QString theme : {"dark", "light"}) {
         for (const QString lang : {"en", "ru"}) {
             const QString tag = theme + "-" + lang;
