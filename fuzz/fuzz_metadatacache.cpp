@@ -39,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                            QByteArray("ORVB\x01/music/a.mp3")};
 
     MetadataCache cache(first, QStringLiteral("en"));
-    if (!cache.parse(sealed(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size))),
-                     kLooked.first(2)))
+    if (!cache.parse(sealed(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)))))
         return 0;
     qsizetype at = 0;
     for (const QByteArray& bookmark : kLooked) {

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryFile>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <pthread.h>
@@ -53,9 +54,13 @@ SettingsWriter::~SettingsWriter() {
 }
 
 void SettingsWriter::setValue(const QString& key, const QVariant& value) {
+    setValueFrom(key, [value] { return value; });
+}
+
+void SettingsWriter::setValueFrom(const QString& key, std::function<QVariant()> make) {
     {
         const std::lock_guard lock(mutex_);
-        pending_.emplace_back(key, value);
+        pending_.emplace_back(key, std::move(make));
         ++asked_;
     }
     wake_.notify_one();
@@ -95,11 +100,17 @@ void SettingsWriter::run() {
         if (pending_.empty() && unwritten.empty())
             return; // stopping, and nothing left
         std::vector<std::pair<QString, QVariant>> batch = std::exchange(unwritten, {});
-        for (auto& value : std::exchange(pending_, {}))
-            batch.push_back(std::move(value));
+        auto asked = std::exchange(pending_, {});
         const quint64 target = asked_;
         const bool last = stopping_;
         lock.unlock();
+        // Only the latest value of a key is made: a burst of saves merges its list once.
+        for (size_t i = 0; i < asked.size(); ++i) {
+            const bool later = std::any_of(asked.begin() + qsizetype(i) + 1, asked.end(),
+                                           [&](const auto& a) { return a.first == asked[i].first; });
+            if (!later)
+                batch.emplace_back(asked[i].first, asked[i].second());
+        }
         const QSettings::Status status = write(batch);
         lock.lock();
         if (status != QSettings::NoError && !last)

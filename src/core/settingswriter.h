@@ -38,6 +38,10 @@ public:
 
     // Any thread. Returns at once.
     void setValue(const QString& key, const QVariant& value);
+    // The same with a value made on the writer's thread, when its turn comes (a list of a
+    // million entries is merged and encoded there, not by the caller). `make` must be safe to
+    // run on another thread: it should hold copies, not references to the caller's data.
+    void setValueFrom(const QString& key, std::function<QVariant()> make);
     // Waits until everything asked for so far has been written, or has failed to be.
     void flush();
     // How the last write went (QSettings::AccessError for a file that cannot be written).
@@ -60,7 +64,7 @@ private:
     const QSettings::Format format_;
     mutable std::mutex mutex_;
     std::condition_variable wake_, written_;
-    std::vector<std::pair<QString, QVariant>> pending_;
+    std::vector<std::pair<QString, std::function<QVariant()>>> pending_;
     quint64 asked_ = 0, done_ = 0; // counts of values asked for and written
     bool stopping_ = false;
     QSettings::Status status_ = QSettings::NoError;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 #include <QtEndian>
 #include <array>
 #include <bit>
@@ -272,25 +273,23 @@ quint64 MetadataCache::checksum(QByteArrayView bytes) {
 }
 
 void MetadataCache::clear() {
-    items_.clear();
+    unread_ = {};
+    changed_.clear();
     index_.clear();
     indexed_ = false;
-    order_.clear();
-    writtenOrder_.clear();
     dirty_ = false;
-    unread_ = {};
 }
 
-bool MetadataCache::load(const QList<QByteArray>& expected) {
+bool MetadataCache::load() {
     clear();
     if (path_.isEmpty())
         return false;
     // Read only when it is a regular file: a FIFO in its place must not hold up the start.
     std::optional<QByteArray> bytes = readRegularFile(path_, maxFileBytes);
-    return bytes && parse(std::move(*bytes), expected);
+    return bytes && parse(std::move(*bytes));
 }
 
-bool MetadataCache::parse(QByteArray bytes, const QList<QByteArray>& expected) {
+bool MetadataCache::parse(QByteArray bytes) {
     clear();
     // The whole file first: a flipped bit anywhere, in a text as much as in a number, makes
     // it another file.
@@ -330,7 +329,7 @@ bool MetadataCache::parse(QByteArray bytes, const QList<QByteArray>& expected) {
     if (!in.ok() || qint64(count) * kMinEntryBytes > in.remaining())
         return false;
     // Every entry is checked now (a damaged file is not used at all), but made only when
-    // asked for: a start makes its rows straight from the file.
+    // asked for.
     file.entries.reserve(count);
     for (quint32 i = 0; i < count; ++i) {
         file.entries.append(in.position(bytes));
@@ -340,8 +339,8 @@ bool MetadataCache::parse(QByteArray bytes, const QList<QByteArray>& expected) {
     }
     if (!in.atEnd())
         return false;
-    // The covers are held as read above: their bytes leave the file's, which are kept until
-    // the entries are made (tens of megabytes of thumbnails would otherwise be held twice).
+    // The covers are held as read above: their bytes leave the file's (tens of megabytes of
+    // thumbnails would otherwise be held twice).
     if (const qsizetype cut = coversTo - coversFrom; cut > 0) {
         bytes.remove(coversFrom, cut);
         bytes.squeeze();
@@ -350,49 +349,28 @@ bool MetadataCache::parse(QByteArray bytes, const QList<QByteArray>& expected) {
     }
     file.bytes = std::move(bytes);
     unread_ = std::move(file);
-    writtenOrder_ = expected; // as far as is known, what it was written for
     return true;
 }
 
-MetadataCache::Entry MetadataCache::entryAt(qsizetype i, QByteArrayView* bookmark) const {
-    Reader in(unread_.bytes, unread_.entries.at(i));
+MetadataCache::Entry MetadataCache::Unread::entryAt(qsizetype i, QByteArrayView* bookmark) const {
+    Reader in(bytes, entries.at(i));
     Entry e;
-    QByteArrayView bytes;
-    readEntry(in, unread_.texts, unread_.covers, &bytes, &e); // checked when loaded
+    QByteArrayView at;
+    readEntry(in, texts, covers, &at, &e); // checked when read
     if (bookmark)
-        *bookmark = bytes;
+        *bookmark = at;
     return e;
 }
 
-void MetadataCache::makeEntries() {
-    if (unread_.entries.isEmpty() && unread_.bytes.isEmpty())
-        return;
-    QList<Item> items;
-    items.reserve(unread_.entries.size());
-    for (qsizetype i = 0; i < unread_.entries.size(); ++i) {
-        QByteArrayView bookmark;
-        Entry e = entryAt(i, &bookmark);
-        // Where the stored list has it, its bytes are shared with that list.
-        items.append({i < writtenOrder_.size() && writtenOrder_.at(i) == bookmark
-                          ? writtenOrder_.at(i)
-                          : bookmark.toByteArray(),
-                      std::move(e)});
-    }
-    unread_ = {};
-    items_ = std::move(items);
-    index_.clear();
-    indexed_ = false;
-}
-
 qsizetype MetadataCache::indexOf(const QByteArray& bookmark, qsizetype at) {
-    makeEntries();
-    if (at >= 0 && at < items_.size() && items_.at(at).bookmark == bookmark)
+    if (at >= 0 && at < unread_.entries.size() &&
+        Reader(unread_.bytes, unread_.entries.at(at)).bytes() == bookmark)
         return at;
     if (!indexed_) {
         index_.clear();
-        index_.reserve(items_.size());
-        for (qsizetype i = 0; i < items_.size(); ++i)
-            index_.emplace(items_.at(i).bookmark, i); // the first of a repeated one
+        index_.reserve(unread_.entries.size());
+        for (qsizetype i = 0; i < unread_.entries.size(); ++i)
+            index_.emplace(Reader(unread_.bytes, unread_.entries.at(i)).bytes().toByteArray(), i);
         indexed_ = true;
     }
     return index_.value(bookmark, -1);
@@ -400,16 +378,14 @@ qsizetype MetadataCache::indexOf(const QByteArray& bookmark, qsizetype at) {
 
 std::optional<MetadataCache::Entry> MetadataCache::find(const QByteArray& bookmark, qsizetype& at) {
     std::optional<Entry> found;
-    // Straight from the file while the look-ups follow its order.
-    if (at >= 0 && at < unread_.entries.size() &&
-        Reader(unread_.bytes, unread_.entries.at(at)).bytes() == bookmark) {
-        found = entryAt(at++, nullptr);
+    if (const auto it = changed_.constFind(bookmark); it != changed_.cend()) {
+        found = *it;
     } else if (const qsizetype i = indexOf(bookmark, at); i >= 0) {
         at = i + 1;
-        found = items_.at(i).entry;
-    } else {
-        return std::nullopt;
+        found = unread_.entryAt(i, nullptr);
     }
+    if (!found)
+        return std::nullopt;
     if (found->technical != lastTechnical_ || lastLine_.isNull()) {
         lastTechnical_ = found->technical;
         lastLine_ = lastTechnical_.line(stereo_, mono_);
@@ -434,7 +410,6 @@ Track MetadataCache::track(Entry entry, const QByteArray& bookmark, const QUuid&
 }
 
 void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track) {
-    makeEntries();
     Entry e;
     e.stamp = stamp;
     e.title = track.title;
@@ -444,76 +419,29 @@ void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, cons
     e.trackNumber = track.trackNumber;
     e.duration = track.duration;
     e.artwork = track.artwork;
-    const qsizetype i = indexOf(bookmark, -1);
-    if (!isSound(e)) {
-        // Not kept (a start would refuse the whole file): read at each start instead.
-        if (i >= 0) {
-            items_.removeAt(i);
-            index_.clear();
-            indexed_ = false;
-            dirty_ = true;
-        }
-        return;
-    }
-    if (i >= 0) {
-        items_[i].entry = std::move(e);
-    } else {
-        index_.insert(bookmark, items_.size());
-        items_.append({bookmark, std::move(e)});
-    }
+    // Not kept when unsound (a start would refuse the whole file): read at each start instead.
+    changed_.insert(bookmark, isSound(e) ? std::optional<Entry>(std::move(e)) : std::nullopt);
     dirty_ = true;
-}
-
-void MetadataCache::retain(const QList<QByteArray>& order) {
-    makeEntries();
-    // Which entries the list still has. Nothing is copied when it has them all (every save
-    // while files come in); the order is the writer's business, off this thread.
-    std::vector<bool> taken(size_t(items_.size()), false);
-    qsizetype count = 0, at = 0;
-    for (const QByteArray& bookmark : order) {
-        const qsizetype i = indexOf(bookmark, at);
-        if (i < 0 || taken[size_t(i)])
-            continue; // not read yet, or listed twice
-        taken[size_t(i)] = true;
-        at = i + 1;
-        ++count;
-    }
-    if (count < items_.size()) {
-        QList<Item> kept;
-        kept.reserve(count);
-        for (qsizetype i = 0; i < items_.size(); ++i) {
-            if (taken[size_t(i)])
-                kept.append(std::move(items_[i]));
-        }
-        items_ = std::move(kept);
-        index_.clear();
-        indexed_ = false;
-        dirty_ = true;
-    }
-    if (order != writtenOrder_)
-        dirty_ = true;
-    order_ = order;
 }
 
 MetadataCache::~MetadataCache() {
     waitForWrites();
 }
 
-void MetadataCache::save() {
+void MetadataCache::save(Order order) {
     // The writer's thread would need a descriptor for its event loop (GLib aborts the process
     // without one): out of them, the cache stays due and goes with the next save.
     if (path_.isEmpty() || !descriptorsLeft())
         return;
     dirty_ = false;
-    makeEntries();
     if (!writer_) {
         writer_ = std::make_unique<QThreadPool>();
         writer_->setMaxThreadCount(1);
     }
-    // A copy shares the entries until the next change here.
-    writer_->start(
-        [path = path_, items = items_, order = order_] { write(path, items, order); });
-    writtenOrder_ = order_;
+    // The copies share what they hold until the next change here.
+    writer_->start([path = path_, file = unread_, changed = changed_, order = std::move(order)] {
+        write(path, itemsFor(file, changed, order));
+    });
 }
 
 void MetadataCache::waitForWrites() {
@@ -521,29 +449,71 @@ void MetadataCache::waitForWrites() {
         writer_->waitForDone();
 }
 
-bool MetadataCache::write(const QString& path, const QList<Item>& unordered,
-                          const QList<QByteArray>& order) {
-    // The entries in the order given (each once), then any it does not name.
+QList<MetadataCache::Item>
+MetadataCache::itemsFor(const Unread& file, const QHash<QByteArray, std::optional<Entry>>& changed,
+                        const Order& order) {
     QList<Item> items;
-    items.reserve(unordered.size());
-    {
-        QHash<QByteArray, qsizetype> index;
-        index.reserve(unordered.size());
-        for (qsizetype i = 0; i < unordered.size(); ++i)
-            index.emplace(unordered.at(i).bookmark, i);
-        std::vector<bool> written(size_t(unordered.size()), false);
-        for (const QByteArray& bookmark : order) {
-            const qsizetype i = index.value(bookmark, -1);
-            if (i >= 0 && !written[size_t(i)]) {
-                written[size_t(i)] = true;
-                items.append(unordered.at(i));
-            }
+    auto fromFile = [&](qsizetype i) {
+        QByteArrayView bookmark;
+        Entry e = file.entryAt(i, &bookmark);
+        items.append({bookmark.toByteArray(), std::move(e)});
+    };
+    if (!order) {
+        items.reserve(file.entries.size() + changed.size());
+        QSet<QByteArray> inFile;
+        for (qsizetype i = 0; i < file.entries.size(); ++i) {
+            const QByteArray bookmark = Reader(file.bytes, file.entries.at(i)).bytes().toByteArray();
+            if (inFile.contains(bookmark))
+                continue;
+            inFile.insert(bookmark);
+            if (const auto it = changed.constFind(bookmark); it == changed.cend())
+                fromFile(i);
+            else if (*it)
+                items.append({bookmark, **it});
         }
-        for (qsizetype i = 0; i < unordered.size(); ++i) {
-            if (!written[size_t(i)])
-                items.append(unordered.at(i));
+        for (auto it = changed.cbegin(); it != changed.cend(); ++it) {
+            if (*it && !inFile.contains(it.key()))
+                items.append({it.key(), **it});
         }
+        return items;
     }
+    // Each bookmark of the order once: as put since, else from the file, where a list saved in
+    // the file's order finds it next (a hash only for those elsewhere).
+    const QList<QByteArray> bookmarks = order();
+    items.reserve(bookmarks.size());
+    QHash<QByteArrayView, qsizetype> index;
+    std::vector<bool> fromFileTaken(size_t(file.entries.size()), false);
+    QSet<QByteArray> changedTaken;
+    qsizetype at = 0;
+    for (const QByteArray& bookmark : bookmarks) {
+        if (const auto it = changed.constFind(bookmark); it != changed.cend()) {
+            if (*it && !changedTaken.contains(bookmark)) {
+                changedTaken.insert(bookmark);
+                items.append({bookmark, **it});
+            }
+            continue;
+        }
+        qsizetype i = -1;
+        if (at < file.entries.size() && Reader(file.bytes, file.entries.at(at)).bytes() == bookmark) {
+            i = at;
+        } else {
+            if (index.isEmpty() && !file.entries.isEmpty()) {
+                index.reserve(file.entries.size());
+                for (qsizetype j = 0; j < file.entries.size(); ++j)
+                    index.emplace(Reader(file.bytes, file.entries.at(j)).bytes(), j);
+            }
+            i = index.value(QByteArrayView(bookmark), -1);
+        }
+        if (i < 0 || fromFileTaken[size_t(i)])
+            continue; // not read yet, or listed twice
+        fromFileTaken[size_t(i)] = true;
+        at = i + 1;
+        items.append({bookmark, file.entryAt(i, nullptr)});
+    }
+    return items;
+}
+
+bool MetadataCache::write(const QString& path, const QList<Item>& items) {
     // Each distinct cover once, as long as they fit.
     QList<QByteArray> covers;
     QHash<QByteArray, qint32> coverIndex;

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <QThreadPool>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -68,31 +69,31 @@ public:
 
     const QString& path() const { return path_; }
     // Reads the file, replacing what is held. False (and nothing held) when there is no usable
-    // file. `expected`: the bookmarks about to be looked up, in order (the stored list); an
-    // entry found in its place there shares its bytes instead of a copy of its own. Every entry
-    // is checked, but the file's bytes are kept and an entry is made from them only when asked
-    // for: a start makes its rows straight from them, and the first change makes them all.
-    bool load(const QList<QByteArray>& expected = {});
+    // file. Every entry is checked, but the file's bytes are kept as they are and an entry is
+    // made from them only when asked for: a start makes its rows straight from them, and a
+    // write makes them on its own thread.
+    bool load();
     // The same with the bytes of a file, checksum and all.
-    bool parse(QByteArray bytes, const QList<QByteArray>& expected = {});
+    bool parse(QByteArray bytes);
     // The entry for this bookmark whatever its file is like now (its stamp says what it was
     // read with: whoever shows it checks the file against that). `at`: where to look first
-    // in the order of the entries; it is moved past the entry found, so that looking up a list
-    // in the order it was saved in never needs the hash (nor makes the other entries).
+    // in the order of the file's entries; it is moved past the entry found, so that looking up
+    // a list in the order it was saved in never needs the hash.
     std::optional<Entry> find(const QByteArray& bookmark, qsizetype& at);
     // The track an entry describes, with the id given (a fresh one).
     static Track track(Entry entry, const QByteArray& bookmark, const QUuid& id);
     // A track with a value no start would take (a length over Track::maxDuration, say) is not
     // kept, and an entry it had goes.
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);
-    // Keeps the entries of these bookmarks only, and writes them in this order (the stored
-    // list's, repeats and all); a new order alone makes the cache dirty too.
-    void retain(const QList<QByteArray>& order);
     bool isDirty() const { return dirty_; }
+    // The bookmarks a write keeps, in their order (the stored list's, repeats and all).
+    using Order = std::function<QList<QByteArray>()>;
     // Writes the file atomically (it is replaced whole or not at all) from a snapshot of the
-    // entries, on a thread of its own so that thousands of entries never hold up the caller.
-    // Writes happen in the order asked; a failure is reported on standard error.
-    void save();
+    // entries, on a thread of its own so that a million entries never hold up the caller:
+    // `order` runs there too and says which entries are kept, each once, in its order; without
+    // one every entry is, in the file's order and then as put. Writes happen in the order
+    // asked; a failure is reported on standard error.
+    void save(Order order = {});
     // Returns once every write asked for so far is done; the destructor waits too.
     void waitForWrites();
     ~MetadataCache();
@@ -103,14 +104,14 @@ private:
         Entry entry;
     };
     void clear();
+    // Where the file has this bookmark's entry (the first of a repeated one), -1: nowhere.
     qsizetype indexOf(const QByteArray& bookmark, qsizetype at);
-    // The entry at this place in the file read (checked when it was loaded), and its bookmark's
-    // bytes when asked for.
-    Entry entryAt(qsizetype i, QByteArrayView* bookmark) const;
-    // Makes the entries the file read still holds, and lets its bytes go.
-    void makeEntries();
-    static bool write(const QString& path, const QList<Item>& items,
-                      const QList<QByteArray>& order);
+    struct Unread;
+    static bool write(const QString& path, const QList<Item>& items);
+    // The entries a write keeps: `order`'s (or all) from the file's and those put since.
+    static QList<Item> itemsFor(const Unread& file,
+                                const QHash<QByteArray, std::optional<Entry>>& changed,
+                                const Order& order);
 
     QString path_;
     // The channel words of this start's language, and the line worded last (the tracks of an
@@ -118,19 +119,23 @@ private:
     QString stereo_, mono_;
     Track::Technical lastTechnical_;
     QString lastLine_;
-    // The file as read, until its entries are made: its bytes, its covers and texts, and
-    // where each entry starts.
+    // The file as read: its bytes, its covers and texts, and where each entry starts. Never
+    // changed once read, and shared with the writes.
     struct Unread {
         QByteArray bytes;
         QList<QByteArray> covers;
         QList<QString> texts;
         QList<qsizetype> entries;
+        // The entry at this place (checked when it was read), and its bookmark's bytes when
+        // asked for.
+        Entry entryAt(qsizetype i, QByteArrayView* bookmark) const;
     };
     Unread unread_;
-    QList<Item> items_; // made from unread_, then as put (the writer puts them in order_)
-    // The order of the next write, and the one the file has (as far as this process knows).
-    QList<QByteArray> order_, writtenOrder_;
-    // Bookmark to position in items_, made when a look-up first misses its expected place.
+    // Entries put since the file was read, over the file's: none (std::nullopt) when the
+    // track's values are not to be kept.
+    QHash<QByteArray, std::optional<Entry>> changed_;
+    // Bookmark to position in the file's entries, made when a look-up first misses its
+    // expected place.
     QHash<QByteArray, qsizetype> index_;
     bool indexed_ = false;
     bool dirty_ = false;

@@ -81,7 +81,7 @@ PlaylistRestore::Result restoreFrom(QList<QByteArray> stored, const QString& lan
     if (r.stored.isEmpty() || cachePath.isEmpty())
         return r;
     r.cache = std::make_unique<MetadataCache>(cachePath, lang);
-    r.cache->load(r.stored); // nothing usable: every file is read again
+    r.cache->load(); // nothing usable: every file is read again
     showFrom(r);
     return r;
 }

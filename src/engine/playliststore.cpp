@@ -160,6 +160,7 @@ void PlaylistStore::playlistChanged() {
 void PlaylistStore::cacheChanged() {
     if (!cache_)
         return;
+    cacheDirty_ = true;
     cacheChangedAt_ = clock_.now();
     if (!cacheTimer_) {
         cacheChangedSince_ = cacheChangedAt_;
@@ -180,10 +181,8 @@ void PlaylistStore::waitWritten() {
 void PlaylistStore::writeList() {
     listTimer_.reset();
     listPending_ = false;
-    QList<QByteArray> order = storedOrder();
-    if (holding_ && unread_)
-        order.append(unread_()); // quitting during the restore: what was not read follows
-    writer_.setValue(key, encode(order)); // written off the main thread
+    // Merged and written off the main thread.
+    writer_.setValueFrom(key, [s = snapshot(true)] { return encode(s->order()); });
 }
 
 void PlaylistStore::cacheDue() {
@@ -200,11 +199,12 @@ void PlaylistStore::writeCache() {
     cacheTimer_.reset();
     if (!cache_)
         return;
+    if (!cacheDirty_ && !cache_->isDirty())
+        return;
+    cacheDirty_ = false;
     // Entries follow the stored list, in its order: the playlist's files and those kept for a
     // later start.
-    cache_->retain(storedOrder());
-    if (cache_->isDirty())
-        cache_->save();
+    cache_->save([s = snapshot()] { return s->order(); });
 }
 
 void PlaylistStore::Kept::add(const QUuid& id, QList<QByteArray> bookmarks) {
@@ -251,41 +251,59 @@ void PlaylistStore::trackLeaving(const QUuid& id, const QUuid& before, bool keep
 }
 
 QList<QByteArray> PlaylistStore::storedOrder() const {
+    return snapshot()->order();
+}
+
+std::shared_ptr<const PlaylistStore::Snapshot> PlaylistStore::snapshot(bool withUnread) const {
+    auto s = std::make_shared<Snapshot>();
+    s->shown.reserve(playlist_.size());
+    s->ids.reserve(playlist_.size());
+    for (const Track& t : playlist_) {
+        s->shown.append(t.bookmark ? *t.bookmark : QByteArray());
+        s->ids.append(t.id);
+    }
+    s->kept = kept_;
+    s->keepWhenGone = keepWhenGone_;
+    if (withUnread && holding_ && unread_)
+        s->unread = unread_(); // quitting during the restore: what was not read follows
+    return s;
+}
+
+QList<QByteArray> PlaylistStore::Snapshot::order() const {
     QList<QByteArray> bookmarks;
     qsizetype keptCount = 0;
-    for (const QList<QByteArray>& list : kept_.after)
+    for (const QList<QByteArray>& list : kept.after)
         keptCount += list.size();
-    bookmarks.reserve(playlist_.size() + keptCount);
+    bookmarks.reserve(shown.size() + keptCount + keepWhenGone.size() + unread.size());
     QSet<QUuid> placed;
     auto appendKept = [&](const QUuid& id) {
-        if (const auto it = kept_.after.constFind(id); it != kept_.after.cend()) {
+        if (const auto it = kept.after.constFind(id); it != kept.after.cend()) {
             bookmarks.append(*it);
             placed.insert(id);
         }
     };
     appendKept(QUuid());
-    for (const Track& t : playlist_) {
-        if (t.bookmark)
-            bookmarks.append(*t.bookmark);
-        if (!kept_.isEmpty())
-            appendKept(t.id);
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        if (!shown.at(i).isEmpty())
+            bookmarks.append(shown.at(i));
+        if (!kept.isEmpty())
+            appendKept(ids.at(i));
     }
     // Those whose track left with a wholesale replacement of the list go last.
-    for (const QUuid& id : kept_.order) {
+    for (const QUuid& id : kept.order) {
         if (!placed.contains(id)) {
             appendKept(id);
             placed.insert(id);
         }
     }
-    if (!keepWhenGone_.isEmpty()) {
-        QSet<QUuid> shown;
-        for (const Track& t : playlist_)
-            shown.insert(t.id);
-        for (auto it = keepWhenGone_.cbegin(); it != keepWhenGone_.cend(); ++it) {
-            if (!shown.contains(it.key()))
+    if (!keepWhenGone.isEmpty()) {
+        const QSet<QUuid> present(ids.cbegin(), ids.cend());
+        for (auto it = keepWhenGone.cbegin(); it != keepWhenGone.cend(); ++it) {
+            if (!present.contains(it.key()))
                 bookmarks.append(it.value());
         }
     }
+    bookmarks.append(unread);
     return bookmarks;
 }
 

@@ -104,6 +104,18 @@ public:
     QList<QByteArray> storedOrder() const;
 
 private:
+    // What the stored order is made of, taken on the main thread in one walk of the playlist
+    // (the kept entries, a million of them on a volume not mounted, are shared, not copied)
+    // and merged on a writer's thread.
+    struct Snapshot {
+        QList<QByteArray> shown; // the playlist's bookmarks
+        QList<QUuid> ids;        // the playlist's ids
+        Kept kept;
+        QHash<QUuid, QByteArray> keepWhenGone;
+        QList<QByteArray> unread; // a quit during the restore: the entries not read yet
+        QList<QByteArray> order() const;
+    };
+    std::shared_ptr<const Snapshot> snapshot(bool withUnread = false) const;
     void writeList();
     void cacheDue();
     void writeCache();
@@ -118,6 +130,7 @@ private:
     std::function<QList<QByteArray>()> unread_;
     // Clock times of the first cache change not written yet, and of the last one.
     double cacheChangedSince_ = 0, cacheChangedAt_ = 0;
+    bool cacheDirty_ = false; // the list or a row changed since the cache was last written
     Kept kept_;
     QHash<QUuid, QByteArray> keepWhenGone_;
 };
