@@ -84,26 +84,6 @@ class TestShell : public QObject {
     }
 
 private Q_SLOTS:
-    void pendingFilesWaitForTheEngineThenGoInOneCall() {
-        EngineFixture f;
-        AudioEngine& e = f.start();
-        AppDelegate delegate;
-        delegate.openFiles(files({"one.mp3", "two.mp3"}));
-        delegate.openFiles(files({"three.mp3"}));
-        QCOMPARE(delegate.pending().size(), 3);
-        QVERIFY(e.playlist().isEmpty());
-        delegate.setEngine(&e); // the window appeared
-        QVERIFY(delegate.pending().isEmpty());
-        QTRY_COMPARE(e.playlist().size(), 3);
-        QTRY_VERIFY(e.currentTrack().has_value());
-        QCOMPARE(e.currentTrack()->title, QStringLiteral("one")); // one call: its first plays
-        delegate.setEngine(&e);                  // the window reappears: nothing to do
-        delegate.openFiles(files({"four.mp3"})); // now straight to the engine
-        QVERIFY(delegate.pending().isEmpty());
-        QTRY_COMPARE(e.playlist().size(), 4);
-        QTRY_COMPARE(e.currentTrack()->title, QStringLiteral("four"));
-    }
-
     void foldersAreWalkedWhileQtsPoolIsBusy() {
         QDir().mkpath(dir_.filePath("walked/sub"));
         files({"walked/b.mp3", "walked/sub/a.mp3"});
@@ -189,12 +169,15 @@ private Q_SLOTS:
         SingleInstance instance(dir.filePath("orvane.sock"));
         QVERIFY(instance.listen());
         app.acceptLaunches(&instance);
-        app.openFiles(files({"early.mp3"})); // before the window: waits
-        QVERIFY(settle(app.engine()));       // a read it had asked for would have shown
+        app.openFiles(files({"early.mp3"})); // before the window: they wait
+        app.openFiles(files({"early too.mp3"}));
+        QVERIFY(settle(app.engine())); // a read it had asked for would have shown
         QVERIFY(app.engine().playlist().isEmpty());
         app.start(true); // a desktop with a tray
         QTRY_VERIFY(app.mainWindow().isVisible());
-        QTRY_COMPARE(app.engine().playlist().size(), 1);
+        QTRY_COMPARE(app.engine().playlist().size(), 2);
+        QTRY_VERIFY(app.engine().currentTrack()); // in one go: the first of them plays
+        QCOMPARE(app.engine().currentTrack()->title, QStringLiteral("early"));
 
         // A second launch blocks while it waits; the running one answers from its event loop.
         auto relaunch = [&dir](const QStringList& paths) {
@@ -207,8 +190,10 @@ private Q_SLOTS:
         QVERIFY(!app.mainWindow().isVisible());
         QVERIFY(relaunch({}));
         QTRY_VERIFY(app.mainWindow().isVisible());
+        QVERIFY(settle(app.engine()));
+        QCOMPARE(app.engine().playlist().size(), 2); // the window's reappearing adds nothing
         QVERIFY(relaunch({files({"late.mp3"}).first().toLocalFile()}));
-        QTRY_COMPARE(app.engine().playlist().size(), 2);
+        QTRY_COMPARE(app.engine().playlist().size(), 3);
 
         // A playlist file handed over: its file joins the list, its stream address is offered as
         // a station in the window.
@@ -221,7 +206,7 @@ private Q_SLOTS:
         playlist.close();
         const qsizetype stations = app.engine().stations().size();
         QVERIFY(relaunch({m3u}));
-        QTRY_COMPARE(app.engine().playlist().size(), 3);
+        QTRY_COMPARE(app.engine().playlist().size(), 4);
         QCOMPARE(app.engine().playlist().last().path(), listed);
         QuestionBar* question = app.mainWindow().content()->questionBar();
         QTRY_VERIFY(question->isVisible());
