@@ -65,8 +65,11 @@ struct Published {
     EngineFixture f;
     AudioEngine& e = f.start();
     QTemporaryDir cache;
-    MprisService mpris{&e, {}, cache.path()};
-    Published() { e.setNowPlayingPublisher(&mpris); }
+    MprisService mpris;
+    explicit Published(MprisService::Hooks hooks = {})
+        : mpris(&e, std::move(hooks), cache.path()) {
+        e.setNowPlayingPublisher(&mpris);
+    }
     ~Published() { e.setNowPlayingPublisher(nullptr); }
 };
 
@@ -82,13 +85,11 @@ private Q_SLOTS:
     }
 
     void playerctlSeesAndDrivesTheEngine() {
-        EngineFixture f;
-        AudioEngine& e = f.start();
-        QTemporaryDir cache;
         bool raised = false, quitAsked = false;
-        MprisService mpris(&e, {[&] { raised = true; }, [&] { quitAsked = true; }}, cache.path());
-        e.setNowPlayingPublisher(&mpris);
-        QVERIFY(mpris.start());
+        Published p({[&] { raised = true; }, [&] { quitAsked = true; }});
+        EngineFixture& f = p.f;
+        AudioEngine& e = p.e;
+        QVERIFY(p.mpris.start());
 
         QVERIFY(playerctl({"-l"}).split('\n').contains("orvane"));
         QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
@@ -102,7 +103,7 @@ private Q_SLOTS:
         QCOMPARE(playerctl({"metadata", "--format", "{{title}}|{{artist}}|{{mpris:length}}"}),
                  QStringLiteral("first|Кино|200000000"));
         const QString art = playerctl({"metadata", "mpris:artUrl"});
-        QVERIFY2(art.startsWith("file://" + cache.path()), qPrintable(art));
+        QVERIFY2(art.startsWith("file://" + p.cache.path()), qPrintable(art));
         QCOMPARE(QFile(QUrl(art).toLocalFile()).size(), 24);
 
         playerctl({"play-pause"});
