@@ -473,7 +473,6 @@ private Q_SLOTS:
         toast.show("First", "Local file", {});
         QPointer<ToastView> first = toast.panel();
         QVERIFY(first && first->isVisible());
-        QCOMPARE(first->size(), QSize(320, 76));
         QVERIFY(first->testAttribute(Qt::WA_ShowWithoutActivating));
         QVERIFY(first->windowFlags() & Qt::WindowDoesNotAcceptFocus);
         clock.advance(1);
@@ -560,7 +559,6 @@ private Q_SLOTS:
         connect(&prefs, &Preferences::themeChanged, &appearance, &Appearance::applyAppTheme);
         SettingsView view(&prefs);
         view.show();
-        QCOMPARE(view.width(), 340);
         auto button = [&](const QString& text) { return childWithText<QRadioButton>(&view, text); };
         QVERIFY(button("English"));
         button("English")->click();
@@ -593,7 +591,6 @@ private Q_SLOTS:
                 }) > 8);
         button("Light")->click();
         QVERIFY(!theme.isDark());
-        QCOMPARE(Theme::neon(false), theme.neon());
 
         button("Русский")->click(); // relabels at once
         QVERIFY(button("Тёмная") && childWithText<QLabel>(&view, "Язык:"));
