@@ -94,10 +94,10 @@ private Q_SLOTS:
             QFAIL("no session bus: run the tests through scripts/test (dbus-run-session)");
         const char* tools[] = {"Xvfb",     "playerctl", "openbox", "xdotool", "xprop",
                                "xwininfo", "xcompmgr",  "trayer",  "weston"};
-        for (const char* tool : tools) {
-            if (QStandardPaths::findExecutable(tool).isEmpty())
+        for (const char* program : tools) {
+            if (QStandardPaths::findExecutable(program).isEmpty())
                 QFAIL(qPrintable(QStringLiteral("%1 is needed (scripts/deps test installs it)")
-                                     .arg(QLatin1String(tool))));
+                                     .arg(QLatin1String(program))));
         }
         if (!SoundServer::available())
             QFAIL("pulseaudio and parec are needed (scripts/deps test installs them)");
