@@ -273,7 +273,7 @@ private Q_SLOTS:
         QVERIFY(p.mpris.start());
         const qint64 week = qint64(Track::maxDuration) * 1'000'000;
         // Claimed by the player: 2^32 - 1 frames of 1152 samples, 3.5 years; and more than that.
-        for (const double claimed : {0xffffffffu * 1152 / 44100.0, 1e300}) {
+        for (const double claimed : {4294967295.0 * 1152 / 44100, 1e300}) {
             p.e.setPlaylist(p.f.tracks({"endless"}, claimed));
             p.e.play(p.e.playlist().at(0));
             QCOMPARE(playerctl({"metadata", "mpris:length"}).toLongLong(), week);
