@@ -272,15 +272,15 @@ private Q_SLOTS:
         Published p;
         QVERIFY(p.mpris.start());
         const qint64 week = qint64(Track::maxDuration) * 1'000'000;
-        // Claimed by the player: 2^32 - 1 frames of 1152 samples, 3.5 years; and more than that.
-        for (const double claimed : {4294967295.0 * 1152 / 44100, 1e300}) {
+        // Claimed by the player: 2^32 - 1 frames of 1152 samples (3.5 years), and far more.
+        for (const double claimed : {1e300, 4294967295.0 * 1152 / 44100}) {
             p.e.setPlaylist(p.f.tracks({"endless"}, claimed));
             p.e.play(p.e.playlist().at(0));
             QCOMPARE(playerctl({"metadata", "mpris:length"}).toLongLong(), week);
-            p.f.clock.advance(10);
-            QVERIFY(p.e.isPlaying());
-            QCOMPARE(p.e.currentID(), p.e.playlist().at(0).id);
         }
+        p.f.clock.advance(10); // (the virtual clock counts years, not 1e300 s)
+        QVERIFY(p.e.isPlaying());
+        QCOMPARE(p.e.currentID(), p.e.playlist().at(0).id);
     }
 
     void aBurstOfNextCallsIsAnsweredAtOnceWithFewPlayers() {
