@@ -505,7 +505,7 @@ private Q_SLOTS:
         clock.advance(3.1);
     }
 
-    void systemAppearanceFollowsTheDesktopPortal() {
+    void systemAppearanceFollowsTheDesktopPortalAndQtsTextsTheLanguage() {
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (!bus.isConnected())
             QFAIL("no session bus");
@@ -533,11 +533,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!theme.isDark());
         bus.unregisterService("org.freedesktop.portal.Desktop");
         bus.unregisterObject("/org/freedesktop/portal/desktop");
-    }
 
-    void qtsOwnTextsFollowTheLanguage() {
-        Theme theme;
-        Appearance appearance(&theme);
+        // Qt's own texts follow the language.
         appearance.applyLanguage("ru");
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
         appearance.applyLanguage("en");
