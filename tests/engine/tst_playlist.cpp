@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
@@ -345,27 +344,6 @@ private Q_SLOTS:
         // Stored in the new order, ready for the next start.
         f.clock.advance(0.3);
         QCOMPARE(stored(f), (QVariantList{before[0], before[2], before[3], before[1], before[4]}));
-    }
-
-    void savingNeverWaitsForTheDisk() {
-        EngineFixture f;
-        AudioEngine& e = f.start();
-        e.add(files({"a.mp3", "b.mp3"}));
-        QTRY_COMPARE(e.playlist().size(), 2);
-        // The playlist's file is held by someone else (as a slow disk or another writer would):
-        // a write can only wait. The player goes on all the same.
-        QLockFile held(f.playlistPath() + ".lock");
-        QVERIFY(held.lock());
-        f.clock.advance(0.3); // the save is asked for
-        e.add(files({"c.mp3"}));
-        QTRY_COMPARE(e.playlist().size(), 3);
-        e.play(e.playlist().at(2));
-        QVERIFY(e.isPlaying());
-        f.clock.advance(0.3);
-        QFile file(f.playlistPath()); // nothing written meanwhile
-        QVERIFY(!file.open(QIODevice::ReadOnly) || !file.readAll().contains("a.mp3"));
-        held.unlock();
-        QCOMPARE(stored(f).size(), 3); // the last list asked for is what lands
     }
 
     void aBigAddIsListedAtOnceAndFilledInInPlace() {
