@@ -84,26 +84,6 @@ class TestShell : public QObject {
     }
 
 private Q_SLOTS:
-    void pendingFilesWaitForTheEngineThenGoInOneCall() {
-        EngineFixture f;
-        AudioEngine& e = f.start();
-        AppDelegate delegate;
-        delegate.openFiles(files({"one.mp3", "two.mp3"}));
-        delegate.openFiles(files({"three.mp3"}));
-        QCOMPARE(delegate.pending().size(), 3);
-        QVERIFY(e.playlist().isEmpty());
-        delegate.setEngine(&e); // the window appeared
-        QVERIFY(delegate.pending().isEmpty());
-        QTRY_COMPARE(e.playlist().size(), 3);
-        QTRY_VERIFY(e.currentTrack().has_value());
-        QCOMPARE(e.currentTrack()->title, QStringLiteral("one")); // one call: its first plays
-        delegate.setEngine(&e);                  // the window reappears: nothing to do
-        delegate.openFiles(files({"four.mp3"})); // now straight to the engine
-        QVERIFY(delegate.pending().isEmpty());
-        QTRY_COMPARE(e.playlist().size(), 4);
-        QTRY_COMPARE(e.currentTrack()->title, QStringLiteral("four"));
-    }
-
     void foldersAreWalkedWhileQtsPoolIsBusy() {
         QDir().mkpath(dir_.filePath("walked/sub"));
         files({"walked/b.mp3", "walked/sub/a.mp3"});
@@ -146,13 +126,10 @@ private Q_SLOTS:
         // and stations. The list an older version kept in the settings file moves to a file of
         // its own.
         const QString playlistPath = PlaylistStore::pathBeside(settingsPath);
-        auto launch = [&](auto&& check) {
+        {
             PlaylistRestore restore(playlistPath, settingsPath, dir.filePath("cache/metadata"));
             OrvaneApp app(std::make_unique<QSettings>(settingsPath, QSettings::IniFormat), nullptr,
                           &restore);
-            check(app);
-        };
-        launch([&](OrvaneApp& app) {
             QListView* list = nullptr;
             for (QListView* view : app.mainWindow().findChildren<QListView*>()) {
                 if (qobject_cast<PlaylistModel*>(view->model()))
@@ -177,28 +154,11 @@ private Q_SLOTS:
             auto* light = childWithText<QRadioButton>(app.settingsView(), loc("light", "ru"));
             QVERIFY(dark && light && dark->isChecked());
             QTest::mouseClick(light, Qt::LeftButton);
-        });
+        }
         QSettings after(settingsPath, QSettings::IniFormat);
         QCOMPARE(after.value("appTheme").toString(), QStringLiteral("light"));
         QVERIFY(!after.contains("playlistBookmarks"));
         QVERIFY2(QFileInfo(settingsPath).size() < 1024, "a theme change rewrites a small file");
-        QCOMPARE(QSettings(playlistPath, QSettings::IniFormat).value("playlistBookmarks").toList(),
-                 stored);
-
-        // A station list that cannot be read: the presets replace it, and it is kept aside
-        // under a name no earlier one has, which only the settings file itself can tell.
-        after.setValue("radioStations", QByteArray("[broken"));
-        after.setValue("radioStationsRejected", QByteArray("[older]"));
-        after.sync();
-        launch([&](OrvaneApp& app) {
-            app.start(true);
-            QTRY_VERIFY(app.mainWindow().isVisible());
-            QCOMPARE(app.engine().stations(), RadioStation::presets());
-            QCOMPARE(app.engine().playlist().size(), 40);
-        });
-        after.sync();
-        QCOMPARE(after.value("radioStationsRejected").toByteArray(), QByteArray("[older]"));
-        QCOMPARE(after.value("radioStationsRejected2").toByteArray(), QByteArray("[broken"));
         QCOMPARE(QSettings(playlistPath, QSettings::IniFormat).value("playlistBookmarks").toList(),
                  stored);
     }
@@ -209,27 +169,31 @@ private Q_SLOTS:
         SingleInstance instance(dir.filePath("orvane.sock"));
         QVERIFY(instance.listen());
         app.acceptLaunches(&instance);
-        app.openFiles(files({"early.mp3"})); // before the window: waits
-        QVERIFY(settle(app.engine()));       // a read it had asked for would have shown
+        app.openFiles(files({"early.mp3"})); // before the window: they wait
+        app.openFiles(files({"early too.mp3"}));
+        QVERIFY(settle(app.engine())); // a read it had asked for would have shown
         QVERIFY(app.engine().playlist().isEmpty());
         app.start(true); // a desktop with a tray
         QTRY_VERIFY(app.mainWindow().isVisible());
-        QTRY_COMPARE(app.engine().playlist().size(), 1);
+        QTRY_COMPARE(app.engine().playlist().size(), 2);
+        QTRY_VERIFY(app.engine().currentTrack()); // in one go: the first of them plays
+        QCOMPARE(app.engine().currentTrack()->title, QStringLiteral("early"));
 
+        // A second launch blocks while it waits; the running one answers from its event loop.
+        auto relaunch = [&dir](const QStringList& paths) {
+            auto handed = QtConcurrent::run([&dir, paths] {
+                return SingleInstance(dir.filePath("orvane.sock")).forwardToRunning(paths);
+            });
+            return QTest::qWaitFor([&] { return handed.isFinished(); }, 20000) && handed.result();
+        };
         app.mainWindow().close(); // only hides: the process and the engine go on
         QVERIFY(!app.mainWindow().isVisible());
-        auto relaunch = QtConcurrent::run(
-            [&dir] { return SingleInstance(dir.filePath("orvane.sock")).forwardToRunning({}); });
-        QTRY_VERIFY(relaunch.isFinished());
-        QVERIFY(relaunch.result());
+        QVERIFY(relaunch({}));
         QTRY_VERIFY(app.mainWindow().isVisible());
-
-        const QString late = files({"late.mp3"}).first().toLocalFile();
-        auto withFile = QtConcurrent::run([&dir, late] {
-            return SingleInstance(dir.filePath("orvane.sock")).forwardToRunning({late});
-        });
-        QTRY_VERIFY(withFile.isFinished());
-        QTRY_COMPARE(app.engine().playlist().size(), 2);
+        QVERIFY(settle(app.engine()));
+        QCOMPARE(app.engine().playlist().size(), 2); // the window's reappearing adds nothing
+        QVERIFY(relaunch({files({"late.mp3"}).first().toLocalFile()}));
+        QTRY_COMPARE(app.engine().playlist().size(), 3);
 
         // A playlist file handed over: its file joins the list, its stream address is offered as
         // a station in the window.
@@ -241,11 +205,8 @@ private Q_SLOTS:
                        "\n#EXTINF:-1,Loopback FM\nhttp://127.0.0.1:9/stream\n");
         playlist.close();
         const qsizetype stations = app.engine().stations().size();
-        auto withPlaylist = QtConcurrent::run([&dir, m3u] {
-            return SingleInstance(dir.filePath("orvane.sock")).forwardToRunning({m3u});
-        });
-        QTRY_VERIFY(withPlaylist.isFinished());
-        QTRY_COMPARE(app.engine().playlist().size(), 3);
+        QVERIFY(relaunch({m3u}));
+        QTRY_COMPARE(app.engine().playlist().size(), 4);
         QCOMPARE(app.engine().playlist().last().path(), listed);
         QuestionBar* question = app.mainWindow().content()->questionBar();
         QTRY_VERIFY(question->isVisible());
@@ -292,16 +253,7 @@ private Q_SLOTS:
     void trayMenuFollowsStateAndLanguage() {
         EngineFixture f;
         AudioEngine& e = f.start();
-        auto kinds = [](const QList<TrayMenu::Entry>& list) {
-            QList<Kind> k;
-            for (const auto& entry : list)
-                k.append(entry.kind);
-            return k;
-        };
-        const QList<Kind> bare{Kind::Play,       Kind::Next,      Kind::Previous, Kind::Separator,
-                               Kind::OpenPlayer, Kind::Separator, Kind::Settings, Kind::Quit};
-        QCOMPARE(kinds(TrayMenu::entries(e, "en")), bare);
-        QCOMPARE(TrayMenu::entries(e, "en").first().text, QStringLiteral("Play"));
+        QCOMPARE(TrayMenu::entries(e, "en").first().text, QStringLiteral("Play")); // no label
 
         QList<Track> list = f.tracks({"Solo", "Song"});
         list[1].artist = "Band";
@@ -324,17 +276,11 @@ private Q_SLOTS:
         int opened = 0, quits = 0, settings = 0;
         TrayMenu tray(&e, &prefs,
                       TrayMenu::Actions{[&] { ++opened; }, [&] { ++settings; }, [&] { ++quits; }});
-        auto texts = [&] {
-            QStringList t;
-            for (QAction* a : tray.menu()->actions())
-                t.append(a->isSeparator() ? QStringLiteral("—") : a->text());
-            return t;
-        };
         prefs.setLanguage("en");
-        QCOMPARE(texts(), (QStringList{"Хит FM", "Play", "Next", "Previous", "—", "Open Player",
-                                       "—", "Settings…", "Quit"}));
+        QCOMPARE(menuTexts(tray.menu()), (QStringList{"Хит FM", "Play", "Next", "Previous", "—",
+                                                      "Open Player", "—", "Settings…", "Quit"}));
         prefs.setLanguage("ru");
-        QCOMPARE(texts().at(5), QStringLiteral("Открыть плеер"));
+        QCOMPARE(menuTexts(tray.menu()).at(5), QStringLiteral("Открыть плеер"));
         tray.menu()->actions().at(5)->trigger();
         tray.menu()->actions().at(7)->trigger();
         tray.menu()->actions().at(8)->trigger();
@@ -468,11 +414,7 @@ private Q_SLOTS:
             choose("English");
             QTRY_VERIFY(!app.engine().isPlaying());
 
-            // With a tray, closing only hides; Ctrl+Q ends the program.
-            window.close();
-            QVERIFY(!window.isVisible());
-            app.openPlayer();
-            QTRY_VERIFY(window.isVisible());
+            // Ctrl+Q ends the program (with a tray, closing only hides: the relaunch case).
             window.activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(&window));
             QCOMPARE(
@@ -531,7 +473,6 @@ private Q_SLOTS:
         toast.show("First", "Local file", {});
         QPointer<ToastView> first = toast.panel();
         QVERIFY(first && first->isVisible());
-        QCOMPARE(first->size(), QSize(320, 76));
         QVERIFY(first->testAttribute(Qt::WA_ShowWithoutActivating));
         QVERIFY(first->windowFlags() & Qt::WindowDoesNotAcceptFocus);
         clock.advance(1);
@@ -564,7 +505,7 @@ private Q_SLOTS:
         clock.advance(3.1);
     }
 
-    void systemAppearanceFollowsTheDesktopPortal() {
+    void systemAppearanceFollowsTheDesktopPortalAndQtsTextsTheLanguage() {
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (!bus.isConnected())
             QFAIL("no session bus");
@@ -592,11 +533,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!theme.isDark());
         bus.unregisterService("org.freedesktop.portal.Desktop");
         bus.unregisterObject("/org/freedesktop/portal/desktop");
-    }
 
-    void qtsOwnTextsFollowTheLanguage() {
-        Theme theme;
-        Appearance appearance(&theme);
+        // Qt's own texts follow the language.
         appearance.applyLanguage("ru");
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
         appearance.applyLanguage("en");
@@ -618,7 +556,6 @@ private Q_SLOTS:
         connect(&prefs, &Preferences::themeChanged, &appearance, &Appearance::applyAppTheme);
         SettingsView view(&prefs);
         view.show();
-        QCOMPARE(view.width(), 340);
         auto button = [&](const QString& text) { return childWithText<QRadioButton>(&view, text); };
         QVERIFY(button("English"));
         button("English")->click();
@@ -651,7 +588,6 @@ private Q_SLOTS:
                 }) > 8);
         button("Light")->click();
         QVERIFY(!theme.isDark());
-        QCOMPARE(Theme::neon(false), theme.neon());
 
         button("Русский")->click(); // relabels at once
         QVERIFY(button("Тёмная") && childWithText<QLabel>(&view, "Язык:"));

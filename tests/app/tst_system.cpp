@@ -49,6 +49,21 @@ class TestSystem : public QObject {
         return QTest::qWaitFor([&] { return playerctl(args) == expected; }, ms);
     }
     static double position() { return playerctl({"position"}).toDouble(); }
+    static bool onTheBus() {
+        return QTest::qWaitFor([] { return playerctl({"-l"}).split('\n').contains("orvane"); },
+                               60000);
+    }
+    static bool ends(QProcess& p, int ms = 30000) {
+        return QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, ms);
+    }
+    // A desktop tool's output, run on the test's display.
+    QString tool(const QString& program, const QStringList& args) const {
+        QProcess p;
+        p.setProcessEnvironment(env_);
+        p.start(program, args);
+        p.waitForFinished(30000);
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
 
     void launch(QProcess& app, const QStringList& args) {
         app.setProcessEnvironment(env_);
@@ -62,7 +77,7 @@ class TestSystem : public QObject {
         const QDBusMessage reply = root.call("Quit");
         if (reply.type() == QDBusMessage::ErrorMessage)
             qWarning("Quit: %s", qPrintable(reply.errorMessage()));
-        if (!QTest::qWaitFor([&] { return app.state() == QProcess::NotRunning; }, 30000)) {
+        if (!ends(app)) {
             qWarning("still running 30 s after Quit");
             app.kill();
             app.waitForFinished();
@@ -77,13 +92,15 @@ private Q_SLOTS:
     void initTestCase() {
         if (!QDBusConnection::sessionBus().isConnected())
             QFAIL("no session bus: run the tests through scripts/test (dbus-run-session)");
-        for (const char* tool : {"Xvfb", "playerctl"}) {
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                QFAIL("Xvfb, playerctl, pulseaudio and parec are needed (scripts/test installs "
-                      "them)");
+        const char* tools[] = {"Xvfb",     "playerctl", "openbox", "xdotool", "xprop",
+                               "xwininfo", "xcompmgr",  "trayer",  "weston"};
+        for (const char* program : tools) {
+            if (QStandardPaths::findExecutable(program).isEmpty())
+                QFAIL(qPrintable(QStringLiteral("%1 is needed (scripts/deps test installs it)")
+                                     .arg(QLatin1String(program))));
         }
         if (!SoundServer::available())
-            QFAIL("Xvfb, playerctl, pulseaudio and parec are needed (scripts/test installs them)");
+            QFAIL("pulseaudio and parec are needed (scripts/deps test installs them)");
 
         // Xvfb picks a free display and writes its number to the given descriptor (stdout).
         xserver_.start("Xvfb",
@@ -172,8 +189,7 @@ private Q_SLOTS:
         QElapsedTimer quitting;
         quitting.start();
         QVERIFY(call("org.mpris.MediaPlayer2", "Quit"));
-        const bool ended =
-            QTest::qWaitFor([&] { return app.state() == QProcess::NotRunning; }, 10000);
+        const bool ended = ends(app, 10000);
         if (!ended) {
             app.kill();
             app.waitForFinished();
@@ -189,7 +205,7 @@ private Q_SLOTS:
         QVERIFY(waitFor({"metadata", "title"}, "Three", 60000));
         QVERIFY(answers());
         QVERIFY(call("org.mpris.MediaPlayer2", "Quit"));
-        QVERIFY(QTest::qWaitFor([&] { return again.state() == QProcess::NotRunning; }, 10000));
+        QVERIFY(ends(again, 10000));
         QCOMPARE(again.exitCode(), 0);
         // The next case starts from an empty playlist.
         QVERIFY(QDir(dir_.filePath("config/Orvane")).removeRecursively());
@@ -202,14 +218,13 @@ private Q_SLOTS:
 
         QProcess app;
         launch(app, {});
-        QVERIFY(QTest::qWaitFor([&] { return playerctl({"-l"}).split('\n').contains("orvane"); },
-                                60000));
+        QVERIFY(onTheBus());
         QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
 
         // A second launch hands its files to the running player and leaves.
         QProcess second;
         launch(second, files_);
-        QVERIFY(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 30000));
+        QVERIFY(ends(second));
         QCOMPARE(second.exitCode(), 0);
 
         QVERIFY(waitFor({"status"}, "Playing"));
@@ -222,8 +237,7 @@ private Q_SLOTS:
         // The playlist comes back in its order: play starts the first, next walks on.
         QProcess again;
         launch(again, {});
-        QVERIFY(QTest::qWaitFor([&] { return playerctl({"-l"}).split('\n').contains("orvane"); },
-                                60000));
+        QVERIFY(onTheBus());
         playerctl({"play"});
         QVERIFY(waitFor({"metadata", "title"}, "One"));
         playerctl({"next"});
@@ -251,18 +265,6 @@ private Q_SLOTS:
     // where it was left, at the size it had, and the toast is shaped only where nothing
     // composites.
     void theWindowManagerSeesTheTitleAndThePlaceIsKept() {
-        for (const char* tool : {"openbox", "xdotool", "xprop", "xwininfo", "xcompmgr"}) {
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                QFAIL("openbox, xdotool, xprop, xwininfo and xcompmgr are needed (scripts/test "
-                      "installs them)");
-        }
-        auto run = [this](const QString& program, const QStringList& args) {
-            QProcess p;
-            p.setProcessEnvironment(env_);
-            p.start(program, args);
-            p.waitForFinished(20000);
-            return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-        };
         // The window manager manages the screen once it has set the root's check property. Once,
         // on a machine loaded by other work, it took longer than 30 s (or went): it gets more
         // time, is started again if it went, and what it said is shown if it never manages.
@@ -270,7 +272,7 @@ private Q_SLOTS:
         wm.setProcessEnvironment(env_);
         wm.setProcessChannelMode(QProcess::MergedChannels);
         auto managed = [&] {
-            return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
+            return tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
         };
         bool ready = false;
         QByteArray said;
@@ -290,8 +292,8 @@ private Q_SLOTS:
             QString id;
             (void)QTest::qWaitFor( // no window by then: the caller fails on the empty id
                 [&] {
-                    id = run("xdotool", {"search", "--onlyvisible", "--name",
-                                         "^" + QRegularExpression::escape(title) + "$"})
+                    id = tool("xdotool", {"search", "--onlyvisible", "--name",
+                                          "^" + QRegularExpression::escape(title) + "$"})
                              .section('\n', 0, 0);
                     return !id.isEmpty();
                 },
@@ -299,7 +301,7 @@ private Q_SLOTS:
             return id;
         };
         auto geometry = [&](const QString& id) {
-            return run("xdotool", {"getwindowgeometry", id}).section('\n', 1);
+            return tool("xdotool", {"getwindowgeometry", id}).section('\n', 1);
         };
 
         // The toast's window while it shows (320 × 76): its shape's extents as the X server has
@@ -309,10 +311,10 @@ private Q_SLOTS:
             (void)QTest::qWaitFor( // none by then: the caller fails on the empty answer
                 [&] {
                     const QStringList ids =
-                        run("xdotool", {"search", "--onlyvisible", "--class", "orvane"})
+                        tool("xdotool", {"search", "--onlyvisible", "--class", "orvane"})
                             .split('\n', Qt::SkipEmptyParts);
                     for (const QString& window : ids) {
-                        const QString info = run("xwininfo", {"-id", window, "-shape"});
+                        const QString info = tool("xwininfo", {"-id", window, "-shape"});
                         if (!info.contains("Width: 320") || !info.contains("Height: 76"))
                             continue;
                         shape = info.contains("Window shape extents:")
@@ -334,10 +336,10 @@ private Q_SLOTS:
         QCOMPARE(toastShape(), QStringLiteral("316x72+2+2"));
         const QString id = windowNamed("Two");
         QVERIFY2(!id.isEmpty(), "no window titled after the track");
-        QCOMPARE(run("xprop", {"-id", id, "_NET_WM_NAME"}),
+        QCOMPARE(tool("xprop", {"-id", id, "_NET_WM_NAME"}),
                  QStringLiteral("_NET_WM_NAME(UTF8_STRING) = \"Two\""));
-        run("xdotool", {"windowsize", "--sync", id, "1000", "640"});
-        run("xdotool", {"windowmove", "--sync", id, "150", "90"});
+        tool("xdotool", {"windowsize", "--sync", id, "1000", "640"});
+        tool("xdotool", {"windowmove", "--sync", id, "150", "90"});
         // Settled: the same size and place read three times over.
         QString placed;
         int same = 0;
@@ -358,7 +360,10 @@ private Q_SLOTS:
         compositor.start("xcompmgr", {});
         QVERIFY(compositor.waitForStarted(10000));
         QVERIFY(QTest::qWaitFor( // its window owns the compositing selection once it is there
-            [&] { return !run("xdotool", {"search", "--name", "^xcompmgr$"}).isEmpty(); }, 20000));
+            [&] {
+                return !tool("xdotool", {"search", "--name", "^xcompmgr$"}).isEmpty();
+            },
+            20000));
         QProcess again;
         launch(again, {files_.at(2)});
         QCOMPARE(toastShape(), QStringLiteral("none"));
@@ -376,24 +381,13 @@ private Q_SLOTS:
     // A tray host that starts after the player gets its icon; closing the window then keeps
     // the music; the host going away while the window is hidden brings the window back.
     void trayComesAndGoes() {
-        for (const char* tool : {"trayer", "xdotool", "xwininfo"}) {
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                QFAIL("trayer, xdotool and xwininfo (x11-utils) are needed (scripts/deps test)");
-        }
-        auto run = [&](const QString& program, const QStringList& args) {
-            QProcess p;
-            p.setProcessEnvironment(env_);
-            p.start(program, args);
-            p.waitForFinished(30000);
-            return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-        };
         // The main window, while it is mapped (titled after what plays).
         auto windowShown = [&] {
-            return !run("xdotool", {"search", "--onlyvisible", "--name", "^One$"}).isEmpty();
+            return !tool("xdotool", {"search", "--onlyvisible", "--name", "^One$"}).isEmpty();
         };
         // The player's icon sits in the tray host's window: a window of orvane's below it.
         auto iconInTray = [&] {
-            const QStringList tree = run("xwininfo", {"-root", "-tree"}).split('\n');
+            const QStringList tree = tool("xwininfo", {"-root", "-tree"}).split('\n');
             auto indent = [](const QString& line) {
                 qsizetype n = 0;
                 while (n < line.size() && line.at(n) == QLatin1Char(' '))
@@ -423,15 +417,16 @@ private Q_SLOTS:
         tray.start("trayer", {"--edge", "top", "--align", "right", "--expand", "false",
                               "--width", "10", "--height", "24"});
         QVERIFY(tray.waitForStarted(10000));
-        QVERIFY2(QTest::qWaitFor(iconInTray, 30000), qPrintable(run("xwininfo", {"-root", "-tree"})));
+        QVERIFY2(QTest::qWaitFor(iconInTray, 30000),
+                 qPrintable(tool("xwininfo", {"-root", "-tree"})));
 
         // Closed with Ctrl+W: the window hides, the music goes on.
         // (Pressed again while the window has not taken the keyboard yet: no window manager
         // hands it over here.)
-        const QString window = run("xdotool", {"search", "--onlyvisible", "--name", "^One$"});
+        const QString window = tool("xdotool", {"search", "--onlyvisible", "--name", "^One$"});
         bool hidden = false;
         for (int attempt = 0; attempt < 10 && !hidden; ++attempt) {
-            run("xdotool", {"windowfocus", "--sync", window.section('\n', 0, 0), "key", "ctrl+w"});
+            tool("xdotool", {"windowfocus", "--sync", window.section('\n', 0, 0), "key", "ctrl+w"});
             hidden = QTest::qWaitFor([&] { return !windowShown(); }, 3000);
         }
         QVERIFY(hidden);
@@ -458,14 +453,9 @@ private Q_SLOTS:
         QProcess app;
         const QProcessEnvironment plain = env_;
         env_.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-        launch(app, {});
+        launch(app, {files_.first()});
         env_ = plain;
-        QVERIFY(QTest::qWaitFor([&] { return playerctl({"-l"}).split('\n').contains("orvane"); },
-                                60000));
-        QProcess second;
-        launch(second, {files_.first()});
-        QVERIFY(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 30000));
-        QVERIFY(waitFor({"status"}, "Playing"));
+        QVERIFY(waitFor({"status"}, "Playing", 60000));
 
         auto press = [&](const QString& button) {
             QProcess client;
@@ -499,8 +489,6 @@ private Q_SLOTS:
 
     void runsNativelyUnderWayland() {
         // A headless compositor of its own, its socket in a runtime folder of its own.
-        if (QStandardPaths::findExecutable("weston").isEmpty())
-            QFAIL("weston is needed (scripts/test installs it)");
         const QString runtime = dir_.filePath("wayland-runtime");
         QVERIFY(QDir().mkpath(runtime));
         QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |

@@ -66,63 +66,61 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(titles(engine), (QStringList{"first", "held"}), 10000);
     }
 
-    void damagedSettingsStartWithDefaults() {
-        QTemporaryDir dir;
+    // A settings store that is damaged, or that can be neither read nor written (inside a
+    // regular file; a folder in the file's place, whoever runs the test, root included): the
+    // player starts with the presets and an empty list, and its changes are kept in memory.
+    void damagedOrUnusableSettingsStartWithDefaults_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
         QByteArray noise(8192, Qt::Uninitialized);
         QRandomGenerator rng(11);
         for (char& c : noise)
             c = char(rng.bounded(256));
-        for (const QByteArray& content :
-             {noise,
-              QByteArray("[General]\nradioStations=@ByteArray(\\xff\\xfe\nplaylistBookmarks=@"
-                         "Variant(\\0\\0\\0\\x7f"),
-              QByteArray("[General]\nplaylistBookmarks=1, 2, 3\nradioStations=not json\n")}) {
-            const QString path = dir.filePath("damaged.ini");
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(content);
-            file.close();
-            QSettings settings(path, QSettings::IniFormat);
-            VirtualClock clock;
-            FakePlayerFactory players(clock);
-            AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}});
-            QCOMPARE(engine.stations().size(), 6); // the presets
-            QVERIFY(settle(engine));
-            QVERIFY(engine.playlist().isEmpty());
-            engine.play(engine.stations().at(0)); // and it works
-            QCOMPARE(engine.radioStatus(), QStringLiteral("buffering"));
-        }
+        QTest::newRow("noise") << "damaged.ini" << noise;
+        QTest::newRow("broken values")
+            << "damaged.ini"
+            << QByteArray("[General]\nradioStations=@ByteArray(\\xff\\xfe\nplaylistBookmarks=@"
+                          "Variant(\\0\\0\\0\\x7f");
+        QTest::newRow("wrong types")
+            << "damaged.ini"
+            << QByteArray("[General]\nplaylistBookmarks=1, 2, 3\nradioStations=not json\n");
+        QTest::newRow("inside a file") << "not-a-folder/orvane.ini" << QByteArray();
+        QTest::newRow("a folder") << "a-folder.ini" << QByteArray();
     }
-
-    void unreadableOrUnwritableSettingsKeepWorkingInMemory() {
+    void damagedOrUnusableSettingsStartWithDefaults() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
         QTemporaryDir dir;
         QFile blocker(dir.filePath("not-a-folder"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         QVERIFY(QDir(dir.path()).mkdir("a-folder.ini"));
-        // Inside a regular file nothing can be written; a folder in the file's place can be
-        // neither read nor written (whoever runs the test, root included).
-        for (const QString& path :
-             {dir.filePath("not-a-folder/orvane.ini"), dir.filePath("a-folder.ini")}) {
-            QSettings settings(path, QSettings::IniFormat);
-            SettingsWriter writer(path, QSettings::IniFormat);
-            VirtualClock clock;
-            FakePlayerFactory players(clock);
-            AudioEngine engine(
-                {&clock, &players, &settings, nullptr, nullptr, {}, {}, {}, &writer});
-            QCOMPARE(engine.stations().size(), 6);
-            engine.setStations(engine.stations().mid(0, 2));
-            QCOMPARE(engine.stations().size(), 2);
-            QFile track(dir.filePath("song.mp3"));
-            QVERIFY(track.open(QIODevice::WriteOnly));
-            track.close();
-            engine.add({QUrl::fromLocalFile(track.fileName())});
-            QTRY_COMPARE(engine.playlist().size(), 1);
-            clock.advance(1); // the playlist's save is attempted and fails quietly
-            writer.flush();
+        const QString path = dir.filePath(name);
+        if (!content.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        QSettings settings(path, QSettings::IniFormat);
+        SettingsWriter writer(path, QSettings::IniFormat);
+        VirtualClock clock;
+        FakePlayerFactory players(clock);
+        AudioEngine engine({&clock, &players, &settings, nullptr, nullptr, {}, {}, {}, &writer});
+        QCOMPARE(engine.stations().size(), 6); // the presets
+        QVERIFY(settle(engine));
+        QVERIFY(engine.playlist().isEmpty());
+        engine.play(engine.stations().at(0)); // and it works
+        QCOMPARE(engine.radioStatus(), QStringLiteral("buffering"));
+        engine.setStations(engine.stations().mid(0, 2));
+        engine.add(placeholderFiles(dir, {"song.mp3"}));
+        QTRY_COMPARE(engine.playlist().size(), 1);
+        clock.advance(
+            1); // the playlist's save is attempted (and where it cannot be, fails quietly)
+        writer.flush();
+        QCOMPARE(engine.playlist().size(), 1);
+        QCOMPARE(engine.stations().size(), 2);
+        if (content.isEmpty()) {
             QCOMPARE(writer.status(), QSettings::AccessError);
-            QCOMPARE(engine.playlist().size(), 1);
-            QCOMPARE(engine.stations().size(), 2);
             QVERIFY(!QFileInfo(settings.fileName()).isFile());
         }
     }

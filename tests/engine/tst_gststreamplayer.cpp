@@ -44,6 +44,16 @@ private Q_SLOTS:
                       {200, "text/html",
                        QByteArray("<html><body>") + QByteArray(20000, 'x') + "</body></html>"});
         server_.route("/drop", {200, "audio/mpeg", mp3_, HttpTestServer::Mode::CloseMidway});
+        server_.route("/busy", {503, "text/plain", "try later"});
+        server_.route("/loop", {302, "text/plain", {}, HttpTestServer::Mode::RedirectLoop});
+        server_.route("/self.pls", {200, "audio/x-scpls", "[playlist]\nFile1=/self.pls\n"});
+        server_.route("/empty.m3u", {200, "audio/x-mpegurl", "#EXTM3U\n# nothing\n"});
+        server_.route("/huge.pls",
+                      {200, "audio/x-scpls", "[playlist]\n" + QByteArray(50'000'000, '\n')});
+        server_.route("/endless.pls",
+                      {200, "audio/x-scpls", "File1=/live\n", HttpTestServer::Mode::Endless});
+        server_.route("/dead.pls",
+                      {200, "audio/x-scpls", "[playlist]\nFile1=/gone\nFile2=/page\n"});
     }
 
     void servedFileAndEndlessStreamReachPlaying() {
@@ -136,30 +146,34 @@ private Q_SLOTS:
         QCOMPARE(cleanDisplayText(longest + QStringLiteral("\U0001F3B5tail")), longest);
         // Nor does the cap leave a space at the end.
         QCOMPARE(cleanDisplayText(longest + QStringLiteral(" tail")), longest);
-        QCOMPARE(splitStreamTitle(QStringLiteral("Кино - Группа крови")).artist,
-                 QStringLiteral("Кино"));
-        QCOMPARE(splitStreamTitle(QStringLiteral("Кино - Группа крови")).title,
-                 QStringLiteral("Группа крови"));
-        QCOMPARE(splitStreamTitle(QStringLiteral("Jingle")).artist, QString());
+        // (tst_onair reads "Artist - Title" and a bare title through the media controls.)
         QCOMPARE(splitStreamTitle(QStringLiteral(" - x")).title, QStringLiteral(" - x"));
     }
 
+    // What cannot play, playlists that lead nowhere included, ends in a failed item with a
+    // reason, never in waiting forever.
     void brokenStreamsFail_data() {
-        // The reason the player gives (the window says it); Failure::None: not looked at.
+        // The reason the player gives (the window says it); Failure::None: any but none.
         using F = StreamPlayer::Failure;
+        using Reason = StreamPlayer::FailureReason;
         QTest::addColumn<QString>("path");
-        QTest::addColumn<StreamPlayer::FailureReason>("reason");
-        QTest::newRow("404") << "/missing" << StreamPlayer::FailureReason{F::ServerError, 404};
-        QTest::newRow("503") << "/busy" << StreamPlayer::FailureReason{F::ServerError, 503};
-        QTest::newRow("non-audio body") << "/page" << StreamPlayer::FailureReason{F::NotAudio, 0};
-        QTest::newRow("refused") << "refused" << StreamPlayer::FailureReason{F::Refused, 0};
-        QTest::newRow("closed mid-stream") << "/drop" << StreamPlayer::FailureReason{};
-        QTest::newRow("finite file ends") << "/file.mp3" << StreamPlayer::FailureReason{};
+        QTest::addColumn<Reason>("reason");
+        QTest::newRow("404") << "/missing" << Reason{F::ServerError, 404};
+        QTest::newRow("503") << "/busy" << Reason{F::ServerError, 503};
+        QTest::newRow("non-audio body") << "/page" << Reason{F::NotAudio, 0};
+        QTest::newRow("refused") << "refused" << Reason{F::Refused, 0};
+        QTest::newRow("closed mid-stream") << "/drop" << Reason{};
+        QTest::newRow("finite file ends") << "/file.mp3" << Reason{};
+        QTest::newRow("redirect loop") << "/loop" << Reason{};
+        QTest::newRow("playlist nested more than 3 deep") << "/self.pls" << Reason{};
+        QTest::newRow("empty playlist") << "/empty.m3u" << Reason{};
+        QTest::newRow("50 MB playlist") << "/huge.pls" << Reason{};
+        QTest::newRow("endless playlist") << "/endless.pls" << Reason{};
+        QTest::newRow("every playlist entry fails") << "/dead.pls" << Reason{};
     }
     void brokenStreamsFail() {
         QFETCH(QString, path);
         QFETCH(StreamPlayer::FailureReason, reason);
-        server_.route("/busy", {503, "text/plain", "try later"});
         std::unique_ptr<GstStreamPlayer> player;
         if (path == QLatin1String("refused")) {
             QTcpServer probe; // a port nothing listens on any more
@@ -171,9 +185,10 @@ private Q_SLOTS:
         } else {
             player = start(path);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(player->itemStatus(), Item::Failed, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(player->itemStatus(), Item::Failed, 20000);
         QCOMPARE(player->timeControlStatus(), Status::Paused);
         QVERIFY(!player->lastError().isEmpty());
+        qInfo("%s", qPrintable(player->lastError()));
         if (reason.kind != StreamPlayer::Failure::None)
             QVERIFY2(player->failureReason() == reason, qPrintable(player->lastError()));
         else
@@ -259,34 +274,6 @@ private Q_SLOTS:
             QVERIFY(index("/gone") >= 0);
             QVERIFY(index("/gone") < index("/live"));
         }
-    }
-
-    // Playlists that lead nowhere end in a failed item with a reason, never in waiting forever.
-    void playlistsLeadingNowhereFail_data() {
-        QTest::addColumn<QByteArray>("path");
-        QTest::newRow("redirect loop") << QByteArray("/loop");
-        QTest::newRow("nested more than 3 deep") << QByteArray("/self.pls");
-        QTest::newRow("empty playlist") << QByteArray("/empty.m3u");
-        QTest::newRow("50 MB playlist") << QByteArray("/huge.pls");
-        QTest::newRow("endless playlist") << QByteArray("/endless.pls");
-        QTest::newRow("every entry fails") << QByteArray("/dead.pls");
-    }
-    void playlistsLeadingNowhereFail() {
-        QFETCH(QByteArray, path);
-        server_.route("/loop", {302, "text/plain", {}, HttpTestServer::Mode::RedirectLoop});
-        server_.route("/self.pls", {200, "audio/x-scpls", "[playlist]\nFile1=/self.pls\n"});
-        server_.route("/empty.m3u", {200, "audio/x-mpegurl", "#EXTM3U\n# nothing\n"});
-        server_.route("/huge.pls",
-                      {200, "audio/x-scpls", "[playlist]\n" + QByteArray(50'000'000, '\n')});
-        server_.route("/endless.pls",
-                      {200, "audio/x-scpls", "File1=/live\n", HttpTestServer::Mode::Endless});
-        server_.route("/dead.pls",
-                      {200, "audio/x-scpls", "[playlist]\nFile1=/gone\nFile2=/page\n"});
-        auto player = start(QString::fromUtf8(path));
-        QTRY_COMPARE_WITH_TIMEOUT(player->itemStatus(), Item::Failed, 20000);
-        QCOMPARE(player->timeControlStatus(), Status::Paused);
-        QVERIFY(!player->lastError().isEmpty());
-        qInfo("%s", qPrintable(player->lastError()));
     }
 
     void aFailedPlayerReconnectsWhenAskedToPlay() {

@@ -29,6 +29,16 @@
 using namespace orvane;
 using namespace orvane::test;
 
+// The window's content with the keyboard, and a key press as the keyboard gives it: to the
+// control that has the focus, else to the window.
+struct KeyWindow : WindowFixture {
+    KeyWindow() { view.activateWindow(); }
+    void key(int k, Qt::KeyboardModifiers modifiers = {}) {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : &view, Qt::Key(k), modifiers);
+    }
+};
+
 class TestKeys : public QObject {
     Q_OBJECT
 
@@ -38,21 +48,16 @@ class TestKeys : public QObject {
 
 private Q_SLOTS:
     void windowKeysDriveTheEngine() {
-        WindowFixture w;
-        w.view.activateWindow();
+        KeyWindow w;
         QVERIFY(QTest::qWaitForWindowActive(&w.view));
         w.e.setPlaylist(w.f.tracks({"a", "b", "c"}, 100));
-        auto key = [&](int k, Qt::KeyboardModifiers modifiers = {}) {
-            QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : &w.view;
-            QTest::keyClick(to, Qt::Key(k), modifiers);
-        };
         PlayerPanel* player = w.view.playerPanel();
         PlaylistPanel* playlist = w.view.playlistPanel();
 
         // Tab reaches every control, in the order they are seen.
         QList<QWidget*> seen;
         for (int i = 0; i < 26 && seen.size() < 13; ++i) {
-            key(Qt::Key_Tab);
+            w.key(Qt::Key_Tab);
             QWidget* focus = QApplication::focusWidget();
             if (focus && (seen.isEmpty() ? focus == player->progressBar() : true) &&
                 !seen.contains(focus))
@@ -81,24 +86,24 @@ private Q_SLOTS:
         // The list's cursor selects; Return plays the selected row.
         playlist->list()->setFocus(Qt::TabFocusReason);
         QTRY_COMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(0).id});
-        key(Qt::Key_Down);
+        w.key(Qt::Key_Down);
         QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(1).id});
-        key(Qt::Key_Return);
+        w.key(Qt::Key_Return);
         QCOMPARE(w.e.currentID(), w.e.playlist().at(1).id);
         QVERIFY(w.e.isPlaying());
 
         // Space pauses and plays, Left/Right seek by 5 s.
-        key(Qt::Key_Space);
+        w.key(Qt::Key_Space);
         QVERIFY(!w.e.isPlaying());
         w.f.clock.advance(2); // the pause fade
-        key(Qt::Key_Space);
+        w.key(Qt::Key_Space);
         QVERIFY(w.e.isPlaying());
         const double at = w.e.livePosition();
-        key(Qt::Key_Right);
+        w.key(Qt::Key_Right);
         QCOMPARE(w.f.lastFile()->seeks.back(), at + 5);
-        key(Qt::Key_Right);
+        w.key(Qt::Key_Right);
         QCOMPARE(w.f.lastFile()->seeks.back(), at + 10);
-        key(Qt::Key_Left);
+        w.key(Qt::Key_Left);
         QCOMPARE(w.f.lastFile()->seeks.back(), at + 5);
 
         // Ctrl+O opens the dialog.
@@ -107,33 +112,33 @@ private Q_SLOTS:
             ++asked;
             return QList<QUrl>{QUrl::fromLocalFile(touch("opened.mp3"))};
         });
-        key(Qt::Key_O, Qt::ControlModifier);
+        w.key(Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(asked, 1);
         QTRY_COMPARE(w.e.playlist().size(), 4);
 
         // Ctrl+R and Ctrl+L switch between radio and library; the station list works the same.
-        key(Qt::Key_R, Qt::ControlModifier);
+        w.key(Qt::Key_R, Qt::ControlModifier);
         QCOMPARE(w.e.mode(), PlayerMode::Radio);
         RadioPanel* radio = w.view.radioPanel();
         radio->list()->setFocus(Qt::TabFocusReason);
         QTRY_VERIFY(!radio->selection().isEmpty());
-        key(Qt::Key_Down);
+        w.key(Qt::Key_Down);
         QCOMPARE(radio->selection(), QSet<QUuid>{w.e.stations().at(1).id});
-        key(Qt::Key_Return);
+        w.key(Qt::Key_Return);
         QCOMPARE(w.e.currentStationID(), w.e.stations().at(1).id);
         const auto stations = w.e.stations().size();
-        key(Qt::Key_Delete);
+        w.key(Qt::Key_Delete);
         QCOMPARE(w.e.stations().size(), stations - 1);
-        key(Qt::Key_L, Qt::ControlModifier);
+        w.key(Qt::Key_L, Qt::ControlModifier);
         QCOMPARE(w.e.mode(), PlayerMode::Library);
 
         // Space is play/pause also on a focused button, which Return presses.
         player->shuffleButton()->setFocus(Qt::TabFocusReason);
         const bool shuffle = w.e.isShuffle(), playing = w.e.isPlaying();
-        key(Qt::Key_Space);
+        w.key(Qt::Key_Space);
         QCOMPARE(w.e.isShuffle(), shuffle);
         QCOMPARE(w.e.isPlaying(), !playing);
-        key(Qt::Key_Return);
+        w.key(Qt::Key_Return);
         QCOMPARE(w.e.isShuffle(), !shuffle);
 
         // A track whose length is not known yet still seeks forward.
@@ -141,21 +146,16 @@ private Q_SLOTS:
         w.e.play(w.e.playlist().at(0));
         playlist->list()->setFocus(Qt::TabFocusReason);
         const double start = w.e.livePosition();
-        key(Qt::Key_Right);
+        w.key(Qt::Key_Right);
         QCOMPARE(w.f.lastFile()->seeks.back(), start + 5);
     }
 
     void pointerAndWheelLeaveTheKeysToTheWindow() {
-        WindowFixture w;
-        w.view.activateWindow();
+        KeyWindow w;
         QVERIFY(QTest::qWaitForWindowActive(&w.view));
         w.e.setPlaylist(w.f.tracks({"a", "b", "c"}, 100));
         w.e.play(w.e.playlist().at(0));
         PlayerPanel* player = w.view.playerPanel();
-        auto key = [&](int k, Qt::KeyboardModifiers modifiers = {}) {
-            QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : &w.view;
-            QTest::keyClick(to, Qt::Key(k), modifiers);
-        };
 
         // Next and Shuffle by the pointer (one of them reached by Tab before): Space after
         // them is play/pause, not the button again.
@@ -168,7 +168,7 @@ private Q_SLOTS:
             const QUuid afterClick = w.e.currentID();
             QVERIFY(button == player->nextButton() ? afterClick != current
                                                    : w.e.isShuffle() != shuffle);
-            key(Qt::Key_Space);
+            w.key(Qt::Key_Space);
             QCOMPARE(w.e.isPlaying(), !playing);
             QCOMPARE(w.e.currentID(), afterClick);
             QCOMPARE(w.e.isShuffle(), button == player->shuffleButton() ? !shuffle : shuffle);
@@ -205,7 +205,7 @@ private Q_SLOTS:
         const auto seeks = w.f.lastFile()->seeks.size();
         for (const auto& [k, text] : {std::pair{Qt::Key_Right, "55%"}, std::pair{Qt::Key_Up, "60%"},
                                       std::pair{Qt::Key_Down, "55%"}, std::pair{Qt::Key_Left, "50%"}}) {
-            key(k);
+            w.key(k);
             QCOMPARE(player->volumeText(), QString::fromUtf8(text));
         }
         QCOMPARE(w.f.lastFile()->seeks.size(), seeks);
@@ -217,8 +217,7 @@ private Q_SLOTS:
     }
 
     void playlistSelectionFromTheKeyboardAndWholeTexts() {
-        WindowFixture w;
-        w.view.activateWindow();
+        KeyWindow w;
         QVERIFY(QTest::qWaitForWindowActive(&w.view));
         QList<Track> list = w.f.tracks({"a", "b", "c", "d", "e"}, 100);
         list[4].title = QString("Очень длинное название песни, которое не помещается ").repeated(3);
@@ -230,34 +229,31 @@ private Q_SLOTS:
                 set.insert(w.e.playlist().at(r).id);
             return set;
         };
-        auto key = [&](int k, Qt::KeyboardModifiers modifiers = {}) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key(k), modifiers);
-        };
         playlist->list()->setFocus(Qt::TabFocusReason);
         QTRY_COMPARE(w.view.selection(), ids({0}));
-        key(Qt::Key_Down);
-        key(Qt::Key_Down, Qt::ShiftModifier);
+        w.key(Qt::Key_Down);
+        w.key(Qt::Key_Down, Qt::ShiftModifier);
         QCOMPARE(w.view.selection(), ids({1, 2}));
-        key(Qt::Key_End, Qt::ShiftModifier);
+        w.key(Qt::Key_End, Qt::ShiftModifier);
         QCOMPARE(w.view.selection(), ids({1, 2, 3, 4}));
-        key(Qt::Key_Up, Qt::ShiftModifier);
+        w.key(Qt::Key_Up, Qt::ShiftModifier);
         QCOMPARE(w.view.selection(), ids({1, 2, 3}));
-        key(Qt::Key_Home, Qt::ShiftModifier);
+        w.key(Qt::Key_Home, Qt::ShiftModifier);
         QCOMPARE(w.view.selection(), ids({0, 1}));
-        key(Qt::Key_A, Qt::ControlModifier);
+        w.key(Qt::Key_A, Qt::ControlModifier);
         QCOMPARE(w.view.selection(), ids({0, 1, 2, 3, 4}));
 
         // Delete goes on down the list, then up from its end.
         const QUuid b = w.e.playlist().at(1).id, c = w.e.playlist().at(2).id;
         w.click(1);
-        key(Qt::Key_Delete);
+        w.key(Qt::Key_Delete);
         QCOMPARE(w.e.playlist().size(), 4);
         QCOMPARE(w.view.selection(), QSet<QUuid>{c});
         QVERIFY(!w.view.selection().contains(b));
-        key(Qt::Key_Delete);
+        w.key(Qt::Key_Delete);
         QCOMPARE(w.view.selection(), ids({1}));
-        key(Qt::Key_End);
-        key(Qt::Key_Delete);
+        w.key(Qt::Key_End);
+        w.key(Qt::Key_Delete);
         QCOMPARE(w.e.playlist().size(), 2);
         QCOMPARE(w.view.selection(), ids({1}));
 
