@@ -37,10 +37,13 @@ void warmUp();
 // else autoaudiosink.
 QString sinkDescription();
 
-// "audioconvert ! level ! volume ! <output>" in a bin with a ghost sink pad. The level element
-// meters the music before the volume stage (interval 50 ms). Elements are owned by the bin.
+// "audioconvert ! volume name=gain ! level ! volume ! <output>" in a bin with a ghost sink pad.
+// The first volume element is the levelling gain (1 unless set: a pass-through), the level
+// element meters the music before the volume stage (interval 50 ms). Elements are owned by
+// the bin.
 struct SinkBin {
     GstElement* bin = nullptr; // floating reference, to be handed to playbin's audio-sink
+    GstElement* gain = nullptr;
     GstElement* level = nullptr;
     GstElement* volume = nullptr;
 };

@@ -22,8 +22,8 @@ namespace {
 constexpr qint32 kNoCover = -1;
 constexpr qint32 kCoverNotKept = -2;
 // The least bytes one entry takes in the file: bookmark length, stamp, four text numbers, bit
-// rate, sample rate, channels, track number, duration and cover number.
-constexpr qint64 kMinEntryBytes = 4 + 40 + 4 * 4 + 8 + 8 + 4 + 4 + 8 + 4;
+// rate, sample rate, channels, track number, duration, the four gains and cover number.
+constexpr qint64 kMinEntryBytes = 4 + 40 + 4 * 4 + 8 + 8 + 4 + 4 + 8 + 4 + 4 * 4;
 // The most channels a file can say it has (WAV's field is 16 bits).
 constexpr int kMaxChannels = 65535;
 
@@ -214,8 +214,14 @@ private:
 
 // A value a read of a file can give. A length past the bound, or not a number, would upset
 // everything that adds or compares lengths.
+bool isGain(float value, float low, float high) {
+    return std::isnan(value) || (value >= low && value <= high);
+}
+
 bool isSound(const MetadataCache::Entry& e) {
-    return e.stamp.size >= 0 && std::isfinite(e.duration) && e.duration >= 0 &&
+    return isGain(e.gain.track, -100, 100) && isGain(e.gain.album, -100, 100) &&
+           isGain(e.gain.trackPeak, 0, 100) && isGain(e.gain.albumPeak, 0, 100) &&
+           e.stamp.size >= 0 && std::isfinite(e.duration) && e.duration >= 0 &&
            e.duration <= Track::maxDuration && e.technical.kbps >= -1 && e.technical.kHz >= -1 &&
            e.technical.channels >= 0 && e.technical.channels <= kMaxChannels;
 }
@@ -239,6 +245,8 @@ bool readEntry(Reader& in, const QList<QString>& texts, const QList<QByteArray>&
     e.technical.channels = in.number<qint32>();
     e.trackNumber = in.number<qint32>();
     e.duration = in.real();
+    for (float* g : {&e.gain.track, &e.gain.trackPeak, &e.gain.album, &e.gain.albumPeak})
+        *g = std::bit_cast<float>(in.number<quint32>());
     const qint32 cover = in.number<qint32>();
     const auto count = quint32(texts.size());
     if (!in.ok() || bookmark->isEmpty() || !isSound(e) || cover < kCoverNotKept ||
@@ -430,6 +438,7 @@ Track MetadataCache::track(Entry entry, const QByteArray& bookmark, const QUuid&
     t.bookmark = bookmark;
     t.album = std::move(entry.album);
     t.trackNumber = entry.trackNumber;
+    t.gain = entry.gain;
     return t;
 }
 
@@ -442,6 +451,7 @@ void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, cons
     e.album = track.album;
     e.technical = track.technical;
     e.trackNumber = track.trackNumber;
+    e.gain = track.gain;
     e.duration = track.duration;
     e.artwork = track.artwork;
     const qsizetype i = indexOf(bookmark, -1);
@@ -461,6 +471,20 @@ void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, cons
         index_.insert(bookmark, items_.size());
         items_.append({bookmark, std::move(e)});
     }
+    dirty_ = true;
+}
+
+void MetadataCache::setGain(const QByteArray& bookmark, const FileStamp& stamp,
+                            const Track::Gain& gain) {
+    makeEntries();
+    const qsizetype i = indexOf(bookmark, -1);
+    if (i < 0 || !(items_[i].entry.stamp == stamp))
+        return;
+    Entry changed = items_[i].entry;
+    changed.gain = gain;
+    if (!isSound(changed))
+        return;
+    items_[i].entry = std::move(changed);
     dirty_ = true;
 }
 
@@ -616,6 +640,8 @@ bool MetadataCache::write(const QString& path, const QList<Item>& unordered,
         out.number(qint32(e.technical.channels));
         out.number(qint32(e.trackNumber));
         out.real(e.duration);
+        for (const float g : {e.gain.track, e.gain.trackPeak, e.gain.album, e.gain.albumPeak})
+            out.number(std::bit_cast<quint32>(g));
         out.number(coverOf.at(i));
     }
     if (!out.finish() || !file.commit()) {

@@ -34,7 +34,8 @@ public:
     // 4: texts as Track::load cleans them; a file of an older version held tags as they were.
     // 5: covers are the rows' thumbnails (Track::thumbnailSide); an older file held whole
     // pictures, up to a megabyte each, and is not read (its files are read again once).
-    static constexpr quint32 formatVersion = 5;
+    // 6: each entry holds its loudness gains (four floats, NaN where unknown).
+    static constexpr quint32 formatVersion = 6;
     // A file over this size is not read at all.
     static constexpr qint64 maxFileBytes = 256LL * 1024 * 1024;
     // Cover bytes kept in the file, all covers together: thumbnails of a few kilobytes each, so
@@ -55,6 +56,7 @@ public:
         QString info;
         int trackNumber = 0;
         double duration = 0;
+        Track::Gain gain; // from the tags or measured
         QByteArray artwork;
         bool coverMissing = false; // the file has a cover this entry does not hold
     };
@@ -85,6 +87,9 @@ public:
     // A track with a value no start would take (a length over Track::maxDuration, say) is not
     // kept, and an entry it had goes.
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);
+    // A gain measured in the background goes into the entry read from the file with this stamp;
+    // none when the entry is gone or was read from another state of the file.
+    void setGain(const QByteArray& bookmark, const FileStamp& stamp, const Track::Gain& gain);
     // Keeps the entries of these bookmarks only, and writes them in this order (the stored
     // list's, repeats and all); a new order alone makes the cache dirty too.
     void retain(const QList<QByteArray>& order);
