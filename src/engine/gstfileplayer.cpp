@@ -514,8 +514,10 @@ void GstFilePlayer::setVolume(float target, double fadeDuration, double startDel
 void GstFilePlayer::setGain(float factor) {
     // The volume element takes at most 10 (+20 dB); a plain property, read per buffer under
     // the element's lock, with no control curve: the fades' stage is the next volume element.
-    if (gainElement_ && std::isfinite(factor))
-        g_object_set(gainElement_, "volume", std::clamp(double(factor), 0.0, 10.0), nullptr);
+    if (!gainElement_ || !std::isfinite(factor) || factor == gain_)
+        return;
+    gain_ = factor;
+    g_object_set(gainElement_, "volume", std::clamp(double(factor), 0.0, 10.0), nullptr);
 }
 
 double GstFilePlayer::outputLatency() const {

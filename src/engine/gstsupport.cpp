@@ -85,8 +85,8 @@ SinkBin makeSinkBin(bool metering, QString* error) {
     }
     g_object_set(level, "interval", guint64(50 * GST_MSECOND), "post-messages", gboolean(metering),
                  nullptr);
-    gst_bin_add_many(GST_BIN(bin), convert, gain, level, volume, output, nullptr);
-    gst_element_link_many(convert, gain, level, volume, output, nullptr);
+    gst_bin_add_many(GST_BIN(bin), convert, level, volume, gain, output, nullptr);
+    gst_element_link_many(convert, level, volume, gain, output, nullptr);
     Ptr<GstPad> pad(gst_element_get_static_pad(convert, "sink"));
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
     result.bin = bin;
