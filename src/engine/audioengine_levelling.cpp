@@ -80,9 +80,11 @@ void AudioEngine::measureNext() {
         }
         measuring_ = track.id;
         measurePool_->start([this, id = track.id, row, path, cancel = measureCancel_] {
-            // The file's stamp before and after: a file changed meanwhile is not taken.
+            // The file's stamp before and after: a file changed meanwhile is not taken. Only a
+            // regular file is opened (a FIFO put in its place would block the open).
             const std::optional<FileStamp> before = stampOf(path);
-            std::optional<Track::Gain> gain = LoudnessScanner::measure(path, *cancel);
+            std::optional<Track::Gain> gain =
+                before ? LoudnessScanner::measure(path, *cancel) : std::nullopt;
             if (cancel->load())
                 return; // the engine is going and waits for this thread
             if (!before || stampOf(path) != before)
