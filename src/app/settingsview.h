@@ -32,13 +32,13 @@ private:
     QLabel* languageLabel_;
     QButtonGroup* themes_;
     QButtonGroup* languages_;
-    QLabel* levellingLabel_;
-    QButtonGroup* levellings_;
-    QRadioButton* levellingButtons_[3];
     QRadioButton* light_;
     QRadioButton* dark_;
     QRadioButton* systemTheme_;
     QRadioButton* systemLanguage_;
+    QLabel* levellingLabel_;
+    QButtonGroup* levellings_;
+    QRadioButton* levellingButtons_[3]; // Off, Track, Album
 };
 
 } // namespace orvane
