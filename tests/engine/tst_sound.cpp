@@ -333,21 +333,20 @@ private Q_SLOTS:
         const QByteArray raw = file.readAll();
         const auto a = toneAmplitudes(raw, 660), b = toneAmplitudes(raw, 440);
         dump("levelled", a, b);
-        const size_t start = onset(a, 0.02);
-        QVERIFY(start + 100 < a.size());
-        const double steadyA = median({a.begin() + start + 4, a.begin() + start + 60});
-        const auto fall = fitRamp(a, steadyA, start + 60, true);
-        QVERIFY(fall);
-        const double alone = meter(raw, start * 0.05 + 0.5, fall->first - 0.2).integrated();
-        const double after = meter(raw, fall->second + 0.5, fall->second + 4.5).integrated();
+        // The crossfade (3 s) starts as the second tone appears (its rise reaches 0.005 within
+        // the first 0.15 s).
+        const size_t start = onset(a, 0.02), rise = onset(b, 0.005);
+        QVERIFY(start + 60 < rise && rise + 80 < b.size());
+        const double fadeStart = rise * 0.05 - 0.2, fadeEnd = fadeStart + 3.4;
+        const double alone = meter(raw, start * 0.05 + 0.5, fadeStart).integrated();
+        const double after = meter(raw, fadeEnd + 0.2, fadeEnd + 2.0).integrated();
         QVERIFY2(std::abs(alone + 18) < 1 && std::abs(after + 18) < 1,
                  qPrintable(QStringLiteral("%1 and %2 LUFS").arg(alone).arg(after)));
         QVERIFY2(std::abs(alone - after) < 1,
                  qPrintable(QStringLiteral("%1 against %2 LUFS").arg(alone).arg(after)));
         // Through the crossfade, 400 ms blocks every 100 ms: no step over 1 LU, and the block
         // before the fade and the one after it within 1 LU.
-        const double from = fall->first - 1.0;
-        const std::vector<double> blocks = meter(raw, from, fall->second + 1.0).momentary();
+        const std::vector<double> blocks = meter(raw, fadeStart - 1.0, fadeEnd + 1.0).momentary();
         QVERIFY(blocks.size() > 40);
         double worst = 0;
         for (size_t i = 1; i < blocks.size(); ++i)
