@@ -513,7 +513,7 @@ void GstFilePlayer::setVolume(float target, double fadeDuration, double startDel
 
 void GstFilePlayer::setGain(float factor) {
     // The volume element takes at most 10 (+20 dB); a plain property, read per buffer under
-    // the element's lock, with no control curve: the fades' stage is the next volume element.
+    // the element's lock, with no control curve: the fades' stage is the volume element before.
     if (!gainElement_ || !std::isfinite(factor) || factor == gain_)
         return;
     gain_ = factor;
