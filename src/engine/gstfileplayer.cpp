@@ -237,7 +237,7 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
     self->pipeline_ = gst::adopt(playbin);
 
     QString sinkError;
-    const gst::SinkBin sink = gst::makeSinkBin(true, &sinkError);
+    const gst::SinkBin sink = gst::makeSinkBin(true, &sinkError, true);
     if (!sink.bin)
         return fail(sinkError);
     self->output_ = sink.bin;

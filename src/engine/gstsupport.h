@@ -48,7 +48,8 @@ struct SinkBin {
     GstElement* level = nullptr;
     GstElement* volume = nullptr;
 };
-SinkBin makeSinkBin(bool metering, QString* error);
+// Without `gainStage` (a stream) there is no gain element (`gain` is null).
+SinkBin makeSinkBin(bool metering, QString* error, bool gainStage = false);
 
 // An owned bus watch on the default main context (the Qt main loop on Linux). Removing it
 // guarantees the callback is never called again.
