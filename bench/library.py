@@ -7,7 +7,10 @@ for 20,000 files added at once; beside it, where installed, Audacious (Qt interf
 same folder and files, seen from outside (gaps in its answers to media-control calls every
 10 ms).  Runs on a private session bus.
 The corpus (2,500 short tagged mp3 files, a quarter with a 50 KB cover) is generated once and
-cached in ~/.cache/orvane-bench/corpus.  Usage: bench/library.py"""
+cached in ~/.cache/orvane-bench/corpus.  Usage: bench/library.py
+bench/library.py gains: only the cost of loudness levelling: the ingest of the corpus and of a
+copy of it whose files also carry ReplayGain tags (corpus-gains), in alternate rounds, and the
+background loudness measurement's CPU time per minute of audio."""
 import os, pathlib, shutil, subprocess, sys, tempfile, time
 
 if "ORVANE_BENCH_PRIVATE_BUS" not in os.environ:
@@ -34,6 +37,17 @@ if len(list(corpus.glob("*.mp3"))) < 2500:
     subprocess.run([tool, "corpus", str(corpus), str(template), "2500"], check=True)
 
 env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+if sys.argv[1:] == ["gains"]:
+    gains = cache / "corpus-gains"
+    if len(list(gains.glob("*.mp3"))) < 2500:
+        subprocess.run([tool, "corpus", str(gains), str(cache / "template.mp3"), "2500", "gains"],
+                       check=True)
+    for _ in range(3):
+        for folder in (corpus, gains):
+            print(folder.name, end=": ", flush=True)
+            subprocess.run([tool, "ingest", str(folder)], check=True, env=env)
+    subprocess.run([tool, "loudness", str(corpus), "500"], check=True, env=env)
+    sys.exit(0)
 for args in (["floor", corpus], ["ingest", corpus], ["restore", corpus, "5000"],
              ["restore", corpus, "10000"]):
     subprocess.run([tool, *map(str, args)], check=True, env=env)

@@ -121,6 +121,8 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
             &Appearance::applyLanguage);
     connect(preferences_.get(), &Preferences::languageChanged, engine_.get(),
             &AudioEngine::setLanguage);
+    connect(preferences_.get(), &Preferences::volumeLevellingChanged, engine_.get(),
+            &AudioEngine::setVolumeLevelling);
     appearance_->applyLanguage(preferences_->language());
     watchWriter(writer_.get());
     watchWriter(playlistWriter_.get());

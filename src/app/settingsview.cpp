@@ -38,7 +38,10 @@ SettingsView::SettingsView(Preferences* preferences, QWidget* parent)
     , light_(new QRadioButton)
     , dark_(new QRadioButton)
     , systemTheme_(new QRadioButton)
-    , systemLanguage_(new QRadioButton) {
+    , systemLanguage_(new QRadioButton)
+    , levellingLabel_(new QLabel)
+    , levellings_(new QButtonGroup(this))
+    , levellingButtons_{new QRadioButton, new QRadioButton, new QRadioButton} {
     setFixedWidth(340);
     auto* russian = new QRadioButton(QStringLiteral("Русский"));
     auto* english = new QRadioButton(QStringLiteral("English"));
@@ -57,6 +60,16 @@ SettingsView::SettingsView(Preferences* preferences, QWidget* parent)
     form->addRow(themeLabel_, column({light_, dark_, systemTheme_}));
     form->addItem(new QSpacerItem(0, 10)); // extra space above the language group
     form->addRow(languageLabel_, column({russian, english, systemLanguage_}));
+    form->addItem(new QSpacerItem(0, 10));
+    form->addRow(levellingLabel_,
+                 column({levellingButtons_[0], levellingButtons_[1], levellingButtons_[2]}));
+    const QStringList levellingValues{"off", "track", "album"};
+    for (int k = 0; k < 3; ++k)
+        levellings_->addButton(levellingButtons_[k], k);
+    connect(levellings_, &QButtonGroup::idClicked, this, [this, levellingValues](int id) {
+        preferences_->setVolumeLevelling(levellingValues.at(id));
+    });
+    connect(preferences_, &Preferences::volumeLevellingChanged, this, &SettingsView::sync);
 
     connect(themes_, &QButtonGroup::idClicked, this,
             [this, themeValues](int id) { preferences_->setTheme(themeValues.at(id)); });
@@ -117,6 +130,10 @@ void SettingsView::retranslate() {
     dark_->setText(loc(QStringLiteral("dark"), lang));
     systemTheme_->setText(loc(QStringLiteral("system_mode"), lang));
     systemLanguage_->setText(loc(QStringLiteral("system_mode"), lang));
+    levellingLabel_->setText(loc(QStringLiteral("levelling_label"), lang));
+    levellingButtons_[0]->setText(loc(QStringLiteral("levelling_off"), lang));
+    levellingButtons_[1]->setText(loc(QStringLiteral("levelling_track"), lang));
+    levellingButtons_[2]->setText(loc(QStringLiteral("levelling_album"), lang));
 }
 
 void SettingsView::sync() {
@@ -125,6 +142,8 @@ void SettingsView::sync() {
     themes_->button(theme == "light" ? 0 : theme == "dark" ? 1 : 2)->setChecked(true);
     const QString language = preferences_->language();
     languages_->button(language == "ru" ? 0 : language == "en" ? 1 : 2)->setChecked(true);
+    const QString levelling = preferences_->volumeLevelling(); // unknown: off, as it acts
+    levellings_->button(levelling == "track" ? 1 : levelling == "album" ? 2 : 0)->setChecked(true);
 }
 
 } // namespace orvane

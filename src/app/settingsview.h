@@ -10,8 +10,8 @@ namespace orvane {
 
 class Preferences;
 
-// The settings window: appearance (Light, Dark, System) and language (Русский, English,
-// System) as radio groups; a choice is written and takes effect at once. Titled "Settings";
+// The settings window: appearance (Light, Dark, System), language (Русский, English, System)
+// and volume levelling (Off, Track, Album) as radio groups; a choice is written and takes effect at once. Titled "Settings";
 // Escape closes it.
 class SettingsView : public QWidget {
     Q_OBJECT
@@ -36,6 +36,9 @@ private:
     QRadioButton* dark_;
     QRadioButton* systemTheme_;
     QRadioButton* systemLanguage_;
+    QLabel* levellingLabel_;
+    QButtonGroup* levellings_;
+    QRadioButton* levellingButtons_[3]; // Off, Track, Album
 };
 
 } // namespace orvane

@@ -8,8 +8,9 @@
 
 namespace orvane {
 
-// The two user settings, `appTheme` and `appLanguage` ("light"/"dark"/"system",
-// "en"/"ru"/"system"; "system" when absent), over the settings store. Every view that shows
+// The user settings, `appTheme` and `appLanguage` ("light"/"dark"/"system",
+// "en"/"ru"/"system"; "system" when absent) and `volumeLevelling` ("off"/"track"/"album"; "off"
+// when absent), over the settings store. Every view that shows
 // text or colour observes it; a write takes effect everywhere at once. Both are read from the
 // store once and kept: views ask for them at every repaint, and the main thread must not wait
 // on the store while the writer has it.
@@ -23,7 +24,9 @@ public:
         , settings_(settings)
         , writer_(writer)
         , theme_(read(QStringLiteral("appTheme")))
-        , language_(read(QStringLiteral("appLanguage"))) {}
+        , language_(read(QStringLiteral("appLanguage")))
+        , volumeLevelling_(
+              settings_->value(QStringLiteral("volumeLevelling"), QStringLiteral("off")).toString()) {}
 
     QString theme() const { return theme_; }
     QString language() const { return language_; }
@@ -37,10 +40,17 @@ public:
         write(QStringLiteral("appLanguage"), language);
         Q_EMIT languageChanged(language);
     }
+    QString volumeLevelling() const { return volumeLevelling_; }
+    void setVolumeLevelling(const QString& mode) {
+        volumeLevelling_ = mode;
+        write(QStringLiteral("volumeLevelling"), mode);
+        Q_EMIT volumeLevellingChanged(mode);
+    }
 
 Q_SIGNALS:
     void themeChanged(const QString& theme);
     void languageChanged(const QString& language);
+    void volumeLevellingChanged(const QString& mode);
 
 private:
     QString read(const QString& key) const {
@@ -54,7 +64,7 @@ private:
     }
     QSettings* settings_;
     SettingsWriter* writer_;
-    QString theme_, language_;
+    QString theme_, language_, volumeLevelling_;
 };
 
 } // namespace orvane

@@ -41,6 +41,9 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
                                              PlaylistStore::pathBeside(settings.fileName()),
                                              playlist_);
     language_ = currentLang(settings);
+    setVolumeLevelling(settings.value(QStringLiteral("volumeLevelling")).toString());
+    connect(this, &AudioEngine::playlistChanged, this, &AudioEngine::measureSoon);
+    connect(this, &AudioEngine::currentIDChanged, this, &AudioEngine::measureSoon);
     if (!services_.loader)
         services_.loader = [side = services_.thumbnailSide](const QUrl& url, const QString& l) {
             return Track::load(url, l, side);
@@ -68,6 +71,7 @@ AudioEngine::~AudioEngine() {
     if (services_.restore)
         store_->discardPending(); // never shown: the stored list stays as it is
     store_->writeNow(); // first, while the restore still knows what it has not read
+    stopMeasuring();
     refreshTimer_.reset();
     tickTimer_.reset();
     advanceTimer_.reset();
@@ -329,6 +333,7 @@ bool AudioEngine::startTrack(const Track& track) {
         }
     }
 
+    incoming->setGain(levellingFactor(track)); // before any of it is heard
     incoming->setMeteringEnabled(viewsShown_);
     if (player_) {
         incoming->setVolume(0.0f);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/bookmark.h"
 #include "engine/mediaservices.h"
 #include "engine/playlistrestore.h"
 #include "engine/streamplayer.h"
@@ -13,6 +14,7 @@
 #include <QSet>
 #include <QThreadPool>
 #include <QUuid>
+#include <atomic>
 #include <functional>
 #include <list>
 #include <memory>
@@ -166,6 +168,14 @@ public:
     // read from then on.
     void setLanguage(const QString& language) { language_ = language; }
 
+    // Loudness levelling (`volumeLevelling`'s raw value, read from the settings at start):
+    // "track" plays each track at its track gain, "album" at its album gain (its track gain
+    // without one), anything else ("off") as it is. A track starts at the gain it has then; one
+    // with no gain from its tags is measured in the background while levelling is on (the next
+    // tracks first), and until then plays as it is.
+    void setVolumeLevelling(const QString& mode);
+    QString volumeLevelling() const;
+
     // Transport.
     void play(const Track& track);
     void togglePlay();
@@ -286,6 +296,15 @@ private:
     void endCrossfadeOuts(); // their players stop at once
     void startPauseFade(std::shared_ptr<AudioFilePlayer> fading);
 
+    // Levelling (audioengine_levelling.cpp).
+    enum class Levelling { Off, Track, Album };
+    float levellingFactor(const Track& track) const;
+    void measureSoon(); // looks for a track to measure shortly, once per burst of changes
+    void measureNext();
+    void measured(const QUuid& id, qsizetype row, std::optional<Track::Gain> gain,
+                  std::optional<FileStamp> stamp);
+    void stopMeasuring(); // the engine is going: the running measurement is cancelled
+
     void savePlaylist(); // the store writes it when due
     void restorePlaylist();
     void runAddTask(const std::shared_ptr<AddTask>& task);
@@ -385,6 +404,15 @@ private:
     std::unique_ptr<TimerHandle> checkTimer_;
     bool refreshedCurrent_ = false;
     QSet<QUuid> refreshRemovals_; // rows read again that are to go
+
+    Levelling levelling_ = Levelling::Off;
+    // One measurement at a time, on a thread of its own at the lowest priority; its result
+    // comes back through the event loop. The engine waits for it (cancelled) when it goes.
+    std::unique_ptr<QThreadPool> measurePool_;
+    std::shared_ptr<std::atomic<bool>> measureCancel_;
+    std::optional<QUuid> measuring_;
+    QSet<QUuid> unmeasurable_; // tried and failed this session: not tried again
+    std::unique_ptr<TimerHandle> measureTimer_;
 };
 
 } // namespace orvane

@@ -20,6 +20,11 @@ public:
     // once. A later ramp or assignment replaces it; at its end the volume stays at the target.
     virtual void setVolume(float target, double fadeDuration, double startDelay) = 0;
     void setVolume(float target, double fadeDuration) { setVolume(target, fadeDuration, 0.0); }
+    // Loudness levelling: a fixed linear factor applied beside the volume stage (the product
+    // with the fades' curve is the same), so that fades and volume() stay exactly as they are;
+    // 1 (the default) plays the file as it is. Set right after
+    // the player is made, before it plays: a change while playing would be heard as a step.
+    virtual void setGain(float factor) { (void)factor; }
     // Seconds of audio past the volume stage but not yet heard (the output's buffer); a ramp
     // begun now is heard this much later.
     virtual double outputLatency() const { return 0; }

@@ -237,13 +237,14 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
     self->pipeline_ = gst::adopt(playbin);
 
     QString sinkError;
-    const gst::SinkBin sink = gst::makeSinkBin(true, &sinkError);
+    const gst::SinkBin sink = gst::makeSinkBin(true, &sinkError, true);
     if (!sink.bin)
         return fail(sinkError);
     self->output_ = sink.bin;
     self->level_ = sink.level;
     self->meter_->level = sink.level;
     self->volumeElement_ = sink.volume;
+    self->gainElement_ = sink.gain;
 
     // The descriptor opened above, not the path again: its /proc link reopens the very file
     // that was checked, whatever has been put at the path since. Not fd://, which the decoder
@@ -313,6 +314,7 @@ void GstFilePlayer::releasePipeline() {
     output_ = nullptr;
     level_ = nullptr;
     volumeElement_ = nullptr;
+    gainElement_ = nullptr;
     if (!pipeline && fd < 0)
         return;
     worker_->post([pipeline, fd] {
@@ -507,6 +509,15 @@ void GstFilePlayer::setVolume(float target, double fadeDuration, double startDel
         return;
     }
     startRamp(from, fromVolume, to, target);
+}
+
+void GstFilePlayer::setGain(float factor) {
+    // The volume element takes at most 10 (+20 dB); a plain property, read per buffer under
+    // the element's lock, with no control curve: the fades' stage is the volume element before.
+    if (!gainElement_ || !std::isfinite(factor) || factor == gain_)
+        return;
+    gain_ = factor;
+    g_object_set(gainElement_, "volume", std::clamp(double(factor), 0.0, 10.0), nullptr);
 }
 
 double GstFilePlayer::outputLatency() const {

@@ -15,7 +15,7 @@
 namespace orvane {
 
 // The audio-file player on GStreamer: one playbin (audio only) whose audio sink is
-// "audioconvert ! level ! volume ! output". Main thread only, except the pad probe, which runs
+// "audioconvert ! level ! volume ! gain ! output" (gain: the levelling's constant factor). Main thread only, except the pad probe, which runs
 // on the streaming thread and touches only the atomic `front_`, and the calls that may wait on
 // the sound server (state changes, seeks, the teardown), which run on the player's worker.
 class GstFilePlayer final : public AudioFilePlayer {
@@ -39,6 +39,7 @@ public:
     void setVolume(float volume) override;
     void setVolume(float target, double fadeDuration, double startDelay) override;
     double outputLatency() const override;
+    void setGain(float factor) override;
     void play() override;
     void pause() override;
     void stop() override;
@@ -111,6 +112,8 @@ private:
     GstElement* output_ = nullptr;
     GstElement* level_ = nullptr; // owned by the pipeline
     GstElement* volumeElement_ = nullptr;
+    GstElement* gainElement_ = nullptr; // owned by the pipeline
+    float gain_ = 1.0f;                 // what gainElement_ applies
     std::shared_ptr<RampControl> rampControl_;
     void requestRamp(bool attach, std::vector<std::pair<double, float>> points = {});
     std::optional<Ramp> ramp_;

@@ -52,7 +52,7 @@ void tuneAudioSink(GstBin*, GstBin*, GstElement* element, gpointer) {
 
 } // namespace
 
-SinkBin makeSinkBin(bool metering, QString* error) {
+SinkBin makeSinkBin(bool metering, QString* error, bool gainStage) {
     SinkBin result;
     const QString description = sinkDescription();
     GError* gerror = nullptr;
@@ -73,8 +73,9 @@ SinkBin makeSinkBin(bool metering, QString* error) {
     GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
     GstElement* level = gst_element_factory_make("level", nullptr);
     GstElement* volume = gst_element_factory_make("volume", nullptr);
-    if (!convert || !level || !volume) {
-        for (GstElement* e : {convert, level, volume, output, bin}) {
+    GstElement* gain = gainStage ? gst_element_factory_make("volume", "gain") : nullptr;
+    if (!convert || !level || !volume || (gainStage && !gain)) {
+        for (GstElement* e : {convert, gain, level, volume, output, bin}) {
             if (e)
                 gst_object_unref(gst_object_ref_sink(e));
         }
@@ -85,10 +86,16 @@ SinkBin makeSinkBin(bool metering, QString* error) {
     g_object_set(level, "interval", guint64(50 * GST_MSECOND), "post-messages", gboolean(metering),
                  nullptr);
     gst_bin_add_many(GST_BIN(bin), convert, level, volume, output, nullptr);
-    gst_element_link_many(convert, level, volume, output, nullptr);
+    if (gain) {
+        gst_bin_add(GST_BIN(bin), gain);
+        gst_element_link_many(convert, level, volume, gain, output, nullptr);
+    } else {
+        gst_element_link_many(convert, level, volume, output, nullptr);
+    }
     Ptr<GstPad> pad(gst_element_get_static_pad(convert, "sink"));
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
     result.bin = bin;
+    result.gain = gain;
     result.level = level;
     result.volume = volume;
     return result;

@@ -37,14 +37,19 @@ void warmUp();
 // else autoaudiosink.
 QString sinkDescription();
 
-// "audioconvert ! level ! volume ! <output>" in a bin with a ghost sink pad. The level element
-// meters the music before the volume stage (interval 50 ms). Elements are owned by the bin.
+// "audioconvert ! level ! volume ! volume name=gain ! <output>" in a bin with a ghost sink pad.
+// The level element meters the music before the volume stage (interval 50 ms); the second
+// volume element is the levelling gain, a constant factor (1, a pass-through, unless set):
+// its product with the fades' curve is the same on either side of it, and after it the fade
+// stage and the meter see what they see without levelling. Elements are owned by the bin.
 struct SinkBin {
     GstElement* bin = nullptr; // floating reference, to be handed to playbin's audio-sink
+    GstElement* gain = nullptr;
     GstElement* level = nullptr;
     GstElement* volume = nullptr;
 };
-SinkBin makeSinkBin(bool metering, QString* error);
+// Without `gainStage` (a stream) there is no gain element (`gain` is null).
+SinkBin makeSinkBin(bool metering, QString* error, bool gainStage = false);
 
 // An owned bus watch on the default main context (the Qt main loop on Linux). Removing it
 // guarantees the callback is never called again.

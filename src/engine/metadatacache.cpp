@@ -23,8 +23,8 @@ namespace {
 constexpr qint32 kNoCover = -1;
 constexpr qint32 kCoverNotKept = -2;
 // The least bytes one entry takes in the file: bookmark length, stamp, four text numbers, bit
-// rate, sample rate, channels, track number, duration and cover number.
-constexpr qint64 kMinEntryBytes = 4 + 40 + 4 * 4 + 8 + 8 + 4 + 4 + 8 + 4;
+// rate, sample rate, channels, track number, duration, the four gains and cover number.
+constexpr qint64 kMinEntryBytes = 4 + 40 + 4 * 4 + 8 + 8 + 4 + 4 + 8 + 4 + 4 * 4;
 // The most channels a file can say it has (WAV's field is 16 bits).
 constexpr int kMaxChannels = 65535;
 
@@ -215,8 +215,14 @@ private:
 
 // A value a read of a file can give. A length past the bound, or not a number, would upset
 // everything that adds or compares lengths.
+bool isGain(float value, float low, float high) {
+    return std::isnan(value) || (value >= low && value <= high);
+}
+
 bool isSound(const MetadataCache::Entry& e) {
-    return e.stamp.size >= 0 && std::isfinite(e.duration) && e.duration >= 0 &&
+    return isGain(e.gain.track, -100, 100) && isGain(e.gain.album, -100, 100) &&
+           isGain(e.gain.trackPeak, 0, 100) && isGain(e.gain.albumPeak, 0, 100) &&
+           e.stamp.size >= 0 && std::isfinite(e.duration) && e.duration >= 0 &&
            e.duration <= Track::maxDuration && e.technical.kbps >= -1 && e.technical.kHz >= -1 &&
            e.technical.channels >= 0 && e.technical.channels <= kMaxChannels;
 }
@@ -240,6 +246,8 @@ bool readEntry(Reader& in, const QList<QString>& texts, const QList<QByteArray>&
     e.technical.channels = in.number<qint32>();
     e.trackNumber = in.number<qint32>();
     e.duration = in.real();
+    for (float* g : {&e.gain.track, &e.gain.trackPeak, &e.gain.album, &e.gain.albumPeak})
+        *g = std::bit_cast<float>(in.number<quint32>());
     const qint32 cover = in.number<qint32>();
     const auto count = quint32(texts.size());
     if (!in.ok() || bookmark->isEmpty() || !isSound(e) || cover < kCoverNotKept ||
@@ -275,6 +283,7 @@ quint64 MetadataCache::checksum(QByteArrayView bytes) {
 void MetadataCache::clear() {
     unread_ = {};
     changed_.clear();
+    gains_.clear();
     index_.clear();
     indexed_ = false;
     dirty_ = false;
@@ -406,6 +415,7 @@ Track MetadataCache::track(Entry entry, const QByteArray& bookmark, const QUuid&
     t.bookmark = bookmark;
     t.album = std::move(entry.album);
     t.trackNumber = entry.trackNumber;
+    t.gain = entry.gain;
     return t;
 }
 
@@ -417,10 +427,19 @@ void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, cons
     e.album = track.album;
     e.technical = track.technical;
     e.trackNumber = track.trackNumber;
+    e.gain = track.gain;
     e.duration = track.duration;
     e.artwork = track.artwork;
     // Not kept when unsound (a start would refuse the whole file): read at each start instead.
     changed_.insert(bookmark, isSound(e) ? std::optional<Entry>(std::move(e)) : std::nullopt);
+    dirty_ = true;
+}
+
+void MetadataCache::setGain(const QByteArray& bookmark, const FileStamp& stamp,
+                            const Track::Gain& gain) {
+    // Applied by the writer to the entry it makes, if that was read with this stamp: no entry
+    // is looked for or made here.
+    gains_.insert(bookmark, {stamp, gain});
     dirty_ = true;
 }
 
@@ -439,14 +458,33 @@ void MetadataCache::save(Order order) {
         writer_->setMaxThreadCount(1);
     }
     // The copies share what they hold until the next change here.
-    writer_->start([path = path_, file = unread_, changed = changed_, order = std::move(order)] {
-        write(path, itemsFor(file, changed, order));
+    writer_->start([path = path_, file = unread_, changed = changed_, gains = gains_,
+                    order = std::move(order)] {
+        write(path, itemsFor(file, changed, gains, order));
     });
 }
 
 void MetadataCache::waitForWrites() {
     if (writer_)
         writer_->waitForDone();
+}
+
+QList<MetadataCache::Item>
+MetadataCache::itemsFor(const Unread& file, const QHash<QByteArray, std::optional<Entry>>& changed,
+                        const Gains& gains, const Order& order) {
+    QList<Item> items = itemsFor(file, changed, order);
+    if (!gains.isEmpty()) {
+        for (Item& item : items) {
+            const auto it = gains.constFind(item.bookmark);
+            if (it != gains.cend() && it->first == item.entry.stamp) {
+                Entry measured = item.entry;
+                measured.gain = it->second;
+                if (isSound(measured))
+                    item.entry = std::move(measured);
+            }
+        }
+    }
+    return items;
 }
 
 QList<MetadataCache::Item>
@@ -586,6 +624,8 @@ bool MetadataCache::write(const QString& path, const QList<Item>& items) {
         out.number(qint32(e.technical.channels));
         out.number(qint32(e.trackNumber));
         out.real(e.duration);
+        for (const float g : {e.gain.track, e.gain.trackPeak, e.gain.album, e.gain.albumPeak})
+            out.number(std::bit_cast<quint32>(g));
         out.number(coverOf.at(i));
     }
     if (!out.finish() || !file.commit()) {

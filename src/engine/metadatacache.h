@@ -35,7 +35,8 @@ public:
     // 4: texts as Track::load cleans them; a file of an older version held tags as they were.
     // 5: covers are the rows' thumbnails (Track::thumbnailSide); an older file held whole
     // pictures, up to a megabyte each, and is not read (its files are read again once).
-    static constexpr quint32 formatVersion = 5;
+    // 6: each entry holds its loudness gains (four floats, NaN where unknown).
+    static constexpr quint32 formatVersion = 6;
     // A file over this size is not read at all.
     static constexpr qint64 maxFileBytes = 256LL * 1024 * 1024;
     // Cover bytes kept in the file, all covers together: thumbnails of a few kilobytes each, so
@@ -56,6 +57,7 @@ public:
         QString info;
         int trackNumber = 0;
         double duration = 0;
+        Track::Gain gain; // from the tags or measured
         QByteArray artwork;
         bool coverMissing = false; // the file has a cover this entry does not hold
     };
@@ -85,6 +87,9 @@ public:
     // A track with a value no start would take (a length over Track::maxDuration, say) is not
     // kept, and an entry it had goes.
     void put(const QByteArray& bookmark, const FileStamp& stamp, const Track& track);
+    // A gain measured in the background goes into the entry read from the file with this stamp;
+    // none when the entry is gone or was read from another state of the file.
+    void setGain(const QByteArray& bookmark, const FileStamp& stamp, const Track::Gain& gain);
     bool isDirty() const { return dirty_; }
     // The bookmarks a write keeps, in their order (the stored list's, repeats and all).
     using Order = std::function<QList<QByteArray>()>;
@@ -107,8 +112,13 @@ private:
     // Where the file has this bookmark's entry (the first of a repeated one), -1: nowhere.
     qsizetype indexOf(const QByteArray& bookmark, qsizetype at);
     struct Unread;
+    // Gains measured since the file was read, with the stamp of the file they were measured on.
+    using Gains = QHash<QByteArray, std::pair<FileStamp, Track::Gain>>;
     static bool write(const QString& path, const QList<Item>& items);
     // The entries a write keeps: `order`'s (or all) from the file's and those put since.
+    static QList<Item> itemsFor(const Unread& file,
+                                const QHash<QByteArray, std::optional<Entry>>& changed,
+                                const Gains& gains, const Order& order);
     static QList<Item> itemsFor(const Unread& file,
                                 const QHash<QByteArray, std::optional<Entry>>& changed,
                                 const Order& order);
@@ -134,6 +144,7 @@ private:
     // Entries put since the file was read, over the file's: none (std::nullopt) when the
     // track's values are not to be kept.
     QHash<QByteArray, std::optional<Entry>> changed_;
+    Gains gains_;
     // Bookmark to position in the file's entries, made when a look-up first misses its
     // expected place.
     QHash<QByteArray, qsizetype> index_;

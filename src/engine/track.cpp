@@ -85,6 +85,43 @@ std::optional<QString> lastValue(const TagLib::PropertyMap& map, const char* key
     return it->second.isEmpty() ? QString() : cleanDisplayText(toQString(it->second.back()));
 }
 
+// A ReplayGain value ("-6.48 dB", "0.988525"): its leading number, when it is a sane one.
+float gainValue(const TagLib::PropertyMap& map, const char* key, float low, float high) {
+    const auto it = map.find(key);
+    if (it == map.end() || it->second.isEmpty())
+        return NAN;
+    const QString text = toQString(it->second.front()).trimmed();
+    bool ok = false;
+    const float value = text.section(QLatin1Char(' '), 0, 0).toFloat(&ok);
+    return ok && std::isfinite(value) && value >= low && value <= high ? value : NAN;
+}
+
+// R128_*_GAIN (Opus): a Q7.8 integer in dB relative to -23 LUFS; ReplayGain's reference is
+// -18 LUFS, 5 dB louder.
+float r128Value(const TagLib::PropertyMap& map, const char* key) {
+    const auto it = map.find(key);
+    if (it == map.end() || it->second.isEmpty())
+        return NAN;
+    bool ok = false;
+    const int q78 = toQString(it->second.front()).trimmed().toInt(&ok);
+    return ok && q78 >= -32768 && q78 <= 32767 ? float(q78) / 256.0f + 5.0f : NAN;
+}
+
+// The gains a file's tags carry: ReplayGain's keys (ID3v2 TXXX, Vorbis comments, APE, MP4
+// freeform atoms all read as these properties), else R128's.
+Track::Gain readGain(const TagLib::PropertyMap& map) {
+    Track::Gain g;
+    g.track = gainValue(map, "REPLAYGAIN_TRACK_GAIN", -100, 100);
+    g.trackPeak = gainValue(map, "REPLAYGAIN_TRACK_PEAK", 0, 100);
+    g.album = gainValue(map, "REPLAYGAIN_ALBUM_GAIN", -100, 100);
+    g.albumPeak = gainValue(map, "REPLAYGAIN_ALBUM_PEAK", 0, 100);
+    if (std::isnan(g.track))
+        g.track = r128Value(map, "R128_TRACK_GAIN");
+    if (std::isnan(g.album))
+        g.album = r128Value(map, "R128_ALBUM_GAIN");
+    return g;
+}
+
 std::optional<QByteArray> lastPicture(const TagLib::ID3v2::Tag* tag) {
     if (!tag)
         return std::nullopt;
@@ -510,6 +547,7 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide) {
     QString artist;
     QString album;
     int trackNumber = 0;
+    Gain gain;
     double duration = 0;
     QByteArray artwork;
     std::optional<Format> format;
@@ -539,6 +577,25 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide) {
                             properties.insert(key, info[key]);
                     }
                 }
+            }
+            gain = readGain(properties);
+            // mp3gain and its kin put the gains in an APE tag beside the ID3v2 one.
+            if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file);
+                mpeg && !gain.hasTrack() && mpeg->hasAPETag())
+                gain = readGain(mpeg->APETag()->properties());
+            // MP4 freeform atoms ("----:com.apple.iTunes:replaygain_track_gain", in either
+            // case), which TagLib's properties do not name.
+            if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file);
+                mp4 && !gain.hasTrack() && mp4->tag()) {
+                TagLib::PropertyMap freeform;
+                for (const auto& [key, item] : mp4->tag()->itemMap()) {
+                    const QString name = toQString(key);
+                    if (name.startsWith(QLatin1String("----:com.apple.iTunes:"),
+                                        Qt::CaseInsensitive))
+                        freeform.insert(TagLib::String(name.mid(22).toUpper().toStdString()),
+                                        item.toStringList());
+                }
+                gain = readGain(freeform);
             }
             if (auto value = lastValue(properties, "TITLE"))
                 title = *value;
@@ -596,7 +653,21 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide) {
     track.technical = technical;
     track.album = album;
     track.trackNumber = trackNumber;
+    track.gain = gain;
     return track;
+}
+
+float Track::Gain::factor(bool useAlbum) const {
+    const bool albumKnown = useAlbum && std::isfinite(album);
+    const float db = albumKnown ? album : track;
+    if (!std::isfinite(db))
+        return 1.0f;
+    float linear = std::pow(10.0f, db / 20.0f);
+    // No clipping: the loudest sample stays at full scale at most.
+    const float peak = albumKnown && std::isfinite(albumPeak) ? albumPeak : trackPeak;
+    if (std::isfinite(peak) && peak > 0 && linear * peak > 1.0f)
+        linear = 1.0f / peak;
+    return linear;
 }
 
 int Track::thumbnailSideFor(double devicePixelRatio) {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QUrl>
 #include <QUuid>
+#include <cmath>
 #include <optional>
 
 namespace orvane {
@@ -49,6 +50,22 @@ struct Track {
     Technical technical;
     QString album;       // from the tags; empty when none
     int trackNumber = 0; // from the tags; 0 when unknown
+    // Loudness levelling: ReplayGain's gains (dB that bring the track, or its album, to
+    // -18 LUFS) and sample peaks (linear, 1 = full scale), from the tags or measured in the
+    // background; NaN where unknown.
+    struct Gain {
+        float track = NAN, trackPeak = NAN, album = NAN, albumPeak = NAN;
+        bool operator==(const Gain& o) const {
+            auto same = [](float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+            return same(track, o.track) && same(trackPeak, o.trackPeak) &&
+                   same(album, o.album) && same(albumPeak, o.albumPeak);
+        }
+        bool hasTrack() const { return std::isfinite(track); }
+        // The linear factor to play at: album gain (or track gain without one) when `album`,
+        // lowered where the peak would pass full scale; 1 while unknown.
+        float factor(bool album) const;
+    };
+    Gain gain;
     std::optional<QByteArray> bookmark;
 
     // The file, by its absolute name (every entry is a local file). A track with a bookmark

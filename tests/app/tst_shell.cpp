@@ -413,6 +413,10 @@ private Q_SLOTS:
             app.engine().togglePlay();
             choose("English");
             QTRY_VERIFY(!app.engine().isPlaying());
+            // Volume levelling as chosen there is what the engine plays by (and is stored).
+            QCOMPARE(app.engine().volumeLevelling(), QStringLiteral("off"));
+            choose("Track");
+            QCOMPARE(app.engine().volumeLevelling(), QStringLiteral("track"));
 
             // Ctrl+Q ends the program (with a tray, closing only hides: the relaunch case).
             window.activateWindow();
@@ -420,6 +424,8 @@ private Q_SLOTS:
             QCOMPARE(
                 runUntilQuit([&] { QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier); }), 0);
         }
+        QCOMPARE(QSettings(dir.filePath("s.ini"), QSettings::IniFormat).value("volumeLevelling"),
+                 QVariant(QStringLiteral("track")));
         {
             // A desktop without a tray: closing the window ends the program.
             OrvaneApp app(

@@ -52,6 +52,8 @@ struct CountingLoader {
             t.technical = {QStringLiteral("MP3"), 320, -1, 0};
             t.album = QStringLiteral("Album");
             t.trackNumber = int(name.size());
+            if (name.startsWith(QLatin1Char('b')))
+                t.gain = {-6.5f, 0.9f, NAN, 1.5f};
             return t;
         };
     }
@@ -139,6 +141,8 @@ private Q_SLOTS:
         QCOMPARE(b2.artist, QStringLiteral("Artist b2.mp3"));
         QCOMPARE(b2.album, QStringLiteral("Album"));
         QCOMPARE(b2.trackNumber, 6);
+        QCOMPARE(b2.gain, (Track::Gain{-6.5f, 0.9f, NAN, 1.5f}));
+        QCOMPARE(e.playlist().at(0).gain, Track::Gain());
         QCOMPARE(b2.duration, 106.0);
         QCOMPARE(b2.info, QStringLiteral("MP3 · 320 kbps"));
         QCOMPARE(e.totalDuration(), durationSum(e));

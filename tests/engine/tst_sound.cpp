@@ -1,5 +1,7 @@
 // What actually leaves the player: the engine on the real GStreamer players plays into a private
 // PulseAudio server's null sink, whose monitor is recorded and measured tone by tone.
+#include "engine/loudnessmeter.h"
+#include "engine/loudnessscanner.h"
 #include "engine/playerworker.h"
 #include "support/realengine.h"
 #include "support/soundserver.h"
@@ -80,6 +82,20 @@ bool silentSecond(const QString& path, double frequency, double amplitude) {
         return false;
     const auto heard = toneAmplitudes(file.read(second), frequency);
     return std::all_of(heard.begin(), heard.end(), [&](double a) { return a < amplitude; });
+}
+
+// The EBU R128 meter over raw s16le stereo at 44.1 kHz, from `from` to `to` seconds.
+LoudnessMeter meter(const QByteArray& raw, double from, double to) {
+    LoudnessMeter m(SoundServer::kRate, 2);
+    const qsizetype frames = raw.size() / 4;
+    const qsizetype first = std::clamp<qsizetype>(qsizetype(from * SoundServer::kRate), 0, frames);
+    const qsizetype last = std::clamp<qsizetype>(qsizetype(to * SoundServer::kRate), first, frames);
+    std::vector<float> samples(size_t(last - first) * 2);
+    const auto* s16 = reinterpret_cast<const qint16*>(raw.constData());
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = float(s16[size_t(first) * 2 + i]) / 32768.0f;
+    m.add(samples.data(), size_t(last - first));
+    return m;
 }
 
 // At full volume, the first of `paths` playing.
@@ -271,6 +287,76 @@ private Q_SLOTS:
                  qPrintable(QString::number(rise->second - rise->first)));
         qInfo("pause: fall %.3f s, rise %.3f s, bars %.4f for -20 dBFS", fall->second - fall->first,
               rise->second - rise->first, level);
+    }
+
+    // Track levelling: two tones 10 LU apart, without gains in their tags, are measured in the
+    // background and then heard at one loudness, ReplayGain's -18 LUFS at full volume (one
+    // lowered, one raised), with no step in loudness through the crossfade between them.
+    void trackLevellingPlaysTwoTracksAtOneLoudness() {
+        // The meter first: a 1 kHz sine at -6 dBFS in both channels is -6.0 LUFS (BS.1770's
+        // calibration), -11.98 dB from -18 LUFS.
+        const std::atomic<bool> no{false};
+        const auto calibration = LoudnessScanner::measure(second_, no);
+        QVERIFY(calibration);
+        QVERIFY2(std::abs(calibration->track + 11.98f) < 0.1f,
+                 qPrintable(QString::number(calibration->track)));
+        QVERIFY(std::abs(calibration->trackPeak - 0.5f) < 0.01f);
+
+        const QString loud = tone("loud660.wav", 8, 660, 0.3);
+        const QString quiet = tone("quiet440.wav", 10, 440, 0.3 / std::sqrt(10.0));
+        const QString rec = dir_.filePath("levelled.raw");
+        QVERIFY(server_.start());
+        QVERIFY(server_.record(rec));
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
+        engine.setVolumeLevelling("track");
+        QList<Track> tracks{Track::load(QUrl::fromLocalFile(loud), "en"),
+                            Track::load(QUrl::fromLocalFile(quiet), "en")};
+        engine.setVolume(1.0);
+        engine.setPlaylist(tracks);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.playlist().at(0).gain.hasTrack() &&
+                                     engine.playlist().at(1).gain.hasTrack(),
+                                 60000);
+        const double apart = engine.playlist().at(0).gain.track - engine.playlist().at(1).gain.track;
+        QVERIFY2(std::abs(apart + 10) < 0.3, qPrintable(QString::number(apart)));
+        engine.play(engine.playlist().at(0));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return engine.currentTrack() && engine.currentTrack()->title == "quiet440" &&
+                       engine.progress() > 6.0;
+            },
+            30000));
+        server_.stop();
+
+        QFile file(rec);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray raw = file.readAll();
+        const auto a = toneAmplitudes(raw, 660), b = toneAmplitudes(raw, 440);
+        dump("levelled", a, b);
+        // The crossfade (3 s) starts as the second tone appears (its rise reaches 0.005 within
+        // the first 0.15 s).
+        const size_t start = onset(a, 0.02), rise = onset(b, 0.005);
+        QVERIFY(start + 60 < rise && rise + 80 < b.size());
+        const double fadeStart = rise * 0.05 - 0.2, fadeEnd = fadeStart + 3.4;
+        const double alone = meter(raw, start * 0.05 + 0.5, fadeStart).integrated();
+        const double after = meter(raw, fadeEnd + 0.2, fadeEnd + 2.0).integrated();
+        QVERIFY2(std::abs(alone + 18) < 1 && std::abs(after + 18) < 1,
+                 qPrintable(QStringLiteral("%1 and %2 LUFS").arg(alone).arg(after)));
+        QVERIFY2(std::abs(alone - after) < 1,
+                 qPrintable(QStringLiteral("%1 against %2 LUFS").arg(alone).arg(after)));
+        // Through the crossfade, 400 ms blocks every 100 ms: no step over 1 LU, and the block
+        // before the fade and the one after it within 1 LU.
+        const std::vector<double> blocks = meter(raw, fadeStart - 1.0, fadeEnd + 1.0).momentary();
+        QVERIFY(blocks.size() > 40);
+        double worst = 0;
+        for (size_t i = 1; i < blocks.size(); ++i)
+            worst = std::max(worst, std::abs(blocks[i] - blocks[i - 1]));
+        QVERIFY2(worst <= 1.0, qPrintable(QString::number(worst)));
+        const double before = blocks[6], past = blocks[blocks.size() - 1];
+        QVERIFY2(std::abs(before - past) <= 1.0,
+                 qPrintable(QStringLiteral("%1 against %2 LUFS").arg(before).arg(past)));
+        qInfo("levelled: %.2f and %.2f LUFS, steps within %.2f LU through the crossfade", alone,
+              after, worst);
     }
 
     // A sound server that stops answering: whatever is pressed meanwhile returns at once and

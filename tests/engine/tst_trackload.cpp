@@ -76,6 +76,64 @@ private Q_SLOTS:
             qPrintable(QStringLiteral("%1 against %2").arg(t.duration).arg(player->duration())));
     }
 
+    // Levelling's gains, each format as its taggers write them.
+    void readsLoudnessGainsOfEveryFormat_data() {
+        QTest::addColumn<AudioFormat>("format");
+        QTest::addColumn<bool>("ape");
+        QTest::addColumn<QStringList>("fields"); // key=value
+        QTest::addColumn<QList<double>>("gain"); // track, track peak, album, album peak
+        const QStringList all{"REPLAYGAIN_TRACK_GAIN=-6.50 dB", "REPLAYGAIN_TRACK_PEAK=0.988525",
+                              "REPLAYGAIN_ALBUM_GAIN=+2.25 dB", "REPLAYGAIN_ALBUM_PEAK=1.020000"};
+        const QList<double> expected{-6.5, 0.988525, 2.25, 1.02};
+        const double none = NAN;
+        QTest::newRow("mp3 ID3v2 TXXX") << AudioFormat::Mp3 << false << all << expected;
+        QTest::newRow("mp3 APE") << AudioFormat::Mp3 << true << all << expected;
+        QTest::newRow("wav ID3v2 TXXX") << AudioFormat::Wav << false << all << expected;
+        QTest::newRow("flac Vorbis comments") << AudioFormat::Flac << false << all << expected;
+        QTest::newRow("ogg Vorbis comments") << AudioFormat::Ogg << false << all << expected;
+        QTest::newRow("wv APE") << AudioFormat::Wv << false << all << expected;
+        QTest::newRow("m4a freeform atoms") << AudioFormat::M4a << false << all << expected;
+        // Q7.8 dB relative to -23 LUFS: -2560 is -10 dB there, -5 dB to -18 LUFS.
+        QTest::newRow("opus R128") << AudioFormat::Opus << false
+                                   << QStringList{"R128_TRACK_GAIN=-2560", "R128_ALBUM_GAIN=384"}
+                                   << QList<double>{-5.0, none, 6.5, none};
+        QTest::newRow("track gain only") << AudioFormat::Flac << false
+                                         << QStringList{"REPLAYGAIN_TRACK_GAIN=-1.00 dB"}
+                                         << QList<double>{-1.0, none, none, none};
+        QTest::newRow("nonsense") << AudioFormat::Ogg << false
+                                  << QStringList{"REPLAYGAIN_TRACK_GAIN=loud",
+                                                 "REPLAYGAIN_TRACK_PEAK=-1", "R128_TRACK_GAIN=9e9",
+                                                 "REPLAYGAIN_ALBUM_GAIN=inf dB"}
+                                  << QList<double>{none, none, none, none};
+        QTest::newRow("none") << AudioFormat::Mp3 << false << QStringList{}
+                              << QList<double>{none, none, none, none};
+    }
+    void readsLoudnessGainsOfEveryFormat() {
+        QFETCH(AudioFormat, format);
+        QFETCH(bool, ape);
+        QFETCH(QStringList, fields);
+        QFETCH(QList<double>, gain);
+        const QString path = generate(format, "gains");
+        QList<std::pair<QString, QString>> pairs;
+        for (const QString& field : fields)
+            pairs.append({field.section('=', 0, 0), field.section('=', 1)});
+        QVERIFY(writeFields(path, pairs, ape));
+        const Track::Gain read = load(path).gain;
+        const QList<double> got{read.track, read.trackPeak, read.album, read.albumPeak};
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(std::isnan(gain[i]) ? std::isnan(got[i]) : std::abs(got[i] - gain[i]) < 1e-4,
+                     qPrintable(QStringLiteral("field %1: %2").arg(i).arg(got[i])));
+        if (QTest::currentDataTag() == QLatin1String("mp3 ID3v2 TXXX")) {
+            // -6.5 dB as it is; +2.25 dB would take the album's 1.02 peak past full scale.
+            QVERIFY(std::abs(read.factor(false) - 0.4732) < 1e-3);
+            QVERIFY(std::abs(read.factor(true) - 1 / 1.02) < 1e-4);
+        }
+        if (QTest::currentDataTag() == QLatin1String("track gain only"))
+            QVERIFY(std::abs(read.factor(true) - 0.8913) < 1e-3); // album falls back to track
+        if (QTest::currentDataTag() == QLatin1String("none"))
+            QCOMPARE(read.factor(true), 1.0f);
+    }
+
     void aHeaderClaimingAbsurdLengthsIsHeldToTheBound() {
         // 2^32 - 1 frames of 1152 samples: 3.5 years, past what an int of milliseconds holds.
         const QString years = generate(AudioFormat::Mp3, "years", 1);

@@ -130,6 +130,74 @@ bool writeTags(const QString& path, const Tags& tags) {
     return false;
 }
 
+bool writeFields(const QString& path, const QList<std::pair<QString, QString>>& fields,
+                 bool ape) {
+    const QByteArray name = QFile::encodeName(path);
+    auto txxx = [&](TagLib::ID3v2::Tag* tag) {
+        for (const auto& [key, value] : fields) {
+            auto* frame = new TagLib::ID3v2::UserTextIdentificationFrame(TagLib::String::UTF8);
+            frame->setDescription(str(key));
+            frame->setText(str(value));
+            tag->addFrame(frame);
+        }
+    };
+    auto xiph = [&](TagLib::Ogg::XiphComment* tag) {
+        for (const auto& [key, value] : fields)
+            tag->addField(str(key), str(value), false);
+    };
+    auto apeItems = [&](TagLib::APE::Tag* tag) {
+        for (const auto& [key, value] : fields)
+            tag->addValue(str(key), str(value));
+    };
+    if (path.endsWith(".mp3")) {
+        TagLib::MPEG::File f(name.constData());
+        if (ape) {
+            apeItems(f.APETag(true));
+            return f.save(TagLib::MPEG::File::APE, TagLib::File::StripNone);
+        }
+        txxx(f.ID3v2Tag(true));
+        return f.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone);
+    }
+    if (path.endsWith(".wav")) {
+        TagLib::RIFF::WAV::File f(name.constData());
+        txxx(f.ID3v2Tag());
+        return f.save(TagLib::RIFF::WAV::File::ID3v2);
+    }
+    if (path.endsWith(".aiff")) {
+        TagLib::RIFF::AIFF::File f(name.constData());
+        txxx(f.tag());
+        return f.save();
+    }
+    if (path.endsWith(".flac")) {
+        TagLib::FLAC::File f(name.constData());
+        xiph(f.xiphComment(true));
+        return f.save();
+    }
+    if (path.endsWith(".ogg")) {
+        TagLib::Ogg::Vorbis::File f(name.constData());
+        xiph(f.tag());
+        return f.save();
+    }
+    if (path.endsWith(".opus")) {
+        TagLib::Ogg::Opus::File f(name.constData());
+        xiph(f.tag());
+        return f.save();
+    }
+    if (path.endsWith(".wv")) {
+        TagLib::WavPack::File f(name.constData());
+        apeItems(f.APETag(true));
+        return f.save();
+    }
+    if (path.endsWith(".m4a")) {
+        TagLib::MP4::File f(name.constData());
+        for (const auto& [key, value] : fields)
+            f.tag()->setItem(str("----:com.apple.iTunes:" + key.toLower()),
+                             TagLib::MP4::Item(TagLib::StringList(str(value))));
+        return f.save();
+    }
+    return false;
+}
+
 bool writeWavInfo(const QString& path, const QString& title, const QString& artist) {
     TagLib::RIFF::WAV::File f(QFile::encodeName(path).constData());
     f.InfoTag()->setTitle(str(title));

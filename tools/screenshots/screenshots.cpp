@@ -367,6 +367,8 @@ int main(int argc, char* argv[]) {
             EngineFixture f;
             f.settings->setValue("appLanguage", lang);
             f.settings->setValue("appTheme", theme);
+            if (lang == "ru")
+                f.settings->setValue("volumeLevelling", "album"); // a choice other than Off
             Preferences prefs(f.settings.get());
             Theme t;
             Appearance appearance(&t);
