@@ -17,8 +17,12 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QThreadPool>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <optional>
 #include <utility>
+#include <vector>
 
 namespace orvane {
 
