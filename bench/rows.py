@@ -164,7 +164,7 @@ def memory():
             wait_bus("org.atheme.audacious", proc)
             if size:
                 listing = scratch / "audacious.txt"
-                step = 5000
+                step = 1000  # one argument of dbus-send stays under 128 KB
                 for i in range(0, size, step):
                     audacious_call("AddList", "array:string:" + ",".join(
                         f"file://{p}" for p in paths[i:i + step]))
