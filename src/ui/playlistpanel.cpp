@@ -104,6 +104,7 @@ void PlaylistModel::buildKeysSoon(int delayMs) {
 }
 
 void PlaylistModel::buildKeys() {
+    settling_ = false;
     if (building_) {
         buildAgain_ = true;
         return;
@@ -188,7 +189,8 @@ void PlaylistModel::sync() {
             shown_.append(added);
             endInsertRows();
         }
-        buildKeysSoon(0);
+        if (!settling_)
+            buildKeysSoon(0);
         return;
     }
     bool sameOrder = now == old;
@@ -199,8 +201,9 @@ void PlaylistModel::sync() {
             keys_[i] = QByteArray(); // the same tracks, perhaps read anew
         ++keysEpoch_;
         // Rows read anew come a batch at a time while a big add is read: the keys are made
-        // again once that has settled.
-        buildKeysSoon(1000);
+        // again once that has settled, not at every batch (nor at every append meanwhile).
+        settling_ = true;
+        buildTimer_.start(1000);
         const QList<int> rows = shownRows();
         if (rows == shown_) {
             if (!shown_.isEmpty())
@@ -212,7 +215,8 @@ void PlaylistModel::sync() {
         endResetModel();
         return;
     }
-    buildKeysSoon(0);
+    if (!settling_)
+        buildKeysSoon(0);
     // What was known of each track is kept by id.
     QHash<QUuid, QByteArray> known;
     known.reserve(old);

@@ -68,6 +68,7 @@ private:
     quint64 keysEpoch_ = 0;
     bool building_ = false;      // a build is running
     bool buildAgain_ = false;    // the list changed while it ran
+    bool settling_ = false;      // rows are being read anew: the build waits for a quiet second
     QTimer buildTimer_;
     std::unique_ptr<QThreadPool> keyPool_; // one thread, made at the first build
     QList<QByteArray> words_;   // the folded filter words, in UTF-8
