@@ -32,6 +32,11 @@
 //                                            bus), seen from outside: the longest gap between
 //                                            answers to media-control calls made every 10 ms,
 //                                            and the time until its playlist holds them all
+//   library_bench answers BUSNAME SECONDS COMMAND...
+//                                            asks a player on this session bus for its
+//                                            playback status every 5 ms for SECONDS; 0.5 s in,
+//                                            runs COMMAND (a hand-over to the player): the
+//                                            longest answer, and when it came
 #include "app/orvaneapp.h"
 #include "engine/audioengine.h"
 #include "engine/bookmark.h"
@@ -59,7 +64,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QDBusVariant>
 #include <QImage>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -624,6 +631,50 @@ int runAudacious(const QString& dir, int count) {
     return listedAt >= 0 ? 0 : 1;
 }
 
+// The longest MPRIS answer of a player while a command hands it something: what a desktop's
+// media controls see of a main thread that is busy.
+int runAnswers(const QString& service, double seconds, const QStringList& command) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusMessage status = QDBusMessage::createMethodCall(
+        service, "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties", "Get");
+    status.setArguments({"org.mpris.MediaPlayer2.Player", "PlaybackStatus"});
+    QElapsedTimer clock;
+    clock.start();
+    qint64 longest = 0, longestAt = 0, longestBefore = 0, calls = 0;
+    bool launched = false;
+    QString firstStatus, lastStatus;
+    while (clock.nsecsElapsed() < qint64(seconds * 1e9)) {
+        if (!launched && clock.elapsed() >= 500) {
+            launched = true;
+            QProcess::startDetached(command.first(), command.mid(1));
+        }
+        const qint64 before = clock.nsecsElapsed();
+        const QDBusMessage reply = bus.call(status, QDBus::Block, 5000);
+        const qint64 took = clock.nsecsElapsed() - before;
+        if (reply.type() != QDBusMessage::ReplyMessage) {
+            std::fprintf(stderr, "answers: %s did not answer: %s\n", qPrintable(service),
+                         qPrintable(reply.errorMessage()));
+            return 1;
+        }
+        lastStatus = reply.arguments().first().value<QDBusVariant>().variant().toString();
+        if (firstStatus.isEmpty())
+            firstStatus = lastStatus;
+        ++calls;
+        if (launched && took > longest) {
+            longest = took;
+            longestAt = before;
+        }
+        if (!launched)
+            longestBefore = std::max(longestBefore, took);
+        QThread::usleep(5000);
+    }
+    std::printf("answers %s: %lld calls; longest answer after the hand-over %.1f ms (at %.3f s "
+                "after it), before it %.1f ms; status %s, then %s\n",
+                qPrintable(service), calls, longest / 1e6, longestAt / 1e9 - 0.5,
+                longestBefore / 1e6, qPrintable(firstStatus), qPrintable(lastStatus));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -631,6 +682,8 @@ int main(int argc, char* argv[]) {
     const QStringList args = app.arguments();
     if (args.size() >= 3 && args.at(1) == "audacious")
         return runAudacious(args.at(2), args.size() > 3 ? args.at(3).toInt() : 0);
+    if (args.size() >= 5 && args.at(1) == "answers")
+        return runAnswers(args.at(2), args.at(3).toDouble(), args.mid(4));
     if (args.size() >= 3 && args.at(1) == "window")
         return runWindow(args.at(2), args.size() > 3 ? args.at(3).toInt() : 0);
     if (args.size() >= 5 && args.at(1) == "corpus")

@@ -1,5 +1,8 @@
 // How long one keystroke in the playlist's filter field takes with 10,000 tracks: the filter
 // itself, the list's update and a paint of the rows on show, on the real window offscreen.
+// The typing starts once the list has made its filter keys in the background (as when a
+// person starts typing a moment after the list appeared); the first keystroke is also told
+// apart.
 // Usage: playlist_filter [TRACKS]   (prints median, 95th percentile and worst, in ms)
 #include "core/preferences.h"
 #include "engine/audioengine.h"
@@ -60,6 +63,12 @@ int main(int argc, char* argv[]) {
     QApplication::processEvents();
 
     PlaylistPanel* panel = view.playlistPanel();
+    QElapsedTimer keysMade;
+    keysMade.start();
+    while (!panel->model()->keysReady() && keysMade.elapsed() < 60000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    std::printf("%d tracks: filter keys made %.0f ms after the list was shown\n", count,
+                double(keysMade.elapsed()));
     QLineEdit* field = panel->filterField();
     QListView* rows = panel->list();
     // Wall time, and the main thread's own CPU time, which a loaded machine does not inflate.
@@ -92,6 +101,8 @@ int main(int argc, char* argv[]) {
                     "(one frame is 16 ms)\n",
                     count, v.size(), what, at(0.5), at(0.95), v.back());
     };
+    std::printf("first keystroke: wall %.2f ms, main thread CPU %.2f ms\n", times.front(),
+                cpu.front());
     report("wall", times);
     report("main thread CPU", cpu);
     return cpu.back() < 16 ? 0 : 1;

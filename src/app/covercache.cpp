@@ -34,10 +34,14 @@ CoverCache::CoverCache(QString folder, int maxFiles, qint64 maxBytes)
     prune({});
 }
 
-QString CoverCache::store(const QByteArray& picture) {
+QString CoverCache::pathFor(const QString& folder, const QByteArray& picture) {
     const QString name = QString::fromLatin1(
         QCryptographicHash::hash(picture, QCryptographicHash::Sha1).toHex().left(24));
-    const QString path = QDir(folder_).filePath(name + "." + imageExtension(picture));
+    return QDir(folder).filePath(name + "." + imageExtension(picture));
+}
+
+QString CoverCache::store(const QByteArray& picture) {
+    const QString path = pathFor(folder_, picture);
     if (path == current_ && QFileInfo::exists(path))
         return path;
     if (QFileInfo::exists(path)) {

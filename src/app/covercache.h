@@ -15,6 +15,9 @@ public:
 
     // The file holding `picture` (written when new), or empty when it cannot be written.
     QString store(const QByteArray& picture);
+    // Where store() keeps `picture` in `folder`: named by its content, so known before it is
+    // written.
+    static QString pathFor(const QString& folder, const QByteArray& picture);
     const QString& folder() const { return folder_; }
 
 private:

@@ -29,7 +29,10 @@ MprisService::MprisService(AudioEngine* engine, Hooks hooks, QString coverFolder
     : QObject(parent)
     , engine_(engine)
     , hooks_(std::move(hooks))
-    , covers_(std::move(coverFolder)) {
+    , coverFolder_(std::move(coverFolder)) {
+    coverWriter_.setMaxThreadCount(1);
+    coverWriter_.setExpiryTimeout(5000);
+    coverWriter_.start([this] { covers_ = std::make_unique<CoverCache>(coverFolder_); });
     new MprisRootAdaptor(this, this);
     auto* player = new MprisPlayerAdaptor(this, this);
     connect(engine_, &AudioEngine::seeked, player, [player](double seconds) {
@@ -47,6 +50,7 @@ MprisService::MprisService(AudioEngine* engine, Hooks hooks, QString coverFolder
 }
 
 MprisService::~MprisService() {
+    coverWriter_.waitForDone(); // its jobs use covers_ and may post to this object
     if (registered_) {
         QDBusConnection bus = QDBusConnection::sessionBus();
         bus.unregisterObject(kPath);
@@ -169,8 +173,26 @@ QVariantMap MprisService::metadata() const {
 }
 
 QString MprisService::coverUrl(const QByteArray& artwork) {
-    const QString path = covers_.store(artwork);
-    return path.isEmpty() ? QString() : QUrl::fromLocalFile(path).toString();
+    // The same bytes as last time (shared, so unchanged): the same file.
+    if (artwork.constData() == lastCover_.constData() && artwork.size() == lastCover_.size())
+        return lastCoverUrl_;
+    lastCover_ = artwork;
+    lastCoverUrl_ = QUrl::fromLocalFile(CoverCache::pathFor(coverFolder_, artwork)).toString();
+    coverWriter_.start([this, artwork] {
+        if (!covers_->store(artwork).isEmpty())
+            return;
+        // Not written: the address goes from the metadata.
+        QMetaObject::invokeMethod(
+            this,
+            [this, artwork] {
+                if (artwork.constData() != lastCover_.constData())
+                    return; // another cover since
+                lastCoverUrl_.clear();
+                announce(true);
+            },
+            Qt::QueuedConnection);
+    });
+    return lastCoverUrl_;
 }
 
 qint64 MprisService::position() const {

@@ -8,9 +8,11 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
+#include <QThreadPool>
 #include <QStringList>
 #include <QVariantMap>
 #include <functional>
+#include <memory>
 
 namespace orvane {
 
@@ -80,11 +82,19 @@ private:
     // that a burst of them changes track once rather than opening a file per call.
     void queueSkip(int step);
     void applySkips();
+    // The address of the cover's file, given at once; the file is written by `coverWriter_`.
     QString coverUrl(const QByteArray& artwork);
 
     AudioEngine* engine_;
     Hooks hooks_;
-    CoverCache covers_; // pruned to a bounded recent set
+    QString coverFolder_;
+    QByteArray lastCover_; // the cover coverUrl() was last asked for, and its address
+    QString lastCoverUrl_;
+    // Pruned to a bounded recent set. Made and used on `coverWriter_` only: a write, and the
+    // pruning after it, may wait on the disk for tens of milliseconds, which the answers to
+    // the desktop's calls must not.
+    std::unique_ptr<CoverCache> covers_;
+    QThreadPool coverWriter_; // one thread, so writes keep their order; waited for when gone
     NowPlayingInfo info_;
     QVariantMap lastPlayer_; // last announced Player properties, to send only what changed
     Coalesced playlistAnnounce_{this, [this] { announce(false); }};

@@ -332,6 +332,9 @@ private:
     // Starts the look at the files of the rows a start showed (and the reads of those it showed
     // by name): `restoredChecks_`, then `restoredReads_`.
     void checkRestored();
+    // Looks at the files of rows shown from the metadata cache on the pool; those whose files
+    // changed or went come back as `restoredChanged_`, to be read again.
+    void checkStamps(QList<RereadRow> rows);
     void refreshLoaded(const QUuid& id, qsizetype row, std::optional<Track> track);
     void publishRefreshed();
     qsizetype rowNear(const QUuid& id, qsizetype hint) const;
@@ -400,7 +403,9 @@ private:
     std::unique_ptr<TimerHandle> refreshTimer_;
     // Rows a start showed, whose files are looked at (or read) once the window has appeared.
     QList<RereadRow> restoredChecks_, restoredReads_;
-    qsizetype restoredNext_ = 0; // the next row of the first of them not empty
+    QList<RereadRow> restoredChanged_; // rows of restoredChecks_ whose files were not as read
+    qsizetype restoredNext_ = 0; // the next row of the first of restoredChanged_ and
+                                 // restoredReads_ not empty
     std::unique_ptr<TimerHandle> checkTimer_;
     bool refreshedCurrent_ = false;
     QSet<QUuid> refreshRemovals_; // rows read again that are to go

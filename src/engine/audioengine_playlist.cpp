@@ -25,6 +25,7 @@
 #include <functional>
 #include <iostream>
 #include <limits>
+#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <sys/resource.h>
@@ -306,9 +307,14 @@ void AudioEngine::saveNow() {
 
 void AudioEngine::checkRestored() {
     checkTimer_.reset();
+    if (!restoredChecks_.isEmpty()) {
+        checkStamps(std::exchange(restoredChecks_, {}));
+        return; // the reads follow once the rows whose files changed are known
+    }
     // A slice of rows per pass of the event loop, each slice a task of its own: however long
-    // the list, no step here walks all of it. The cached rows' checks first, then the reads.
-    QList<RereadRow>* rows = !restoredChecks_.isEmpty() ? &restoredChecks_ : &restoredReads_;
+    // the list, no step here walks all of it. The rows whose files changed first, then the
+    // reads.
+    QList<RereadRow>* rows = !restoredChanged_.isEmpty() ? &restoredChanged_ : &restoredReads_;
     if (rows->isEmpty())
         return;
     const qsizetype from = restoredNext_;
@@ -327,8 +333,43 @@ void AudioEngine::checkRestored() {
     }
     addTasks_.push_back(task);
     runAddTask(task);
-    if (!restoredChecks_.isEmpty() || !restoredReads_.isEmpty())
+    if (!restoredChanged_.isEmpty() || !restoredReads_.isEmpty())
         QTimer::singleShot(0, this, [this] { checkRestored(); });
+}
+
+void AudioEngine::checkStamps(QList<RereadRow> rows) {
+    // One job on the pool looks at every file, folder by folder, by the bookmark's bytes: no
+    // name, result or row is made for a file that is as it was read, which is nearly all of
+    // them. The others go the way of any row read again (which also tells a file deleted from
+    // one whose volume is not mounted). The task is there to be cancelled with the others.
+    auto task = std::make_shared<AddTask>();
+    addTasks_.push_back(task);
+    auto job = [task, wakeup = wakeup_, rows = std::make_shared<QList<RereadRow>>(std::move(rows))] {
+        lowerThreadPriority();
+        QList<RereadRow> changed;
+        Bookmark::Resolver resolver;
+        for (const RereadRow& row : std::as_const(*rows)) {
+            if (task->cancelled.load(std::memory_order_relaxed))
+                return;
+            const std::optional<FileStamp> stamp = resolver.stamp(row.bookmark);
+            if (!stamp || !row.unlessStamp || *stamp != *row.unlessStamp)
+                changed.append(row);
+        }
+        rows->clear(); // freed here, not on the main thread
+        wakeup->deliver([task, changed = std::move(changed)](AudioEngine* e) mutable {
+            if (task->cancelled.load())
+                return;
+            std::erase(e->addTasks_, task);
+            e->restoredChanged_ = std::move(changed);
+            e->restoredNext_ = 0;
+            e->checkRestored();
+            // The start is over: what it read and made for a while (the stored list's text,
+            // the rows' first forms, the list of files to look at) is free, scattered over the
+            // heaps of the threads that made it, and stays with the process unless given back.
+            e->pool_->start([] { malloc_trim(0); });
+        });
+    };
+    startOnPool(job, 1, task);
 }
 
 void AudioEngine::restorePlaylist() {

@@ -186,13 +186,10 @@ Resolver::~Resolver() {
         ::close(fd_);
 }
 
-std::optional<QString> Resolver::resolve(const QByteArray& bytes, FileStamp* stamp) {
-    std::optional<Recorded> r = recorded(bytes);
-    if (!r)
-        return std::nullopt;
+bool Resolver::statInFolder(QByteArrayView path, struct ::stat* st) {
     // A clean absolute path: its last slash parts the folder ("" for the root) from the name.
-    const qsizetype slash = r->bytes.lastIndexOf('/');
-    const QByteArrayView folder = QByteArrayView(r->bytes).first(slash);
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArrayView folder = path.first(slash);
     if (fd_ < 0 || folder != folder_) {
         if (fd_ >= 0)
             ::close(fd_);
@@ -200,14 +197,33 @@ std::optional<QString> Resolver::resolve(const QByteArray& bytes, FileStamp* sta
         fd_ =
             ::open(folder_.isEmpty() ? "/" : folder_.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     }
-    struct stat st {};
     // As stat() on the whole path (symbolic links followed), from the folder already found.
-    if (fd_ < 0 || ::fstatat(fd_, r->bytes.constData() + slash + 1, &st, 0) != 0 ||
-        !S_ISREG(st.st_mode))
+    // The name runs to the end of the bytes, where they end in a NUL.
+    return fd_ >= 0 && ::fstatat(fd_, path.data() + slash + 1, st, 0) == 0 &&
+           S_ISREG(st->st_mode);
+}
+
+std::optional<QString> Resolver::resolve(const QByteArray& bytes, FileStamp* stamp) {
+    std::optional<Recorded> r = recorded(bytes);
+    if (!r)
+        return std::nullopt;
+    struct stat st {};
+    if (!statInFolder(r->bytes, &st))
         return std::nullopt;
     if (stamp)
         *stamp = stampFrom(st);
     return std::move(r->path);
+}
+
+std::optional<FileStamp> Resolver::stamp(const QByteArray& bytes) {
+    // The bookmark's own bytes, NUL-terminated as every QByteArray's are, name the file when
+    // recordsPath() accepts them (a clean absolute path, as resolve() would take it).
+    if (!recordsPath(bytes))
+        return std::nullopt;
+    struct stat st {};
+    if (!statInFolder(QByteArrayView(bytes).sliced(kHeader), &st))
+        return std::nullopt;
+    return stampFrom(st);
 }
 
 bool isOnMissingVolume(const QByteArray& bytes) {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <optional>
+
+struct stat;
 
 namespace orvane {
 
@@ -49,8 +52,13 @@ public:
     Resolver(const Resolver&) = delete;
     Resolver& operator=(const Resolver&) = delete;
     std::optional<QString> resolve(const QByteArray& bytes, FileStamp* stamp = nullptr);
+    // The stamp of the file that resolve() would give, without making its name: none when it
+    // would fail. The quick way to look at many stored files.
+    std::optional<FileStamp> stamp(const QByteArray& bytes);
 
 private:
+    // fstatat() of a clean absolute path's bytes, from its folder kept open.
+    bool statInFolder(QByteArrayView path, struct ::stat* st);
     QByteArray folder_; // the path of the folder open as `fd_`
     int fd_ = -1;
 };

@@ -17,16 +17,29 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QThreadPool>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <optional>
 #include <utility>
+#include <vector>
 
 namespace orvane {
 
 PlaylistModel::PlaylistModel(AudioEngine* engine, QObject* parent)
     : QAbstractListModel(parent)
     , engine_(engine) {
+    buildTimer_.setSingleShot(true);
+    connect(&buildTimer_, &QTimer::timeout, this, &PlaylistModel::buildKeys);
     connect(engine_, &AudioEngine::playlistChanged, this, &PlaylistModel::sync);
     sync();
+}
+
+PlaylistModel::~PlaylistModel() {
+    if (keyPool_) {
+        keyPool_->clear();
+        keyPool_->waitForDone(); // a build posts its keys to this object
+    }
 }
 
 QString PlaylistModel::fold(const QString& text) {
@@ -47,24 +60,101 @@ QString PlaylistModel::fold(const QString& text) {
     return out.toCaseFolded();
 }
 
-QString PlaylistModel::keyOf(const Track& track) const {
+QByteArray PlaylistModel::keyOf(const QString& title, const QString& artist,
+                                const QString& fileName) {
     // Fields apart by a line break, which no word contains: a word never spans two of them.
-    return fold(track.title) + QLatin1Char('\n') + fold(track.artist) + QLatin1Char('\n') +
-           fold(track.fileName());
+    // UTF-8: a folded word is found in it exactly where it is found in the UTF-16 text.
+    return (fold(title) + QLatin1Char('\n') + fold(artist) + QLatin1Char('\n') + fold(fileName))
+        .toUtf8();
 }
 
 bool PlaylistModel::accepts(int index) const {
-    QString& key = keys_[index];
+    QByteArray& key = keys_[index];
     if (key.isNull()) {
         const QList<Track>& list = engine_->playlist();
-        key = index < list.size() && list.at(index).id == ids_.at(index) ? keyOf(list.at(index))
-                                                                         : QStringLiteral("\n\n");
+        if (index < list.size() && list.at(index).id == ids_.at(index)) {
+            const Track& t = list.at(index);
+            key = keyOf(t.title, t.artist, t.fileName());
+        } else {
+            key = QByteArray("\n\n");
+        }
     }
-    for (const QString& word : words_) {
-        if (!key.contains(word))
+    for (const QByteArray& word : words_) {
+        if (!QByteArrayView(key).contains(word))
             return false;
     }
     return true;
+}
+
+bool PlaylistModel::keysReady() const {
+    return std::none_of(keys_.cbegin(), keys_.cend(), [](const QByteArray& k) { return k.isNull(); });
+}
+
+// What a build needs of a row: copies of its texts (shared, not duplicated), never the track.
+struct PlaylistModel::KeySource {
+    qsizetype row;
+    QUuid id;
+    QString title, artist, path;
+    std::optional<QByteArray> bookmark; // the file's name is taken from it, on the build's thread
+};
+
+void PlaylistModel::buildKeysSoon(int delayMs) {
+    if (!buildTimer_.isActive() || buildTimer_.remainingTime() > delayMs)
+        buildTimer_.start(delayMs);
+}
+
+void PlaylistModel::buildKeys() {
+    settling_ = false;
+    if (building_) {
+        buildAgain_ = true;
+        return;
+    }
+    const QList<Track>& list = engine_->playlist();
+    auto sources = std::make_shared<std::vector<KeySource>>();
+    for (qsizetype i = 0; i < keys_.size() && i < list.size(); ++i) {
+        const Track& t = list.at(i);
+        if (!keys_.at(i).isNull() || t.id != ids_.at(i))
+            continue;
+        sources->push_back({i, t.id, t.title, t.artist, t.bookmark ? QString() : t.path(),
+                            t.bookmark});
+    }
+    if (sources->empty())
+        return;
+    if (!keyPool_) {
+        keyPool_ = std::make_unique<QThreadPool>();
+        keyPool_->setObjectName(QStringLiteral("orvane-filter"));
+        keyPool_->setMaxThreadCount(1);
+        keyPool_->setExpiryTimeout(5000);
+    }
+    building_ = true;
+    keyPool_->start([this, sources, epoch = keysEpoch_] {
+        auto keys = std::make_shared<QList<QByteArray>>();
+        keys->reserve(qsizetype(sources->size()));
+        for (KeySource& s : *sources) {
+            Track named;
+            named.bookmark = std::move(s.bookmark);
+            if (!named.bookmark)
+                named.setPath(std::move(s.path));
+            keys->append(keyOf(s.title, s.artist, named.fileName()));
+            s.title = s.artist = QString(); // let go here, not on the main thread
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, sources, keys, epoch] {
+                building_ = false;
+                if (epoch == keysEpoch_) {
+                    for (size_t i = 0; i < sources->size(); ++i) {
+                        const KeySource& s = sources->at(i);
+                        if (s.row < ids_.size() && ids_.at(s.row) == s.id &&
+                            keys_.at(s.row).isNull())
+                            keys_[s.row] = std::move((*keys)[qsizetype(i)]);
+                    }
+                }
+                if (std::exchange(buildAgain_, false))
+                    buildKeysSoon(0);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 QList<int> PlaylistModel::shownRows() const {
@@ -90,7 +180,7 @@ void PlaylistModel::sync() {
         }
         for (int i = old; i < now; ++i) {
             ids_.append(list.at(i).id);
-            keys_.append(QString());
+            keys_.append(QByteArray());
             if (words_.isEmpty() || accepts(i))
                 added.append(i);
         }
@@ -99,6 +189,8 @@ void PlaylistModel::sync() {
             shown_.append(added);
             endInsertRows();
         }
+        if (!settling_)
+            buildKeysSoon(0);
         return;
     }
     bool sameOrder = now == old;
@@ -106,7 +198,12 @@ void PlaylistModel::sync() {
         sameOrder = list.at(i).id == ids_.at(i);
     if (sameOrder) {
         for (int i = 0; i < now; ++i)
-            keys_[i] = QString(); // the same tracks, perhaps read anew
+            keys_[i] = QByteArray(); // the same tracks, perhaps read anew
+        ++keysEpoch_;
+        // Rows read anew come a batch at a time while a big add is read: the keys are made
+        // again once that has settled, not at every batch (nor at every append meanwhile).
+        settling_ = true;
+        buildTimer_.start(1000);
         const QList<int> rows = shownRows();
         if (rows == shown_) {
             if (!shown_.isEmpty())
@@ -118,8 +215,10 @@ void PlaylistModel::sync() {
         endResetModel();
         return;
     }
+    if (!settling_)
+        buildKeysSoon(0);
     // What was known of each track is kept by id.
-    QHash<QUuid, QString> known;
+    QHash<QUuid, QByteArray> known;
     known.reserve(old);
     for (int i = 0; i < old; ++i)
         known.insert(ids_.at(i), keys_.at(i));
@@ -156,14 +255,17 @@ void PlaylistModel::sync() {
     for (const Track& t : list) {
         ids_.append(t.id);
         const auto k = known.constFind(t.id);
-        keys_.append(k != known.constEnd() ? *k : QString());
+        keys_.append(k != known.constEnd() ? *k : QByteArray());
     }
     shown_ = shownRows();
     endResetModel();
 }
 
 void PlaylistModel::setFilter(const QString& text) {
-    const QStringList words = fold(text).simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QList<QByteArray> words;
+    for (const QString& word :
+         fold(text).simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        words.append(word.toUtf8());
     if (words == words_)
         return;
     words_ = words;

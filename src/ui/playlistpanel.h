@@ -4,9 +4,12 @@
 #include "engine/track.h"
 #include "ui/listpanel.h"
 
+#include <QTimer>
 #include <functional>
+#include <memory>
 
 class QLineEdit;
+class QThreadPool;
 
 namespace orvane {
 
@@ -23,6 +26,7 @@ public:
     static constexpr int PlaylistIndexRole = Qt::UserRole + 1;
 
     explicit PlaylistModel(AudioEngine* engine, QObject* parent = nullptr);
+    ~PlaylistModel() override; // waits for a build of filter keys in flight
     QModelIndex index(int row, int column = 0, const QModelIndex& parent = {}) const override;
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -39,20 +43,36 @@ public:
     // Text as the filter compares it: accents and other marks dropped (é → e, ё → е),
     // compatibility forms unfolded, case folded.
     static QString fold(const QString& text);
+    // True when every row's filter key is made (they are made in the background after the
+    // list changes; a filter typed before then makes the missing ones itself).
+    bool keysReady() const;
 
 private:
+    struct KeySource;
     void sync();
-    QString keyOf(const Track& track) const;
+    static QByteArray keyOf(const QString& title, const QString& artist, const QString& fileName);
     bool accepts(int index) const;
     QList<int> shownRows() const;
+    // Makes the missing keys on a thread of its own, `delayMs` from now (sooner when asked
+    // again with a shorter delay); their rows are those of the list when the build starts.
+    void buildKeysSoon(int delayMs);
+    void buildKeys();
     AudioEngine* engine_;
     Preferences* preferences_ = nullptr;
     QList<QUuid> ids_; // the whole playlist, as last seen
-    // Per playlist entry: its folded title, artist and file name, made when a filter first
-    // needs it (null until then), so that a long list is shown without a pass over its rows.
-    mutable QStringList keys_;
-    QStringList words_; // the folded filter words
-    QList<int> shown_;  // the playlist indices on show, in order
+    // Per playlist entry: its folded title, artist and file name in UTF-8 (null until made).
+    // Made in the background when the list is shown or grows, so that the first keystroke
+    // at a hundred thousand rows only searches them.
+    mutable QList<QByteArray> keys_;
+    // Bumped when rows keep their ids but may have been read anew: keys made before are stale.
+    quint64 keysEpoch_ = 0;
+    bool building_ = false;      // a build is running
+    bool buildAgain_ = false;    // the list changed while it ran
+    bool settling_ = false;      // rows are being read anew: the build waits for a quiet second
+    QTimer buildTimer_;
+    std::unique_ptr<QThreadPool> keyPool_; // one thread, made at the first build
+    QList<QByteArray> words_;   // the folded filter words, in UTF-8
+    QList<int> shown_;          // the playlist indices on show, in order
 };
 
 // Paints one track line (PlaylistRow): number or play mark, "artist – title", time.
