@@ -267,7 +267,8 @@ int runCovers(const QString& dir, const QString& templ, int count) {
 double threadsCpuSeconds(const QByteArray& prefix) {
     double total = 0;
     const long tick = sysconf(_SC_CLK_TCK);
-    for (const QString& tid : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString& tid :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile comm("/proc/self/task/" + tid + "/comm"), stat("/proc/self/task/" + tid + "/stat");
         if (!comm.open(QIODevice::ReadOnly) || !comm.readAll().startsWith(prefix) ||
             !stat.open(QIODevice::ReadOnly))

@@ -170,8 +170,8 @@ struct AudioEngine::AddTask {
         if (urls.isEmpty())
             return items.at(i);
         // Rows listed by name are read with the bookmark they were listed with.
-        return Item{urls.at(i), replaces.isEmpty() ? QByteArray() : replaces.at(i).bookmark,
-                    false, i >= listFrom, {}};
+        const QByteArray listed = replaces.isEmpty() ? QByteArray() : replaces.at(i).bookmark;
+        return Item{urls.at(i), listed, false, i >= listFrom, {}};
     }
     // For a start shown from the metadata cache: per item, the row it updates in place. Empty
     // for a task that appends.

@@ -89,7 +89,8 @@ struct Track {
     // Reads tags, duration and format of a local file. Never fails: what cannot be read keeps
     // its default. Safe to call from any thread. `lang` decides the channel word; the cover is
     // kept as a thumbnail `thumbnailSide` pixels a side, made by `thumbnailer` when one is given.
-    static Track load(const QUrl& url, const QString& lang, int thumbnailSide = Track::thumbnailSide,
+    static Track load(const QUrl& url, const QString& lang,
+                      int thumbnailSide = Track::thumbnailSide,
                       const Thumbnailer& thumbnailer = {});
     // The file's cover at full size, encoded (bounded like every picture read: see
     // maxPictureBytes); empty when it has none or it cannot be read. Any thread: the engine
