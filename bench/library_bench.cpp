@@ -8,14 +8,16 @@
 //                                            first COUNT files (all by default), one after
 //                                            another as the engine runs it: the process's CPU
 //                                            time per minute of audio, and the wall time
-//   library_bench floor DIR                  single-threaded TagLib loop over DIR's files
+//   library_bench floor DIR [COUNT]          single-threaded TagLib loop over DIR's files (COUNT
+//                                            of them, repeated), its time and CPU
 //   library_bench ingest DIR                 the engine's add() of DIR's files, until stored
 //   library_bench restore DIR COUNT          the engine's start-up restore of COUNT bookmarks
 //   library_bench window DIR COUNT           the whole application with its window shown: DIR
 //                                            dropped on it (COUNT 0), or COUNT files (DIR's,
 //                                            repeated) added as the open dialog does; reports
 //                                            the longest gap of a 10 ms main-thread heartbeat
-//                                            and the time until all are listed
+//                                            and the times until all are listed and all read,
+//                                            with the readers' threads' CPU
 //   library_bench covers DIR TEMPLATE COUNT  resident memory with COUNT tracks each with a
 //                                            distinct 2-5 MB cover (copies of TEMPLATE, made
 //                                            once in DIR: about COUNT x 3.5 MB of disk): after
@@ -78,6 +80,7 @@
 #include <memory>
 #include <ctime>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace orvane;
 
@@ -321,10 +324,38 @@ int runCovers(const QString& dir, const QString& templ, int count) {
     return 0;
 }
 
-int floorLoop(const QString& dir) {
-    const QStringList files = corpusFiles(dir);
+// CPU seconds (user and system) of this process's threads whose name starts with `prefix`.
+double threadsCpuSeconds(const QByteArray& prefix) {
+    double total = 0;
+    const long tick = sysconf(_SC_CLK_TCK);
+    for (const QString& tid :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm("/proc/self/task/" + tid + "/comm"), stat("/proc/self/task/" + tid + "/stat");
+        if (!comm.open(QIODevice::ReadOnly) || !comm.readAll().startsWith(prefix) ||
+            !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 12)
+            total += double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / tick;
+    }
+    return total;
+}
+
+qint64 threadCpuNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+int floorLoop(const QString& dir, int count) {
+    const QStringList corpus = corpusFiles(dir);
+    QStringList files;
+    for (int i = 0; i < (count > 0 ? count : corpus.size()); ++i)
+        files.append(corpus.at(i % corpus.size()));
     QElapsedTimer timer;
     timer.start();
+    const qint64 cpuBefore = threadCpuNs();
     qint64 checksum = 0;
     for (const QString& path : files) {
         TagLib::FileRef ref(QFile::encodeName(path).constData(), true,
@@ -336,8 +367,10 @@ int floorLoop(const QString& dir) {
             checksum += ref.audioProperties()->lengthInMilliseconds();
     }
     const double seconds = timer.nsecsElapsed() / 1e9;
-    std::printf("floor: %lld files in %.3f s (%.0f files/s, single-threaded TagLib)\n",
-                static_cast<long long>(files.size()), seconds, files.size() / seconds);
+    std::printf("floor: %lld files in %.3f s, %.2f s of CPU (%.0f files/s, single-threaded "
+                "TagLib)\n",
+                static_cast<long long>(files.size()), seconds, (threadCpuNs() - cpuBefore) / 1e9,
+                files.size() / seconds);
     return checksum > 0 ? 0 : 1;
 }
 
@@ -405,12 +438,6 @@ int runEngine(const QString& mode, const QString& dir, int count) {
     return engine.playlist().size() == expected ? 0 : 1;
 }
 
-qint64 threadCpuNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
 // The main thread's longest stall while files come in, seen by a 10 ms heartbeat: the longest
 // time between two of its beats (a free main thread beats every 10 ms).
 int runWindow(const QString& dir, int count) {
@@ -472,6 +499,7 @@ int runWindow(const QString& dir, int count) {
         QTimer::singleShot(400, qApp, &QCoreApplication::quit); // the saves after the last rows
     });
     readCheck.start(50);
+    const double readersCpuBefore = threadsCpuSeconds("orvane-readers");
     clock.restart();
     timespec started{}; // for lining the figures up with a profiler's monotonic timestamps
     clock_gettime(CLOCK_MONOTONIC, &started);
@@ -485,10 +513,12 @@ int runWindow(const QString& dir, int count) {
     heartbeat.stop();
     const qint64 end = clock.nsecsElapsed();
     longestGap = std::max(longestGap, end - lastBeat);
-    std::printf("window %s %d: listed in %.3f s, all read in %.3f s, longest main-thread stall "
-                "until then %.1f ms (%.1f ms of it on the CPU, from %.3f s; monotonic start "
-                "%ld.%09ld); busiest step %.1f ms on the CPU from %.3f s\n",
-                count > 0 ? "add" : "drop", expected, listedAt / 1e9, readAt / 1e9,
+    // The readers' threads live on for a while after their last file: all of their work is in.
+    const double readersCpu = threadsCpuSeconds("orvane-readers") - readersCpuBefore;
+    std::printf("window %s %d: listed in %.3f s, all read in %.3f s, readers' CPU %.2f s, "
+                "longest main-thread stall until then %.1f ms (%.1f ms of it on the CPU, from "
+                "%.3f s; monotonic start %ld.%09ld); busiest step %.1f ms on the CPU from %.3f s\n",
+                count > 0 ? "add" : "drop", expected, listedAt / 1e9, readAt / 1e9, readersCpu,
                 longestGap / 1e6, longestGapCpu / 1e6, longestGapAt / 1e9, long(started.tv_sec),
                 started.tv_nsec, busiestStepCpu / 1e6, busiestStepAt / 1e9);
     return readAt >= 0 ? 0 : 1;
@@ -696,7 +726,7 @@ int main(int argc, char* argv[]) {
     if (args.size() >= 5 && args.at(1) == "covers")
         return runCovers(args.at(2), args.at(3), args.at(4).toInt());
     if (args.size() >= 3 && args.at(1) == "floor")
-        return floorLoop(args.at(2));
+        return floorLoop(args.at(2), args.size() > 3 ? args.at(3).toInt() : 0);
     if (args.size() >= 3 && (args.at(1) == "ingest" || args.at(1) == "restore"))
         return runEngine(args.at(1), args.at(2), args.size() > 3 ? args.at(3).toInt() : 0);
     std::fprintf(stderr, "usage: see the comment at the top of library_bench.cpp\n");

@@ -4,16 +4,19 @@ one run of interleaved rounds:
   app          the real program (build/release/orvane) with the file on its command line, its
                window closed once it plays (to the tray: a stand-in tray is offered on a private
                Xvfb display, and the window gets the window manager's close request)
+  app shown    the same with its window left shown (the level bars and the position moving)
   engine       the engine alone, headless, clock running (bench/engine_play)
   gst-play-1.0 the reference
   audacious -H headless Audacious, where it is installed (PulseAudio sink only)
+  audacious GTK  Audacious with its GTK window shown, as it starts with a fresh configuration
 
 The sink is a null sink of a private PulseAudio server ("--sink pulse", the default, where
 pulseaudio is installed) or any gst-launch description, e.g. "fakesink sync=true" (then
 Audacious is left out). CPU is utime + stime from /proc over the steady seconds.
 
 Usage: bench/playback_cpu.py [--seconds 25] [--rounds 3] [--sink pulse|"fakesink sync=true"]
-       [--app path/to/orvane] [--only app,gst-play-1.0]"""
+       [--app path/to/orvane] [--baseline path/to/another/orvane]
+       [--only "app,app shown,gst-play-1.0,audacious -H,audacious GTK"]"""
 import argparse, ctypes, ctypes.util, os, pathlib, shutil, subprocess, sys, tempfile, time
 
 root = pathlib.Path(__file__).resolve().parent.parent
@@ -174,7 +177,16 @@ x11.XSetSelectionOwner(display, x11.XInternAtom(display, b"_NET_SYSTEM_TRAY_S0",
 x11.XSync(display, 0)
 
 
-def viewable_windows_named(name):
+class XClassHint(ctypes.Structure):
+    _fields_ = [("res_name", ctypes.c_char_p), ("res_class", ctypes.c_char_p)]
+
+
+x11.XGetClassHint.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(XClassHint)]
+
+
+def viewable_main_windows(program):
+    """The program's viewable top-level windows big enough to be its main window (by class: its
+    title is the playing track's; the tray icon's window is a few pixels a side)."""
     found = []
     root_ret, parent_ret, count = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_uint()
     children = ctypes.POINTER(ctypes.c_ulong)()
@@ -183,14 +195,14 @@ def viewable_windows_named(name):
         return found
     for i in range(count.value):
         w = children[i]
-        title = ctypes.c_char_p()
-        if x11.XFetchName(display, w, ctypes.byref(title)) and title.value:
-            matches = title.value.decode(errors="replace") == name
-            x11.XFree(title)
-            attributes = XWindowAttributes()
-            if matches and x11.XGetWindowAttributes(display, w, ctypes.byref(attributes)) and \
-                    attributes.map_state == 2:  # IsViewable
-                found.append(w)
+        hint = XClassHint()
+        if not x11.XGetClassHint(display, w, ctypes.byref(hint)):
+            continue
+        matches = (hint.res_name or b"").decode(errors="replace") == program
+        attributes = XWindowAttributes()
+        if matches and x11.XGetWindowAttributes(display, w, ctypes.byref(attributes)) and \
+                attributes.map_state == 2 and attributes.width >= 200:  # IsViewable
+            found.append(w)
     if children:
         x11.XFree(children)
     return found
@@ -216,17 +228,19 @@ def playerctl_status():
 
 # ---- the players ----
 
-def start_app(program=None):
+def start_app(program=None, close=True):
     home = pathlib.Path(tempfile.mkdtemp(dir=scratch))  # no stored playlist from a former run
     app_env = dict(env, XDG_CONFIG_HOME=str(home / "config"), XDG_CACHE_HOME=str(home / "cache"),
                    HOME=str(home), QT_QPA_PLATFORM="xcb")
     proc = subprocess.Popen([program or args.app, str(mp3)], env=app_env,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_for("the main window", lambda: viewable_windows_named("Orvane"))
+    wait_for("the main window", lambda: viewable_main_windows("orvane"))
     wait_for("playback", lambda: playerctl_status() == "Playing")
-    for w in viewable_windows_named("Orvane"):
+    if not close:
+        return proc
+    for w in viewable_main_windows("orvane"):
         request_close(w)
-    wait_for("the window to close", lambda: not viewable_windows_named("Orvane"))
+    wait_for("the window to close", lambda: not viewable_main_windows("orvane"))
     if proc.poll() is not None:
         raise SystemExit("the app quit when its window closed (no tray?)")
     return proc
@@ -242,6 +256,9 @@ def start_plain(cmd, extra_env=None):
 players = {
     "app": start_app,
     **({"app (baseline)": lambda: start_app(args.baseline)} if args.baseline else {}),
+    "app shown": lambda: start_app(close=False),
+    **({"app shown (baseline)": lambda: start_app(args.baseline, close=False)}
+       if args.baseline else {}),
     "engine": start_plain([str(pathlib.Path(args.build) / "bench" / "engine_play"),
                            str(args.seconds + WARMUP + 5), str(mp3)]),
     "gst-play-1.0": start_plain(["gst-play-1.0", "--no-interactive", f"--audiosink={gst_sink}",
@@ -249,6 +266,10 @@ players = {
 }
 if args.sink == "pulse" and shutil.which("audacious"):
     players["audacious -H"] = start_plain(["audacious", "-H", str(mp3)])
+    # Its GTK window shown, as it starts (its own configuration: a fresh home each time).
+    players["audacious GTK"] = lambda: start_plain(
+        ["audacious", "--gtk", str(mp3)],
+        {"HOME": tempfile.mkdtemp(dir=scratch), "XDG_CONFIG_HOME": tempfile.mkdtemp(dir=scratch)})()
 else:
     print("audacious -H: " + ("not installed" if not shutil.which("audacious")
                               else "left out (it needs the PulseAudio sink)"))
@@ -301,12 +322,14 @@ try:
         print(f"{name:14s} cpu {cpu:6.2f} s over {wall:5.1f} s ({100 * cpu / wall:5.2f} % of a "
               f"core), peak RSS {rss:6.1f} MB, main thread {woken:5.1f} switches/s")
     reference = totals.get("gst-play-1.0", [0])[0]
-    for name, target in (("app", " (target <= 1.0)"), ("app (baseline)", ""), ("engine", "")):
+    for name, target in (("app", ""), ("app (baseline)", ""), ("engine", "")):
         if name in totals and reference:
             print(f"ratio {name} / gst-play CPU: {totals[name][0] / reference:.2f}{target}")
-    if "app" in totals and "audacious -H" in totals and totals["audacious -H"][0]:
-        print(f"ratio app / audacious -H CPU: "
-              f"{totals['app'][0] / totals['audacious -H'][0]:.2f}")
+    for name, peer in (("app", "audacious -H"), ("app (baseline)", "audacious -H"),
+                       ("app shown", "audacious GTK"), ("app shown (baseline)", "audacious GTK")):
+        if name in totals and peer in totals and totals[peer][0]:
+            print(f"ratio {name} / {peer} CPU: {totals[name][0] / totals[peer][0]:.2f} "
+                  f"(target <= 1.0)")
 finally:
     for d in reversed(daemons):
         d.terminate()

@@ -58,14 +58,26 @@ try:
     pid = int(subprocess.check_output(["pgrep", "-n", "-f", str(build / "src" / "orvane")]).split()[0])
     shown = window_sample(pid, args.seconds)
     rss_shown = rss_of(pid)
-    # Close the window the way a user does (Ctrl+W); the process stays with its tray icon.
-    wid = subprocess.check_output(["xdotool", "search", "--name", "^Orvane$"], env=env).split()[0]
+    # Close the window the way a user does (Ctrl+W); the process stays with its tray icon. The
+    # main window is found by its class (its title is the playing track's), the biggest of them
+    # (the tray icon's window is a few pixels a side).
+    def main_window():
+        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "^orvane$"],
+                             env=env, stdout=subprocess.PIPE, text=True).stdout.split()
+        def area(w):
+            geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", w], env=env,
+                                      stdout=subprocess.PIPE, text=True).stdout
+            values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
+            return int(values.get("WIDTH", 0)) * int(values.get("HEIGHT", 0))
+        ids = [w for w in ids if area(w) >= 200 * 200]
+        return max(ids, key=area) if ids else None
+    wid = main_window()
+    if wid is None:
+        raise SystemExit("the main window was not found")
     subprocess.run(["xdotool", "windowfocus", "--sync", wid], env=env, stderr=subprocess.DEVNULL)
     subprocess.run(["xdotool", "key", "ctrl+w"], env=env)  # XTEST, to the focused window
     time.sleep(1)
-    still = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Orvane$"], env=env,
-                           stdout=subprocess.PIPE).stdout.strip()
-    if still:
+    if main_window():
         print("warning: the window did not close; the second figure is with it shown")
     time.sleep(2)
     hidden = window_sample(pid, args.seconds)

@@ -44,12 +44,10 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     setVolumeLevelling(settings.value(QStringLiteral("volumeLevelling")).toString());
     connect(this, &AudioEngine::playlistChanged, this, &AudioEngine::measureSoon);
     connect(this, &AudioEngine::currentIDChanged, this, &AudioEngine::measureSoon);
-    if (!services_.loader)
-        services_.loader = [side = services_.thumbnailSide](const QUrl& url, const QString& l) {
-            return Track::load(url, l, side);
-        };
-    levels_ = QList<double>(levelCount, 0.05);
     artworkCache_ = makeArtworkCache();
+    if (!services_.loader)
+        services_.loader = coverSharingLoader(artworkCache_, services_.thumbnailSide);
+    levels_ = QList<double>(levelCount, 0.05);
     startReaders();
 
     // The stored list (presets on a first start) goes through the normal setter, so it is

@@ -318,6 +318,8 @@ private:
     void startReaders();
     void stopReaders();
     static std::shared_ptr<ArtworkCache> makeArtworkCache();
+    // Track::load, with each distinct cover made into a thumbnail once (`covers` remembers them).
+    static TrackLoader coverSharingLoader(std::shared_ptr<ArtworkCache> covers, int side);
     void appendLoaded(AddTask& task);
     void readListed(AddTask& task);
     void recountTotalDuration();

@@ -28,8 +28,6 @@
 #include <malloc.h>
 #include <memory>
 #include <mutex>
-#include <sys/resource.h>
-#include <unistd.h>
 #include <utility>
 
 namespace orvane {
@@ -49,13 +47,6 @@ constexpr qsizetype kListFirstAbove = 200;
 constexpr double kCheckDelay = 0.3;
 // Rows of a start handed to the readers per pass of the event loop (a millisecond or two).
 constexpr qsizetype kCheckSlice = 20000;
-
-// Reading yields to the window: a reader thread runs a little nicer than the rest.
-void lowerThreadPriority() {
-    thread_local bool lowered = false;
-    if (!std::exchange(lowered, true))
-        setpriority(PRIO_PROCESS, id_t(gettid()), getpriority(PRIO_PROCESS, id_t(gettid())) + 4);
-}
 
 } // namespace
 
@@ -79,6 +70,35 @@ struct AudioEngine::ArtworkCache {
     };
     std::mutex mutex;
     QHash<size_t, QList<Known>> byHash;
+
+    // The thumbnails made so far, by the picture they were made from: an album's tracks carry
+    // the same picture, which is decoded and scaled once for all of them (decoding is most of
+    // what reading a file with a cover costs). The pictures themselves, up to megabytes each,
+    // are not kept: a picture is known by its length and two independent hashes of its bytes.
+    struct PictureKey {
+        qsizetype size = 0;
+        size_t hash1 = 0, hash2 = 0;
+        int side = 0;
+        bool operator==(const PictureKey&) const = default;
+    };
+    friend size_t qHash(const PictureKey& key, size_t seed) {
+        return qHashMulti(seed, key.size, key.hash1, key.hash2, key.side);
+    }
+    QHash<PictureKey, QByteArray> thumbnails;
+
+    QByteArray thumbnailOf(const QByteArray& picture, int side) {
+        const PictureKey key{picture.size(), qHash(QByteArrayView(picture), 0x9e3779b9),
+                             qHash(QByteArrayView(picture), 0x85ebca6b), side};
+        {
+            const std::lock_guard lock(mutex);
+            const auto it = thumbnails.constFind(key);
+            if (it != thumbnails.cend())
+                return *it;
+        }
+        QByteArray made = Track::thumbnail(picture, side);
+        const std::lock_guard lock(mutex);
+        return *thumbnails.insert(key, std::move(made));
+    }
 
     std::optional<bool> lookup(QByteArray& artwork, size_t hash) {
         const std::lock_guard lock(mutex);
@@ -106,9 +126,11 @@ struct AudioEngine::ArtworkCache {
         if (!*decodes)
             artwork.clear();
     }
-    // Covers that no track uses any more are held by the cache alone.
+    // Covers that no track uses any more are held by the cache alone. The thumbnails made go
+    // first (they hold the same buffers); they are only remembered to save work.
     void prune() {
         const std::lock_guard lock(mutex);
+        thumbnails.clear();
         for (auto it = byHash.begin(); it != byHash.end();) {
             it->removeIf([](const Known& known) { return known.bytes.isDetached(); });
             it = it->isEmpty() ? byHash.erase(it) : std::next(it);
@@ -116,8 +138,17 @@ struct AudioEngine::ArtworkCache {
     }
 };
 
+TrackLoader AudioEngine::coverSharingLoader(std::shared_ptr<ArtworkCache> covers, int side) {
+    return [covers = std::move(covers), side](const QUrl& url, const QString& lang) {
+        return Track::load(url, lang, side, [&covers](const QByteArray& picture, int s) {
+            return covers->thumbnailOf(picture, s);
+        });
+    };
+}
+
 struct AudioEngine::AddTask {
-    // A file to add (its bookmark is made on the way), or a stored bookmark to resolve.
+    // A file to add (its bookmark is made on the way, unless it was listed with one), or a
+    // stored bookmark to resolve.
     struct Item {
         QUrl url;
         QByteArray stored;
@@ -137,7 +168,11 @@ struct AudioEngine::AddTask {
     QList<Item> items;
     qsizetype size() const { return urls.isEmpty() ? items.size() : urls.size(); }
     Item item(qsizetype i) const {
-        return urls.isEmpty() ? items.at(i) : Item{urls.at(i), {}, false, i >= listFrom, {}};
+        if (urls.isEmpty())
+            return items.at(i);
+        // Rows listed by name are read with the bookmark they were listed with.
+        const QByteArray listed = replaces.isEmpty() ? QByteArray() : replaces.at(i).bookmark;
+        return Item{urls.at(i), listed, false, i >= listFrom, {}};
     }
     // For a start shown from the metadata cache: per item, the row it updates in place. Empty
     // for a task that appends.
@@ -459,8 +494,9 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                 loaded.track.reset();
                 return loaded;
             }
-            loaded.track->bookmark =
-                item.url.isLocalFile() ? Bookmark::make(item.url.toLocalFile()) : std::nullopt;
+            loaded.track->bookmark = !item.stored.isEmpty()
+                                         ? std::optional(item.stored)
+                                         : Bookmark::make(item.url.toLocalFile());
         }
         covers->share(loaded.track->artwork);
         return loaded;
@@ -469,7 +505,6 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
     // One reader per thread of the pool, each taking the next few items at a time: the items
     // are read roughly in list order and the first ones show at once, however long the list.
     auto reader = [task, read, wakeup = wakeup_] {
-        lowerThreadPriority();
         const qsizetype n = task->size();
         Bookmark::Resolver resolver; // stored entries come folder by folder; closed when done
         while (!task->cancelled.load(std::memory_order_relaxed)) {

@@ -229,11 +229,28 @@ bool isMpegFrameHeader(const unsigned char* p) {
            ((p[2] >> 2) & 3) != 3;
 }
 
-bool hasMpegFrame(const QByteArray& data) {
-    const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
-    for (qsizetype i = 0; i + 4 <= data.size(); ++i) {
-        if (isMpegFrameHeader(p + i))
-            return true;
+// Whether a valid MPEG audio frame header starts in [from, end) of the open file `fd`. Read
+// a chunk at a time, a small one first: a frame is usually within the first few bytes looked
+// at, and the window is megabytes long.
+bool hasMpegFrame(int fd, qint64 from, qint64 end) {
+    constexpr qint64 kFirst = 4 * 1024, kChunk = 64 * 1024;
+    std::unique_ptr<unsigned char[]> chunk;
+    unsigned char first[kFirst];
+    for (qint64 at = from; at + 4 <= end;) {
+        unsigned char* buffer = at == from ? first : chunk.get();
+        if (!buffer) {
+            chunk.reset(new unsigned char[kChunk]);
+            buffer = chunk.get();
+        }
+        const qint64 room = at == from ? kFirst : kChunk;
+        const ssize_t got = ::pread(fd, buffer, size_t(std::min(room, end - at)), at);
+        if (got < 4)
+            return false;
+        for (ssize_t i = 0; i + 4 <= got; ++i) {
+            if (isMpegFrameHeader(buffer + i))
+                return true;
+        }
+        at += got - 3; // a header may straddle two chunks
     }
     return false;
 }
@@ -242,21 +259,27 @@ bool hasMpegFrame(const QByteArray& data) {
 // byte through the whole file: minutes for gigabytes without a frame. Such a file is left to
 // the player; TagLib gets only files with a frame near both ends.
 bool mpegFramesNearBothEnds(const QByteArray& path) {
-    QFile file;
-    if (!openByName(file, path))
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
         return false;
-    qint64 start = 0;
-    const QByteArray id3 = file.read(10);
-    if (id3.size() == 10 && id3.startsWith("ID3")) {
-        const auto* h = reinterpret_cast<const unsigned char*>(id3.constData());
-        start =
-            10 + ((h[6] & 0x7f) << 21 | (h[7] & 0x7f) << 14 | (h[8] & 0x7f) << 7 | (h[9] & 0x7f));
-    }
-    const qint64 window = Track::maxFrameSearchBytes;
-    if (!file.seek(start) || !hasMpegFrame(file.read(window)))
-        return false;
-    const qint64 tail = std::max(start, file.size() - window);
-    return tail <= start + window || (file.seek(tail) && hasMpegFrame(file.read(window)));
+    const auto found = [fd] {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            return false;
+        const qint64 size = st.st_size;
+        qint64 start = 0;
+        unsigned char h[10];
+        if (::pread(fd, h, sizeof h, 0) == sizeof h && h[0] == 'I' && h[1] == 'D' && h[2] == '3')
+            start = 10 + ((h[6] & 0x7f) << 21 | (h[7] & 0x7f) << 14 | (h[8] & 0x7f) << 7 |
+                          (h[9] & 0x7f));
+        const qint64 window = Track::maxFrameSearchBytes;
+        if (!hasMpegFrame(fd, start, std::min(size, start + window)))
+            return false;
+        const qint64 tail = std::max(start, size - window);
+        return tail <= start + window || hasMpegFrame(fd, tail, size);
+    }();
+    ::close(fd);
+    return found;
 }
 
 struct Format {
@@ -532,7 +555,8 @@ QString Track::titleFromName(const QString& path) {
     return path.mid(slash + 1, dot > slash ? dot - slash - 1 : path.size() - slash - 1);
 }
 
-Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide) {
+Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide,
+                  const Thumbnailer& thumbnailer) {
     const QString path = url.toLocalFile();
     const QByteArray encoded = encodeFileName(path);
     struct stat st {};
@@ -607,7 +631,8 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide) {
             if (auto value = lastValue(properties, "TRACKNUMBER"))
                 trackNumber = std::max(0, value->section(QLatin1Char('/'), 0, 0).trimmed().toInt());
             if (auto picture = lastPicture(file))
-                artwork = thumbnail(*picture, thumbnailSide);
+                artwork = thumbnailer ? thumbnailer(*picture, thumbnailSide)
+                                      : thumbnail(*picture, thumbnailSide);
             if (const TagLib::AudioProperties* audio = ref.audioProperties()) {
                 duration = audio->lengthInMilliseconds() / 1000.0;
                 // TagLib's milliseconds are an int, which a Xing header's frame count can

@@ -5,6 +5,7 @@
 #include <QUrl>
 #include <QUuid>
 #include <cmath>
+#include <functional>
 #include <optional>
 
 namespace orvane {
@@ -99,10 +100,15 @@ struct Track {
     static int thumbnailSideFor(double devicePixelRatio);
     static constexpr qsizetype maxThumbnailBytes = 64 * 1024;
 
+    // Makes the thumbnail of an encoded picture, `side` pixels a side (as thumbnail() does, or
+    // remembering the ones made before).
+    using Thumbnailer = std::function<QByteArray(const QByteArray& picture, int side)>;
     // Reads tags, duration and format of a local file. Never fails: what cannot be read keeps
     // its default. Safe to call from any thread. `lang` decides the channel word; the cover is
-    // kept as a thumbnail `thumbnailSide` pixels a side.
-    static Track load(const QUrl& url, const QString& lang, int thumbnailSide = Track::thumbnailSide);
+    // kept as a thumbnail `thumbnailSide` pixels a side, made by `thumbnailer` when one is given.
+    static Track load(const QUrl& url, const QString& lang,
+                      int thumbnailSide = Track::thumbnailSide,
+                      const Thumbnailer& thumbnailer = {});
     // The file's cover at full size, encoded (bounded like every picture read: see
     // maxPictureBytes); empty when it has none or it cannot be read. Any thread: the engine
     // calls it on its readers' pool for the track that becomes current.

@@ -200,6 +200,7 @@ QWidget* PlayerPanel::buildProgress() {
     progressArea_->addWidget(livePage);
     for (QLabel* l : {elapsed_, total_})
         l->setFont(monoCaption());
+    total_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     liveStatus_->setFont(Theme::textStyle(font(), Theme::Caption));
     progressArea_->setFixedHeight(40);
     return progressArea_;
@@ -327,6 +328,7 @@ void PlayerPanel::followAppearance() {
         for (QLabel* label : {liveStatus_, elapsed_, total_, percent_})
             setColor(label, theme_->secondary());
         refreshHeader();
+        timesWordsStale_ = true; // the words for a screen reader, in the language now
         refreshProgress();
         refreshControls();
         refreshVolume();
@@ -398,14 +400,34 @@ void PlayerPanel::refreshProgress() {
     progress_->setValue(engine_->progress() / d);
     progress_->setKeyStep(engine_->currentTrack() ? 5 / d : 0); // 5 s a press
     const QString elapsed = timeString(engine_->progress());
-    if (elapsed_->text() != elapsed)
-        elapsed_->setText(elapsed);
     // Nothing loaded: no length to show (the bar's scale of 1 s is not one).
     const QString total = timeString(engine_->currentTrack() ? d : 0.0);
-    if (total_->text() != total)
-        total_->setText(total);
+    if (elapsed_->text() == elapsed && total_->text() == total &&
+        progress_->accessibleMaximum() == d && !timesWordsStale_)
+        return; // twenty times a second: the words change once a second
+    timesWordsStale_ = false;
+    elapsed_->setText(elapsed);
+    total_->setText(total);
+    fitTimes();
     const QString lang = preferences_->language();
     progress_->setAccessibleValue(d, loc(QStringLiteral("time_of"), lang).arg(elapsed, total));
+}
+
+void PlayerPanel::fitTimes() {
+    // Both times keep one fixed size, wide enough for the longer one's pattern of digits: a
+    // new second then repaints the label alone instead of laying out the window again.
+    const QFontMetrics metrics(elapsed_->font());
+    int width = 0;
+    for (const QLabel* label : {elapsed_, total_}) {
+        QString widest = label->text();
+        for (QChar& c : widest) {
+            if (c.isDigit())
+                c = QLatin1Char('8');
+        }
+        width = std::max(width, metrics.horizontalAdvance(widest) + 2);
+    }
+    for (QLabel* label : {elapsed_, total_})
+        label->setFixedSize(width, label->sizeHint().height());
 }
 
 void PlayerPanel::refreshControls() {

@@ -84,6 +84,8 @@ private:
 
     void refreshHeader();
     void refreshProgress();
+    void fitTimes();
+    bool timesWordsStale_ = true;
     void refreshControls();
     void refreshVolume();
     void refreshMode();

@@ -3,6 +3,7 @@
 #include "ui/accessibility.h"
 #include "ui/theme.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace orvane {
@@ -13,6 +14,7 @@ VisualizerView::VisualizerView(Theme* theme, QWidget* parent)
     installAccessibleWidgets();
     setFixedHeight(54);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAttribute(Qt::WA_OpaquePaintEvent); // every pixel is drawn: the backdrop, then the bars
     step_.setTimerType(Qt::PreciseTimer);
     step_.setInterval(25);
     connect(&step_, &QTimer::timeout, this, [this] {
@@ -42,7 +44,41 @@ void VisualizerView::setLevels(const QList<double>& levels) {
     step_.start();
 }
 
-void VisualizerView::paintEvent(QPaintEvent*) {
+const QPixmap& VisualizerView::backdrop() {
+    QWidget* root = this;
+    while (root->parentWidget() && !root->isWindow() &&
+           (root == this || !root->testAttribute(Qt::WA_OpaquePaintEvent)))
+        root = root->parentWidget();
+    const QRect place(mapTo(root, QPoint(0, 0)), size());
+    const qreal dpr = devicePixelRatioF();
+    if (!backdrop_.isNull() && place == backdropPlace_ && root->size() == backdropRootSize_ &&
+        backdrop_.devicePixelRatio() == dpr && backdropDark_ == theme_->isDark())
+        return backdrop_;
+    backdrop_ = QPixmap(size() * dpr);
+    backdrop_.setDevicePixelRatio(dpr);
+    backdrop_.fill(palette().color(QPalette::Window));
+    // Outermost first, each ancestor's own painting only (no children: not this view).
+    QList<QWidget*> chain;
+    for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
+        chain.prepend(w);
+        if (w == root)
+            break;
+    }
+    for (QWidget* w : std::as_const(chain))
+        w->render(&backdrop_, QPoint(), QRegion(QRect(mapTo(w, QPoint(0, 0)), size())),
+                  w == root ? QWidget::DrawWindowBackground : QWidget::RenderFlags());
+    backdropPlace_ = place;
+    backdropRootSize_ = root->size();
+    backdropDark_ = theme_->isDark();
+    return backdrop_;
+}
+
+void VisualizerView::paintEvent(QPaintEvent* event) {
+    const qreal dpr = devicePixelRatioF();
+    const QPixmap& back = backdrop(); // made before this view's painter starts
+    QPainter p(this);
+    const QRect dirty = event->rect();
+    p.drawPixmap(dirty, back, QRectF(QPointF(dirty.topLeft()) * dpr, QSizeF(dirty.size()) * dpr));
     if (shown_.isEmpty())
         return;
     // Twenty value changes a second, each animated: the painting must be cheap. A capsule is a
@@ -52,7 +88,6 @@ void VisualizerView::paintEvent(QPaintEvent*) {
     const double spacing = 3;
     const double step = (width() + spacing) / n;
     const int barWidth = std::max(1, int(std::lround(step - spacing)));
-    const qreal dpr = devicePixelRatioF();
     const QColor neon = theme_->neon();
     if (cap_.width() != int(barWidth * dpr) || capColor_ != neon) {
         cap_ = QPixmap(int(barWidth * dpr), int(barWidth * dpr));
@@ -65,7 +100,6 @@ void VisualizerView::paintEvent(QPaintEvent*) {
         cap_.setDevicePixelRatio(dpr);
         capColor_ = neon;
     }
-    QPainter p(this);
     const double radius = barWidth / 2.0;
     for (int i = 0; i < n; ++i) {
         const double level = std::clamp(shown_.at(i), 0.0, 1.0);

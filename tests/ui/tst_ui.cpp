@@ -21,6 +21,7 @@
 #include "ui/radiopanel.h"
 #include "ui/theme.h"
 #include "ui/timestring.h"
+#include "ui/visualizerview.h"
 
 #include <QAction>
 #include <QApplication>
@@ -548,6 +549,29 @@ private Q_SLOTS:
         window.setWindowState(Qt::WindowNoState);
         QVERIFY(e.viewsShown());
         QCOMPARE(panel->progressTexts().at(0), QStringLiteral("0:35"));
+    }
+
+    void levelBarsDrawWhatLiesBehindThem() {
+        // The bars' view is opaque: it draws the window's background and the panel's veil
+        // itself. What it draws must follow the appearance and the window's size.
+        WindowFixture w;
+        VisualizerView* bars = w.view.playerPanel()->visualizer();
+        QTRY_VERIFY(bars->isVisible());
+        const auto blends = [&] {
+            const QImage shot = w.view.grab().toImage();
+            const QPoint corner = bars->mapTo(&w.view, QPoint(0, 0));
+            // The top row of the bars' frame (no bar reaches it) and the panel just above it.
+            const QColor inside = shot.pixelColor(corner + QPoint(1, 0));
+            const QColor above = shot.pixelColor(corner + QPoint(1, -2));
+            return std::abs(inside.red() - above.red()) <= 3 &&
+                   std::abs(inside.green() - above.green()) <= 3 &&
+                   std::abs(inside.blue() - above.blue()) <= 3;
+        };
+        QVERIFY(blends());
+        w.theme.setDark(!w.theme.isDark());
+        QVERIFY(blends());
+        w.view.resize(1100, 760);
+        QTRY_VERIFY(blends());
     }
 
     void modeSwitchKeepsPlayback() {
