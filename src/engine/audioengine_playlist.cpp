@@ -380,7 +380,6 @@ void AudioEngine::checkStamps(QList<RereadRow> rows) {
     auto task = std::make_shared<AddTask>();
     addTasks_.push_back(task);
     auto job = [task, wakeup = wakeup_, rows = std::make_shared<QList<RereadRow>>(std::move(rows))] {
-        lowerThreadPriority();
         QList<RereadRow> changed;
         Bookmark::Resolver resolver;
         for (const RereadRow& row : std::as_const(*rows)) {
