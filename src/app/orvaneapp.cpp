@@ -121,6 +121,10 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
             &Appearance::applyLanguage);
     connect(preferences_.get(), &Preferences::languageChanged, engine_.get(),
             &AudioEngine::setLanguage);
+    connect(preferences_.get(), &Preferences::crossfadeChanged, engine_.get(),
+            [this](int seconds) { engine_->setCrossfade(seconds); });
+    connect(preferences_.get(), &Preferences::albumGaplessChanged, engine_.get(),
+            &AudioEngine::setAlbumGapless);
     appearance_->applyLanguage(preferences_->language());
     watchWriter(writer_.get());
     watchWriter(playlistWriter_.get());

@@ -48,6 +48,7 @@ struct Track {
     QString info;
     Technical technical;
     QString album;       // from the tags; empty when none
+    QString albumArtist; // from the tags; empty when none
     int trackNumber = 0; // from the tags; 0 when unknown
     std::optional<QByteArray> bookmark;
 
