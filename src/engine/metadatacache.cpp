@@ -233,7 +233,8 @@ bool readEntry(Reader& in, const QList<QString>& texts, const QList<QByteArray>&
     e.stamp.inode = in.number<quint64>();
     e.stamp.device = in.number<quint64>();
     const quint32 title = in.number<quint32>(), artist = in.number<quint32>(),
-                  album = in.number<quint32>(), type = in.number<quint32>();
+                  album = in.number<quint32>(), type = in.number<quint32>(),
+                  albumArtist = in.number<quint32>();
     e.technical.kbps = in.number<qint64>();
     e.technical.kHz = in.number<qint64>();
     e.technical.channels = in.number<qint32>();
@@ -243,13 +244,14 @@ bool readEntry(Reader& in, const QList<QString>& texts, const QList<QByteArray>&
     const auto count = quint32(texts.size());
     if (!in.ok() || bookmark->isEmpty() || !isSound(e) || cover < kCoverNotKept ||
         cover >= qint64(covers.size()) || title >= count || artist >= count || album >= count ||
-        type >= count)
+        type >= count || albumArtist >= count)
         return false;
     if (!out)
         return true;
     e.title = texts.at(title);
     e.artist = texts.at(artist);
     e.album = texts.at(album);
+    e.albumArtist = texts.at(albumArtist);
     e.technical.type = texts.at(type);
     if (cover >= 0)
         e.artwork = covers.at(cover); // shared among the entries of one cover
@@ -429,6 +431,7 @@ Track MetadataCache::track(Entry entry, const QByteArray& bookmark, const QUuid&
     t.technical = std::move(entry.technical);
     t.bookmark = bookmark;
     t.album = std::move(entry.album);
+    t.albumArtist = std::move(entry.albumArtist);
     t.trackNumber = entry.trackNumber;
     return t;
 }
@@ -440,6 +443,7 @@ void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, cons
     e.title = track.title;
     e.artist = track.artist;
     e.album = track.album;
+    e.albumArtist = track.albumArtist;
     e.technical = track.technical;
     e.trackNumber = track.trackNumber;
     e.duration = track.duration;
@@ -560,7 +564,7 @@ bool MetadataCache::write(const QString& path, const QList<Item>& unordered,
         texts.append(text);
         return *textIndex.insert(text, quint32(texts.size() - 1));
     };
-    QList<std::array<quint32, 4>> textsOf;
+    QList<std::array<quint32, 5>> textsOf;
     textsOf.reserve(items.size());
     for (const Item& item : items) {
         const Entry& e = item.entry;
@@ -580,7 +584,8 @@ bool MetadataCache::write(const QString& path, const QList<Item>& unordered,
         }
         coverOf.append(index);
         textsOf.append(
-            {textOf(e.title), textOf(e.artist), textOf(e.album), textOf(e.technical.type)});
+            {textOf(e.title), textOf(e.artist), textOf(e.album), textOf(e.technical.type),
+             textOf(e.albumArtist)});
     }
 
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -602,7 +607,7 @@ bool MetadataCache::write(const QString& path, const QList<Item>& unordered,
     out.number(quint32(items.size()));
     for (qsizetype i = 0; i < items.size(); ++i) {
         const Entry& e = items.at(i).entry;
-        const std::array<quint32, 4>& t = textsOf.at(i);
+        const std::array<quint32, 5>& t = textsOf.at(i);
         out.bytes(items.at(i).bookmark);
         out.number(e.stamp.size);
         out.number(e.stamp.mtimeNs);

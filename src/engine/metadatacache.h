@@ -34,7 +34,8 @@ public:
     // 4: texts as Track::load cleans them; a file of an older version held tags as they were.
     // 5: covers are the rows' thumbnails (Track::thumbnailSide); an older file held whole
     // pictures, up to a megabyte each, and is not read (its files are read again once).
-    static constexpr quint32 formatVersion = 5;
+    // 6: each entry holds its album artist (after the type's text).
+    static constexpr quint32 formatVersion = 6;
     // A file over this size is not read at all.
     static constexpr qint64 maxFileBytes = 256LL * 1024 * 1024;
     // Cover bytes kept in the file, all covers together: thumbnails of a few kilobytes each, so
@@ -49,6 +50,7 @@ public:
         QString title;
         QString artist;
         QString album;
+        QString albumArtist;
         Track::Technical technical;
         // The technical line as find() gives it: worded from `technical` in the language the
         // cache was made with (the start's). Not kept.

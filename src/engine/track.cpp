@@ -508,7 +508,7 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide) {
 
     QString title = titleFromName(path);
     QString artist;
-    QString album;
+    QString album, albumArtist;
     int trackNumber = 0;
     double duration = 0;
     QByteArray artwork;
@@ -546,6 +546,8 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide) {
                 artist = *value;
             if (auto value = lastValue(properties, "ALBUM"))
                 album = *value;
+            if (auto value = lastValue(properties, "ALBUMARTIST"))
+                albumArtist = *value;
             // "3" or "3/12"
             if (auto value = lastValue(properties, "TRACKNUMBER"))
                 trackNumber = std::max(0, value->section(QLatin1Char('/'), 0, 0).trimmed().toInt());
@@ -595,6 +597,7 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide) {
     Track track(path, title, artist, duration, artwork, technical.line(lang));
     track.technical = technical;
     track.album = album;
+    track.albumArtist = albumArtist;
     track.trackNumber = trackNumber;
     return track;
 }
