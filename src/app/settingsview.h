@@ -3,6 +3,8 @@
 #include <QWidget>
 
 class QButtonGroup;
+class QCheckBox;
+class QComboBox;
 class QLabel;
 class QRadioButton;
 
@@ -11,8 +13,8 @@ namespace orvane {
 class Preferences;
 
 // The settings window: appearance (Light, Dark, System) and language (Русский, English,
-// System) as radio groups; a choice is written and takes effect at once. Titled "Settings";
-// Escape closes it.
+// System) as radio groups, then the crossfade (Off, 1..12 s) and "No crossfade within an
+// album"; a choice is written and takes effect at once. Titled "Settings"; Escape closes it.
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
@@ -36,6 +38,9 @@ private:
     QRadioButton* dark_;
     QRadioButton* systemTheme_;
     QRadioButton* systemLanguage_;
+    QLabel* crossfadeLabel_;
+    QComboBox* crossfade_; // item i: i seconds, 0 = Off
+    QCheckBox* albumGapless_;
 };
 
 } // namespace orvane
