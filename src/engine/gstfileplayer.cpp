@@ -127,6 +127,45 @@ struct GstFilePlayer::RampControl {
             gst_object_add_control_binding(GST_OBJECT(volume), binding);
             attached = true;
         }
+        current = std::move(next);
+    }
+
+    // Streaming thread, where the file that follows begins: the curve, in the earlier file's
+    // stream time, moves `offset` ns earlier into the new one's, so that a fade running across
+    // the boundary goes on as it was.
+    void rebase(gint64 offset) {
+        apply();
+        if (!attached || current.empty() || offset <= 0)
+            return;
+        std::vector<std::pair<GstClockTime, double>> moved;
+        for (size_t i = 0; i < current.size(); ++i) {
+            const gint64 t = gint64(current[i].first) - offset;
+            if (t < 0)
+                continue;
+            if (moved.empty() && i > 0) { // the curve's value at the boundary
+                const auto& [t0, v0] = current[i - 1];
+                const auto& [t1, v1] = current[i];
+                const double f =
+                    t1 > t0 ? double(offset - gint64(t0)) / double(t1 - t0) : 1.0;
+                moved.emplace_back(0, v0 + (v1 - v0) * f);
+            }
+            moved.emplace_back(GstClockTime(t), current[i].second);
+        }
+        if (moved.empty())
+            moved.emplace_back(0, current.back().second);
+        gst_object_remove_control_binding(GST_OBJECT(volume), binding);
+        auto* timed = GST_TIMED_VALUE_CONTROL_SOURCE(source);
+        gst_timed_value_control_source_unset_all(timed);
+        for (const auto& [time, value] : moved)
+            gst_timed_value_control_source_set(timed, time, value);
+        gst_object_add_control_binding(GST_OBJECT(volume), binding);
+        current = std::move(moved);
+    }
+
+    // The earlier file's stream time where the later one's begins (both segments in time).
+    static gint64 offsetBetween(const GstSegment& before, const GstSegment& after) {
+        return gint64(after.base) - gint64(before.base) + gint64(before.time) -
+               gint64(after.time);
     }
 
     GstElement* const volume;         // owned by the pipeline
@@ -140,6 +179,7 @@ struct GstFilePlayer::RampControl {
 
     quint64 applied = 0; // streaming thread only, as is what follows
     bool attached = false;
+    std::vector<std::pair<GstClockTime, double>> current; // the curve attached
 };
 
 // The file to follow the present one. The main thread sets it; playbin's about-to-finish
@@ -189,6 +229,8 @@ GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user) {
             gst_event_copy_segment(event, &segment);
             if (std::exchange(probe->switching, false)) {
                 // The file that follows begins here: its segment continues the running time.
+                probe->ramp->rebase(
+                    GstFilePlayer::RampControl::offsetBetween(probe->segment, segment));
                 const std::lock_guard lock(probe->next->mutex);
                 probe->next->before = probe->segment;
                 probe->next->after = segment;
@@ -544,22 +586,23 @@ void GstFilePlayer::checkSwitch() {
     switchTimer_->stop();
     switchPending_ = false;
     int previousFd = -1;
+    double offset = 0;
     {
         const std::lock_guard lock(next_->mutex);
         next_->taken = false;
         next_->boundaryKnown = false;
         previousFd = std::exchange(fd_, std::exchange(next_->takenFd, -1));
+        offset = gst::toSeconds(RampControl::offsetBetween(next_->before, next_->after));
     }
     if (previousFd >= 0)
         ::close(previousFd); // its source opened a descriptor of its own, long since read
-    // A fade running across the boundary is in the earlier file's stream time: it ends here.
+    // A fade running across the boundary goes on in the new file's stream time (the probe moved
+    // the curve itself there).
     if (ramp_) {
-        const float target = ramp_->to;
-        clearRamp();
-        if (volumeElement_)
-            g_object_set(volumeElement_, "volume", double(target), nullptr);
+        ramp_->start -= offset;
+        ramp_->end -= offset;
     }
-    rampHeardUntil_ = 0;
+    rampHeardUntil_ = std::max(0.0, rampHeardUntil_ - offset);
     ++followed_;
     ended_ = false;
     duration_ = 0;

@@ -377,6 +377,50 @@ private Q_SLOTS:
               length, 2 * half, worst, positionAtSwitch);
     }
 
+    // A pause begun half a second before a gapless boundary fades on across it as one line:
+    // the next file goes on at the fade's level, not at full volume.
+    void pauseFadeGoesOnAcrossAGaplessBoundary() {
+        constexpr double frequency = 441.7, amplitude = 0.5;
+        constexpr qint64 half = qint64(2.5 * SoundServer::kRate);
+        const QString one = dir_.filePath("p1.wav"), two = dir_.filePath("p2.wav");
+        QVERIFY(writeSineSpan(one, frequency, amplitude, 0, half));
+        QVERIFY(writeSineSpan(two, frequency, amplitude, half, 2 * half));
+        const QString rec = dir_.filePath("pausegapless.raw");
+        QVERIFY(server_.start());
+        QVERIFY(server_.record(rec));
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
+        engine.setCrossfade(0);
+        playFirst(engine, {one, two});
+        QVERIFY(QTest::qWaitFor([&] { return engine.progress() > 2.0; }, 20000));
+        engine.togglePlay();
+        QVERIFY(QTest::qWaitFor([&] { return silentSecond(rec, frequency, 0.003); }, 20000));
+        server_.stop();
+        QCOMPARE(engine.currentTrack()->title, QStringLiteral("p2")); // reached during the fade
+
+        QFile file(rec);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const auto a = toneAmplitudes(file.readAll(), frequency);
+        dump("pausegapless", a, a);
+        const size_t start = onset(a, 0.1);
+        QVERIFY(start + 30 < a.size());
+        const double steady = median({a.begin() + start + 2, a.begin() + start + 30});
+        const auto fall = fitRamp(a, steady, start + 30, true);
+        QVERIFY(fall);
+        const double length = fall->second - fall->first;
+        QVERIFY2(std::abs(length - 1.5) < 0.1, qPrintable(QString::number(length)));
+        // Where the boundary was heard (2.5 s after the start) the fade keeps to its line.
+        QVERIFY(fall->first < start * 0.05 + 2.5 && fall->second > start * 0.05 + 2.5);
+        for (size_t i = size_t(fall->first / 0.05) + 2; i + 2 < size_t(fall->second / 0.05); ++i) {
+            const double line = (fall->second - (i + 0.5) * 0.05) / length;
+            QVERIFY2(std::abs(a[i] / steady - line) < 0.05,
+                     qPrintable(QStringLiteral("%1 for %2 at %3 s").arg(a[i] / steady).arg(line).arg(
+                         (double(i) - double(start)) * 0.05)));
+        }
+        qInfo("pause across a gapless boundary: fall %.3f s from %.3f s", length,
+              fall->first - start * 0.05);
+    }
+
     // A sound server that stops answering: whatever is pressed meanwhile returns at once and
     // the event loop goes on turning (nothing on the main thread waits on the server), and the
     // engine goes away without waiting; its pipelines go down once the server answers again.
