@@ -571,7 +571,7 @@ gint64 GstFilePlayer::heardRunningTime() const {
     return gint64(now - base) - switchLatency_;
 }
 
-void GstFilePlayer::checkSwitch() {
+void GstFilePlayer::checkSwitch(bool now) {
     if (!switchPending_)
         return;
     gint64 boundary = -1;
@@ -581,7 +581,7 @@ void GstFilePlayer::checkSwitch() {
             boundary = gint64(next_->after.base);
     }
     const gint64 heard = heardRunningTime();
-    if (boundary < 0 || (heard >= 0 && heard < boundary && playing_))
+    if (!now && (boundary < 0 || (heard >= 0 && heard < boundary && playing_)))
         return; // the end of the file before is still to be heard
     switchTimer_->stop();
     switchPending_ = false;
@@ -589,10 +589,11 @@ void GstFilePlayer::checkSwitch() {
     double offset = 0;
     {
         const std::lock_guard lock(next_->mutex);
+        if (next_->boundaryKnown)
+            offset = gst::toSeconds(RampControl::offsetBetween(next_->before, next_->after));
         next_->taken = false;
         next_->boundaryKnown = false;
         previousFd = std::exchange(fd_, std::exchange(next_->takenFd, -1));
-        offset = gst::toSeconds(RampControl::offsetBetween(next_->before, next_->after));
     }
     if (previousFd >= 0)
         ::close(previousFd); // its source opened a descriptor of its own, long since read
@@ -846,6 +847,7 @@ void GstFilePlayer::setCurrentTime(double seconds) {
     // GStreamer.
     if (std::isnan(seconds) || seconds < 0)
         seconds = 0;
+    checkSwitch(true); // a file going on into the next one is sought in the new one
     const double length = duration();
     if (length > 0 && seconds > length)
         seconds = length;

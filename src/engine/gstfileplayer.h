@@ -152,7 +152,8 @@ private:
     gint64 switchLatency_ = 0; // the output's latency, ns, read when the switch is announced
     std::unique_ptr<QTimer> switchTimer_;
     void onStreamStart();
-    void checkSwitch();
+    // `now`: without waiting for it to be heard (a seek goes into the new file).
+    void checkSwitch(bool now = false);
     // Running time (ns) of the sample at the speaker, from the pipeline's clock; -1 unknown.
     gint64 heardRunningTime() const;
 
