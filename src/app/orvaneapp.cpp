@@ -123,6 +123,10 @@ OrvaneApp::OrvaneApp(std::unique_ptr<QSettings> settings, QThreadPool* readers,
             &AudioEngine::setLanguage);
     connect(preferences_.get(), &Preferences::volumeLevellingChanged, engine_.get(),
             &AudioEngine::setVolumeLevelling);
+    connect(preferences_.get(), &Preferences::crossfadeChanged, engine_.get(),
+            [this](int seconds) { engine_->setCrossfade(seconds); });
+    connect(preferences_.get(), &Preferences::albumGaplessChanged, engine_.get(),
+            &AudioEngine::setAlbumGapless);
     appearance_->applyLanguage(preferences_->language());
     watchWriter(writer_.get());
     watchWriter(playlistWriter_.get());

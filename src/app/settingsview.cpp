@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QEvent>
 #include <QFormLayout>
 #include <QKeyEvent>
@@ -41,7 +43,10 @@ SettingsView::SettingsView(Preferences* preferences, QWidget* parent)
     , systemLanguage_(new QRadioButton)
     , levellingLabel_(new QLabel)
     , levellings_(new QButtonGroup(this))
-    , levellingButtons_{new QRadioButton, new QRadioButton, new QRadioButton} {
+    , levellingButtons_{new QRadioButton, new QRadioButton, new QRadioButton}
+    , crossfadeLabel_(new QLabel)
+    , crossfade_(new QComboBox)
+    , albumGapless_(new QCheckBox) {
     setFixedWidth(340);
     auto* russian = new QRadioButton(QStringLiteral("Русский"));
     auto* english = new QRadioButton(QStringLiteral("English"));
@@ -70,11 +75,24 @@ SettingsView::SettingsView(Preferences* preferences, QWidget* parent)
         preferences_->setVolumeLevelling(levellingValues.at(id));
     });
     connect(preferences_, &Preferences::volumeLevellingChanged, this, &SettingsView::sync);
+    for (int seconds = 0; seconds <= Preferences::maxCrossfade; ++seconds)
+        crossfade_->addItem(QString());
+    crossfade_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    form->addRow(crossfadeLabel_, crossfade_);
+    crossfadeLabel_->setBuddy(crossfade_);
+    form->addRow(albumGapless_); // the whole width: its text is longer than a field's
 
     connect(themes_, &QButtonGroup::idClicked, this,
             [this, themeValues](int id) { preferences_->setTheme(themeValues.at(id)); });
     connect(languages_, &QButtonGroup::idClicked, this,
             [this, languageValues](int id) { preferences_->setLanguage(languageValues.at(id)); });
+    connect(crossfade_, &QComboBox::activated, this,
+            [this](int seconds) { preferences_->setCrossfade(seconds); });
+    connect(albumGapless_, &QCheckBox::clicked, this,
+            [this](bool on) { preferences_->setAlbumGapless(on); });
+    connect(preferences_, &Preferences::crossfadeChanged, this, &SettingsView::sync);
+    connect(preferences_, &Preferences::albumGaplessChanged, this, &SettingsView::sync);
     connect(preferences_, &Preferences::languageChanged, this, &SettingsView::retranslate);
     connect(preferences_, &Preferences::themeChanged, this, &SettingsView::sync);
     connect(preferences_, &Preferences::languageChanged, this, &SettingsView::sync);
@@ -107,7 +125,13 @@ void SettingsView::restyle() {
             "QRadioButton::indicator:checked { border: 1px solid %2; background: qradialgradient("
             "cx: 0.5, cy: 0.5, radius: 0.5, fx: 0.5, fy: 0.5, stop: 0 %2, stop: 0.5 %2,"
             " stop: 0.62 transparent, stop: 1 transparent); }"
-            "QRadioButton:focus { outline: none; }")
+            "QRadioButton:focus { outline: none; }"
+            "QCheckBox::indicator { width: 14px; height: 14px; border-radius: 3px;"
+            " border: 1px solid %1; background: transparent; }"
+            "QCheckBox::indicator:hover { border-color: %2; }"
+            "QCheckBox::indicator:checked { border: 1px solid %2; background: qradialgradient("
+            "cx: 0.5, cy: 0.5, radius: 0.7, fx: 0.5, fy: 0.5, stop: 0 %2, stop: 0.55 %2,"
+            " stop: 0.6 transparent, stop: 1 transparent); }")
             .arg(Theme::css(ring), Theme::css(accent));
     if (styleSheet() != sheet)
         setStyleSheet(sheet);
@@ -134,6 +158,12 @@ void SettingsView::retranslate() {
     levellingButtons_[0]->setText(loc(QStringLiteral("levelling_off"), lang));
     levellingButtons_[1]->setText(loc(QStringLiteral("levelling_track"), lang));
     levellingButtons_[2]->setText(loc(QStringLiteral("levelling_album"), lang));
+    crossfadeLabel_->setText(loc(QStringLiteral("crossfade_label"), lang));
+    crossfade_->setItemText(0, loc(QStringLiteral("crossfade_off"), lang));
+    for (int seconds = 1; seconds < crossfade_->count(); ++seconds)
+        crossfade_->setItemText(seconds,
+                                loc(QStringLiteral("crossfade_seconds"), lang).arg(seconds));
+    albumGapless_->setText(loc(QStringLiteral("album_gapless"), lang));
 }
 
 void SettingsView::sync() {
@@ -144,6 +174,8 @@ void SettingsView::sync() {
     languages_->button(language == "ru" ? 0 : language == "en" ? 1 : 2)->setChecked(true);
     const QString levelling = preferences_->volumeLevelling(); // unknown: off, as it acts
     levellings_->button(levelling == "track" ? 1 : levelling == "album" ? 2 : 0)->setChecked(true);
+    crossfade_->setCurrentIndex(preferences_->crossfade());
+    albumGapless_->setChecked(preferences_->albumGapless());
 }
 
 } // namespace orvane

@@ -3,6 +3,8 @@
 #include <QWidget>
 
 class QButtonGroup;
+class QCheckBox;
+class QComboBox;
 class QLabel;
 class QRadioButton;
 
@@ -11,8 +13,9 @@ namespace orvane {
 class Preferences;
 
 // The settings window: appearance (Light, Dark, System), language (Русский, English, System)
-// and volume levelling (Off, Track, Album) as radio groups; a choice is written and takes effect at once. Titled "Settings";
-// Escape closes it.
+// and volume levelling (Off, Track, Album) as radio groups, then the crossfade (Off, 1..12 s)
+// and "No crossfade within an album"; a choice is written and takes effect at once. Titled
+// "Settings"; Escape closes it.
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
@@ -39,6 +42,9 @@ private:
     QLabel* levellingLabel_;
     QButtonGroup* levellings_;
     QRadioButton* levellingButtons_[3]; // Off, Track, Album
+    QLabel* crossfadeLabel_;
+    QComboBox* crossfade_; // item i: i seconds, 0 = Off
+    QCheckBox* albumGapless_;
 };
 
 } // namespace orvane

@@ -1,6 +1,7 @@
 #include "engine/audioengine.h"
 
 #include "core/localization.h"
+#include "core/preferences.h"
 #include "core/settingswriter.h"
 #include "engine/audiofileplayer.h"
 #include "engine/clock.h"
@@ -44,6 +45,8 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     setVolumeLevelling(settings.value(QStringLiteral("volumeLevelling")).toString());
     connect(this, &AudioEngine::playlistChanged, this, &AudioEngine::measureSoon);
     connect(this, &AudioEngine::currentIDChanged, this, &AudioEngine::measureSoon);
+    crossfade_ = Preferences::readCrossfade(settings);
+    albumGapless_ = Preferences::readAlbumGapless(settings);
     artworkCache_ = makeArtworkCache();
     if (!services_.loader)
         services_.loader = coverSharingLoader(artworkCache_, services_.thumbnailSide);
@@ -62,6 +65,14 @@ AudioEngine::AudioEngine(EngineServices services, QObject* parent)
     else
         restorePlaylist();
     tickTimer_ = services_.clock->every(clockPeriod, [this] { tick(); });
+    // What follows the current track may have changed: a gapless handover is given its file
+    // again (or taken back).
+    for (auto signal : {&AudioEngine::playlistChanged, &AudioEngine::isShuffleChanged,
+                        &AudioEngine::isRepeatChanged})
+        connect(this, signal, this, [this] {
+            if (crossfade_ <= 0 || albumGapless_ || queuedNext_)
+                aimAdvance();
+        });
     // Media keys are wired by the desktop integration through the public operations.
 }
 
@@ -282,10 +293,117 @@ void AudioEngine::play(const Track& track) {
         startAfter(track.id);
 }
 
-double AudioEngine::handoverFade(double duration) {
+double AudioEngine::handoverFade(double duration) const {
     // A track shorter than two crossfades hands over in half its length, so that it is heard
     // whole (and not advanced from before it has played).
-    return duration > 0 ? std::min(crossfadeDuration, duration / 2) : crossfadeDuration;
+    return duration > 0 ? std::min(crossfade_, duration / 2) : crossfade_;
+}
+
+void AudioEngine::setCrossfade(double seconds) {
+    crossfade_ = std::isfinite(seconds) ? std::clamp(seconds, 0.0, double(maxCrossfadeSeconds))
+                                        : crossfadeDuration;
+    aimAdvance(); // the coming handover follows it
+}
+
+void AudioEngine::setAlbumGapless(bool on) {
+    albumGapless_ = on;
+    aimAdvance();
+}
+
+namespace {
+
+// Whether `next` is the track after `track` on one album (same album and album artist, the
+// next track number).
+bool continuesAlbum(const Track& track, const Track& next) {
+    return !track.album.isEmpty() && track.album == next.album &&
+           track.albumArtist == next.albumArtist && track.trackNumber > 0 &&
+           next.trackNumber == track.trackNumber + 1;
+}
+
+// A change of track by hand with Crossfade Off still takes the outgoing one down over this many
+// seconds: cut at once it would click.
+constexpr double kShortestFall = 0.03;
+
+} // namespace
+
+std::optional<Track> AudioEngine::successor() {
+    const auto index = currentIndex();
+    if (!index)
+        return std::nullopt;
+    if (isRepeat_)
+        return playlist_.at(*index);
+    const int n = int(playlist_.size());
+    if (isShuffle_ && n > 1) {
+        for (int i = 0; plannedNext_ && i < n; ++i) {
+            if (playlist_.at(i).id == *plannedNext_ && i != *index)
+                return playlist_.at(i);
+        }
+        int k = *index;
+        while (k == *index)
+            k = int(QRandomGenerator::global()->bounded(n));
+        plannedNext_ = playlist_.at(k).id;
+        return playlist_.at(k);
+    }
+    return playlist_.at((*index + 1) % n);
+}
+
+double AudioEngine::upcomingFade() {
+    const double fade = handoverFade(player_ ? player_->duration() : 0);
+    if (fade <= 0 || !albumGapless_)
+        return fade;
+    const auto current = currentTrack();
+    const auto next = successor();
+    return current && next && continuesAlbum(*current, *next) ? 0.0 : fade;
+}
+
+void AudioEngine::syncGapless() {
+    const std::shared_ptr<AudioFilePlayer> p = player_;
+    if (!p || (queuedNext_ && p->nextFileTaken()))
+        return; // too late to change: it plays
+    const bool gaplessNow = upcomingFade() <= 0;
+    const std::optional<Track> next = gaplessNow || queuedNext_ ? successor() : std::nullopt;
+    const bool gapless = next && gaplessNow;
+    if (queuedNext_ && (!gapless || *queuedNext_ != next->id)) {
+        p->setNextFile(QString(), nullptr);
+        queuedNext_.reset();
+    }
+    if (!gapless || queuedNext_ || next->id == gaplessRefused_)
+        return;
+    // A file that does not open (or a player that plays files one by one) is handed over to at
+    // the end instead, by a player of its own.
+    if (p->setNextFile(next->path(), nullptr))
+        queuedNext_ = next->id;
+    else
+        gaplessRefused_ = next->id;
+}
+
+void AudioEngine::adoptFollowed() {
+    const std::shared_ptr<AudioFilePlayer> p = player_;
+    followedSeen_ = p->followedFiles();
+    const QUuid id = queuedNext_.value_or(QUuid());
+    queuedNext_.reset();
+    plannedNext_.reset();
+    gaplessRefused_ = QUuid();
+    std::optional<Track> track;
+    for (const Track& t : std::as_const(playlist_)) {
+        if (t.id == id) {
+            track = t;
+            break;
+        }
+    }
+    if (!track) {
+        // Taken off the list on its way to the speaker: what follows the track before plays.
+        if (const auto next = successor())
+            play(*next);
+        return;
+    }
+    setCurrentID(track->id);
+    setProgress(p->currentTime());
+    aimAdvance();
+    announce(track->title,
+             track->artist.isEmpty() ? loc(QStringLiteral("local_file"), lang()) : track->artist,
+             track->artwork);
+    updateNowPlaying();
 }
 
 bool AudioEngine::startTrack(const Track& track) {
@@ -315,14 +433,16 @@ bool AudioEngine::startTrack(const Track& track) {
     // The outgoing fade is heard after the output's latency; a new stream is heard at once, so
     // its rise waits that long and the two cross where the listener hears them.
     double handoverDelay = 0;
-    double rise = crossfadeDuration;
+    double rise = crossfade_;
+    const std::optional<double> handover = std::exchange(handoverFadeNow_, std::nullopt);
     if (const std::shared_ptr<AudioFilePlayer> outgoing = player_) {
         if (outgoing->isPlaying()) {
             // Crossfade: the outgoing player falls to silence while the new one rises.
-            const double fall = handoverFade(outgoing->duration());
+            const double fall = std::max(
+                kShortestFall, handover ? *handover : handoverFade(outgoing->duration()));
             const double incomingLength =
                 incoming->duration() > 0 ? incoming->duration() : track.duration;
-            rise = std::min(fall, handoverFade(incomingLength));
+            rise = std::min(handover ? *handover : fall, handoverFade(incomingLength));
             handoverDelay = outgoing->outputLatency();
             outgoing->setVolume(0.0f, fall);
             startCrossfadeOut(outgoing, fall, handoverDelay);
@@ -343,6 +463,10 @@ bool AudioEngine::startTrack(const Track& track) {
         incoming->play();
     }
     player_ = std::move(incoming);
+    queuedNext_.reset();
+    plannedNext_.reset();
+    gaplessRefused_ = QUuid();
+    followedSeen_ = 0;
     watchPlayer(player_);
 
     setCurrentID(track.id);
@@ -591,6 +715,8 @@ void AudioEngine::tick() {
     if (!player_ || !isPlaying_)
         return;
     const std::shared_ptr<AudioFilePlayer> p = player_;
+    if (queuedNext_ && p->followedFiles() != followedSeen_)
+        adoptFollowed(); // a player that does not say so itself
     const double position = p->currentTime();
     setProgress(position);
     p->updateMeters();
@@ -607,12 +733,15 @@ void AudioEngine::aimAdvance(double atLeast) {
     advanceTimer_.reset();
     if (isRadioActive() || !player_ || !isPlaying_)
         return;
+    syncGapless();
     const double duration = player_->duration();
     if (!(duration > 0))
         return; // length unknown: it moves on when it ends by itself (or learns its length)
     // The next track starts when the crossfade would cover what is left; a short track hands
-    // over later (see handoverFade), never before it has played.
-    const double due = duration - handoverFade(duration) - player_->currentTime();
+    // over later (see handoverFade), never before it has played. Gapless, the player goes on
+    // into the next file by itself at the end, where the engine looks again.
+    const double due =
+        duration - (queuedNext_ ? 0.0 : upcomingFade()) - player_->currentTime();
     // A real player's position leaps at its start (the output fills its buffer) and follows the
     // sound card's clock, not this one: a moment far off is looked at again a second before.
     constexpr double lookAgain = 1.0;
@@ -624,10 +753,19 @@ void AudioEngine::onAdvanceDue() {
     const std::shared_ptr<AudioFilePlayer> p = player_;
     if (isRadioActive() || !p || !isPlaying_)
         return;
+    if (queuedNext_) {
+        if (p->followedFiles() != followedSeen_)
+            adoptFollowed();
+        else if (p->isPlaying())
+            aimAdvance(0.05); // the last of the file before is still on its way to the speaker
+        else
+            advance(); // ended without going on (the next file failed)
+        return;
+    }
     const double duration = p->duration();
     const double remaining = duration - p->currentTime();
     // A microsecond's slack: the position is a difference of times that need not round alike.
-    if ((duration > 0 && remaining <= handoverFade(duration) + 1e-6) || !p->isPlaying()) {
+    if ((duration > 0 && remaining <= upcomingFade() + 1e-6) || !p->isPlaying()) {
         advance();
         return;
     }
@@ -643,7 +781,13 @@ void AudioEngine::watchPlayer(const std::shared_ptr<AudioFilePlayer>& p) {
             this,
             [this, weak] {
                 const std::shared_ptr<AudioFilePlayer> changed = weak.lock();
-                if (!changed || changed != player_ || isRadioActive() || !isPlaying_)
+                if (!changed || changed != player_ || isRadioActive())
+                    return;
+                if (queuedNext_ && changed->followedFiles() != followedSeen_) {
+                    adoptFollowed(); // also during a pause fade
+                    return;
+                }
+                if (!isPlaying_)
                     return;
                 if (!changed->isPlaying())
                     advance(); // ended by itself or stopped on an error
@@ -657,10 +801,12 @@ void AudioEngine::watchPlayer(const std::shared_ptr<AudioFilePlayer>& p) {
 void AudioEngine::advance() {
     const std::shared_ptr<AudioFilePlayer> before = player_;
     lastFailedTrack_ = QUuid();
-    if (isRepeat_ && currentTrack())
-        play(*currentTrack());
+    handoverFadeNow_ = upcomingFade();
+    if (const auto following = successor()) // the current one again with repeat on
+        play(*following);
     else
         next();
+    handoverFadeNow_.reset();
     if (player_ != before || lastFailedTrack_.isNull())
         return;
     // The chosen file would not open. Rather than retrying it at every tick, move on through the

@@ -175,6 +175,17 @@ public:
     // tracks first), and until then plays as it is.
     void setVolumeLevelling(const QString& mode);
     QString volumeLevelling() const;
+    // How long the crossfade between tracks lasts, in seconds (`crossfadeSeconds`: 0 = Off,
+    // 1..12, crossfadeDuration when absent); read from the settings at start, applied from the
+    // next handover on. Off plays gapless: the next track starts on the sample after the last.
+    double crossfade() const { return crossfade_; }
+    void setCrossfade(double seconds);
+    // "No crossfade within an album" (`albumGapless`, off when absent): a track followed by
+    // the next one of its album (same album and album artist, the next track number) hands over
+    // gapless whatever the crossfade.
+    bool albumGapless() const { return albumGapless_; }
+    void setAlbumGapless(bool on);
+    static constexpr int maxCrossfadeSeconds = 12;
 
     // Transport.
     void play(const Track& track);
@@ -291,7 +302,17 @@ private:
 
     // How long a handover from (or to) a track of this length fades: the crossfade, or half
     // the track when that is shorter.
-    static double handoverFade(double duration);
+    double handoverFade(double duration) const;
+    // The track the end of the current one hands over to (the current one with repeat on; with
+    // shuffle chosen once and kept until it plays); none without a current track.
+    std::optional<Track> successor();
+    // The fade of the handover at the end of the current track: 0 when it goes on gapless.
+    double upcomingFade();
+    // Gives the current player the successor's file when the handover is gapless, and takes it
+    // back when that no longer holds (too late once the player has begun reading it).
+    void syncGapless();
+    // The player went on into the file given it: that track is current now.
+    void adoptFollowed();
     void startCrossfadeOut(std::shared_ptr<AudioFilePlayer> outgoing, double fade, double latency);
     void endCrossfadeOuts(); // their players stop at once
     void startPauseFade(std::shared_ptr<AudioFilePlayer> fading);
@@ -380,6 +401,13 @@ private:
     std::unique_ptr<TimerHandle> tickTimer_;    // runs only while views are shown
     std::unique_ptr<TimerHandle> advanceTimer_; // the current track's handover
     bool viewsShown_ = true;
+    double crossfade_ = crossfadeDuration;
+    bool albumGapless_ = false;
+    std::optional<QUuid> plannedNext_;  // the successor with shuffle on, once chosen
+    std::optional<QUuid> queuedNext_;   // given to player_ as its next file
+    QUuid gaplessRefused_;              // the successor player_ would not take
+    int followedSeen_ = 0;              // player_->followedFiles() when last looked at
+    std::optional<double> handoverFadeNow_; // the fade of the handover advance() makes
     QUuid lastFailedTrack_; // the last track whose file would not open
 
     // Pending fade tasks. Not remembered by the transport logic; kept here so that the engine's

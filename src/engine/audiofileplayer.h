@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <functional>
 
 namespace orvane {
@@ -46,6 +47,21 @@ public:
     // length have moved. The handler must not destroy the player within the call. A player
     // that never calls it is watched by the engine's clock only.
     virtual void setChangeHandler(std::function<void()> handler) { (void)handler; }
+
+    // Gapless: the file at `path` follows the present one in this player, its first sample
+    // right after the last one. False (with *error set when the file cannot be opened) when the
+    // player does not take it; the engine then hands over with a player of its own. A later
+    // call replaces the file and an empty path withdraws it, until the player has begun to read
+    // it (nextFileTaken). When the file begins to be heard, followedFiles() grows by one,
+    // position, length and end are the new file's from then on, and the change handler is
+    // called.
+    virtual bool setNextFile(const QString& path, QString* error) {
+        (void)path;
+        (void)error;
+        return false;
+    }
+    virtual bool nextFileTaken() const { return false; }
+    virtual int followedFiles() const { return 0; }
 
     virtual void updateMeters() = 0;
     // RMS of the last metering window in dBFS (0 at full scale, very negative in silence).

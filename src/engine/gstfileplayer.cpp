@@ -127,6 +127,45 @@ struct GstFilePlayer::RampControl {
             gst_object_add_control_binding(GST_OBJECT(volume), binding);
             attached = true;
         }
+        current = std::move(next);
+    }
+
+    // Streaming thread, where the file that follows begins: the curve, in the earlier file's
+    // stream time, moves `offset` ns earlier into the new one's, so that a fade running across
+    // the boundary goes on as it was.
+    void rebase(gint64 offset) {
+        apply();
+        if (!attached || current.empty() || offset <= 0)
+            return;
+        std::vector<std::pair<GstClockTime, double>> moved;
+        for (size_t i = 0; i < current.size(); ++i) {
+            const gint64 t = gint64(current[i].first) - offset;
+            if (t < 0)
+                continue;
+            if (moved.empty() && i > 0) { // the curve's value at the boundary
+                const auto& [t0, v0] = current[i - 1];
+                const auto& [t1, v1] = current[i];
+                const double f =
+                    t1 > t0 ? double(offset - gint64(t0)) / double(t1 - t0) : 1.0;
+                moved.emplace_back(0, v0 + (v1 - v0) * f);
+            }
+            moved.emplace_back(GstClockTime(t), current[i].second);
+        }
+        if (moved.empty())
+            moved.emplace_back(0, current.back().second);
+        gst_object_remove_control_binding(GST_OBJECT(volume), binding);
+        auto* timed = GST_TIMED_VALUE_CONTROL_SOURCE(source);
+        gst_timed_value_control_source_unset_all(timed);
+        for (const auto& [time, value] : moved)
+            gst_timed_value_control_source_set(timed, time, value);
+        gst_object_add_control_binding(GST_OBJECT(volume), binding);
+        current = std::move(moved);
+    }
+
+    // The earlier file's stream time where the later one's begins (both segments in time).
+    static gint64 offsetBetween(const GstSegment& before, const GstSegment& after) {
+        return gint64(after.base) - gint64(before.base) + gint64(before.time) -
+               gint64(after.time);
     }
 
     GstElement* const volume;         // owned by the pipeline
@@ -140,23 +179,65 @@ struct GstFilePlayer::RampControl {
 
     quint64 applied = 0; // streaming thread only, as is what follows
     bool attached = false;
+    std::vector<std::pair<GstClockTime, double>> current; // the curve attached
+};
+
+// The file to follow the present one. The main thread sets it; playbin's about-to-finish
+// handler (streaming thread) takes it; the pad probe (streaming thread) records where in
+// running time it begins; the main thread adopts it once that moment is heard.
+struct GstFilePlayer::NextFile {
+    std::mutex mutex;
+    int fd = -1;        // set and not yet taken; ours
+    int takenFd = -1;   // taken: the pipeline reads it now; ours until the switch
+    bool taken = false; // until the switch is heard
+    bool boundaryKnown = false;
+    GstSegment before{}, after{}; // the volume stage's segments either side of the switch
 };
 
 namespace {
+
+void onAboutToFinish(GstElement* playbin, gpointer data) {
+    auto& next = **static_cast<std::shared_ptr<GstFilePlayer::NextFile>*>(data);
+    const std::lock_guard lock(next.mutex);
+    if (next.fd < 0 || next.taken)
+        return; // nothing follows: the file ends as usual
+    const QByteArray uri = "file:///proc/self/fd/" + QByteArray::number(next.fd);
+    g_object_set(playbin, "uri", uri.constData(), nullptr);
+    next.taken = true;
+    next.boundaryKnown = false;
+    next.takenFd = std::exchange(next.fd, -1);
+}
 
 // Watches buffers entering the volume stage; runs on the streaming thread.
 struct FrontProbe {
     std::shared_ptr<std::atomic<gint64>> front;
     std::shared_ptr<GstFilePlayer::RampControl> ramp;
+    std::shared_ptr<GstFilePlayer::NextFile> next;
     GstSegment segment;
+    int streams = 0;       // STREAM_START events seen
+    bool switching = false; // a later stream started; its segment comes next
 };
 
 GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user) {
     auto* probe = static_cast<FrontProbe*>(user);
     if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT)
-            gst_event_copy_segment(event, &probe->segment);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START) {
+            probe->switching = probe->streams++ > 0;
+        } else if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+            GstSegment segment;
+            gst_event_copy_segment(event, &segment);
+            if (std::exchange(probe->switching, false)) {
+                // The file that follows begins here: its segment continues the running time.
+                probe->ramp->rebase(
+                    GstFilePlayer::RampControl::offsetBetween(probe->segment, segment));
+                const std::lock_guard lock(probe->next->mutex);
+                probe->next->before = probe->segment;
+                probe->next->after = segment;
+                probe->next->boundaryKnown = true;
+            }
+            probe->segment = segment;
+        }
         else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP)
             probe->front->store(-1);
     } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
@@ -264,7 +345,14 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
     self->rampControl_ = std::make_shared<RampControl>(sink.volume, source, binding);
 
     gst::Ptr<GstPad> volumeSink(gst_element_get_static_pad(sink.volume, "sink"));
-    auto* probe = new FrontProbe{self->front_, self->rampControl_, {}};
+    self->next_ = std::make_shared<NextFile>();
+    g_signal_connect_data(playbin, "about-to-finish", G_CALLBACK(onAboutToFinish),
+                          new std::shared_ptr<NextFile>(self->next_),
+                          [](gpointer p, GClosure*) {
+                              delete static_cast<std::shared_ptr<NextFile>*>(p);
+                          },
+                          GConnectFlags(0));
+    auto* probe = new FrontProbe{self->front_, self->rampControl_, self->next_, {}};
     gst_segment_init(&probe->segment, GST_FORMAT_UNDEFINED);
     gst_pad_add_probe(
         volumeSink.get(),
@@ -311,16 +399,26 @@ void GstFilePlayer::releasePipeline() {
     ++generation_;
     GstElement* pipeline = gst::letGo(pipeline_);
     const int fd = std::exchange(fd_, -1);
+    int nextFd = -1, takenFd = -1;
+    if (next_) {
+        const std::lock_guard lock(next_->mutex);
+        nextFd = std::exchange(next_->fd, -1);
+        takenFd = std::exchange(next_->takenFd, -1);
+    }
+    switchTimer_.reset();
+    switchPending_ = false;
     output_ = nullptr;
     level_ = nullptr;
     volumeElement_ = nullptr;
     gainElement_ = nullptr;
-    if (!pipeline && fd < 0)
+    if (!pipeline && fd < 0 && nextFd < 0 && takenFd < 0)
         return;
-    worker_->post([pipeline, fd] {
+    worker_->post([pipeline, fd, nextFd, takenFd] {
         gst::tearDown(pipeline); // NULL state: may wait on the sound server
-        if (fd >= 0)
-            ::close(fd); // the source has let go of it: the pipeline is down
+        for (const int f : {fd, nextFd, takenFd}) {
+            if (f >= 0)
+                ::close(f); // the source has let go of it: the pipeline is down
+        }
     });
 }
 
@@ -344,6 +442,9 @@ void GstFilePlayer::handle(GstMessage* message) {
         duration_ = 0;
         duration();
         notifyChange();
+        break;
+    case GST_MESSAGE_STREAM_START:
+        onStreamStart();
         break;
     case GST_MESSAGE_EOS:
         ended_ = true;
@@ -397,11 +498,132 @@ void GstFilePlayer::setMeteringEnabled(bool enabled) {
         g_object_set(level_, "post-messages", gboolean(enabled), nullptr);
 }
 
+// ---- gapless ----
+
+bool GstFilePlayer::setNextFile(const QString& path, QString* error) {
+    if (!pipeline_ || failed_)
+        return false;
+    int fd = -1;
+    if (!path.isEmpty()) {
+        QString problem;
+        fd = openAudioFile(path, &problem);
+        if (fd < 0) {
+            if (error)
+                *error = problem;
+            return false;
+        }
+    }
+    const std::lock_guard lock(next_->mutex);
+    if (next_->taken) { // too late: what was set plays
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    if (next_->fd >= 0)
+        ::close(next_->fd);
+    next_->fd = fd;
+    return fd >= 0;
+}
+
+bool GstFilePlayer::nextFileTaken() const {
+    if (!next_)
+        return false;
+    const std::lock_guard lock(next_->mutex);
+    return next_->taken;
+}
+
+void GstFilePlayer::onStreamStart() {
+    // The first file's start, or the sink has begun on the file that follows: that one is
+    // heard an output's latency later, when the speaker reaches its segment's running time.
+    {
+        const std::lock_guard lock(next_->mutex);
+        if (!next_->taken || switchPending_)
+            return;
+    }
+    switchPending_ = true;
+    switchLatency_ = 0;
+    if (GstQuery* query = gst_query_new_latency()) {
+        GstClockTime min = 0;
+        if (output_ && gst_element_query(output_, query)) {
+            gst_query_parse_latency(query, nullptr, &min, nullptr);
+            switchLatency_ = GST_CLOCK_TIME_IS_VALID(min) ? gint64(min) : 0;
+        }
+        gst_query_unref(query);
+    }
+    if (!switchTimer_) {
+        switchTimer_ = std::make_unique<QTimer>();
+        switchTimer_->setInterval(5);
+        QObject::connect(switchTimer_.get(), &QTimer::timeout, [this] { checkSwitch(); });
+    }
+    switchTimer_->start();
+    checkSwitch();
+}
+
+gint64 GstFilePlayer::heardRunningTime() const {
+    if (!pipeline_)
+        return -1;
+    GstClock* clock = gst_element_get_clock(pipeline_.get());
+    if (!clock)
+        return -1;
+    const GstClockTime now = gst_clock_get_time(clock);
+    gst_object_unref(clock);
+    const GstClockTime base = gst_element_get_base_time(pipeline_.get());
+    if (!GST_CLOCK_TIME_IS_VALID(now) || !GST_CLOCK_TIME_IS_VALID(base) || now < base)
+        return -1;
+    return gint64(now - base) - switchLatency_;
+}
+
+void GstFilePlayer::checkSwitch(bool now) {
+    if (!switchPending_)
+        return;
+    gint64 boundary = -1;
+    {
+        const std::lock_guard lock(next_->mutex);
+        if (next_->boundaryKnown)
+            boundary = gint64(next_->after.base);
+    }
+    const gint64 heard = heardRunningTime();
+    if (!now && (boundary < 0 || (heard >= 0 && heard < boundary && playing_)))
+        return; // the end of the file before is still to be heard
+    switchTimer_->stop();
+    switchPending_ = false;
+    int previousFd = -1;
+    double offset = 0;
+    {
+        const std::lock_guard lock(next_->mutex);
+        if (next_->boundaryKnown)
+            offset = gst::toSeconds(RampControl::offsetBetween(next_->before, next_->after));
+        next_->taken = false;
+        next_->boundaryKnown = false;
+        previousFd = std::exchange(fd_, std::exchange(next_->takenFd, -1));
+    }
+    if (previousFd >= 0)
+        ::close(previousFd); // its source opened a descriptor of its own, long since read
+    // A fade running across the boundary goes on in the new file's stream time (the probe moved
+    // the curve itself there).
+    if (ramp_) {
+        ramp_->start -= offset;
+        ramp_->end -= offset;
+    }
+    rampHeardUntil_ = std::max(0.0, rampHeardUntil_ - offset);
+    ++followed_;
+    ended_ = false;
+    duration_ = 0;
+    lastPosition_ = 0;
+    positionQueriedAt_ = 0;
+    {
+        const std::lock_guard lock(meter_->mutex);
+        meter_->windows.clear(); // the earlier file's
+    }
+    duration();
+    notifyChange();
+}
+
 // ---- volume ----
 
 double GstFilePlayer::processingFront() const {
     const double heard = heardPosition();
-    if (pendingSeek_)
+    if (pendingSeek_ || switchPending_) // (the front is in the next file's time already)
         return heard;
     const gint64 front = front_->load();
     return front < 0 ? heard : std::max(heard, gst::toSeconds(front));
@@ -600,6 +822,23 @@ double GstFilePlayer::heardPosition() const {
         return std::max(duration(), lastPosition_);
     if (pendingSeek_)
         return *pendingSeek_;
+    if (switchPending_) {
+        // Until the next file is heard, the sink's position may already be in its time: the
+        // earlier file's position is counted from the running time instead.
+        GstSegment before;
+        bool known = false;
+        {
+            const std::lock_guard lock(next_->mutex);
+            before = next_->before;
+            known = next_->boundaryKnown;
+        }
+        const gint64 heard = heardRunningTime();
+        if (known && heard >= gint64(before.base)) {
+            const double at = gst::toSeconds(gint64(before.time) + heard - gint64(before.base));
+            lastPosition_ = duration_ > 0 ? std::min(at, duration_) : at;
+        }
+        return lastPosition_;
+    }
     // One tick reads the position several times; a query within the last 2 ms is reused.
     const gint64 now = g_get_monotonic_time();
     if (now - positionQueriedAt_ < 2000)
@@ -619,6 +858,7 @@ void GstFilePlayer::setCurrentTime(double seconds) {
     // GStreamer.
     if (std::isnan(seconds) || seconds < 0)
         seconds = 0;
+    checkSwitch(true); // a file going on into the next one is sought in the new one
     const double length = duration();
     if (length > 0 && seconds > length)
         seconds = length;

@@ -50,8 +50,15 @@ public:
     void setChangeHandler(std::function<void()> handler) override {
         changeHandler_ = std::move(handler);
     }
+    bool setNextFile(const QString& path, QString* error) override;
+    bool nextFileTaken() const override;
+    int followedFiles() const override { return followed_; }
     void updateMeters() override;
     float averagePower(int channel) const override;
+
+    // The file that follows the present one (gapless), shared with playbin's about-to-finish
+    // handler and the pad probe on the streaming thread. Internal to the player.
+    struct NextFile;
 
     // True once the file failed to decode (the player then reports not playing).
     bool hasFailed() const { return failed_; }
@@ -138,6 +145,20 @@ private:
     LevelTap levelTap_;
     std::function<void()> changeHandler_;
     void notifyChange();
+
+    // Gapless: the next file is taken on the streaming thread; the switch is heard when the
+    // sound at the speaker reaches the running time where the new file's segment begins
+    // (watched by `switchTimer_` from the STREAM_START message on).
+    std::shared_ptr<NextFile> next_;
+    int followed_ = 0;
+    bool switchPending_ = false;
+    gint64 switchLatency_ = 0; // the output's latency, ns, read when the switch is announced
+    std::unique_ptr<QTimer> switchTimer_;
+    void onStreamStart();
+    // `now`: without waiting for it to be heard (a seek goes into the new file).
+    void checkSwitch(bool now = false);
+    // Running time (ns) of the sample at the speaker, from the pipeline's clock; -1 unknown.
+    gint64 heardRunningTime() const;
 
     // Written by the pad probe on the streaming thread.
     std::shared_ptr<std::atomic<gint64>> front_ = std::make_shared<std::atomic<gint64>>(-1);

@@ -22,9 +22,9 @@ namespace {
 
 constexpr qint32 kNoCover = -1;
 constexpr qint32 kCoverNotKept = -2;
-// The least bytes one entry takes in the file: bookmark length, stamp, four text numbers, bit
+// The least bytes one entry takes in the file: bookmark length, stamp, five text numbers, bit
 // rate, sample rate, channels, track number, duration, the four gains and cover number.
-constexpr qint64 kMinEntryBytes = 4 + 40 + 4 * 4 + 8 + 8 + 4 + 4 + 8 + 4 + 4 * 4;
+constexpr qint64 kMinEntryBytes = 4 + 40 + 5 * 4 + 8 + 8 + 4 + 4 + 8 + 4 * 4 + 4;
 // The most channels a file can say it has (WAV's field is 16 bits).
 constexpr int kMaxChannels = 65535;
 
@@ -240,7 +240,8 @@ bool readEntry(Reader& in, const QList<QString>& texts, const QList<QByteArray>&
     e.stamp.inode = in.number<quint64>();
     e.stamp.device = in.number<quint64>();
     const quint32 title = in.number<quint32>(), artist = in.number<quint32>(),
-                  album = in.number<quint32>(), type = in.number<quint32>();
+                  album = in.number<quint32>(), type = in.number<quint32>(),
+                  albumArtist = in.number<quint32>();
     e.technical.kbps = in.number<qint64>();
     e.technical.kHz = in.number<qint64>();
     e.technical.channels = in.number<qint32>();
@@ -252,13 +253,14 @@ bool readEntry(Reader& in, const QList<QString>& texts, const QList<QByteArray>&
     const auto count = quint32(texts.size());
     if (!in.ok() || bookmark->isEmpty() || !isSound(e) || cover < kCoverNotKept ||
         cover >= qint64(covers.size()) || title >= count || artist >= count || album >= count ||
-        type >= count)
+        type >= count || albumArtist >= count)
         return false;
     if (!out)
         return true;
     e.title = texts.at(title);
     e.artist = texts.at(artist);
     e.album = texts.at(album);
+    e.albumArtist = texts.at(albumArtist);
     e.technical.type = texts.at(type);
     if (cover >= 0)
         e.artwork = covers.at(cover); // shared among the entries of one cover
@@ -414,6 +416,7 @@ Track MetadataCache::track(Entry entry, const QByteArray& bookmark, const QUuid&
     t.technical = std::move(entry.technical);
     t.bookmark = bookmark;
     t.album = std::move(entry.album);
+    t.albumArtist = std::move(entry.albumArtist);
     t.trackNumber = entry.trackNumber;
     t.gain = entry.gain;
     return t;
@@ -425,6 +428,7 @@ void MetadataCache::put(const QByteArray& bookmark, const FileStamp& stamp, cons
     e.title = track.title;
     e.artist = track.artist;
     e.album = track.album;
+    e.albumArtist = track.albumArtist;
     e.technical = track.technical;
     e.trackNumber = track.trackNumber;
     e.gain = track.gain;
@@ -568,7 +572,7 @@ bool MetadataCache::write(const QString& path, const QList<Item>& items) {
         texts.append(text);
         return *textIndex.insert(text, quint32(texts.size() - 1));
     };
-    QList<std::array<quint32, 4>> textsOf;
+    QList<std::array<quint32, 5>> textsOf;
     textsOf.reserve(items.size());
     for (const Item& item : items) {
         const Entry& e = item.entry;
@@ -588,7 +592,8 @@ bool MetadataCache::write(const QString& path, const QList<Item>& items) {
         }
         coverOf.append(index);
         textsOf.append(
-            {textOf(e.title), textOf(e.artist), textOf(e.album), textOf(e.technical.type)});
+            {textOf(e.title), textOf(e.artist), textOf(e.album), textOf(e.technical.type),
+             textOf(e.albumArtist)});
     }
 
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -610,7 +615,7 @@ bool MetadataCache::write(const QString& path, const QList<Item>& items) {
     out.number(quint32(items.size()));
     for (qsizetype i = 0; i < items.size(); ++i) {
         const Entry& e = items.at(i).entry;
-        const std::array<quint32, 4>& t = textsOf.at(i);
+        const std::array<quint32, 5>& t = textsOf.at(i);
         out.bytes(items.at(i).bookmark);
         out.number(e.stamp.size);
         out.number(e.stamp.mtimeNs);

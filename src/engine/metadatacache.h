@@ -36,7 +36,8 @@ public:
     // 5: covers are the rows' thumbnails (Track::thumbnailSide); an older file held whole
     // pictures, up to a megabyte each, and is not read (its files are read again once).
     // 6: each entry holds its loudness gains (four floats, NaN where unknown).
-    static constexpr quint32 formatVersion = 6;
+    // 7: and its album artist (after the type's text).
+    static constexpr quint32 formatVersion = 7;
     // A file over this size is not read at all.
     static constexpr qint64 maxFileBytes = 256LL * 1024 * 1024;
     // Cover bytes kept in the file, all covers together: thumbnails of a few kilobytes each, so
@@ -51,6 +52,7 @@ public:
         QString title;
         QString artist;
         QString album;
+        QString albumArtist;
         Track::Technical technical;
         // The technical line as find() gives it: worded from `technical` in the language the
         // cache was made with (the start's). Not kept.

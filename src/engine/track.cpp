@@ -569,7 +569,7 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide,
 
     QString title = titleFromName(path);
     QString artist;
-    QString album;
+    QString album, albumArtist;
     int trackNumber = 0;
     Gain gain;
     double duration = 0;
@@ -627,6 +627,8 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide,
                 artist = *value;
             if (auto value = lastValue(properties, "ALBUM"))
                 album = *value;
+            if (auto value = lastValue(properties, "ALBUMARTIST"))
+                albumArtist = *value;
             // "3" or "3/12"
             if (auto value = lastValue(properties, "TRACKNUMBER"))
                 trackNumber = std::max(0, value->section(QLatin1Char('/'), 0, 0).trimmed().toInt());
@@ -677,6 +679,7 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide,
     Track track(path, title, artist, duration, artwork, technical.line(lang));
     track.technical = technical;
     track.album = album;
+    track.albumArtist = albumArtist;
     track.trackNumber = trackNumber;
     track.gain = gain;
     return track;

@@ -50,6 +50,7 @@ struct Track {
     QString info;
     Technical technical;
     QString album;       // from the tags; empty when none
+    QString albumArtist; // from the tags; empty when none
     int trackNumber = 0; // from the tags; 0 when unknown
     // Loudness levelling: ReplayGain's gains (dB that bring the track, or its album, to
     // -18 LUFS) and sample peaks (linear, 1 = full scale), from the tags or measured in the

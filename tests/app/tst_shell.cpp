@@ -27,6 +27,8 @@
 #include "ui/theme.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -154,13 +156,35 @@ private Q_SLOTS:
             auto* light = childWithText<QRadioButton>(app.settingsView(), loc("light", "ru"));
             QVERIFY(dark && light && dark->isChecked());
             QTest::mouseClick(light, Qt::LeftButton);
+            // The crossfade, 3 s at first, set Off from the keyboard, and the album rule
+            // ticked: the engine's next handover follows both.
+            auto* crossfade = app.settingsView()->findChild<QComboBox*>();
+            QVERIFY(crossfade);
+            QCOMPARE(crossfade->currentText(), QStringLiteral("3 с"));
+            crossfade->setFocus();
+            QTest::keyClick(crossfade, Qt::Key_Home);
+            QCOMPARE(crossfade->currentText(), loc("crossfade_off", "ru"));
+            QCOMPARE(app.engine().crossfade(), 0.0);
+            auto* album =
+                childWithText<QCheckBox>(app.settingsView(), loc("album_gapless", "ru"));
+            QVERIFY(album && !album->isChecked());
+            QTest::mouseClick(album, Qt::LeftButton);
+            QVERIFY(app.engine().albumGapless());
         }
         QSettings after(settingsPath, QSettings::IniFormat);
         QCOMPARE(after.value("appTheme").toString(), QStringLiteral("light"));
+        QCOMPARE(after.value("crossfadeSeconds").toInt(), 0);
+        QCOMPARE(after.value("albumGapless").toBool(), true);
         QVERIFY(!after.contains("playlistBookmarks"));
         QVERIFY2(QFileInfo(settingsPath).size() < 1024, "a theme change rewrites a small file");
         QCOMPARE(QSettings(playlistPath, QSettings::IniFormat).value("playlistBookmarks").toList(),
                  stored);
+        {
+            // The next start reads them back.
+            OrvaneApp app(std::make_unique<QSettings>(settingsPath, QSettings::IniFormat));
+            QCOMPARE(app.engine().crossfade(), 0.0);
+            QVERIFY(app.engine().albumGapless());
+        }
     }
 
     void relaunchBringsTheWindowBackAndHandsOverFiles() {

@@ -303,6 +303,138 @@ private Q_SLOTS:
         QCOMPARE(f.lastFile()->ramp->length, 0.5);
     }
 
+    // Each handover of a three-track list, by the settings: its fade (0: gapless, the playing
+    // player goes on into the next file) and so the moment the next track becomes current.
+    void handoverFollowsTheCrossfadeSettings_data() {
+        QTest::addColumn<QVariant>("stored");       // crossfadeSeconds; none: the default
+        QTest::addColumn<bool>("albumGapless");
+        QTest::addColumn<double>("length");         // of each track
+        QTest::addColumn<QStringList>("tags");      // per track: "album|album artist|number"
+        QTest::addColumn<QList<double>>("fades");   // a→b, b→c
+        const QStringList none{"||0", "||0", "||0"};
+        const QStringList album{"X|P|1", "X|P|2", "Y|P|3"};
+        QTest::newRow("default 3 s") << QVariant() << false << 10.0 << none << QList{3.0, 3.0};
+        QTest::newRow("8 s") << QVariant(8) << false << 20.0 << none << QList{8.0, 8.0};
+        QTest::newRow("12 s, half a short track") << QVariant(12) << false << 10.0 << none
+                                                  << QList{5.0, 5.0};
+        QTest::newRow("past the range") << QVariant(40) << false << 30.0 << none
+                                        << QList{12.0, 12.0};
+        QTest::newRow("Off: gapless") << QVariant(0) << false << 10.0 << none << QList{0.0, 0.0};
+        QTest::newRow("album rule") << QVariant(3) << true << 10.0 << album << QList{0.0, 3.0};
+        QTest::newRow("album rule off") << QVariant(3) << false << 10.0 << album
+                                        << QList{3.0, 3.0};
+        QTest::newRow("another album artist")
+            << QVariant(3) << true << 10.0 << QStringList{"X|P|1", "X|Q|2", "X|P|3"}
+            << QList{3.0, 3.0};
+        QTest::newRow("out of track order")
+            << QVariant(3) << true << 10.0 << QStringList{"X|P|2", "X|P|1", "X|P|3"}
+            << QList{3.0, 3.0};
+        QTest::newRow("no album") << QVariant(3) << true << 10.0 << QStringList{"|P|1", "|P|2", "|P|3"}
+                                  << QList{3.0, 3.0};
+    }
+    void handoverFollowsTheCrossfadeSettings() {
+        QFETCH(QVariant, stored);
+        QFETCH(bool, albumGapless);
+        QFETCH(double, length);
+        QFETCH(QStringList, tags);
+        QFETCH(QList<double>, fades);
+        EngineFixture f;
+        if (stored.isValid())
+            f.settings->setValue("crossfadeSeconds", stored);
+        f.settings->setValue("albumGapless", albumGapless);
+        AudioEngine& e = f.start();
+        QList<Track> list = f.tracks({"a", "b", "c"}, length);
+        for (int i = 0; i < list.size(); ++i) {
+            const QStringList t = tags.at(i).split('|');
+            list[i].album = t.at(0);
+            list[i].albumArtist = t.at(1);
+            list[i].trackNumber = t.at(2).toInt();
+        }
+        e.setPlaylist(list);
+        QList<double> changedAt;
+        connect(&e, &AudioEngine::currentIDChanged, this, [&] { changedAt.append(f.clock.now()); });
+        e.play(e.playlist().at(0));
+        double at = 0;
+        for (int i = 0; i < 2; ++i) {
+            const auto outgoing = f.lastFile();
+            const size_t made = f.players.files.size();
+            const double due = at + length - fades.at(i);
+            f.clock.advance(due - f.clock.now() - 1e-3);
+            QCOMPARE(e.currentID(), e.playlist().at(i).id);
+            f.clock.advance(2e-3);
+            QCOMPARE(e.currentID(), e.playlist().at(i + 1).id);
+            QVERIFY(std::abs(changedAt.back() - due) < 1e-6);
+            if (fades.at(i) == 0) {
+                // The same player went on into the next file; nothing fades.
+                QCOMPARE(f.players.files.size(), made);
+                QCOMPARE(outgoing->followed.back(), e.playlist().at(i + 1).path());
+                QVERIFY(!outgoing->ramp);
+                QVERIFY(e.progress() < 2e-3); // the new file's position
+            } else {
+                QCOMPARE(f.players.files.size(), made + 1);
+                QCOMPARE(outgoing->ramp->length, fades.at(i));
+                QCOMPARE(outgoing->ramp->to, 0.0f);
+                QCOMPARE(f.lastFile()->ramp->length, fades.at(i));
+                QVERIFY(outgoing->nextFile.isEmpty()); // nothing given to it
+            }
+            QCOMPARE(f.announcer.shown.back().title, e.playlist().at(i + 1).title);
+            at = due;
+        }
+    }
+
+    // A change of setting or list applies to the coming handover: a file given to the player
+    // is taken back while it can be, and a gapless handover a player refuses happens at the end.
+    void gaplessFollowsChangesUntilTheFileIsTaken() {
+        EngineFixture f;
+        f.settings->setValue("crossfadeSeconds", 0);
+        AudioEngine& e = f.startPlaying({"a", "b", "c", "d"}, 10);
+        auto p = f.lastFile();
+        QCOMPARE(p->nextFile, e.playlist().at(1).path());
+        e.setCrossfade(3); // taken back: a crossfade 3 s before the end
+        QVERIFY(p->nextFile.isEmpty());
+        f.clock.advance(7.001);
+        QCOMPARE(e.currentID(), e.playlist().at(1).id);
+        QCOMPARE(f.players.files.size(), size_t(2));
+
+        // Off again while b plays: c is given; moved away, d takes its place.
+        e.setCrossfade(0);
+        p = f.lastFile();
+        QCOMPARE(p->nextFile, e.playlist().at(2).path());
+        e.move({e.playlist().at(2).id}, 4);
+        QCOMPARE(p->nextFile, e.playlist().at(2).path());
+        QCOMPARE(e.playlist().at(2).title, QStringLiteral("d"));
+        // In the last second the file is taken: a change of mind comes too late for it.
+        f.clock.advance(9.5);
+        e.setCrossfade(3);
+        QCOMPARE(p->nextFile, e.playlist().at(2).path());
+        f.clock.advance(0.6);
+        QCOMPARE(e.currentID(), e.playlist().at(2).id);
+        QCOMPARE(f.players.files.size(), size_t(2));
+
+        // A player that does not go on into files: Off hands over at the end with a new one,
+        // the outgoing taken down in a few milliseconds, the new one at full volume.
+        e.setCrossfade(0);
+        e.setIsShuffle(true);
+        f.players.durations.insert(e.playlist().at(3).path(), 10);
+        e.play(e.playlist().at(0));
+        p = f.lastFile();
+        const QString planned = p->nextFile; // shuffle: the successor is chosen once, then kept
+        QVERIFY(!planned.isEmpty() && planned != e.playlist().at(0).path());
+        e.setCrossfade(3);
+        e.setCrossfade(0);
+        QCOMPARE(p->nextFile, planned);
+        e.setCrossfade(3);
+        f.clock.advance(5);
+        p = f.lastFile();
+        p->takesNextFiles = false;
+        e.setCrossfade(0);
+        f.clock.advance(5.001);
+        QCOMPARE(f.players.files.size(), size_t(4));
+        QCOMPARE(f.lastFile()->ramp->length, 0.0);
+        QCOMPARE(f.lastFile()->volume(), 0.73f);
+        QVERIFY(p->stopped);
+    }
+
     void aBurstOfChangesLeavesOneFadingPlayer() {
         EngineFixture f;
         AudioEngine& e = f.startPlaying({"a", "b", "c"});

@@ -51,6 +51,7 @@ struct CountingLoader {
                     QStringLiteral("MP3 · 320 kbps"));
             t.technical = {QStringLiteral("MP3"), 320, -1, 0};
             t.album = QStringLiteral("Album");
+            t.albumArtist = QStringLiteral("Various");
             t.trackNumber = int(name.size());
             if (name.startsWith(QLatin1Char('b')))
                 t.gain = {-6.5f, 0.9f, NAN, 1.5f};
@@ -140,6 +141,7 @@ private Q_SLOTS:
         const Track& b2 = e.playlist().at(1);
         QCOMPARE(b2.artist, QStringLiteral("Artist b2.mp3"));
         QCOMPARE(b2.album, QStringLiteral("Album"));
+        QCOMPARE(b2.albumArtist, QStringLiteral("Various"));
         QCOMPARE(b2.trackNumber, 6);
         QCOMPARE(b2.gain, (Track::Gain{-6.5f, 0.9f, NAN, 1.5f}));
         QCOMPARE(e.playlist().at(0).gain, Track::Gain());

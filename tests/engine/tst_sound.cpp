@@ -98,6 +98,41 @@ LoudnessMeter meter(const QByteArray& raw, double from, double to) {
     return m;
 }
 
+// Samples `from`..`to` of one sine (`frequency` Hz, `amplitude`, 44.1 kHz, both channels alike)
+// as a 16-bit WAV: two calls with adjoining ranges split the sine into two files.
+bool writeSineSpan(const QString& path, double frequency, double amplitude, qint64 from,
+                   qint64 to) {
+    QByteArray pcm;
+    pcm.reserve(int((to - from) * 4));
+    for (qint64 i = from; i < to; ++i) {
+        const auto v = qint16(std::lround(
+            amplitude * 32767 * std::sin(2 * M_PI * frequency * double(i) / SoundServer::kRate)));
+        for (int channel = 0; channel < 2; ++channel)
+            pcm.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
+    }
+    auto le32 = [](quint32 v) {
+        QByteArray bytes(4, Qt::Uninitialized);
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = char((v >> (8 * i)) & 0xff);
+        return bytes;
+    };
+    QByteArray wav = "RIFF" + le32(quint32(36 + pcm.size())) + "WAVEfmt " + le32(16);
+    wav += QByteArray::fromHex("01000200") + le32(SoundServer::kRate) +
+           le32(SoundServer::kRate * 4) + QByteArray::fromHex("04001000");
+    wav += "data" + le32(quint32(pcm.size())) + pcm;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(wav) == wav.size();
+}
+
+// The left channel of raw s16le stereo, in -1..1.
+std::vector<double> leftChannel(const QByteArray& raw) {
+    const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
+    std::vector<double> out(size_t(raw.size() / 4));
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = samples[2 * i] / 32768.0;
+    return out;
+}
+
 // At full volume, the first of `paths` playing.
 void playFirst(AudioEngine& engine, const QStringList& paths) {
     QList<Track> tracks;
@@ -357,6 +392,119 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("%1 against %2 LUFS").arg(before).arg(past)));
         qInfo("levelled: %.2f and %.2f LUFS, steps within %.2f LU through the crossfade", alone,
               after, worst);
+    }
+
+    // Crossfade Off: one sine split into two files plays on as one. A pure sine obeys
+    // s[i-1] + s[i+1] = 2 cos(w) s[i]; a gap, an overlap, a lost or repeated sample or a click
+    // breaks that where it happens (the split falls mid-period, so even a whole lost period
+    // shows), and the sine's length in the recording is the two files' to the sample.
+    void gaplessHandoverIsSampleExact() {
+        constexpr double frequency = 441.7, amplitude = 0.5;
+        constexpr qint64 half = qint64(2.5 * SoundServer::kRate);
+        const QString one = dir_.filePath("half1.wav"), two = dir_.filePath("half2.wav");
+        QVERIFY(writeSineSpan(one, frequency, amplitude, 0, half));
+        QVERIFY(writeSineSpan(two, frequency, amplitude, half, 2 * half));
+        // Silence follows, gapless too (the list's wrap back to the first half would not fit).
+        const QString hush = dir_.filePath("hush.wav");
+        QVERIFY(writeSineSpan(hush, frequency, 0, 0, 2 * SoundServer::kRate));
+        const QString rec = dir_.filePath("gapless.raw");
+        QVERIFY(server_.start());
+        QVERIFY(server_.record(rec));
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
+        engine.setCrossfade(0);
+        double positionAtSwitch = -1;
+        connect(&engine, &AudioEngine::currentIDChanged, &engine, [&] {
+            if (engine.currentTrack() && engine.currentTrack()->title == "half2")
+                positionAtSwitch = engine.livePosition();
+        });
+        playFirst(engine, {one, two, hush});
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return engine.currentTrack() && engine.currentTrack()->title == "hush" &&
+                       engine.progress() > 1.0;
+            },
+            30000));
+        server_.stop();
+        // The new track became current when it was heard, not when it was read.
+        QVERIFY2(positionAtSwitch >= 0 && positionAtSwitch < 0.5,
+                 qPrintable(QString::number(positionAtSwitch)));
+
+        QFile file(rec);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const std::vector<double> s = leftChannel(file.readAll());
+        size_t first = 0;
+        while (first < s.size() && std::abs(s[first]) < 0.05)
+            ++first;
+        QVERIFY(first < s.size());
+        size_t last = first + 2 * half; // where the sine ends if nothing was lost or added
+        QVERIFY(last + SoundServer::kRate / 2 < s.size());
+        const double w = 2 * M_PI * frequency / SoundServer::kRate;
+        double worst = 0;
+        size_t worstAt = 0;
+        for (size_t i = first + 8; i + 8 < last; ++i) {
+            const double residual = std::abs(s[i - 1] + s[i + 1] - 2 * std::cos(w) * s[i]);
+            if (residual > worst)
+                worst = residual, worstAt = i;
+        }
+        // Rounding to 16 bits leaves a few steps of 1/32768; one lost sample leaves ~0.03.
+        QVERIFY2(worst < 0.002, qPrintable(QStringLiteral("%1 at %2 s after the start")
+                                               .arg(worst)
+                                               .arg(double(worstAt - first) / SoundServer::kRate)));
+        // Nothing after the sine's end (nor a second start of it).
+        while (last > first && std::abs(s[last]) < 0.05)
+            --last;
+        const qint64 length = qint64(last - first);
+        QVERIFY2(std::abs(length - 2 * half) < 40, qPrintable(QString::number(length)));
+        for (size_t i = first + 2 * half + 40; i < s.size(); ++i)
+            QVERIFY2(std::abs(s[i]) < 0.01, qPrintable(QString::number(i)));
+        qInfo("gapless: %lld samples of %lld, largest step off the sine %.5f, switch heard at "
+              "%.3f s",
+              length, 2 * half, worst, positionAtSwitch);
+    }
+
+    // A pause begun half a second before a gapless boundary fades on across it as one line:
+    // the next file goes on at the fade's level, not at full volume.
+    void pauseFadeGoesOnAcrossAGaplessBoundary() {
+        constexpr double frequency = 441.7, amplitude = 0.5;
+        constexpr qint64 half = qint64(2.5 * SoundServer::kRate);
+        const QString one = dir_.filePath("p1.wav"), two = dir_.filePath("p2.wav");
+        QVERIFY(writeSineSpan(one, frequency, amplitude, 0, half));
+        QVERIFY(writeSineSpan(two, frequency, amplitude, half, 2 * half));
+        const QString rec = dir_.filePath("pausegapless.raw");
+        QVERIFY(server_.start());
+        QVERIFY(server_.record(rec));
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
+        engine.setCrossfade(0);
+        playFirst(engine, {one, two});
+        QVERIFY(QTest::qWaitFor([&] { return engine.progress() > 2.0; }, 20000));
+        engine.togglePlay();
+        QVERIFY(QTest::qWaitFor([&] { return silentSecond(rec, frequency, 0.003); }, 20000));
+        server_.stop();
+        QCOMPARE(engine.currentTrack()->title, QStringLiteral("p2")); // reached during the fade
+
+        QFile file(rec);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const auto a = toneAmplitudes(file.readAll(), frequency);
+        dump("pausegapless", a, a);
+        const size_t start = onset(a, 0.1);
+        QVERIFY(start + 30 < a.size());
+        const double steady = median({a.begin() + start + 2, a.begin() + start + 30});
+        const auto fall = fitRamp(a, steady, start + 30, true);
+        QVERIFY(fall);
+        const double length = fall->second - fall->first;
+        QVERIFY2(std::abs(length - 1.5) < 0.1, qPrintable(QString::number(length)));
+        // Where the boundary was heard (2.5 s after the start) the fade keeps to its line.
+        QVERIFY(fall->first < start * 0.05 + 2.5 && fall->second > start * 0.05 + 2.5);
+        for (size_t i = size_t(fall->first / 0.05) + 2; i + 2 < size_t(fall->second / 0.05); ++i) {
+            const double line = (fall->second - (i + 0.5) * 0.05) / length;
+            QVERIFY2(std::abs(a[i] / steady - line) < 0.05,
+                     qPrintable(QStringLiteral("%1 for %2 at %3 s").arg(a[i] / steady).arg(line).arg(
+                         (double(i) - double(start)) * 0.05)));
+        }
+        qInfo("pause across a gapless boundary: fall %.3f s from %.3f s", length,
+              fall->first - start * 0.05);
     }
 
     // A sound server that stops answering: whatever is pressed meanwhile returns at once and

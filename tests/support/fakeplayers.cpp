@@ -53,11 +53,42 @@ void FakeFilePlayer::stop() {
     stopped = true;
 }
 
+bool FakeFilePlayer::setNextFile(const QString& next, QString* error) {
+    if (!takesNextFiles || failed || stopped || nextFileTaken())
+        return false;
+    Q_UNUSED(error);
+    nextFile = next;
+    return !next.isEmpty();
+}
+
+bool FakeFilePlayer::nextFileTaken() const {
+    return !nextFile.isEmpty() && duration_ - currentTime() < 1.0;
+}
+
+int FakeFilePlayer::followedFiles() const {
+    followNext();
+    return int(followed.size());
+}
+
+void FakeFilePlayer::followNext() const {
+    if (!playing_ || failed || nextFile.isEmpty() || !(duration_ > 0))
+        return;
+    const double end = startedAt_ + (duration_ - position_); // clock time of the end
+    if (clock_.now() < end)
+        return;
+    followed.append(std::exchange(nextFile, QString()));
+    startedAt_ = end;
+    position_ = 0;
+    duration_ = lengthOf ? lengthOf(followed.back()) : duration_;
+}
+
 bool FakeFilePlayer::isPlaying() const {
+    followNext();
     return playing_ && !failed && (duration_ <= 0 || currentTime() < duration_);
 }
 
 double FakeFilePlayer::currentTime() const {
+    followNext();
     double t = position_;
     if (playing_ && !failed)
         t += clock_.now() - startedAt_;
@@ -76,6 +107,7 @@ std::shared_ptr<AudioFilePlayer> FakePlayerFactory::openFile(const QString& path
         return nullptr;
     }
     auto p = std::make_shared<FakeFilePlayer>(clock_, path, durations.value(path, defaultDuration));
+    p->lengthOf = [this](const QString& next) { return durations.value(next, defaultDuration); };
     files.push_back(p);
     return p;
 }

@@ -34,10 +34,18 @@ public:
     bool isPlaying() const override;
     double currentTime() const override;
     void setCurrentTime(double seconds) override;
-    double duration() const override { return duration_; }
+    double duration() const override {
+        followNext();
+        return duration_;
+    }
     void setChangeHandler(std::function<void()> handler) override {
         changeHandler = std::move(handler);
     }
+    // Gapless: a file set goes on from the end of this one (its length from `lengthOf`), taken
+    // (no longer withdrawn) in the last second, as playbin's about-to-finish would.
+    bool setNextFile(const QString& path, QString* error) override;
+    bool nextFileTaken() const override;
+    int followedFiles() const override;
     void updateMeters() override { ++meterUpdates; }
     float averagePower(int) const override { return power; }
 
@@ -64,13 +72,19 @@ public:
     std::optional<Ramp> ramp; // the running or last ramp
     float staticVolume = 1.0f;
     std::function<void()> changeHandler;
+    bool takesNextFiles = true;                   // false: plays files one by one
+    std::function<double(const QString&)> lengthOf; // of a next file; the factory sets it
+    mutable QString nextFile;                     // set and not yet gone on into
+    mutable QStringList followed;                 // the files gone on into, in order
 
 private:
+    // Goes on into the next file once the end of this one has passed.
+    void followNext() const;
     const VirtualClock& clock_;
-    double duration_;
+    mutable double duration_;
     bool playing_ = false;
-    double position_ = 0;  // position when last started or sought
-    double startedAt_ = 0; // clock time of that moment
+    mutable double position_ = 0;  // position when last started or sought
+    mutable double startedAt_ = 0; // clock time of that moment
 };
 
 class FakeStreamPlayer final : public StreamPlayer {
