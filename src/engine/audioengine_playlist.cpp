@@ -11,6 +11,8 @@
 #include "engine/playerfactory.h"
 #include "engine/playliststore.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -33,6 +35,14 @@
 namespace orvane {
 
 namespace {
+
+// Reading yields to the window: a reader thread runs a little nicer than the main thread, which
+// then finds a core when it wakes while files come in.
+void lowerThreadPriority() {
+    thread_local bool lowered = false;
+    if (!std::exchange(lowered, true))
+        setpriority(PRIO_PROCESS, id_t(gettid()), getpriority(PRIO_PROCESS, id_t(gettid())) + 4);
+}
 
 // Longest stretch of appends in one pass of the event loop, in milliseconds.
 constexpr qint64 kAppendBudgetMs = 4;
@@ -504,6 +514,7 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
     // One reader per thread of the pool, each taking the next few items at a time: the items
     // are read roughly in list order and the first ones show at once, however long the list.
     auto reader = [task, read, wakeup = wakeup_] {
+        lowerThreadPriority();
         const qsizetype n = task->size();
         Bookmark::Resolver resolver; // stored entries come folder by folder; closed when done
         while (!task->cancelled.load(std::memory_order_relaxed)) {
