@@ -350,19 +350,14 @@ double outputBuffer(GstElement* output) {
     return std::clamp(double(bufferTime) / 1e6, 0.0, 1.0);
 }
 
-// On a player's worker: lets `output` play up to `until` (stream time, ns), waiting no longer
-// than that should take and a little more (a stalled output is not waited for).
+// On a player's worker: lets `output` play up to `until` (stream time, ns), waiting half a
+// second at most (the ramp is a buffer and 30 ms away; a stalled output is not waited for).
 void playOut(GstElement* output, gint64 until) {
-    gint64 deadline = -1;
+    const gint64 deadline = g_get_monotonic_time() + 500000; // microseconds
     gint64 position = 0;
-    while (gst_element_query_position(output, GST_FORMAT_TIME, &position) && position < until) {
-        const gint64 now = g_get_monotonic_time(); // microseconds
-        if (deadline < 0)
-            deadline = now + (until - position) / 1000 + 300000;
-        if (now > deadline)
-            break;
+    while (gst_element_query_position(output, GST_FORMAT_TIME, &position) && position < until &&
+           g_get_monotonic_time() < deadline)
         g_usleep(5000);
-    }
     // What the output holds then is heard before it goes.
     g_usleep(gulong((outputBuffer(output) + 0.02) * 1e6));
 }
@@ -396,7 +391,10 @@ void GstFilePlayer::releasePipeline(double playOutUntil) {
     volumeElement_ = nullptr;
     if (!pipeline && fd < 0)
         return;
-    const gint64 until = playOutUntil > 0 ? gst::toNanoseconds(playOutUntil) : -1;
+    // An output without a buffer of its own (not an audio device's) has nothing left to play.
+    const gint64 until = playOutUntil > 0 && outputBuffer(output) > 0
+                             ? gst::toNanoseconds(playOutUntil)
+                             : -1;
     worker_->post([pipeline, output, until, fd] {
         if (pipeline && until > 0)
             playOut(output, until);
