@@ -553,8 +553,14 @@ void AudioEngine::stop() {
             setRadioStatus(QStringLiteral("stopped"));
         }
     } else if (player_) {
+        // The sound falls to silence over the shortest ramp (the player pauses once that has
+        // been heard), and the volume stays at the fade-in's start: what the player prerolls at
+        // the start is silent when the next play begins.
+        if (player_->isPlaying())
+            player_->setVolume(0.0f, AudioFilePlayer::stopRamp);
+        else
+            player_->setVolume(0.0f);
         player_->pause();
-        player_->setVolume(float(volume_));
         player_->setCurrentTime(0);
         setIsPlaying(false);
         setProgress(0);
@@ -678,6 +684,10 @@ void AudioEngine::seek(double seconds) {
         seconds = 0;
     stopped_ = false; // a stopped track sought to a place is a paused one
     if (player_) {
+        // A player that does not sound prerolls at the new place at once: at the fade-in's
+        // start, so that the next play begins silent.
+        if (!player_->isPlaying())
+            player_->setVolume(0.0f);
         player_->setCurrentTime(seconds);
         if (std::isinf(seconds))
             seconds = player_->duration();

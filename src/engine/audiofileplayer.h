@@ -32,7 +32,11 @@ public:
 
     virtual void play() = 0;
     virtual void pause() = 0;
+    // Ends playback. What is already on its way to the speaker is still heard, the sound falling
+    // to silence over `stopRamp` from there, so that no stop clicks.
     virtual void stop() = 0;
+    // Seconds over which a sound that is cut short falls to silence: the steepest fade there is.
+    static constexpr double stopRamp = 0.03;
     // True while sound is produced (also during a ramp to 0); false after pause(), stop(), at
     // the end of the file and after a decoding error.
     virtual bool isPlaying() const = 0;

@@ -2,6 +2,8 @@
 
 #include "engine/filename.h"
 
+#include <gst/audio/gstaudiobasesink.h>
+#include <gst/base/gstbasetransform.h>
 #include <gst/base/gsttypefindhelper.h>
 #include <gst/controller/gstdirectcontrolbinding.h>
 #include <gst/controller/gstinterpolationcontrolsource.h>
@@ -125,6 +127,10 @@ struct GstFilePlayer::RampControl {
             for (const auto& [time, value] : next)
                 gst_timed_value_control_source_set(timed, time, value);
             gst_object_add_control_binding(GST_OBJECT(volume), binding);
+            // The volume stage passes buffers through untouched while its volume is exactly 1
+            // and it has not seen the curve change that value yet: a ramp from full volume would
+            // be skipped until then (and a short one whole).
+            gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(volume), FALSE);
             attached = true;
         }
         current = std::move(next);
@@ -176,6 +182,9 @@ struct GstFilePlayer::RampControl {
     std::atomic<quint64> wanted{0}; // bumped, under the mutex, by each request
     bool wantAttached = false;
     std::vector<std::pair<GstClockTime, double>> points;
+
+    // The length of the last buffer seen (ns): written on the streaming thread, read anywhere.
+    std::atomic<gint64> bufferLength{0};
 
     quint64 applied = 0; // streaming thread only, as is what follows
     bool attached = false;
@@ -243,6 +252,8 @@ GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user) {
     } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
         probe->ramp->apply(); // before the volume stage sees this buffer
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (GST_BUFFER_DURATION_IS_VALID(buffer))
+            probe->ramp->bufferLength.store(gint64(GST_BUFFER_DURATION(buffer)));
         if (GST_BUFFER_PTS_IS_VALID(buffer) && probe->segment.format == GST_FORMAT_TIME) {
             guint64 end = GST_BUFFER_PTS(buffer);
             if (GST_BUFFER_DURATION_IS_VALID(buffer))
@@ -373,7 +384,7 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
 
 GstFilePlayer::~GstFilePlayer() {
     watch_.reset(); // no callback after this point
-    releasePipeline();
+    releasePipeline(fadeForRelease());
 }
 
 void GstFilePlayer::requestState(GstState state) {
@@ -395,9 +406,74 @@ void GstFilePlayer::requestState(GstState state) {
         });
 }
 
-void GstFilePlayer::releasePipeline() {
+namespace {
+
+// The audio sink in `output` (an element or a bin of them), or null; owned by `output`.
+GstAudioBaseSink* audioSinkIn(GstElement* output) {
+    if (GST_IS_AUDIO_BASE_SINK(output))
+        return GST_AUDIO_BASE_SINK(output);
+    if (!GST_IS_BIN(output))
+        return nullptr;
+    GstAudioBaseSink* found = nullptr;
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(output));
+    GValue item = G_VALUE_INIT;
+    while (!found && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        if (GST_IS_AUDIO_BASE_SINK(element))
+            found = GST_AUDIO_BASE_SINK(element);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return found;
+}
+
+// Seconds of audio the output may hold that have not been heard yet: its buffer, which a sound
+// server's stream keeps as full (0 when the output has no such buffer). Any thread.
+double outputBuffer(GstElement* output) {
+    GstAudioBaseSink* sink = output ? audioSinkIn(output) : nullptr;
+    if (!sink)
+        return 0;
+    gint64 bufferTime = 0; // microseconds
+    g_object_get(sink, "buffer-time", &bufferTime, nullptr);
+    return std::clamp(double(bufferTime) / 1e6, 0.0, 1.0);
+}
+
+// On a player's worker: lets `output` play up to `until` (stream time, ns), waiting half a
+// second at most (the ramp is a buffer and 30 ms away; a stalled output is not waited for).
+void playOut(GstElement* output, gint64 until) {
+    const gint64 deadline = g_get_monotonic_time() + 500000; // microseconds
+    gint64 position = 0;
+    while (gst_element_query_position(output, GST_FORMAT_TIME, &position) && position < until &&
+           g_get_monotonic_time() < deadline)
+        g_usleep(5000);
+    // What the output holds then is heard before it goes.
+    g_usleep(gulong((outputBuffer(output) + 0.02) * 1e6));
+}
+
+} // namespace
+
+double GstFilePlayer::fadeForRelease() {
+    const bool sounding = playing_ || deferredPause_;
+    deferredPause_.reset();
+    volumeAfterPause_.reset();
+    seekAfterPause_.reset();
+    if (!pipeline_ || !sounding || ended_ || pendingSeek_)
+        return -1;
+    constexpr float silent = 0.001f;
+    const double heard = heardPosition(), front = processingFront();
+    // A ramp is linear between holds: its loudest point between two times is one of the two.
+    if (volumeAt(heard) <= silent && volumeAt(front) <= silent)
+        return -1;
+    setVolume(0.0f, stopRamp);
+    const double length = duration();
+    return length > 0 ? std::min(front + stopRamp, length) : front + stopRamp;
+}
+
+void GstFilePlayer::releasePipeline(double playOutUntil) {
     ++generation_;
     GstElement* pipeline = gst::letGo(pipeline_);
+    GstElement* output = output_;
     const int fd = std::exchange(fd_, -1);
     int nextFd = -1, takenFd = -1;
     if (next_) {
@@ -413,7 +489,13 @@ void GstFilePlayer::releasePipeline() {
     gainElement_ = nullptr;
     if (!pipeline && fd < 0 && nextFd < 0 && takenFd < 0)
         return;
-    worker_->post([pipeline, fd, nextFd, takenFd] {
+    // An output without a buffer of its own (not an audio device's) has nothing left to play.
+    const gint64 until = playOutUntil > 0 && outputBuffer(output) > 0
+                             ? gst::toNanoseconds(playOutUntil)
+                             : -1;
+    worker_->post([pipeline, output, until, fd, nextFd, takenFd] {
+        if (pipeline && until > 0)
+            playOut(output, until);
         gst::tearDown(pipeline); // NULL state: may wait on the sound server
         for (const int f : {fd, nextFd, takenFd}) {
             if (f >= 0)
@@ -722,6 +804,12 @@ void GstFilePlayer::setVolume(float target, double fadeDuration, double startDel
     // The audio between the heard position and the processing front is already past the volume
     // stage. The ramp starts at the front (or `startDelay` after it) from the present volume and
     // lasts `fadeDuration` of stream time, so it is heard whole, the output's latency later.
+    // The volume stage settles per buffer whether it follows a curve, and the buffer it is
+    // processing when one is attached may get one value throughout: a ramp of a few buffers'
+    // length begins a buffer later, so that all of it is followed sample by sample.
+    const double buffer = gst::toSeconds(rampControl_->bufferLength.load());
+    if (std::isfinite(fadeDuration) && fadeDuration < 4 * buffer)
+        startDelay = std::max(startDelay, buffer);
     const double from =
         processingFront() + (std::isfinite(startDelay) ? std::max(0.0, startDelay) : 0.0);
     const float fromVolume = volumeAt(from);
@@ -770,7 +858,8 @@ void GstFilePlayer::pause() {
     // A fade that was just processed is still on its way to the speaker (the output's latency,
     // up to a few hundred ms): pausing now would cut it with a click, so the output keeps
     // running until its end has been heard.
-    const double tail = rampHeardUntil_ - heardPosition();
+    // The output's buffer (and the sound server's) is heard after the position it reports.
+    const double tail = rampHeardUntil_ - heardPosition() + outputBuffer(output_);
     if (tail > 0.005 && tail < 1.0 && !pendingSeek_) {
         if (!deferredPause_) {
             deferredPause_ = std::make_unique<QTimer>();
@@ -793,6 +882,8 @@ void GstFilePlayer::finishDeferredPause(bool pauseNow, bool fromTimer) {
         deferredPause_.reset();
     if (pauseNow)
         requestState(GST_STATE_PAUSED);
+    if (const auto seek = std::exchange(seekAfterPause_, std::nullopt))
+        setCurrentTime(*seek);
     if (const auto volume = std::exchange(volumeAfterPause_, std::nullopt))
         setVolume(*volume);
 }
@@ -801,13 +892,16 @@ void GstFilePlayer::stop() {
     if (!pipeline_)
         return;
     lastPosition_ = currentTime();
-    finishDeferredPause(false);
+    const double playOutUntil = fadeForRelease();
     watch_.reset();
-    releasePipeline(); // threads and the audio device are released on the worker
+    // Threads and the audio device are released on the worker, once what sounds has been heard.
+    releasePipeline(playOutUntil);
     playing_ = false;
 }
 
 double GstFilePlayer::currentTime() const {
+    if (seekAfterPause_)
+        return *seekAfterPause_;
     // The position the volume stage has reached: fades start there, so the engine's decisions
     // (the crossfade's start before the end) line up with what will be heard.
     if (!pipeline_ || ended_)
@@ -864,6 +958,10 @@ void GstFilePlayer::setCurrentTime(double seconds) {
         seconds = length;
     else if (std::isinf(seconds))
         seconds = 0;
+    if (deferredPause_) { // a seek now would flush the fade still to be heard: after it
+        seekAfterPause_ = seconds;
+        return;
+    }
 
     // A running ramp is re-anchored at the new position with its remaining length.
     std::optional<Ramp> carried;

@@ -87,8 +87,13 @@ private:
     void startRamp(double from, float fromVolume, double to, float target);
     // On the worker: a state change, whose failure comes back as a decoding error would.
     void requestState(GstState state);
-    // The pipeline (and then the file) goes down on the worker; nothing of it is used after.
-    void releasePipeline();
+    // The pipeline (and then the file) goes down on the worker; nothing of it is used after. With
+    // `playOutUntil` (stream time, seconds) the worker first lets the output play up to there.
+    void releasePipeline(double playOutUntil = -1);
+    // Before the pipeline goes while it sounds: ramps what is not yet processed to silence over
+    // stopRamp and returns the stream time up to which the output is still to be heard, or -1
+    // when nothing audible is left there.
+    double fadeForRelease();
 
     struct Ramp {
         double start = 0, end = 0; // stream time, seconds
@@ -128,6 +133,7 @@ private:
     double rampHeardUntil_ = 0;             // stream time where the latest ramp ends
     std::unique_ptr<QTimer> deferredPause_; // runs while a fade is still to be heard
     std::unique_ptr<QTimer> retireTimer_;   // aimed at the end of the ramp that runs
+    std::optional<double> seekAfterPause_;  // a seek asked for while a fade is still heard
     std::optional<float> volumeAfterPause_; // an assignment made meanwhile
 
     bool playing_ = false;

@@ -8,6 +8,7 @@
 #include "support/testaudio.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -133,6 +134,66 @@ std::vector<double> leftChannel(const QByteArray& raw) {
     return out;
 }
 
+// Slice-coded tracks: each sounds `slices` tones of 0.1 s, k-th at first + 100 × k Hz. In
+// windows of 10 ms such tones are whole numbers of cycles, so each is measured apart from the
+// others even while two tracks sound together.
+constexpr double kSlice = 0.1;
+constexpr int kSliceWindow = SoundServer::kRate / 100;
+
+struct SliceTrack {
+    double seconds;
+    double first; // Hz
+    int slices() const { return int(std::lround(seconds / kSlice)); }
+};
+
+// Where a tone was heard: runs of at least three 10 ms windows above `threshold`, as (start,
+// length) in seconds of the recording.
+std::vector<std::pair<double, double>> runsOf(const QByteArray& raw, double frequency,
+                                              double threshold) {
+    const auto a = toneAmplitudes(raw, frequency, kSliceWindow);
+    std::vector<std::pair<double, double>> runs;
+    size_t begin = 0;
+    for (size_t i = 0; i <= a.size(); ++i) {
+        if (i < a.size() && a[i] > threshold)
+            continue;
+        if (i >= begin + 3)
+            runs.emplace_back(begin * 0.01, (i - begin) * 0.01);
+        begin = i + 1;
+    }
+    return runs;
+}
+
+// Every pass of `track` that the recording holds whole (each run of its first slice begins
+// one): every slice heard for most of its length, where it belongs after the pass's start. The
+// number of such passes, or -1 after a failure.
+int checkPasses(const QByteArray& raw, const SliceTrack& track) {
+    const double recorded = double(raw.size()) / 4 / SoundServer::kRate;
+    std::vector<std::vector<std::pair<double, double>>> runs;
+    for (int k = 0; k < track.slices(); ++k)
+        runs.push_back(runsOf(raw, track.first + 100 * k, 0.002));
+    int whole = 0;
+    for (const auto& [start, length] : runs.front()) {
+        // Anchored at the first slice's end: a fade-in's first buffer may be silent.
+        const double pass = start + length - kSlice;
+        if (length < 0.05 || pass + track.seconds + 0.3 > recorded)
+            continue; // not a pass's start, or cut by the end of the recording
+        for (int k = 1; k < track.slices(); ++k) {
+            const double due = pass + kSlice * k;
+            const auto& heard = runs[size_t(k)];
+            const bool found = std::any_of(heard.begin(), heard.end(), [&](const auto& run) {
+                return std::abs(run.first - due) < 0.025 && run.second > 0.08;
+            });
+            if (!found) {
+                qWarning("%.0f Hz: the pass begun at %.2f s lacks its slice %d (%.0f Hz at %.2f s)",
+                         track.first, pass, k, track.first + 100 * k, due);
+                return -1;
+            }
+        }
+        ++whole;
+    }
+    return whole;
+}
+
 // At full volume, the first of `paths` playing.
 void playFirst(AudioEngine& engine, const QStringList& paths) {
     QList<Track> tracks;
@@ -183,6 +244,17 @@ class TestSound : public QObject {
     QTemporaryDir dir_;
     SoundServer server_;
     QString first_, second_;
+
+    // A 0.5-peak tone of 44100 / 44 Hz: one whole cycle in each window of 44 samples (1 ms), so
+    // the level of every millisecond is measured exactly, also of two copies in any phase.
+    QString steadyTone(const QString& name) {
+        const QString path = dir_.filePath(name);
+        QString error;
+        if (!QFile::exists(path) &&
+            !writeSlices(path, 8, 8, double(SoundServer::kRate) / 44, 0, 0.5, &error))
+            qFatal("%s", qPrintable(error));
+        return path;
+    }
 
     QString tone(const QString& name, double seconds, double frequency, double amplitude,
                  AudioFormat format = AudioFormat::Wav) {
@@ -505,6 +577,128 @@ private Q_SLOTS:
         }
         qInfo("pause across a gapless boundary: fall %.3f s from %.3f s", length,
               fall->first - start * 0.05);
+    }
+
+    // Slice-coded tracks played through the engine: every 0.1 s of every track is heard, in its
+    // place, however short the track (a handover then fades over half of it).
+    void everySliceOfEveryTrackIsHeardInOrder_data() {
+        QTest::addColumn<QList<double>>("tracks"); // seconds, one each
+        QTest::addColumn<int>("starts");           // track starts to record
+        QTest::newRow("three 2 s tracks") << QList<double>{2, 2, 2} << 4;
+        QTest::newRow("a 1 s track alone") << QList<double>{1} << 7;
+        QTest::newRow("a 0.5 s track alone") << QList<double>{0.5} << 9;
+    }
+    void everySliceOfEveryTrackIsHeardInOrder() {
+        // Not yet so: the handover is seen up to a buffer (80 ms) after its moment, when the
+        // outgoing track's fall can no longer start where it should, so it runs past the end and
+        // the last slice is cut at a few per cent; tracks of 0.5 s and 1 s lose more around
+        // their first handovers. ORVANE_SOUND_SLICES=1 runs it.
+        if (!qEnvironmentVariableIsSet("ORVANE_SOUND_SLICES"))
+            QSKIP("the last slice of a short track is cut by a handover seen late");
+        QFETCH(QList<double>, tracks);
+        QFETCH(int, starts);
+        std::vector<SliceTrack> coded;
+        QStringList paths;
+        for (const double seconds : tracks) {
+            coded.push_back({seconds, 1000.0 + 2000.0 * double(coded.size())});
+            paths.append(dir_.filePath(QStringLiteral("slices%1.wav").arg(paths.size())));
+            QString error;
+            QVERIFY2(writeSlices(paths.back(), seconds, kSlice, coded.back().first, 100, 0.5,
+                                 &error),
+                     qPrintable(error));
+        }
+        const QString rec = dir_.filePath("slices.raw");
+        QVERIFY(server_.start());
+        QVERIFY(server_.record(rec));
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
+        int started = 0;
+        connect(&engine, &AudioEngine::currentIDChanged, this, [&] { ++started; });
+        playFirst(engine, paths);
+        // The last start's track is cut by the end of the recording; the ones before are whole.
+        QVERIFY(QTest::qWaitFor([&] { return started >= starts; }, 30000));
+        // And a second and a half more: the track before the last start is still to end.
+        const qint64 then = QFileInfo(rec).size();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return QFileInfo(rec).size() > then + 6 * SoundServer::kRate; }, 10000));
+        server_.stop();
+        QFile file(rec);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray raw = file.readAll();
+        for (const SliceTrack& track : coded) {
+            const int whole = checkPasses(raw, track);
+            QVERIFY(whole >= 0);
+            // Each of three tracks once; a track alone every time it started but the first (begun
+            // before the recording) and the last two (cut by its end).
+            const int expected = coded.size() > 1 ? 1 : starts - 3;
+            QVERIFY2(whole >= expected, qPrintable(QStringLiteral("%1 whole passes of %2 s")
+                                                        .arg(whole)
+                                                        .arg(track.seconds)));
+        }
+    }
+
+    // Every way a sound ends, recorded: no step between consecutive milliseconds is steeper
+    // than the steepest fade allowed (a 20 ms ramp from full level), and the sound does end.
+    void everyEndingIsRamped_data() {
+        QTest::addColumn<QString>("ending");
+        for (const char* ending : {"stop then play", "next during a crossfade",
+                                   "removing the playing track",
+                                   "an invalid station over a playing file", "quitting"})
+            QTest::newRow(ending) << QString::fromLatin1(ending);
+    }
+    void everyEndingIsRamped() {
+        QFETCH(QString, ending);
+        const QStringList paths{steadyTone("s1.wav"), steadyTone("s2.wav"), steadyTone("s3.wav")};
+        const double frequency = double(SoundServer::kRate) / 44;
+        const QString rec = dir_.filePath("ending.raw");
+        QVERIFY(server_.start());
+        QVERIFY(server_.record(rec));
+        RealEngine real;
+        AudioEngine& engine = *real.engine;
+        playFirst(engine, paths);
+        QVERIFY(QTest::qWaitFor([&] { return engine.progress() > 1.0; }, 20000));
+        // The recording from the ending on: its first sound is heard after the output's buffer,
+        // the first track's start well before.
+        const qint64 from = QFileInfo(rec).size() / 4 * 4;
+        const auto silent = [&] { return silentSecond(rec, frequency, 0.001); };
+        if (ending == "stop then play") {
+            engine.stop();
+            QVERIFY(QTest::qWaitFor(silent, 20000));
+            engine.togglePlay(); // from the start, with the fade-in
+            QVERIFY(QTest::qWaitFor([&] { return engine.progress() > 0.5; }, 20000));
+        } else if (ending == "next during a crossfade") {
+            engine.next();
+            QVERIFY(QTest::qWaitFor([&] { return engine.progress() > 1.0; }, 20000));
+            engine.next(); // the first track is still fading out
+            QVERIFY(QTest::qWaitFor([&] { return engine.progress() > 0.5; }, 20000));
+        } else if (ending == "removing the playing track") {
+            engine.remove({engine.currentID()});
+            QVERIFY(QTest::qWaitFor(silent, 20000));
+        } else if (ending == "an invalid station over a playing file") {
+            engine.setStations({RadioStation{QUuid::createUuid(), "Nowhere", "not an address"}});
+            engine.play(engine.stations().first());
+            QVERIFY(QTest::qWaitFor(silent, 20000));
+        } else {
+            QVERIFY(real.end());
+            QVERIFY(QTest::qWaitFor(silent, 20000));
+        }
+        server_.stop();
+        QFile file(rec);
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.seek(from));
+        const auto level = toneAmplitudes(file.readAll(), frequency, 44);
+        QVERIFY(level.size() > 500);
+        QVERIFY2(level.front() > 0.45, qPrintable(QString::number(level.front())));
+        const bool ends = ending != "stop then play" && ending != "next during a crossfade";
+        QVERIFY(ends ? level.back() < 0.001 : level.back() > 0.05);
+        double steepest = 0;
+        size_t at = 0;
+        for (size_t i = 1; i < level.size(); ++i) {
+            if (std::abs(level[i] - level[i - 1]) > steepest)
+                steepest = std::abs(level[i] - level[i - 1]), at = i;
+        }
+        qInfo("%s: steepest step %.4f at %.3f s", qPrintable(ending), steepest, at * 0.001);
+        QVERIFY2(steepest <= 0.5 / 20 + 0.002,
+                 qPrintable(QStringLiteral("a step of %1 at %2 s").arg(steepest).arg(at * 0.001)));
     }
 
     // A sound server that stops answering: whatever is pressed meanwhile returns at once and

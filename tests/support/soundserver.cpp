@@ -70,8 +70,8 @@ void SoundServer::stop() {
     }
 }
 
-std::vector<double> toneAmplitudes(const QByteArray& raw, double frequency) {
-    constexpr int rate = SoundServer::kRate, window = rate / 20;
+std::vector<double> toneAmplitudes(const QByteArray& raw, double frequency, int window) {
+    constexpr int rate = SoundServer::kRate;
     const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
     const qsizetype frames = raw.size() / 4;
     std::vector<double> out;

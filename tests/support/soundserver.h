@@ -37,8 +37,11 @@ private:
     QString address_;
 };
 
-// Amplitude of one frequency in the left channel of raw s16le stereo at 44.1 kHz, per 50 ms
-// window (Goertzel): 0.5 for a sine of amplitude 0.5.
-std::vector<double> toneAmplitudes(const QByteArray& raw, double frequency);
+// Amplitude of one frequency in the left channel of raw s16le stereo at 44.1 kHz, per window of
+// `window` samples (50 ms unless told; Goertzel): 0.5 for a sine of amplitude 0.5. A window that
+// holds a whole number of the tone's cycles measures it exactly and does not see tones of other
+// whole numbers of cycles.
+std::vector<double> toneAmplitudes(const QByteArray& raw, double frequency,
+                                   int window = SoundServer::kRate / 20);
 
 } // namespace orvane::test

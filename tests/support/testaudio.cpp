@@ -3,6 +3,8 @@
 #include "engine/gstsupport.h"
 
 #include <QFile>
+#include <QtEndian>
+#include <cmath>
 #include <utility>
 
 namespace orvane::test {
@@ -55,6 +57,50 @@ bool writeSine(const QString& path, AudioFormat format, double seconds, double f
         bus.get(), 60 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
     if (!msg || GST_MESSAGE_TYPE(msg.get()) != GST_MESSAGE_EOS) {
         *error = msg ? gst::errorText(msg.get()) : QStringLiteral("encoding timed out");
+        return false;
+    }
+    return true;
+}
+
+bool writeSlices(const QString& path, double seconds, double slice, double firstFrequency,
+                 double step, double amplitude, QString* error) {
+    constexpr int rate = 44100, channels = 2;
+    const qint64 frames = qint64(std::llround(seconds * rate));
+    QByteArray data(frames * channels * 2, Qt::Uninitialized);
+    auto* out = reinterpret_cast<qint16*>(data.data());
+    double phase = 0; // in cycles
+    for (qint64 i = 0; i < frames; ++i) {
+        const double frequency = firstFrequency + step * std::floor(double(i) / rate / slice);
+        const auto sample = qint16(std::lround(32767 * amplitude * std::sin(2 * M_PI * phase)));
+        for (int c = 0; c < channels; ++c)
+            out[i * channels + c] = qToLittleEndian(sample);
+        phase = std::fmod(phase + frequency / rate, 1.0);
+    }
+    QByteArray header;
+    const auto put32 = [&header](quint32 v) {
+        v = qToLittleEndian(v);
+        header.append(reinterpret_cast<const char*>(&v), 4);
+    };
+    const auto put16 = [&header](quint16 v) {
+        v = qToLittleEndian(v);
+        header.append(reinterpret_cast<const char*>(&v), 2);
+    };
+    header.append("RIFF");
+    put32(quint32(36 + data.size()));
+    header.append("WAVEfmt ");
+    put32(16);
+    put16(1); // PCM
+    put16(channels);
+    put32(rate);
+    put32(rate * channels * 2);
+    put16(channels * 2);
+    put16(16);
+    header.append("data");
+    put32(quint32(data.size()));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(header + data) != header.size() + data.size()) {
+        *error = file.errorString();
         return false;
     }
     return true;

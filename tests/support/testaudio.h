@@ -18,6 +18,12 @@ QString extension(AudioFormat format);
 bool writeSine(const QString& path, AudioFormat format, double seconds, double frequency,
                double amplitude, QString* error, int channels = 2);
 
+// A WAV (44.1 kHz, 16-bit stereo) of `seconds` whose every `slice` seconds sound a frequency of
+// their own: slice k at `firstFrequency` + k × `step` Hz, of peak `amplitude`, the phase carried
+// across each change (no click there). A recording of it shows which part of it was heard.
+bool writeSlices(const QString& path, double seconds, double slice, double firstFrequency,
+                 double step, double amplitude, QString* error);
+
 // A 0.3-peak MP3 sine written to `path`, as served to a stream player; empty (with a warning)
 // when it cannot be written.
 QByteArray mp3Tone(const QString& path, double seconds, double frequency = 440);
