@@ -347,8 +347,8 @@ std::optional<Track> AudioEngine::successor() {
     return playlist_.at((*index + 1) % n);
 }
 
-double AudioEngine::upcomingFade() {
-    const double fade = handoverFade(player_ ? player_->duration() : 0);
+double AudioEngine::upcomingFade(double length) {
+    const double fade = handoverFade(length >= 0 ? length : player_ ? player_->duration() : 0);
     if (fade <= 0 || !albumGapless_)
         return fade;
     const auto current = currentTrack();
@@ -413,6 +413,7 @@ bool AudioEngine::startTrack(const Track& track) {
     // The new file is opened next: one that cannot be opened leaves what plays untouched.
     const QString path = track.path();
     QString error;
+    const std::optional<double> handover = std::exchange(handoverFadeNow_, std::nullopt);
     std::shared_ptr<AudioFilePlayer> incoming =
         path.startsWith(QLatin1Char('/')) ? services_.players->openFile(path, &error) : nullptr;
     if (!incoming) {
@@ -434,14 +435,19 @@ bool AudioEngine::startTrack(const Track& track) {
     // its rise waits that long and the two cross where the listener hears them.
     double handoverDelay = 0;
     double rise = crossfade_;
-    const std::optional<double> handover = std::exchange(handoverFadeNow_, std::nullopt);
     if (const std::shared_ptr<AudioFilePlayer> outgoing = player_) {
-        if (outgoing->isPlaying()) {
+        const double incomingLength =
+            incoming->duration() > 0 ? incoming->duration() : track.duration;
+        if (outgoing->isPlaying() && handover && plannedFall_ > 0) {
+            // The handover planned at the end: the outgoing player's end fade is being heard
+            // from now on, ending with its last sample, and the new track rises from its first.
+            const double left = outgoing->duration() - outgoing->heardTime();
+            rise = std::min(*handover, handoverFade(incomingLength));
+            startCrossfadeOut(outgoing, std::max(left, kShortestFall), 0);
+        } else if (outgoing->isPlaying()) {
             // Crossfade: the outgoing player falls to silence while the new one rises.
             const double fall = std::max(
                 kShortestFall, handover ? *handover : handoverFade(outgoing->duration()));
-            const double incomingLength =
-                incoming->duration() > 0 ? incoming->duration() : track.duration;
             rise = std::min(handover ? *handover : fall, handoverFade(incomingLength));
             handoverDelay = outgoing->outputLatency();
             outgoing->setVolume(0.0f, fall);
@@ -451,18 +457,17 @@ bool AudioEngine::startTrack(const Track& track) {
         }
     }
 
-    incoming->setGain(levellingFactor(track)); // before any of it is heard
     incoming->setMeteringEnabled(viewsShown_);
+    incoming->setGain(levellingFactor(track)); // before any of it is heard
     if (player_) {
         incoming->setVolume(0.0f);
-        incoming->play();
         incoming->setVolume(float(volume_), rise, handoverDelay);
     } else {
         // First track since start (or since the current one was removed or a station played).
         incoming->setVolume(float(volume_));
-        incoming->play();
     }
     player_ = std::move(incoming);
+    plannedFall_ = 0;
     queuedNext_.reset();
     plannedNext_.reset();
     gaplessRefused_ = QUuid();
@@ -472,7 +477,8 @@ bool AudioEngine::startTrack(const Track& track) {
     setCurrentID(track.id);
     setIsPlaying(true);
     setProgress(0);
-    aimAdvance();
+    aimAdvance(); // a short track's end is planned before it plays
+    player_->play();
 
     announce(track.title,
              track.artist.isEmpty() ? loc(QStringLiteral("local_file"), lang()) : track.artist,
@@ -744,17 +750,26 @@ void AudioEngine::aimAdvance(double atLeast) {
     if (isRadioActive() || !player_ || !isPlaying_)
         return;
     syncGapless();
-    const double duration = player_->duration();
+    // Before the player knows its length (it has not read the file yet) the tags' stand in, so
+    // that a short track's fall is planned before any of it plays.
+    const double known = player_->duration();
+    const auto track = known > 0 ? std::nullopt : currentTrack();
+    const double duration = known > 0 ? known : track ? track->duration : 0.0;
     if (!(duration > 0))
         return; // length unknown: it moves on when it ends by itself (or learns its length)
-    // The next track starts when the crossfade would cover what is left; a short track hands
-    // over later (see handoverFade), never before it has played. Gapless, the player goes on
-    // into the next file by itself at the end, where the engine looks again.
-    const double due =
-        duration - (queuedNext_ ? 0.0 : upcomingFade()) - player_->currentTime();
-    // A real player's position leaps at its start (the output fills its buffer) and follows the
-    // sound card's clock, not this one: a moment far off is looked at again a second before.
+    // The next track starts when the crossfade would cover what is heard of what is left; a
+    // short track hands over later (see handoverFade), never before it has played. Gapless,
+    // the player goes on into the next file by itself at the end, where the engine looks again.
+    const double fade = queuedNext_ ? 0.0 : upcomingFade(duration);
+    const double due = duration - fade - player_->heardTime();
+    // A real player's position follows the sound card's clock, not this one: a moment far off
+    // is looked at again a second before. By then the outgoing fall is planned in the file's
+    // own time, so that it ends with the file however late the moment itself is seen.
     constexpr double lookAgain = 1.0;
+    plannedFall_ = due > 2 * lookAgain ? 0.0 : fade;
+    player_->setEndFade(plannedFall_); // (the same again changes nothing)
+    if (!(known > 0))
+        return; // aimed at when the player learns its length
     const double delay = due > 2 * lookAgain ? due - lookAgain : std::max(due, atLeast);
     advanceTimer_ = services_.clock->after(delay, [this] { onAdvanceDue(); });
 }
@@ -773,7 +788,7 @@ void AudioEngine::onAdvanceDue() {
         return;
     }
     const double duration = p->duration();
-    const double remaining = duration - p->currentTime();
+    const double remaining = duration - p->heardTime();
     // A microsecond's slack: the position is a difference of times that need not round alike.
     if ((duration > 0 && remaining <= upcomingFade() + 1e-6) || !p->isPlaying()) {
         advance();

@@ -307,7 +307,8 @@ private:
     // shuffle chosen once and kept until it plays); none without a current track.
     std::optional<Track> successor();
     // The fade of the handover at the end of the current track: 0 when it goes on gapless.
-    double upcomingFade();
+    // `length`: of the current track, when known better than by its player.
+    double upcomingFade(double length = -1);
     // Gives the current player the successor's file when the handover is gapless, and takes it
     // back when that no longer holds (too late once the player has begun reading it).
     void syncGapless();
@@ -408,6 +409,7 @@ private:
     QUuid gaplessRefused_;              // the successor player_ would not take
     int followedSeen_ = 0;              // player_->followedFiles() when last looked at
     std::optional<double> handoverFadeNow_; // the fade of the handover advance() makes
+    double plannedFall_ = 0; // the end fade player_ was given (0: none)
     QUuid lastFailedTrack_; // the last track whose file would not open
 
     // Pending fade tasks. Not remembered by the transport logic; kept here so that the engine's

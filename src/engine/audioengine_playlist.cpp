@@ -716,6 +716,7 @@ void AudioEngine::removeTracks(const QSet<QUuid>& ids, bool keepUnmounted) {
         if (player_)
             player_->stop();
         player_.reset();
+        plannedFall_ = 0;
         setIsPlaying(false);
         setCurrentID(QUuid());
         setProgress(0);

@@ -30,6 +30,7 @@ void AudioEngine::play(const RadioStation& station) {
     if (player_) {
         player_->stop();
         player_.reset();
+        plannedFall_ = 0;
     }
     setCurrentID(QUuid());
     setProgress(0);

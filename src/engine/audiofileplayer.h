@@ -29,6 +29,12 @@ public:
     // Seconds of audio past the volume stage but not yet heard (the output's buffer); a ramp
     // begun now is heard this much later.
     virtual double outputLatency() const { return 0; }
+    // The last `seconds` of the file fall linearly to silence, counted in the file's own time,
+    // on top of the volume and whatever ramp runs: a handover planned ahead so that the fall
+    // ends with the file's last sample however late the moment is seen. Set before the fall is
+    // due; set later, the fall starts where the volume stage is and ends at the file's end all
+    // the same. 0 withdraws it (it is heard at once).
+    virtual void setEndFade(double seconds) { (void)seconds; }
 
     virtual void play() = 0;
     virtual void pause() = 0;
@@ -42,6 +48,8 @@ public:
     virtual bool isPlaying() const = 0;
 
     virtual double currentTime() const = 0;
+    // The position at the speaker: currentTime() less what is still on its way there.
+    virtual double heardTime() const { return currentTime(); }
     virtual void setCurrentTime(double seconds) = 0;
     // Length in seconds; 0 while unknown.
     virtual double duration() const = 0;

@@ -463,7 +463,8 @@ double GstFilePlayer::fadeForRelease() {
     constexpr float silent = 0.001f;
     const double heard = heardPosition(), front = processingFront();
     // A ramp is linear between holds: its loudest point between two times is one of the two.
-    if (volumeAt(heard) <= silent && volumeAt(front) <= silent)
+    if (volumeAt(heard) * endFactor(heard) <= silent &&
+        volumeAt(front) * endFactor(front) <= silent)
         return -1;
     setVolume(0.0f, stopRamp);
     const double length = duration();
@@ -515,6 +516,10 @@ void GstFilePlayer::handle(GstMessage* message) {
             prerolled_ = true;
             duration();
             applyPendingSeek();
+            if (const auto fall = std::exchange(endFadeWanted_, std::nullopt))
+                setEndFade(*fall);
+            if (std::exchange(playOnPreroll_, false) && playing_)
+                requestState(GST_STATE_PLAYING);
             notifyChange(); // the length is known now
         } else {
             pendingSeek_.reset(); // a seek completed
@@ -527,6 +532,11 @@ void GstFilePlayer::handle(GstMessage* message) {
         break;
     case GST_MESSAGE_STREAM_START:
         onStreamStart();
+        break;
+    case GST_MESSAGE_STATE_CHANGED:
+        if (GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline_.get())) {
+            GstState o, n; gst_message_parse_state_changed(message, &o, &n, nullptr);
+            }
         break;
     case GST_MESSAGE_EOS:
         ended_ = true;
@@ -687,6 +697,8 @@ void GstFilePlayer::checkSwitch(bool now) {
         ramp_->start -= offset;
         ramp_->end -= offset;
     }
+    if (std::exchange(endFade_, std::nullopt))
+        applyCurve(); // (the engine withdraws it before a file follows gaplessly)
     rampHeardUntil_ = std::max(0.0, rampHeardUntil_ - offset);
     ++followed_;
     ended_ = false;
@@ -726,24 +738,56 @@ float GstFilePlayer::volume() const {
     return volumeAt(heardPosition());
 }
 
-void GstFilePlayer::clearRamp() {
-    if (!ramp_)
+float GstFilePlayer::endFactor(double t) const {
+    if (!endFade_ || t <= endFade_->start)
+        return endFade_ ? endFade_->from : 1.0f;
+    if (t >= endFade_->end)
+        return 0.0f;
+    return float(endFade_->from * (endFade_->end - t) / (endFade_->end - endFade_->start));
+}
+
+void GstFilePlayer::applyCurve() {
+    if (!volumeElement_)
         return;
-    requestRamp(false);
-    ramp_.reset();
+    if (!ramp_ && !endFade_) {
+        requestRamp(false);
+        g_object_set(volumeElement_, "volume", double(staticVolume_), nullptr);
+        return;
+    }
+    // The curve is the product of the ramp (or the plain volume) and the end fade: linear
+    // between the ends of either, and where both move at once (a pause within the end fade), a
+    // parabola followed in 10 ms steps.
+    std::vector<double> times{0.0};
+    if (ramp_)
+        times.insert(times.end(), {ramp_->start, ramp_->end});
+    if (endFade_)
+        times.insert(times.end(), {endFade_->start, endFade_->end});
+    if (ramp_ && endFade_) {
+        const double last = std::min(ramp_->end, endFade_->end);
+        for (double t = std::max(ramp_->start, endFade_->start) + 0.01; t < last; t += 0.01)
+            times.push_back(t);
+    }
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    std::vector<std::pair<double, float>> points;
+    for (const double t : times)
+        points.emplace_back(t, volumeAt(t) * endFactor(t));
+    // Until the streaming thread attaches the curve, the present value holds.
+    const double front = processingFront();
+    g_object_set(volumeElement_, "volume", double(volumeAt(front) * endFactor(front)), nullptr);
+    requestRamp(true, std::move(points));
 }
 
 void GstFilePlayer::retireFinishedRamp() {
     // Once the volume stage is past the ramp's end, the plain property holds the target and the
-    // per-sample curve goes, so steady playback after a fade costs what it did before it.
-    if (!ramp_ || !pipeline_)
+    // per-sample curve goes, so steady playback after a fade costs what it did before it. An
+    // end fade keeps the curve to the file's end.
+    if (!ramp_ || !pipeline_ || endFade_)
         return;
     const double left = ramp_->end + 0.05 - processingFront();
     if (left < 0) {
-        const float target = ramp_->to;
-        clearRamp();
-        if (volumeElement_)
-            g_object_set(volumeElement_, "volume", double(target), nullptr);
+        ramp_.reset();
+        applyCurve();
         return;
     }
     // Not there yet: looked at again when it should be (no clock tick is needed for it). A paused
@@ -765,10 +809,9 @@ void GstFilePlayer::setVolume(float volume) {
         volumeAfterPause_ = volume;
         return;
     }
-    clearRamp();
+    ramp_.reset();
     staticVolume_ = volume;
-    if (volumeElement_)
-        g_object_set(volumeElement_, "volume", double(volume), nullptr);
+    applyCurve();
 }
 
 void GstFilePlayer::requestRamp(bool attach, std::vector<std::pair<double, float>> points) {
@@ -782,21 +825,12 @@ void GstFilePlayer::requestRamp(bool attach, std::vector<std::pair<double, float
 }
 
 void GstFilePlayer::startRamp(double from, float fromVolume, double to, float target) {
-    clearRamp();
-    if (!volumeElement_)
-        return;
     // Samples before `from` are already on their way to the speaker; the curve holds the present
     // volume until there, so nothing jumps.
-    g_object_set(volumeElement_, "volume", double(fromVolume), nullptr);
-    std::vector<std::pair<double, float>> points;
-    if (from > 0)
-        points.emplace_back(0.0, fromVolume);
-    points.emplace_back(from, fromVolume);
-    points.emplace_back(to, target);
-    requestRamp(true, std::move(points));
     ramp_ = Ramp{from, to, fromVolume, target};
     staticVolume_ = target;
     rampHeardUntil_ = to;
+    applyCurve();
     retireFinishedRamp();
 }
 
@@ -830,6 +864,41 @@ void GstFilePlayer::setGain(float factor) {
     g_object_set(gainElement_, "volume", std::clamp(double(factor), 0.0, 10.0), nullptr);
 }
 
+void GstFilePlayer::setEndFade(double seconds) {
+    if (!(seconds > 0) || !std::isfinite(seconds)) {
+        endFadeWanted_.reset();
+        if (endFade_) {
+            endFade_.reset();
+            applyCurve();
+            retireFinishedRamp();
+        }
+        return;
+    }
+    const double length = prerolled_ ? duration() : 0;
+    if (!(length > 0)) {
+        endFadeWanted_ = seconds; // planned once the length is known, before it plays
+        return;
+    }
+    endFadeWanted_.reset();
+    if (!pipeline_ || (endFade_ && endFade_->seconds == seconds && endFade_->end == length))
+        return;
+    const double front = processingFront();
+    if (front >= length)
+        return;
+    // Asked for late (or changed while it runs): from where the volume stage is, from the
+    // present factor, still to silence at the end.
+    const float now = endFactor(front);
+    double start = length - seconds;
+    float from = 1.0f;
+    if (start < front || now < 1.0f) {
+        start = front;
+        from = now;
+    }
+    endFade_ = EndFade{start, length, from, seconds};
+    fprintf(stderr, "DBG endfade %p start %.3f end %.3f from %.3f front %.3f heard %.3f\n", (void*)this, start, length, from, front, heardPosition());
+    applyCurve();
+}
+
 double GstFilePlayer::outputLatency() const {
     if (!pipeline_ || pendingSeek_ || ended_)
         return 0;
@@ -846,8 +915,13 @@ void GstFilePlayer::play() {
         setCurrentTime(0);
     }
     finishDeferredPause(false);
-    requestState(GST_STATE_PLAYING);
     playing_ = true;
+    // A short file whose end fade waits for its length would be read past the fall's start
+    // before the length is known: it plays once the length is known and the fall planned.
+    if (!prerolled_ && endFadeWanted_)
+        playOnPreroll_ = true;
+    else
+        requestState(GST_STATE_PLAYING);
     retireFinishedRamp();
 }
 
@@ -855,6 +929,7 @@ void GstFilePlayer::pause() {
     if (!pipeline_)
         return;
     playing_ = false;
+    playOnPreroll_ = false;
     // A fade that was just processed is still on its way to the speaker (the output's latency,
     // up to a few hundred ms): pausing now would cut it with a click, so the output keeps
     // running until its end has been heard.
@@ -892,7 +967,10 @@ void GstFilePlayer::stop() {
     if (!pipeline_)
         return;
     lastPosition_ = currentTime();
-    const double playOutUntil = fadeForRelease();
+    // At its end the output still holds the file's last moments: they are heard before it goes.
+    double playOutUntil = fadeForRelease();
+    if (ended_ && !failed_)
+        playOutUntil = duration();
     watch_.reset();
     // Threads and the audio device are released on the worker, once what sounds has been heard.
     releasePipeline(playOutUntil);
@@ -963,6 +1041,9 @@ void GstFilePlayer::setCurrentTime(double seconds) {
         return;
     }
 
+    // The end fade belongs to the position left: the engine plans it again from the new one.
+    const bool hadEndFade = endFade_.has_value();
+    endFade_.reset();
     // A running ramp is re-anchored at the new position with its remaining length.
     std::optional<Ramp> carried;
     if (ramp_) {
@@ -988,6 +1069,8 @@ void GstFilePlayer::setCurrentTime(double seconds) {
         applyPendingSeek();
     if (carried)
         startRamp(carried->start, carried->from, carried->end, carried->to);
+    else if (hadEndFade)
+        applyCurve();
 }
 
 void GstFilePlayer::applyPendingSeek() {

@@ -39,12 +39,14 @@ public:
     void setVolume(float volume) override;
     void setVolume(float target, double fadeDuration, double startDelay) override;
     double outputLatency() const override;
+    void setEndFade(double seconds) override;
     void setGain(float factor) override;
     void play() override;
     void pause() override;
     void stop() override;
     bool isPlaying() const override { return playing_; }
     double currentTime() const override;
+    double heardTime() const override { return heardPosition(); }
     void setCurrentTime(double seconds) override;
     double duration() const override;
     void setChangeHandler(std::function<void()> handler) override {
@@ -78,8 +80,12 @@ private:
     double processingFront() const;
     // Stream time (seconds) of the sample at the speaker, as the sink reports it.
     double heardPosition() const;
+    // The volume asked for (ramp or plain) at a stream time, without the end fade.
     float volumeAt(double streamTime) const;
-    void clearRamp();
+    // The end fade's factor at a stream time: 1 before it, 0 after the file's end.
+    float endFactor(double streamTime) const;
+    // States the volume stage's value or curve from ramp_, staticVolume_ and endFade_.
+    void applyCurve();
     void retireFinishedRamp();
     // Ends a pause that waits for its fade to be heard: pauses now or (on play) not at all, and
     // applies a volume assigned meanwhile.
@@ -130,6 +136,14 @@ private:
     void requestRamp(bool attach, std::vector<std::pair<double, float>> points = {});
     std::optional<Ramp> ramp_;
     float staticVolume_ = 1.0f;
+    struct EndFade {
+        double start = 0, end = 0; // stream time, seconds; `end` is the file's length
+        float from = 1;            // the factor at `start`, falling to 0 at `end`
+        double seconds = 0;        // as asked for
+    };
+    std::optional<EndFade> endFade_;
+    std::optional<double> endFadeWanted_; // seconds, asked for before the length was known
+    bool playOnPreroll_ = false;          // play() waits for the length (see play)
     double rampHeardUntil_ = 0;             // stream time where the latest ramp ends
     std::unique_ptr<QTimer> deferredPause_; // runs while a fade is still to be heard
     std::unique_ptr<QTimer> retireTimer_;   // aimed at the end of the ramp that runs

@@ -28,6 +28,7 @@ public:
     void setVolume(float volume) override;
     void setVolume(float target, double fadeDuration, double startDelay) override;
     double outputLatency() const override { return latency; }
+    void setEndFade(double seconds) override { endFade = seconds; }
     void play() override;
     void pause() override;
     void stop() override;
@@ -70,6 +71,7 @@ public:
         double delay = 0;
     };
     std::optional<Ramp> ramp; // the running or last ramp
+    double endFade = 0;       // as last set
     float staticVolume = 1.0f;
     std::function<void()> changeHandler;
     bool takesNextFiles = true;                   // false: plays files one by one
