@@ -459,7 +459,7 @@ private Q_SLOTS:
         QCOMPARE(panel->speakerSymbol(), QStringLiteral("speaker-waves"));
 
         QList<Track> list = w.f.tracks({"Long"}, 3725);
-        list[0].info = "MP3 · 320 kbps · 44 kHz · Stereo";
+        list[0].technical = {"MP3", 320, 44, 2}; // "MP3 · 320 kbps · 44 kHz · Stereo"
         w.e.setPlaylist(list);
         w.e.play(w.e.playlist().at(0));
         w.f.clock.advance(125.4);
