@@ -57,7 +57,7 @@ int main(int argc, char* argv[]) {
         const QString title = titles.at(i % titles.size()).arg(i);
         list.append(
             Track(QStringLiteral("/music/%1/%2.flac").arg(artists.at(i % artists.size()), title),
-                  title, artists.at((i / 7) % artists.size()), 200, {}, "FLAC"));
+                  title, artists.at((i / 7) % artists.size()), 200, {}, {"FLAC"}));
     }
     engine.setPlaylist(list);
     QApplication::processEvents();

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             continue;
         if (!std::isfinite(entry->duration) || entry->duration < 0 ||
             entry->duration > orvane::Track::maxDuration || entry->stamp.size < 0 ||
-            entry->info != entry->technical.line(QStringLiteral("en")) ||
+            entry->technical.line() != entry->technical.line(QStringLiteral("en")) ||
             (entry->coverMissing && !entry->artwork.isEmpty()) ||
             entry->artwork.size() > orvane::Track::maxThumbnailBytes)
             std::abort();

@@ -25,6 +25,7 @@
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <sys/resource.h>
 
@@ -188,6 +189,12 @@ void raiseDescriptorLimit() {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Blocks of 128 KB and more (a start's lists of a hundred thousand rows, the cache file's
+    // bytes) are mapped apart and given back whole when freed. By default glibc raises that
+    // bar to the size of each such block freed, and the large blocks made after it then land
+    // in the heaps, where a start left them scattered: tens of megabytes more stayed resident
+    // after a start with 100,000 stored tracks. A fixed bar keeps the first behaviour.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     raiseDescriptorLimit();
     QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
     QCoreApplication::setOrganizationName(QStringLiteral("Orvane"));

@@ -228,8 +228,8 @@ bool isSound(const MetadataCache::Entry& e) {
 }
 
 // One entry as written: its bookmark's bytes (left in the file's) and, checked against the
-// texts and covers before it, its fields into `out` when given (but for `info`). False for
-// anything damaged.
+// texts and covers before it, its fields into `out` when given (but for the channel words).
+// False for anything damaged.
 bool readEntry(Reader& in, const QList<QString>& texts, const QList<QByteArray>& covers,
                QByteArrayView* bookmark, MetadataCache::Entry* out) {
     *bookmark = in.bytes();
@@ -273,8 +273,7 @@ bool readEntry(Reader& in, const QList<QString>& texts, const QList<QByteArray>&
 
 MetadataCache::MetadataCache(QString path, const QString& lang)
     : path_(std::move(path))
-    , stereo_(loc(QStringLiteral("stereo"), lang))
-    , mono_(loc(QStringLiteral("mono"), lang)) {}
+    , words_(Track::Technical::wordsOf(lang)) {}
 
 quint64 MetadataCache::checksum(QByteArrayView bytes) {
     Hash64 hash;
@@ -284,6 +283,7 @@ quint64 MetadataCache::checksum(QByteArrayView bytes) {
 
 void MetadataCache::clear() {
     unread_ = {};
+    released_ = false;
     changed_.clear();
     gains_.clear();
     index_.clear();
@@ -302,21 +302,38 @@ bool MetadataCache::load() {
 
 bool MetadataCache::parse(QByteArray bytes) {
     clear();
+    std::optional<Unread> file = unreadFrom(std::move(bytes));
+    if (!file)
+        return false;
+    unread_ = std::move(*file);
+    return true;
+}
+
+void MetadataCache::release() {
+    if (path_.isEmpty())
+        return; // nothing to read again: what is held stays
+    unread_ = {};
+    index_ = {};
+    indexed_ = false;
+    released_ = true;
+}
+
+std::optional<MetadataCache::Unread> MetadataCache::unreadFrom(QByteArray bytes) {
     // The whole file first: a flipped bit anywhere, in a text as much as in a number, makes
     // it another file.
     const qsizetype body = bytes.size() - checksumBytes;
     if (body < 0 || qFromBigEndian<quint64>(bytes.constData() + body) !=
                         checksum(QByteArrayView(bytes).first(body)))
-        return false;
+        return std::nullopt;
     bytes.chop(checksumBytes); // its own: no copy
     Reader in(bytes);
     const quint32 fileMagic = in.number<quint32>(), version = in.number<quint32>();
     if (!in.ok() || fileMagic != magic || version != formatVersion)
-        return false;
+        return std::nullopt;
 
     const quint32 coverCount = in.number<quint32>();
     if (!in.ok() || qint64(coverCount) * 4 > in.remaining())
-        return false;
+        return std::nullopt;
     Unread file;
     file.covers.reserve(coverCount);
     const qsizetype coversFrom = in.position(bytes);
@@ -324,21 +341,21 @@ bool MetadataCache::parse(QByteArray bytes) {
         // A cover is a row's thumbnail: one larger than any read makes is no file of ours.
         const QByteArrayView cover = in.bytes();
         if (!in.ok() || cover.isEmpty() || cover.size() > Track::maxThumbnailBytes)
-            return false;
+            return std::nullopt;
         file.covers.append(cover.toByteArray());
     }
     const qsizetype coversTo = in.position(bytes);
     // Each text once: the entries of an album share its artist, album and type.
     const quint32 textCount = in.number<quint32>();
     if (!in.ok() || qint64(textCount) * 4 > in.remaining())
-        return false;
+        return std::nullopt;
     file.texts.reserve(textCount);
     for (quint32 i = 0; i < textCount; ++i) {
         file.texts.append(in.string());
     }
     const quint32 count = in.number<quint32>();
     if (!in.ok() || qint64(count) * kMinEntryBytes > in.remaining())
-        return false;
+        return std::nullopt;
     // Every entry is checked now (a damaged file is not used at all), but made only when
     // asked for.
     file.entries.reserve(count);
@@ -346,10 +363,10 @@ bool MetadataCache::parse(QByteArray bytes) {
         file.entries.append(in.position(bytes));
         QByteArrayView bookmark;
         if (!readEntry(in, file.texts, file.covers, &bookmark, nullptr))
-            return false;
+            return std::nullopt;
     }
     if (!in.atEnd())
-        return false;
+        return std::nullopt;
     // The covers are held as read above: their bytes leave the file's (tens of megabytes of
     // thumbnails would otherwise be held twice).
     if (const qsizetype cut = coversTo - coversFrom; cut > 0) {
@@ -359,8 +376,7 @@ bool MetadataCache::parse(QByteArray bytes) {
             entry -= cut;
     }
     file.bytes = std::move(bytes);
-    unread_ = std::move(file);
-    return true;
+    return file;
 }
 
 MetadataCache::Entry MetadataCache::Unread::entryAt(qsizetype i, QByteArrayView* bookmark) const {
@@ -397,11 +413,7 @@ std::optional<MetadataCache::Entry> MetadataCache::find(const QByteArray& bookma
     }
     if (!found)
         return std::nullopt;
-    if (found->technical != lastTechnical_ || lastLine_.isNull()) {
-        lastTechnical_ = found->technical;
-        lastLine_ = lastTechnical_.line(stereo_, mono_);
-    }
-    found->info = lastLine_;
+    found->technical.words = words_;
     return found;
 }
 
@@ -412,7 +424,6 @@ Track MetadataCache::track(Entry entry, const QByteArray& bookmark, const QUuid&
     t.artist = std::move(entry.artist);
     t.duration = entry.duration;
     t.artwork = std::move(entry.artwork);
-    t.info = std::move(entry.info);
     t.technical = std::move(entry.technical);
     t.bookmark = bookmark;
     t.album = std::move(entry.album);
@@ -461,9 +472,16 @@ void MetadataCache::save(Order order) {
         writer_ = std::make_unique<QThreadPool>();
         writer_->setMaxThreadCount(1);
     }
-    // The copies share what they hold until the next change here.
-    writer_->start([path = path_, file = unread_, changed = changed_, gains = gains_,
-                    order = std::move(order)] {
+    // The copies share what they hold until the next change here. Once the file's bytes are
+    // let go, the writer reads the file again: it holds what the last write (or the start)
+    // left there, and the entries put since go over it as before.
+    writer_->start([path = path_, file = unread_, reread = released_, changed = changed_,
+                    gains = gains_, order = std::move(order)]() mutable {
+        if (reread) {
+            std::optional<QByteArray> bytes = readRegularFile(path, maxFileBytes);
+            std::optional<Unread> read = bytes ? unreadFrom(std::move(*bytes)) : std::nullopt;
+            file = read ? std::move(*read) : Unread{};
+        }
         write(path, itemsFor(file, changed, gains, order));
     });
 }

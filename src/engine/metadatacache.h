@@ -53,10 +53,9 @@ public:
         QString artist;
         QString album;
         QString albumArtist;
+        // find() gives it with the channel words of the language the cache was made with (the
+        // start's); the file does not keep them.
         Track::Technical technical;
-        // The technical line as find() gives it: worded from `technical` in the language the
-        // cache was made with (the start's). Not kept.
-        QString info;
         int trackNumber = 0;
         double duration = 0;
         Track::Gain gain; // from the tags or measured
@@ -84,6 +83,10 @@ public:
     // in the order of the file's entries; it is moved past the entry found, so that looking up
     // a list in the order it was saved in never needs the hash.
     std::optional<Entry> find(const QByteArray& bookmark, qsizetype& at);
+    // Lets go of the file's bytes once a start has found what it shows (tens of megabytes at a
+    // hundred thousand entries): find() then knows only the entries put since, and a write
+    // reads the file again, on its own thread, for the entries it keeps from there.
+    void release();
     // The track an entry describes, with the id given (a fresh one).
     static Track track(Entry entry, const QByteArray& bookmark, const QUuid& id);
     // A track with a value no start would take (a length over Track::maxDuration, say) is not
@@ -117,6 +120,8 @@ private:
     // Gains measured since the file was read, with the stamp of the file they were measured on.
     using Gains = QHash<QByteArray, std::pair<FileStamp, Track::Gain>>;
     static bool write(const QString& path, const QList<Item>& items);
+    // The file's entries as parse() keeps them; nullopt when the bytes are no usable file.
+    static std::optional<Unread> unreadFrom(QByteArray bytes);
     // The entries a write keeps: `order`'s (or all) from the file's and those put since.
     static QList<Item> itemsFor(const Unread& file,
                                 const QHash<QByteArray, std::optional<Entry>>& changed,
@@ -126,11 +131,8 @@ private:
                                 const Order& order);
 
     QString path_;
-    // The channel words of this start's language, and the line worded last (the tracks of an
-    // album mostly share one, and then one string).
-    QString stereo_, mono_;
-    Track::Technical lastTechnical_;
-    QString lastLine_;
+    // The channel words of this start's language (Track::Technical::wordsOf).
+    quint8 words_ = 0;
     // The file as read: its bytes, its covers and texts, and where each entry starts. Never
     // changed once read, and shared with the writes.
     struct Unread {
@@ -143,6 +145,7 @@ private:
         Entry entryAt(qsizetype i, QByteArrayView* bookmark) const;
     };
     Unread unread_;
+    bool released_ = false; // unread_ let go: a write reads the file again
     // Entries put since the file was read, over the file's: none (std::nullopt) when the
     // track's values are not to be kept.
     QHash<QByteArray, std::optional<Entry>> changed_;

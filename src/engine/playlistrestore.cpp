@@ -83,6 +83,7 @@ PlaylistRestore::Result restoreFrom(QList<QByteArray> stored, const QString& lan
     r.cache = std::make_unique<MetadataCache>(cachePath, lang);
     r.cache->load(); // nothing usable: every file is read again
     showFrom(r);
+    r.cache->release(); // the rows hold what was found; a write reads the file again
     return r;
 }
 

@@ -31,19 +31,20 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvane {
 
 Track::Track(QString path, QString title_, QString artist_, double duration_, QByteArray artwork_,
-             QString info_, std::optional<QByteArray> bookmark_)
+             Technical technical_, std::optional<QByteArray> bookmark_)
     : id(QUuid::createUuid())
     , title(std::move(title_))
     , artist(std::move(artist_))
     , duration(duration_)
     , artwork(std::move(artwork_))
-    , info(std::move(info_))
+    , technical(std::move(technical_))
     , bookmark(std::move(bookmark_))
     , path_(std::move(path)) {}
 
@@ -676,8 +677,8 @@ Track Track::load(const QUrl& url, const QString& lang, int thumbnailSide,
     const Technical technical =
         format ? Technical::of(type, size, duration, format->sampleRate, format->channels)
                : Technical::of(type, size, duration, std::nullopt, 0);
-    Track track(path, title, artist, duration, artwork, technical.line(lang));
-    track.technical = technical;
+    Track track(path, title, artist, duration, artwork, technical);
+    track.technical.words = Technical::wordsOf(lang);
     track.album = album;
     track.albumArtist = albumArtist;
     track.trackNumber = trackNumber;
@@ -798,6 +799,50 @@ QString Track::Technical::line(QStringView stereo, QStringView mono) const {
 
 QString Track::Technical::line(const QString& lang) const {
     return line(loc(QStringLiteral("stereo"), lang), loc(QStringLiteral("mono"), lang));
+}
+
+namespace {
+
+// The pairs of channel words met so far, numbered in that order; English's first.
+struct ChannelWords {
+    std::mutex mutex;
+    QList<std::pair<QString, QString>> pairs{
+        {loc(QStringLiteral("stereo"), QStringLiteral("en")),
+         loc(QStringLiteral("mono"), QStringLiteral("en"))}};
+};
+
+ChannelWords& channelWords() {
+    static ChannelWords words;
+    return words;
+}
+
+} // namespace
+
+quint8 Track::Technical::wordsOf(const QString& stereo, const QString& mono) {
+    ChannelWords& words = channelWords();
+    const std::lock_guard lock(words.mutex);
+    for (qsizetype i = 0; i < words.pairs.size(); ++i) {
+        if (words.pairs.at(i).first == stereo && words.pairs.at(i).second == mono)
+            return quint8(i);
+    }
+    if (words.pairs.size() > 255)
+        return 0; // never with the interface's languages
+    words.pairs.append({stereo, mono});
+    return quint8(words.pairs.size() - 1);
+}
+
+quint8 Track::Technical::wordsOf(const QString& lang) {
+    return wordsOf(loc(QStringLiteral("stereo"), lang), loc(QStringLiteral("mono"), lang));
+}
+
+QString Track::Technical::line() const {
+    std::pair<QString, QString> pair;
+    {
+        ChannelWords& all = channelWords();
+        const std::lock_guard lock(all.mutex);
+        pair = all.pairs.value(words, all.pairs.first());
+    }
+    return line(pair.first, pair.second);
 }
 
 QString Track::technicalLine(const QString& extension, std::optional<qint64> fileSize,

@@ -13,10 +13,6 @@ namespace orvane {
 // One playlist entry. A value: the playlist holds its own copies. Two tracks are equal exactly
 // when their ids are; no other field takes part.
 struct Track {
-    Track() = default;
-    Track(QString path, QString title, QString artist, double duration, QByteArray artwork,
-          QString info, std::optional<QByteArray> bookmark = std::nullopt);
-
     // Fresh random id per construction: two loads of one file give two ids. Never reassigned.
     QUuid id;
     QString title;
@@ -37,17 +33,33 @@ struct Track {
         qint64 kbps = -1; // -1: no bit-rate part
         qint64 kHz = -1;  // -1: no sample-rate part (nor channel word)
         int channels = 0;
+        // The channel words the line is worded with, by number (see wordsOf); 0: English.
+        quint8 words = 0;
         bool operator==(const Technical&) const = default;
         // The parts a read of a file with these properties gives (see technicalLine).
         static Technical of(const QString& extension, std::optional<qint64> fileSize,
                             double duration, std::optional<double> sampleRate, int channels);
-        // "MP3 · 320 kbps · 44 kHz · Stereo", with the channel word given.
+        // The number of a language's pair of channel words, given the first time it is asked
+        // for (any thread). A row keeps this byte instead of its line: a hundred thousand
+        // lines of some 40 characters each are made only when one is shown.
+        static quint8 wordsOf(const QString& stereo, const QString& mono);
+        static quint8 wordsOf(const QString& lang);
+        // "MP3 · 320 kbps · 44 kHz · Stereo", with the channel word given, in `lang`, or in
+        // the words numbered `words`.
         QString line(QStringView stereo, QStringView mono) const;
         QString line(const QString& lang) const;
+        QString line() const;
     };
+
+    Track() = default;
+    // `technical` in place of the worded line (see info()).
+    Track(QString path, QString title, QString artist, double duration, QByteArray artwork,
+          Technical technical, std::optional<QByteArray> bookmark = std::nullopt);
+
     // The technical line in the language in force when the file was read ("MP3 · 320 kbps ·
-    // 44 kHz · Stereo"); a later change of language leaves it as it is. Worded from `technical`.
-    QString info;
+    // 44 kHz · Stereo"); a later change of language leaves it as it is. Worded from `technical`
+    // each time it is asked for.
+    QString info() const { return technical.line(); }
     Technical technical;
     QString album;       // from the tags; empty when none
     QString albumArtist; // from the tags; empty when none

@@ -366,7 +366,7 @@ void PlayerPanel::refreshHeader() {
             line1_->setFullText(track ? track->artist : QStringLiteral("Orvane"));
             line2_->setFullText(track ? track->title : loc(QStringLiteral("select_track"), lang));
         }
-        line3_->setFullText(track ? track->info : QString());
+        line3_->setFullText(track ? track->info() : QString());
         line3_->setToolTip(QString());
     }
 }

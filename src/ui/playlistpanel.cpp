@@ -60,34 +60,78 @@ QString PlaylistModel::fold(const QString& text) {
     return out.toCaseFolded();
 }
 
-QByteArray PlaylistModel::keyOf(const QString& title, const QString& artist,
-                                const QString& fileName) {
+void PlaylistModel::appendKey(QByteArray& text, const QString& title, const QString& artist,
+                              const QString& fileName) {
     // Fields apart by a line break, which no word contains: a word never spans two of them.
-    // UTF-8: a folded word is found in it exactly where it is found in the UTF-16 text.
-    return (fold(title) + QLatin1Char('\n') + fold(artist) + QLatin1Char('\n') + fold(fileName))
-        .toUtf8();
+    // UTF-8: a folded word is found in it exactly where it is found in the UTF-16 text. Plain
+    // ASCII is written straight from the texts, its folding being lowering A to Z.
+    const auto ascii = [](QStringView s) {
+        return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x80; });
+    };
+    if (ascii(title) && ascii(artist) && ascii(fileName)) {
+        const qsizetype at = text.size();
+        text.resize(at + title.size() + artist.size() + fileName.size() + 2);
+        char* out = text.data() + at;
+        const auto put = [&out](QStringView s) {
+            for (const QChar c : s) {
+                const char16_t u = c.unicode();
+                *out++ = char(u >= u'A' && u <= u'Z' ? u + (u'a' - u'A') : u);
+            }
+        };
+        put(title);
+        *out++ = '\n';
+        put(artist);
+        *out++ = '\n';
+        put(fileName);
+        return;
+    }
+    text.append(
+        (fold(title) + QLatin1Char('\n') + fold(artist) + QLatin1Char('\n') + fold(fileName))
+            .toUtf8());
 }
 
 bool PlaylistModel::accepts(int index) const {
-    QByteArray& key = keys_[index];
-    if (key.isNull()) {
+    KeyRef& ref = keys_[index];
+    if (!ref.made()) {
+        const qsizetype at = keyText_.size();
         const QList<Track>& list = engine_->playlist();
         if (index < list.size() && list.at(index).id == ids_.at(index)) {
             const Track& t = list.at(index);
-            key = keyOf(t.title, t.artist, t.fileName());
+            appendKey(keyText_, t.title, t.artist, t.fileName());
         } else {
-            key = QByteArray("\n\n");
+            keyText_.append("\n\n");
         }
+        ref = {quint32(at), quint32(keyText_.size() - at)};
     }
+    const QByteArrayView key = keyAt(ref);
     for (const QByteArray& word : words_) {
-        if (!QByteArrayView(key).contains(word))
+        if (!key.contains(word))
             return false;
     }
     return true;
 }
 
 bool PlaylistModel::keysReady() const {
-    return std::none_of(keys_.cbegin(), keys_.cend(), [](const QByteArray& k) { return k.isNull(); });
+    return std::all_of(keys_.cbegin(), keys_.cend(), [](const KeyRef& k) { return k.made(); });
+}
+
+void PlaylistModel::compactKeys() {
+    qsizetype live = 0;
+    for (const KeyRef& ref : std::as_const(keys_))
+        live += ref.made() ? ref.size : 0;
+    // Within bounds, and no larger than twice what is used: left as it is.
+    if (keyText_.size() <= 2 * live + 64 * 1024 && keyText_.size() < KeyRef::kNone / 2)
+        return;
+    QByteArray text;
+    text.reserve(live);
+    for (KeyRef& ref : keys_) {
+        if (!ref.made())
+            continue;
+        const qsizetype at = text.size();
+        text.append(keyAt(ref));
+        ref.at = quint32(at);
+    }
+    keyText_ = std::move(text);
 }
 
 // What a build needs of a row: copies of its texts (shared, not duplicated), never the track.
@@ -113,7 +157,7 @@ void PlaylistModel::buildKeys() {
     auto sources = std::make_shared<std::vector<KeySource>>();
     for (qsizetype i = 0; i < keys_.size() && i < list.size(); ++i) {
         const Track& t = list.at(i);
-        if (!keys_.at(i).isNull() || t.id != ids_.at(i))
+        if (keys_.at(i).made() || t.id != ids_.at(i))
             continue;
         sources->push_back({i, t.id, t.title, t.artist, t.bookmark ? QString() : t.path(),
                             t.bookmark});
@@ -128,26 +172,38 @@ void PlaylistModel::buildKeys() {
     }
     building_ = true;
     keyPool_->start([this, sources, epoch = keysEpoch_] {
-        auto keys = std::make_shared<QList<QByteArray>>();
-        keys->reserve(qsizetype(sources->size()));
+        // The keys end to end, and where each ends.
+        auto text = std::make_shared<QByteArray>();
+        auto ends = std::make_shared<std::vector<quint32>>();
+        ends->reserve(sources->size());
         for (KeySource& s : *sources) {
             Track named;
             named.bookmark = std::move(s.bookmark);
             if (!named.bookmark)
                 named.setPath(std::move(s.path));
-            keys->append(keyOf(s.title, s.artist, named.fileName()));
+            appendKey(*text, s.title, s.artist, named.fileName());
+            ends->push_back(quint32(std::min<qsizetype>(text->size(), KeyRef::kNone - 1)));
             s.title = s.artist = QString(); // let go here, not on the main thread
         }
+        text->squeeze();
         QMetaObject::invokeMethod(
             this,
-            [this, sources, keys, epoch] {
+            [this, sources, text, ends, epoch] {
                 building_ = false;
-                if (epoch == keysEpoch_) {
+                const qsizetype base = keyText_.size();
+                if (epoch == keysEpoch_ && base + text->size() < KeyRef::kNone) {
+                    if (keyText_.isEmpty())
+                        keyText_ = std::move(*text); // the common case: no copy
+                    else
+                        keyText_.append(*text);
+                    quint32 from = 0;
                     for (size_t i = 0; i < sources->size(); ++i) {
                         const KeySource& s = sources->at(i);
+                        const quint32 to = ends->at(i);
                         if (s.row < ids_.size() && ids_.at(s.row) == s.id &&
-                            keys_.at(s.row).isNull())
-                            keys_[s.row] = std::move((*keys)[qsizetype(i)]);
+                            !keys_.at(s.row).made())
+                            keys_[s.row] = {quint32(base + from), to - from};
+                        from = to;
                     }
                 }
                 if (std::exchange(buildAgain_, false))
@@ -180,7 +236,7 @@ void PlaylistModel::sync() {
         }
         for (int i = old; i < now; ++i) {
             ids_.append(list.at(i).id);
-            keys_.append(QByteArray());
+            keys_.append(KeyRef{});
             if (words_.isEmpty() || accepts(i))
                 added.append(i);
         }
@@ -198,7 +254,8 @@ void PlaylistModel::sync() {
         sameOrder = list.at(i).id == ids_.at(i);
     if (sameOrder) {
         for (int i = 0; i < now; ++i)
-            keys_[i] = QByteArray(); // the same tracks, perhaps read anew
+            keys_[i] = KeyRef{}; // the same tracks, perhaps read anew
+        keyText_ = QByteArray();
         ++keysEpoch_;
         // Rows read anew come a batch at a time while a big add is read: the keys are made
         // again once that has settled, not at every batch (nor at every append meanwhile).
@@ -218,7 +275,7 @@ void PlaylistModel::sync() {
     if (!settling_)
         buildKeysSoon(0);
     // What was known of each track is kept by id.
-    QHash<QUuid, QByteArray> known;
+    QHash<QUuid, KeyRef> known;
     known.reserve(old);
     for (int i = 0; i < old; ++i)
         known.insert(ids_.at(i), keys_.at(i));
@@ -237,6 +294,7 @@ void PlaylistModel::sync() {
             ids_[i] = list.at(i).id;
             keys_[i] = known.value(ids_.at(i));
         }
+        compactKeys();
         shown_ = shownRows();
         QModelIndexList after;
         for (const QUuid& id : std::as_const(movedIds)) {
@@ -255,8 +313,9 @@ void PlaylistModel::sync() {
     for (const Track& t : list) {
         ids_.append(t.id);
         const auto k = known.constFind(t.id);
-        keys_.append(k != known.constEnd() ? *k : QByteArray());
+        keys_.append(k != known.constEnd() ? *k : KeyRef{});
     }
+    compactKeys();
     shown_ = shownRows();
     endResetModel();
 }

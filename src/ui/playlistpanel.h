@@ -50,7 +50,21 @@ public:
 private:
     struct KeySource;
     void sync();
-    static QByteArray keyOf(const QString& title, const QString& artist, const QString& fileName);
+    // Appends a row's key (its folded title, artist and file name) to `text`.
+    static void appendKey(QByteArray& text, const QString& title, const QString& artist,
+                          const QString& fileName);
+    // Where a playlist entry's key lies in keyText_; not made while `size` is kNone.
+    struct KeyRef {
+        static constexpr quint32 kNone = 0xFFFFFFFF;
+        quint32 at = 0;
+        quint32 size = kNone;
+        bool made() const { return size != kNone; }
+    };
+    QByteArrayView keyAt(const KeyRef& ref) const {
+        return QByteArrayView(keyText_.constData() + ref.at, ref.size);
+    }
+    // Drops the text of keys no row refers to any more, once it outweighs the rest.
+    void compactKeys();
     bool accepts(int index) const;
     QList<int> shownRows() const;
     // Makes the missing keys on a thread of its own, `delayMs` from now (sooner when asked
@@ -60,10 +74,13 @@ private:
     AudioEngine* engine_;
     Preferences* preferences_ = nullptr;
     QList<QUuid> ids_; // the whole playlist, as last seen
-    // Per playlist entry: its folded title, artist and file name in UTF-8 (null until made).
-    // Made in the background when the list is shown or grows, so that the first keystroke
-    // at a hundred thousand rows only searches them.
-    mutable QList<QByteArray> keys_;
+    // Per playlist entry: its folded title, artist and file name in UTF-8 (not made at first),
+    // as a place in keyText_, which holds them all end to end (a hundred thousand keys of
+    // their own would cost an allocation and a header each). Made in the background when the
+    // list is shown or grows, so that the first keystroke at a hundred thousand rows only
+    // searches them.
+    mutable QList<KeyRef> keys_;
+    mutable QByteArray keyText_;
     // Bumped when rows keep their ids but may have been read anew: keys made before are stale.
     quint64 keysEpoch_ = 0;
     bool building_ = false;      // a build is running

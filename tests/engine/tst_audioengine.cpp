@@ -500,7 +500,7 @@ private Q_SLOTS:
 
         // A track whose file went bad since it was added: the playing one keeps its volume.
         QList<Track> list = e.playlist();
-        list.append(Track(urls.at(1).toLocalFile(), "bad", QString(), 180, {}, "MP3"));
+        list.append(Track(urls.at(1).toLocalFile(), "bad", QString(), 180, {}, {"MP3"}));
         e.setPlaylist(list);
         e.play(e.playlist().at(1));
         QVERIFY(ok->isPlaying() && !ok->ramp);

@@ -32,7 +32,7 @@ private Q_SLOTS:
         EngineFixture f;
         AudioEngine& engine = f.start([](const QUrl& url, const QString&) {
             return Track(url.toLocalFile(), QFileInfo(url.toLocalFile()).baseName(), {}, 1, {},
-                         "WAV");
+                         {"WAV"});
         });
         // One add as usual first (settle's wait then ends the pool's threads): the path is
         // the same, and the sanitizers have seen its types while they can still look.

@@ -48,8 +48,7 @@ struct CountingLoader {
             Track t(url.toLocalFile(), mark + name, QStringLiteral("Artist ") + name,
                     name.startsWith(QLatin1String("endless")) ? 1e9 : 100 + name.size(),
                     name.startsWith(QLatin1Char('b')) ? pngBytes(8, 8) : QByteArray(),
-                    QStringLiteral("MP3 · 320 kbps"));
-            t.technical = {QStringLiteral("MP3"), 320, -1, 0};
+                    {QStringLiteral("MP3"), 320, -1, 0}); // "MP3 · 320 kbps"
             t.album = QStringLiteral("Album");
             t.albumArtist = QStringLiteral("Various");
             t.trackNumber = int(name.size());
@@ -146,7 +145,7 @@ private Q_SLOTS:
         QCOMPARE(b2.gain, (Track::Gain{-6.5f, 0.9f, NAN, 1.5f}));
         QCOMPARE(e.playlist().at(0).gain, Track::Gain());
         QCOMPARE(b2.duration, 106.0);
-        QCOMPARE(b2.info, QStringLiteral("MP3 · 320 kbps"));
+        QCOMPARE(b2.info(), QStringLiteral("MP3 · 320 kbps"));
         QCOMPARE(e.totalDuration(), durationSum(e));
         QCOMPARE(b2.url(), QUrl::fromLocalFile(music_.filePath("b2.mp3")));
         QCOMPARE(*b2.bookmark, storedBefore.at(1).toByteArray());
@@ -373,7 +372,7 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(writeSine(path, AudioFormat::Wav, 0.5, 440, 0.3, &error), qPrintable(error));
         const QUrl url = QUrl::fromLocalFile(path);
-        const QString english = Track::load(url, "en").info, russian = Track::load(url, "ru").info;
+        const QString english = Track::load(url, "en").info(), russian = Track::load(url, "ru").info();
         QVERIFY2(english.endsWith(" · 44 kHz · Stereo"), qPrintable(english));
         QCOMPARE(russian, english.chopped(6) + QStringLiteral("Стерео"));
         auto reads = std::make_shared<std::atomic<int>>(0);
@@ -387,16 +386,16 @@ private Q_SLOTS:
         e.setLanguage("ru");
         e.add({url});
         QTRY_COMPARE(e.playlist().size(), 1);
-        QCOMPARE(e.playlist().at(0).info, russian);
+        QCOMPARE(e.playlist().at(0).info(), russian);
         e.setLanguage("en");
-        QCOMPARE(e.playlist().at(0).info, russian);
+        QCOMPARE(e.playlist().at(0).info(), russian);
         f.engine.reset();
         // Each start words it in its own language, from the cache.
         for (const auto& [lang, line] : {std::pair{"en", english}, std::pair{"ru", russian}}) {
             f.settings->setValue("appLanguage", lang);
             AudioEngine& again = f.startCached(loader);
             QCOMPARE(again.playlist().size(), 1);
-            QCOMPARE(again.playlist().at(0).info, line);
+            QCOMPARE(again.playlist().at(0).info(), line);
             f.engine.reset();
         }
         QCOMPARE(reads->load(), 1);

@@ -113,7 +113,7 @@ struct EngineFixture {
         for (const QString& name : names) {
             const QString path = QStringLiteral("/music/%1.mp3").arg(name);
             players.durations.insert(path, duration);
-            list.append(Track(path, name, QString(), duration, {}, "MP3"));
+            list.append(Track(path, name, QString(), duration, {}, {"MP3"}));
         }
         return list;
     }

@@ -334,6 +334,19 @@ private Q_SLOTS:
         // The current track, hidden by the filter, stays current and playing.
         QCOMPARE(w.e.currentTrack()->title, QStringLiteral("Звезда по имени Солнце"));
         QVERIFY(w.e.isPlaying());
+
+        // Thousands of rows that come and mostly go again: the keys' text is compacted once
+        // most of it is unused, and the rows left are still found by their own words.
+        const QList<Track> kept = w.e.playlist();
+        QStringList fillers;
+        for (int i = 0; i < 4000; ++i)
+            fillers.append(QStringLiteral("Filler %1 of a longer title").arg(i));
+        QList<Track> grown = kept + w.f.tracks(fillers);
+        w.e.setPlaylist(grown);
+        w.e.setPlaylist(kept + grown.mid(grown.size() - 1));
+        QCOMPARE(shown(), (QStringList{"Кино в декабре", "Звезда по имени Солнце", "Кукушка"}));
+        type("3999 filler");
+        QCOMPARE(shown(), QStringList{"Filler 3999 of a longer title"});
     }
 
     void stationRowsSelectPlayAndRemove() {
@@ -459,7 +472,7 @@ private Q_SLOTS:
         QCOMPARE(panel->speakerSymbol(), QStringLiteral("speaker-waves"));
 
         QList<Track> list = w.f.tracks({"Long"}, 3725);
-        list[0].info = "MP3 · 320 kbps · 44 kHz · Stereo";
+        list[0].technical = {"MP3", 320, 44, 2}; // "MP3 · 320 kbps · 44 kHz · Stereo"
         w.e.setPlaylist(list);
         w.e.play(w.e.playlist().at(0));
         w.f.clock.advance(125.4);

@@ -247,7 +247,7 @@ private Q_SLOTS:
     void smallTextReadsAndATallPanelKeepsItsBlockTogether() {
         WindowFixture w;
         QList<Track> list = w.f.tracks({"Song"});
-        list[0].info = "FLAC · 912 kbps · 44 kHz · Stereo";
+        list[0].technical = {"FLAC", 912, 44, 2}; // "FLAC · 912 kbps · 44 kHz · Stereo"
         w.e.setPlaylist(list);
         w.e.play(w.e.playlist().at(0));
         PlayerPanel* player = w.view.playerPanel();
@@ -264,7 +264,7 @@ private Q_SLOTS:
             QApplication::processEvents();
             const QImage shot = w.view.grab().toImage();
             const QLabel* line = player->findChildren<ElidedLabel*>().at(2);
-            QCOMPARE(line->text(), list[0].info);
+            QCOMPARE(line->text(), list[0].info());
             // The background just right of the line's text, inside the panel.
             const QPoint beside = line->mapTo(&w.view, QPoint(line->width() - 2, line->height() / 2));
             const QColor back = shot.pixelColor(beside);

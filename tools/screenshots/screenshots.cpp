@@ -137,7 +137,7 @@ int main(int argc, char* argv[]) {
         for (Track& t : list) {
             t.artist = "Кино";
             t.artwork = cover;
-            t.info = "FLAC · 912 kbps · 44 kHz · Стерео";
+            t.technical = {"FLAC", 912, 44, 2, Track::Technical::wordsOf(QStringLiteral("ru"))};
         }
         list[3].artist.clear();
         e.setPlaylist(list);
@@ -172,7 +172,7 @@ int main(int argc, char* argv[]) {
         QList<Track> list = f.tracks(names, 1234);
         for (Track& t : list) {
             t.artist = longArtist;
-            t.info = "FLAC · 1411 kbps · 44 kHz · Стерео";
+            t.technical = {"FLAC", 1411, 44, 2, Track::Technical::wordsOf(QStringLiteral("ru"))};
         }
         e.setPlaylist(list);
         e.play(e.playlist().at(0));
