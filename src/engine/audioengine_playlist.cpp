@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <iostream>
@@ -46,6 +47,12 @@ void lowerThreadPriority() {
 
 // Longest stretch of appends in one pass of the event loop, in milliseconds.
 constexpr qint64 kAppendBudgetMs = 4;
+// Shortest time between two passes of appends of one task, in milliseconds: about a frame. The
+// window draws what a pass appended before the next one comes, and between them it is free:
+// back to back, each pass brought a redraw of the list (as long as a pass again), and the main
+// thread had no time left while a big add was listed. Rows read again in place are not paced:
+// they are shown a batch at a time anyway, and their passes keep up with the readers.
+constexpr qint64 kPassIntervalMs = 16;
 // Items a reader takes at a time.
 constexpr qsizetype kReadRun = 8;
 // Adds of more files than this are listed first, by their file names, and read after, updating
@@ -195,6 +202,7 @@ struct AudioEngine::AddTask {
     QString lang;
     qsizetype next = 0; // the next item to append
     bool drainQueued = false;
+    QElapsedTimer lastPass; // when the last pass that appended began
     std::optional<Track> first;
 
     // Shared with the readers. They take the items in small runs in list order, so results
@@ -579,7 +587,23 @@ void AudioEngine::cancelAddTasks() {
     addTasks_.clear();
 }
 
+void AudioEngine::queueDrain(const std::shared_ptr<AddTask>& task, qint64 ms) {
+    if (std::exchange(task->drainQueued, true))
+        return;
+    QTimer::singleShot(std::chrono::milliseconds(ms), Qt::PreciseTimer, this,
+                       [this, weak = std::weak_ptr<AddTask>(task)] {
+                           if (const auto t = weak.lock()) {
+                               t->drainQueued = false;
+                               drainAddTask(t);
+                           }
+                       });
+}
+
 void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
+    if (task->lastPass.isValid() && task->lastPass.elapsed() < kPassIntervalMs) {
+        queueDrain(task, kPassIntervalMs - task->lastPass.elapsed());
+        return; // the results wait for their pass (readers add none meanwhile: one is queued)
+    }
     task->drainQueued = false;
     // From here on a reader's new result asks for another pass (the exchange also makes the
     // results it announced visible here).
@@ -596,16 +620,11 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
     // stops after a few milliseconds so the window keeps drawing while thousands arrive.
     QElapsedTimer pass;
     pass.start();
+    if (task->replaces.isEmpty() && task->next < task->size() && task->isReady(task->next))
+        task->lastPass = pass;
     while (task->next < task->size() && task->isReady(task->next)) {
         if (pass.elapsed() >= kAppendBudgetMs) {
-            if (!task->drainQueued) {
-                task->drainQueued = true;
-                std::weak_ptr<AddTask> weak = task;
-                QTimer::singleShot(0, this, [this, weak] {
-                    if (const auto t = weak.lock())
-                        drainAddTask(t);
-                });
-            }
+            queueDrain(task, task->lastPass.isValid() ? kPassIntervalMs : 0);
             break;
         }
         appendLoaded(*task);
