@@ -534,9 +534,9 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                 if (task->cancelled.load(std::memory_order_relaxed))
                     return;
                 auto done = std::make_unique<Loaded>(read(task->item(i), resolver));
-                // A file read shows at once; names only listed, and files found as they were,
-                // are told a run at a time.
-                const bool quiet = done->unread || done->unchanged;
+                // A file read shows at once; names only listed, files found as they were and
+                // rows read again in place (shown a batch at a time) are told a run at a time.
+                const bool quiet = done->unread || done->unchanged || !task->replaces.isEmpty();
                 task->results[size_t(i)].store(done.release(), std::memory_order_release);
                 if (!quiet || i + 1 == end)
                     wakeup->post(task); // at most one wake-up waits at a time
