@@ -46,7 +46,7 @@ void lowerThreadPriority() {
 }
 
 // Longest stretch of appends in one pass of the event loop, in milliseconds.
-constexpr qint64 kAppendBudgetMs = 4;
+constexpr qint64 kAppendBudgetMs = 2;
 // Shortest time between two passes of appends of one task, in milliseconds: about a frame. The
 // window draws what a pass appended before the next one comes, and between them it is free:
 // back to back, each pass brought a redraw of the list (as long as a pass again), and the main
