@@ -602,7 +602,7 @@ void AudioEngine::queueDrain(const std::shared_ptr<AddTask>& task, qint64 ms) {
 void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
     if (task->lastPass.isValid() && task->lastPass.elapsed() < kPassIntervalMs) {
         queueDrain(task, kPassIntervalMs - task->lastPass.elapsed());
-        return; // the results wait for their pass (readers add none meanwhile: one is queued)
+        return; // the results wait for their pass; a wake-up meanwhile finds it queued
     }
     task->drainQueued = false;
     // From here on a reader's new result asks for another pass (the exchange also makes the
