@@ -484,9 +484,14 @@ int runWindow(const QString& dir, int count) {
     });
     // Listed: every row is there (a big add shows rows by their file names first). Read: every
     // row has its length from the file, which all of the corpus's have.
+    // While the rows are listed: the main thread's longest stall and its CPU time in all.
+    qint64 cpuAtAdd = 0, listingCpu = 0, listingGap = 0;
     QObject::connect(&engine, &AudioEngine::playlistChanged, [&] {
-        if (listedAt < 0 && engine.playlist().size() == expected)
+        if (listedAt < 0 && engine.playlist().size() == expected) {
             listedAt = clock.nsecsElapsed();
+            listingCpu = threadCpuNs() - cpuAtAdd;
+            listingGap = std::max(longestGap, listedAt - lastBeat);
+        }
     });
     QTimer readCheck;
     QObject::connect(&readCheck, &QTimer::timeout, [&] {
@@ -505,6 +510,7 @@ int runWindow(const QString& dir, int count) {
     timespec started{}; // for lining the figures up with a profiler's monotonic timestamps
     clock_gettime(CLOCK_MONOTONIC, &started);
     heartbeat.start(10);
+    cpuAtAdd = threadCpuNs();
     if (count > 0)
         engine.add(urls);
     else
@@ -516,12 +522,14 @@ int runWindow(const QString& dir, int count) {
     longestGap = std::max(longestGap, end - lastBeat);
     // The readers' threads live on for a while after their last file: all of their work is in.
     const double readersCpu = threadsCpuSeconds("orvane-readers") - readersCpuBefore;
-    std::printf("window %s %d: listed in %.3f s, all read in %.3f s, readers' CPU %.2f s, "
+    std::printf("window %s %d: listed in %.3f s (longest main-thread stall %.1f ms, main thread's "
+                "CPU %.0f ms), all read in %.3f s, readers' CPU %.2f s, "
                 "longest main-thread stall until then %.1f ms (%.1f ms of it on the CPU, from "
                 "%.3f s; monotonic start %ld.%09ld); busiest step %.1f ms on the CPU from %.3f s\n",
-                count > 0 ? "add" : "drop", expected, listedAt / 1e9, readAt / 1e9, readersCpu,
-                longestGap / 1e6, longestGapCpu / 1e6, longestGapAt / 1e9, long(started.tv_sec),
-                started.tv_nsec, busiestStepCpu / 1e6, busiestStepAt / 1e9);
+                count > 0 ? "add" : "drop", expected, listedAt / 1e9, listingGap / 1e6,
+                listingCpu / 1e6, readAt / 1e9, readersCpu, longestGap / 1e6, longestGapCpu / 1e6,
+                longestGapAt / 1e9, long(started.tv_sec), started.tv_nsec, busiestStepCpu / 1e6,
+                busiestStepAt / 1e9);
     return readAt >= 0 ? 0 : 1;
 }
 

@@ -331,6 +331,7 @@ private:
     void restorePlaylist();
     void runAddTask(const std::shared_ptr<AddTask>& task);
     void drainAddTask(const std::shared_ptr<AddTask>& task);
+    void queueDrain(const std::shared_ptr<AddTask>& task, qint64 ms);
     void cancelAddTasks();
     // Starts `count` copies of `job` on the readers' pool for `owner`, or, while no descriptor
     // is left for a new thread, again every kDescriptorRetryMs until there is one.

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <iostream>
@@ -45,7 +46,13 @@ void lowerThreadPriority() {
 }
 
 // Longest stretch of appends in one pass of the event loop, in milliseconds.
-constexpr qint64 kAppendBudgetMs = 4;
+constexpr qint64 kAppendBudgetMs = 2;
+// Shortest time between two passes of appends of one task, in milliseconds: about a frame. The
+// window draws what a pass appended before the next one comes, and between them it is free:
+// back to back, each pass brought a redraw of the list (as long as a pass again), and the main
+// thread had no time left while a big add was listed. Rows read again in place are not paced:
+// they are shown a batch at a time anyway, and their passes keep up with the readers.
+constexpr qint64 kPassIntervalMs = 16;
 // Items a reader takes at a time.
 constexpr qsizetype kReadRun = 8;
 // Adds of more files than this are listed first, by their file names, and read after, updating
@@ -197,6 +204,7 @@ struct AudioEngine::AddTask {
     QString lang;
     qsizetype next = 0; // the next item to append
     bool drainQueued = false;
+    QElapsedTimer lastPass; // when the last pass that appended began
     std::optional<Track> first;
 
     // Shared with the readers. They take the items in small runs in list order, so results
@@ -532,9 +540,9 @@ void AudioEngine::runAddTask(const std::shared_ptr<AddTask>& task) {
                 if (task->cancelled.load(std::memory_order_relaxed))
                     return;
                 auto done = std::make_unique<Loaded>(read(task->item(i), resolver));
-                // A file read shows at once; names only listed, and files found as they were,
-                // are told a run at a time.
-                const bool quiet = done->unread || done->unchanged;
+                // A file read shows at once; names only listed, files found as they were and
+                // rows read again in place (shown a batch at a time) are told a run at a time.
+                const bool quiet = done->unread || done->unchanged || !task->replaces.isEmpty();
                 task->results[size_t(i)].store(done.release(), std::memory_order_release);
                 if (!quiet || i + 1 == end)
                     wakeup->post(task); // at most one wake-up waits at a time
@@ -585,7 +593,23 @@ void AudioEngine::cancelAddTasks() {
     addTasks_.clear();
 }
 
+void AudioEngine::queueDrain(const std::shared_ptr<AddTask>& task, qint64 ms) {
+    if (std::exchange(task->drainQueued, true))
+        return;
+    QTimer::singleShot(std::chrono::milliseconds(ms), Qt::PreciseTimer, this,
+                       [this, weak = std::weak_ptr<AddTask>(task)] {
+                           if (const auto t = weak.lock()) {
+                               t->drainQueued = false;
+                               drainAddTask(t);
+                           }
+                       });
+}
+
 void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
+    if (task->lastPass.isValid() && task->lastPass.elapsed() < kPassIntervalMs) {
+        queueDrain(task, kPassIntervalMs - task->lastPass.elapsed());
+        return; // the results wait for their pass; a wake-up meanwhile finds it queued
+    }
     task->drainQueued = false;
     // From here on a reader's new result asks for another pass (the exchange also makes the
     // results it announced visible here).
@@ -602,16 +626,11 @@ void AudioEngine::drainAddTask(const std::shared_ptr<AddTask>& task) {
     // stops after a few milliseconds so the window keeps drawing while thousands arrive.
     QElapsedTimer pass;
     pass.start();
+    if (task->replaces.isEmpty() && task->next < task->size() && task->isReady(task->next))
+        task->lastPass = pass;
     while (task->next < task->size() && task->isReady(task->next)) {
         if (pass.elapsed() >= kAppendBudgetMs) {
-            if (!task->drainQueued) {
-                task->drainQueued = true;
-                std::weak_ptr<AddTask> weak = task;
-                QTimer::singleShot(0, this, [this, weak] {
-                    if (const auto t = weak.lock())
-                        drainAddTask(t);
-                });
-            }
+            queueDrain(task, task->lastPass.isValid() ? kPassIntervalMs : 0);
             break;
         }
         appendLoaded(*task);
