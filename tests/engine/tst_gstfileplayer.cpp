@@ -3,6 +3,7 @@
 #include "engine/gstfileplayer.h"
 #include "engine/gstplayerfactory.h"
 #include "engine/gstsupport.h"
+#include "support/files.h"
 #include "support/testaudio.h"
 
 #include <QDeadlineTimer>
@@ -41,16 +42,9 @@ class TestGstFilePlayer : public QObject {
 
     QTemporaryDir dir_;
 
-    QString make(AudioFormat format, double seconds, double amplitude = 0.5,
-                 const QString& name = {}) {
-        const QString path = dir_.filePath((name.isEmpty() ? QStringLiteral("tone") : name) +
-                                           QString::number(seconds) + "." + extension(format));
-        if (!QFile::exists(path)) {
-            QString error;
-            if (!writeSine(path, format, seconds, 440, amplitude, &error))
-                qFatal("cannot generate %s: %s", qPrintable(path), qPrintable(error));
-        }
-        return path;
+    QString make(AudioFormat format, double seconds, double amplitude = 0.5) {
+        const QString name = QStringLiteral("tone%1-%2.").arg(seconds).arg(amplitude);
+        return toneFile(dir_, name + extension(format), format, seconds, 440, amplitude);
     }
     // The player of `path`, or null (the reason given as a warning).
     static std::unique_ptr<GstFilePlayer> open(const QString& path) {

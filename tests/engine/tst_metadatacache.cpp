@@ -4,6 +4,7 @@
 #include "engine/metadatacache.h"
 #include "engine/playlistrestore.h"
 #include "support/enginefixture.h"
+#include "support/files.h"
 #include "support/tagwriter.h"
 #include "support/testaudio.h"
 #include "support/waits.h"
@@ -369,9 +370,7 @@ private Q_SLOTS:
         Fixture f;
         QFETCH(bool, readAhead);
         f.readAhead = readAhead;
-        const QString path = music_.filePath(readAhead ? "ahead.wav" : "lines.wav");
-        QString error;
-        QVERIFY2(writeSine(path, AudioFormat::Wav, 0.5, 440, 0.3, &error), qPrintable(error));
+        const QString path = toneFile(music_, readAhead ? "ahead.wav" : "lines.wav");
         const QUrl url = QUrl::fromLocalFile(path);
         const QString english = Track::load(url, "en").info, russian = Track::load(url, "ru").info;
         QVERIFY2(english.endsWith(" · 44 kHz · Stereo"), qPrintable(english));

@@ -4,6 +4,7 @@
 #include "engine/playlistfile.h"
 #include "support/busyglobalpool.h"
 #include "support/enginefixture.h"
+#include "support/files.h"
 #include "support/tagwriter.h"
 #include "support/testaudio.h"
 #include "support/waits.h"
@@ -256,9 +257,7 @@ private Q_SLOTS:
         const QByteArray broken = good.left(good.size() / 2);
         QList<QUrl> urls;
         for (const QString name : {"good", "broken", "broken2"}) {
-            const QString path = music_.filePath(name + ".mp3");
-            QString error;
-            QVERIFY2(writeSine(path, AudioFormat::Mp3, 0.5, 440, 0.3, &error), qPrintable(error));
+            const QString path = toneFile(music_, name + ".mp3", AudioFormat::Mp3, 0.5);
             QVERIFY(writeTags(path, {name, "Band", name == "good" ? good : broken}));
             urls << QUrl::fromLocalFile(path);
         }

@@ -3,6 +3,7 @@
 #include "engine/gstfileplayer.h"
 #include "engine/gstsupport.h"
 #include "engine/track.h"
+#include "support/files.h"
 #include "support/tagwriter.h"
 #include "support/testaudio.h"
 
@@ -22,12 +23,10 @@ class TestTrackLoad : public QObject {
 
     QTemporaryDir dir_;
 
+    // Written anew each time: an earlier row's tags go.
     QString generate(AudioFormat format, const QString& name, double seconds = 2.0) {
-        const QString path = dir_.filePath(name + "." + extension(format));
-        QString error;
-        if (!writeSine(path, format, seconds, 440, 0.3, &error))
-            qFatal("%s", qPrintable(error));
-        return path;
+        QFile::remove(dir_.filePath(name + "." + extension(format)));
+        return toneFile(dir_, name + "." + extension(format), format, seconds);
     }
     static Track load(const QString& path, const QString& lang = "en") {
         return Track::load(QUrl::fromLocalFile(path), lang);

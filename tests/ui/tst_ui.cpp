@@ -107,9 +107,8 @@ private Q_SLOTS:
     }
 
     void playlistRowsDragAndAltArrowsReorder() {
-        WindowFixture w;
-        w.view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        KeyWindow w;
+        QVERIFY(w.active());
         QList<Track> list = w.f.tracks({"A", "B", "C", "D", "E"});
         for (Track& t : list)
             t.bookmark = "mark-" + t.title.toUtf8();
@@ -201,9 +200,8 @@ private Q_SLOTS:
     }
 
     void playlistFilterFindsAcrossScriptsAndActsOnWhatIsShown() {
-        WindowFixture w;
-        w.view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        KeyWindow w;
+        QVERIFY(w.active());
         PlaylistPanel* panel = w.view.playlistPanel();
         QLineEdit* field = panel->filterField();
         QList<Track> list = w.f.tracks(
@@ -425,9 +423,7 @@ private Q_SLOTS:
 
     void aRowKeepsAThumbnailAndTheCurrentHeaderTheFullCover() {
         // A cover far larger than anything a row shows.
-        const QString path = dir_.filePath("cover.wav");
-        QString error;
-        QVERIFY2(writeSine(path, AudioFormat::Wav, 1, 440, 0.3, &error), qPrintable(error));
+        const QString path = toneFile(dir_, "cover.wav");
         QVERIFY(writeTags(path, {"Song", "Band", pngBytes(1000, 800)}));
         WindowFixture w;
         w.e.add({QUrl::fromLocalFile(path)});

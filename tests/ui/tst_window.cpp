@@ -64,9 +64,8 @@ class TestWindow : public QObject {
 
 private Q_SLOTS:
     void theWindowMenuOpensFilesFoldersSettingsAboutAndQuit() {
-        WindowFixture w;
-        w.view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        KeyWindow w;
+        QVERIFY(w.active());
         SymbolButton* button = w.view.menuButton();
         // At the top right of the list panel, in line with its header, in both modes.
         for (const PlayerMode mode : {PlayerMode::Radio, PlayerMode::Library}) {
@@ -155,9 +154,8 @@ private Q_SLOTS:
     }
 
     void rowsOfferPlayRemoveShowInFolderAndEdit() {
-        WindowFixture w;
-        w.view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        KeyWindow w;
+        QVERIFY(w.active());
         w.e.setPlaylist(w.f.tracks({"One", "Кино два", "Three"}));
         QListView* list = w.list();
 
