@@ -4,8 +4,8 @@
 #include "app/singleinstance.h"
 #include "engine/filename.h"
 #include "engine/playliststore.h"
+#include "support/files.h"
 #include "support/tagwriter.h"
-#include "support/testaudio.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -76,13 +76,7 @@ class TestLaunch : public QObject {
             p.waitForFinished();
         }
     }
-    QString wav(const QString& name) {
-        const QString path = dir_.filePath(name);
-        QString error;
-        if (!QFileInfo::exists(path) && !writeSine(path, AudioFormat::Wav, 1, 440, 0.3, &error))
-            qWarning("%s", qPrintable(error));
-        return path;
-    }
+    QString wav(const QString& name) { return toneFile(dir_, name); }
     void forgetSettings() const {
         QFile::remove(settingsFile_);
         QFile::remove(PlaylistStore::pathBeside(settingsFile_));

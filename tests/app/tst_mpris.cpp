@@ -1,4 +1,6 @@
-// The media controls through a real MPRIS client (playerctl) on a private session bus.
+// The media controls through a real MPRIS client (playerctl) on a private session bus, under a
+// flood of oversized requests, and the covers they publish.
+#include "app/covercache.h"
 #include "app/mprisservice.h"
 #include "engine/gstsupport.h"
 #include "support/enginefixture.h"
@@ -7,7 +9,10 @@
 #include "support/testaudio.h"
 
 #include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
@@ -336,6 +341,106 @@ private Q_SLOTS:
         QVERIFY2(mostPipelines <= 3, qPrintable(QString::number(mostPipelines)));
         QDBusConnection::disconnectFromBus("burst");
         QVERIFY(real.end());
+    }
+
+    void oversizedOpenUriIsRefusedAndTheBusStaysAlive() {
+        Published p;
+        QVERIFY(p.mpris.start());
+        // A client in another process, as the desktop's are.
+        auto flood = [](int calls, int bytes) {
+            QProcess process;
+            process.start(DBUSFLOOD, {QString::number(calls), QString::number(bytes)});
+            const bool ended =
+                process.waitForStarted(10000) &&
+                QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 300000);
+            if (!ended)
+                process.kill();
+            process.waitForFinished();
+            return QString::fromLatin1(process.readAllStandardOutput()).trimmed();
+        };
+        // errors, replies, time-outs; then whether the player still answers a ping
+        QCOMPARE(flood(1, 64 * 1024 + 1), QStringLiteral("1 0 0\npong"));
+        QCOMPARE(flood(130, 1 << 20), QStringLiteral("130 0 0\npong"));
+        QVERIFY(p.e.playlist().isEmpty());
+
+        // Still answering, and a URI of a sensible length still opens.
+        QDBusConnection client =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "client");
+        auto call = [&](const QString& interface, const QString& name, const QVariantList& args) {
+            QDBusMessage m = QDBusMessage::createMethodCall(
+                "org.mpris.MediaPlayer2.orvane", "/org/mpris/MediaPlayer2", interface, name);
+            m.setArguments(args);
+            QDBusPendingCall pending = client.asyncCall(m, 10000);
+            return QTest::qWaitFor([&] { return pending.isFinished(); }, 15000) &&
+                   !pending.isError();
+        };
+        QVERIFY(call("org.freedesktop.DBus.Peer", "Ping", {}));
+        const QString path = placeholderFiles(p.f.dir, {"fine.mp3"}).first().toLocalFile();
+        QVERIFY(call("org.mpris.MediaPlayer2.Player", "OpenUri",
+                     {QUrl::fromLocalFile(path).toString()}));
+        QTRY_COMPARE(p.e.playlist().size(), 1);
+        QDBusConnection::disconnectFromBus("client");
+    }
+
+    // The covers written for the desktop's media controls stay a bounded recent set.
+    void coversKeepTheCurrentAndABoundedRecentSet() {
+        const auto picture = [](int i, qsizetype size) {
+            QByteArray bytes = "\x89PNG" + QByteArray::number(i);
+            bytes.resize(size, 'p');
+            return bytes;
+        };
+        const auto folderBytes = [](const QString& folder, int* count) {
+            qint64 bytes = 0;
+            *count = 0;
+            for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files)) {
+                bytes += f.size();
+                ++*count;
+            }
+            return bytes;
+        };
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("covers");
+        QVERIFY(QDir().mkpath(folder));
+        // Left by earlier runs: 211 files, 331 MB-like in proportion (here 100 × 1.5 MB).
+        const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-1);
+        for (int i = 0; i < 100; ++i) {
+            QFile f(QDir(folder).filePath(QStringLiteral("old%1.jpg").arg(i)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(1536 * 1024, 'o'));
+            f.setFileTime(old.addSecs(i), QFileDevice::FileModificationTime);
+        }
+        int count = 0;
+        CoverCache cache(folder, 64, 32 * 1024 * 1024);
+        qint64 bytes = folderBytes(folder, &count);
+        QVERIFY2(count <= 64 && bytes <= 32 * 1024 * 1024, qPrintable(QString::number(count)));
+        QVERIFY(count > 0);
+        // The newest of them are what stayed.
+        QVERIFY(QFile::exists(QDir(folder).filePath("old99.jpg")));
+        QVERIFY(!QFile::exists(QDir(folder).filePath("old0.jpg")));
+
+        // As it grows: 210 tracks with their own covers.
+        QString first, last;
+        for (int i = 0; i < 210; ++i) {
+            last = cache.store(picture(i, 600 * 1024));
+            QVERIFY(QFile::exists(last));
+            if (i == 0)
+                first = last;
+            bytes = folderBytes(folder, &count);
+            QVERIFY2(count <= 64 && bytes <= 32 * 1024 * 1024,
+                     qPrintable(QStringLiteral("%1 files, %2 bytes").arg(count).arg(bytes)));
+        }
+        QVERIFY(!QFile::exists(first));
+        // The same picture again: the same file, no new one.
+        QCOMPARE(cache.store(picture(209, 600 * 1024)), last);
+        // A current cover larger than the whole budget is still written and kept.
+        const QString big = cache.store(picture(1000, 40 * 1024 * 1024));
+        QVERIFY(QFile::exists(big));
+        folderBytes(folder, &count);
+        QCOMPARE(count, 1);
+        // A new start prunes to its bounds before anything is current.
+        CoverCache small(folder, 1, 1024);
+        QVERIFY(!QFile::exists(big));
+        QCOMPARE(folderBytes(folder, &count), 0);
     }
 };
 

@@ -15,6 +15,7 @@
 #include "radio/stationstore.h"
 #include "support/busyglobalpool.h"
 #include "support/enginefixture.h"
+#include "support/files.h"
 #include "support/testaudio.h"
 #include "support/waits.h"
 #include "support/windowfixture.h"
@@ -75,13 +76,8 @@ class TestShell : public QObject {
     // Short real mp3 files: the player does not take what it cannot open.
     QList<QUrl> files(const QStringList& names) {
         QList<QUrl> urls;
-        for (const QString& name : names) {
-            const QString path = dir_.filePath(name);
-            QString error;
-            if (!QFile::exists(path) && !writeSine(path, AudioFormat::Mp3, 0.5, 440, 0.3, &error))
-                qFatal("%s", qPrintable(error));
-            urls.append(QUrl::fromLocalFile(path));
-        }
+        for (const QString& name : names)
+            urls.append(QUrl::fromLocalFile(toneFile(dir_, name, AudioFormat::Mp3, 0.5)));
         return urls;
     }
 

@@ -2,6 +2,7 @@
 // whatever comes down that socket, however many connections wait on it, and wherever the socket's
 // folder was planted.
 #include "app/singleinstance.h"
+#include "support/descriptors.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,18 +15,25 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtEndian>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 using namespace orvane;
+using namespace orvane::test;
 
 class TestSingleInstance : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
+
+    static sockaddr_un addressOf(const QString& socket) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(socket).constData(), sizeof address.sun_path);
+        return address;
+    }
 
 private Q_SLOTS:
     void secondLaunchesForwardFilesOrRaise() {
@@ -109,20 +117,11 @@ private Q_SLOTS:
             int used = 0;
             for (int fd = 0; fd < 65536; ++fd)
                 used = fcntl(fd, F_GETFD) != -1 ? fd + 1 : used;
-            rlimit saved{};
-            QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
-            rlimit low = saved;
-            low.rlim_cur = rlim_t(used);
-            QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
-            std::vector<int> holes;
-            for (int fd; (fd = ::fcntl(clients.front(), F_DUPFD_CLOEXEC, 0)) >= 0;)
-                holes.push_back(fd);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            qstrncpy(address.sun_path, QFile::encodeName(socket).constData(),
-                     sizeof address.sun_path);
+            NoDescriptorsLeft none{rlim_t(used)};
+            const sockaddr_un address = addressOf(socket);
             for (int fd : clients)
-                QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+                QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address),
+                         0);
             // The server says so once, and keeps listening.
             static QAtomicInt stalled;
             static QtMessageHandler previous;
@@ -135,9 +134,7 @@ private Q_SLOTS:
                         previous(type, context, message);
                 });
             QTRY_VERIFY_WITH_TIMEOUT(stalled.loadRelaxed() > 0, 20000);
-            for (int fd : holes)
-                ::close(fd);
-            QCOMPARE(setrlimit(RLIMIT_NOFILE, &saved), 0);
+            none.release();
             for (int fd : clients)
                 ::close(fd);
             QVERIFY(running.isListening());
@@ -163,9 +160,7 @@ private Q_SLOTS:
         const qsizetype before = openDescriptors();
 
         // 100 connections that never say anything.
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, QFile::encodeName(socket).constData(), sizeof address.sun_path);
+        const sockaddr_un address = addressOf(socket);
         struct Idle {
             int fd;
             QByteArray answer;
@@ -175,7 +170,7 @@ private Q_SLOTS:
         for (int i = 0; i < 100; ++i) {
             const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
             QVERIFY(fd >= 0);
-            QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
             idle.push_back({fd, {}, false});
         }
         // Those past the cap close the oldest at once, with an answer (before the time-out

@@ -1,6 +1,7 @@
 // The whole application as a user's desktop runs it: the real orvane binary on an X server
 // (Xvfb), on the session bus of the test run, playing into a private sound server; driven by a
 // second launch and by playerctl, as media keys and desktop widgets would.
+#include "support/files.h"
 #include "support/playerctl.h"
 #include "support/soundserver.h"
 #include "support/testaudio.h"
@@ -135,13 +136,8 @@ private Q_SLOTS:
         // Three tones, one per track, so that the recording tells which one played.
         const QList<std::pair<QString, double>> tones = {
             {"One", 440}, {"Two", 660}, {"Three", 880}};
-        for (const auto& [name, frequency] : tones) {
-            const QString path = dir_.filePath(name + ".wav");
-            QString error;
-            QVERIFY2(writeSine(path, AudioFormat::Wav, 30, frequency, 0.4, &error),
-                     qPrintable(error));
-            files_.append(path);
-        }
+        for (const auto& [name, frequency] : tones)
+            files_.append(toneFile(dir_, name + ".wav", AudioFormat::Wav, 30, frequency, 0.4));
     }
 
     void cleanupTestCase() {

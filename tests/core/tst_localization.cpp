@@ -3,7 +3,6 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace orvane;
@@ -58,14 +57,6 @@ private Q_SLOTS:
         QCOMPARE(loc("play", "system", {}), en);
         QCOMPARE(loc("play", "fr", {"ru"}), ru);
         QCOMPARE(loc("play", "RU", {"en-GB"}), en); // exact, case-sensitive
-    }
-
-    void currentLangIsTheRawSetting() {
-        QTemporaryDir dir;
-        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
-        QCOMPARE(currentLang(settings), QStringLiteral("system"));
-        settings.setValue("appLanguage", "ru");
-        QCOMPARE(currentLang(settings), QStringLiteral("ru"));
     }
 };
 

@@ -2,6 +2,7 @@
 // current track and station switches. Afterwards no pipeline, thread or file is left behind and
 // memory has not crept up.
 #include "engine/gstsupport.h"
+#include "support/files.h"
 #include "support/httptestserver.h"
 #include "support/realengine.h"
 #include "support/testaudio.h"
@@ -83,13 +84,10 @@ private Q_SLOTS:
         RealEngine real(&clock);
         auto& engine = real.engine;
         const QTemporaryDir& dir = real.dir;
-        QString error;
         QStringList files;
-        for (int i = 0; i < 4; ++i) {
-            files << dir.filePath(QStringLiteral("t%1.wav").arg(i));
-            QVERIFY2(writeSine(files.last(), AudioFormat::Wav, 0.5, 300 + 100 * i, 0.3, &error),
-                     qPrintable(error));
-        }
+        for (int i = 0; i < 4; ++i)
+            files << toneFile(dir, QStringLiteral("t%1.wav").arg(i), AudioFormat::Wav, 0.5,
+                              300 + 100 * i);
         const QByteArray mp3 = mp3Tone(dir.filePath("s.mp3"), 2, 500);
         QVERIFY(!mp3.isEmpty());
         HttpTestServer server;

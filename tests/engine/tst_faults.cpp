@@ -2,6 +2,7 @@
 // that misbehave, files replaced or deleted as they play; and no clock with nothing shown.
 #include "core/settingswriter.h"
 #include "engine/gstsupport.h"
+#include "support/descriptors.h"
 #include "support/enginefixture.h"
 #include "support/httptestserver.h"
 #include "support/realengine.h"
@@ -15,9 +16,6 @@
 #include <QTest>
 #include <QTimer>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 using namespace orvane;
 using namespace orvane::test;
@@ -40,27 +38,12 @@ private Q_SLOTS:
         QVERIFY(settle(engine));
         const QList<QUrl> files = placeholderFiles(f.dir, {"held.wav"});
 
-        rlimit saved{};
-        QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
-        rlimit low = saved;
-        low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 1024);
-        QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
-        std::vector<int> held{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
-        QVERIFY(held.front() >= 0);
-        for (int fd; (fd = ::fcntl(held.front(), F_DUPFD_CLOEXEC, 0)) >= 0;)
-            held.push_back(fd);
-        const int exhausted = errno;
-        auto release = [&] {
-            for (const int fd : held)
-                ::close(fd);
-            held.clear();
-            ::setrlimit(RLIMIT_NOFILE, &saved);
-        };
+        NoDescriptorsLeft none(1024);
         engine.add(files);
         const bool settled = settle(engine);
         const qsizetype whileShort = engine.playlist().size();
-        release();
-        QCOMPARE(exhausted, EMFILE);
+        none.release();
+        QCOMPARE(none.error(), EMFILE);
         QVERIFY(settled);
         QCOMPARE(whileShort, 1);
         QTRY_COMPARE_WITH_TIMEOUT(titles(engine), (QStringList{"first", "held"}), 10000);

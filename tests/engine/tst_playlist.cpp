@@ -4,6 +4,7 @@
 #include "engine/playlistfile.h"
 #include "support/busyglobalpool.h"
 #include "support/enginefixture.h"
+#include "support/files.h"
 #include "support/tagwriter.h"
 #include "support/testaudio.h"
 #include "support/waits.h"
@@ -63,7 +64,7 @@ private Q_SLOTS:
         QCOMPARE(PlaylistFile::read(fifo).files, QList<QUrl>{QUrl::fromLocalFile(fifo)});
     }
 
-    void addAppendsInOrderAndOpenExternalPlaysTheFirst() {
+    void addAppendsInOrderAndStoresOnce() {
         EngineFixture f;
         AudioEngine& e = f.start();
         QSignalSpy changes(&e, &AudioEngine::playlistChanged);
@@ -78,14 +79,7 @@ private Q_SLOTS:
         f.clock.advance(0.25);
         QCOMPARE(stored(f).size(), 3);
 
-        e.setMode(PlayerMode::Radio);
-        e.openExternal(files({"x.mp3", "y.mp3"}));
-        QTRY_COMPARE(e.playlist().size(), 5);
-        QTRY_VERIFY(!e.currentID().isNull());
-        QCOMPARE(e.currentTrack()->title, QStringLiteral("x"));
-        QCOMPARE(e.mode(), PlayerMode::Library);
-        QCOMPARE(f.players.files.size(), size_t(1));
-
+        // (What files from outside do, aBigAddIsListedAtOnceAndFilledInInPlace shows.)
         e.setMode(PlayerMode::Radio);
         e.openExternal({}); // nothing to play: nothing changes
         QVERIFY(settle(e));
@@ -114,9 +108,6 @@ private Q_SLOTS:
         QVERIFY(raw.last().toByteArray().endsWith("/Caf\xe9.mp3")); // the bytes on disk
         raw.insert(1, QByteArray("ORVB\x01relative/path.mp3"));
         raw.insert(2, QByteArray("\x00\x01garbage", 9));
-        // A file on a volume that is not mounted now: not shown, but kept for a later start.
-        const QByteArray unmounted("ORVB\x01/media/orvane-absent-volume/song.mp3");
-        raw.insert(3, unmounted);
         f.storePlaylist(raw);
 
         AudioEngine& again = f.start();
@@ -127,14 +118,10 @@ private Q_SLOTS:
         QVERIFY(again.playlist().first().id != firstId);
         QVERIFY(again.currentID().isNull() && !again.isPlaying());
         QCOMPARE(*again.playlist().first().bookmark, raw.first().toByteArray());
+        // Stored again without the foreign values and the gone file. (An entry on a volume not
+        // mounted now is kept in its place: tst_metadatacache.)
         f.clock.advance(0.3);
-        const QVariantList kept = stored(f);
-        QCOMPARE(kept.size(), 5); // four tracks and the unmounted one; the rest dropped
-        QCOMPARE(kept.at(1).toByteArray(), unmounted); // where it was, not moved to the end
-        // Removing the track before it keeps it in place too.
-        again.remove({again.playlist().first().id});
-        f.clock.advance(0.3);
-        QCOMPARE(stored(f).first().toByteArray(), unmounted);
+        QCOMPARE(stored(f), (QVariantList{raw.at(0), raw.at(3), raw.at(4), raw.at(6)}));
     }
 
     void aQuitDuringTheRestoreStoresEverything() {
@@ -256,9 +243,7 @@ private Q_SLOTS:
         const QByteArray broken = good.left(good.size() / 2);
         QList<QUrl> urls;
         for (const QString name : {"good", "broken", "broken2"}) {
-            const QString path = music_.filePath(name + ".mp3");
-            QString error;
-            QVERIFY2(writeSine(path, AudioFormat::Mp3, 0.5, 440, 0.3, &error), qPrintable(error));
+            const QString path = toneFile(music_, name + ".mp3", AudioFormat::Mp3, 0.5);
             QVERIFY(writeTags(path, {name, "Band", name == "good" ? good : broken}));
             urls << QUrl::fromLocalFile(path);
         }
@@ -302,23 +287,18 @@ private Q_SLOTS:
         QVERIFY(f.start().playlist().isEmpty());
     }
 
-    void moveReordersKeepsTheCurrentTrackAndStores() {
+    // Moves the window cannot make, or makes only rarely. (The drag and Alt+arrows in tst_ui
+    // show the playing track playing on, next following the new order and the order stored.)
+    void moveGathersTheRowsAndLeavesTheCurrentTrack() {
         EngineFixture f;
-        AudioEngine& e = f.start();
-        e.add(files({"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"}));
-        QTRY_COMPARE(e.playlist().size(), 5);
-        f.clock.advance(0.3);
-        QVariantList before = stored(f);
+        AudioEngine& e = f.startPlaying({"a", "b", "c", "d", "e"}, 180, 1);
         auto id = [&](const QString& title) {
             for (const Track& t : e.playlist())
                 if (t.title == title)
                     return t.id;
             return QUuid();
         };
-        e.play(e.playlist().at(1)); // b
-        const auto playing = f.lastFile();
         QSignalSpy current(&e, &AudioEngine::currentIDChanged);
-
         e.move({id("d")}, 0);
         QCOMPARE(titles(e), (QStringList{"d", "a", "b", "c", "e"}));
         // Several, gathered in their order, before a row; the end; a row among the moved ones.
@@ -332,18 +312,8 @@ private Q_SLOTS:
         QCOMPARE(titles(e), (QStringList{"a", "c", "d", "b", "e"}));
         e.move({QUuid::createUuid()}, 0); // nothing of ours: nothing happens
         QCOMPARE(titles(e), (QStringList{"a", "c", "d", "b", "e"}));
-
-        // The current track stayed current and its player played on.
         QCOMPARE(current.count(), 0);
         QCOMPARE(e.currentTrack()->title, QStringLiteral("b"));
-        QVERIFY(e.isPlaying());
-        QCOMPARE(f.lastFile(), playing);
-        e.next();
-        QCOMPARE(e.currentTrack()->title, QStringLiteral("e")); // next follows the new order
-
-        // Stored in the new order, ready for the next start.
-        f.clock.advance(0.3);
-        QCOMPARE(stored(f), (QVariantList{before[0], before[2], before[3], before[1], before[4]}));
     }
 
     void aBigAddIsListedAtOnceAndFilledInInPlace() {
@@ -382,6 +352,7 @@ private Q_SLOTS:
         QCOMPARE(e.totalDuration(), 8 * 60.0);
         QTRY_COMPARE(e.currentID(), e.playlist().at(0).id);
         QCOMPARE(e.mode(), PlayerMode::Library);
+        QCOMPARE(f.players.files.size(), size_t(1)); // only the first was started
         QCOMPARE(f.announcer.shown.back().title, QStringLiteral("Tagged early0"));
         f.clock.advance(0.3);
         QCOMPARE(stored(f).size(), 308); // listed is kept: a quit now loses nothing
@@ -438,20 +409,8 @@ private Q_SLOTS:
         refused.append("ORVB\x01" + music_.path().mid(1).toUtf8() + "/keep.mp3"); // relative
         for (const QByteArray& bytes : std::as_const(refused))
             QVERIFY2(!Bookmark::resolve(bytes), bytes.constData());
-        // The quick check a start makes of each stored row agrees with the whole decoding.
-        // Names long enough to be checked eight bytes at a time, with a NUL, a byte from 0x80
-        // on or a "." segment at each place.
-        QList<QByteArray> quick = refused + QList<QByteArray>{*bookmark, folder + "/é.mp3"};
-        const QByteArray longName = QByteArray("ORVB\x01") + "/music/some folder/a song.mp3";
-        for (qsizetype at = 6; at < longName.size(); ++at) {
-            for (const char c : {'\0', '\x80', '\xff', '.', '/'}) {
-                QByteArray changed = longName;
-                changed[at] = c;
-                quick.append(changed);
-            }
-        }
-        for (const QByteArray& bytes : std::as_const(quick))
-            QCOMPARE(Bookmark::recordsPath(bytes), Bookmark::recordedPath(bytes).has_value());
+        // (That the quick check a start makes of each stored row agrees with the whole decoding,
+        // fuzz_bookmark asserts on every input.)
 
         // Resolved in a row (as a start does, keeping a folder open while its files follow one
         // another), each answer is the same, whatever came before it.

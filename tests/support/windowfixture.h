@@ -3,15 +3,13 @@
 #include "core/preferences.h"
 #include "radio/radiobrowser.h"
 #include "support/enginefixture.h"
+#include "support/files.h"
 #include "ui/contentview.h"
 #include "ui/glowbar.h"
 #include "ui/playlistpanel.h"
 #include "ui/theme.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QListView>
 #include <QMenu>
 #include <QNetworkAccessManager>
@@ -21,15 +19,6 @@
 namespace orvane::test {
 
 // A click on a row of `list`; with `twice`, a double click.
-// An empty file at `relative` below `dir`, its folders made; its path.
-inline QString touchFile(const QTemporaryDir& dir, const QString& relative) {
-    const QString path = dir.filePath(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    return path;
-}
-
 inline void clickRow(QListView* list, int row, bool twice = false) {
     const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
@@ -120,6 +109,17 @@ struct FakeEngine {
 struct WindowFixture : FakeEngine, WindowViews {
     WindowFixture()
         : WindowViews(e, f.settings.get()) {}
+};
+
+// The same, made active (`active()` waits for it), with a key press as the keyboard gives it: to
+// the control that has the focus, else to the window.
+struct KeyWindow : WindowFixture {
+    KeyWindow() { view.activateWindow(); }
+    bool active() { return QTest::qWaitForWindowActive(&view); }
+    void key(int k, Qt::KeyboardModifiers modifiers = {}) {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : &view, Qt::Key(k), modifiers);
+    }
 };
 
 } // namespace orvane::test

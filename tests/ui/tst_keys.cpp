@@ -29,16 +29,6 @@
 using namespace orvane;
 using namespace orvane::test;
 
-// The window's content with the keyboard, and a key press as the keyboard gives it: to the
-// control that has the focus, else to the window.
-struct KeyWindow : WindowFixture {
-    KeyWindow() { view.activateWindow(); }
-    void key(int k, Qt::KeyboardModifiers modifiers = {}) {
-        QWidget* focus = QApplication::focusWidget();
-        QTest::keyClick(focus ? focus : &view, Qt::Key(k), modifiers);
-    }
-};
-
 class TestKeys : public QObject {
     Q_OBJECT
 
@@ -49,7 +39,7 @@ class TestKeys : public QObject {
 private Q_SLOTS:
     void windowKeysDriveTheEngine() {
         KeyWindow w;
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        QVERIFY(w.active());
         w.e.setPlaylist(w.f.tracks({"a", "b", "c"}, 100));
         PlayerPanel* player = w.view.playerPanel();
         PlaylistPanel* playlist = w.view.playlistPanel();
@@ -152,7 +142,7 @@ private Q_SLOTS:
 
     void pointerAndWheelLeaveTheKeysToTheWindow() {
         KeyWindow w;
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        QVERIFY(w.active());
         w.e.setPlaylist(w.f.tracks({"a", "b", "c"}, 100));
         w.e.play(w.e.playlist().at(0));
         PlayerPanel* player = w.view.playerPanel();
@@ -218,7 +208,7 @@ private Q_SLOTS:
 
     void playlistSelectionFromTheKeyboardAndWholeTexts() {
         KeyWindow w;
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        QVERIFY(w.active());
         QList<Track> list = w.f.tracks({"a", "b", "c", "d", "e"}, 100);
         list[4].title = QString("Очень длинное название песни, которое не помещается ").repeated(3);
         w.e.setPlaylist(list);

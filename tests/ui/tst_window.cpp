@@ -64,9 +64,8 @@ class TestWindow : public QObject {
 
 private Q_SLOTS:
     void theWindowMenuOpensFilesFoldersSettingsAboutAndQuit() {
-        WindowFixture w;
-        w.view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        KeyWindow w;
+        QVERIFY(w.active());
         SymbolButton* button = w.view.menuButton();
         // At the top right of the list panel, in line with its header, in both modes.
         for (const PlayerMode mode : {PlayerMode::Radio, PlayerMode::Library}) {
@@ -111,15 +110,11 @@ private Q_SLOTS:
         QTRY_COMPARE(w.e.playlist().size(), 3);
         QCOMPARE(w.e.playlist().at(1).title, QStringLiteral("a"));
         QCOMPARE(w.e.playlist().at(2).title, QStringLiteral("b"));
-        // Save Playlist… writes what is listed.
+        // Save Playlist… writes the list (what it holds: tst_ui's round trip).
         const QString saved = dir_.filePath("menu/saved.m3u8");
         w.view.setSaveChooser([saved] { return saved; });
         QVERIFY(open() && chooseEntry(openMenu(), "Save Playlist…"));
         QTRY_VERIFY(QFile::exists(saved));
-        QFile written(saved);
-        QVERIFY(written.open(QIODevice::ReadOnly));
-        const QByteArray text = written.readAll();
-        QVERIFY2(text.startsWith("#EXTM3U") && text.contains("folder/sub/a.flac"), text.constData());
 
         QSignalSpy settings(&w.view, &ContentView::settingsRequested);
         QSignalSpy quit(&w.view, &ContentView::quitRequested);
@@ -155,9 +150,8 @@ private Q_SLOTS:
     }
 
     void rowsOfferPlayRemoveShowInFolderAndEdit() {
-        WindowFixture w;
-        w.view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        KeyWindow w;
+        QVERIFY(w.active());
         w.e.setPlaylist(w.f.tracks({"One", "Кино два", "Three"}));
         QListView* list = w.list();
 
