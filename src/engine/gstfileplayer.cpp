@@ -533,11 +533,6 @@ void GstFilePlayer::handle(GstMessage* message) {
     case GST_MESSAGE_STREAM_START:
         onStreamStart();
         break;
-    case GST_MESSAGE_STATE_CHANGED:
-        if (GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline_.get())) {
-            GstState o, n; gst_message_parse_state_changed(message, &o, &n, nullptr);
-            }
-        break;
     case GST_MESSAGE_EOS:
         ended_ = true;
         playing_ = false;
@@ -895,7 +890,6 @@ void GstFilePlayer::setEndFade(double seconds) {
         from = now;
     }
     endFade_ = EndFade{start, length, from, seconds};
-    fprintf(stderr, "DBG endfade %p start %.3f end %.3f from %.3f front %.3f heard %.3f\n", (void*)this, start, length, from, front, heardPosition());
     applyCurve();
 }
 

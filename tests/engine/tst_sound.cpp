@@ -87,9 +87,7 @@ bool lastSecondsAre(const QString& path, double frequency, double amplitude, boo
     return std::all_of(heard.begin(), heard.end(),
                        [&](double a) { return below ? a < amplitude : a > amplitude; });
 }
-bool silentSecond(const QString& path, double frequency, double amplitude) {
-    return lastSecondsAre(path, frequency, amplitude);
-}
+
 
 // The EBU R128 meter over raw s16le stereo at 44.1 kHz, from `from` to `to` seconds.
 LoudnessMeter meter(const QByteArray& raw, double from, double to) {
@@ -368,7 +366,7 @@ private Q_SLOTS:
         const double pausedAt = engine.progress();
         // Paused through the 1.5 s fade and then a second of silence (below 2 % of the tone) as
         // the server hears it.
-        QVERIFY(QTest::qWaitFor([&] { return silentSecond(rec, 440, 0.003); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return lastSecondsAre(rec, 440, 0.003); }, 20000));
         engine.togglePlay();
         QVERIFY(QTest::qWaitFor([&] { return engine.progress() > pausedAt + 4.5; }, 20000));
         // Silence gives empty bars.
@@ -558,7 +556,7 @@ private Q_SLOTS:
         playFirst(engine, {one, two});
         QVERIFY(QTest::qWaitFor([&] { return engine.progress() > 2.0; }, 20000));
         engine.togglePlay();
-        QVERIFY(QTest::qWaitFor([&] { return silentSecond(rec, frequency, 0.003); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return lastSecondsAre(rec, frequency, 0.003); }, 20000));
         server_.stop();
         QCOMPARE(engine.currentTrack()->title, QStringLiteral("p2")); // reached during the fade
 
@@ -662,7 +660,7 @@ private Q_SLOTS:
         // The recording from the ending on: its first sound is heard after the output's buffer,
         // the first track's start well before.
         const qint64 from = QFileInfo(rec).size() / 4 * 4;
-        const auto silent = [&] { return silentSecond(rec, frequency, 0.001); };
+        const auto silent = [&] { return lastSecondsAre(rec, frequency, 0.001); };
         if (ending == "stop then play") {
             engine.stop();
             QVERIFY(QTest::qWaitFor(silent, 20000));
