@@ -746,7 +746,7 @@ void GstFilePlayer::applyCurve() {
         return;
     if (!ramp_ && !endFade_) {
         requestRamp(false);
-        g_object_set(volumeElement_, "volume", double(staticVolume_), nullptr);
+        gst::setStageVolume(volumeElement_, staticVolume_);
         return;
     }
     // The curve is the product of the ramp (or the plain volume) and the end fade: linear
@@ -769,7 +769,7 @@ void GstFilePlayer::applyCurve() {
         points.emplace_back(t, volumeAt(t) * endFactor(t));
     // Until the streaming thread attaches the curve, the present value holds.
     const double front = processingFront();
-    g_object_set(volumeElement_, "volume", double(volumeAt(front) * endFactor(front)), nullptr);
+    gst::setStageVolume(volumeElement_, volumeAt(front) * endFactor(front));
     requestRamp(true, std::move(points));
 }
 
@@ -856,7 +856,7 @@ void GstFilePlayer::setGain(float factor) {
     if (!gainElement_ || !std::isfinite(factor) || factor == gain_)
         return;
     gain_ = factor;
-    g_object_set(gainElement_, "volume", std::clamp(double(factor), 0.0, 10.0), nullptr);
+    gst::setStageVolume(gainElement_, std::min(double(factor), 10.0));
 }
 
 void GstFilePlayer::setEndFade(double seconds) {

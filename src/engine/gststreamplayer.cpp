@@ -166,7 +166,7 @@ void GstStreamPlayer::build(const QUrl& address, bool adaptive) {
         return;
     }
     volumeElement_ = sink.volume;
-    g_object_set(volumeElement_, "volume", double(volume_), nullptr);
+    gst::setStageVolume(volumeElement_, volume_);
     g_object_set(playbin, "uri", address.toEncoded().constData(), "flags", kPlayFlagAudio,
                  "audio-sink", sink.bin, nullptr);
     g_signal_connect(playbin, "source-setup", G_CALLBACK(setupSource), nullptr);
@@ -208,7 +208,7 @@ void GstStreamPlayer::requestState(GstState state) {
 void GstStreamPlayer::setVolume(float volume) {
     volume_ = volume;
     if (volumeElement_)
-        g_object_set(volumeElement_, "volume", double(volume), nullptr);
+        gst::setStageVolume(volumeElement_, volume);
 }
 
 void GstStreamPlayer::play() {

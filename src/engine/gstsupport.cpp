@@ -1,5 +1,6 @@
 #include "engine/gstsupport.h"
 
+#include <algorithm>
 #include <gst/base/gsttypefindhelper.h>
 
 #include <QByteArray>
@@ -99,6 +100,11 @@ SinkBin makeSinkBin(bool metering, QString* error, bool gainStage) {
     result.level = level;
     result.volume = volume;
     return result;
+}
+
+void setStageVolume(GstElement* volume, double value) {
+    constexpr double silence = 1e-7; // -140 dB: below any output's resolution
+    g_object_set(volume, "volume", std::max(value, silence), nullptr);
 }
 
 struct BusWatch::Data {

@@ -51,6 +51,13 @@ struct SinkBin {
 // Without `gainStage` (a stream) there is no gain element (`gain` is null).
 SinkBin makeSinkBin(bool metering, QString* error, bool gainStage = false);
 
+// Sets a volume element's plain "volume" property (any thread). Silence is written as
+// -140 dB, never 0: at exactly 0 the element marks its buffers as gaps, and an audio sink
+// that is its pipeline's clock, with nothing in its buffer (after a flush, or a long
+// silence), waits on that clock for the gap's time while the clock only moves as audio
+// is played: the pipeline reports PLAYING and stays silent for good.
+void setStageVolume(GstElement* volume, double value);
+
 // An owned bus watch on the default main context (the Qt main loop on Linux). Removing it
 // guarantees the callback is never called again.
 class BusWatch {
