@@ -364,14 +364,14 @@ void AudioEngine::syncGapless() {
     const std::optional<Track> next = gaplessNow || queuedNext_ ? successor() : std::nullopt;
     const bool gapless = next && gaplessNow;
     if (queuedNext_ && (!gapless || *queuedNext_ != next->id)) {
-        p->setNextFile(QString(), nullptr);
+        p->setNextFile(QString(), 1.0f, nullptr);
         queuedNext_.reset();
     }
     if (!gapless || queuedNext_ || next->id == gaplessRefused_)
         return;
     // A file that does not open (or a player that plays files one by one) is handed over to at
     // the end instead, by a player of its own.
-    if (p->setNextFile(next->path(), nullptr))
+    if (p->setNextFile(next->path(), levellingFactor(*next), nullptr))
         queuedNext_ = next->id;
     else
         gaplessRefused_ = next->id;

@@ -66,9 +66,10 @@ public:
     // call replaces the file and an empty path withdraws it, until the player has begun to read
     // it (nextFileTaken). When the file begins to be heard, followedFiles() grows by one,
     // position, length and end are the new file's from then on, and the change handler is
-    // called.
-    virtual bool setNextFile(const QString& path, QString* error) {
+    // called. `gain` (as setGain) applies from the new file's first sample on.
+    virtual bool setNextFile(const QString& path, float gain, QString* error) {
         (void)path;
+        (void)gain;
         (void)error;
         return false;
     }

@@ -200,6 +200,8 @@ struct GstFilePlayer::NextFile {
     int takenFd = -1;   // taken: the pipeline reads it now; ours until the switch
     bool taken = false; // until the switch is heard
     bool boundaryKnown = false;
+    float gain = 1.0f;      // the levelling gain of the file set
+    float takenGain = 1.0f; // of the file taken: the gain stage's from its first sample on
     GstSegment before{}, after{}; // the volume stage's segments either side of the switch
 };
 
@@ -215,6 +217,7 @@ void onAboutToFinish(GstElement* playbin, gpointer data) {
     next.taken = true;
     next.boundaryKnown = false;
     next.takenFd = std::exchange(next.fd, -1);
+    next.takenGain = next.gain;
 }
 
 // Watches buffers entering the volume stage; runs on the streaming thread.
@@ -222,6 +225,7 @@ struct FrontProbe {
     std::shared_ptr<std::atomic<gint64>> front;
     std::shared_ptr<GstFilePlayer::RampControl> ramp;
     std::shared_ptr<GstFilePlayer::NextFile> next;
+    GstElement* gain; // the levelling stage after the volume stage; owned by the pipeline
     GstSegment segment;
     int streams = 0;       // STREAM_START events seen
     bool switching = false; // a later stream started; its segment comes next
@@ -241,6 +245,10 @@ GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user) {
                 probe->ramp->rebase(
                     GstFilePlayer::RampControl::offsetBetween(probe->segment, segment));
                 const std::lock_guard lock(probe->next->mutex);
+                // All of the file before has passed the gain stage (this thread carried it):
+                // the new file's gain holds from its first sample.
+                if (probe->gain)
+                    gst::setStageVolume(probe->gain, std::min(probe->next->takenGain, 10.0f));
                 probe->next->before = probe->segment;
                 probe->next->after = segment;
                 probe->next->boundaryKnown = true;
@@ -363,7 +371,7 @@ std::unique_ptr<GstFilePlayer> GstFilePlayer::open(const QString& path, QString*
                               delete static_cast<std::shared_ptr<NextFile>*>(p);
                           },
                           GConnectFlags(0));
-    auto* probe = new FrontProbe{self->front_, self->rampControl_, self->next_, {}};
+    auto* probe = new FrontProbe{self->front_, self->rampControl_, self->next_, sink.gain, {}};
     gst_segment_init(&probe->segment, GST_FORMAT_UNDEFINED);
     gst_pad_add_probe(
         volumeSink.get(),
@@ -587,7 +595,7 @@ void GstFilePlayer::setMeteringEnabled(bool enabled) {
 
 // ---- gapless ----
 
-bool GstFilePlayer::setNextFile(const QString& path, QString* error) {
+bool GstFilePlayer::setNextFile(const QString& path, float gain, QString* error) {
     if (!pipeline_ || failed_)
         return false;
     int fd = -1;
@@ -609,6 +617,7 @@ bool GstFilePlayer::setNextFile(const QString& path, QString* error) {
     if (next_->fd >= 0)
         ::close(next_->fd);
     next_->fd = fd;
+    next_->gain = std::isfinite(gain) && gain > 0 ? gain : 1.0f;
     return fd >= 0;
 }
 
@@ -682,6 +691,7 @@ void GstFilePlayer::checkSwitch(bool now) {
             offset = gst::toSeconds(RampControl::offsetBetween(next_->before, next_->after));
         next_->taken = false;
         next_->boundaryKnown = false;
+        gain_ = next_->takenGain; // (the probe set it at the boundary)
         previousFd = std::exchange(fd_, std::exchange(next_->takenFd, -1));
     }
     if (previousFd >= 0)

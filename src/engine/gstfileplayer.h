@@ -52,7 +52,7 @@ public:
     void setChangeHandler(std::function<void()> handler) override {
         changeHandler_ = std::move(handler);
     }
-    bool setNextFile(const QString& path, QString* error) override;
+    bool setNextFile(const QString& path, float gain, QString* error) override;
     bool nextFileTaken() const override;
     int followedFiles() const override { return followed_; }
     void updateMeters() override;

@@ -402,8 +402,15 @@ private Q_SLOTS:
 
     // Track levelling: two tones 10 LU apart, without gains in their tags, are measured in the
     // background and then heard at one loudness, ReplayGain's -18 LUFS at full volume (one
-    // lowered, one raised), with no step in loudness through the crossfade between them.
+    // lowered, one raised), with no step in loudness through the crossfade between them, or
+    // across the boundary when one follows the other gaplessly (Crossfade Off).
+    void trackLevellingPlaysTwoTracksAtOneLoudness_data() {
+        QTest::addColumn<double>("crossfade");
+        QTest::newRow("crossfade") << 3.0;
+        QTest::newRow("gapless") << 0.0;
+    }
     void trackLevellingPlaysTwoTracksAtOneLoudness() {
+        QFETCH(double, crossfade);
         // The meter first: a 1 kHz sine at -6 dBFS in both channels is -6.0 LUFS (BS.1770's
         // calibration), -11.98 dB from -18 LUFS.
         const std::atomic<bool> no{false};
@@ -421,6 +428,7 @@ private Q_SLOTS:
         RealEngine real;
         AudioEngine& engine = *real.engine;
         engine.setVolumeLevelling("track");
+        engine.setCrossfade(crossfade);
         QList<Track> tracks{Track::load(QUrl::fromLocalFile(loud), "en"),
                             Track::load(QUrl::fromLocalFile(quiet), "en")};
         engine.setVolume(1.0);
@@ -445,7 +453,7 @@ private Q_SLOTS:
         const auto a = toneAmplitudes(raw, 660), b = toneAmplitudes(raw, 440);
         dump("levelled", a, b);
         // The crossfade (3 s) starts as the second tone appears (its rise reaches 0.005 within
-        // the first 0.15 s).
+        // the first 0.15 s); gapless, the same span is looked at.
         const size_t start = onset(a, 0.02), rise = onset(b, 0.005);
         QVERIFY(start + 60 < rise && rise + 80 < b.size());
         const double fadeStart = rise * 0.05 - 0.2, fadeEnd = fadeStart + 3.4;
@@ -466,7 +474,7 @@ private Q_SLOTS:
         const double before = blocks[6], past = blocks[blocks.size() - 1];
         QVERIFY2(std::abs(before - past) <= 1.0,
                  qPrintable(QStringLiteral("%1 against %2 LUFS").arg(before).arg(past)));
-        qInfo("levelled: %.2f and %.2f LUFS, steps within %.2f LU through the crossfade", alone,
+        qInfo("levelled: %.2f and %.2f LUFS, steps within %.2f LU through the handover", alone,
               after, worst);
     }
 

@@ -53,9 +53,10 @@ void FakeFilePlayer::stop() {
     stopped = true;
 }
 
-bool FakeFilePlayer::setNextFile(const QString& next, QString* error) {
+bool FakeFilePlayer::setNextFile(const QString& next, float gain, QString* error) {
     if (!takesNextFiles || failed || stopped || nextFileTaken())
         return false;
+    Q_UNUSED(gain);
     Q_UNUSED(error);
     nextFile = next;
     return !next.isEmpty();

@@ -44,7 +44,7 @@ public:
     }
     // Gapless: a file set goes on from the end of this one (its length from `lengthOf`), taken
     // (no longer withdrawn) in the last second, as playbin's about-to-finish would.
-    bool setNextFile(const QString& path, QString* error) override;
+    bool setNextFile(const QString& path, float gain, QString* error) override;
     bool nextFileTaken() const override;
     int followedFiles() const override;
     void updateMeters() override { ++meterUpdates; }
