@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     file.close();
     const orvane::Track track = orvane::Track::load(QUrl::fromLocalFile(path), "en");
     if (track.path() != path || !(track.duration >= 0) ||
-        !track.info.startsWith(QString::fromLatin1(ext).toUpper()))
+        !track.info().startsWith(QString::fromLatin1(ext).toUpper()))
         std::abort();
     return 0;
 }
