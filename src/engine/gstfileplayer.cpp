@@ -567,6 +567,16 @@ void GstFilePlayer::notifyChange() {
 
 GstBusSyncReply GstFilePlayer::onSyncMessage(GstBus*, GstMessage* message, gpointer data) {
     Meter* meter = static_cast<std::shared_ptr<Meter>*>(data)->get();
+    // Only what handle() acts on goes to the main loop. The bus source hands over one message a
+    // turn of the loop, and a pipeline coming up posts dozens of state changes: queued, they
+    // would hold its preroll's end (and a short track's start) back by as many turns.
+    constexpr auto handled = GstMessageType(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_DURATION_CHANGED |
+                                            GST_MESSAGE_STREAM_START | GST_MESSAGE_EOS |
+                                            GST_MESSAGE_ERROR | GST_MESSAGE_ELEMENT);
+    if (!(GST_MESSAGE_TYPE(message) & handled)) {
+        gst_message_unref(message);
+        return GST_BUS_DROP;
+    }
     if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ELEMENT ||
         GST_MESSAGE_SRC(message) != GST_OBJECT(meter->level))
         return GST_BUS_PASS;

@@ -168,24 +168,33 @@ std::vector<std::pair<double, double>> runsOf(const QByteArray& raw, double freq
 }
 
 // Every pass of `track` that the recording holds whole (each run of its first slice begins
-// one): every slice heard for most of its length, where it belongs after the pass's start. The
-// number of such passes, or -1 after a failure.
+// one): every slice heard for most of its length, where it belongs after the pass's start, and
+// each pass begun within the track's length after the one before (a track alone loops with no
+// gap). The number of such passes, or -1 after a failure.
 int checkPasses(const QByteArray& raw, const SliceTrack& track) {
     const double recorded = double(raw.size()) / 4 / SoundServer::kRate;
     std::vector<std::vector<std::pair<double, double>>> runs;
     for (int k = 0; k < track.slices(); ++k)
         runs.push_back(runsOf(raw, track.first + 100 * k, 0.005));
     int whole = 0;
+    double previous = -1;
     for (const auto& [start, length] : runs.front()) {
         // Anchored at the first slice's end: a fade-in's first buffer may be silent.
         const double pass = start + length - kSlice;
         if (length < 0.05 || pass + track.seconds + 0.3 > recorded)
             continue; // not a pass's start, or cut by the end of the recording
+        if (previous >= 0 && pass > previous + track.seconds + 0.03) {
+            qWarning("%.0f Hz: a gap before the pass begun at %.2f s", track.first, pass);
+            return -1;
+        }
+        previous = pass;
         for (int k = 1; k < track.slices(); ++k) {
             const double due = pass + kSlice * k;
             const auto& heard = runs[size_t(k)];
+            // Where passes overlap (a track crossfading with itself) the slices either side
+            // may leak into a run's ends: a run that covers the slice counts.
             const bool found = std::any_of(heard.begin(), heard.end(), [&](const auto& run) {
-                return std::abs(run.first - due) < 0.025 && run.second > 0.08;
+                return run.first < due + 0.02 && run.first + run.second > due + kSlice - 0.03;
             });
             if (!found) {
                 qWarning("%.0f Hz: the pass begun at %.2f s lacks its slice %d (%.0f Hz at %.2f s)",

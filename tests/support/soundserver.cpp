@@ -44,7 +44,13 @@ bool SoundServer::start() {
         return false;
     address_ = "unix:" + socket;
     qputenv("PULSE_SERVER", address_.toUtf8());
-    return true;
+    // A sound card's sink wakes for a new stream at once; the null sink, idle, sleeps up to two
+    // seconds first. A stream of silence keeps it awake, as a card would be.
+    keeper_.setProcessEnvironment(env);
+    keeper_.setStandardInputFile("/dev/zero");
+    keeper_.start("pacat", {"--server=" + address_, "--raw", "--format=s16le", "--rate=44100",
+                            "--channels=2", "--latency-msec=20"});
+    return keeper_.waitForStarted(10000);
 }
 
 bool SoundServer::record(const QString& path) {
@@ -69,7 +75,7 @@ void SoundServer::resume() {
 
 void SoundServer::stop() {
     resume(); // a stopped server would not take its SIGTERM
-    for (QProcess* p : {&recorder_, &daemon_}) {
+    for (QProcess* p : {&keeper_, &recorder_, &daemon_}) {
         if (p->state() != QProcess::NotRunning) {
             p->terminate();
             if (!p->waitForFinished(5000))

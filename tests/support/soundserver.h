@@ -33,7 +33,7 @@ public:
 
 private:
     QTemporaryDir runtime_;
-    QProcess daemon_, recorder_;
+    QProcess daemon_, recorder_, keeper_;
     QString address_;
 };
 
