@@ -34,7 +34,7 @@ bool SoundServer::start() {
     const bool mayRaise = ::geteuid() == 0;
     daemon_.start("nice", {"-n", mayRaise ? "-15" : "0", "pulseaudio", "-n", "--daemonize=no",
                            "--exit-idle-time=-1", "--use-pid-file=no",
-                           "--load=module-null-sink sink_name=spk rate=44100 channels=2",
+                           "--load=module-null-sink sink_name=spk rate=44100 channels=2 norewinds=1",
                            "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket});
     if (mayRaise)
         ::setpriority(PRIO_PROCESS, 0, -10); // threads made from now on, the players' too
@@ -45,7 +45,9 @@ bool SoundServer::start() {
     address_ = "unix:" + socket;
     qputenv("PULSE_SERVER", address_.toUtf8());
     // A sound card's sink wakes for a new stream at once; the null sink, idle, sleeps up to two
-    // seconds first. A stream of silence keeps it awake, as a card would be.
+    // seconds first. A stream of silence keeps it awake, as a card would be. (Without rewinds:
+    // a running sink rewound to take in a new stream early renders its start twice to the
+    // monitor, and the recording would show a glitch the output never had.)
     keeper_.setProcessEnvironment(env);
     keeper_.setStandardInputFile("/dev/zero");
     keeper_.start("pacat", {"--server=" + address_, "--raw", "--format=s16le", "--rate=44100",
