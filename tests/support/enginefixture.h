@@ -102,6 +102,9 @@ struct EngineFixture {
                                            QSettings::IniFormat);
     }
     AudioEngine& start(TrackLoader loader = {}) {
+        // What the test stored goes to disk first: left pending, Qt would write it later from
+        // what it read before, over what the engine's writer wrote meanwhile.
+        settings->sync();
         engine = std::make_unique<AudioEngine>(EngineServices{
             &clock, &players, settings.get(), &nowPlaying, &announcer, std::move(loader),
             pool.get(), metadataCachePath, writer.get(), restore, playlistWriter.get()});
