@@ -200,8 +200,7 @@ struct GstFilePlayer::NextFile {
     int takenFd = -1;   // taken: the pipeline reads it now; ours until the switch
     bool taken = false; // until the switch is heard
     bool boundaryKnown = false;
-    float gain = 1.0f;      // the levelling gain of the file set
-    float takenGain = 1.0f; // of the file taken: the gain stage's from its first sample on
+    float gain = 1.0f;  // the levelling gain of the file set, from its first sample on
     GstSegment before{}, after{}; // the volume stage's segments either side of the switch
 };
 
@@ -217,7 +216,6 @@ void onAboutToFinish(GstElement* playbin, gpointer data) {
     next.taken = true;
     next.boundaryKnown = false;
     next.takenFd = std::exchange(next.fd, -1);
-    next.takenGain = next.gain;
 }
 
 // Watches buffers entering the volume stage; runs on the streaming thread.
@@ -248,7 +246,7 @@ GstPadProbeReturn onVolumeInput(GstPad*, GstPadProbeInfo* info, gpointer user) {
                 // All of the file before has passed the gain stage (this thread carried it):
                 // the new file's gain holds from its first sample.
                 if (probe->gain)
-                    gst::setStageVolume(probe->gain, std::min(probe->next->takenGain, 10.0f));
+                    gst::setStageVolume(probe->gain, probe->next->gain);
                 probe->next->before = probe->segment;
                 probe->next->after = segment;
                 probe->next->boundaryKnown = true;
@@ -627,7 +625,7 @@ bool GstFilePlayer::setNextFile(const QString& path, float gain, QString* error)
     if (next_->fd >= 0)
         ::close(next_->fd);
     next_->fd = fd;
-    next_->gain = std::isfinite(gain) && gain > 0 ? gain : 1.0f;
+    next_->gain = std::isfinite(gain) && gain > 0 ? std::min(gain, 10.0f) : 1.0f; // as setGain
     return fd >= 0;
 }
 
@@ -701,7 +699,7 @@ void GstFilePlayer::checkSwitch(bool now) {
             offset = gst::toSeconds(RampControl::offsetBetween(next_->before, next_->after));
         next_->taken = false;
         next_->boundaryKnown = false;
-        gain_ = next_->takenGain; // (the probe set it at the boundary)
+        gain_ = next_->gain; // (the probe set it at the boundary)
         previousFd = std::exchange(fd_, std::exchange(next_->takenFd, -1));
     }
     if (previousFd >= 0)

@@ -88,7 +88,6 @@ bool lastSecondsAre(const QString& path, double frequency, double amplitude, boo
                        [&](double a) { return below ? a < amplitude : a > amplitude; });
 }
 
-
 // The EBU R128 meter over raw s16le stereo at 44.1 kHz, from `from` to `to` seconds.
 LoudnessMeter meter(const QByteArray& raw, double from, double to) {
     LoudnessMeter m(SoundServer::kRate, 2);

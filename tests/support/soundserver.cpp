@@ -34,7 +34,8 @@ bool SoundServer::start() {
     const bool mayRaise = ::geteuid() == 0;
     daemon_.start("nice", {"-n", mayRaise ? "-15" : "0", "pulseaudio", "-n", "--daemonize=no",
                            "--exit-idle-time=-1", "--use-pid-file=no",
-                           "--load=module-null-sink sink_name=spk rate=44100 channels=2 norewinds=1",
+                           "--load=module-null-sink sink_name=spk rate=44100 channels=2"
+                           " norewinds=1",
                            "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket});
     if (mayRaise)
         ::setpriority(PRIO_PROCESS, 0, -10); // threads made from now on, the players' too
