@@ -581,7 +581,7 @@ private Q_SLOTS:
         view.show();
         auto button = [&](const QString& text) { return childWithText<QRadioButton>(&view, text); };
         QVERIFY(button("English"));
-        button("English")->click(); // (stored as chosen: the Russian below)
+        button("English")->click();             // (stored as chosen: the Russian below)
         QVERIFY(button("System")->isChecked()); // appearance: system on a first start
         button("Dark")->click();
         QCOMPARE(stored("appTheme"), QStringLiteral("dark"));
