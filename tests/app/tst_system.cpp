@@ -370,9 +370,10 @@ private Q_SLOTS:
         // The player's icon sits in the tray host's window ("panel" "trayer"): a window of
         // orvane's below it.
         auto iconInTray = [&] {
-            for (const QString& host : tool("xdotool", {"search", "--class", "^trayer$"}).split('\n'))
-                if (!host.isEmpty() && tool("xwininfo", {"-tree", "-id", host})
-                                           .contains("(\"orvane\"", Qt::CaseInsensitive))
+            const QString hosts = tool("xdotool", {"search", "--class", "^trayer$"});
+            for (const QString& host : hosts.split('\n', Qt::SkipEmptyParts))
+                if (tool("xwininfo", {"-tree", "-id", host})
+                        .contains("(\"orvane\"", Qt::CaseInsensitive))
                     return true;
             return false;
         };
