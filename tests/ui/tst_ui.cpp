@@ -57,7 +57,7 @@ class TestUi : public QObject {
     QString touch(const QString& relative) { return touchFile(dir_, relative); }
 
 private Q_SLOTS:
-    void playlistRowsSelectPlayAndShowTheirTexts() {
+    void playlistRowsSelectAndShowTheirTexts() {
         WindowFixture w;
         PlaylistPanel* panel = w.view.playlistPanel();
         QVERIFY(panel->showsEmptyState());
@@ -431,7 +431,7 @@ private Q_SLOTS:
         QCOMPARE(panel->artwork()->pictureSize(), QSize());
     }
 
-    void playerPanelShowsTrackStationAndVolume() {
+    void playerPanelShowsTrackStationVolumeAndMode() {
         WindowFixture w;
         PlayerPanel* panel = w.view.playerPanel();
         QCOMPARE(panel->headerLines(), (QStringList{"Orvane", "Select a track", ""}));
