@@ -114,12 +114,9 @@ private Q_SLOTS:
         playerctl({"play-pause"});
         QVERIFY(!e.isPlaying());
         QCOMPARE(playerctl({"status"}), QStringLiteral("Paused"));
-        f.clock.advance(2); // the pause fade ends: the player itself is paused
-        QVERIFY(!f.lastFile()->isPlaying());
+        f.clock.advance(2); // the pause fade ends (the player paused: tst_audioengine)
         playerctl({"pause"}); // already paused: Pause is no toggle, nothing happens
         QVERIFY(!e.isPlaying());
-        QVERIFY(!f.lastFile()->isPlaying());
-        QCOMPARE(playerctl({"status"}), QStringLiteral("Paused"));
         playerctl({"play"});
         QVERIFY(e.isPlaying());
 
