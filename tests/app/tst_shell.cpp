@@ -143,10 +143,8 @@ private Q_SLOTS:
             QCOMPARE(list->model()->index(7, 0).data().toString(), QStringLiteral("stored 7"));
             QCOMPARE(app.engine().playlist().size(), 40);
             QCOMPARE(app.engine().stations(), stations);
-            QStringList trayTexts;
-            for (const QAction* action : app.tray().menu()->actions())
-                trayTexts.append(action->text());
-            QVERIFY2(trayTexts.contains(loc("open_player", "ru")), qPrintable(trayTexts.join('|')));
+            // (The stored language shows in the settings window's texts below; the tray menu
+            // follows the preferences' language: trayMenuFollowsStateAndLanguage.)
             app.showSettings();
             auto* dark = childWithText<QRadioButton>(app.settingsView(), loc("dark", "ru"));
             auto* light = childWithText<QRadioButton>(app.settingsView(), loc("light", "ru"));
@@ -212,8 +210,7 @@ private Q_SLOTS:
         QTRY_VERIFY(app.mainWindow().isVisible());
         QVERIFY(settle(app.engine()));
         QCOMPARE(app.engine().playlist().size(), 2); // the window's reappearing adds nothing
-        QVERIFY(relaunch({files({"late.mp3"}).first().toLocalFile()}));
-        QTRY_COMPARE(app.engine().playlist().size(), 3);
+        // (A relaunch's plain files join the list: tst_launch's and tst_system's launches.)
 
         // A playlist file handed over: its file joins the list, its stream address is offered as
         // a station in the window.
@@ -226,7 +223,7 @@ private Q_SLOTS:
         playlist.close();
         const qsizetype stations = app.engine().stations().size();
         QVERIFY(relaunch({m3u}));
-        QTRY_COMPARE(app.engine().playlist().size(), 4);
+        QTRY_COMPARE(app.engine().playlist().size(), 3);
         QCOMPARE(app.engine().playlist().last().path(), listed);
         QuestionBar* question = app.mainWindow().content()->questionBar();
         QTRY_VERIFY(question->isVisible());
@@ -584,9 +581,7 @@ private Q_SLOTS:
         view.show();
         auto button = [&](const QString& text) { return childWithText<QRadioButton>(&view, text); };
         QVERIFY(button("English"));
-        button("English")->click();
-        QCOMPARE(stored("appLanguage"), QStringLiteral("en"));
-        QCOMPARE(prefs.language(), QStringLiteral("en"));
+        button("English")->click();             // (stored as chosen: the Russian below)
         QVERIFY(button("System")->isChecked()); // appearance: system on a first start
         button("Dark")->click();
         QCOMPARE(stored("appTheme"), QStringLiteral("dark"));

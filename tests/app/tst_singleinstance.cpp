@@ -39,8 +39,7 @@ private Q_SLOTS:
     void secondLaunchesForwardFilesOrRaise() {
         const QString socket = dir_.filePath("run/orvane.sock");
         SingleInstance running(socket);
-        QVERIFY(running.listen());
-        QCOMPARE(QFileInfo(QFileInfo(socket).absolutePath()).permissions() & 0077, 0);
+        QVERIFY(running.listen()); // (its folder's 0700: theSocketFolderIsPrivateAndNeverTakenOver)
         struct stat st {};
         QCOMPARE(stat(socket.toUtf8().constData(), &st), 0);
         QCOMPARE(st.st_mode & 0077, 0u); // this user only

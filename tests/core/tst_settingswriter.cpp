@@ -125,11 +125,7 @@ private Q_SLOTS:
             QCOMPARE(failures.load(), 1);
             QCOMPARE(bytesOf(file), before);
         }
-        // A folder that is a file: nothing can be written there, whoever asks.
-        SettingsWriter nowhere(file + "/s.ini", QSettings::IniFormat);
-        nowhere.setValue("appTheme", "dark");
-        nowhere.flush();
-        QCOMPARE(nowhere.status(), QSettings::AccessError);
+        // (A folder that is a file, which root cannot write either: tst_faults' "inside a file".)
     }
 };
 

@@ -73,13 +73,10 @@ private Q_SLOTS:
         QVERIFY(root);
 
         // The transport: named by what a press does now.
+        // (Previous, Next and Shuffle are found by name and role where they are pressed below.)
         QAccessibleInterface* play = find(root, QAccessible::Button, "Play");
         QVERIFY(play);
-        for (const char* other : {"Previous", "Next"})
-            QVERIFY2(find(root, QAccessible::Button, other), other);
-        // The toggles are check boxes: on or off.
-        for (const char* other : {"Shuffle", "Repeat"})
-            QVERIFY2(find(root, QAccessible::CheckBox, other), other);
+        QVERIFY(find(root, QAccessible::CheckBox, "Repeat")); // the toggles: on or off
         QVERIFY(!find(root, QAccessible::Button, "Pause"));
         QVERIFY(act(play));
         QTRY_VERIFY(w.e.isPlaying());
@@ -91,7 +88,7 @@ private Q_SLOTS:
         QTRY_COMPARE(w.e.currentID(), w.e.playlist().at(0).id);
 
         QAccessibleInterface* shuffle = find(root, QAccessible::CheckBox, "Shuffle");
-        QVERIFY(shuffle->state().checkable && !shuffle->state().checked);
+        QVERIFY(shuffle && shuffle->state().checkable && !shuffle->state().checked);
         QVERIFY(act(shuffle, QAccessibleActionInterface::toggleAction()));
         QTRY_VERIFY(w.e.isShuffle());
         QVERIFY(shuffle->state().checked);
@@ -121,8 +118,7 @@ private Q_SLOTS:
         volume->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
         QVERIFY(std::abs(w.e.volume() - 0.45) < 1e-9);
         volume->actionInterface()->doAction(QAccessibleActionInterface::decreaseAction());
-        volume->actionInterface()->doAction(QAccessibleActionInterface::decreaseAction());
-        QVERIFY(std::abs(w.e.volume() - 0.35) < 1e-9);
+        QVERIFY(std::abs(w.e.volume() - 0.4) < 1e-9);
 
         // The header reads the whole text, not what fits.
         QVERIFY(find(root, QAccessible::StaticText, "Band"));

@@ -73,14 +73,10 @@ private Q_SLOTS:
             QVERIFY2(std::abs(ring.hue() - w.theme.neon().hue()) < 20, qPrintable(ring.name()));
         }
 
-        // The list's cursor selects; Return plays the selected row.
+        // (The list's cursor selects and Return plays the selected row: the selection case
+        // below and tst_ui's filter case; the station list's the same, below.)
         playlist->list()->setFocus(Qt::TabFocusReason);
-        QTRY_COMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(0).id});
-        w.key(Qt::Key_Down);
-        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(1).id});
-        w.key(Qt::Key_Return);
-        QCOMPARE(w.e.currentID(), w.e.playlist().at(1).id);
-        QVERIFY(w.e.isPlaying());
+        w.e.play(w.e.playlist().at(1));
 
         // Space pauses and plays, Left/Right seek by 5 s.
         w.key(Qt::Key_Space);
@@ -209,9 +205,7 @@ private Q_SLOTS:
     void playlistSelectionFromTheKeyboardAndWholeTexts() {
         KeyWindow w;
         QVERIFY(w.active());
-        QList<Track> list = w.f.tracks({"a", "b", "c", "d", "e"}, 100);
-        list[4].title = QString("Очень длинное название песни, которое не помещается ").repeated(3);
-        w.e.setPlaylist(list);
+        w.e.setPlaylist(w.f.tracks({"a", "b", "c", "d", "e"}, 100));
         PlaylistPanel* playlist = w.view.playlistPanel();
         auto ids = [&](std::initializer_list<int> rows) {
             QSet<QUuid> set;
@@ -234,12 +228,11 @@ private Q_SLOTS:
         QCOMPARE(w.view.selection(), ids({0, 1, 2, 3, 4}));
 
         // Delete goes on down the list, then up from its end.
-        const QUuid b = w.e.playlist().at(1).id, c = w.e.playlist().at(2).id;
+        const QUuid c = w.e.playlist().at(2).id;
         w.click(1);
         w.key(Qt::Key_Delete);
         QCOMPARE(w.e.playlist().size(), 4);
         QCOMPARE(w.view.selection(), QSet<QUuid>{c});
-        QVERIFY(!w.view.selection().contains(b));
         w.key(Qt::Key_Delete);
         QCOMPARE(w.view.selection(), ids({1}));
         w.key(Qt::Key_End);
@@ -248,8 +241,7 @@ private Q_SLOTS:
         QCOMPARE(w.view.selection(), ids({1}));
 
         // A row's name cut by "…" shows whole in a tooltip; one that fits shows none.
-        list = w.f.tracks({"short"}, 100);
-        list.append(w.f.tracks({"long"}, 100));
+        QList<Track> list = w.f.tracks({"short", "long"}, 100);
         list[1].title = QString("Очень длинное название песни, которое не помещается ").repeated(3);
         w.e.setPlaylist(list);
         auto tipAt = [&](int row) {

@@ -57,7 +57,7 @@ class TestUi : public QObject {
     QString touch(const QString& relative) { return touchFile(dir_, relative); }
 
 private Q_SLOTS:
-    void playlistRowsSelectPlayAndShowTheirTexts() {
+    void playlistRowsSelectAndShowTheirTexts() {
         WindowFixture w;
         PlaylistPanel* panel = w.view.playlistPanel();
         QVERIFY(panel->showsEmptyState());
@@ -79,10 +79,8 @@ private Q_SLOTS:
         QVERIFY(panel->removeButton()->isEnabled());
         w.click(2);
         QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(2).id});
-
-        w.click(0, true); // a double click plays
-        QCOMPARE(w.e.currentID(), w.e.playlist().at(0).id);
-        // (Removing, by the button, Delete or a row's menu: tst_keys and tst_window.)
+        // (A double click plays: the filter case; removing, by the button, Delete or a row's
+        // menu: tst_keys and tst_window.)
 
         // The row texts: numbers, the current mark, artist – title, the time.
         const Track& band = w.e.playlist().at(0);
@@ -95,7 +93,6 @@ private Q_SLOTS:
         QCOMPARE(look.mark, QStringLiteral("09"));
         QCOMPARE(look.name, QStringLiteral("Other"));
         QVERIFY(look.markSymbol.isEmpty() && look.selected);
-        QCOMPARE(PlaylistRow::look(band, 0, false, false).mark, QStringLiteral("01"));
         QCOMPARE(PlaylistRow::look(band, 99, false, false).mark, QStringLiteral("100"));
     }
 
@@ -173,9 +170,7 @@ private Q_SLOTS:
         QTest::keyClick(l, Qt::Key_Down);
         QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(2).id});
         QCOMPARE(stored(), QStringLiteral("DCBEA"));
-        QCOMPARE(w.e.currentTrack()->title, QStringLiteral("B"));
-        QCOMPARE(w.f.lastFile(), playing);
-        // Next follows the new order.
+        // Next follows the new order (from B, still current).
         QTest::keyClick(l, Qt::Key_Right, Qt::ControlModifier);
         QCOMPARE(w.e.currentTrack()->title, QStringLiteral("E"));
 
@@ -271,9 +266,6 @@ private Q_SLOTS:
         QCOMPARE(shown(), (QStringList{"Café del Mar", "Elegie"}));
         QCOMPARE(panel->footerText(), QStringLiteral("2 of 5 tracks"));
         // (Delete presses the same button: tst_keys.)
-        w.click(0);
-        QTest::mouseClick(panel->removeButton(), Qt::LeftButton);
-        QCOMPARE(shown(), QStringList{"Elegie"});
 
         // Return plays the chosen shown row; next and previous go through the whole list.
         type("кукушка");
@@ -301,8 +293,8 @@ private Q_SLOTS:
         // Escape clears the filter and gives the rows back.
         QTest::keyClick(field, Qt::Key_Escape);
         QVERIFY(field->text().isEmpty());
-        QCOMPARE(shown().size(), 4);
-        QCOMPARE(panel->footerText(), QStringLiteral("4 tracks · 4:00"));
+        QCOMPARE(shown().size(), 5);
+        QCOMPARE(panel->footerText(), QStringLiteral("5 tracks · 5:00"));
         QVERIFY(l->hasFocus());
 
         // Down from the field goes into the rows found.
@@ -310,7 +302,7 @@ private Q_SLOTS:
         type("кино");
         QTest::keyClick(field, Qt::Key_Down);
         QVERIFY(l->hasFocus());
-        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(1).id}); // Звезда, by Кино
+        QCOMPARE(w.view.selection(), QSet<QUuid>{w.e.playlist().at(2).id}); // Звезда, by Кино
 
         // Tracks that arrive while filtered show when they match; a reorder keeps the filter.
         type("кино");
@@ -318,7 +310,7 @@ private Q_SLOTS:
         more.append(w.f.tracks({"Кино в декабре", "Other"}));
         w.e.setPlaylist(more);
         QCOMPARE(shown(), (QStringList{"Звезда по имени Солнце", "Кукушка", "Кино в декабре"}));
-        w.e.move({w.e.playlist().last().id, w.e.playlist().at(4).id}, 0);
+        w.e.move({w.e.playlist().last().id, w.e.playlist().at(5).id}, 0);
         QCOMPARE(shown(), (QStringList{"Кино в декабре", "Звезда по имени Солнце", "Кукушка"}));
         // The current track, hidden by the filter, stays current and playing.
         QCOMPARE(w.e.currentTrack()->title, QStringLiteral("Звезда по имени Солнце"));
@@ -380,16 +372,16 @@ private Q_SLOTS:
         bar.show();
         QList<double> seen;
         bar.setOnChange([&](double f) { seen.append(f); });
+        // (A press inside reports at once, before any movement: the panel's seek by a press.)
         pressBar(bar, -5);
         pressBar(bar, 205);
-        pressBar(bar, 100); // at once, before any movement
-        QCOMPARE(seen, (QList<double>{0.0, 1.0, 0.5}));
+        QCOMPARE(seen, (QList<double>{0.0, 1.0}));
         QTest::mousePress(&bar, Qt::LeftButton, {}, QPoint(GlowBar::margin + 20, 10));
         QMouseEvent move(QEvent::MouseMove, QPointF(GlowBar::margin + 150, 10),
                          QPointF(GlowBar::margin + 150, 10), Qt::NoButton, Qt::LeftButton, {});
         QApplication::sendEvent(&bar, &move);
         QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(GlowBar::margin + 150, 10));
-        QCOMPARE(seen.mid(3), (QList<double>{0.1, 0.75}));
+        QCOMPARE(seen.mid(2), (QList<double>{0.1, 0.75}));
         QCOMPARE(bar.value(), 0.0); // it never changes its own value
 
         const std::pair<double, double> fills[] = {{0, 0},    {1, 200},          {1.7, 200},
@@ -402,14 +394,11 @@ private Q_SLOTS:
 
     void timesAreTruncatedToMinutesOrHours() {
         const std::pair<double, const char*> cases[] = {
-            {0, "0:00"},
             {0.99, "0:00"},
             {59.999, "0:59"},
-            {61, "1:01"},
             {600, "10:00"},
             {3599, "59:59"},
             {3600, "1:00:00"},
-            {3725.4, "1:02:05"},
             {90000, "25:00:00"},
             {std::nan(""), "0:00"},
             {std::numeric_limits<double>::infinity(), "0:00"},
@@ -427,10 +416,9 @@ private Q_SLOTS:
         w.e.add({QUrl::fromLocalFile(path)});
         QTRY_COMPARE(w.e.playlist().size(), 1);
         const QSize thumbnail(Track::thumbnailSide, Track::thumbnailSide);
-        QCOMPARE(QImage::fromData(w.e.playlist().at(0).artwork).size(), thumbnail);
 
         // Played, the header shows the picture itself, read again from the file; the row
-        // still holds its thumbnail.
+        // holds only its thumbnail (as tst_trackload's read makes it).
         w.e.play(w.e.playlist().at(0));
         PlayerPanel* panel = w.view.playerPanel();
         QCOMPARE(panel->artwork()->kind(), ArtworkView::Kind::Cover);
@@ -443,7 +431,7 @@ private Q_SLOTS:
         QCOMPARE(panel->artwork()->pictureSize(), QSize());
     }
 
-    void playerPanelShowsTrackStationAndVolume() {
+    void playerPanelShowsTrackStationVolumeAndMode() {
         WindowFixture w;
         PlayerPanel* panel = w.view.playerPanel();
         QCOMPARE(panel->headerLines(), (QStringList{"Orvane", "Select a track", ""}));
@@ -476,6 +464,16 @@ private Q_SLOTS:
         QTest::mouseClick(panel->shuffleButton(), Qt::LeftButton);
         QVERIFY(w.e.isShuffle());
         QCOMPARE(panel->shuffleButton()->symbolColor(), w.theme.neon());
+
+        // The mode switch shows the other list and leaves the track playing (the switch's
+        // selected state: tst_accessibility's mode tabs).
+        QTest::mouseClick(panel->radioButton(), Qt::LeftButton);
+        QCOMPARE(w.e.mode(), PlayerMode::Radio);
+        QVERIFY(w.e.isPlaying() && !w.f.lastFile()->stopped);
+        QVERIFY(w.view.radioPanel()->isVisible() && !w.view.playlistPanel()->isVisible());
+        QCOMPARE(w.view.radioPanel()->footerText(), QStringLiteral("6 stations"));
+        QTest::mouseClick(panel->libraryButton(), Qt::LeftButton);
+        QVERIFY(w.view.playlistPanel()->isVisible());
 
         // A station while the window shows the playlist: the radio variants at once.
         w.e.play(w.e.stations().at(2));
@@ -528,10 +526,9 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(e.viewsShown());
         e.play(e.playlist().at(0));
-        QVERIFY(f.lastFile()->metering);
         window.close(); // it only hides
         QVERIFY(!window.isVisible() && e.isPlaying());
-        QVERIFY(!e.viewsShown() && !f.lastFile()->metering);
+        QVERIFY(!e.viewsShown());
         f.clock.advance(30);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -566,20 +563,6 @@ private Q_SLOTS:
         QVERIFY(blends());
         w.view.resize(1100, 760);
         QTRY_VERIFY(blends());
-    }
-
-    void modeSwitchKeepsPlayback() {
-        WindowFixture w;
-        w.e.setPlaylist(w.f.tracks({"a"}));
-        w.e.play(w.e.playlist().at(0));
-        QTest::mouseClick(w.view.playerPanel()->radioButton(), Qt::LeftButton);
-        QCOMPARE(w.e.mode(), PlayerMode::Radio);
-        QVERIFY(w.e.isPlaying() && !w.f.lastFile()->stopped);
-        QVERIFY(w.view.radioPanel()->isVisible() && !w.view.playlistPanel()->isVisible());
-        QVERIFY(w.view.playerPanel()->radioButton()->isSelected());
-        QCOMPARE(w.view.radioPanel()->footerText(), QStringLiteral("6 stations"));
-        QTest::mouseClick(w.view.playerPanel()->libraryButton(), Qt::LeftButton);
-        QVERIFY(w.view.playlistPanel()->isVisible());
     }
 
     void playerColumnAndListsShareTheWindowsLook() {
@@ -626,11 +609,9 @@ private Q_SLOTS:
     }
 
     void addStationSheetRules() {
-        for (const auto& [text, ok] :
-             {std::pair{"http://a.b/s", true}, std::pair{"https://x/y", true},
-              std::pair{"ftp://x/y", false}, std::pair{"example.com/s", false},
-              std::pair{"", false}, std::pair{"httpx://odd", true}})
-            QCOMPARE(AddStationSheet::acceptsAddress(QString::fromUtf8(text)), ok);
+        // Any scheme that begins with "http" is taken (the fields below show http, https, none
+        // and an empty address; tst_window's editor ftp).
+        QVERIFY(AddStationSheet::acceptsAddress("httpx://odd"));
 
         HttpTestServer server;
         QVERIFY(server.listen());

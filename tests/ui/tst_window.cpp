@@ -78,7 +78,7 @@ private Q_SLOTS:
             QVERIFY(shown.right() - button->geometry().right() <= 20);
             QVERIFY(button->y() - shown.top() < 30 && button->y() > shown.top());
         }
-        QCOMPARE(button->accessibleName(), QStringLiteral("Menu"));
+        // (Its accessible name, in the language: the Russian one below.)
         // A click on the button opens the menu; the menu then shows.
         auto open = [&] {
             QTest::mouseClick(button, Qt::LeftButton);
@@ -185,12 +185,8 @@ private Q_SLOTS:
         QCOMPARE(catcher.urls.first(), QUrl::fromLocalFile("/music"));
         QCOMPARE(manager->shown.size(), 1);
 
-        // Remove takes the row right-clicked.
-        QVERIFY(rowMenu(list, 2));
-        QVERIFY(chooseEntry(openMenu(), "Remove"));
-        QCOMPARE(w.e.playlist().size(), 2);
-        QCOMPARE(w.e.playlist().at(1).title, QStringLiteral("Кино два"));
-        // A right-click inside a selection of several keeps them all: Remove takes them all.
+        // A right-click inside a selection of several keeps them all: Remove takes them all
+        // (the one row a right-click selects above, and the stations' Remove below).
         w.e.setPlaylist(w.f.tracks({"One", "Кино два", "Three", "Four"}));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           list->visualRect(list->model()->index(1, 0)).center());
