@@ -30,11 +30,16 @@ TagLib::ByteVector bytes(const QByteArray& b) {
     return TagLib::ByteVector(b.constData(), uint(b.size()));
 }
 
-void fillId3(TagLib::ID3v2::Tag* tag, const Tags& tags) {
+// The title and the artist, as asked, in a tag of any kind.
+void fillText(TagLib::Tag* tag, const Tags& tags) {
     if (tags.writeTitle)
         tag->setTitle(str(tags.title));
     if (tags.writeArtist)
         tag->setArtist(str(tags.artist));
+}
+
+void fillId3(TagLib::ID3v2::Tag* tag, const Tags& tags) {
+    fillText(tag, tags);
     if (!tags.picture.isEmpty()) {
         auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
         frame->setMimeType("image/png");
@@ -44,157 +49,111 @@ void fillId3(TagLib::ID3v2::Tag* tag, const Tags& tags) {
     }
 }
 
+TagLib::FLAC::Picture* frontCover(const QByteArray& png) {
+    auto* picture = new TagLib::FLAC::Picture;
+    picture->setMimeType("image/png");
+    picture->setType(TagLib::FLAC::Picture::FrontCover);
+    picture->setData(bytes(png));
+    return picture;
+}
+
 // Vorbis comments, the cover as METADATA_BLOCK_PICTURE.
 void fillXiph(TagLib::Ogg::XiphComment* tag, const Tags& tags) {
-    if (tags.writeTitle)
-        tag->setTitle(str(tags.title));
-    if (tags.writeArtist)
-        tag->setArtist(str(tags.artist));
-    if (!tags.picture.isEmpty()) {
-        auto* picture = new TagLib::FLAC::Picture;
-        picture->setMimeType("image/png");
-        picture->setType(TagLib::FLAC::Picture::FrontCover);
-        picture->setData(bytes(tags.picture));
-        tag->addPicture(picture);
-    }
+    fillText(tag, tags);
+    if (!tags.picture.isEmpty())
+        tag->addPicture(frontCover(tags.picture));
+}
+
+// Opens `path` as a `File`, lets `change` change it and saves it with `save` as arguments.
+template <class File, class Change, class... Save>
+bool edit(const QString& path, Change change, Save... save) {
+    File f(QFile::encodeName(path).constData());
+    change(f);
+    return f.save(save...);
 }
 
 } // namespace
 
 bool writeTags(const QString& path, const Tags& tags) {
-    const QByteArray name = QFile::encodeName(path);
-    if (path.endsWith(".mp3")) {
-        TagLib::MPEG::File f(name.constData());
-        fillId3(f.ID3v2Tag(true), tags);
-        return f.save(TagLib::MPEG::File::ID3v2);
-    }
-    if (path.endsWith(".wav")) {
-        TagLib::RIFF::WAV::File f(name.constData());
-        fillId3(f.ID3v2Tag(), tags);
-        return f.save(TagLib::RIFF::WAV::File::ID3v2);
-    }
-    if (path.endsWith(".aiff")) {
-        TagLib::RIFF::AIFF::File f(name.constData());
-        fillId3(f.tag(), tags);
-        return f.save();
-    }
-    if (path.endsWith(".flac")) {
-        TagLib::FLAC::File f(name.constData());
-        if (tags.writeTitle)
-            f.xiphComment(true)->setTitle(str(tags.title));
-        if (tags.writeArtist)
-            f.xiphComment(true)->setArtist(str(tags.artist));
-        if (!tags.picture.isEmpty()) {
-            auto* picture = new TagLib::FLAC::Picture;
-            picture->setMimeType("image/png");
-            picture->setType(TagLib::FLAC::Picture::FrontCover);
-            picture->setData(bytes(tags.picture));
-            f.addPicture(picture);
-        }
-        return f.save();
-    }
-    if (path.endsWith(".ogg")) {
-        TagLib::Ogg::Vorbis::File f(name.constData());
-        fillXiph(f.tag(), tags);
-        return f.save();
-    }
-    if (path.endsWith(".opus")) {
-        TagLib::Ogg::Opus::File f(name.constData());
-        fillXiph(f.tag(), tags);
-        return f.save();
-    }
-    if (path.endsWith(".wv")) {
-        TagLib::WavPack::File f(name.constData());
-        TagLib::APE::Tag* tag = f.APETag(true);
-        if (tags.writeTitle)
-            tag->setTitle(str(tags.title));
-        if (tags.writeArtist)
-            tag->setArtist(str(tags.artist));
-        if (!tags.picture.isEmpty())
-            tag->setData("COVER ART (FRONT)", bytes(QByteArray("cover.png", 10) + tags.picture));
-        return f.save();
-    }
-    if (path.endsWith(".m4a")) {
-        TagLib::MP4::File f(name.constData());
-        if (tags.writeTitle)
-            f.tag()->setTitle(str(tags.title));
-        if (tags.writeArtist)
-            f.tag()->setArtist(str(tags.artist));
-        if (!tags.picture.isEmpty()) {
-            TagLib::MP4::CoverArtList covers;
-            covers.append(TagLib::MP4::CoverArt(TagLib::MP4::CoverArt::PNG, bytes(tags.picture)));
-            f.tag()->setItem("covr", TagLib::MP4::Item(covers));
-        }
-        return f.save();
-    }
+    using namespace TagLib;
+    if (path.endsWith(".mp3"))
+        return edit<MPEG::File>(
+            path, [&](auto& f) { fillId3(f.ID3v2Tag(true), tags); }, MPEG::File::ID3v2);
+    if (path.endsWith(".wav"))
+        return edit<RIFF::WAV::File>(
+            path, [&](auto& f) { fillId3(f.ID3v2Tag(), tags); }, RIFF::WAV::File::ID3v2);
+    if (path.endsWith(".aiff"))
+        return edit<RIFF::AIFF::File>(path, [&](auto& f) { fillId3(f.tag(), tags); });
+    if (path.endsWith(".flac"))
+        return edit<FLAC::File>(path, [&](auto& f) {
+            fillText(f.xiphComment(true), tags);
+            if (!tags.picture.isEmpty())
+                f.addPicture(frontCover(tags.picture));
+        });
+    if (path.endsWith(".ogg"))
+        return edit<Ogg::Vorbis::File>(path, [&](auto& f) { fillXiph(f.tag(), tags); });
+    if (path.endsWith(".opus"))
+        return edit<Ogg::Opus::File>(path, [&](auto& f) { fillXiph(f.tag(), tags); });
+    if (path.endsWith(".wv"))
+        return edit<WavPack::File>(path, [&](auto& f) {
+            fillText(f.APETag(true), tags);
+            if (!tags.picture.isEmpty())
+                f.APETag()->setData("COVER ART (FRONT)",
+                                    bytes(QByteArray("cover.png", 10) + tags.picture));
+        });
+    if (path.endsWith(".m4a"))
+        return edit<MP4::File>(path, [&](auto& f) {
+            fillText(f.tag(), tags);
+            if (!tags.picture.isEmpty())
+                f.tag()->setItem("covr", MP4::Item(MP4::CoverArtList().append(MP4::CoverArt(
+                                             MP4::CoverArt::PNG, bytes(tags.picture)))));
+        });
     return false;
 }
 
-bool writeFields(const QString& path, const QList<std::pair<QString, QString>>& fields,
-                 bool ape) {
-    const QByteArray name = QFile::encodeName(path);
-    auto txxx = [&](TagLib::ID3v2::Tag* tag) {
+bool writeFields(const QString& path, const QList<std::pair<QString, QString>>& fields, bool ape) {
+    using namespace TagLib;
+    auto txxx = [&](ID3v2::Tag* tag) {
         for (const auto& [key, value] : fields) {
-            auto* frame = new TagLib::ID3v2::UserTextIdentificationFrame(TagLib::String::UTF8);
+            auto* frame = new ID3v2::UserTextIdentificationFrame(String::UTF8);
             frame->setDescription(str(key));
             frame->setText(str(value));
             tag->addFrame(frame);
         }
     };
-    auto xiph = [&](TagLib::Ogg::XiphComment* tag) {
+    auto xiph = [&](Ogg::XiphComment* tag) {
         for (const auto& [key, value] : fields)
             tag->addField(str(key), str(value), false);
     };
-    auto apeItems = [&](TagLib::APE::Tag* tag) {
+    auto apeItems = [&](APE::Tag* tag) {
         for (const auto& [key, value] : fields)
             tag->addValue(str(key), str(value));
     };
-    if (path.endsWith(".mp3")) {
-        TagLib::MPEG::File f(name.constData());
-        if (ape) {
-            apeItems(f.APETag(true));
-            return f.save(TagLib::MPEG::File::APE, TagLib::File::StripNone);
-        }
-        txxx(f.ID3v2Tag(true));
-        return f.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone);
-    }
-    if (path.endsWith(".wav")) {
-        TagLib::RIFF::WAV::File f(name.constData());
-        txxx(f.ID3v2Tag());
-        return f.save(TagLib::RIFF::WAV::File::ID3v2);
-    }
-    if (path.endsWith(".aiff")) {
-        TagLib::RIFF::AIFF::File f(name.constData());
-        txxx(f.tag());
-        return f.save();
-    }
-    if (path.endsWith(".flac")) {
-        TagLib::FLAC::File f(name.constData());
-        xiph(f.xiphComment(true));
-        return f.save();
-    }
-    if (path.endsWith(".ogg")) {
-        TagLib::Ogg::Vorbis::File f(name.constData());
-        xiph(f.tag());
-        return f.save();
-    }
-    if (path.endsWith(".opus")) {
-        TagLib::Ogg::Opus::File f(name.constData());
-        xiph(f.tag());
-        return f.save();
-    }
-    if (path.endsWith(".wv")) {
-        TagLib::WavPack::File f(name.constData());
-        apeItems(f.APETag(true));
-        return f.save();
-    }
-    if (path.endsWith(".m4a")) {
-        TagLib::MP4::File f(name.constData());
-        for (const auto& [key, value] : fields)
-            f.tag()->setItem(str("----:com.apple.iTunes:" + key.toLower()),
-                             TagLib::MP4::Item(TagLib::StringList(str(value))));
-        return f.save();
-    }
+    if (path.endsWith(".mp3") && ape)
+        return edit<MPEG::File>(
+            path, [&](auto& f) { apeItems(f.APETag(true)); }, MPEG::File::APE, File::StripNone);
+    if (path.endsWith(".mp3"))
+        return edit<MPEG::File>(
+            path, [&](auto& f) { txxx(f.ID3v2Tag(true)); }, MPEG::File::ID3v2, File::StripNone);
+    if (path.endsWith(".wav"))
+        return edit<RIFF::WAV::File>(
+            path, [&](auto& f) { txxx(f.ID3v2Tag()); }, RIFF::WAV::File::ID3v2);
+    if (path.endsWith(".aiff"))
+        return edit<RIFF::AIFF::File>(path, [&](auto& f) { txxx(f.tag()); });
+    if (path.endsWith(".flac"))
+        return edit<FLAC::File>(path, [&](auto& f) { xiph(f.xiphComment(true)); });
+    if (path.endsWith(".ogg"))
+        return edit<Ogg::Vorbis::File>(path, [&](auto& f) { xiph(f.tag()); });
+    if (path.endsWith(".opus"))
+        return edit<Ogg::Opus::File>(path, [&](auto& f) { xiph(f.tag()); });
+    if (path.endsWith(".wv"))
+        return edit<WavPack::File>(path, [&](auto& f) { apeItems(f.APETag(true)); });
+    if (path.endsWith(".m4a"))
+        return edit<MP4::File>(path, [&](auto& f) {
+            for (const auto& [key, value] : fields)
+                f.tag()->setItem(str("----:com.apple.iTunes:" + key.toLower()),
+                                 MP4::Item(StringList(str(value))));
+        });
     return false;
 }
 
