@@ -114,18 +114,8 @@ bool writeSineSpan(const QString& path, double frequency, double amplitude, qint
         for (int channel = 0; channel < 2; ++channel)
             pcm.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
     }
-    auto le32 = [](quint32 v) {
-        QByteArray bytes(4, Qt::Uninitialized);
-        for (int i = 0; i < 4; ++i)
-            bytes[i] = char((v >> (8 * i)) & 0xff);
-        return bytes;
-    };
-    QByteArray wav = "RIFF" + le32(quint32(36 + pcm.size())) + "WAVEfmt " + le32(16);
-    wav += QByteArray::fromHex("01000200") + le32(SoundServer::kRate) +
-           le32(SoundServer::kRate * 4) + QByteArray::fromHex("04001000");
-    wav += "data" + le32(quint32(pcm.size())) + pcm;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(wav) == wav.size();
+    QString error;
+    return writeWav(path, pcm, &error);
 }
 
 // The left channel of raw s16le stereo, in -1..1.

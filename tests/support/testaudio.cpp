@@ -76,30 +76,22 @@ bool writeSlices(const QString& path, double seconds, double slice, double first
             out[i * channels + c] = qToLittleEndian(sample);
         phase = std::fmod(phase + frequency / rate, 1.0);
     }
-    QByteArray header;
-    const auto put32 = [&header](quint32 v) {
+    return writeWav(path, data, error);
+}
+
+bool writeWav(const QString& path, const QByteArray& pcm, QString* error) {
+    constexpr quint32 rate = 44100;
+    const auto le32 = [](quint32 v) {
         v = qToLittleEndian(v);
-        header.append(reinterpret_cast<const char*>(&v), 4);
+        return QByteArray(reinterpret_cast<const char*>(&v), 4);
     };
-    const auto put16 = [&header](quint16 v) {
-        v = qToLittleEndian(v);
-        header.append(reinterpret_cast<const char*>(&v), 2);
-    };
-    header.append("RIFF");
-    put32(quint32(36 + data.size()));
-    header.append("WAVEfmt ");
-    put32(16);
-    put16(1); // PCM
-    put16(channels);
-    put32(rate);
-    put32(rate * channels * 2);
-    put16(channels * 2);
-    put16(16);
-    header.append("data");
-    put32(quint32(data.size()));
+    // PCM, 2 channels; the rate; bytes a second; 4 bytes a frame, 16 bits a sample.
+    const QByteArray wav = "RIFF" + le32(quint32(36 + pcm.size())) + "WAVEfmt " + le32(16) +
+                           QByteArray::fromHex("01000200") + le32(rate) + le32(rate * 4) +
+                           QByteArray::fromHex("04001000") + "data" + le32(quint32(pcm.size())) +
+                           pcm;
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(header + data) != header.size() + data.size()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(wav) != wav.size()) {
         *error = file.errorString();
         return false;
     }

@@ -24,6 +24,8 @@ bool writeSine(const QString& path, AudioFormat format, double seconds, double f
 bool writeSlices(const QString& path, double seconds, double slice, double firstFrequency,
                  double step, double amplitude, QString* error);
 
+// Raw s16le stereo samples at 44.1 kHz as a WAV file.
+bool writeWav(const QString& path, const QByteArray& pcm, QString* error);
 // A 0.3-peak MP3 sine written to `path`, as served to a stream player; empty (with a warning)
 // when it cannot be written.
 QByteArray mp3Tone(const QString& path, double seconds, double frequency = 440);
