@@ -457,8 +457,8 @@ bool AudioEngine::startTrack(const Track& track) {
         }
     }
 
-    incoming->setMeteringEnabled(viewsShown_);
     incoming->setGain(levellingFactor(track)); // before any of it is heard
+    incoming->setMeteringEnabled(viewsShown_);
     if (player_) {
         incoming->setVolume(0.0f);
         incoming->setVolume(float(volume_), rise, handoverDelay);

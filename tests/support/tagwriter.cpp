@@ -104,9 +104,11 @@ bool writeTags(const QString& path, const Tags& tags) {
     if (path.endsWith(".m4a"))
         return edit<MP4::File>(path, [&](auto& f) {
             fillText(f.tag(), tags);
-            if (!tags.picture.isEmpty())
-                f.tag()->setItem("covr", MP4::Item(MP4::CoverArtList().append(MP4::CoverArt(
-                                             MP4::CoverArt::PNG, bytes(tags.picture)))));
+            if (tags.picture.isEmpty())
+                return;
+            MP4::CoverArtList covers;
+            covers.append(MP4::CoverArt(MP4::CoverArt::PNG, bytes(tags.picture)));
+            f.tag()->setItem("covr", MP4::Item(covers));
         });
     return false;
 }
