@@ -116,8 +116,15 @@ void AudioEngine::recountTotalDuration() {
 void AudioEngine::setCurrentID(const QUuid& id) {
     const bool changed = id != currentID_;
     ORVANE_PUBLISH(currentID_, id, currentIDChanged);
-    if (changed)
-        readCurrentCover();
+    if (!changed)
+        return;
+    readCurrentCover();
+    // A file rewritten in place since the start shows its new tags while it plays; the row after
+    // it is looked at too, before its turn.
+    if (const auto index = currentIndex()) {
+        for (qsizetype i = *index; i < std::min<qsizetype>(*index + 2, playlist_.size()); ++i)
+            checkFile(playlist_.at(i).id, i);
+    }
 }
 
 void AudioEngine::setProgress(double progress) {

@@ -226,6 +226,14 @@ public:
     // (playlist().size() is the end). When that track is one of them, they go before the
     // first track after it that is not. The current track stays current and keeps playing.
     void move(const QSet<QUuid>& ids, int toRow);
+    // A start finds the files of rows shown from the metadata cache in their folders' listings
+    // (a file removed, renamed or replaced is read again or goes at once); a file rewritten in
+    // place is looked at only when it matters: when its row is shown (the list asks as it
+    // paints one), when it becomes current, and before a search (all of them). A file found
+    // changed is read again and its row updated in place. Cheap when the row has been looked
+    // at already.
+    void checkFile(const QUuid& id, qsizetype row);
+    void checkAllFiles();
 
 Q_SIGNALS:
     void objectWillChange();
@@ -437,6 +445,14 @@ private:
     // Rows a start showed, whose files are looked at (or read) once the window has appeared.
     QList<RereadRow> restoredChecks_, restoredReads_;
     QList<RereadRow> restoredChanged_; // rows of restoredChecks_ whose files were not as read
+    // Rows asked to be looked at (checkFile), with their digests, until the next pass of the
+    // event loop sends them to the pool together; `sweepNext_`: the next row checkAllFiles()
+    // looks at, -1 when no sweep runs.
+    QList<std::pair<RereadRow, quint32>> toCheck_;
+    qsizetype sweepNext_ = -1;
+    bool uncheckedLeft_ = false; // rows shown from the cache that no sweep has gone over
+    void checkQueued();
+    void sweepSlice();
     qsizetype restoredNext_ = 0; // the next row of the first of restoredChanged_ and
                                  // restoredReads_ not empty
     std::unique_ptr<TimerHandle> checkTimer_;

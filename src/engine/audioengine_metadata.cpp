@@ -25,6 +25,7 @@ constexpr double kRefreshDelay = 0.25;
 void AudioEngine::restoreFromCache(PlaylistRestore::Result restored) {
     restoredReads_ = std::move(restored.reread);
     restoredChecks_ = std::move(restored.check);
+    uncheckedLeft_ = !restoredChecks_.isEmpty();
     store_->keepAll(std::move(restored.kept)); // not shown: their volume is not mounted
     Q_EMIT objectWillChange();
     playlist_ = std::move(restored.tracks);

@@ -405,8 +405,20 @@ void AudioEngine::checkStamps(QList<RereadRow> rows) {
         for (const RereadRow& row : std::as_const(*rows)) {
             if (task->cancelled.load(std::memory_order_relaxed))
                 return;
-            const std::optional<FileStamp> stamp = resolver.stamp(row.bookmark);
-            if (!stamp || !row.unlessStamp || *stamp != *row.unlessStamp)
+            if (!row.unlessStamp) {
+                changed.append(row);
+                continue;
+            }
+            // The folder's listing tells a file gone or replaced; one rewritten in place is
+            // looked at later, when its row is needed (checkFile), and keeps its mark till then.
+            const Bookmark::Resolver::Listed listed =
+                resolver.listed(row.bookmark, *row.unlessStamp);
+            if (listed == Bookmark::Resolver::Listed::Same)
+                continue;
+            const std::optional<FileStamp> stamp = listed == Bookmark::Resolver::Listed::Unsure
+                                                       ? resolver.stamp(row.bookmark)
+                                                       : std::nullopt;
+            if (!stamp || *stamp != *row.unlessStamp)
                 changed.append(row);
         }
         rows->clear(); // freed here, not on the main thread
@@ -414,6 +426,10 @@ void AudioEngine::checkStamps(QList<RereadRow> rows) {
             if (task->cancelled.load())
                 return;
             std::erase(e->addTasks_, task);
+            for (const RereadRow& r : std::as_const(changed)) { // read again: no look needed
+                if (const qsizetype at = e->rowNear(r.id, r.row); at >= 0)
+                    e->playlist_[at].unchecked = 0;
+            }
             e->restoredChanged_ = std::move(changed);
             e->restoredNext_ = 0;
             e->checkRestored();
@@ -425,6 +441,77 @@ void AudioEngine::checkStamps(QList<RereadRow> rows) {
             // is freed after stays, ten megabytes in one run in two at 100,000 rows.
             QTimer::singleShot(kTrimDelayMs, e,
                                [e] { e->pool_->start([] { malloc_trim(0); }); });
+        });
+    };
+    startOnPool(job, 1, task);
+}
+
+void AudioEngine::checkFile(const QUuid& id, qsizetype row) {
+    row = rowNear(id, row);
+    if (row < 0 || playlist_.at(row).unchecked == 0)
+        return;
+    Track& track = playlist_[row];
+    if (!track.bookmark) {
+        track.unchecked = 0;
+        return;
+    }
+    toCheck_.append({RereadRow{*track.bookmark, id, row, std::nullopt}, track.unchecked});
+    track.unchecked = 0; // asked once
+    if (toCheck_.size() == 1)
+        QTimer::singleShot(0, this, [this] { checkQueued(); });
+}
+
+void AudioEngine::checkAllFiles() {
+    if (uncheckedLeft_ && sweepNext_ < 0) {
+        sweepNext_ = 0;
+        sweepSlice();
+    }
+}
+
+void AudioEngine::sweepSlice() {
+    // A slice of rows per pass of the event loop: a search at a hundred thousand rows is not
+    // held up by the walk.
+    const qsizetype end = std::min(playlist_.size(), sweepNext_ + kCheckSlice);
+    for (qsizetype i = sweepNext_; i < end; ++i) {
+        if (playlist_.at(i).unchecked != 0)
+            checkFile(playlist_.at(i).id, i);
+    }
+    sweepNext_ = end < playlist_.size() ? end : -1;
+    uncheckedLeft_ = sweepNext_ >= 0;
+    if (sweepNext_ >= 0)
+        QTimer::singleShot(0, this, [this] { sweepSlice(); });
+}
+
+void AudioEngine::checkQueued() {
+    if (toCheck_.isEmpty())
+        return;
+    // On the pool: a stat of each file, compared with the digest of the stamp it was read with.
+    // The changed ones are read again in place, as at a start.
+    auto task = std::make_shared<AddTask>();
+    addTasks_.push_back(task);
+    auto job = [task, wakeup = wakeup_, rows = std::exchange(toCheck_, {})] {
+        QList<RereadRow> changed;
+        Bookmark::Resolver resolver;
+        for (const auto& [row, digest] : rows) {
+            if (task->cancelled.load(std::memory_order_relaxed))
+                return;
+            const std::optional<FileStamp> stamp = resolver.stamp(row.bookmark);
+            if (!stamp || stamp->digest() != digest)
+                changed.append(row);
+        }
+        wakeup->deliver([task, changed = std::move(changed)](AudioEngine* e) mutable {
+            if (task->cancelled.load())
+                return;
+            std::erase(e->addTasks_, task);
+            if (changed.isEmpty())
+                return;
+            auto reread = std::make_shared<AddTask>();
+            reread->lang = e->lang();
+            for (const RereadRow& r : std::as_const(changed))
+                reread->items.append({{}, r.bookmark, true, false, std::nullopt});
+            reread->replaces = std::move(changed);
+            e->addTasks_.push_back(reread);
+            e->runAddTask(reread);
         });
     };
     startOnPool(job, 1, task);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <algorithm>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,13 @@ FileStamp stampFrom(const struct stat& st) {
 }
 
 } // namespace
+
+quint32 FileStamp::digest() const {
+    const quint64 parts[] = {quint64(size), quint64(mtimeNs), quint64(ctimeNs), inode, device};
+    const size_t h = qHashRange(std::begin(parts), std::end(parts));
+    const quint32 d = quint32(h) ^ quint32(quint64(h) >> 32);
+    return d != 0 ? d : 1;
+}
 
 std::optional<FileStamp> stampOf(const QString& path) {
     struct stat st {};
@@ -186,7 +194,7 @@ Resolver::~Resolver() {
         ::close(fd_);
 }
 
-bool Resolver::statInFolder(QByteArrayView path, struct ::stat* st) {
+qsizetype Resolver::enterFolder(QByteArrayView path) {
     // A clean absolute path: its last slash parts the folder ("" for the root) from the name.
     const qsizetype slash = path.lastIndexOf('/');
     const QByteArrayView folder = path.first(slash);
@@ -196,11 +204,52 @@ bool Resolver::statInFolder(QByteArrayView path, struct ::stat* st) {
         folder_ = folder.toByteArray();
         fd_ =
             ::open(folder_.isEmpty() ? "/" : folder_.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        listing_.clear();
+        listed_ = false;
     }
+    return slash + 1;
+}
+
+bool Resolver::statInFolder(QByteArrayView path, struct ::stat* st) {
     // As stat() on the whole path (symbolic links followed), from the folder already found.
     // The name runs to the end of the bytes, where they end in a NUL.
-    return fd_ >= 0 && ::fstatat(fd_, path.data() + slash + 1, st, 0) == 0 &&
-           S_ISREG(st->st_mode);
+    const qsizetype name = enterFolder(path);
+    return fd_ >= 0 && ::fstatat(fd_, path.data() + name, st, 0) == 0 && S_ISREG(st->st_mode);
+}
+
+Resolver::Listed Resolver::listed(const QByteArray& bytes, const FileStamp& was) {
+    if (!recordsPath(bytes))
+        return Listed::Other; // no file of ours: it never resolves
+    const QByteArrayView path = QByteArrayView(bytes).sliced(kHeader);
+    const qsizetype name = enterFolder(path);
+    if (!listed_) {
+        listed_ = true;
+        listedDevice_ = -1;
+        // O_PATH gives no listing: the folder is opened again, to read.
+        const int fd = fd_ >= 0 ? ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+        struct stat st {};
+        if (dir && ::fstat(fd, &st) == 0) {
+            listedDevice_ = qint64(st.st_dev);
+            while (const dirent* d = ::readdir(dir))
+                listing_.insert(QByteArray(d->d_name), {quint64(d->d_ino), d->d_type});
+        }
+        if (dir)
+            ::closedir(dir); // closes fd
+        else if (fd >= 0)
+            ::close(fd);
+    }
+    if (listedDevice_ < 0)
+        return Listed::Unsure;
+    const auto at = listing_.constFind(QByteArray::fromRawData(path.data() + name,
+                                                               path.size() - name));
+    if (at == listing_.cend())
+        return Listed::Other;
+    if (at->type == DT_LNK || at->type == DT_UNKNOWN)
+        return Listed::Unsure; // the stat follows the link; the listing names the link itself
+    return at->type == DT_REG && at->inode == was.inode && quint64(listedDevice_) == was.device
+               ? Listed::Same
+               : Listed::Other;
 }
 
 std::optional<QString> Resolver::resolve(const QByteArray& bytes, FileStamp* stamp) {

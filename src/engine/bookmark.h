@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QString>
 #include <optional>
 
@@ -21,6 +22,9 @@ struct FileStamp {
     quint64 inode = 0;
     quint64 device = 0;
     bool operator==(const FileStamp&) const = default;
+    // All of it in 32 bits, never 0: what a row keeps to tell later whether its file is still
+    // as it was read (two different stamps give the same digest once in four billion).
+    quint32 digest() const;
 };
 
 // The stamp of a regular file by its name (see filename.h); none for anything else.
@@ -55,12 +59,32 @@ public:
     // The stamp of the file that resolve() would give, without making its name: none when it
     // would fail. The quick way to look at many stored files.
     std::optional<FileStamp> stamp(const QByteArray& bytes);
+    // What the file's folder lists under its name, against a file last seen with stamp `was`:
+    // Same when it is that very file (the same inode, a regular file on the same device),
+    // Other when the name is not there or names another file, Unsure when the listing cannot
+    // tell (a symbolic link, a file system that gives no types, a folder that cannot be read).
+    // Reads each folder's listing once, for all the consecutive entries in it: much less work
+    // than a stat of each file, but a file rewritten in place is still Same.
+    enum class Listed { Same, Other, Unsure };
+    Listed listed(const QByteArray& bytes, const FileStamp& was);
 
 private:
     // fstatat() of a clean absolute path's bytes, from its folder kept open.
     bool statInFolder(QByteArrayView path, struct ::stat* st);
+    // Opens the folder of a clean absolute path as `fd_` unless it is open; its name is at the
+    // index returned.
+    qsizetype enterFolder(QByteArrayView path);
     QByteArray folder_; // the path of the folder open as `fd_`
     int fd_ = -1;
+    // The listing of `folder_` once read: name to inode and type (a dirent's d_type);
+    // `listedDevice_` the folder's device, -1 when it could not be read.
+    struct Entry {
+        quint64 inode = 0;
+        unsigned char type = 0;
+    };
+    QHash<QByteArray, Entry> listing_;
+    bool listed_ = false;
+    qint64 listedDevice_ = -1;
 };
 
 // True when the recorded file's folder does not exist (a removable or network volume that is

@@ -60,8 +60,10 @@ void showFrom(PlaylistRestore::Result& r) {
             r.tracks.append(MetadataCache::track(std::move(*entry), bytes, id));
             if (coverMissing)
                 r.reread.append({bytes, id, r.tracks.size() - 1, {}}); // its cover is to come
-            else
+            else {
                 r.check.append({bytes, id, r.tracks.size() - 1, stamp});
+                r.tracks.last().unchecked = stamp.digest();
+            }
             continue;
         }
         Track shown;

@@ -80,6 +80,11 @@ struct Track {
         float factor(bool album) const;
     };
     Gain gain;
+    // A row shown from the metadata cache whose file this run has only found in its folder's
+    // listing: the digest of the stamp it was read with (FileStamp::digest). A rewrite in place
+    // changes nothing in a listing, so the file is looked at when the row is shown, plays or is
+    // searched. 0: looked at, or read, in this run. (Fits where the layout had padding.)
+    quint32 unchecked = 0;
     std::optional<QByteArray> bookmark;
 
     // The file, by its absolute name (every entry is a local file). A track with a bookmark

@@ -328,6 +328,8 @@ void PlaylistModel::setFilter(const QString& text) {
     if (words == words_)
         return;
     words_ = words;
+    if (!words_.isEmpty())
+        engine_->checkAllFiles(); // a search finds what the files say now
     beginResetModel();
     shown_ = shownRows();
     endResetModel();
@@ -423,7 +425,10 @@ std::optional<RowLook> PlaylistRow::rowLook(const QModelIndex& index) const {
         return std::nullopt;
     const Track& track = engine_->playlist().at(i);
     // The number is the track's place in the whole playlist, filtered or not.
-    return look(track, i, track.id == engine_->currentID(), selection_->contains(track.id));
+    RowLook shown = look(track, i, track.id == engine_->currentID(), selection_->contains(track.id));
+    if (track.unchecked != 0) // shown from what an earlier run read: is its file still so?
+        engine_->checkFile(track.id, i);
+    return shown;
 }
 
 void PlaylistRow::paint(QPainter* painter, const QStyleOptionViewItem& option,

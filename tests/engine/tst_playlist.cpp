@@ -429,6 +429,25 @@ private Q_SLOTS:
             for (const QByteArray& bytes : {inner, rootFile, *bookmark, unmounted, inner, inner})
                 QCOMPARE(resolver.resolve(bytes), Bookmark::resolve(bytes));
         }
+        // A folder's listing, read once for the files that follow one another in it, tells the
+        // very file from another one under its name or none; a link it leaves to a stat.
+        {
+            const QString a = music_.filePath("sub/a.mp3"), b = music_.filePath("sub/b.mp3");
+            QVERIFY(QFile::copy(path, a) && QFile::copy(path, b));
+            QVERIFY(QFile::link(a, music_.filePath("sub/link.mp3")));
+            const FileStamp was = *stampOf(a);
+            using Listed = Bookmark::Resolver::Listed;
+            Bookmark::Resolver lister;
+            QCOMPARE(lister.listed(*Bookmark::make(a), was), Listed::Same);
+            QCOMPARE(lister.listed(*Bookmark::make(b), was), Listed::Other);
+            QCOMPARE(lister.listed(*Bookmark::make(music_.filePath("sub/link.mp3")), was),
+                     Listed::Unsure);
+            QCOMPARE(lister.listed(folder + "/sub/absent.mp3", was), Listed::Other);
+            QCOMPARE(lister.listed(*bookmark, was), Listed::Other); // another folder
+            QCOMPARE(lister.listed(rootFile, was), Listed::Other);
+            QCOMPARE(lister.listed(unmounted, was), Listed::Unsure); // no listing to read
+            QCOMPARE(lister.listed(*Bookmark::make(a), was), Listed::Same);
+        }
         QCOMPARE(resolver.resolve(inner), music_.filePath("sub/inner.mp3"));
         QFile::remove(music_.filePath("sub/inner.mp3")); // gone while its folder is open
         QVERIFY(!resolver.resolve(inner));

@@ -330,6 +330,53 @@ private Q_SLOTS:
         QCOMPARE(shown(), QStringList{"Filler 3999 of a longer title"});
     }
 
+    void filesChangedSinceTheLastRunShowWhenTheirRowsAreShownOrSearched() {
+        // A start shows the stored list as an earlier run read it. A file rewritten in place
+        // since (a tag editor's save) is read again when its row comes on screen, or when a
+        // search runs; the rows nobody looks at cost no look at their files.
+        QTemporaryDir music;
+        QStringList names;
+        for (int i = 0; i < 80; ++i)
+            names.append(QStringLiteral("song %1.mp3").arg(i, 2, 10, QLatin1Char('0')));
+        auto reads = std::make_shared<std::atomic<int>>(0);
+        auto loader = [reads](const QString& mark) -> TrackLoader {
+            return [reads, mark](const QUrl& url, const QString&) {
+                reads->fetch_add(1);
+                return Track(url.toLocalFile(), mark + url.fileName(), QStringLiteral("Artist"),
+                             100, {}, {QStringLiteral("MP3"), 320, -1, 0});
+            };
+        };
+        EngineFixture f;
+        f.metadataCachePath = f.dir.filePath(QStringLiteral("cache/playlist-metadata"));
+        f.start(loader(QStringLiteral("old ")))
+            .add(placeholderFiles(music, names));
+        QTRY_COMPARE(f.engine->playlist().size(), names.size());
+        f.engine.reset();
+        for (const QString& name : {names.first(), names.last()}) { // same inode, other bytes
+            QFile file(music.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QCOMPARE(file.write("NEW BYTES"), 9);
+        }
+        reads->store(0);
+
+        AudioEngine& e = f.start(loader(QStringLiteral("new ")));
+        f.clock.advance(1); // the listing of the folder (nothing to tell there)
+        WindowViews w(e, f.settings.get());
+        QTRY_COMPARE(titles(e).first(), QStringLiteral("new song 00.mp3"));
+        QVERIFY(!w.list()->visualRect(w.list()->model()->index(79, 0)).intersects(
+            w.list()->viewport()->rect()));
+        QCOMPARE(titles(e).last(), QStringLiteral("old song 79.mp3"));
+        QCOMPARE(reads->load(), 1);
+
+        // A search finds the file by what it says now.
+        QLineEdit* field = w.view.playlistPanel()->filterField();
+        QTest::keyClicks(field, QStringLiteral("new"));
+        QTRY_COMPARE(w.list()->model()->rowCount(), 2);
+        QCOMPARE(w.list()->model()->index(1, 0).data().toString(),
+                 QStringLiteral("new song 79.mp3"));
+        QCOMPARE(reads->load(), 2);
+    }
+
     void stationRowsSelectAndShowTheirTexts() {
         WindowFixture w;
         w.e.setMode(PlayerMode::Radio);
