@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace orvane {
 
@@ -225,6 +226,10 @@ Resolver::Listed Resolver::listed(const QByteArray& bytes, const FileStamp& was)
     if (!listed_) {
         listed_ = true;
         listedDevice_ = -1;
+        // A folder come back to after others (a list in no folder order) is not listed again:
+        // its files are stat'ed, so that no order makes the listings cost more than the stats.
+        if (std::exchange(seenFolders_[folder_], true))
+            return Listed::Unsure;
         // O_PATH gives no listing: the folder is opened again, to read.
         const int fd = fd_ >= 0 ? ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
         DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
