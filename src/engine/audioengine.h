@@ -232,7 +232,7 @@ public:
     // paints one), when it becomes current, and before a search (all of them). A file found
     // changed is read again and its row updated in place. Cheap when the row has been looked
     // at already.
-    void checkFile(const QUuid& id, qsizetype row);
+    void checkFile(QUuid id, qsizetype row); // the id by value: the row may move meanwhile
     void checkAllFiles();
 
 Q_SIGNALS:
@@ -447,10 +447,12 @@ private:
     QList<RereadRow> restoredChanged_; // rows of restoredChecks_ whose files were not as read
     // Rows asked to be looked at (checkFile), with their digests, until the next pass of the
     // event loop sends them to the pool together; `sweepNext_`: the next row checkAllFiles()
-    // looks at, -1 when no sweep runs.
+    // looks at.
     QList<std::pair<RereadRow, quint32>> toCheck_;
-    qsizetype sweepNext_ = -1;
-    bool uncheckedLeft_ = false; // rows shown from the cache that no sweep has gone over
+    qsizetype sweepNext_ = 0;
+    bool uncheckedLeft_ = false; // rows shown from the cache that no sweep has begun on
+    // The rows' files are read again and the rows updated in place (one add task).
+    void readAgain(QList<RereadRow> rows);
     void checkQueued();
     void sweepSlice();
     qsizetype restoredNext_ = 0; // the next row of the first of restoredChanged_ and

@@ -374,22 +374,26 @@ void AudioEngine::checkRestored() {
         return;
     const qsizetype from = restoredNext_;
     const qsizetype n = std::min(rows->size() - from, kCheckSlice);
-    auto task = std::make_shared<AddTask>();
-    task->lang = lang();
-    task->replaces = rows->mid(from, n);
-    task->items.reserve(n);
-    for (const RereadRow& r : std::as_const(task->replaces))
-        task->items.append({{}, r.bookmark, true, false, r.unlessStamp});
+    readAgain(rows->mid(from, n));
     restoredNext_ = from + n;
     if (restoredNext_ == rows->size()) {
         restoredNext_ = 0;
         // Let go on the pool: a million rows take a while to free.
         pool_->start([done = std::exchange(*rows, {})]() mutable { done.clear(); });
     }
-    addTasks_.push_back(task);
-    runAddTask(task);
     if (!restoredChanged_.isEmpty() || !restoredReads_.isEmpty())
         QTimer::singleShot(0, this, [this] { checkRestored(); });
+}
+
+void AudioEngine::readAgain(QList<RereadRow> rows) {
+    auto task = std::make_shared<AddTask>();
+    task->lang = lang();
+    task->items.reserve(rows.size());
+    for (const RereadRow& r : std::as_const(rows))
+        task->items.append({{}, r.bookmark, true, false, r.unlessStamp});
+    task->replaces = std::move(rows);
+    addTasks_.push_back(task);
+    runAddTask(task);
 }
 
 void AudioEngine::checkStamps(QList<RereadRow> rows) {
@@ -426,10 +430,6 @@ void AudioEngine::checkStamps(QList<RereadRow> rows) {
             if (task->cancelled.load())
                 return;
             std::erase(e->addTasks_, task);
-            for (const RereadRow& r : std::as_const(changed)) { // read again: no look needed
-                if (const qsizetype at = e->rowNear(r.id, r.row); at >= 0)
-                    e->playlist_[at].unchecked = 0;
-            }
             e->restoredChanged_ = std::move(changed);
             e->restoredNext_ = 0;
             e->checkRestored();
@@ -446,15 +446,11 @@ void AudioEngine::checkStamps(QList<RereadRow> rows) {
     startOnPool(job, 1, task);
 }
 
-void AudioEngine::checkFile(const QUuid& id, qsizetype row) {
+void AudioEngine::checkFile(QUuid id, qsizetype row) {
     row = rowNear(id, row);
-    if (row < 0 || playlist_.at(row).unchecked == 0)
+    if (row < 0 || playlist_.at(row).unchecked == 0 || !playlist_.at(row).bookmark)
         return;
     Track& track = playlist_[row];
-    if (!track.bookmark) {
-        track.unchecked = 0;
-        return;
-    }
     toCheck_.append({RereadRow{*track.bookmark, id, row, std::nullopt}, track.unchecked});
     track.unchecked = 0; // asked once
     if (toCheck_.size() == 1)
@@ -462,7 +458,7 @@ void AudioEngine::checkFile(const QUuid& id, qsizetype row) {
 }
 
 void AudioEngine::checkAllFiles() {
-    if (uncheckedLeft_ && sweepNext_ < 0) {
+    if (std::exchange(uncheckedLeft_, false)) {
         sweepNext_ = 0;
         sweepSlice();
     }
@@ -476,9 +472,8 @@ void AudioEngine::sweepSlice() {
         if (playlist_.at(i).unchecked != 0)
             checkFile(playlist_.at(i).id, i);
     }
-    sweepNext_ = end < playlist_.size() ? end : -1;
-    uncheckedLeft_ = sweepNext_ >= 0;
-    if (sweepNext_ >= 0)
+    sweepNext_ = end;
+    if (end < playlist_.size())
         QTimer::singleShot(0, this, [this] { sweepSlice(); });
 }
 
@@ -503,15 +498,8 @@ void AudioEngine::checkQueued() {
             if (task->cancelled.load())
                 return;
             std::erase(e->addTasks_, task);
-            if (changed.isEmpty())
-                return;
-            auto reread = std::make_shared<AddTask>();
-            reread->lang = e->lang();
-            for (const RereadRow& r : std::as_const(changed))
-                reread->items.append({{}, r.bookmark, true, false, std::nullopt});
-            reread->replaces = std::move(changed);
-            e->addTasks_.push_back(reread);
-            e->runAddTask(reread);
+            if (!changed.isEmpty())
+                e->readAgain(std::move(changed));
         });
     };
     startOnPool(job, 1, task);

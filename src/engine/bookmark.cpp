@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 namespace orvane {
 
@@ -228,8 +227,9 @@ Resolver::Listed Resolver::listed(const QByteArray& bytes, const FileStamp& was)
         listedDevice_ = -1;
         // A folder come back to after others (a list in no folder order) is not listed again:
         // its files are stat'ed, so that no order makes the listings cost more than the stats.
-        if (std::exchange(seenFolders_[folder_], true))
+        if (seenFolders_.contains(folder_))
             return Listed::Unsure;
+        seenFolders_.insert(folder_);
         // O_PATH gives no listing: the folder is opened again, to read.
         const int fd = fd_ >= 0 ? ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
         DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;

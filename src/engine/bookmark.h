@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -85,7 +86,7 @@ private:
     QHash<QByteArray, Entry> listing_;
     bool listed_ = false;
     qint64 listedDevice_ = -1;
-    QHash<QByteArray, bool> seenFolders_; // every folder listed (or tried) so far
+    QSet<QByteArray> seenFolders_; // every folder listed (or tried) so far
 };
 
 // True when the recorded file's folder does not exist (a removable or network volume that is
