@@ -93,6 +93,7 @@ bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address
 daemons.append(bus)
 env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
 
+servers = {}  # the shared servers whose work for a player is counted beside its own: name -> pid
 if args.sink == "pulse":
     socket = scratch / "pulse-native"
     daemons.append(subprocess.Popen(
@@ -100,6 +101,7 @@ if args.sink == "pulse":
          "--load=module-null-sink sink_name=spk rate=44100 channels=2",
          f"--load=module-native-protocol-unix auth-anonymous=1 socket={socket}"],
         env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    servers["PulseAudio"] = daemons[-1].pid
     wait_for("the sound server", socket.exists)
     env["PULSE_SERVER"] = f"unix:{socket}"
     gst_sink = "pulsesink"
@@ -110,6 +112,7 @@ env["ORVANE_AUDIO_SINK"] = gst_sink
 xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten",
                          "tcp"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 daemons.append(xvfb)
+servers["X"] = xvfb.pid
 env["DISPLAY"] = ":" + xvfb.stdout.readline().strip()
 
 
@@ -291,8 +294,10 @@ def measure(start):
         wait_for("its sound", sink_inputs)
     time.sleep(WARMUP)
     t0, cpu0, woken0 = time.monotonic(), cpu_of(proc.pid), wakeups_of(proc.pid)
+    served0 = sum(cpu_of(pid) for pid in servers.values())
     time.sleep(args.seconds)
     cpu1, woken1, wall = cpu_of(proc.pid), wakeups_of(proc.pid), time.monotonic() - t0
+    served = sum(cpu_of(pid) for pid in servers.values()) - served0
     alive = proc.poll() is None
     proc.terminate()
     _, status, usage = os.wait4(proc.pid, 0)
@@ -300,27 +305,32 @@ def measure(start):
         wait_for("the server to let go of it", lambda: not sink_inputs())
     if not alive:
         raise SystemExit(f"{start} ended during the measurement")
-    return cpu1 - cpu0, usage.ru_maxrss / 1024.0, wall, (woken1 - woken0) / wall
+    return cpu1 - cpu0, usage.ru_maxrss / 1024.0, wall, (woken1 - woken0) / wall, served
 
 
 try:
     print(f"sink: {'PulseAudio null sink (private server)' if args.sink == 'pulse' else gst_sink}; "
           f"{args.rounds} interleaved rounds of {args.seconds:g} s after {WARMUP:g} s", flush=True)
-    totals = {name: [0.0, 0.0, 0.0, 0.0] for name in players}
+    served_by = " + ".join(servers)
+    totals = {name: [0.0, 0.0, 0.0, 0.0, 0.0] for name in players}
     for _ in range(args.rounds):
         for name, start in players.items():
-            cpu, rss, wall, woken = measure(start)
+            cpu, rss, wall, woken, served = measure(start)
             t = totals[name]
             t[0] += cpu
             t[1] = max(t[1], rss)
             t[2] += wall
             t[3] += woken / args.rounds
+            t[4] += served
             print(f"  {name:14s} cpu {cpu:5.2f} s, peak RSS {rss:6.1f} MB, main thread "
-                  f"{woken:5.1f} switches/s", flush=True)
+                  f"{woken:5.1f} switches/s, {served_by} {served:5.2f} s", flush=True)
 
-    for name, (cpu, rss, wall, woken) in totals.items():
+    # The servers' CPU is what they did while that player alone played: the work a player
+    # moves to them (a short sound buffer, its frames' pixels) is counted, not hidden.
+    for name, (cpu, rss, wall, woken, served) in totals.items():
         print(f"{name:14s} cpu {cpu:6.2f} s over {wall:5.1f} s ({100 * cpu / wall:5.2f} % of a "
-              f"core), peak RSS {rss:6.1f} MB, main thread {woken:5.1f} switches/s")
+              f"core), peak RSS {rss:6.1f} MB, main thread {woken:5.1f} switches/s; "
+              f"{served_by} {100 * served / wall:5.2f} %, with them {100 * (cpu + served) / wall:5.2f} %")
     reference = totals.get("gst-play-1.0", [0])[0]
     for name, target in (("app", ""), ("app (baseline)", ""), ("engine", "")):
         if name in totals and reference:
@@ -328,8 +338,9 @@ try:
     for name, peer in (("app", "audacious -H"), ("app (baseline)", "audacious -H"),
                        ("app shown", "audacious GTK"), ("app shown (baseline)", "audacious GTK")):
         if name in totals and peer in totals and totals[peer][0]:
-            print(f"ratio {name} / {peer} CPU: {totals[name][0] / totals[peer][0]:.2f} "
-                  f"(target <= 1.0)")
+            mine, theirs = totals[name], totals[peer]
+            print(f"ratio {name} / {peer} CPU: {mine[0] / theirs[0]:.2f} (target <= 1.0); "
+                  f"with the servers' {(mine[0] + mine[4]) / (theirs[0] + theirs[4]):.2f}")
 finally:
     for d in reversed(daemons):
         d.terminate()
