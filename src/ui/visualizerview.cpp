@@ -16,14 +16,22 @@ VisualizerView::VisualizerView(Theme* theme, QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_OpaquePaintEvent); // every pixel is drawn: the backdrop, then the bars
     step_.setTimerType(Qt::PreciseTimer);
-    step_.setInterval(25);
+    step_.setSingleShot(true);
     connect(&step_, &QTimer::timeout, this, [this] {
-        const double t = stepsLeft_ == 2 ? 0.5 : 1.0;
-        for (qsizetype i = 0; i < shown_.size(); ++i)
-            shown_[i] = from_.at(i) + (to_.at(i) - from_.at(i)) * t;
-        if (--stepsLeft_ <= 0)
-            step_.stop();
-        update();
+        if (stepsLeft_ == 2) {
+            for (qsizetype i = 0; i < shown_.size(); ++i)
+                shown_[i] = (from_.at(i) + to_.at(i)) / 2;
+            stepsLeft_ = 1;
+            // The last step is due with the next values, which draw it (setLevels); this one
+            // comes only when they do not, a little after they would have.
+            step_.start(kStep + 10);
+        } else {
+            shown_ = to_;
+            stepsLeft_ = 0;
+        }
+        // Drawn now: update() would ask for the frame through a timer of the window's, a
+        // second wake-up for each of the 40 frames a second.
+        repaint();
     });
     connect(theme_, &Theme::changed, this, qOverload<>(&QWidget::update));
 }
@@ -31,17 +39,23 @@ VisualizerView::VisualizerView(Theme* theme, QWidget* parent)
 void VisualizerView::setLevels(const QList<double>& levels) {
     if (levels == to_)
         return;
-    to_ = levels;
     if (!isVisible() || shown_.size() != levels.size()) {
         // Nothing to animate from, or nobody to see it: jump.
         step_.stop();
-        from_ = shown_ = levels;
+        stepsLeft_ = 0;
+        to_ = from_ = shown_ = levels;
         update();
         return;
     }
+    if (stepsLeft_ > 0) {
+        // The change before ends now, in this wake-up rather than a timer's of its own.
+        shown_ = to_;
+        repaint();
+    }
     from_ = shown_;
+    to_ = levels;
     stepsLeft_ = 2;
-    step_.start();
+    step_.start(kStep);
 }
 
 const QPixmap& VisualizerView::backdrop() {

@@ -12,9 +12,10 @@ class Theme;
 // The level bars: one capsule per value (newest on the left), 5 + 46 × level high, opacity
 // 0.3 + 0.7 × level, growing up from a common base line in a 54-high frame. A change of values
 // animates linearly over 0.05 s in two steps of 25 ms (the values themselves change every
-// 50 ms); nothing repaints while they stay the same or while the window is closed. The view
-// is opaque: it draws what lies behind it (the window's background and the panel's veil, kept
-// as a picture) itself, so its 40 repaints a second touch no other widget.
+// 50 ms, and the second step is drawn as the next change arrives); nothing repaints while
+// they stay the same or while the window is closed. The view is opaque: it draws what lies
+// behind it (the window's background and the panel's veil, kept as a picture) itself, so its
+// 40 repaints a second touch no other widget.
 class VisualizerView : public QWidget {
     Q_OBJECT
 public:
@@ -35,10 +36,11 @@ private:
     QSize backdropRootSize_;
     bool backdropDark_ = false;
 
+    static constexpr int kStep = 25; // ms
     Theme* theme_;
     QList<double> from_, to_, shown_;
     QTimer step_;
-    int stepsLeft_ = 0;
+    int stepsLeft_ = 0; // of the change being animated: 2 before its middle, 1 before its end
     QPixmap cap_; // a disc of the bar's width, its halves are the capsules' ends
     QColor capColor_;
 };

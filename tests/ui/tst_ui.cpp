@@ -589,12 +589,32 @@ private Q_SLOTS:
         QCOMPARE(panel->progressTexts().at(0), QStringLiteral("0:35"));
     }
 
-    void levelBarsDrawWhatLiesBehindThem() {
+    void levelBars() {
         // The bars' view is opaque: it draws the window's background and the panel's veil
         // itself. What it draws must follow the appearance and the window's size.
         WindowFixture w;
         VisualizerView* bars = w.view.playerPanel()->visualizer();
         QTRY_VERIFY(bars->isVisible());
+
+        // Each new level is drawn halfway, then whole. The whole step is drawn as the next
+        // level comes (at its tick, with no wake-up of its own), and by itself when none comes.
+        w.e.setPlaylist(w.f.tracks({"a"}));
+        w.e.play(w.e.playlist().at(0));
+        auto player = w.f.lastFile();
+        const auto newest = [&] { return bars->shown().first(); };
+        player->power = -27.5f; // a level of 0.5
+        w.f.clock.advance(0.05);
+        QCOMPARE(w.e.levels().first(), 0.5);
+        QVERIFY(QTest::qWaitFor([&] { return newest() > 0; }, 5000));
+        if (newest() == 0.5)
+            qInfo("too slow a machine to see the halfway step before the whole one");
+        player->power = 0.0f; // 1.0
+        w.f.clock.advance(0.05);
+        QCOMPARE(newest(), 0.5);
+        QVERIFY(QTest::qWaitFor([&] { return newest() > 0.5; }, 5000));
+        QVERIFY(newest() == 0.75 || newest() == 1.0);
+        QVERIFY(QTest::qWaitFor([&] { return newest() == 1.0; }, 5000));
+        QCOMPARE(bars->shown().at(1), 0.5);
         const auto blends = [&] {
             const QImage shot = w.view.grab().toImage();
             const QPoint corner = bars->mapTo(&w.view, QPoint(0, 0));
