@@ -196,10 +196,10 @@ int main(int argc, char* argv[]) {
     // after a start with 100,000 stored tracks. A fixed bar keeps the first behaviour.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     // On X11 the window's pixels go to the server over its socket, not through shared memory.
-    // With shared memory Qt's backing store waits for the server to have read a frame before it
-    // paints the next, and the server is told of each one apart: at the level bars' 40 frames a
-    // second both processes worked about a third more. Qt reads the variable when its X
-    // connection opens; one set by the user (to any value) is left as it is.
+    // With shared memory Qt's backing store waits, before it paints a frame, for the server's
+    // word that it has read the one before: a second wake-up for each of the level bars' 40
+    // frames a second, and about a third more of the player's CPU. Qt reads the variable when
+    // its X connection opens; one the user set (to any value) is left as it is.
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
         qputenv("QT_XCB_NO_MITSHM", "1");
     raiseDescriptorLimit();
