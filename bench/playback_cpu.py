@@ -12,11 +12,13 @@ one run of interleaved rounds:
 
 The sink is a null sink of a private PulseAudio server ("--sink pulse", the default, where
 pulseaudio is installed) or any gst-launch description, e.g. "fakesink sync=true" (then
-Audacious is left out). CPU is utime + stime from /proc over the steady seconds.
+Audacious is left out). On the PulseAudio server the app plays through its own output
+(autoaudiosink, as at home), gst-play-1.0 through a plain pulsesink. CPU is utime + stime
+from /proc over the steady seconds.
 
 Usage: bench/playback_cpu.py [--seconds 25] [--rounds 3] [--sink pulse|"fakesink sync=true"]
        [--app path/to/orvane] [--baseline path/to/another/orvane]
-       [--only "app,app shown,gst-play-1.0,audacious -H,audacious GTK"]"""
+       [--only "app,app shown,gst-play-1.0,audacious -H,audacious GTK"] [--threads]"""
 import argparse, ctypes, ctypes.util, os, pathlib, shutil, subprocess, sys, tempfile, time
 
 root = pathlib.Path(__file__).resolve().parent.parent
@@ -27,6 +29,8 @@ ap.add_argument("--rounds", type=int, default=3, help="alternating runs of each,
 ap.add_argument("--build", default=str(root / "build" / "release"))
 ap.add_argument("--app", default=None, help="the program to measure (default: the build's)")
 ap.add_argument("--only", default=None, help="comma-separated subset of the players")
+ap.add_argument("--threads", action="store_true",
+                help="also print each busy thread's CPU and switches per round")
 ap.add_argument("--baseline", default=None,
                 help="another build of the program, measured the same way as 'app (baseline)'")
 args = ap.parse_args()
@@ -73,6 +77,23 @@ def wakeups_of(pid):
     return total
 
 
+def threads_of(pid):
+    """Each thread's name, CPU seconds and context switches: tid -> (name, cpu, switches)."""
+    found = {}
+    for task in pathlib.Path(f"/proc/{pid}/task").iterdir():
+        try:
+            stat = (task / "stat").read_text()
+            status = (task / "status").read_text()
+        except OSError:
+            continue  # ended meanwhile
+        fields = stat.rsplit(")", 1)[1].split()
+        switches = sum(int(line.split()[-1]) for line in status.splitlines()
+                       if "ctxt_switches:" in line)
+        found[task.name] = (stat.split("(", 1)[1].rsplit(")", 1)[0],
+                            (int(fields[11]) + int(fields[12])) / TICK, switches)
+    return found
+
+
 def cpu_of(pid):
     fields = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / TICK  # utime + stime
@@ -105,9 +126,12 @@ if args.sink == "pulse":
     wait_for("the sound server", socket.exists)
     env["PULSE_SERVER"] = f"unix:{socket}"
     gst_sink = "pulsesink"
+    # The app gets the output it has at home (autoaudiosink, which finds this server through
+    # PULSE_SERVER), not a pulsesink named for it: whatever the app does to its output counts.
+    env.pop("ORVANE_AUDIO_SINK", None)
 else:
     gst_sink = args.sink
-env["ORVANE_AUDIO_SINK"] = gst_sink
+    env["ORVANE_AUDIO_SINK"] = gst_sink
 
 xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten",
                          "tcp"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
@@ -294,9 +318,15 @@ def measure(start):
         wait_for("its sound", sink_inputs)
     time.sleep(WARMUP)
     t0, cpu0, woken0 = time.monotonic(), cpu_of(proc.pid), wakeups_of(proc.pid)
+    threads0 = threads_of(proc.pid) if args.threads else {}
     served0 = sum(cpu_of(pid) for pid in servers.values())
     time.sleep(args.seconds)
     cpu1, woken1, wall = cpu_of(proc.pid), wakeups_of(proc.pid), time.monotonic() - t0
+    if args.threads:
+        for tid, (name, cpu, switches) in threads_of(proc.pid).items():
+            if tid in threads0 and (cpu > threads0[tid][1] or switches - threads0[tid][2] > wall):
+                print(f"      thread {name:16s} cpu {cpu - threads0[tid][1]:5.2f} s, "
+                      f"{(switches - threads0[tid][2]) / wall:5.1f} switches/s", flush=True)
     served = sum(cpu_of(pid) for pid in servers.values()) - served0
     alive = proc.poll() is None
     proc.terminate()
