@@ -165,6 +165,8 @@ int checkPasses(const QByteArray& raw, const SliceTrack& track) {
     std::vector<std::vector<std::pair<double, double>>> runs;
     for (int k = 0; k < track.slices(); ++k)
         runs.push_back(runsOf(raw, track.first + 100 * k, 0.005));
+    const double lastFrequency = track.first + 100 * (track.slices() - 1);
+    const auto last = toneAmplitudes(raw, lastFrequency, kSliceWindow);
     int whole = 0;
     double previous = -1;
     for (const auto& [start, length] : runs.front()) {
@@ -184,10 +186,21 @@ int checkPasses(const QByteArray& raw, const SliceTrack& track) {
             // may leak into a run's ends: a run that covers the slice counts. The last slice
             // falls to silence with the pass's last sample: its final hundredths are too faint
             // to be told apart from the other pass's spread in a 10 ms window (where one of its
-            // slices begins), so it counts once heard past its middle.
-            const double until = due + (k + 1 < track.slices() ? kSlice - 0.03 : kSlice / 2);
+            // slices begins; that window may also dip below the threshold), so it counts once
+            // begun in its place and heard again past its middle.
+            const bool isLast = k + 1 == track.slices();
+            const double until = due + (isLast ? kSlice / 2 : kSlice - 0.03);
+            const auto heardAfterMiddle = [&] {
+                for (auto i = size_t(std::ceil(until * 100));
+                     i < last.size() && i * 0.01 < due + kSlice; ++i) {
+                    if (last[i] > 0.005)
+                        return true;
+                }
+                return false;
+            };
             const bool found = std::any_of(heard.begin(), heard.end(), [&](const auto& run) {
-                return run.first < due + 0.02 && run.first + run.second > until;
+                return run.first < due + 0.02 &&
+                       (run.first + run.second > until || (isLast && heardAfterMiddle()));
             });
             if (!found) {
                 qWarning("%.0f Hz: the pass begun at %.2f s lacks its slice %d (%.0f Hz at %.2f s)",
@@ -275,7 +288,9 @@ private Q_SLOTS:
     void initTestCase() {
         if (!SoundServer::available())
             QFAIL("pulseaudio and parec are needed (scripts/test installs them)");
-        qputenv("ORVANE_AUDIO_SINK", "pulsesink");
+        // The output the app has at home: autoaudiosink, which finds the test's server through
+        // PULSE_SERVER, with whatever the app does to it.
+        qunsetenv("ORVANE_AUDIO_SINK");
         first_ = tone("a440.wav", 8, 440, 0.5);
         second_ = tone("b1000.wav", 10, 1000, 0.5);
     }
@@ -438,7 +453,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(engine.playlist().at(0).gain.hasTrack() &&
                                      engine.playlist().at(1).gain.hasTrack(),
                                  60000);
-        const double apart = engine.playlist().at(0).gain.track - engine.playlist().at(1).gain.track;
+        const double apart =
+            engine.playlist().at(0).gain.track - engine.playlist().at(1).gain.track;
         QVERIFY2(std::abs(apart + 10) < 0.3, qPrintable(QString::number(apart)));
         engine.play(engine.playlist().at(0));
         QVERIFY(QTest::qWaitFor(
@@ -537,12 +553,16 @@ private Q_SLOTS:
         QVERIFY2(worst < 0.002, qPrintable(QStringLiteral("%1 at %2 s after the start")
                                                .arg(worst)
                                                .arg(double(worstAt - first) / SoundServer::kRate)));
-        // Nothing after the sine's end (nor a second start of it).
+        // Nothing after the sine's end (nor a second start of it) while the silent file plays.
+        // After it the list wraps to the first half: a recording stopped late on a busy machine
+        // may hold that start, which is playback going on, not a fault.
         while (last > first && std::abs(s[last]) < 0.05)
             --last;
         const qint64 length = qint64(last - first);
         QVERIFY2(std::abs(length - 2 * half) < 40, qPrintable(QString::number(length)));
-        for (size_t i = first + 2 * half + 40; i < s.size(); ++i)
+        const size_t hushEnd =
+            std::min(s.size(), size_t(first + 2 * half + 2 * SoundServer::kRate * 0.95));
+        for (size_t i = first + 2 * half + 40; i < hushEnd; ++i)
             QVERIFY2(std::abs(s[i]) < 0.01, qPrintable(QString::number(i)));
         qInfo("gapless: %lld samples of %lld, largest step off the sine %.5f, switch heard at "
               "%.3f s",
@@ -586,8 +606,10 @@ private Q_SLOTS:
         for (size_t i = size_t(fall->first / 0.05) + 2; i + 2 < size_t(fall->second / 0.05); ++i) {
             const double line = (fall->second - (i + 0.5) * 0.05) / length;
             QVERIFY2(std::abs(a[i] / steady - line) < 0.05,
-                     qPrintable(QStringLiteral("%1 for %2 at %3 s").arg(a[i] / steady).arg(line).arg(
-                         (double(i) - double(start)) * 0.05)));
+                     qPrintable(QStringLiteral("%1 for %2 at %3 s")
+                                    .arg(a[i] / steady)
+                                    .arg(line)
+                                    .arg((double(i) - double(start)) * 0.05)));
         }
         qInfo("pause across a gapless boundary: fall %.3f s from %.3f s", length,
               fall->first - start * 0.05);
@@ -611,9 +633,9 @@ private Q_SLOTS:
             coded.push_back({seconds, 1000.0 + 2000.0 * double(coded.size())});
             paths.append(dir_.filePath(QStringLiteral("slices%1.wav").arg(paths.size())));
             QString error;
-            QVERIFY2(writeSlices(paths.back(), seconds, kSlice, coded.back().first, 100, 0.5,
-                                 &error),
-                     qPrintable(error));
+            QVERIFY2(
+                writeSlices(paths.back(), seconds, kSlice, coded.back().first, 100, 0.5, &error),
+                qPrintable(error));
         }
         const QString rec = dir_.filePath("slices.raw");
         QVERIFY(server_.start());
@@ -641,9 +663,9 @@ private Q_SLOTS:
             // Each of three tracks once; a track alone every time it started but the first (begun
             // before the recording) and the last two (cut by its end).
             const int expected = coded.size() > 1 ? 1 : starts - 3;
-            QVERIFY2(whole >= expected, qPrintable(QStringLiteral("%1 whole passes of %2 s")
-                                                        .arg(whole)
-                                                        .arg(track.seconds)));
+            QVERIFY2(whole >= expected,
+                     qPrintable(
+                         QStringLiteral("%1 whole passes of %2 s").arg(whole).arg(track.seconds)));
         }
     }
 
@@ -651,9 +673,9 @@ private Q_SLOTS:
     // than the steepest fade allowed (a 20 ms ramp from full level), and the sound does end.
     void everyEndingIsRamped_data() {
         QTest::addColumn<QString>("ending");
-        for (const char* ending : {"stop then play", "next during a crossfade",
-                                   "removing the playing track",
-                                   "an invalid station over a playing file", "quitting"})
+        for (const char* ending :
+             {"stop then play", "next during a crossfade", "removing the playing track",
+              "an invalid station over a playing file", "quitting"})
             QTest::newRow(ending) << QString::fromLatin1(ending);
     }
     void everyEndingIsRamped() {
