@@ -47,21 +47,6 @@ QString sinkDescription() {
     return env.trimmed().isEmpty() ? QStringLiteral("autoaudiosink") : QString::fromUtf8(env);
 }
 
-namespace {
-
-// Under a sound server the default ring buffer of 200 ms makes every fade start that much after
-// the call; 100 ms keeps fades prompt and is still safe against underruns.
-void tuneAudioSink(GstBin*, GstBin*, GstElement* element, gpointer) {
-    GObjectClass* klass = G_OBJECT_GET_CLASS(element);
-    if (g_object_class_find_property(klass, "buffer-time") &&
-        g_object_class_find_property(klass, "latency-time")) {
-        g_object_set(element, "buffer-time", gint64(100000), "latency-time", gint64(10000),
-                     nullptr);
-    }
-}
-
-} // namespace
-
 SinkBin makeSinkBin(bool metering, QString* error, bool gainStage) {
     SinkBin result;
     const QString description = sinkDescription();
@@ -76,8 +61,10 @@ SinkBin makeSinkBin(bool metering, QString* error, bool gainStage) {
         return result;
     }
     g_clear_error(&gerror);
-    if (description == QLatin1String("autoaudiosink"))
-        g_signal_connect(output, "deep-element-added", G_CALLBACK(tuneAudioSink), nullptr);
+    // The output keeps its own buffer (200 ms for PulseAudio and ALSA): a fade or a pause is
+    // heard that long after it is asked for. A 100 ms buffer made them prompter but cost twice
+    // the sound server's work, and on a busy machine the output ran dry when a new pipeline
+    // started beside the playing one (the recorded sound broke off for 50 ms to a second).
 
     GstElement* bin = gst_bin_new(nullptr);
     GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
