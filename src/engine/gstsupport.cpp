@@ -47,9 +47,53 @@ QString sinkDescription() {
     return env.trimmed().isEmpty() ? QStringLiteral("autoaudiosink") : QString::fromUtf8(env);
 }
 
+namespace {
+
+// autoaudiosink looks for a working output each time one is made: it opens the best-ranked
+// sink to try it (a connection to the sound server), closes it and opens it again. Made beside
+// a playing pipeline, at every handover, that took the playing output's sound away for up to a
+// second on a loaded machine. So the output it finds the first time is made directly from then
+// on. Any thread; the first call blocks while the sink is tried.
+QString outputFound() {
+    static std::mutex mutex;
+    static QString found; // a factory's name; empty until a real output was found
+    const std::lock_guard lock(mutex);
+    if (!found.isEmpty())
+        return found;
+    GstElement* probe = gst_element_factory_make("autoaudiosink", nullptr);
+    if (!probe)
+        return {};
+    gst_object_ref_sink(probe);
+    if (gst_element_set_state(probe, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) {
+        GstIterator* it = gst_bin_iterate_elements(GST_BIN(probe));
+        GValue item = G_VALUE_INIT;
+        if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            auto* child = GST_ELEMENT(g_value_get_object(&item));
+            if (GstElementFactory* factory = gst_element_get_factory(child)) {
+                const QString name = QString::fromUtf8(
+                    gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)));
+                if (name != QLatin1String("fakesink")) // nothing to play into (yet)
+                    found = name;
+            }
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(it);
+    }
+    gst_element_set_state(probe, GST_STATE_NULL);
+    gst_object_unref(probe);
+    return found;
+}
+
+} // namespace
+
 SinkBin makeSinkBin(bool metering, QString* error, bool gainStage) {
     SinkBin result;
-    const QString description = sinkDescription();
+    QString description = sinkDescription();
+    if (description == QLatin1String("autoaudiosink")) {
+        if (const QString found = outputFound(); !found.isEmpty())
+            description = found;
+    }
     GError* gerror = nullptr;
     GstElement* output =
         gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &gerror);
@@ -62,9 +106,8 @@ SinkBin makeSinkBin(bool metering, QString* error, bool gainStage) {
     }
     g_clear_error(&gerror);
     // The output keeps its own buffer (200 ms for PulseAudio and ALSA): a fade or a pause is
-    // heard that long after it is asked for. A 100 ms buffer made them prompter but cost twice
-    // the sound server's work, and on a busy machine the output ran dry when a new pipeline
-    // started beside the playing one (the recorded sound broke off for 50 ms to a second).
+    // heard that long after it is asked for. A 100 ms buffer made them prompter, but the sound
+    // server worked twice as hard and a busy machine's shorter stalls broke the sound off.
 
     GstElement* bin = gst_bin_new(nullptr);
     GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
