@@ -23,8 +23,14 @@ void ensureInitialized() {
     });
 }
 
+namespace {
+void findOutput();
+} // namespace
+
 void warmUp() {
     ensureInitialized(); // the registry: with a cold one, gst-plugin-scanner runs now
+    if (sinkDescription() == QLatin1String("autoaudiosink"))
+        findOutput();
     // The players' own elements and the output (makeSinkBin), and what playbin makes as it
     // opens a file or a stream; creating each loads its plugin.
     QString error;
@@ -50,31 +56,34 @@ QString sinkDescription() {
 namespace {
 
 // autoaudiosink looks for a working output each time one is made: it opens the best-ranked
-// sink to try it (a connection to the sound server), closes it and opens it again. Made beside
-// a playing pipeline, at every handover, that took the playing output's sound away for up to a
-// second on a loaded machine. So the output it finds the first time is made directly from then
-// on. Any thread; the first call blocks while the sink is tried.
+// sink to try it (a stream on the process's one connection to the sound server), closes it
+// and opens it again, at every handover, beside the playing pipeline. With that, the recorded
+// sound broke off now and then on a loaded machine; so once the warm-up has found the output,
+// players make that element directly. Until then (or where nothing was found) they make
+// autoaudiosink as before.
+std::mutex foundMutex;
+QString found; // a factory's name, under foundMutex; empty until a real output was found
+
+// Any thread, at once (never waits on the sound server).
 QString outputFound() {
-    static std::mutex mutex;
-    static QString found; // a factory's name; empty until a real output was found
-    const std::lock_guard lock(mutex);
-    if (!found.isEmpty())
-        return found;
+    const std::lock_guard lock(foundMutex);
+    return found;
+}
+
+// The warm-up's worker: may wait on the sound server for as long as it does not answer.
+void findOutput() {
     GstElement* probe = gst_element_factory_make("autoaudiosink", nullptr);
     if (!probe)
-        return {};
+        return;
     gst_object_ref_sink(probe);
+    QString name;
     if (gst_element_set_state(probe, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) {
         GstIterator* it = gst_bin_iterate_elements(GST_BIN(probe));
         GValue item = G_VALUE_INIT;
         if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
             auto* child = GST_ELEMENT(g_value_get_object(&item));
-            if (GstElementFactory* factory = gst_element_get_factory(child)) {
-                const QString name = QString::fromUtf8(
-                    gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)));
-                if (name != QLatin1String("fakesink")) // nothing to play into (yet)
-                    found = name;
-            }
+            if (GstElementFactory* factory = gst_element_get_factory(child))
+                name = QString::fromUtf8(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)));
             g_value_reset(&item);
         }
         g_value_unset(&item);
@@ -82,7 +91,10 @@ QString outputFound() {
     }
     gst_element_set_state(probe, GST_STATE_NULL);
     gst_object_unref(probe);
-    return found;
+    if (!name.isEmpty() && name != QLatin1String("fakesink")) { // fakesink: nothing to play into
+        const std::lock_guard lock(foundMutex);
+        found = name;
+    }
 }
 
 } // namespace

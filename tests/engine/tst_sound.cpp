@@ -291,6 +291,12 @@ private Q_SLOTS:
         // The output the app has at home: autoaudiosink, which finds the test's server through
         // PULSE_SERVER, with whatever the app does to it.
         qunsetenv("ORVANE_AUDIO_SINK");
+        // And warmed up as the app's is once its window shows: the warm-up finds the output
+        // that the players then make directly.
+        QVERIFY(server_.start());
+        GstPlayerFactory warming;
+        warming.warmUp();
+        QVERIFY(QTest::qWaitFor([&] { return warming.isWarm(); }, 60000));
         first_ = tone("a440.wav", 8, 440, 0.5);
         second_ = tone("b1000.wav", 10, 1000, 0.5);
     }
