@@ -24,7 +24,48 @@ void ensureInitialized() {
 }
 
 namespace {
-void findOutput();
+
+// autoaudiosink looks for a working output each time one is made: it opens the best-ranked
+// sink to try it (a stream on the process's one connection to the sound server), closes it
+// and opens it again, at every handover, beside the playing pipeline. With that, the recorded
+// sound broke off now and then on a loaded machine; so once the warm-up has found the output,
+// players make that element directly. Until then (or where nothing was found) they make
+// autoaudiosink as before.
+std::mutex foundMutex;
+QString found; // a factory's name, under foundMutex; empty until a real output was found
+
+// Any thread, at once (never waits on the sound server).
+QString outputFound() {
+    const std::lock_guard lock(foundMutex);
+    return found;
+}
+
+// The warm-up's worker: may wait on the sound server for as long as it does not answer.
+void findOutput() {
+    Ptr<GstElement> probe(gst_element_factory_make("autoaudiosink", nullptr));
+    if (!probe)
+        return;
+    gst_object_ref_sink(probe.get());
+    QString name;
+    if (gst_element_set_state(probe.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) {
+        GstIterator* it = gst_bin_iterate_elements(GST_BIN(probe.get()));
+        GValue item = G_VALUE_INIT;
+        if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            auto* child = GST_ELEMENT(g_value_get_object(&item));
+            if (GstElementFactory* factory = gst_element_get_factory(child))
+                name = QString::fromUtf8(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)));
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(it);
+    }
+    gst_element_set_state(probe.get(), GST_STATE_NULL);
+    if (!name.isEmpty() && name != QLatin1String("fakesink")) { // fakesink: nothing to play into
+        const std::lock_guard lock(foundMutex);
+        found = name;
+    }
+}
+
 } // namespace
 
 void warmUp() {
@@ -52,52 +93,6 @@ QString sinkDescription() {
     const QByteArray env = qgetenv("ORVANE_AUDIO_SINK");
     return env.trimmed().isEmpty() ? QStringLiteral("autoaudiosink") : QString::fromUtf8(env);
 }
-
-namespace {
-
-// autoaudiosink looks for a working output each time one is made: it opens the best-ranked
-// sink to try it (a stream on the process's one connection to the sound server), closes it
-// and opens it again, at every handover, beside the playing pipeline. With that, the recorded
-// sound broke off now and then on a loaded machine; so once the warm-up has found the output,
-// players make that element directly. Until then (or where nothing was found) they make
-// autoaudiosink as before.
-std::mutex foundMutex;
-QString found; // a factory's name, under foundMutex; empty until a real output was found
-
-// Any thread, at once (never waits on the sound server).
-QString outputFound() {
-    const std::lock_guard lock(foundMutex);
-    return found;
-}
-
-// The warm-up's worker: may wait on the sound server for as long as it does not answer.
-void findOutput() {
-    GstElement* probe = gst_element_factory_make("autoaudiosink", nullptr);
-    if (!probe)
-        return;
-    gst_object_ref_sink(probe);
-    QString name;
-    if (gst_element_set_state(probe, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) {
-        GstIterator* it = gst_bin_iterate_elements(GST_BIN(probe));
-        GValue item = G_VALUE_INIT;
-        if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-            auto* child = GST_ELEMENT(g_value_get_object(&item));
-            if (GstElementFactory* factory = gst_element_get_factory(child))
-                name = QString::fromUtf8(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)));
-            g_value_reset(&item);
-        }
-        g_value_unset(&item);
-        gst_iterator_free(it);
-    }
-    gst_element_set_state(probe, GST_STATE_NULL);
-    gst_object_unref(probe);
-    if (!name.isEmpty() && name != QLatin1String("fakesink")) { // fakesink: nothing to play into
-        const std::lock_guard lock(foundMutex);
-        found = name;
-    }
-}
-
-} // namespace
 
 SinkBin makeSinkBin(bool metering, QString* error, bool gainStage) {
     SinkBin result;

@@ -30,7 +30,8 @@ void ensureInitialized();
 
 // Loads what building a file's and a stream's pipeline loads (GStreamer's registry, the
 // plugins of their elements and the type finders), so that the first pipeline built on the main
-// thread finds it done. Any thread; meant for one of its own.
+// thread finds it done, and asks autoaudiosink once which output works (makeSinkBin then makes
+// that one). Any thread; meant for one of its own, since it may wait on the sound server.
 void warmUp();
 
 // The output: ORVANE_AUDIO_SINK (a gst-launch description, e.g. "fakesink sync=true") when set,

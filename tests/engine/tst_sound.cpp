@@ -190,17 +190,13 @@ int checkPasses(const QByteArray& raw, const SliceTrack& track) {
             // begun in its place and heard again past its middle.
             const bool isLast = k + 1 == track.slices();
             const double until = due + (isLast ? kSlice / 2 : kSlice - 0.03);
-            const auto heardAfterMiddle = [&] {
-                for (auto i = size_t(std::ceil(until * 100));
-                     i < last.size() && i * 0.01 < due + kSlice; ++i) {
-                    if (last[i] > 0.005)
-                        return true;
-                }
-                return false;
-            };
+            bool heardAfterMiddle = false;
+            for (auto i = size_t(std::ceil(until * 100));
+                 isLast && i < last.size() && i * 0.01 < due + kSlice; ++i)
+                heardAfterMiddle = heardAfterMiddle || last[i] > 0.005;
             const bool found = std::any_of(heard.begin(), heard.end(), [&](const auto& run) {
                 return run.first < due + 0.02 &&
-                       (run.first + run.second > until || (isLast && heardAfterMiddle()));
+                       (run.first + run.second > until || heardAfterMiddle);
             });
             if (!found) {
                 qWarning("%.0f Hz: the pass begun at %.2f s lacks its slice %d (%.0f Hz at %.2f s)",
