@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
+#include <mutex>
 
 namespace orvane {
 
@@ -41,29 +42,34 @@ StreamPlayer::FailureReason failureOf(const StreamLookup::Result& result) {
 
 // A station clears its title with an empty StreamTitle: the ICY demuxer then sends a tag list
 // with no title in it, which decoders merge into theirs, so no message on the bus tells it from
-// a decoder's own list (bitrate, codec). It is caught where it leaves the demuxer and told on
-// the bus as a message of its own. Streaming thread.
-constexpr const char* kIcyTitleCleared = "orvane-icy-title-cleared";
+// a decoder's own list (bitrate, codec). The demuxer's list is marked where it leaves the
+// demuxer, and the mark travels with the sound: a tag list cannot hold an empty title, and a
+// message posted here would come seconds before the last title's sound, which is still queued
+// (the decoders then report that title again). Streaming thread.
+constexpr const char* kTitleCleared = "orvane-title-cleared";
 
-GstPadProbeReturn watchIcyTags(GstPad*, GstPadProbeInfo* info, gpointer element) {
+GstPadProbeReturn watchIcyTags(GstPad*, GstPadProbeInfo* info, gpointer) {
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
     if (!event || GST_EVENT_TYPE(event) != GST_EVENT_TAG)
         return GST_PAD_PROBE_OK;
     GstTagList* tags = nullptr;
     gst_event_parse_tag(event, &tags);
     // A block that named only the station's address (StreamUrl) says nothing of the song.
-    if (tags && gst_tag_list_get_tag_size(tags, GST_TAG_TITLE) == 0 &&
-        gst_tag_list_get_tag_size(tags, GST_TAG_HOMEPAGE) == 0)
-        gst_element_post_message(
-            GST_ELEMENT(element),
-            gst_message_new_application(GST_OBJECT(element),
-                                        gst_structure_new_empty(kIcyTitleCleared)));
+    if (!tags || gst_tag_list_get_tag_size(tags, GST_TAG_TITLE) != 0 ||
+        gst_tag_list_get_tag_size(tags, GST_TAG_HOMEPAGE) != 0)
+        return GST_PAD_PROBE_OK;
+    GstTagList* marked = gst_tag_list_copy(tags);
+    gst_tag_list_add(marked, GST_TAG_MERGE_REPLACE, kTitleCleared, TRUE, nullptr);
+    GstEvent* replacement = gst_event_new_tag(marked); // takes the list
+    gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
+    gst_event_unref(event);
+    GST_PAD_PROBE_INFO_DATA(info) = replacement;
     return GST_PAD_PROBE_OK;
 }
 
-void icyPadAdded(GstElement* element, GstPad* pad, gpointer) {
+void icyPadAdded(GstElement*, GstPad* pad, gpointer) {
     if (GST_PAD_DIRECTION(pad) == GST_PAD_SRC)
-        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, watchIcyTags, element,
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, watchIcyTags, nullptr,
                           nullptr);
 }
 
@@ -84,6 +90,11 @@ GstStreamPlayer::GstStreamPlayer(const QUrl& url, QNetworkAccessManager* network
     , url_(url)
     , network_(network) {
     gst::ensureInitialized();
+    static std::once_flag once;
+    std::call_once(once, [] {
+        gst_tag_register(kTitleCleared, GST_TAG_FLAG_META, G_TYPE_BOOLEAN, kTitleCleared,
+                         "the station cleared its title", gst_tag_merge_use_first);
+    });
     if (!network_) {
         ownNetwork_ = std::make_unique<QNetworkAccessManager>();
         network_ = ownNetwork_.get();
@@ -278,12 +289,6 @@ void GstStreamPlayer::handle(GstMessage* message) {
     case GST_MESSAGE_TAG:
         readTitle(message);
         break;
-    case GST_MESSAGE_APPLICATION:
-        if (gst_message_has_name(message, kIcyTitleCleared) && !streamTitle_.isEmpty()) {
-            streamTitle_.clear(); // no song on the air now
-            Q_EMIT streamTitleChanged(streamTitle_);
-        }
-        break;
     case GST_MESSAGE_ASYNC_DONE:
         if (itemStatus_ == ItemStatus::Unknown)
             setItemStatus(ItemStatus::ReadyToPlay);
@@ -346,7 +351,13 @@ void GstStreamPlayer::readTitle(GstMessage* message) {
     // Read as it is: gst_tag_list_get_string() passes over an empty title, and an empty title is
     // a station saying that no song is on now.
     const GValue* titleValue = gst_tag_list_get_value_index(tags, GST_TAG_TITLE, 0);
-    if (titleValue && G_VALUE_HOLDS_STRING(titleValue)) {
+    gboolean cleared = FALSE;
+    if (!titleValue && gst_tag_list_get_boolean(tags, kTitleCleared, &cleared) && cleared) {
+        if (!streamTitle_.isEmpty()) {
+            streamTitle_.clear(); // no song on the air now
+            Q_EMIT streamTitleChanged(streamTitle_);
+        }
+    } else if (titleValue && G_VALUE_HOLDS_STRING(titleValue)) {
         title = g_value_dup_string(titleValue);
         gst_tag_list_get_string(tags, GST_TAG_ARTIST, &artist);
         QString text = QString::fromUtf8(title ? title : ""); // invalid bytes become U+FFFD

@@ -113,7 +113,8 @@ private Q_SLOTS:
             return titles.isEmpty() ? QString() : titles.last().at(0).toString();
         };
         QTRY_COMPARE_WITH_TIMEOUT(last(), QStringLiteral("Кино - Группа крови"), 10000);
-        QCOMPARE(player->timeControlStatus(), Status::Playing);
+        // (The title can come while the first second is still being buffered.)
+        QTRY_COMPARE_WITH_TIMEOUT(player->timeControlStatus(), Status::Playing, 10000);
 
         // A hostile change: control sequences, a run of spaces, bytes that are not UTF-8, and
         // as long as ICY allows. (What was sent before it is still queued for playing, so it
@@ -126,7 +127,9 @@ private Q_SLOTS:
         QVERIFY2(last().startsWith(QStringLiteral("Artist - Song ")), qPrintable(last()));
         for (const QChar c : last())
             QVERIFY(c.category() != QChar::Other_Control);
-        // An empty title: no song on the air now, and the last one is no longer reported.
+        // An empty title: no song on the air now, and the last one is no longer reported, not
+        // even by what was queued behind it (on a busy machine the decoders sent that title on
+        // again after the demuxer had read the empty one).
         *title = "";
         QTRY_COMPARE_WITH_TIMEOUT(last(), QString(), 30000);
         QCOMPARE(titles.size(), 3);
