@@ -9,6 +9,9 @@ one run of interleaved rounds:
   gst-play-1.0 the reference
   audacious -H headless Audacious, where it is installed (PulseAudio sink only)
   audacious GTK  Audacious with its GTK window shown, as it starts with a fresh configuration
+  chain plain    the app's output chain (convert, level, volume, sink) after a decodebin in a
+                 gst-launch pipeline of its own
+  chain playbin  the same chain as playbin's audio sink, as the app plays (what playbin adds)
 
 The sink is a null sink of a private PulseAudio server ("--sink pulse", the default, where
 pulseaudio is installed) or any gst-launch description, e.g. "fakesink sync=true" (then
@@ -290,6 +293,13 @@ players = {
                            str(args.seconds + WARMUP + 5), str(mp3)]),
     "gst-play-1.0": start_plain(["gst-play-1.0", "--no-interactive", f"--audiosink={gst_sink}",
                                  str(mp3)]),
+    # The app's output chain in a hand-made pipeline and under playbin: what playbin adds.
+    "chain plain": start_plain(["gst-launch-1.0", "-q", "filesrc", f"location={mp3}", "!",
+                                "decodebin", "!", "audioconvert", "!", "level",
+                                "post-messages=false", "!", "volume", "!", gst_sink]),
+    "chain playbin": start_plain(["gst-launch-1.0", "-q", "playbin", f"uri={mp3.as_uri()}",
+                                  "flags=2", f"audio-sink=audioconvert ! level "
+                                  f"post-messages=false ! volume ! {gst_sink}"]),
 }
 if args.sink == "pulse" and shutil.which("audacious"):
     players["audacious -H"] = start_plain(["audacious", "-H", str(mp3)])
