@@ -348,8 +348,9 @@ void GstStreamPlayer::readTitle(GstMessage* message) {
     // about the song. The station's name comes as "organization" and is not the song either.
     gchar* title = nullptr;
     gchar* artist = nullptr;
-    // Read as it is: gst_tag_list_get_string() passes over an empty title, and an empty title is
-    // a station saying that no song is on now.
+    // A station's empty title reaches here as the mark the ICY probe set (no song on the air
+    // now); a title is read as it is, not through gst_tag_list_get_string(), which passes over
+    // an empty one.
     const GValue* titleValue = gst_tag_list_get_value_index(tags, GST_TAG_TITLE, 0);
     gboolean cleared = FALSE;
     if (!titleValue && gst_tag_list_get_boolean(tags, kTitleCleared, &cleared) && cleared) {
