@@ -67,6 +67,17 @@ void dump(const char* name, const std::vector<double>& a, const std::vector<doub
                    "," + QByteArray::number(b[i], 'f', 4) + "\n");
 }
 
+// For a failed ramp's message: the tone's level (of steady) every 50 ms from a second before
+// the ramp to a second after it, so a log tells a break in the sound from a slow ramp.
+QString around(const std::vector<double>& a, double steady, std::pair<double, double> ramp) {
+    QString text =
+        QStringLiteral("; heard from %1 s:").arg(std::max(0.0, ramp.first - 1), 0, 'f', 2);
+    const auto first = size_t(std::max(0.0, ramp.first - 1) / 0.05);
+    for (size_t i = first; i < a.size() && i * 0.05 < ramp.second + 1; ++i)
+        text += QLatin1Char(' ') + QString::number(a[i] / steady, 'f', 2);
+    return text;
+}
+
 size_t onset(const std::vector<double>& a, double threshold) {
     for (size_t i = 0; i < a.size(); ++i)
         if (a[i] > threshold)
@@ -407,14 +418,16 @@ private Q_SLOTS:
         const double steady = median({a.begin() + start + 4, a.begin() + start + 40});
         const auto fall = fitRamp(a, steady, start + 40, true);
         QVERIFY(fall);
-        QVERIFY2(std::abs(fall->second - fall->first - 1.5) < 0.1,
-                 qPrintable(QString::number(fall->second - fall->first)));
+        QVERIFY2(
+            std::abs(fall->second - fall->first - 1.5) < 0.1,
+            qPrintable(QString::number(fall->second - fall->first) + around(a, steady, *fall)));
         const size_t silent = size_t(fall->second / 0.05) + 2;
         QVERIFY(a[silent] < 0.02 * steady);
         const auto rise = fitRamp(a, steady, silent, false);
         QVERIFY(rise);
-        QVERIFY2(std::abs(rise->second - rise->first - 1.5) < 0.1,
-                 qPrintable(QString::number(rise->second - rise->first)));
+        QVERIFY2(
+            std::abs(rise->second - rise->first - 1.5) < 0.1,
+            qPrintable(QString::number(rise->second - rise->first) + around(a, steady, *rise)));
         qInfo("pause: fall %.3f s, rise %.3f s, bars %.4f for -20 dBFS", fall->second - fall->first,
               rise->second - rise->first, level);
     }
