@@ -31,13 +31,13 @@ namespace {
 // sound broke off now and then on a loaded machine; so once the warm-up has found the output,
 // players make that element directly. Until then (or where nothing was found) they make
 // autoaudiosink as before.
-std::mutex foundMutex;
-QString found; // a factory's name, under foundMutex; empty until a real output was found
+std::mutex outputMutex;
+QString foundOutput; // a factory's name, under outputMutex; empty until a real output was found
 
 // Any thread, at once (never waits on the sound server).
 QString outputFound() {
-    const std::lock_guard lock(foundMutex);
-    return found;
+    const std::lock_guard lock(outputMutex);
+    return foundOutput;
 }
 
 // The warm-up's worker: may wait on the sound server for as long as it does not answer.
@@ -61,8 +61,8 @@ void findOutput() {
     }
     gst_element_set_state(probe.get(), GST_STATE_NULL);
     if (!name.isEmpty() && name != QLatin1String("fakesink")) { // fakesink: nothing to play into
-        const std::lock_guard lock(foundMutex);
-        found = name;
+        const std::lock_guard lock(outputMutex);
+        foundOutput = name;
     }
 }
 
@@ -98,8 +98,8 @@ SinkBin makeSinkBin(bool metering, QString* error, bool gainStage) {
     SinkBin result;
     QString description = sinkDescription();
     if (description == QLatin1String("autoaudiosink")) {
-        if (const QString found = outputFound(); !found.isEmpty())
-            description = found;
+        if (const QString direct = outputFound(); !direct.isEmpty())
+            description = direct;
     }
     GError* gerror = nullptr;
     GstElement* output =
