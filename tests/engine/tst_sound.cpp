@@ -351,9 +351,10 @@ private Q_SLOTS:
         // The first track starts at full volume at once.
         QVERIFY(a[start + 1] > 0.9 * steadyA);
 
-        const auto fall = fitRamp(a, steadyA, start + 60, true);
-        QVERIFY(fall);
         const double t0 = start * 0.05;
+        const auto fall = fitRamp(a, steadyA, start + 60, true);
+        QVERIFY2(fall,
+                 qPrintable(QStringLiteral("no fall") + around(a, steadyA, {t0 + 5, t0 + 8})));
         const double fadeLength = fall->second - fall->first;
         QVERIFY2(std::abs(fadeLength - 3.0) < 0.1, qPrintable(QString::number(fadeLength)));
         const double handover = fall->first - t0;
@@ -364,7 +365,8 @@ private Q_SLOTS:
         QVERIFY(afterFade + 30 < b.size());
         const double steadyB = median({b.begin() + afterFade + 4, b.begin() + afterFade + 30});
         const auto rise = fitRamp(b, steadyB, bStart, false);
-        QVERIFY(rise);
+        QVERIFY2(rise,
+                 qPrintable(QStringLiteral("no rise") + around(b, steadyB, {t0 + 5, t0 + 8})));
         QVERIFY2(std::abs(rise->second - rise->first - 3.0) < 0.1,
                  qPrintable(QString::number(rise->second - rise->first)));
         // No dip and no bump: the two tones add up to the steady level throughout.
@@ -417,14 +419,17 @@ private Q_SLOTS:
         const size_t start = onset(a, 0.03);
         const double steady = median({a.begin() + start + 4, a.begin() + start + 40});
         const auto fall = fitRamp(a, steady, start + 40, true);
-        QVERIFY(fall);
+        QVERIFY2(fall,
+                 qPrintable(QStringLiteral("no fall") +
+                            around(a, steady, {(start + 40) * 0.05, (start + 40) * 0.05 + 3})));
         QVERIFY2(
             std::abs(fall->second - fall->first - 1.5) < 0.1,
             qPrintable(QString::number(fall->second - fall->first) + around(a, steady, *fall)));
         const size_t silent = size_t(fall->second / 0.05) + 2;
         QVERIFY(a[silent] < 0.02 * steady);
         const auto rise = fitRamp(a, steady, silent, false);
-        QVERIFY(rise);
+        QVERIFY2(rise, qPrintable(QStringLiteral("no rise") +
+                                  around(a, steady, {silent * 0.05, silent * 0.05 + 4})));
         QVERIFY2(
             std::abs(rise->second - rise->first - 1.5) < 0.1,
             qPrintable(QString::number(rise->second - rise->first) + around(a, steady, *rise)));
@@ -613,7 +618,9 @@ private Q_SLOTS:
         QVERIFY(start + 30 < a.size());
         const double steady = median({a.begin() + start + 2, a.begin() + start + 30});
         const auto fall = fitRamp(a, steady, start + 30, true);
-        QVERIFY(fall);
+        QVERIFY2(fall,
+                 qPrintable(QStringLiteral("no fall") +
+                            around(a, steady, {(start + 30) * 0.05, (start + 30) * 0.05 + 3})));
         const double length = fall->second - fall->first;
         QVERIFY2(std::abs(length - 1.5) < 0.1, qPrintable(QString::number(length)));
         // Where the boundary was heard (2.5 s after the start) the fade keeps to its line.
