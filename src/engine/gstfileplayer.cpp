@@ -463,6 +463,7 @@ double GstFilePlayer::fadeForRelease() {
     const bool sounding = playing_ || deferredPause_;
     deferredPause_.reset();
     volumeAfterPause_.reset();
+    volumeHeld_ = false;
     seekAfterPause_.reset();
     if (!pipeline_ || !sounding || ended_ || pendingSeek_)
         return -1;
@@ -822,6 +823,13 @@ void GstFilePlayer::setVolume(float volume) {
         volumeAfterPause_ = volume;
         return;
     }
+    if (volumeHeld_) { // paused: louder waits for the next play (see holdVolume)
+        if (volume > volumeAt(processingFront())) {
+            volumeAfterPause_ = volume;
+            return;
+        }
+        volumeAfterPause_.reset();
+    }
     ramp_.reset();
     staticVolume_ = volume;
     applyCurve();
@@ -854,6 +862,7 @@ void GstFilePlayer::setVolume(float target, double fadeDuration, double startDel
     // The volume stage settles per buffer whether it follows a curve, and the buffer it is
     // processing when one is attached may get one value throughout: a ramp of a few buffers'
     // length begins a buffer later, so that all of it is followed sample by sample.
+    volumeAfterPause_.reset(); // an older assignment, held in a pause, is overtaken
     const double buffer = gst::toSeconds(rampControl_->bufferLength.load());
     if (std::isfinite(fadeDuration) && fadeDuration < 4 * buffer)
         startDelay = std::max(startDelay, buffer);
@@ -927,6 +936,10 @@ void GstFilePlayer::play() {
         setCurrentTime(0);
     }
     finishDeferredPause(false);
+    if (std::exchange(volumeHeld_, false)) {
+        if (const auto volume = std::exchange(volumeAfterPause_, std::nullopt))
+            setVolume(*volume);
+    }
     playing_ = true;
     // A short file whose end fade waits for its length would be read past the fall's start
     // before the length is known: it plays once the length is known and the fall planned.
@@ -958,6 +971,21 @@ void GstFilePlayer::pause() {
         return;
     }
     requestState(GST_STATE_PAUSED);
+    holdVolume();
+}
+
+void GstFilePlayer::holdVolume() {
+    // The pause takes effect on the worker, a moment later (longer on a busy machine), and the
+    // stream goes on through the volume stage until then: what it makes meanwhile lies in the
+    // output's buffer and is heard first when play resumes. A volume set now would make those
+    // samples loud after the silence of a pause's fade, a click; so the stage keeps the level
+    // the fade ended at, at any position (a seek while paused prerolls at it too), and a louder
+    // volume set meanwhile is applied at the next play.
+    volumeHeld_ = true;
+    if (ramp_ && processingFront() >= ramp_->end) {
+        ramp_.reset(); // its end holds: staticVolume_
+        applyCurve();
+    }
 }
 
 void GstFilePlayer::finishDeferredPause(bool pauseNow, bool fromTimer) {
@@ -967,12 +995,16 @@ void GstFilePlayer::finishDeferredPause(bool pauseNow, bool fromTimer) {
         deferredPause_.release()->deleteLater(); // its own timeout is running
     else
         deferredPause_.reset();
-    if (pauseNow)
+    if (pauseNow) {
         requestState(GST_STATE_PAUSED);
+        holdVolume();
+    }
     if (const auto seek = std::exchange(seekAfterPause_, std::nullopt))
         setCurrentTime(*seek);
-    if (const auto volume = std::exchange(volumeAfterPause_, std::nullopt))
-        setVolume(*volume);
+    if (!volumeHeld_) { // played again before the pause was made
+        if (const auto volume = std::exchange(volumeAfterPause_, std::nullopt))
+            setVolume(*volume);
+    }
 }
 
 void GstFilePlayer::stop() {

@@ -90,6 +90,7 @@ private:
     // Ends a pause that waits for its fade to be heard: pauses now or (on play) not at all, and
     // applies a volume assigned meanwhile.
     void finishDeferredPause(bool pauseNow, bool fromTimer = false);
+    void holdVolume();
     void startRamp(double from, float fromVolume, double to, float target);
     // On the worker: a state change, whose failure comes back as a decoding error would.
     void requestState(GstState state);
@@ -148,7 +149,9 @@ private:
     std::unique_ptr<QTimer> deferredPause_; // runs while a fade is still to be heard
     std::unique_ptr<QTimer> retireTimer_;   // aimed at the end of the ramp that runs
     std::optional<double> seekAfterPause_;  // a seek asked for while a fade is still heard
-    std::optional<float> volumeAfterPause_; // an assignment made meanwhile
+    std::optional<float> volumeAfterPause_; // an assignment made meanwhile, or while paused
+    // Paused: the volume stage holds the level the last fade ended at until the next play.
+    bool volumeHeld_ = false;
 
     bool playing_ = false;
     bool prerolled_ = false;
