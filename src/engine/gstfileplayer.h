@@ -87,9 +87,10 @@ private:
     // States the volume stage's value or curve from ramp_, staticVolume_ and endFade_.
     void applyCurve();
     void retireFinishedRamp();
-    // Ends a pause that waits for its fade to be heard: pauses now or (on play) not at all, and
-    // applies a volume assigned meanwhile.
+    // Ends a pause that waits for its fade to be heard: pauses now (holding the volume) or, on
+    // play, not at all, applying a volume assigned meanwhile.
     void finishDeferredPause(bool pauseNow, bool fromTimer = false);
+    // At a pause: the volume stage keeps the level the last fade ended at until the next play.
     void holdVolume();
     void startRamp(double from, float fromVolume, double to, float target);
     // On the worker: a state change, whose failure comes back as a decoding error would.
